@@ -1,0 +1,206 @@
+// Entry points, selector dispatch, description, queries, set up and clean up,
+// and the render lifecycle.
+#include "FILTMAIN.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "dof/IFXFilterEngine.h"
+#include "host/fi_memory.h"
+
+namespace {
+
+const char kMenuName[] = "3D Depth of Field...";
+const char kCategoryName[] = "3D Post";
+const char kSetupString[] = "chch-h";
+
+constexpr std::int32_t kMenuNameId = 30013;
+constexpr std::int32_t kCategoryNameId = 30000;
+constexpr std::uint32_t kSetupFlags = 0xE0000000u;
+constexpr std::uint32_t kSetupWord = 0x3F1A36E2u;
+
+// Parameter kinds and declaration tags.
+enum : int { kKindGroup = 12, kKindDepth = 16, kKindRadius = 4, kKindChoice = 8 };
+enum : int {
+    kTagMin = 0x2000A,
+    kTagMax = 0x2000B,
+    kTagNameId = 0x20024,
+    kTagUnits = 0x20020,
+    kTagDigits = 0x20008,
+    kTagPrecision = 0x20007,
+    kTagChoices = 0x20012,
+    kTagChoiceDefault = 0x20005,
+};
+constexpr int kDepthMin = -65535;
+constexpr unsigned long kMethodChoicesId = 30336;
+
+// The host stops the process when its function table is not the one its own
+// support library fills: the effect cannot trust its memory otherwise.
+[[noreturn]] void failed_assertion(unsigned line, const char* expression) {
+    std::fprintf(stderr, "%s:%u: failed assertion `%s'\n", "FILTMAIN", line, expression);
+    std::fflush(stderr);
+    std::abort();
+}
+
+QVULong host_result(FilterStatus status) { return (status & 0xFF) == kStatusDone ? 1 : 0; }
+
+}  // namespace
+
+extern "C" QVULong ENTRYPOINT1(IFXFilterInstance* filterInstance, QVULong selector) {
+    const struct FilterInfo* info = filterInstance->FilterInfo;
+    if (info->AllocMem != AllocMemQV)
+        failed_assertion(219, "filterInstance->FilterInfo->AllocMem == AllocMemQV");
+    if (info->FreeMem != FreeMemQV)
+        failed_assertion(220, "filterInstance->FilterInfo->FreeMem == FreeMemQV");
+    if (info->AllocBitmap != AllocBitmapQV)
+        failed_assertion(221, "filterInstance->FilterInfo->AllocBitmap == AllocBitmapQV");
+    return InitFunc(filterInstance, selector);
+}
+
+extern "C" int ExecuteTest(void) { return 0; }
+
+QVULong InitFunc(IFXFilterInstance* filterInstance, QVULong selector) {
+    switch (selector) {
+        case kSelectorDescribe:
+            filterInstance->entryCode1 = 1;
+            filterInstance->entryCode2 = 2;
+            return host_result(filter_getinfo(filterInstance));
+        case kSelectorSetup:
+            filterInstance->initEntry = InitFunc;
+            filterInstance->executeEntry = ExecuteFunc;
+            return host_result(filter_setup(filterInstance));
+        case kSelectorCleanup:
+            return host_result(filter_cleanup(filterInstance));
+        default:
+            return 1;
+    }
+}
+
+QVULong ExecuteFunc(IFXFilterInstance* filterInstance, QVULong selector) {
+    switch (selector) {
+        case kSelectorPrepare:
+            return host_result(filter_prepare(*filterInstance));
+        case kSelectorApply:
+            return host_result(filter_apply(*filterInstance, filterInstance->parameters));
+        case kSelectorFinished:
+            return host_result(filter_finished(*filterInstance, filterInstance->parameters));
+        case kSelectorOutputSize:
+            return host_result(filter_outputsize(filterInstance));
+        case kSelectorQuery:
+            switch (filterInstance->querySelector) {
+                case kQueryInputGBuffers:
+                    return host_result(filter_getinputgbuffers(filterInstance));
+                case kQuerySelectionMode:
+                    return host_result(filter_getselectionmode(filterInstance));
+                case kQueryOutputGBuffers:
+                    return host_result(filter_getoutputgbuffers(filterInstance));
+                case kQueryOutputGBuffers2:
+                    return host_result(filter_getoutputgbuffers2(filterInstance));
+                case kQueryInvalidOutGBuffers:
+                    return host_result(filter_getinvalidoutgbuffers(filterInstance));
+                default:
+                    return 1;
+            }
+        default:
+            return 1;
+    }
+}
+
+FilterStatus filter_getinfo(IFXFilterInstance* filterInstance) {
+    if ((filterInstance->FilterInfo->hostFlags & kHostFlagDescribe) == 0)
+        return kStatusMissingCapability;
+    filterInstance->infoCode1 = 2;
+    filterInstance->infoCode2 = 0;
+    filterInstance->categoryName = kCategoryName;
+    filterInstance->categoryNameId = kCategoryNameId;
+    filterInstance->menuName = kMenuName;
+    filterInstance->menuNameId = kMenuNameId;
+    return kStatusDone;
+}
+
+FilterStatus filter_setup(IFXFilterInstance* filterInstance) {
+    Parameters* params = static_cast<Parameters*>(fi_AllocMem(sizeof(Parameters), 0));
+    if (params == nullptr) return kStatusOutOfMemory;
+
+    filterInstance->parameters = params;
+    filterInstance->setupFlags = kSetupFlags;
+    filterInstance->setupWord = kSetupWord;
+    filterInstance->setupString = kSetupString;
+
+    // A radius of 0 leaves the image sharp until the user asks for blur; a
+    // sharp zone ending nearer than the focal depth is switched off.
+    params->radius = 0.0;
+    params->mode = 1.0;
+    params->focalDepth = -1.0;
+    params->focusRangeDepth = 0.0;
+    params->alphaTable = nullptr;
+    params->colourSumR = params->colourSumG = params->colourSumB = nullptr;
+    params->opacitySumR = params->opacitySumG = params->opacitySumB = nullptr;
+    params->transmitR = params->transmitG = params->transmitB = nullptr;
+    params->weightSumR = params->weightSumG = params->weightSumB = nullptr;
+    params->cocMap = nullptr;
+
+    DeclareParamFunc declare = filterInstance->FilterInfo->DeclareParam;
+    declare(filterInstance, kKindGroup, nullptr, 0, 0);
+    declare(filterInstance, kKindDepth, &params->focalDepth, 0, kTagMin, kDepthMin, kTagMax, -1,
+            kTagUnits, 1, kTagNameId, 30156, 0);
+    declare(filterInstance, kKindDepth, &params->focusRangeDepth, 0, kTagMin, kDepthMin, kTagMax,
+            -1, kTagUnits, 1, kTagNameId, 30298, kTagPrecision, 4, 0);
+    declare(filterInstance, kKindRadius, &params->radius, 0, kTagMin, 0, kTagMax, 64, kTagDigits,
+            0, kTagNameId, 30183, kTagPrecision, 2, 0);
+    const char* methodChoices = GetStringQV(kMethodChoicesId);
+    declare(filterInstance, kKindChoice, &params->mode, 0, kTagChoices, methodChoices,
+            kTagChoiceDefault, 0, kTagNameId, 30124, 0);
+    return kStatusDone;
+}
+
+FilterStatus filter_cleanup(IFXFilterInstance* filterInstance) {
+    // The last render's finished has already released the buffers and engine.
+    fi_FreeMem(filterInstance->parameters);
+    return kStatusDone;
+}
+
+FilterStatus filter_prepare(IFXFilterInstance& filterInstance) {
+    // The render engine is not built yet: no format has an engine.
+    filterInstance.engine = nullptr;
+    return kStatusOutOfMemory;
+}
+
+FilterStatus filter_apply(IFXFilterInstance const& filterInstance, Parameters*) {
+    if (filterInstance.engine == nullptr) return kStatusOutOfMemory;
+    return FilterStatus(filterInstance.engine->Render(filterInstance) & 0xFF);
+}
+
+FilterStatus filter_finished(IFXFilterInstance const& filterInstance, Parameters* params) {
+    double** planes[] = {&params->alphaTable,  &params->colourSumR,  &params->colourSumG,
+                         &params->colourSumB,  &params->opacitySumR, &params->opacitySumG,
+                         &params->opacitySumB, &params->transmitR,   &params->transmitG,
+                         &params->transmitB,   &params->weightSumR,  &params->weightSumG,
+                         &params->weightSumB};
+    for (double** plane : planes) {
+        fi_FreeMem(*plane);
+        *plane = nullptr;
+    }
+    fi_FreeMem(params->cocMap);
+    params->cocMap = nullptr;
+    delete filterInstance.engine;
+    return kStatusDone;
+}
+
+FilterStatus filter_outputsize(IFXFilterInstance*) { return kStatusDone; }
+
+FilterStatus filter_getinputgbuffers(IFXFilterInstance* filterInstance) {
+    *filterInstance->queryResult = kInputGBufferMask;
+    return kStatusDone;
+}
+
+FilterStatus filter_getselectionmode(IFXFilterInstance*) { return kStatusDone; }
+
+FilterStatus filter_getoutputgbuffers(IFXFilterInstance*) { return kStatusDone; }
+
+FilterStatus filter_getoutputgbuffers2(IFXFilterInstance*) { return kStatusDone; }
+
+FilterStatus filter_getinvalidoutgbuffers(IFXFilterInstance* filterInstance) {
+    *filterInstance->queryResult = kInvalidOutputGBufferMask;
+    return kStatusDone;
+}

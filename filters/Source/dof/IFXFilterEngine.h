@@ -1,0 +1,18 @@
+// Base class of the render engines; one instantiation per pixel format.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct IFXFilterInstance;
+
+class IFXFilterEngine {
+public:
+    virtual ~IFXFilterEngine();
+    virtual std::uint32_t Init(IFXFilterInstance const& instance);
+    virtual std::uint32_t Render(IFXFilterInstance const& instance);
+
+    // Engines live in host memory; a null allocation means no engine.
+    static void* operator new(std::size_t size) noexcept;
+    static void operator delete(void* block) noexcept;
+};

@@ -1,0 +1,32 @@
+// The effect's per-instance record: four parameter values the host writes, and
+// the fourteen scratch buffers of the current render.
+#pragma once
+
+#include <cstddef>
+
+#include "host/HostTypes.h"
+
+struct Parameters {
+    double radius;            // largest blur radius in pixels
+    double mode;              // 1 box averaging, 2 splatting (rounded)
+    double focalDepth;        // depth in sharpest focus
+    double focusRangeDepth;   // far end of the zone kept sharp
+    double* alphaTable;
+    double* colourSumR;
+    double* colourSumG;
+    double* colourSumB;
+    double* opacitySumR;
+    double* opacitySumG;
+    double* opacitySumB;
+    double* transmitR;
+    double* transmitG;
+    double* transmitB;
+    double* weightSumR;
+    double* weightSumG;
+    double* weightSumB;
+    unsigned char* cocMap;    // one byte per pixel of the render region
+};
+
+#if DOF_CONTRACT_PLATFORM
+static_assert(sizeof(Parameters) == 88, "four doubles and fourteen pointers");
+#endif

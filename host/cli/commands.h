@@ -1,0 +1,13 @@
+// The subcommands of dof3d; each adds itself to the application.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+namespace dof3d {
+
+// Exit status of a command, set by the command's callback.
+int& exitStatus();
+
+void addInfoCommand(CLI::App& app);
+
+}  // namespace dof3d

@@ -1,0 +1,91 @@
+// dof3d info: what the effect tells a host about itself.
+#include <cstdio>
+#include <string>
+
+#include "cli/commands.h"
+#include "runtime/EffectInstance.h"
+#include "runtime/EffectLibrary.h"
+
+namespace dof3d {
+
+int& exitStatus() {
+    static int status = 0;
+    return status;
+}
+
+namespace {
+
+const char* kindName(int kind) {
+    switch (kind) {
+        case 4: return "number";
+        case 8: return "choice";
+        case 12: return "group";
+        case 16: return "depth";
+        default: return "other";
+    }
+}
+
+// The host's numbering of the g-buffer channel bits.
+const char* channelName(int bit) {
+    static const char* const names[] = {
+        "depth", "material id", "object id", "uv", "normal", "colour with exponent", "coverage",
+        "background", "depth layers", "colour", "transparency", "velocity", "layer weight",
+        "layer range", "mask"};
+    return bit >= 0 && bit < 15 ? names[bit] : "?";
+}
+
+std::string channelList(std::uint32_t mask) {
+    std::string list;
+    for (int bit = 0; bit < 32; ++bit) {
+        if ((mask & (1u << bit)) == 0) continue;
+        if (!list.empty()) list += ", ";
+        list += channelName(bit);
+    }
+    return list;
+}
+
+int runInfo(const std::string& effectsDir) {
+    std::string error;
+    auto library = dofrt::loadDepthOfField(&error, effectsDir);
+    if (!library) {
+        std::fprintf(stderr, "dof3d: %s\n", error.c_str());
+        return 1;
+    }
+    dofrt::EffectInstance instance(*library);
+    if (!instance.describe() || !instance.setup()) {
+        std::fprintf(stderr, "dof3d: %s: the effect refused to describe or set itself up\n",
+                     library->path().c_str());
+        return 1;
+    }
+    const IFXFilterInstance& record = instance.record();
+    std::printf("effect:    %s\n", library->path().c_str());
+    std::printf("category:  %s\n", record.categoryName);
+    std::printf("menu:      %s\n", record.menuName);
+    std::printf("parameters:\n");
+    for (const dofrt::ParamDeclaration& d : instance.declarations()) {
+        if (!dofrt::isUserParameter(d)) continue;
+        std::printf("  %-20s %-7s", d.name.c_str(), kindName(d.kind));
+        if (d.hasTag(dofrt::kTagMin) || d.hasTag(dofrt::kTagMax))
+            std::printf(" range %d..%d", d.tagValue(dofrt::kTagMin), d.tagValue(dofrt::kTagMax));
+        const std::string choices = d.choicesText();
+        if (!choices.empty()) std::printf(" choices \"%s\"", choices.c_str());
+        std::printf(" default %g\n", *d.value);
+    }
+    std::uint32_t input = 0, invalid = 0;
+    instance.query(1, &input);
+    instance.query(5, &invalid);
+    std::printf("reads g-buffer channels (0x%04X): %s\n", input, channelList(input).c_str());
+    std::printf("leaves invalid (0x%04X): %s\n", invalid, channelList(invalid).c_str());
+    return 0;
+}
+
+}  // namespace
+
+void addInfoCommand(CLI::App& app) {
+    CLI::App* info = app.add_subcommand("info", "Describe the effect: category, menu, parameters, channels");
+    auto* effectsDir = new std::string();
+    info->add_option("--effects", *effectsDir, "Effects folder (default: beside this program)");
+    info->callback([effectsDir] { exitStatus() = runInfo(*effectsDir); });
+}
+
+}  // namespace dof3d

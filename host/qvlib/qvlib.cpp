@@ -1,0 +1,161 @@
+// Our stand-in for the host support library: the allocator the effect must
+// use, bitmaps, the host's texts and the byte-to-fraction table.
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "host/QVLib.h"
+#include "qvlib_testing.h"
+
+namespace {
+
+// Every block carries its size ahead of the caller's bytes, so that the
+// accounting knows what a release gives back. 16 bytes keep the caller's
+// block aligned for doubles on both platforms.
+struct BlockHeader {
+    std::uint64_t size;
+    std::uint64_t magic;
+};
+static_assert(sizeof(BlockHeader) == 16, "header keeps 16-byte alignment");
+constexpr std::uint64_t kLiveMagic = 0x51564c69624d656dull;   // "QVLibMem"
+constexpr std::uint64_t kFreedMagic = 0x46726565644d656dull;  // "FreedMem"
+
+std::mutex gMutex;
+qvlib::AllocStats gStats = {0, 0, 0, 0};
+std::uint64_t gFailAt = 0;       // countdown to the injected failure
+bool gFailAll = false;
+std::uint64_t gLimit = 0xFFFFFFFFull;
+
+double gByteToFrac[256];
+
+struct TableInit {
+    TableInit() {
+        for (int b = 0; b < 256; ++b) gByteToFrac[b] = b / 255.0;
+    }
+} gTableInit;
+
+}  // namespace
+
+double* QVPixelBase::_byteToFracTbl = gByteToFrac;
+
+void* AllocMemQV(QVULong size, QVULong flags) {
+    {
+        std::lock_guard<std::mutex> lock(gMutex);
+        ++gStats.totalAllocations;
+        if (gFailAll) return nullptr;
+        if (gFailAt != 0 && --gFailAt == 0) return nullptr;
+        if (size > gLimit) return nullptr;
+    }
+    void* raw = std::malloc(sizeof(BlockHeader) + size);
+    if (raw == nullptr) return nullptr;
+    BlockHeader* header = static_cast<BlockHeader*>(raw);
+    header->size = size;
+    header->magic = kLiveMagic;
+    unsigned char* block = static_cast<unsigned char*>(raw) + sizeof(BlockHeader);
+    if (flags & kQVAllocZeroed) std::memset(block, 0, size);
+    std::lock_guard<std::mutex> lock(gMutex);
+    ++gStats.liveBlocks;
+    gStats.liveBytes += size;
+    return block;
+}
+
+void FreeMemQV(void* block) {
+    if (block == nullptr) return;
+    BlockHeader* header =
+        reinterpret_cast<BlockHeader*>(static_cast<unsigned char*>(block) - sizeof(BlockHeader));
+    if (header->magic != kLiveMagic) {
+        // A block released twice, or not ours: stop loudly rather than corrupt
+        // the heap.
+        std::abort();
+    }
+    header->magic = kFreedMagic;
+    {
+        std::lock_guard<std::mutex> lock(gMutex);
+        --gStats.liveBlocks;
+        gStats.liveBytes -= header->size;
+        ++gStats.totalFrees;
+    }
+    std::free(header);
+}
+
+namespace {
+
+int bytesPerPixel(QVBitmapType type) {
+    switch (type) {
+        case kQVBitmapRGBA8: return 4;
+        case kQVBitmapRGBA10: return 5;
+        case kQVBitmapRGBA12: return 6;
+        case kQVBitmapRGBA16: return 8;
+        case kQVBitmapRGBAFloat: return 16;
+        default: return 0;
+    }
+}
+
+// A bitmap is its record followed by its pixels, in one host block.
+struct BitmapBlock {
+    QVBitmap record;
+};
+
+}  // namespace
+
+QVBitmap* AllocBitmapQV(QVLong width, QVLong height, QVBitmapType type, char*) {
+    const int pixelBytes = bytesPerPixel(type);
+    if (pixelBytes == 0 || width < 0 || height < 0) return nullptr;
+    const std::uint64_t rowBytes = std::uint64_t(width) * pixelBytes;
+    const std::uint64_t dataBytes = rowBytes * std::uint64_t(height);
+    const std::uint64_t recordBytes = (sizeof(BitmapBlock) + 15) & ~std::uint64_t(15);
+    if (rowBytes > 0x7FFFFFFF || recordBytes + dataBytes > 0xFFFFFFFFull) return nullptr;
+    void* block = AllocMemQV(QVULong(recordBytes + dataBytes), kQVAllocZeroed);
+    if (block == nullptr) return nullptr;
+    QVBitmap* bitmap = &static_cast<BitmapBlock*>(block)->record;
+    bitmap->width = width;
+    bitmap->rowPixels = width;
+    bitmap->height = height;
+    bitmap->formatCode = type;
+    bitmap->rowBytes = std::int32_t(rowBytes);
+    bitmap->pixelBytes = pixelBytes;
+    bitmap->baseAddr = static_cast<std::uint8_t*>(block) + recordBytes;
+    bitmap->dataOffset = 0;
+    // Bitmaps of one format share a layout, so rows may be copied between them.
+    bitmap->layoutId = type;
+    return bitmap;
+}
+
+void FreeBitmapQV(QVBitmap* bitmap) { FreeMemQV(bitmap); }
+
+const char* GetStringQV(QVULong id) {
+    switch (id) {
+        case 30000: return "3D Post";
+        case 30013: return "3D Depth of Field...";
+        case 30124: return "Method";
+        case 30156: return "Focal Depth";
+        case 30183: return "Maximum Radius";
+        case 30298: return "Sharp Until Depth";
+        case 30336: return "Box Average;Splatting";
+        default: return "";
+    }
+}
+
+namespace qvlib {
+
+AllocStats allocStats() {
+    std::lock_guard<std::mutex> lock(gMutex);
+    return gStats;
+}
+
+void failAllocationAt(std::uint64_t nth) {
+    std::lock_guard<std::mutex> lock(gMutex);
+    gFailAt = nth;
+}
+
+void failAllAllocations(bool fail) {
+    std::lock_guard<std::mutex> lock(gMutex);
+    gFailAll = fail;
+}
+
+void setAllocationLimit(std::uint64_t bytes) {
+    std::lock_guard<std::mutex> lock(gMutex);
+    gLimit = bytes;
+}
+
+}  // namespace qvlib

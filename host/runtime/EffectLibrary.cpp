@@ -1,0 +1,84 @@
+#include "runtime/EffectLibrary.h"
+
+#include <dirent.h>
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+
+namespace dofrt {
+
+EffectLibrary::EffectLibrary(std::string path, void* handle, EntryPoint entry,
+                             ExecuteTestFunc executeTest)
+    : path_(std::move(path)), handle_(handle), entry_(entry), executeTest_(executeTest) {}
+
+EffectLibrary::~EffectLibrary() {
+    if (handle_ != nullptr) dlclose(handle_);
+}
+
+std::unique_ptr<EffectLibrary> EffectLibrary::load(const std::string& path, std::string* error) {
+    // Effects are private to the host: their names must not leak into other
+    // effects loaded beside them.
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        if (error) *error = path + ": cannot load effect: " + dlerror();
+        return nullptr;
+    }
+    void* entry = dlsym(handle, "ENTRYPOINT1");
+    if (entry == nullptr) {
+        if (error) *error = path + ": not an effect (no ENTRYPOINT1)";
+        dlclose(handle);
+        return nullptr;
+    }
+    void* test = dlsym(handle, "ExecuteTest");
+    return std::unique_ptr<EffectLibrary>(
+        new EffectLibrary(path, handle, reinterpret_cast<EntryPoint>(entry),
+                          reinterpret_cast<ExecuteTestFunc>(test)));
+}
+
+std::vector<std::unique_ptr<EffectLibrary>> EffectLibrary::loadFolder(
+    const std::string& folder, std::vector<std::string>* errors) {
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(folder.c_str())) {
+        while (dirent* entry = readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name.size() > 3 && name.compare(name.size() - 3, 3, ".so") == 0)
+                names.push_back(name);
+        }
+        closedir(dir);
+    } else if (errors) {
+        errors->push_back(folder + ": cannot read the effects folder");
+    }
+    std::sort(names.begin(), names.end());
+    std::vector<std::unique_ptr<EffectLibrary>> libraries;
+    for (const std::string& name : names) {
+        std::string error;
+        if (auto library = load(folder + "/" + name, &error))
+            libraries.push_back(std::move(library));
+        else if (errors)
+            errors->push_back(error);
+    }
+    return libraries;
+}
+
+std::string EffectLibrary::defaultFolder() {
+    char exe[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (length > 0) {
+        std::string path(exe, size_t(length));
+        const size_t slash = path.rfind('/');
+        if (slash != std::string::npos) {
+            const std::string candidate = path.substr(0, slash) + "/../effects";
+            if (access((candidate + "/DepthOfField.so").c_str(), R_OK) == 0) return candidate;
+        }
+    }
+    return DOF_DEFAULT_EFFECTS_DIR;
+}
+
+std::unique_ptr<EffectLibrary> loadDepthOfField(std::string* error, const std::string& folder) {
+    const std::string dir = folder.empty() ? EffectLibrary::defaultFolder() : folder;
+    return EffectLibrary::load(dir + "/DepthOfField.so", error);
+}
+
+}  // namespace dofrt

@@ -1,0 +1,42 @@
+// Loads the built effect through the runtime, once per test program, and
+// checks that every test leaves no host allocation live.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "qvlib_testing.h"
+#include "runtime/EffectInstance.h"
+#include "runtime/EffectLibrary.h"
+
+namespace doftest {
+
+// The effect library built beside the tests.
+const dofrt::EffectLibrary& effectLibrary();
+
+// Live blocks of the host allocator right now.
+std::uint64_t liveBlocks();
+
+// Base fixture: records the allocator's live blocks before a test and expects
+// the same number after it, and disarms any injected failure.
+class HostAllocTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+private:
+    std::uint64_t liveAtStart_ = 0;
+};
+
+// An instance of the effect, described and set up.
+class EffectTest : public HostAllocTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    std::unique_ptr<dofrt::EffectInstance> instance;
+};
+
+}  // namespace doftest
