@@ -27,7 +27,7 @@ protected:
 
     // Allocates the 2R + 1 taps for radius R and stores R. On failure (or a
     // radius that cannot be counted) the kernel keeps R = 0 and no table.
-    bool allocate(int R);
+    __attribute__((visibility("hidden"))) bool allocate(int R);
 
 private:
     Kernel(const Kernel&) = delete;
