@@ -141,7 +141,9 @@ int EffectInstance::declareParam(IFXFilterInstance* filterInstance, int kind, do
 int EffectInstance::checkAbort(IFXFilterInstance* filterInstance) {
     EffectInstance* self = owner(filterInstance);
     ++self->abortPolls_;
-    return self->abortHandler_ && self->abortHandler_() ? 1 : 0;
+    const bool stop = self->abortHandler_ && self->abortHandler_();
+    if (stop) self->stopRequested_ = true;
+    return stop ? 1 : 0;
 }
 
 }  // namespace dofrt

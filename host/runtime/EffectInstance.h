@@ -88,6 +88,9 @@ public:
     // goes on. The count of polls is kept.
     void setAbortHandler(std::function<bool()> handler) { abortHandler_ = std::move(handler); }
     unsigned abortPolls() const { return abortPolls_; }
+    // Whether any poll answered stop since the last reset.
+    bool stopRequested() const { return stopRequested_; }
+    void resetAbortState() { abortPolls_ = 0; stopRequested_ = false; }
 
     const EffectLibrary& library() const { return library_; }
 
@@ -104,6 +107,7 @@ private:
     std::vector<ParamDeclaration> declarations_;
     std::function<bool()> abortHandler_;
     unsigned abortPolls_ = 0;
+    bool stopRequested_ = false;
     bool setUp_ = false;
 };
 
