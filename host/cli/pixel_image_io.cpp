@@ -1,0 +1,82 @@
+#include "cli/pixel_image_io.h"
+
+#include <OpenImageIO/filesystem.h>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace dof3d {
+
+OIIO::ImageBuf toImageBuf(const dofrt::PixelImage& image) {
+    OIIO::ImageSpec spec(image.width(), image.height(), 4, OIIO::TypeDesc::FLOAT);
+    spec.alpha_channel = 3;
+    OIIO::ImageBuf buf(spec);
+    float pixel[4];
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            for (int c = 0; c < 4; ++c) pixel[c] = float(image.fraction(x, y, c));
+            buf.setpixel(x, y, pixel, 4);
+        }
+    return buf;
+}
+
+std::unique_ptr<dofrt::PixelImage> fromImageBuf(const OIIO::ImageBuf& buf, QVBitmapType format) {
+    const OIIO::ROI roi = buf.roi();
+    auto image = dofrt::PixelImage::create(format, roi.width(), roi.height());
+    if (!image) return nullptr;
+    const int channels = buf.nchannels();
+    float pixel[4] = {0, 0, 0, 1};
+    for (int y = 0; y < roi.height(); ++y)
+        for (int x = 0; x < roi.width(); ++x) {
+            float values[64];
+            buf.getpixel(roi.xbegin + x, roi.ybegin + y, values, channels < 64 ? channels : 64);
+            if (channels == 1) {
+                pixel[0] = pixel[1] = pixel[2] = values[0];
+                pixel[3] = 1.0f;
+            } else {
+                for (int c = 0; c < 4; ++c)
+                    pixel[c] = c < channels ? values[c] : (c == 3 ? 1.0f : 0.0f);
+                if (channels == 2) {   // grey and alpha
+                    pixel[3] = values[1];
+                    pixel[1] = pixel[2] = values[0];
+                }
+            }
+            for (int c = 0; c < 4; ++c) image->setFraction(x, y, c, pixel[c]);
+        }
+    return image;
+}
+
+bool writeImageAtomically(const OIIO::ImageBuf& buf, const std::string& path, std::string* error,
+                          OIIO::TypeDesc dataFormat) {
+    // The temporary keeps the output's extension so that the same writer is
+    // chosen for it.
+    const std::string extension = OIIO::Filesystem::extension(path);
+    const std::string temporary = path + ".tmp" + std::to_string(getpid()) + extension;
+    auto out = OIIO::ImageOutput::create(path);
+    if (!out) {
+        if (error) *error = path + ": no writer for this file type";
+        return false;
+    }
+    OIIO::ImageSpec spec = buf.spec();
+    if (dataFormat != OIIO::TypeUnknown) spec.set_format(dataFormat);
+    if (!out->open(temporary, spec)) {
+        if (error) *error = path + ": cannot write: " + out->geterror();
+        std::remove(temporary.c_str());
+        return false;
+    }
+    const bool written = buf.write(out.get());
+    const bool closed = out->close();
+    if (!written || !closed) {
+        if (error) *error = path + ": cannot write: " + (written ? out->geterror() : buf.geterror());
+        std::remove(temporary.c_str());
+        return false;
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        if (error) *error = path + ": cannot move the finished file into place";
+        std::remove(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace dof3d
