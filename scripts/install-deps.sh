@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs what a fresh Debian machine lacks to build and test the project:
+# compilers for both platforms, the 32-bit emulator, and the host side's
+# libraries. Does nothing when everything is there.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ g++-multilib qemu-user binutils
+  googletest libgtest-dev libbenchmark-dev
+  libopenimageio-dev libopenexr-dev libcli11-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "installing: ${missing[*]}"
+if [ "$(id -u)" -eq 0 ]; then
+  as_root=()
+elif command -v sudo >/dev/null 2>&1; then
+  as_root=(sudo)
+else
+  echo "error: these packages are missing and this user cannot install them: ${missing[*]}" >&2
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
