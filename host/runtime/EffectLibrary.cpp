@@ -22,7 +22,10 @@ std::unique_ptr<EffectLibrary> EffectLibrary::load(const std::string& path, std:
     // effects loaded beside them.
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
-        if (error) *error = path + ": cannot load effect: " + dlerror();
+        // The loader's message starts with the path again; say it once.
+        std::string reason = dlerror();
+        if (reason.compare(0, path.size() + 2, path + ": ") == 0) reason.erase(0, path.size() + 2);
+        if (error) *error = path + ": cannot load effect: " + reason;
         return nullptr;
     }
     void* entry = dlsym(handle, "ENTRYPOINT1");
