@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "dof/IFXFilterEngine.h"
+#include "dof/MaxDOF.h"
 #include "host/fi_memory.h"
 
 namespace {
@@ -161,29 +162,54 @@ FilterStatus filter_cleanup(IFXFilterInstance* filterInstance) {
 }
 
 FilterStatus filter_prepare(IFXFilterInstance& filterInstance) {
-    // The render engine is not built yet: no format has an engine.
+    // A prepare without a finished before it must not strand the old engine.
+    delete filterInstance.engine;
     filterInstance.engine = nullptr;
-    return kStatusOutOfMemory;
+
+    // Without its Parameters record (a set up that failed) no engine can run.
+    Parameters* params = filterInstance.parameters;
+    const QVBitmap* destination = filterInstance.dstBuffer;
+    const QVBitmapType format = destination != nullptr && params != nullptr
+                                    ? destination->formatCode
+                                    : kQVBitmapNone;
+    IFXFilterEngine* engine;
+    switch (format) {
+        case kQVBitmapRGBA8: engine = new MaxDOF_RGBA8(params); break;
+        case kQVBitmapRGBA10: engine = new MaxDOF_RGBA10(params); break;
+        case kQVBitmapRGBA12: engine = new MaxDOF_RGBA12(params); break;
+        case kQVBitmapRGBA16: engine = new MaxDOF_RGBA16(params); break;
+        case kQVBitmapRGBAFloat: engine = new MaxDOF_RGBAFloat(params); break;
+        default: engine = nullptr; break;
+    }
+    filterInstance.engine = engine;
+    return engine != nullptr ? kStatusDone : kStatusOutOfMemory;
 }
 
 FilterStatus filter_apply(IFXFilterInstance const& filterInstance, Parameters*) {
+    // No engine (its prepare failed): nothing is rendered, and the host hears so.
     if (filterInstance.engine == nullptr) return kStatusOutOfMemory;
     return FilterStatus(filterInstance.engine->Render(filterInstance) & 0xFF);
 }
 
 FilterStatus filter_finished(IFXFilterInstance const& filterInstance, Parameters* params) {
-    double** planes[] = {&params->alphaTable,  &params->colourSumR,  &params->colourSumG,
-                         &params->colourSumB,  &params->opacitySumR, &params->opacitySumG,
-                         &params->opacitySumB, &params->transmitR,   &params->transmitG,
-                         &params->transmitB,   &params->weightSumR,  &params->weightSumG,
-                         &params->weightSumB};
-    for (double** plane : planes) {
-        fi_FreeMem(*plane);
-        *plane = nullptr;
+    if (params != nullptr) {
+        double** planes[] = {&params->alphaTable,  &params->colourSumR,  &params->colourSumG,
+                             &params->colourSumB,  &params->opacitySumR, &params->opacitySumG,
+                             &params->opacitySumB, &params->transmitR,   &params->transmitG,
+                             &params->transmitB,   &params->weightSumR,  &params->weightSumG,
+                             &params->weightSumB};
+        for (double** plane : planes) {
+            fi_FreeMem(*plane);
+            *plane = nullptr;
+        }
+        fi_FreeMem(params->cocMap);
+        params->cocMap = nullptr;
     }
-    fi_FreeMem(params->cocMap);
-    params->cocMap = nullptr;
-    delete filterInstance.engine;
+    // The record is the host's, not constant: clearing the field makes a
+    // second finished, or an apply after this one, harmless.
+    IFXFilterInstance& record = const_cast<IFXFilterInstance&>(filterInstance);
+    delete record.engine;
+    record.engine = nullptr;
     return kStatusDone;
 }
 

@@ -1,0 +1,338 @@
+// The render engine's pass protocol and passes 0 to 3 (pass 4 is in
+// MaxDOF_output.h). Included only by the per-format sources that instantiate
+// the engine.
+#pragma once
+
+#include <cstring>
+#include <ctime>
+
+#include "dof/MaxDOF.h"
+#include "dof/MaxDOF_gbuffer.h"
+#include "dof/MaxDOF_region.h"
+#include "dof/get_radius.h"
+#include "dof/splat_pixel.h"
+#include "host/FilterStatus.h"
+#include "host/GBuffer.h"
+#include "host/fi_memory.h"
+#include "kernels/round_to_int.h"
+
+namespace maxdof {
+
+// Radii below these leave the image sharp: the radius map, the splatting and
+// the resolve use the first, the box average the second.
+constexpr double kSharpRadius = 0.00001;
+constexpr double kCopyRadius = 0.000001;
+
+// CheckAbort is asked at most once per this many clock ticks.
+constexpr QVULong kAbortPollTicks = 100;
+
+inline const GBufferChannel* channel(IFXFilterInstance const& instance, GBufferEntry entry) {
+    return instance.gbuffers != nullptr ? instance.gbuffers[entry] : nullptr;
+}
+
+// The blur fraction of a depth; a depth whose ratio is not a number (0)
+// counts as sharp.
+inline double radius_fraction(float depth, Parameters* params) {
+    const double r = get_radius(depth, params);
+    return r == r ? r : 0.0;
+}
+
+// The largest blur radii in pixels, across and down.
+inline double max_radius_x(IFXFilterInstance const& instance, const Parameters* params) {
+    return params->radius * instance.scaleX / instance.pixelAspect;
+}
+inline double max_radius_y(IFXFilterInstance const& instance, const Parameters* params) {
+    return params->radius * instance.scaleY;
+}
+
+}  // namespace maxdof
+
+template <class Buffer, class Pixel, typename T>
+std::uint32_t MaxDOF<Buffer, Pixel, T>::Render(IFXFilterInstance const& instance) {
+    const std::int32_t method = round_to_int(params_->mode);
+    switch (instance.renderPass) {
+        case 0:
+            return allocateRadiusMap(instance);
+        case 1:
+            return fillRadiusMap(instance);
+        case 2:
+            if (method == 1) return buildSummedAreaTables(instance);
+            if (method == 2) return allocatePlanes(instance);
+            return kStatusUnknownPassOrMode;
+        case 3:
+            return method == 2 ? splat(instance) : std::uint32_t(kStatusDone);
+        case 4:
+            if (method == 1) return boxAverage(instance);
+            if (method == 2) return resolve(instance);
+            return kStatusUnknownPassOrMode;
+        default:
+            return kStatusUnknownPassOrMode;
+    }
+}
+
+template <class Buffer, class Pixel, typename T>
+std::uint8_t* MaxDOF<Buffer, Pixel, T>::pixelAt(const QVBitmap& buffer, int x, int y) {
+    const std::int64_t offset =
+        (std::int64_t(y) * buffer.rowPixels + x) * std::int64_t(Pixel::kBytesPerPixel);
+    return buffer.baseAddr + std::ptrdiff_t(offset);
+}
+
+template <class Buffer, class Pixel, typename T>
+void MaxDOF<Buffer, Pixel, T>::copyRows(IFXFilterInstance const& instance, const QVRect& rect) {
+    const Buffer& src = static_cast<const Buffer&>(*instance.srcBuffer);
+    const Buffer& dst = static_cast<const Buffer&>(*instance.dstBuffer);
+    if (src.layoutId != dst.layoutId) return;
+    const std::size_t rowBytes = std::size_t(rect.width) * Pixel::kBytesPerPixel;
+    for (std::int64_t y = rect.top; y < std::int64_t(rect.top) + rect.height; ++y) {
+        const std::uint8_t* from =
+            src.baseAddr +
+            std::ptrdiff_t(std::int64_t(src.dataOffset) + std::int64_t(rect.left) * src.pixelBytes +
+                           y * src.rowBytes);
+        std::uint8_t* to = dst.baseAddr + std::ptrdiff_t(std::int64_t(dst.dataOffset) +
+                                                         std::int64_t(rect.left) * dst.pixelBytes +
+                                                         y * dst.rowBytes);
+        // The host may render a buffer onto itself.
+        std::memmove(to, from, rowBytes);
+    }
+}
+
+template <class Buffer, class Pixel, typename T>
+void MaxDOF<Buffer, Pixel, T>::releaseTables() {
+    double** tables[] = {&params_->alphaTable,  &params_->colourSumR,  &params_->colourSumG,
+                         &params_->colourSumB,  &params_->opacitySumR, &params_->opacitySumG,
+                         &params_->opacitySumB, &params_->transmitR,   &params_->transmitG,
+                         &params_->transmitB,   &params_->weightSumR,  &params_->weightSumG,
+                         &params_->weightSumB};
+    for (double** table : tables) {
+        fi_FreeMem(*table);
+        *table = nullptr;
+    }
+}
+
+template <class Buffer, class Pixel, typename T>
+std::uint32_t MaxDOF<Buffer, Pixel, T>::allocateRadiusMap(IFXFilterInstance const& instance) {
+    // A repeated pass 0 must not strand the map of the first.
+    fi_FreeMem(params_->cocMap);
+    params_->cocMap = nullptr;
+    const QVRect& region = instance.renderRegion;
+    if (rect_is_empty(region)) return kStatusDone;
+    QVULong bytes;
+    if (!region_buffer_bytes(region, 0, 1, &bytes)) return kStatusOutOfMemory;
+    params_->cocMap = static_cast<unsigned char*>(fi_AllocMem(bytes, kQVAllocUndefined));
+    return params_->cocMap != nullptr ? kStatusDone : kStatusOutOfMemory;
+}
+
+// The map holds one byte per pixel of the render region, so that output
+// rectangles sharing rows never overwrite each other's radii.
+template <class Buffer, class Pixel, typename T>
+std::uint32_t MaxDOF<Buffer, Pixel, T>::fillRadiusMap(IFXFilterInstance const& instance) {
+    const QVRect& region = instance.renderRegion;
+    const QVRect rect = clip_to_region(instance.outputRect, region);
+    if (rect_is_empty(rect)) return kStatusDone;
+    if (params_->cocMap == nullptr) return kStatusOutOfMemory;
+
+    const GBufferChannel* depth = maxdof::channel(instance, kGBufferDepth);
+    const int bottom = rect.top + rect.height;
+    if (depth == nullptr || params_->radius < maxdof::kSharpRadius) {
+        for (int y = rect.top; y < bottom; ++y)
+            std::memset(params_->cocMap + region_index(region, rect.left, y), 0,
+                        std::size_t(rect.width));
+        return kStatusDone;
+    }
+    for (int y = rect.top; y < bottom; ++y) {
+        unsigned char* coc = params_->cocMap + region_index(region, rect.left, y);
+        GBufferRowWalk walk(*depth, rect.left, y, GBufferRowWalk::kDepthStep);
+        for (int i = 0; i < rect.width; ++i, walk.next()) {
+            const double r = maxdof::radius_fraction(gbuffer_depth(walk.element()), params_);
+            std::int32_t v = round_to_int(255.0 * r);
+            if (v < 0) v = 0;
+            if (v > 255) v = 255;
+            coc[i] = static_cast<unsigned char>(v);
+        }
+    }
+    return kStatusDone;
+}
+
+template <class Buffer, class Pixel, typename T>
+std::uint32_t MaxDOF<Buffer, Pixel, T>::buildSummedAreaTables(IFXFilterInstance const& instance) {
+    releaseTables();
+    const QVRect& region = instance.renderRegion;
+    if (rect_is_empty(region)) return kStatusDone;
+    QVULong bytes;
+    if (!region_buffer_bytes(region, 1, sizeof(double), &bytes)) return kStatusOutOfMemory;
+    double** tables[4] = {&params_->alphaTable, &params_->colourSumR, &params_->colourSumG,
+                          &params_->colourSumB};
+    for (double** table : tables)
+        *table = static_cast<double*>(fi_AllocMem(bytes, kQVAllocUndefined));
+    for (double** table : tables)
+        if (*table == nullptr) return kStatusOutOfMemory;
+
+    const std::size_t stride = std::size_t(region.width) + 1;
+    for (double** table : tables)
+        for (std::size_t i = 0; i < stride; ++i) (*table)[i] = 0.0;
+
+    const Buffer& src = static_cast<const Buffer&>(*instance.srcBuffer);
+    for (int j = 0; j < region.height; ++j) {
+        double* above[4];
+        double* row[4];
+        for (int t = 0; t < 4; ++t) {
+            above[t] = *tables[t] + std::size_t(j) * stride;
+            row[t] = above[t] + stride;
+            row[t][0] = 0.0;
+        }
+        const std::uint8_t* pixel = pixelAt(src, region.left, region.top + j);
+        for (int i = 0; i < region.width; ++i, pixel += Pixel::kBytesPerPixel) {
+            const double A = Pixel::read(pixel, 3);
+            const double q[4] = {A, double(Pixel::read(pixel, 0)) * A,
+                                 double(Pixel::read(pixel, 1)) * A,
+                                 double(Pixel::read(pixel, 2)) * A};
+            for (int t = 0; t < 4; ++t)
+                row[t][i + 1] = q[t] + row[t][i] + above[t][i + 1] - above[t][i];
+        }
+    }
+    return kStatusDone;
+}
+
+template <class Buffer, class Pixel, typename T>
+std::uint32_t MaxDOF<Buffer, Pixel, T>::allocatePlanes(IFXFilterInstance const& instance) {
+    releaseTables();
+    const QVRect& region = instance.renderRegion;
+    if (rect_is_empty(region)) return kStatusDone;
+    QVULong bytes;
+    if (!region_buffer_bytes(region, 0, sizeof(double), &bytes)) return kStatusOutOfMemory;
+    double** planes[12] = {&params_->opacitySumR, &params_->opacitySumG, &params_->opacitySumB,
+                           &params_->colourSumR,  &params_->colourSumG,  &params_->colourSumB,
+                           &params_->weightSumR,  &params_->weightSumG,  &params_->weightSumB,
+                           &params_->transmitR,   &params_->transmitG,   &params_->transmitB};
+    for (double** plane : planes) *plane = static_cast<double*>(fi_AllocMem(bytes, kQVAllocZeroed));
+    for (double** plane : planes)
+        if (*plane == nullptr) return kStatusOutOfMemory;
+
+    const std::size_t elements = std::size_t(region.width) * std::size_t(region.height);
+    for (double* transmit : {params_->transmitR, params_->transmitG, params_->transmitB})
+        for (std::size_t i = 0; i < elements; ++i) transmit[i] = 1.0;
+    return kStatusDone;
+}
+
+namespace maxdof {
+
+// The twelve planes exist (pass 2 of the splatting ran and succeeded).
+inline bool planes_allocated(const Parameters* p) {
+    const double* planes[] = {p->colourSumR,  p->colourSumG,  p->colourSumB, p->opacitySumR,
+                              p->opacitySumG, p->opacitySumB, p->transmitR,  p->transmitG,
+                              p->transmitB,   p->weightSumR,  p->weightSumG, p->weightSumB};
+    for (const double* plane : planes)
+        if (plane == nullptr) return false;
+    return true;
+}
+
+// The channels the splatting reads, chosen once per call.
+struct SplatChannels {
+    const GBufferChannel* depth;
+    const GBufferChannel* colour;
+    bool colourWithExponent;
+    const GBufferChannel* coverage;
+    const GBufferChannel* transparency;
+    const GBufferChannel* layerWeight;
+    const GBufferChannel* layerRange;  // null when the layer walk is off
+};
+
+inline SplatChannels splat_channels(IFXFilterInstance const& instance) {
+    SplatChannels ch;
+    ch.depth = channel(instance, kGBufferDepth);
+    ch.colour = channel(instance, kGBufferColourExponent);
+    ch.colourWithExponent = ch.colour != nullptr;
+    if (ch.colour == nullptr) ch.colour = channel(instance, kGBufferColour);
+    ch.coverage = channel(instance, kGBufferCoverage);
+    ch.transparency = channel(instance, kGBufferTransparency);
+    ch.layerWeight = channel(instance, kGBufferLayerWeight);
+    ch.layerRange = channel(instance, kGBufferLayerRange);
+    if (ch.colour == nullptr || ch.layerWeight == nullptr) ch.layerRange = nullptr;
+    return ch;
+}
+
+}  // namespace maxdof
+
+template <class Buffer, class Pixel, typename T>
+std::uint32_t MaxDOF<Buffer, Pixel, T>::splat(IFXFilterInstance const& instance) {
+    const QVRect& region = instance.renderRegion;
+    const QVRect rect = clip_to_region(instance.outputRect, region);
+    if (rect_is_empty(rect)) return kStatusDone;
+    const maxdof::SplatChannels ch = maxdof::splat_channels(instance);
+    if (ch.depth == nullptr || params_->radius < maxdof::kSharpRadius) {
+        // Nothing to blur: the source is the result, and pass 4 adds nothing.
+        copyRows(instance, rect);
+        return kStatusDone;
+    }
+    if (!maxdof::planes_allocated(params_)) return kStatusOutOfMemory;
+
+    const double Rx = maxdof::max_radius_x(instance, params_);
+    const double Ry = maxdof::max_radius_y(instance, params_);
+    const Buffer& src = static_cast<const Buffer&>(*instance.srcBuffer);
+    CheckAbortFunc checkAbort =
+        instance.FilterInfo != nullptr ? instance.FilterInfo->CheckAbort : nullptr;
+    IFXFilterInstance* host = const_cast<IFXFilterInstance*>(&instance);
+    std::clock_t last = std::clock();
+
+    for (int y = rect.top; y < rect.top + rect.height; ++y) {
+        GBufferRowWalk depth(*ch.depth, rect.left, y, GBufferRowWalk::kDepthStep);
+        GBufferRowWalk coverage, colour, transparency, range;
+        if (ch.coverage)
+            coverage = GBufferRowWalk(*ch.coverage, rect.left, y, GBufferRowWalk::kByteStep);
+        if (ch.colour) colour = GBufferRowWalk(*ch.colour, rect.left, y, GBufferRowWalk::kByteStep);
+        if (ch.transparency)
+            transparency =
+                GBufferRowWalk(*ch.transparency, rect.left, y, GBufferRowWalk::kByteStep);
+        if (ch.layerRange)
+            range = GBufferRowWalk(*ch.layerRange, rect.left, y, GBufferRowWalk::kRangeStep);
+        const std::uint8_t* source = pixelAt(src, rect.left, y);
+
+        for (int x = rect.left; x < rect.left + rect.width; ++x, depth.next(), coverage.next(),
+                 colour.next(), transparency.next(), range.next(),
+                 source += Pixel::kBytesPerPixel) {
+            const std::clock_t now = std::clock();
+            if (QVULong(now - last) > maxdof::kAbortPollTicks && checkAbort != nullptr) {
+                // The planes keep what was splatted so far; the host knows
+                // of the stop from its own answer.
+                if (checkAbort(host) != 0) return kStatusDone;
+                last = now;
+            }
+
+            const std::uint8_t coverageByte = ch.coverage ? *coverage.element() : 0;
+            if (coverageByte == 0) continue;
+
+            double opacity[3];
+            gbuffer_opacity(ch.transparency ? transparency.element() : nullptr, opacity);
+            const double r = maxdof::radius_fraction(gbuffer_depth(depth.element()), params_);
+            double rgb[3];
+            if (ch.colour) {
+                gbuffer_colour(colour.element(), ch.colourWithExponent, rgb);
+            } else {
+                for (int c = 0; c < 3; ++c) rgb[c] = Pixel::fraction(Pixel::read(source, c));
+            }
+            const double c = byte_fraction(coverageByte);
+            if (!splat_fragment(instance, params_, x, y, Rx * r, Ry * r, rgb[0], rgb[1], rgb[2],
+                                opacity[0], opacity[1], opacity[2], c, c, c))
+                return kStatusOutOfMemory;
+
+            if (ch.layerRange == nullptr) continue;
+            std::uint16_t layers[2];
+            gbuffer_layer_range(range.element(), layers);
+            for (std::uint32_t k = layers[0]; k < layers[1]; ++k) {
+                const double rk = maxdof::radius_fraction(
+                    gbuffer_depth(gbuffer_layer_element(*ch.depth, y, k)), params_);
+                gbuffer_opacity(
+                    ch.transparency ? gbuffer_layer_element(*ch.transparency, y, k) : nullptr,
+                    opacity);
+                gbuffer_colour(gbuffer_layer_element(*ch.colour, y, k), ch.colourWithExponent, rgb);
+                const std::uint8_t* weight = gbuffer_layer_element(*ch.layerWeight, y, k);
+                if (!splat_fragment(instance, params_, x, y, Rx * rk, Ry * rk, rgb[0], rgb[1],
+                                    rgb[2], opacity[0], opacity[1], opacity[2],
+                                    byte_fraction(weight[0]), byte_fraction(weight[1]),
+                                    byte_fraction(weight[2])))
+                    return kStatusOutOfMemory;
+            }
+        }
+    }
+    return kStatusDone;
+}

@@ -1,0 +1,124 @@
+// Pass 4 of the render engine: the destination pixels of an output
+// rectangle, box-averaged from the summed-area tables or resolved from the
+// splatting planes. Included only by the per-format sources.
+#pragma once
+
+#include "dof/MaxDOF_impl.h"
+
+namespace maxdof {
+
+// The resolve keeps the source where the splats left less weight than this.
+constexpr double kMinWeightSum = 0.00000001;
+
+// One end of a box window, kept inside 0..limit so that the table reads stay
+// in the tables even for negative half-sizes.
+inline std::int64_t window_bound(std::int64_t v, std::int64_t limit) {
+    return v < 0 ? 0 : (v > limit ? limit : v);
+}
+
+}  // namespace maxdof
+
+template <class Buffer, class Pixel, typename T>
+std::uint32_t MaxDOF<Buffer, Pixel, T>::boxAverage(IFXFilterInstance const& instance) {
+    const QVRect& region = instance.renderRegion;
+    const QVRect rect = clip_to_region(instance.outputRect, region);
+    if (rect_is_empty(rect)) return kStatusDone;
+    if (params_->radius < maxdof::kCopyRadius) {
+        copyRows(instance, rect);
+        return kStatusDone;
+    }
+    const double* tables[4] = {params_->alphaTable, params_->colourSumR, params_->colourSumG,
+                               params_->colourSumB};
+    for (const double* table : tables)
+        if (table == nullptr) return kStatusOutOfMemory;
+    if (params_->cocMap == nullptr) return kStatusOutOfMemory;
+
+    const double Rx = maxdof::max_radius_x(instance, params_);
+    const double Ry = maxdof::max_radius_y(instance, params_);
+    const std::int64_t W = region.width;
+    const std::int64_t H = region.height;
+    const std::size_t stride = std::size_t(W) + 1;
+    const Buffer& dst = static_cast<const Buffer&>(*instance.dstBuffer);
+
+    for (int y = rect.top; y < rect.top + rect.height; ++y) {
+        const unsigned char* coc = params_->cocMap + region_index(region, rect.left, y);
+        std::uint8_t* out = pixelAt(dst, rect.left, y);
+        const std::int64_t cy = std::int64_t(y) - region.top;
+        for (int i = 0; i < rect.width; ++i, out += Pixel::kBytesPerPixel) {
+            const double f = byte_fraction(coc[i]);
+            const std::int32_t hx = round_to_int(Rx * f);
+            const std::int32_t hy = round_to_int(Ry * f);
+            const std::int64_t cx = std::int64_t(rect.left) - region.left + i;
+            const std::int64_t x0 = maxdof::window_bound(cx - hx, W);
+            const std::int64_t x1 = maxdof::window_bound(cx + hx + 1, W);
+            const std::int64_t y0 = maxdof::window_bound(cy - hy, H);
+            const std::int64_t y1 = maxdof::window_bound(cy + hy + 1, H);
+            const std::size_t top = std::size_t(y0) * stride;
+            const std::size_t bottom = std::size_t(y1) * stride;
+            double S[4];
+            for (int t = 0; t < 4; ++t) {
+                const double* table = tables[t];
+                S[t] = table[top + std::size_t(x0)] - table[top + std::size_t(x1)] -
+                       table[bottom + std::size_t(x0)] + table[bottom + std::size_t(x1)];
+            }
+            const double area = double((x1 - x0) * (y1 - y0));
+            const T A = Pixel::fromRaw(S[0] / area);
+            Pixel::write(out, 3, A);
+            // No weight of alpha: the colour stays what the destination held,
+            // and nothing is divided by a zero alpha sum.
+            if (A == T(0)) continue;
+            for (int c = 0; c < 3; ++c) Pixel::write(out, c, Pixel::fromRaw(S[c + 1] / S[0]));
+        }
+    }
+    return kStatusDone;
+}
+
+template <class Buffer, class Pixel, typename T>
+std::uint32_t MaxDOF<Buffer, Pixel, T>::resolve(IFXFilterInstance const& instance) {
+    const QVRect& region = instance.renderRegion;
+    const QVRect rect = clip_to_region(instance.outputRect, region);
+    if (rect_is_empty(rect)) return kStatusDone;
+    // Nothing was splatted: pass 3 has already copied the source.
+    if (maxdof::channel(instance, kGBufferDepth) == nullptr ||
+        params_->radius < maxdof::kSharpRadius)
+        return kStatusDone;
+    if (!maxdof::planes_allocated(params_)) return kStatusOutOfMemory;
+
+    const double* colourSum[3] = {params_->colourSumR, params_->colourSumG, params_->colourSumB};
+    const double* opacitySum[3] = {params_->opacitySumR, params_->opacitySumG,
+                                   params_->opacitySumB};
+    const double* transmit[3] = {params_->transmitR, params_->transmitG, params_->transmitB};
+    const double* weightSum[3] = {params_->weightSumR, params_->weightSumG, params_->weightSumB};
+    const Buffer& src = static_cast<const Buffer&>(*instance.srcBuffer);
+    const Buffer& dst = static_cast<const Buffer&>(*instance.dstBuffer);
+
+    for (int y = rect.top; y < rect.top + rect.height; ++y) {
+        std::size_t p = region_index(region, rect.left, y);
+        const std::uint8_t* s = pixelAt(src, rect.left, y);
+        std::uint8_t* d = pixelAt(dst, rect.left, y);
+        for (int i = 0; i < rect.width;
+             ++i, ++p, s += Pixel::kBytesPerPixel, d += Pixel::kBytesPerPixel) {
+            // Read before any write: source and destination may be one buffer.
+            const double alphaIn = Pixel::fraction(Pixel::read(s, 3));
+            double a[3];
+            for (int c = 0; c < 3; ++c) {
+                const double W = weightSum[c][p];
+                if (W < maxdof::kMinWeightSum) {
+                    Pixel::write(d, c, Pixel::read(s, c));
+                    a[c] = alphaIn;
+                    continue;
+                }
+                // 1 - T of the pixel is covered by the splats' mean colour and
+                // opacity; the rest shows the source.
+                const double Tc = transmit[c][p];
+                const double v =
+                    ((1.0 - Tc) * colourSum[c][p]) / W + Tc * Pixel::fraction(Pixel::read(s, c));
+                Pixel::write(d, c, Pixel::colourFromFraction(v));
+                const double alpha = ((1.0 - Tc) * opacitySum[c][p]) / W + Tc * alphaIn;
+                a[c] = alpha < 0 ? 0.0 : (alpha > 1 ? 1.0 : alpha);
+            }
+            Pixel::write(d, 3, Pixel::alphaFromFraction((a[0] + a[1] + a[2]) / 3.0));
+        }
+    }
+    return kStatusDone;
+}
