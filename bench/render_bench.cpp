@@ -1,0 +1,72 @@
+// Whole renders of the built-in scene through the effect, as the host runs
+// them: prepare, the five passes, finished. Items are source pixels, so the
+// rates read as pixels per second.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "runtime/DemoScene.h"
+#include "runtime/EffectInstance.h"
+#include "runtime/EffectLibrary.h"
+#include "runtime/RenderSession.h"
+
+namespace {
+
+const dofrt::EffectLibrary* effect(std::string* error) {
+    static std::string loadError;
+    static std::unique_ptr<dofrt::EffectLibrary> library =
+        dofrt::loadDepthOfField(&loadError, DOF_BENCH_EFFECTS_DIR);
+    *error = loadError;
+    return library.get();
+}
+
+// 640 x 360 in 8 bits, built once.
+dofrt::DemoScene& scene() {
+    static dofrt::DemoScene demo = dofrt::buildDemoScene();
+    return demo;
+}
+
+void renderFrames(benchmark::State& state, double method) {
+    std::string error;
+    const dofrt::EffectLibrary* library = effect(&error);
+    dofrt::DemoScene& demo = scene();
+    if (library == nullptr || !demo.source) {
+        state.SkipWithError(library == nullptr ? error.c_str() : "no source buffer");
+        return;
+    }
+    dofrt::EffectInstance instance(*library);
+    auto destination = dofrt::PixelImage::create(demo.source->format(), demo.source->width(),
+                                                 demo.source->height());
+    dofrt::RenderSettings settings = demo.settings;
+    settings.radius = double(state.range(0));
+    settings.method = method;
+    if (!destination || !instance.describe() || !instance.setup() ||
+        !dofrt::setRenderParameters(instance, settings)) {
+        state.SkipWithError("the effect could not be set up");
+        return;
+    }
+    for (auto _ : state) {
+        const dofrt::RenderReport report = dofrt::render(instance, *demo.source, *destination,
+                                                         demo.gbuffers.get(), settings);
+        if (!report.ok) {
+            state.SkipWithError("the render failed");
+            break;
+        }
+        benchmark::DoNotOptimize(destination->pixel(0, 0));
+    }
+    state.SetItemsProcessed(state.iterations() * std::int64_t(demo.source->width()) *
+                            demo.source->height());
+}
+
+// Box averaging costs the same per pixel whatever the radius.
+void BM_RenderBox(benchmark::State& state) { renderFrames(state, 1.0); }
+BENCHMARK(BM_RenderBox)->RangeMultiplier(2)->Range(2, 64)->Unit(benchmark::kMillisecond);
+
+// Splatting grows with the square of the radius: past 16 a frame takes
+// many seconds.
+void BM_RenderSplat(benchmark::State& state) { renderFrames(state, 2.0); }
+BENCHMARK(BM_RenderSplat)->RangeMultiplier(2)->Range(2, 16)->Unit(benchmark::kMillisecond);
+
+}  // namespace
