@@ -21,7 +21,7 @@ test: $(addprefix test-,$(PRESETS))
 
 # The main job on the built-in default.
 demo: build-native
-	build/native/bin/dof3d info
+	build/native/bin/dof3d demo
 
 clean:
 	rm -rf build

@@ -9,5 +9,8 @@ namespace dof3d {
 int& exitStatus();
 
 void addInfoCommand(CLI::App& app);
+void addRenderCommand(CLI::App& app);
+void addBlurCommand(CLI::App& app);
+void addDemoCommand(CLI::App& app);
 
 }  // namespace dof3d

@@ -1,0 +1,116 @@
+#include "cli/depth_conventions.h"
+
+#include <cfloat>
+#include <cmath>
+#include <sstream>
+
+namespace dof3d {
+
+bool parseDepthConvention(const std::string& name, DepthConvention* convention) {
+    if (name == "distance")
+        *convention = DepthConvention::Distance;
+    else if (name == "negative")
+        *convention = DepthConvention::Negative;
+    else if (name == "inverse")
+        *convention = DepthConvention::Inverse;
+    else
+        return false;
+    return true;
+}
+
+const char* depthConventionName(DepthConvention convention) {
+    switch (convention) {
+        case DepthConvention::Negative:
+            return "negative";
+        case DepthConvention::Inverse:
+            return "inverse";
+        default:
+            return "distance";
+    }
+}
+
+bool parseNoHitPolicy(const std::string& name, NoHitPolicy* policy) {
+    if (name == "far")
+        *policy = NoHitPolicy::Far;
+    else if (name == "focus")
+        *policy = NoHitPolicy::Focus;
+    else
+        return false;
+    return true;
+}
+
+const char* noHitPolicyName(NoHitPolicy policy) {
+    return policy == NoHitPolicy::Focus ? "focus" : "far";
+}
+
+double cameraDistance(double stored, DepthConvention convention) {
+    switch (convention) {
+        case DepthConvention::Negative:
+            return -stored;
+        // 1/0 is +inf: a zero inverse depth is infinitely far, as renderers
+        // that store 1/z mean it.
+        case DepthConvention::Inverse:
+            return 1.0 / stored;
+        default:
+            return stored;
+    }
+}
+
+bool isHit(double distance, double noHitAbove) {
+    return std::isfinite(distance) && distance > 0.0 && distance < noHitAbove;
+}
+
+std::string focusProblem(const std::string& what, double stored, DepthConvention convention,
+                         double noHitAbove) {
+    std::ostringstream text;
+    text.precision(17);
+    text << what << " " << stored;
+    if (!std::isfinite(stored)) return text.str() + " is not a finite number";
+    if (stored == 0.0) return text.str() + " is zero, which puts it at the camera";
+    const double distance = cameraDistance(stored, convention);
+    if (!(distance > 0.0))
+        return text.str() + " lies behind the camera in the " + depthConventionName(convention) +
+               " depth convention";
+    if (!isHit(distance, noHitAbove))
+        return text.str() + " lies at or beyond the no-hit limit (--no-hit-above)";
+    return std::string();
+}
+
+bool chooseDepthScale(double focusDistance, double sharpUntilDistance, DepthScale* scale,
+                      std::string* error) {
+    const double far = sharpUntilDistance > focusDistance ? sharpUntilDistance : focusDistance;
+    double factor = 1.0;
+    while (focusDistance * factor < 1.0) factor *= 2.0;
+    while (far * factor > 65535.0) factor *= 0.5;
+    if (focusDistance * factor < 1.0) {
+        if (error) {
+            std::ostringstream text;
+            text.precision(17);
+            text << "the sharp zone from " << focusDistance << " to " << far
+                 << " is deeper than the effect's depth range allows (far end at most 65535 "
+                    "times the focus)";
+            *error = text.str();
+        }
+        return false;
+    }
+    scale->factor = factor;
+    // Rounded to float like the depths the effect compares them with, so
+    // that a pixel stored at exactly the focus distance is exactly sharp.
+    scale->focalDepth = double(float(-(focusDistance * factor)));
+    scale->focusRangeDepth =
+        sharpUntilDistance > 0.0 ? double(float(-(sharpUntilDistance * factor))) : 0.0;
+    return true;
+}
+
+float effectDepth(double distance, double noHitAbove, NoHitPolicy policy, const DepthScale& scale) {
+    if (!isHit(distance, noHitAbove))
+        return policy == NoHitPolicy::Focus ? float(scale.focalDepth) : kNoHitDepth;
+    const double depth = -(distance * scale.factor);
+    // A distance too small for a float would become -0, which the effect
+    // cannot take; the nearest representable depth blurs it fully all the same.
+    if (depth > -double(FLT_MIN)) return -FLT_MIN;
+    if (depth < -double(FLT_MAX)) return -FLT_MAX;
+    return float(depth);
+}
+
+}   // namespace dof3d

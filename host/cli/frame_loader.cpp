@@ -1,0 +1,348 @@
+#include "cli/frame_loader.h"
+
+#include <OpenImageIO/deepdata.h>
+#include <OpenImageIO/filesystem.h>
+
+#include <cmath>
+#include <memory>
+#include <utility>
+
+namespace dof3d {
+
+namespace {
+
+// The first line of a library message, so that every error stays one line.
+std::string firstLine(std::string text) {
+    const std::size_t end = text.find('\n');
+    if (end != std::string::npos) text.resize(end);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\r')) text.pop_back();
+    return text.empty() ? std::string("unknown error") : text;
+}
+
+std::unique_ptr<OIIO::ImageInput> openInput(const std::string& path, std::string* error) {
+    if (!OIIO::Filesystem::exists(path)) {
+        *error = path + ": no such file";
+        return nullptr;
+    }
+    // Values as stored: straight-alpha files are not premultiplied on the way in.
+    OIIO::ImageSpec config;
+    config.attribute("oiio:UnassociatedAlpha", 1);
+    auto in = OIIO::ImageInput::open(path, &config);
+    if (!in) *error = path + ": cannot read: " + firstLine(OIIO::geterror());
+    return in;
+}
+
+int findChannel(const OIIO::ImageSpec& spec, const std::string& name) {
+    for (int c = 0; c < spec.nchannels; ++c)
+        if (spec.channel_name(c) == name) return c;
+    return -1;
+}
+
+// The depth channel of a spec: the one asked for, else Z, else depth.Z.
+int findDepthChannel(const OIIO::ImageSpec& spec, const std::string& asked) {
+    if (!asked.empty()) return findChannel(spec, asked);
+    const int z = findChannel(spec, "Z");
+    return z >= 0 ? z : findChannel(spec, "depth.Z");
+}
+
+std::string noDepthMessage(const std::string& path, const std::string& asked) {
+    if (!asked.empty()) return path + ": no depth channel named " + asked;
+    return path +
+           ": no depth channel (looked for Z and depth.Z; name one with --depth-channel, "
+           "or give --depth FILE)";
+}
+
+// R, G, B by name, else the first three channels; one or two channels are
+// grey (and alpha).
+void findColourChannels(const OIIO::ImageSpec& spec, Frame* frame) {
+    const int r = findChannel(spec, "R"), g = findChannel(spec, "G"), b = findChannel(spec, "B");
+    if (r >= 0 && g >= 0 && b >= 0) {
+        frame->colourChannel[0] = r;
+        frame->colourChannel[1] = g;
+        frame->colourChannel[2] = b;
+    } else if (spec.nchannels >= 3) {
+        for (int c = 0; c < 3; ++c) frame->colourChannel[c] = c;
+    } else {
+        for (int c = 0; c < 3; ++c) frame->colourChannel[c] = 0;
+    }
+    frame->alphaChannel = spec.alpha_channel;
+    if (frame->alphaChannel < 0) frame->alphaChannel = findChannel(spec, "A");
+    if (frame->alphaChannel < 0 && spec.nchannels == 2) frame->alphaChannel = 1;
+}
+
+bool readPixels(OIIO::ImageInput& in, const std::string& path, int subimage, int chbegin, int chend,
+                std::vector<float>* pixels, std::string* error) {
+    const OIIO::ImageSpec& spec = in.spec();
+    pixels->assign(
+        std::size_t(spec.width) * std::size_t(spec.height) * std::size_t(chend - chbegin), 0.0f);
+    if (spec.width <= 0 || spec.height <= 0) {
+        *error = path + ": the image holds no pixels";
+        return false;
+    }
+    if (!in.read_image(subimage, 0, chbegin, chend, OIIO::TypeFloat, pixels->data())) {
+        *error = path + ": corrupt or truncated: " + firstLine(in.geterror());
+        return false;
+    }
+    return true;
+}
+
+// Depth from another part of a multi-part file: the first part of the same
+// view that holds the channel, placed by its own data window; pixels outside
+// it hit nothing.
+bool depthFromOtherPart(OIIO::ImageInput& in, const std::string& path, const LoadOptions& options,
+                        Frame* frame, bool* found, std::string* error) {
+    *found = false;
+    const std::string view = frame->spec.get_string_attribute("view");
+    for (int part = 1; in.seek_subimage(part, 0); ++part) {
+        const OIIO::ImageSpec spec = in.spec();
+        if (spec.deep) continue;
+        const std::string partView = spec.get_string_attribute("view");
+        if (!view.empty() && !partView.empty() && partView != view) continue;
+        const int channel = findDepthChannel(spec, options.depthChannel);
+        if (channel < 0) continue;
+        std::vector<float> depth;
+        if (!readPixels(in, path, part, channel, channel + 1, &depth, error)) return false;
+        frame->distance.assign(frame->pixelCount(), NAN);
+        for (int y = 0; y < frame->height(); ++y) {
+            const int sy = frame->spec.y + y - spec.y;
+            if (sy < 0 || sy >= spec.height) continue;
+            for (int x = 0; x < frame->width(); ++x) {
+                const int sx = frame->spec.x + x - spec.x;
+                if (sx < 0 || sx >= spec.width) continue;
+                frame->distance[std::size_t(y) * std::size_t(frame->width()) + std::size_t(x)] =
+                    cameraDistance(
+                        depth[std::size_t(sy) * std::size_t(spec.width) + std::size_t(sx)],
+                        options.convention);
+            }
+        }
+        *found = true;
+        return true;
+    }
+    return true;
+}
+
+bool loadSeparateDepth(const Frame& frame, const LoadOptions& options, std::vector<double>* out,
+                       std::string* error) {
+    auto in = openInput(options.depthFile, error);
+    if (!in) return false;
+    const OIIO::ImageSpec spec = in->spec();
+    if (spec.deep) {
+        *error = options.depthFile + ": a deep image cannot serve as a depth image";
+        return false;
+    }
+    if (spec.width != frame.width() || spec.height != frame.height()) {
+        *error = options.depthFile + ": depth image is " + std::to_string(spec.width) + "x" +
+                 std::to_string(spec.height) + ", but " + frame.path + " is " +
+                 std::to_string(frame.width()) + "x" + std::to_string(frame.height());
+        return false;
+    }
+    int channel = findDepthChannel(spec, options.depthChannel);
+    if (channel < 0) {
+        if (!options.depthChannel.empty()) {
+            *error = noDepthMessage(options.depthFile, options.depthChannel);
+            return false;
+        }
+        channel = 0;   // a plain picture of depth
+    }
+    std::vector<float> depth;
+    if (!readPixels(*in, options.depthFile, 0, channel, channel + 1, &depth, error)) return false;
+    out->resize(depth.size());
+    for (std::size_t i = 0; i < depth.size(); ++i)
+        (*out)[i] = cameraDistance(depth[i], options.convention);
+    return true;
+}
+
+bool loadFlat(OIIO::ImageInput& in, const std::string& path, const LoadOptions& options,
+              Frame* frame, std::string* error) {
+    const OIIO::ImageSpec& spec = in.spec();
+    frame->spec = spec;
+    if (!readPixels(in, path, 0, 0, spec.nchannels, &frame->pixels, error)) return false;
+    findColourChannels(spec, frame);
+    // Only an explicit mark says straight alpha; EXR and most others store
+    // premultiplied colour.
+    frame->associated = spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
+    if (!options.depthFile.empty())
+        return loadSeparateDepth(*frame, options, &frame->distance, error);
+    const int channel = findDepthChannel(spec, options.depthChannel);
+    if (channel >= 0) {
+        frame->distance.resize(frame->pixelCount());
+        for (std::size_t p = 0; p < frame->pixelCount(); ++p)
+            frame->distance[p] = cameraDistance(frame->value(p, channel), options.convention);
+        return true;
+    }
+    bool found = false;
+    if (!depthFromOtherPart(in, path, options, frame, &found, error)) return false;
+    if (!found) *error = noDepthMessage(path, options.depthChannel);
+    return found;
+}
+
+// The value a flattened depth channel gets where a pixel holds no sample:
+// infinitely far in the file's own convention.
+float farValue(DepthConvention convention) {
+    switch (convention) {
+        case DepthConvention::Negative:
+            return -INFINITY;
+        case DepthConvention::Inverse:
+            return 0.0f;
+        default:
+            return INFINITY;
+    }
+}
+
+bool loadDeep(OIIO::ImageInput& in, const std::string& path, const LoadOptions& options,
+              Frame* frame, std::string* error) {
+    const OIIO::ImageSpec spec = in.spec();
+    if (!options.depthFile.empty()) {
+        *error = path + ": a deep image carries its own depth; --depth cannot be used with it";
+        return false;
+    }
+    if (spec.width <= 0 || spec.height <= 0) {
+        *error = path + ": the image holds no pixels";
+        return false;
+    }
+    int depthChannel = findDepthChannel(spec, options.depthChannel);
+    if (depthChannel < 0 && options.depthChannel.empty()) depthChannel = spec.z_channel;
+    if (depthChannel < 0) {
+        *error = noDepthMessage(path, options.depthChannel);
+        return false;
+    }
+    OIIO::DeepData deep;
+    if (!in.read_native_deep_image(0, 0, deep)) {
+        *error = path + ": corrupt or truncated: " + firstLine(in.geterror());
+        return false;
+    }
+    Frame probe;
+    findColourChannels(spec, &probe);
+    int alpha = probe.alphaChannel;
+
+    // The output is flat: R, G, B, A and the depth of the nearest sample,
+    // with the input's data types and metadata.
+    OIIO::ImageSpec flat = spec;
+    flat.deep = false;
+    flat.channelnames = {"R", "G", "B", "A", spec.channel_name(depthChannel)};
+    flat.channelformats.clear();
+    for (int c : {probe.colourChannel[0], probe.colourChannel[1], probe.colourChannel[2], alpha,
+                  depthChannel})
+        flat.channelformats.push_back(c >= 0 ? spec.channelformat(c) : OIIO::TypeDesc::HALF);
+    flat.nchannels = 5;
+    flat.alpha_channel = 3;
+    flat.z_channel = 4;
+    flat.format = flat.channelformats[0];
+    flat.erase_attribute("openexr:chunkCount");
+    flat.erase_attribute("oiio:subimages");
+    frame->spec = flat;
+    frame->deep = true;
+    frame->associated = true;
+    for (int c = 0; c < 3; ++c) frame->colourChannel[c] = c;
+    frame->alphaChannel = 3;
+
+    const std::size_t count = frame->pixelCount();
+    const std::size_t maxFragments = maxFragmentsForWidth(spec.width);
+    frame->pixels.assign(count * 5, 0.0f);
+    frame->fragments.assign(count, PixelFragments());
+    std::vector<DeepSample> samples;
+    for (std::size_t p = 0; p < count; ++p) {
+        const int n = deep.samples(std::int64_t(p));
+        samples.clear();
+        float nearestStored = farValue(options.convention);
+        double nearest = INFINITY;
+        for (int k = 0; k < n; ++k) {
+            DeepSample s;
+            const float stored = deep.deep_value(std::int64_t(p), depthChannel, k);
+            s.distance = cameraDistance(stored, options.convention);
+            if (!isHit(s.distance, options.noHitAbove)) s.distance = INFINITY;
+            if (s.distance < nearest || (k == 0 && std::isinf(s.distance))) {
+                nearest = s.distance;
+                nearestStored = stored;
+            }
+            for (int c = 0; c < 3; ++c)
+                s.colour[c] = deep.deep_value(std::int64_t(p), probe.colourChannel[c], k);
+            s.alpha = alpha >= 0 ? deep.deep_value(std::int64_t(p), alpha, k) : 1.0;
+            samples.push_back(s);
+        }
+        PixelFragments& pixel = frame->fragments[p];
+        pixel = flattenSamples(samples);
+        float* out = &frame->pixels[p * 5];
+        for (int c = 0; c < 3; ++c) out[c] = float(pixel.colour[c]);
+        out[3] = float(pixel.alpha);
+        out[4] = nearestStored;
+        mergeFragments(pixel, maxFragments);
+    }
+    return true;
+}
+
+}   // namespace
+
+double Frame::pixelDistance(std::size_t pixel) const {
+    if (!deep) return distance[pixel];
+    const PixelFragments& f = fragments[pixel];
+    if (f.fragments.empty()) return NAN;
+    const Fragment* heaviest = &f.fragments.front();
+    for (const Fragment& fragment : f.fragments)
+        if (fragment.weight > heaviest->weight) heaviest = &fragment;
+    return heaviest->distance;
+}
+
+void growDataWindow(Frame* frame, int padX, int padY, DepthConvention convention) {
+    const OIIO::ImageSpec old = frame->spec;
+    const auto grownBegin = [](int begin, int fullBegin, int pad) {
+        const int wanted = begin - pad > fullBegin ? begin - pad : fullBegin;
+        return wanted < begin ? wanted : begin;
+    };
+    const auto grownEnd = [](int end, int fullEnd, int pad) {
+        const int wanted = end + pad < fullEnd ? end + pad : fullEnd;
+        return wanted > end ? wanted : end;
+    };
+    const int x0 = grownBegin(old.x, old.full_x, padX);
+    const int y0 = grownBegin(old.y, old.full_y, padY);
+    const int x1 = grownEnd(old.x + old.width, old.full_x + old.full_width, padX);
+    const int y1 = grownEnd(old.y + old.height, old.full_y + old.full_height, padY);
+    if (x0 == old.x && y0 == old.y && x1 == old.x + old.width && y1 == old.y + old.height) return;
+    OIIO::ImageSpec& spec = frame->spec;
+    spec.x = x0;
+    spec.y = y0;
+    spec.width = x1 - x0;
+    spec.height = y1 - y0;
+    const std::size_t channels = std::size_t(spec.nchannels);
+    std::vector<float> pixels(frame->pixelCount() * channels, 0.0f);
+    if (frame->deep)
+        for (std::size_t p = 0; p < frame->pixelCount(); ++p)
+            pixels[p * channels + 4] = farValue(convention);
+    std::vector<double> distance(frame->distance.empty() ? 0 : frame->pixelCount(), NAN);
+    std::vector<PixelFragments> fragments(frame->fragments.empty() ? 0 : frame->pixelCount());
+    for (int y = 0; y < old.height; ++y)
+        for (int x = 0; x < old.width; ++x) {
+            const std::size_t from = std::size_t(y) * std::size_t(old.width) + std::size_t(x);
+            const std::size_t to =
+                std::size_t(y + old.y - y0) * std::size_t(spec.width) + std::size_t(x + old.x - x0);
+            for (std::size_t c = 0; c < channels; ++c)
+                pixels[to * channels + c] = frame->pixels[from * channels + c];
+            if (!distance.empty()) distance[to] = frame->distance[from];
+            if (!fragments.empty()) fragments[to] = std::move(frame->fragments[from]);
+        }
+    frame->pixels.swap(pixels);
+    frame->distance.swap(distance);
+    frame->fragments.swap(fragments);
+}
+
+std::size_t maxFragmentsForWidth(int width) {
+    return 1 + (width > 0 ? std::size_t(65535 / width) : std::size_t(65535));
+}
+
+bool loadFrame(const std::string& path, const LoadOptions& options, Frame* frame,
+               std::string* error) {
+    *frame = Frame();
+    frame->path = path;
+    auto in = openInput(path, error);
+    if (!in) return false;
+    const OIIO::ImageSpec& spec = in->spec();
+    frame->fileFormat = in->format_name();
+    frame->pixelAspect = spec.get_float_attribute("PixelAspectRatio", 1.0f);
+    if (!(frame->pixelAspect > 0.0) || !std::isfinite(frame->pixelAspect)) frame->pixelAspect = 1.0;
+    const bool ok = spec.deep ? loadDeep(*in, path, options, frame, error)
+                              : loadFlat(*in, path, options, frame, error);
+    in->close();
+    return ok;
+}
+
+}   // namespace dof3d

@@ -1,0 +1,71 @@
+// One frame read from disk into what the render needs: the flat image the
+// output is written from, and the depth of every pixel (flat inputs) or the
+// fragments of every pixel (deep inputs), as camera distances.
+#pragma once
+
+#include <OpenImageIO/imageio.h>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "cli/deep_fragments.h"
+#include "cli/depth_conventions.h"
+
+namespace dof3d {
+
+struct LoadOptions {
+    std::string depthFile;      // separate depth image; empty = a channel of the input
+    std::string depthChannel;   // channel name to use; empty = Z, then depth.Z
+    DepthConvention convention = DepthConvention::Distance;
+    double noHitAbove = 1e9;
+};
+
+struct Frame {
+    std::string path;
+    std::string fileFormat;   // the reader's name for the file type
+    bool deep = false;
+    // The flat image the output is written from: the input's channels, data
+    // types, windows and metadata (a deep input's flattened R, G, B, A and
+    // depth), values as stored in the file.
+    OIIO::ImageSpec spec;
+    std::vector<float> pixels;   // spec.nchannels per pixel, data window, row by row
+    int colourChannel[3] = {-1, -1, -1};
+    int alphaChannel = -1;      // -1: no alpha, every pixel opaque
+    bool associated = true;     // colour stored premultiplied by alpha
+    double pixelAspect = 1.0;   // from the file's metadata
+    // Flat inputs: the camera distance of each pixel (NaN, infinite, zero or
+    // negative where nothing was hit).
+    std::vector<double> distance;
+    // Deep inputs: each pixel's fragments, merged to what the effect carries.
+    std::vector<PixelFragments> fragments;
+
+    int width() const { return spec.width; }
+    int height() const { return spec.height; }
+    std::size_t pixelCount() const { return std::size_t(spec.width) * std::size_t(spec.height); }
+    float value(std::size_t pixel, int channel) const {
+        return pixels[pixel * std::size_t(spec.nchannels) + std::size_t(channel)];
+    }
+    // The distance that stands for a pixel: its depth, or for a deep pixel
+    // that of its heaviest fragment; NaN where it holds nothing.
+    double pixelDistance(std::size_t pixel) const;
+};
+
+// Reads `path` (and the separate depth image). False with a one-line `error`
+// that names the file: missing or unreadable, corrupt or truncated, no depth
+// channel, a depth image of another size.
+bool loadFrame(const std::string& path, const LoadOptions& options, Frame* frame,
+               std::string* error);
+
+// Grows the data window by up to the given pixels on each side, but not
+// beyond the display window (nor does it shrink a data window already beyond
+// it), so that blur spreading out of the rendered pixels is not cut off. New
+// pixels are empty: every channel 0 (a deep input's depth channel says "far"),
+// no depth hit, no fragments.
+void growDataWindow(Frame* frame, int padX, int padY, DepthConvention convention);
+
+// The most fragments a deep pixel keeps: a row of layers holds at most 65535
+// elements, shared by the pixels of the row.
+std::size_t maxFragmentsForWidth(int width);
+
+}   // namespace dof3d

@@ -1,0 +1,168 @@
+// dof3d render: depth of field on rendered frames (flat images with depth,
+// deep images, sequences) through the effect, as a compositing host runs it.
+#include <OpenImageIO/filesystem.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "cli/commands.h"
+#include "cli/frame_sequence.h"
+#include "cli/interrupt.h"
+#include "cli/json_summary.h"
+#include "cli/progress.h"
+#include "cli/render_job.h"
+#include "cli/render_options.h"
+#include "runtime/EffectInstance.h"
+#include "runtime/EffectLibrary.h"
+
+namespace dof3d {
+
+namespace {
+
+// Exit statuses besides 0 and the 128 + signal of an interrupted run.
+constexpr int kExitFramesFailed = 1;
+constexpr int kExitBadArguments = 2;
+
+void printError(const std::string& message) {
+    std::fprintf(stderr, "dof3d: %s\n", message.c_str());
+}
+
+// Renders `work` (indices into `results`) on `jobs` threads, one effect
+// instance each, taking frames in order as threads come free.
+void renderFrames(const dofrt::EffectLibrary& library, const RenderOptions& options,
+                  const std::vector<std::size_t>& work, std::vector<FrameResult>& results,
+                  Progress& progress) {
+    std::atomic<std::size_t> next{0};
+    const auto worker = [&] {
+        dofrt::EffectInstance instance(library);
+        const bool ready = instance.describe() && instance.setup();
+        for (std::size_t i = next++; i < work.size(); i = next++) {
+            FrameResult& result = results[work[i]];
+            if (!ready) {
+                result.status = FrameStatus::Failed;
+                result.error = library.path() + ": the effect refused to describe or set itself up";
+            } else {
+                result = renderFrame(instance, result.files, options, &progress);
+            }
+            progress.frameDone(result.files.frame);
+        }
+    };
+    const std::size_t threads = std::min<std::size_t>(std::size_t(options.jobs), work.size());
+    if (threads <= 1) {
+        worker();
+        return;
+    }
+    std::vector<std::thread> pool;
+    for (std::size_t t = 0; t < threads; ++t) pool.emplace_back(worker);
+    for (std::thread& t : pool) t.join();
+}
+
+int runRender(const RenderArguments& args) {
+    const auto start = std::chrono::steady_clock::now();
+    RenderOptions options;
+    std::string error;
+    if (!parseRenderOptions(args, &options, &error)) {
+        printError(error);
+        return kExitBadArguments;
+    }
+    auto library = dofrt::loadDepthOfField(&error, options.effectsDir);
+    if (!library) {
+        printError(error);
+        return kExitFramesFailed;
+    }
+    const bool sequence = !options.frames.empty();
+    const std::vector<FrameFiles> files = expandFrames(
+        options.frames, options.input, options.depthFile, options.output, options.cocMap);
+    RunSummary summary;
+    std::vector<std::size_t> work;
+    for (const FrameFiles& f : files) {
+        FrameResult result;
+        result.files = f;
+        // A farm can rerun a chunk: frames already written stay.
+        if (sequence && !options.overwrite && OIIO::Filesystem::exists(f.output)) {
+            result.status = FrameStatus::Skipped;
+        } else {
+            work.push_back(summary.frames.size());
+        }
+        summary.frames.push_back(result);
+    }
+
+    installInterruptHandlers();
+    {
+        Progress progress(!options.quiet && Progress::stderrIsTerminal(), int(work.size()));
+        renderFrames(*library, options, work, summary.frames, progress);
+    }
+    restoreInterruptHandlers();
+    summary.interrupted = interruptRequested();
+    summary.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+    int counts[4] = {0, 0, 0, 0};
+    for (const FrameResult& f : summary.frames) {
+        ++counts[int(f.status)];
+        if (f.status == FrameStatus::Failed) printError(f.error);
+    }
+    if (options.json) std::fputs(jsonSummary(options, summary).c_str(), stdout);
+    if (sequence) {
+        std::fprintf(stderr, "dof3d: %d rendered, %d skipped (output exists), %d failed",
+                     counts[int(FrameStatus::Rendered)], counts[int(FrameStatus::Skipped)],
+                     counts[int(FrameStatus::Failed)]);
+        if (counts[int(FrameStatus::Interrupted)] > 0)
+            std::fprintf(stderr, ", %d interrupted", counts[int(FrameStatus::Interrupted)]);
+        std::fputc('\n', stderr);
+    }
+    if (summary.interrupted) {
+        printError("interrupted: frames in progress were not written");
+        return interruptExitStatus();
+    }
+    return counts[int(FrameStatus::Failed)] > 0 ? kExitFramesFailed : 0;
+}
+
+}   // namespace
+
+void addRenderCommand(CLI::App& app) {
+    CLI::App* cmd = app.add_subcommand(
+        "render",
+        "Depth of field on a rendered frame or sequence with its depth (EXR Z, a depth "
+        "image, or deep EXR)");
+    auto* a = new RenderArguments();
+    cmd->add_option("input", a->input, "Input image; #### or %04d for a sequence");
+    cmd->add_option("-o,--output", a->output, "Output image; #### or %04d for a sequence");
+    cmd->add_option("--depth", a->depthFile, "Separate depth image (same size as the input)");
+    cmd->add_option("--depth-channel", a->depthChannel, "Depth channel name (default: Z, depth.Z)");
+    cmd->add_option(
+        "--depth-convention", a->depthConvention,
+        "distance (positive camera distance), negative (camera-space z) or inverse (1/z)");
+    cmd->add_option("--no-hit", a->noHit,
+                    "Where pixels that hit nothing go: far (fully blurred) or focus (kept sharp)");
+    cmd->add_option("--no-hit-above", a->noHitAbove,
+                    "Distances at or above this mean nothing was hit (default 1e9)");
+    cmd->add_option("--focus", a->focus, "Focus depth, in the file's depth units and convention");
+    cmd->add_option("--focus-at", a->focusAt, "Focus on the depth under pixel X,Y");
+    cmd->add_option("--sharp-until", a->sharpUntil,
+                    "Far end of the zone kept sharp behind the focus");
+    cmd->add_option("--radius", a->radius, "Largest blur radius in pixels, 0 to 64 (default 8)");
+    cmd->add_option("--method", a->method, "box (box averaging) or splat (splatting, default)");
+    cmd->add_option("--pixel-aspect", a->pixelAspect, "Pixel aspect ratio (default: the file's)");
+    cmd->add_option("--scale", a->scale,
+                    "Render scale S or SX,SY applied to the radius (default 1)");
+    cmd->add_option("--format", a->format, "Working pixel format: auto, 8, 10, 12, 16 or float");
+    cmd->add_option("-d,--data-type", a->dataType,
+                    "Output data type: uint8, uint16, half or float (default: the input's)");
+    cmd->add_flag("--rgba-only", a->rgbaOnly, "Write only R, G, B and A");
+    cmd->add_option("--frames", a->frames, "Frames of a sequence, e.g. 1001-1100 or 1,5,10-20x2");
+    cmd->add_option("-j,--jobs", a->jobs, "Frames rendered at a time (default 1)");
+    cmd->add_flag("--overwrite", a->overwrite, "Render sequence frames whose output exists");
+    cmd->add_option("--coc-map", a->cocMap, "Also write the blur radius map as a picture");
+    cmd->add_flag("--json", a->json, "Print a JSON summary on standard output");
+    cmd->add_flag("-q,--quiet", a->quiet, "No progress bar");
+    cmd->add_option("--effects", a->effectsDir, "Effects folder (default: beside this program)");
+    cmd->callback([a] { exitStatus() = runRender(*a); });
+}
+
+}   // namespace dof3d

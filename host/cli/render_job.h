@@ -1,0 +1,42 @@
+// One frame from its files to its output: load, render through the effect
+// as the host runs it, write the result (and the radius map) atomically.
+#pragma once
+
+#include <string>
+
+#include "cli/frame_sequence.h"
+#include "cli/progress.h"
+#include "cli/render_options.h"
+#include "runtime/EffectInstance.h"
+
+namespace dof3d {
+
+enum class FrameStatus { Rendered, Skipped, Failed, Interrupted };
+
+const char* frameStatusName(FrameStatus status);
+
+struct FrameResult {
+    FrameFiles files;
+    FrameStatus status = FrameStatus::Failed;
+    std::string error;   // one line, naming the file
+    bool deep = false;
+    int width = 0, height = 0;
+    std::string workingFormat;    // "8", "10", "12", "16", "float"
+    double focusDistance = 0.0;   // in the file's units
+    double depthFactor = 0.0;     // file distance to the effect's depth
+    double loadSeconds = 0.0;
+    double passSeconds[5] = {0, 0, 0, 0, 0};
+    double writeSeconds = 0.0;
+    double totalSeconds = 0.0;
+};
+
+// Renders one frame with an effect instance that is described and set up.
+// `progress` may be null. Nothing is written unless the whole render
+// succeeded and no stop was asked for.
+FrameResult renderFrame(dofrt::EffectInstance& instance, const FrameFiles& files,
+                        const RenderOptions& options, Progress* progress);
+
+// Rows per output rectangle: the host hands the passes bands of the frame.
+constexpr int kBandRows = 16;
+
+}   // namespace dof3d

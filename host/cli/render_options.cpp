@@ -1,0 +1,246 @@
+#include "cli/render_options.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+#include "cli/frame_sequence.h"
+
+namespace dof3d {
+
+const char* methodName(Method method) { return method == Method::Box ? "box" : "splat"; }
+
+const char* formatName(QVBitmapType format) {
+    switch (format) {
+        case kQVBitmapRGBA8:
+            return "8";
+        case kQVBitmapRGBA10:
+            return "10";
+        case kQVBitmapRGBA12:
+            return "12";
+        case kQVBitmapRGBA16:
+            return "16";
+        case kQVBitmapRGBAFloat:
+            return "float";
+        default:
+            return "auto";
+    }
+}
+
+namespace {
+
+// A whole-text decimal number (inf and nan are let through for the range
+// checks to name).
+bool parseNumber(const std::string& option, const std::string& text, double* value,
+                 std::string* error) {
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    errno = 0;
+    *value = std::strtod(begin, &end);
+    if (text.empty() || end == begin || *end != '\0') {
+        *error = option + " " + text + ": not a number";
+        return false;
+    }
+    return true;
+}
+
+bool parseInteger(const std::string& option, const std::string& text, int* value,
+                  std::string* error) {
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    errno = 0;
+    const long parsed = std::strtol(begin, &end, 10);
+    if (text.empty() || end == begin || *end != '\0' || errno != 0 || parsed < -1000000000L ||
+        parsed > 1000000000L) {
+        *error = option + " " + text + ": not a whole number";
+        return false;
+    }
+    *value = int(parsed);
+    return true;
+}
+
+// "A,B" as two parts; a single value gives both the same when `allowSingle`.
+bool splitPair(const std::string& text, std::string* first, std::string* second, bool allowSingle) {
+    const std::size_t comma = text.find(',');
+    if (comma == std::string::npos) {
+        if (!allowSingle) return false;
+        *first = *second = text;
+        return true;
+    }
+    *first = text.substr(0, comma);
+    *second = text.substr(comma + 1);
+    return second->find(',') == std::string::npos;
+}
+
+bool positiveFinite(const std::string& option, const std::string& text, double* value,
+                    std::string* error) {
+    if (!parseNumber(option, text, value, error)) return false;
+    if (!std::isfinite(*value) || !(*value > 0.0)) {
+        *error = option + " " + text + ": must be a finite number above 0";
+        return false;
+    }
+    return true;
+}
+
+bool parseFocusOptions(const RenderArguments& args, RenderOptions* o, std::string* error) {
+    if (!args.focus.empty() && !args.focusAt.empty()) {
+        *error = "give either --focus or --focus-at, not both";
+        return false;
+    }
+    if (args.focus.empty() && args.focusAt.empty()) {
+        *error = "no focus: give --focus DIST (in the file's depth units) or --focus-at X,Y";
+        return false;
+    }
+    if (!args.focus.empty()) {
+        if (!parseNumber("--focus", args.focus, &o->focus, error)) return false;
+        *error = focusProblem("--focus", o->focus, o->convention, o->noHitAbove);
+        if (!error->empty()) return false;
+        o->hasFocus = true;
+        o->focusDistance = cameraDistance(o->focus, o->convention);
+    } else {
+        std::string x, y;
+        if (!splitPair(args.focusAt, &x, &y, false) ||
+            !parseInteger("--focus-at", x, &o->focusAtX, error) ||
+            !parseInteger("--focus-at", y, &o->focusAtY, error)) {
+            *error = "--focus-at " + args.focusAt + ": expected pixel coordinates X,Y";
+            return false;
+        }
+        o->hasFocusAt = true;
+    }
+    if (!args.sharpUntil.empty()) {
+        if (!parseNumber("--sharp-until", args.sharpUntil, &o->sharpUntil, error)) return false;
+        *error = focusProblem("--sharp-until", o->sharpUntil, o->convention, o->noHitAbove);
+        if (!error->empty()) return false;
+        o->hasSharpUntil = true;
+        o->sharpUntilDistance = cameraDistance(o->sharpUntil, o->convention);
+        if (o->hasFocus && !(o->sharpUntilDistance > o->focusDistance)) {
+            *error = "--sharp-until " + args.sharpUntil + " is not farther than --focus " +
+                     args.focus + "; the sharp zone runs from the focus away from the camera";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool parseFrameOptions(const RenderArguments& args, RenderOptions* o, std::string* error) {
+    const bool sequence = hasFramePattern(args.input);
+    if (!sequence) {
+        if (!args.frames.empty()) {
+            *error = "--frames " + args.frames + ": " + args.input +
+                     " holds no frame field (#### or %04d)";
+            return false;
+        }
+        return true;
+    }
+    if (args.frames.empty()) {
+        *error =
+            args.input + ": holds a frame field; give the frames with --frames (e.g. 1001-1100)";
+        return false;
+    }
+    if (!hasFramePattern(args.output)) {
+        *error = args.output + ": the output needs a frame field too (#### or %04d)";
+        return false;
+    }
+    if (!args.cocMap.empty() && !hasFramePattern(args.cocMap)) {
+        *error = args.cocMap + ": --coc-map needs a frame field for a sequence (#### or %04d)";
+        return false;
+    }
+    return parseFrameList(args.frames, &o->frames, error);
+}
+
+}   // namespace
+
+bool parseRenderOptions(const RenderArguments& args, RenderOptions* o, std::string* error) {
+    *o = RenderOptions();
+    if (args.input.empty()) {
+        *error = "no input image: dof3d render IN -o OUT";
+        return false;
+    }
+    if (args.output.empty()) {
+        *error = "no output: give -o OUT";
+        return false;
+    }
+    o->input = args.input;
+    o->output = args.output;
+    o->depthFile = args.depthFile;
+    o->depthChannel = args.depthChannel;
+    o->cocMap = args.cocMap;
+    o->effectsDir = args.effectsDir;
+    o->rgbaOnly = args.rgbaOnly;
+    o->overwrite = args.overwrite;
+    o->json = args.json;
+    o->quiet = args.quiet;
+
+    if (!parseNumber("--radius", args.radius, &o->radius, error)) return false;
+    if (!(o->radius >= 0.0 && o->radius <= 64.0)) {
+        *error = "--radius " + args.radius + ": out of range (0 to 64 pixels)";
+        return false;
+    }
+    if (args.method == "box" || args.method == "1") {
+        o->method = Method::Box;
+    } else if (args.method == "splat" || args.method == "2") {
+        o->method = Method::Splat;
+    } else {
+        *error = "--method " + args.method + ": use box or splat";
+        return false;
+    }
+    if (!parseDepthConvention(args.depthConvention, &o->convention)) {
+        *error =
+            "--depth-convention " + args.depthConvention + ": use distance, negative or inverse";
+        return false;
+    }
+    if (!parseNoHitPolicy(args.noHit, &o->noHit)) {
+        *error = "--no-hit " + args.noHit + ": use far or focus";
+        return false;
+    }
+    if (!parseNumber("--no-hit-above", args.noHitAbove, &o->noHitAbove, error)) return false;
+    if (!(o->noHitAbove > 0.0)) {
+        *error = "--no-hit-above " + args.noHitAbove + ": must be above 0";
+        return false;
+    }
+    if (!parseFocusOptions(args, o, error)) return false;
+
+    if (!args.pixelAspect.empty()) {
+        if (!positiveFinite("--pixel-aspect", args.pixelAspect, &o->pixelAspect, error))
+            return false;
+        o->hasPixelAspect = true;
+    }
+    if (!args.scale.empty()) {
+        std::string sx, sy;
+        if (!splitPair(args.scale, &sx, &sy, true)) {
+            *error = "--scale " + args.scale + ": expected S or SX,SY";
+            return false;
+        }
+        if (!positiveFinite("--scale", sx, &o->scaleX, error) ||
+            !positiveFinite("--scale", sy, &o->scaleY, error))
+            return false;
+    }
+    if (args.format == "8")
+        o->format = kQVBitmapRGBA8;
+    else if (args.format == "10")
+        o->format = kQVBitmapRGBA10;
+    else if (args.format == "12")
+        o->format = kQVBitmapRGBA12;
+    else if (args.format == "16")
+        o->format = kQVBitmapRGBA16;
+    else if (args.format == "float")
+        o->format = kQVBitmapRGBAFloat;
+    else if (args.format != "auto") {
+        *error = "--format " + args.format + ": use auto, 8, 10, 12, 16 or float";
+        return false;
+    }
+    if (!args.dataType.empty() && args.dataType != "uint8" && args.dataType != "uint16" &&
+        args.dataType != "half" && args.dataType != "float") {
+        *error = "--data-type " + args.dataType + ": use uint8, uint16, half or float";
+        return false;
+    }
+    o->dataType = args.dataType;
+    if (!parseInteger("--jobs", args.jobs, &o->jobs, error)) return false;
+    if (o->jobs < 1 || o->jobs > 64) {
+        *error = "-j " + args.jobs + ": use 1 to 64 frames at a time";
+        return false;
+    }
+    return parseFrameOptions(args, o, error);
+}
+
+}   // namespace dof3d

@@ -1,0 +1,78 @@
+// The options of dof3d render as typed, and their checked, parsed form.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cli/depth_conventions.h"
+#include "cli/effect_buffers.h"
+#include "host/QVLib.h"
+
+namespace dof3d {
+
+// As given on the command line; numbers stay text so that every bad value
+// gets the same kind of one-line message.
+struct RenderArguments {
+    std::string input;
+    std::string output;
+    std::string depthFile;
+    std::string depthChannel;
+    std::string depthConvention = "distance";
+    std::string noHit = "far";
+    std::string noHitAbove = "1e9";
+    std::string focus;
+    std::string focusAt;
+    std::string sharpUntil;
+    std::string radius = "8";
+    std::string method = "splat";
+    std::string pixelAspect;
+    std::string scale;
+    std::string format = "auto";
+    std::string dataType;
+    bool rgbaOnly = false;
+    std::string frames;
+    std::string jobs = "1";
+    bool overwrite = false;
+    std::string cocMap;
+    bool json = false;
+    bool quiet = false;
+    std::string effectsDir;
+};
+
+struct RenderOptions {
+    std::string input, output, depthFile, depthChannel, cocMap, effectsDir;
+    DepthConvention convention = DepthConvention::Distance;
+    NoHitPolicy noHit = NoHitPolicy::Far;
+    double noHitAbove = 1e9;
+    bool hasFocus = false;   // --focus, as the file stores depth
+    double focus = 0.0;
+    double focusDistance = 0.0;
+    bool hasFocusAt = false;   // --focus-at, the file's pixel coordinates
+    int focusAtX = 0, focusAtY = 0;
+    bool hasSharpUntil = false;
+    double sharpUntil = 0.0;
+    double sharpUntilDistance = 0.0;
+    double radius = 8.0;
+    Method method = Method::Splat;
+    bool hasPixelAspect = false;   // otherwise from the file
+    double pixelAspect = 1.0;
+    double scaleX = 1.0, scaleY = 1.0;
+    QVBitmapType format = kQVBitmapNone;   // none: follows the input
+    std::string dataType;                  // empty: the input's
+    bool rgbaOnly = false;
+    std::vector<int> frames;   // empty: one image, no frame fields
+    int jobs = 1;
+    bool overwrite = false;
+    bool json = false;
+    bool quiet = false;
+};
+
+// Checks and parses everything that does not need the files. False with a
+// one-line `error` naming the option and what is wrong.
+bool parseRenderOptions(const RenderArguments& args, RenderOptions* options, std::string* error);
+
+const char* methodName(Method method);
+// "8", "10", "12", "16", "float" for the working format codes.
+const char* formatName(QVBitmapType format);
+
+}   // namespace dof3d

@@ -1,0 +1,241 @@
+// Deep samples to fragments: front-to-back compositing, merging what the
+// g-buffer bytes cannot carry, and the bytes themselves.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "cli/deep_fragments.h"
+
+namespace {
+
+using dof3d::DeepSample;
+using dof3d::Fragment;
+using dof3d::PixelFragments;
+
+// What the bytes of a shared-exponent colour stand for, written out here on
+// its own: b / 255 x 2^(e - 128), e = 0 black.
+double decodeComponent(const std::uint8_t colour[4], int c) {
+    if (colour[3] == 0) return 0.0;
+    return colour[c] / 255.0 * std::pow(2.0, colour[3] - 128);
+}
+
+TEST(DeepFragments, SamplesCompositeFrontToBack) {
+    // Given back sample first; the sort puts the half-transparent one in front.
+    const std::vector<DeepSample> samples = {
+        {5.0, {0.25, 0.5, 0.75}, 1.0},
+        {2.0, {0.25, 0.0, 0.0}, 0.5},
+    };
+    const PixelFragments pixel = dof3d::flattenSamples(samples);
+    ASSERT_EQ(pixel.fragments.size(), 2u);
+    EXPECT_EQ(pixel.fragments[0].distance, 2.0);
+    EXPECT_EQ(pixel.fragments[0].weight, 0.5);
+    EXPECT_EQ(pixel.fragments[0].colour[0], 0.25);
+    EXPECT_EQ(pixel.fragments[1].distance, 5.0);
+    EXPECT_EQ(pixel.fragments[1].weight, 0.5);   // alpha 1 behind half let through
+    EXPECT_EQ(pixel.fragments[1].colour[0], 0.125);
+    EXPECT_EQ(pixel.fragments[1].colour[1], 0.25);
+    EXPECT_EQ(pixel.fragments[1].colour[2], 0.375);
+    EXPECT_EQ(pixel.alpha, 1.0);
+    EXPECT_EQ(pixel.colour[0], 0.375);
+    EXPECT_EQ(pixel.colour[1], 0.25);
+    EXPECT_EQ(pixel.colour[2], 0.375);
+}
+
+TEST(DeepFragments, NoHitSortsLastAndAlphaIsLimited) {
+    const std::vector<DeepSample> samples = {
+        {std::nan(""), {1.0, 1.0, 1.0}, 2.0},
+        {3.0, {0.5, 0.0, 0.0}, -1.0},
+    };
+    const PixelFragments pixel = dof3d::flattenSamples(samples);
+    ASSERT_EQ(pixel.fragments.size(), 2u);
+    EXPECT_EQ(pixel.fragments[0].distance, 3.0);
+    EXPECT_EQ(pixel.fragments[0].weight, 0.0);      // alpha -1 counts as 0
+    EXPECT_EQ(pixel.fragments[0].colour[0], 0.5);   // its light still adds
+    EXPECT_TRUE(std::isnan(pixel.fragments[1].distance));
+    EXPECT_EQ(pixel.fragments[1].weight, 1.0);   // alpha 2 counts as 1
+    EXPECT_EQ(pixel.alpha, 1.0);
+    EXPECT_EQ(pixel.colour[0], 1.5);
+}
+
+PixelFragments pixelOf(double alpha, std::vector<Fragment> fragments) {
+    PixelFragments p;
+    p.alpha = alpha;
+    for (const Fragment& f : fragments)
+        for (int c = 0; c < 3; ++c) p.colour[c] += f.colour[c];
+    p.fragments = std::move(fragments);
+    return p;
+}
+
+struct MergeCase {
+    const char* why;
+    PixelFragments pixel;
+    std::size_t maxFragments;
+    std::vector<Fragment> expected;
+};
+
+TEST(DeepFragments, MergeFoldsWhatTheBytesCannotCarry) {
+    const double tiny = 1.0 / 1024.0;   // share byte round(255 / 1024) = 0
+    const MergeCase cases[] = {
+        {"a zero-share front joins the first that stays, a zero-share behind joins its front",
+         pixelOf(1.0, {{1.0, tiny, {0.25, 0, 0}},
+                       {2.0, 0.5, {0, 0.25, 0}},
+                       {3.0, tiny, {0, 0, 0.25}},
+                       {4.0, 510.0 / 1024.0, {0.5, 0, 0}}}),
+         8,
+         {{2.0, 0.5 + 2 * tiny, {0.25, 0.25, 0.25}}, {4.0, 510.0 / 1024.0, {0.5, 0, 0}}}},
+        {"over the cap the lightest joins its front neighbour, first lightest on ties",
+         pixelOf(1.0, {{1.0, 0.5, {0.5, 0, 0}},
+                       {2.0, 0.125, {0, 0.125, 0}},
+                       {3.0, 0.25, {0, 0, 0.25}},
+                       {4.0, 0.125, {0.125, 0, 0}}}),
+         2,
+         {{1.0, 0.625, {0.5, 0.125, 0}}, {3.0, 0.375, {0.125, 0, 0.25}}}},
+        {"the lightest at the front joins the one behind it",
+         pixelOf(
+             1.0,
+             {{1.0, 0.125, {0.125, 0, 0}}, {2.0, 0.5, {0.5, 0, 0}}, {3.0, 0.375, {0.375, 0, 0}}}),
+         2,
+         {{2.0, 0.625, {0.625, 0, 0}}, {3.0, 0.375, {0.375, 0, 0}}}},
+        {"an uncovered pixel with light keeps it in one fragment at its nearest sample",
+         pixelOf(0.0, {{1.5, 0.0, {0.25, 0, 0}}, {2.5, 0.0, {0, 0.5, 0}}}),
+         8,
+         {{1.5, 0.0, {0.25, 0.5, 0}}}},
+        {"an uncovered, unlit pixel keeps nothing", pixelOf(0.0, {{1.5, 0.0, {0, 0, 0}}}), 8, {}},
+    };
+    for (const MergeCase& c : cases) {
+        PixelFragments pixel = c.pixel;
+        dof3d::mergeFragments(pixel, c.maxFragments);
+        ASSERT_EQ(pixel.fragments.size(), c.expected.size()) << c.why;
+        for (std::size_t k = 0; k < c.expected.size(); ++k) {
+            EXPECT_EQ(pixel.fragments[k].distance, c.expected[k].distance) << c.why << " " << k;
+            EXPECT_EQ(pixel.fragments[k].weight, c.expected[k].weight) << c.why << " " << k;
+            for (int ch = 0; ch < 3; ++ch)
+                EXPECT_EQ(pixel.fragments[k].colour[ch], c.expected[k].colour[ch])
+                    << c.why << " " << k;
+        }
+    }
+}
+
+TEST(DeepFragments, SharedExponentBytes) {
+    struct Case {
+        double rgb[3];
+        std::uint8_t expected[4];
+        const char* why;
+    } const cases[] = {
+        {{1.0, 0.5, 0.25}, {255, 128, 64, 128}, "1.0 is 255 with exponent 0; 127.5 rounds to even"},
+        {{2.0, 1.0, 0.0}, {255, 128, 0, 129}, "above 1: exponent 1"},
+        {{0.75, 0.375, 0.0}, {191, 96, 0, 128}, "191.25 and 95.625 round to nearest"},
+        {{0.2, 0.1, 0.05}, {204, 102, 51, 126}, "dim colours keep precision with exponent -2"},
+        {{-1.0, 0.5, 0.0}, {0, 255, 0, 127}, "negative components stored as 0"},
+        {{0.0, 0.0, 0.0}, {0, 0, 0, 0}, "black"},
+        {{-1.0, -2.0, -3.0}, {0, 0, 0, 0}, "all negative: black"},
+        {{1e-50, 0.0, 0.0}, {0, 0, 0, 0}, "below the smallest exponent: black"},
+        {{std::ldexp(1.0, -127), 0.0, 0.0}, {255, 0, 0, 1}, "the smallest exponent"},
+        {{std::ldexp(1.0, -128), 0.0, 0.0}, {0, 0, 0, 0}, "just below it"},
+        {{1e300, 0.0, 0.0}, {255, 0, 0, 255}, "beyond the largest exponent: full scale"},
+    };
+    for (const auto& c : cases) {
+        std::uint8_t out[4];
+        dof3d::encodeSharedExponent(c.rgb, out);
+        for (int i = 0; i < 4; ++i) EXPECT_EQ(out[i], c.expected[i]) << c.why << " byte " << i;
+    }
+}
+
+TEST(DeepFragments, ShareAndTransparencyBytes) {
+    struct Case {
+        double value;
+        double alpha;
+        std::uint8_t share;
+        std::uint8_t transparency;
+    } const cases[] = {
+        {1.0, 1.0, 255, 0},       {0.5, 1.0, 128, 0},      // 127.5 rounds to even 128
+        {0.25, 0.5, 128, 127},                             // 255 - round(127.5)
+        {0.0, 1.0, 0, 0},         {0.75, 0.75, 255, 64},   // 255 - round(191.25)
+        {1.0 / 510.0, 1.0, 0, 0},                          // half a code rounds to even 0
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(dof3d::shareByte(c.value, c.alpha), c.share) << c.value << "/" << c.alpha;
+        EXPECT_EQ(dof3d::transparencyByte(c.alpha), c.transparency) << c.alpha;
+    }
+    EXPECT_EQ(dof3d::shareByte(0.5, 0.0), 0);
+    EXPECT_EQ(dof3d::transparencyByte(-0.5), 255);
+    EXPECT_EQ(dof3d::transparencyByte(1.5), 0);
+}
+
+TEST(DeepFragments, EncodedPixelCarriesSharesAndCompensatedColours) {
+    PixelFragments pixel =
+        pixelOf(1.0, {{2.0, 0.75, {0.3, 0.15, 0.0}}, {4.0, 0.25, {0.05, 0.1, 0.2}}});
+    const dof3d::EncodedPixel encoded = dof3d::encodePixel(pixel);
+    EXPECT_EQ(encoded.transparency, 0);
+    ASSERT_EQ(encoded.fragments.size(), 2u);
+    EXPECT_EQ(encoded.front, 0u);
+    EXPECT_EQ(encoded.fragments[0].weight, 191);   // 191.25
+    EXPECT_EQ(encoded.fragments[1].weight, 64);    // 63.75
+    // Colour x 255 / share: (0.4005, 0.2003, 0) and (0.1992, 0.3984, 0.7969).
+    const std::uint8_t front[4] = {204, 102, 0, 127};
+    const std::uint8_t back[4] = {51, 102, 203, 128};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(encoded.fragments[0].colour[i], front[i]) << i;
+        EXPECT_EQ(encoded.fragments[1].colour[i], back[i]) << i;
+    }
+}
+
+TEST(DeepFragments, HeaviestFragmentIsTheFrontOne) {
+    PixelFragments pixel = pixelOf(
+        0.5, {{1.0, 0.125, {0.1, 0, 0}}, {2.0, 0.25, {0.2, 0, 0}}, {3.0, 0.125, {0.1, 0, 0}}});
+    const dof3d::EncodedPixel encoded = dof3d::encodePixel(pixel);
+    EXPECT_EQ(encoded.front, 1u);
+    EXPECT_EQ(encoded.transparency, 127);   // 255 - round(127.5)
+    ASSERT_EQ(encoded.fragments.size(), 3u);
+    EXPECT_EQ(encoded.fragments[0].distance, 1.0);
+    EXPECT_EQ(encoded.fragments[2].distance, 3.0);
+}
+
+// Over-compositing written out: colour = sum c_k prod_{j<k} (1 - a_j),
+// samples given already front to back.
+void literalFlatten(const std::vector<DeepSample>& samples, double colour[3], double* alpha) {
+    double through = 1.0;
+    colour[0] = colour[1] = colour[2] = 0.0;
+    *alpha = 0.0;
+    for (const DeepSample& s : samples) {
+        for (int c = 0; c < 3; ++c) colour[c] += s.colour[c] * through;
+        *alpha += s.alpha * through;
+        through = through * (1.0 - s.alpha);
+    }
+}
+
+TEST(DeepFragments, ShareWeightedColoursGiveBackTheFlattenedPixel) {
+    // An unblurred splat of all fragments averages their colours with the
+    // share bytes as weights; that must be the flattened colour to within
+    // one 8-bit code.
+    const std::vector<std::vector<DeepSample>> stacks = {
+        {{1.0, {0.9, 0.2, 0.1}, 1.0}},
+        {{1.0, {0.3, 0.1, 0.05}, 0.4}, {2.0, {0.2, 0.6, 0.9}, 1.0}},
+        {{1.0, {0.05, 0.0, 0.01}, 0.07}, {1.5, {0.3, 0.3, 0.0}, 0.5}, {2.0, {0.0, 0.1, 0.8}, 1.0}},
+        {{1.0, {0.2, 0.2, 0.2}, 0.25},
+         {2.0, {0.1, 0.3, 0.1}, 0.35},
+         {3.0, {0.01, 0.02, 0.6}, 0.6},
+         {4.0, {0.7, 0.1, 0.3}, 1.0}},
+        {{1.0, {0.002, 0.001, 0.0}, 0.003}, {2.0, {0.5, 0.4, 0.3}, 1.0}},
+    };
+    for (std::size_t s = 0; s < stacks.size(); ++s) {
+        double expected[3], alpha;
+        literalFlatten(stacks[s], expected, &alpha);
+        PixelFragments pixel = dof3d::flattenSamples(stacks[s]);
+        dof3d::mergeFragments(pixel, 64);
+        const dof3d::EncodedPixel encoded = dof3d::encodePixel(pixel);
+        double sum[3] = {0, 0, 0}, shares = 0;
+        for (const dof3d::EncodedFragment& f : encoded.fragments) {
+            shares += f.weight / 255.0;
+            for (int c = 0; c < 3; ++c) sum[c] += f.weight / 255.0 * decodeComponent(f.colour, c);
+        }
+        ASSERT_GT(shares, 0.0);
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(sum[c] / shares, expected[c], 1.0 / 255.0)
+                << "stack " << s << " channel " << c;
+        EXPECT_NEAR(1.0 - encoded.transparency / 255.0, alpha, 0.5 / 255.0) << "stack " << s;
+    }
+}
+
+}   // namespace

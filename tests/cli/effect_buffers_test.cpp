@@ -1,0 +1,258 @@
+// A frame as the effect's buffers: source colour in the association each
+// method needs, coverage and transparency from alpha, deep fragments as the
+// front fragment and layers; and the result back in the file's association.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "cli/effect_buffers.h"
+#include "support/effect_fixture.h"
+
+namespace {
+
+using dof3d::Frame;
+using dof3d::Method;
+
+// Three pixels in a row, R G B A (+ Z unused): half-covered colour, empty,
+// and light under zero alpha.
+Frame flatFrame(bool associated) {
+    Frame f;
+    f.path = "flat.exr";
+    f.spec = OIIO::ImageSpec(3, 1, 4, OIIO::TypeDesc::FLOAT);
+    f.colourChannel[0] = 0;
+    f.colourChannel[1] = 1;
+    f.colourChannel[2] = 2;
+    f.alphaChannel = 3;
+    f.associated = associated;
+    f.pixels = {0.5f,  0.25f, 0.125f, 0.5f,   //
+                0.0f,  0.0f,  0.0f,   0.0f,   //
+                0.25f, 0.0f,  0.0f,   0.0f};
+    f.distance = {10.0, NAN, 20.0};
+    return f;
+}
+
+dof3d::DepthPlacement placement() {
+    dof3d::DepthPlacement d;
+    d.scale.factor = 0.5;
+    d.scale.focalDepth = -5.0;
+    return d;
+}
+
+class EffectBuffers : public doftest::HostAllocTest {};
+
+struct SourceCase {
+    const char* why;
+    bool associated;
+    Method method;
+    QVBitmapType format;
+    double expected[3][4];   // raw components of the three source pixels
+    std::uint8_t coverage[3];
+};
+
+TEST_F(EffectBuffers, SourceAndChannelsOfFlatFrames) {
+    const SourceCase cases[] = {
+        {"splat sees premultiplied colour as stored",
+         true,
+         Method::Splat,
+         kQVBitmapRGBAFloat,
+         {{0.5, 0.25, 0.125, 0.5}, {0, 0, 0, 0}, {0.25, 0, 0, 0}},
+         {255, 0, 255}},
+        {"box sees straight colour; zero alpha keeps what is stored",
+         true,
+         Method::Box,
+         kQVBitmapRGBAFloat,
+         {{1.0, 0.5, 0.25, 0.5}, {0, 0, 0, 0}, {0.25, 0, 0, 0}},
+         {255, 0, 255}},
+        {"straight files are premultiplied for splatting; colour under zero alpha is nothing",
+         false,
+         Method::Splat,
+         kQVBitmapRGBAFloat,
+         {{0.25, 0.125, 0.0625, 0.5}, {0, 0, 0, 0}, {0, 0, 0, 0}},
+         {255, 0, 0}},
+        {"straight files go to box averaging as they are",
+         false,
+         Method::Box,
+         kQVBitmapRGBAFloat,
+         {{0.5, 0.25, 0.125, 0.5}, {0, 0, 0, 0}, {0.25, 0, 0, 0}},
+         {255, 0, 0}},
+        {"8-bit codes, 127.5 and 31.875 rounded to nearest",
+         true,
+         Method::Splat,
+         kQVBitmapRGBA8,
+         {{128, 64, 32, 128}, {0, 0, 0, 0}, {64, 0, 0, 0}},
+         {255, 0, 255}},
+        {"12-bit codes of straight colour",
+         true,
+         Method::Box,
+         kQVBitmapRGBA12,
+         {{4095, 2048, 1024, 2048}, {0, 0, 0, 0}, {1024, 0, 0, 0}},
+         {255, 0, 255}},
+    };
+    for (const SourceCase& c : cases) {
+        const Frame frame = flatFrame(c.associated);
+        dof3d::EffectBuffers buffers;
+        std::string error;
+        ASSERT_TRUE(
+            dof3d::buildEffectBuffers(frame, c.method, c.format, placement(), &buffers, &error))
+            << error;
+        for (int x = 0; x < 3; ++x) {
+            for (int ch = 0; ch < 4; ++ch) {
+                EXPECT_EQ(buffers.source->component(x, 0, ch), c.expected[x][ch])
+                    << c.why << " pixel " << x << " channel " << ch;
+                EXPECT_EQ(buffers.destination->component(x, 0, ch), c.expected[x][ch]) << c.why;
+            }
+            EXPECT_EQ(buffers.gbuffers->coverage(x, 0), c.coverage[x]) << c.why << " pixel " << x;
+        }
+        // Transparency: 255 - round(alpha x 255), the same in all three bytes.
+        const std::uint8_t transparency[3] = {127, 255, 255};
+        for (int x = 0; x < 3; ++x)
+            for (int ch = 0; ch < 3; ++ch)
+                EXPECT_EQ(buffers.gbuffers->transparency(x, 0)[ch], transparency[x]) << c.why;
+        EXPECT_EQ(buffers.gbuffers->depth(0, 0), -5.0f);
+        EXPECT_EQ(buffers.gbuffers->depth(1, 0), -1e30f);
+        EXPECT_EQ(buffers.gbuffers->depth(2, 0), -10.0f);
+        EXPECT_EQ(buffers.gbuffers->channel(kGBufferColour), nullptr);
+        EXPECT_EQ(buffers.gbuffers->channel(kGBufferColourExponent), nullptr);
+        EXPECT_EQ(buffers.gbuffers->channel(kGBufferLayerRange), nullptr);
+    }
+}
+
+TEST_F(EffectBuffers, WithoutAlphaEveryPixelIsCoveredAndOpaque) {
+    Frame frame = flatFrame(true);
+    frame.alphaChannel = -1;
+    dof3d::EffectBuffers buffers;
+    std::string error;
+    ASSERT_TRUE(dof3d::buildEffectBuffers(frame, Method::Splat, kQVBitmapRGBAFloat, placement(),
+                                          &buffers, &error));
+    EXPECT_EQ(buffers.gbuffers->channel(kGBufferTransparency), nullptr);
+    for (int x = 0; x < 3; ++x) {
+        EXPECT_EQ(buffers.gbuffers->coverage(x, 0), 255);
+        EXPECT_EQ(buffers.source->component(x, 0, 3), 1.0);
+    }
+}
+
+// The layer element k of row y of a channel, as the effect finds it.
+const std::uint8_t* layerElement(GBufferChannel* channel, int y, std::uint32_t k) {
+    const GBufferLayerRow& row = channel->layers[y];
+    EXPECT_LT(k, row.layerCount);
+    return row.layerBase + std::size_t(k) * std::size_t(row.layerStride);
+}
+
+TEST_F(EffectBuffers, DeepPixelsBecomeFrontFragmentAndLayers) {
+    Frame f;
+    f.path = "deep.exr";
+    f.deep = true;
+    f.spec = OIIO::ImageSpec(2, 1, 5, OIIO::TypeDesc::HALF);
+    for (int c = 0; c < 3; ++c) f.colourChannel[c] = c;
+    f.alphaChannel = 3;
+    f.pixels = {0.35f, 0.25f, 0.2f, 1.0f, 2.0f, 0, 0, 0, 0, INFINITY};
+    f.fragments.resize(2);
+    // The lighter fragment in front: the heavier one takes the front slot.
+    f.fragments[0].alpha = 1.0;
+    f.fragments[0].fragments = {{2.0, 0.25, {0.05, 0.1, 0.2}}, {4.0, 0.75, {0.3, 0.15, 0.0}}};
+    dof3d::EffectBuffers buffers;
+    std::string error;
+    ASSERT_TRUE(dof3d::buildEffectBuffers(f, Method::Splat, kQVBitmapRGBAFloat, placement(),
+                                          &buffers, &error))
+        << error;
+    dofrt::GBufferSet& gb = *buffers.gbuffers;
+    // Front: the 0.75 fragment (share 191, colour x 255/191).
+    EXPECT_EQ(gb.coverage(0, 0), 191);
+    EXPECT_EQ(gb.depth(0, 0), -2.0f);
+    const std::uint8_t front[4] = {204, 102, 0, 127};
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(gb.colour(0, 0)[i], front[i]) << i;
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(gb.transparency(0, 0)[i], 0);
+    // One layer: the 0.25 fragment.
+    EXPECT_EQ(gb.layerRange(0, 0)[0], 0);
+    EXPECT_EQ(gb.layerRange(0, 0)[1], 1);
+    EXPECT_EQ(gb.layerCount(0), 1u);
+    float layerDepth;
+    std::memcpy(&layerDepth, layerElement(gb.channel(kGBufferDepth), 0, 0), 4);
+    EXPECT_EQ(layerDepth, -1.0f);
+    const std::uint8_t back[4] = {51, 102, 203, 128};
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(layerElement(gb.channel(kGBufferColourExponent), 0, 0)[i], back[i]);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(layerElement(gb.channel(kGBufferLayerWeight), 0, 0)[i], 64);
+        EXPECT_EQ(layerElement(gb.channel(kGBufferTransparency), 0, 0)[i], 0);
+    }
+    // The empty pixel: not covered, no layers, placed far.
+    EXPECT_EQ(gb.coverage(1, 0), 0);
+    EXPECT_EQ(gb.depth(1, 0), -1e30f);
+    EXPECT_EQ(gb.layerRange(1, 0)[0], gb.layerRange(1, 0)[1]);
+    // The source is the flattened image.
+    EXPECT_EQ(buffers.source->component(0, 0, 0), double(0.35f));
+    EXPECT_EQ(buffers.source->component(0, 0, 3), 1.0);
+}
+
+struct StoreCase {
+    const char* why;
+    bool associated;
+    Method method;
+    double result[4];    // what the effect left in the destination, float format
+    float expected[4];   // the frame's R, G, B, A afterwards
+};
+
+TEST_F(EffectBuffers, ResultReturnsInTheFilesAssociation) {
+    const StoreCase cases[] = {
+        {"splat result is premultiplied, like the file",
+         true,
+         Method::Splat,
+         {0.3, 0.2, 0.1, 0.6},
+         {0.3f, 0.2f, 0.1f, 0.6f}},
+        {"splat result un-premultiplied for a straight file",
+         false,
+         Method::Splat,
+         {0.3, 0.15, 0.0, 0.6},
+         {0.5f, 0.25f, 0.0f, 0.6f}},
+        {"box result premultiplied again",
+         true,
+         Method::Box,
+         {0.5, 0.25, 1.0, 0.5},
+         {0.25f, 0.125f, 0.5f, 0.5f}},
+        {"box result as it is for a straight file",
+         false,
+         Method::Box,
+         {0.5, 0.25, 1.0, 0.5},
+         {0.5f, 0.25f, 1.0f, 0.5f}},
+        {"box result of zero alpha over a covered pixel: no colour",
+         true,
+         Method::Box,
+         {0.7, 0.7, 0.7, 0.0},
+         {0.0f, 0.0f, 0.0f, 0.0f}},
+    };
+    for (const StoreCase& c : cases) {
+        Frame frame = flatFrame(c.associated);
+        dof3d::EffectBuffers buffers;
+        std::string error;
+        ASSERT_TRUE(dof3d::buildEffectBuffers(frame, c.method, kQVBitmapRGBAFloat, placement(),
+                                              &buffers, &error));
+        for (int ch = 0; ch < 4; ++ch) buffers.destination->setComponent(0, 0, ch, c.result[ch]);
+        dof3d::storeResult(buffers, c.method, &frame);
+        for (int ch = 0; ch < 4; ++ch)
+            EXPECT_EQ(frame.pixels[std::size_t(ch)], c.expected[ch]) << c.why << " channel " << ch;
+        // Pixels the effect left alone keep the file's values.
+        EXPECT_EQ(frame.pixels[8], 0.25f) << c.why;
+    }
+}
+
+TEST_F(EffectBuffers, UntouchedPixelsKeepValuesThatWouldNotRoundTrip) {
+    // 0.3 in an 8-bit working buffer becomes code 77 (0.30196); a pixel the
+    // effect leaves as the source had it must still write 0.3 back.
+    Frame frame = flatFrame(true);
+    frame.pixels[0] = 0.3f;
+    frame.pixels[3] = 1.0f;
+    dof3d::EffectBuffers buffers;
+    std::string error;
+    ASSERT_TRUE(dof3d::buildEffectBuffers(frame, Method::Box, kQVBitmapRGBA8, placement(), &buffers,
+                                          &error));
+    dof3d::storeResult(buffers, Method::Box, &frame);
+    EXPECT_EQ(frame.pixels[0], 0.3f);
+    // A changed pixel takes the working format's value.
+    buffers.destination->setComponent(0, 0, 0, 76);
+    dof3d::storeResult(buffers, Method::Box, &frame);
+    EXPECT_EQ(frame.pixels[0], float(76.0 / 255.0));
+}
+
+}   // namespace

@@ -1,0 +1,166 @@
+// Small image files the command-line tests write and read back, and a
+// scratch folder per test.
+#pragma once
+
+#include <OpenImageIO/deepdata.h>
+#include <OpenImageIO/imageio.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace doftest {
+
+// A fresh folder under the system's temporary folder, removed afterwards.
+class ScratchFolder {
+public:
+    ScratchFolder() {
+        char pattern[] = "/tmp/dof3d-test-XXXXXX";
+        const char* made = mkdtemp(pattern);
+        path_ = made ? made : "";
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& path() const { return path_; }
+    // Names of every file in the folder, sorted.
+    std::vector<std::string> names() const {
+        std::vector<std::string> list;
+        for (const auto& entry : std::filesystem::directory_iterator(path_))
+            list.push_back(entry.path().filename().string());
+        std::sort(list.begin(), list.end());
+        return list;
+    }
+
+private:
+    std::string path_;
+};
+
+// A flat image: channel names, per-channel data types, pixels as floats.
+struct FlatImage {
+    int width = 0, height = 0;
+    int x = 0, y = 0;                    // data window origin
+    int fullWidth = 0, fullHeight = 0;   // display window; 0 = the data window
+    std::vector<std::string> channels;
+    std::vector<OIIO::TypeDesc> formats;   // one per channel, or one for all
+    std::vector<float> pixels;             // channels per pixel, row by row
+    std::vector<std::pair<std::string, std::string>> stringAttributes;
+    float pixelAspect = 1.0f;
+    bool unassociatedAlpha = false;
+
+    float& at(int px, int py, int c) {
+        return pixels[(std::size_t(py) * std::size_t(width) + std::size_t(px)) * channels.size() +
+                      std::size_t(c)];
+    }
+    float at(int px, int py, int c) const {
+        return pixels[(std::size_t(py) * std::size_t(width) + std::size_t(px)) * channels.size() +
+                      std::size_t(c)];
+    }
+};
+
+inline FlatImage makeFlat(int width, int height, std::vector<std::string> channels,
+                          OIIO::TypeDesc format) {
+    FlatImage image;
+    image.width = width;
+    image.height = height;
+    image.channels = std::move(channels);
+    image.formats = {format};
+    image.pixels.assign(std::size_t(width) * std::size_t(height) * image.channels.size(), 0.0f);
+    return image;
+}
+
+inline bool writeFlat(const std::string& path, const FlatImage& image) {
+    OIIO::ImageSpec spec(image.width, image.height, int(image.channels.size()), image.formats[0]);
+    spec.x = image.x;
+    spec.y = image.y;
+    spec.full_x = 0;
+    spec.full_y = 0;
+    spec.full_width = image.fullWidth ? image.fullWidth : image.width;
+    spec.full_height = image.fullHeight ? image.fullHeight : image.height;
+    if (image.x == 0 && image.y == 0 && image.fullWidth == 0) {
+        spec.full_x = spec.x;
+        spec.full_y = spec.y;
+    }
+    spec.channelnames = image.channels;
+    if (image.formats.size() == image.channels.size()) spec.channelformats = image.formats;
+    spec.alpha_channel = -1;
+    spec.z_channel = -1;
+    for (std::size_t c = 0; c < image.channels.size(); ++c) {
+        if (image.channels[c] == "A") spec.alpha_channel = int(c);
+        if (image.channels[c] == "Z") spec.z_channel = int(c);
+    }
+    spec.attribute("PixelAspectRatio", image.pixelAspect);
+    if (image.unassociatedAlpha) spec.attribute("oiio:UnassociatedAlpha", 1);
+    for (const auto& a : image.stringAttributes) spec.attribute(a.first, a.second);
+    auto out = OIIO::ImageOutput::create(path);
+    if (!out || !out->open(path, spec)) return false;
+    const bool ok = out->write_image(OIIO::TypeFloat, image.pixels.data());
+    return out->close() && ok;
+}
+
+// Reads every channel of subimage 0 as floats, with the file's own values
+// (straight alpha stays straight). Width 0 when it cannot be read.
+inline FlatImage readFlat(const std::string& path, OIIO::ImageSpec* specOut = nullptr) {
+    FlatImage image;
+    OIIO::ImageSpec config;
+    config.attribute("oiio:UnassociatedAlpha", 1);
+    auto in = OIIO::ImageInput::open(path, &config);
+    if (!in) return image;
+    const OIIO::ImageSpec& spec = in->spec();
+    if (specOut) *specOut = spec;
+    image.width = spec.width;
+    image.height = spec.height;
+    image.x = spec.x;
+    image.y = spec.y;
+    image.channels = spec.channelnames;
+    image.pixels.assign(
+        std::size_t(spec.width) * std::size_t(spec.height) * std::size_t(spec.nchannels), 0.0f);
+    if (!in->read_image(0, 0, 0, spec.nchannels, OIIO::TypeFloat, image.pixels.data()))
+        image.width = 0;
+    return image;
+}
+
+// One deep sample as the tests write it.
+struct TestSample {
+    float r, g, b, a, z;
+};
+
+// A deep scanline EXR with R, G, B, A (half) and Z (float); samples per pixel
+// in the order given.
+inline bool writeDeep(const std::string& path, int width, int height,
+                      const std::vector<std::vector<TestSample>>& samples) {
+    OIIO::ImageSpec spec(width, height, 5, OIIO::TypeDesc::HALF);
+    spec.channelnames = {"R", "G", "B", "A", "Z"};
+    spec.channelformats = {OIIO::TypeDesc::HALF, OIIO::TypeDesc::HALF, OIIO::TypeDesc::HALF,
+                           OIIO::TypeDesc::HALF, OIIO::TypeDesc::FLOAT};
+    spec.alpha_channel = 3;
+    spec.z_channel = 4;
+    spec.deep = true;
+    OIIO::DeepData deep;
+    deep.init(spec);
+    for (std::size_t p = 0; p < samples.size(); ++p)
+        deep.set_samples(std::int64_t(p), int(samples[p].size()));
+    for (std::size_t p = 0; p < samples.size(); ++p)
+        for (std::size_t k = 0; k < samples[p].size(); ++k) {
+            const TestSample& s = samples[p][k];
+            const float values[5] = {s.r, s.g, s.b, s.a, s.z};
+            for (int c = 0; c < 5; ++c) deep.set_deep_value(std::int64_t(p), c, int(k), values[c]);
+        }
+    auto out = OIIO::ImageOutput::create(path);
+    if (!out || !out->open(path, spec)) return false;
+    const bool ok = out->write_deep_image(deep);
+    return out->close() && ok;
+}
+
+inline bool fileExists(const std::string& path) { return std::filesystem::exists(path); }
+
+// The value a half channel stores for v.
+inline float asHalf(float v) { return float(half(v)); }
+
+}   // namespace doftest
