@@ -78,13 +78,6 @@ bool renderMethod(dofrt::EffectInstance& instance, dofrt::DemoScene& scene, Meth
     return false;
 }
 
-// The effect's buffers hold colour not multiplied by alpha, as PNG stores
-// it: the writer must not divide it by alpha once more.
-OIIO::ImageBuf straightAlpha(OIIO::ImageBuf picture) {
-    picture.specmod().attribute("oiio:UnassociatedAlpha", 1);
-    return picture;
-}
-
 // Source | box | splat, colour only: the results' alpha is left out so that
 // the picture reads the same in any viewer.
 OIIO::ImageBuf sideBySide(const std::vector<const OIIO::ImageBuf*>& pictures) {
@@ -156,9 +149,9 @@ int runDemo(const DemoOptions& options) {
                      options.outputDir.c_str(), ec.message().c_str());
         return 1;
     }
-    const OIIO::ImageBuf source = straightAlpha(toImageBuf(*scene.source));
-    const OIIO::ImageBuf box = straightAlpha(toImageBuf(*runs[0].result));
-    const OIIO::ImageBuf splat = straightAlpha(toImageBuf(*runs[1].result));
+    const OIIO::ImageBuf source = toImageBuf(*scene.source);
+    const OIIO::ImageBuf box = toImageBuf(*runs[0].result);
+    const OIIO::ImageBuf splat = toImageBuf(*runs[1].result);
     const OIIO::ImageBuf combined = sideBySide({&source, &box, &splat});
     // Deeper formats keep 16 bits in the files.
     const OIIO::TypeDesc fileType =

@@ -10,6 +10,7 @@ namespace dof3d {
 OIIO::ImageBuf toImageBuf(const dofrt::PixelImage& image) {
     OIIO::ImageSpec spec(image.width(), image.height(), 4, OIIO::TypeDesc::FLOAT);
     spec.alpha_channel = 3;
+    spec.attribute("oiio:UnassociatedAlpha", 1);
     OIIO::ImageBuf buf(spec);
     float pixel[4];
     for (int y = 0; y < image.height(); ++y)
@@ -18,32 +19,6 @@ OIIO::ImageBuf toImageBuf(const dofrt::PixelImage& image) {
             buf.setpixel(x, y, pixel, 4);
         }
     return buf;
-}
-
-std::unique_ptr<dofrt::PixelImage> fromImageBuf(const OIIO::ImageBuf& buf, QVBitmapType format) {
-    const OIIO::ROI roi = buf.roi();
-    auto image = dofrt::PixelImage::create(format, roi.width(), roi.height());
-    if (!image) return nullptr;
-    const int channels = buf.nchannels();
-    float pixel[4] = {0, 0, 0, 1};
-    for (int y = 0; y < roi.height(); ++y)
-        for (int x = 0; x < roi.width(); ++x) {
-            float values[64];
-            buf.getpixel(roi.xbegin + x, roi.ybegin + y, values, channels < 64 ? channels : 64);
-            if (channels == 1) {
-                pixel[0] = pixel[1] = pixel[2] = values[0];
-                pixel[3] = 1.0f;
-            } else {
-                for (int c = 0; c < 4; ++c)
-                    pixel[c] = c < channels ? values[c] : (c == 3 ? 1.0f : 0.0f);
-                if (channels == 2) {   // grey and alpha
-                    pixel[3] = values[1];
-                    pixel[1] = pixel[2] = values[0];
-                }
-            }
-            for (int c = 0; c < 4; ++c) image->setFraction(x, y, c, pixel[c]);
-        }
-    return image;
 }
 
 bool writeImageAtomically(const OIIO::ImageBuf& buf, const std::string& path, std::string* error,

@@ -3,7 +3,6 @@
 
 #include <OpenImageIO/imagebuf.h>
 
-#include <memory>
 #include <string>
 
 #include "runtime/PixelImage.h"
@@ -11,13 +10,10 @@
 namespace dof3d {
 
 // The RGBA of `image` as a float ImageBuf of its size (fractions of full
-// scale; float pixels as they are).
+// scale; float pixels as they are). The effect's buffers hold colour not
+// multiplied by alpha, and the buffer says so, so that writers of formats
+// that store straight colour do not divide it by alpha once more.
 OIIO::ImageBuf toImageBuf(const dofrt::PixelImage& image);
-
-// A pixel buffer of `format` holding channels 0-3 of `buf` (a missing alpha
-// is opaque, a single channel is grey), converted from fractions with
-// rounding and limits for the integer formats. Null if the host refuses it.
-std::unique_ptr<dofrt::PixelImage> fromImageBuf(const OIIO::ImageBuf& buf, QVBitmapType format);
 
 // Writes `buf` to `path` through a temporary file in the same folder that is
 // renamed over `path` only when the whole image is written, so no partial
