@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "qvlib_testing.h"
@@ -330,6 +331,7 @@ TEST_F(PassesTest, BufferSizesBeyondThirtyTwoBitsFail) {
         {2, 2.0, {0, 0, 30000, 30000}, "planes of 7.2e9 bytes"},
         {2, 1.0, {0, 0, 23170, 23170}, "(w + 1) x (h + 1) x 8 just above 2^32"},
         {2, 2.0, {0, 0, 65536, 8192}, "planes of exactly 2^32 bytes"},
+        {2, 1.0, {0, 0, 0x7FFFFFFF, 0x3FFFFFFF}, "(w + 1) x (h + 1) x 8 = 2^64, which wraps to 0"},
     };
     for (const SizeCase& c : cases) {
         scene(kQVBitmapRGBA8, 11);
@@ -340,6 +342,71 @@ TEST_F(PassesTest, BufferSizesBeyondThirtyTwoBitsFail) {
         const std::uint64_t allocated = allocations();
         EXPECT_EQ(s->apply(c.pass, c.region), 0u) << c.why;
         EXPECT_EQ(allocations(), allocated) << c.why << ": the allocator is not asked";
+        EXPECT_EQ(s->finished(), 1u);
+    }
+}
+
+struct TopRegionCase {
+    QVRect region;
+    int namedColumns;  // columns whose x fits 32 bits
+    int namedRows;     // rows whose y fits 32 bits
+    const char* why;
+};
+
+// Regions that reach the largest 32-bit coordinate: the radius map and the
+// planes receive every pixel up to it, and a pixel beyond it, which has no
+// coordinate, is neither mapped nor splatted. The g-buffer elements all read
+// one element (strides 0): in focus, so each splat lands on its own pixel
+// with weight 1 and leaves transmittance 0 there.
+TEST_F(PassesTest, RegionReachingTheLargestCoordinateIsWalkedUpToIt) {
+    const int kMax = 0x7FFFFFFF;
+    const std::vector<TopRegionCase> cases = {
+        {{0, kMax - 3, 2, 4}, 2, 4, "last row at 2^31 - 1"},
+        {{kMax - 2, 5, 3, 2}, 3, 2, "last column at 2^31 - 1"},
+        {{kMax - 1, kMax - 1, 2, 2}, 2, 2, "corner at (2^31 - 1, 2^31 - 1)"},
+        {{kMax - 1, 0, 5, 2}, 2, 2, "three columns beyond 2^31 - 1"},
+        {{3, kMax, 2, 3}, 2, 1, "two rows beyond 2^31 - 1"},
+    };
+    for (const TopRegionCase& c : cases) {
+        scene(kQVBitmapRGBA8, 13);
+        settings.method = 2.0;
+        settings.focalDepth = -1.0;
+        settings.region = c.region;
+        const float depth = -1.0f;
+        const std::uint8_t coverage = 255;
+        const std::uint8_t colour[3] = {51, 102, 153};
+        gbuffers.reset(new GBufferSet(8, 6));
+        gbuffers->addDepth();
+        gbuffers->addCoverage();
+        gbuffers->addColour(false);
+        const std::pair<GBufferEntry, const void*> elements[] = {
+            {kGBufferDepth, &depth}, {kGBufferCoverage, &coverage}, {kGBufferColour, colour}};
+        for (const auto& e : elements) {
+            GBufferChannel* ch = gbuffers->channel(e.first);
+            ch->data = static_cast<std::uint8_t*>(const_cast<void*>(e.second));
+            ch->xStride = 0;
+            ch->yStride = 0;
+        }
+        auto s = session();
+        const int width = c.region.width;
+        const std::size_t pixels = std::size_t(width) * std::size_t(c.region.height);
+        ASSERT_EQ(s->prepare(), 1u);
+        ASSERT_EQ(s->apply(0, c.region), 1u) << c.why;
+        const Parameters* p = s->parameters();
+        ASSERT_NE(p->cocMap, nullptr) << c.why;
+        std::memset(p->cocMap, 0xEE, pixels);
+        ASSERT_EQ(s->apply(1, c.region), 1u) << c.why;
+        ASSERT_EQ(s->apply(2, c.region), 1u) << c.why;
+        ASSERT_EQ(s->apply(3, c.region), 1u) << c.why;
+        for (std::size_t i = 0; i < pixels; ++i) {
+            const bool named = int(i) % width < c.namedColumns && int(i) / width < c.namedRows;
+            EXPECT_EQ(p->cocMap[i], named ? 0 : 0xEE) << c.why << ": map byte " << i;
+            EXPECT_EQ(p->weightSumR[i], named ? 1.0 : 0.0) << c.why << ": weight of pixel " << i;
+            EXPECT_EQ(p->colourSumG[i], named ? 102 / 255.0 : 0.0)
+                << c.why << ": colour of pixel " << i;
+            EXPECT_EQ(p->transmitB[i], named ? 0.0 : 1.0)
+                << c.why << ": transmittance of pixel " << i;
+        }
         EXPECT_EQ(s->finished(), 1u);
     }
 }

@@ -39,7 +39,7 @@ private:
     // when both buffers share a layout.
     static void copyRows(IFXFilterInstance const& instance, const QVRect& rect);
 
-    static std::uint8_t* pixelAt(const QVBitmap& buffer, int x, int y);
+    static std::uint8_t* pixelAt(const QVBitmap& buffer, std::int64_t x, std::int64_t y);
 
     // Releases the thirteen double buffers, so that each pass 2 leaves only
     // its own method's buffers behind.

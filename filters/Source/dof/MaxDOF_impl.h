@@ -9,6 +9,7 @@
 #include "dof/MaxDOF.h"
 #include "dof/MaxDOF_gbuffer.h"
 #include "dof/MaxDOF_region.h"
+#include "dof/abort_poll.h"
 #include "dof/get_radius.h"
 #include "dof/splat_pixel.h"
 #include "host/FilterStatus.h"
@@ -22,9 +23,6 @@ namespace maxdof {
 // the resolve use the first, the box average the second.
 constexpr double kSharpRadius = 0.00001;
 constexpr double kCopyRadius = 0.000001;
-
-// CheckAbort is asked at most once per this many clock ticks.
-constexpr QVULong kAbortPollTicks = 100;
 
 inline const GBufferChannel* channel(IFXFilterInstance const& instance, GBufferEntry entry) {
     return instance.gbuffers != nullptr ? instance.gbuffers[entry] : nullptr;
@@ -71,10 +69,10 @@ std::uint32_t MaxDOF<Buffer, Pixel, T>::Render(IFXFilterInstance const& instance
 }
 
 template <class Buffer, class Pixel, typename T>
-std::uint8_t* MaxDOF<Buffer, Pixel, T>::pixelAt(const QVBitmap& buffer, int x, int y) {
-    const std::int64_t offset =
-        (std::int64_t(y) * buffer.rowPixels + x) * std::int64_t(Pixel::kBytesPerPixel);
-    return buffer.baseAddr + std::ptrdiff_t(offset);
+std::uint8_t* MaxDOF<Buffer, Pixel, T>::pixelAt(const QVBitmap& buffer, std::int64_t x,
+                                                std::int64_t y) {
+    const std::uint64_t index = offset_term(y) * offset_term(buffer.rowPixels) + offset_term(x);
+    return host_address(buffer.baseAddr, index * Pixel::kBytesPerPixel);
 }
 
 template <class Buffer, class Pixel, typename T>
@@ -83,14 +81,16 @@ void MaxDOF<Buffer, Pixel, T>::copyRows(IFXFilterInstance const& instance, const
     const Buffer& dst = static_cast<const Buffer&>(*instance.dstBuffer);
     if (src.layoutId != dst.layoutId) return;
     const std::size_t rowBytes = std::size_t(rect.width) * Pixel::kBytesPerPixel;
-    for (std::int64_t y = rect.top; y < std::int64_t(rect.top) + rect.height; ++y) {
-        const std::uint8_t* from =
-            src.baseAddr +
-            std::ptrdiff_t(std::int64_t(src.dataOffset) + std::int64_t(rect.left) * src.pixelBytes +
-                           y * src.rowBytes);
-        std::uint8_t* to = dst.baseAddr + std::ptrdiff_t(std::int64_t(dst.dataOffset) +
-                                                         std::int64_t(rect.left) * dst.pixelBytes +
-                                                         y * dst.rowBytes);
+    for (int j = 0; j < rect.height; ++j) {
+        const int y = rect.top + j;
+        const std::uint8_t* from = host_address(
+            src.baseAddr, offset_term(src.dataOffset) +
+                              offset_term(rect.left) * offset_term(src.pixelBytes) +
+                              offset_term(y) * offset_term(src.rowBytes));
+        std::uint8_t* to = host_address(
+            dst.baseAddr, offset_term(dst.dataOffset) +
+                              offset_term(rect.left) * offset_term(dst.pixelBytes) +
+                              offset_term(y) * offset_term(dst.rowBytes));
         // The host may render a buffer onto itself.
         std::memmove(to, from, rowBytes);
     }
@@ -132,14 +132,14 @@ std::uint32_t MaxDOF<Buffer, Pixel, T>::fillRadiusMap(IFXFilterInstance const& i
     if (params_->cocMap == nullptr) return kStatusOutOfMemory;
 
     const GBufferChannel* depth = maxdof::channel(instance, kGBufferDepth);
-    const int bottom = rect.top + rect.height;
     if (depth == nullptr || params_->radius < maxdof::kSharpRadius) {
-        for (int y = rect.top; y < bottom; ++y)
-            std::memset(params_->cocMap + region_index(region, rect.left, y), 0,
+        for (int j = 0; j < rect.height; ++j)
+            std::memset(params_->cocMap + region_index(region, rect.left, rect.top + j), 0,
                         std::size_t(rect.width));
         return kStatusDone;
     }
-    for (int y = rect.top; y < bottom; ++y) {
+    for (int j = 0; j < rect.height; ++j) {
+        const int y = rect.top + j;
         unsigned char* coc = params_->cocMap + region_index(region, rect.left, y);
         GBufferRowWalk walk(*depth, rect.left, y, GBufferRowWalk::kDepthStep);
         for (int i = 0; i < rect.width; ++i, walk.next()) {
@@ -180,7 +180,7 @@ std::uint32_t MaxDOF<Buffer, Pixel, T>::buildSummedAreaTables(IFXFilterInstance 
             row[t] = above[t] + stride;
             row[t][0] = 0.0;
         }
-        const std::uint8_t* pixel = pixelAt(src, region.left, region.top + j);
+        const std::uint8_t* pixel = pixelAt(src, region.left, std::int64_t(region.top) + j);
         for (int i = 0; i < region.width; ++i, pixel += Pixel::kBytesPerPixel) {
             const double A = Pixel::read(pixel, 3);
             const double q[4] = {A, double(Pixel::read(pixel, 0)) * A,
@@ -274,7 +274,8 @@ std::uint32_t MaxDOF<Buffer, Pixel, T>::splat(IFXFilterInstance const& instance)
     IFXFilterInstance* host = const_cast<IFXFilterInstance*>(&instance);
     std::clock_t last = std::clock();
 
-    for (int y = rect.top; y < rect.top + rect.height; ++y) {
+    for (int j = 0; j < rect.height; ++j) {
+        const int y = rect.top + j;
         GBufferRowWalk depth(*ch.depth, rect.left, y, GBufferRowWalk::kDepthStep);
         GBufferRowWalk coverage, colour, transparency, range;
         if (ch.coverage)
@@ -287,11 +288,11 @@ std::uint32_t MaxDOF<Buffer, Pixel, T>::splat(IFXFilterInstance const& instance)
             range = GBufferRowWalk(*ch.layerRange, rect.left, y, GBufferRowWalk::kRangeStep);
         const std::uint8_t* source = pixelAt(src, rect.left, y);
 
-        for (int x = rect.left; x < rect.left + rect.width; ++x, depth.next(), coverage.next(),
-                 colour.next(), transparency.next(), range.next(),
-                 source += Pixel::kBytesPerPixel) {
+        for (int i = 0; i < rect.width; ++i, depth.next(), coverage.next(), colour.next(),
+                 transparency.next(), range.next(), source += Pixel::kBytesPerPixel) {
+            const int x = rect.left + i;
             const std::clock_t now = std::clock();
-            if (QVULong(now - last) > maxdof::kAbortPollTicks && checkAbort != nullptr) {
+            if (abort_poll_due(last, now) && checkAbort != nullptr) {
                 // The planes keep what was splatted so far; the host knows
                 // of the stop from its own answer.
                 if (checkAbort(host) != 0) return kStatusDone;

@@ -40,7 +40,8 @@ std::uint32_t MaxDOF<Buffer, Pixel, T>::boxAverage(IFXFilterInstance const& inst
     const std::size_t stride = std::size_t(W) + 1;
     const Buffer& dst = static_cast<const Buffer&>(*instance.dstBuffer);
 
-    for (int y = rect.top; y < rect.top + rect.height; ++y) {
+    for (int j = 0; j < rect.height; ++j) {
+        const int y = rect.top + j;
         const unsigned char* coc = params_->cocMap + region_index(region, rect.left, y);
         std::uint8_t* out = pixelAt(dst, rect.left, y);
         const std::int64_t cy = std::int64_t(y) - region.top;
@@ -92,7 +93,8 @@ std::uint32_t MaxDOF<Buffer, Pixel, T>::resolve(IFXFilterInstance const& instanc
     const Buffer& src = static_cast<const Buffer&>(*instance.srcBuffer);
     const Buffer& dst = static_cast<const Buffer&>(*instance.dstBuffer);
 
-    for (int y = rect.top; y < rect.top + rect.height; ++y) {
+    for (int j = 0; j < rect.height; ++j) {
+        const int y = rect.top + j;
         std::size_t p = region_index(region, rect.left, y);
         const std::uint8_t* s = pixelAt(src, rect.left, y);
         std::uint8_t* d = pixelAt(dst, rect.left, y);
