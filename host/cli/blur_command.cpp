@@ -3,6 +3,7 @@
 // example of how a caller builds the planes, kernels and product tables the
 // routines take, and how it orders the two passes: every row into an
 // intermediate image, then every column of that image.
+#include <memory>
 #include <OpenImageIO/imagebuf.h>
 #include <OpenImageIO/imageio.h>
 
@@ -358,7 +359,8 @@ void addBlurCommand(CLI::App& app) {
         "four) at 8 bits. Without --alpha-weighted every line takes the alpha of its first\n"
         "pixel, which suits opaque images. --dilate works on every channel of the image on\n"
         "its own and keeps them all.");
-    auto* o = new BlurOptions();
+    // The options live as long as the callback that reads them, owned by the app.
+    auto o = std::make_shared<BlurOptions>();
     blur->add_option("IN", o->input, "Image to blur")->required();
     blur->add_option("-o,--output", o->output, "Image to write (its type from its extension)")
         ->required();

@@ -183,7 +183,8 @@ int runDemo(const DemoOptions& options) {
 void addDemoCommand(CLI::App& app) {
     CLI::App* demo = app.add_subcommand(
         "demo", "Render the built-in scene with both methods and write PNG pictures");
-    auto* options = new DemoOptions();
+    // The options live as long as the callback that reads them, owned by the app.
+    auto options = std::make_shared<DemoOptions>();
     demo->add_option("-o,--output", options->outputDir, "Output folder")
         ->capture_default_str();
     demo->add_option("--width", options->width, "Scene width in pixels")

@@ -1,4 +1,5 @@
 // dof3d info: what the effect tells a host about itself.
+#include <memory>
 #include <cstdio>
 #include <string>
 
@@ -83,7 +84,8 @@ int runInfo(const std::string& effectsDir) {
 
 void addInfoCommand(CLI::App& app) {
     CLI::App* info = app.add_subcommand("info", "Describe the effect: category, menu, parameters, channels");
-    auto* effectsDir = new std::string();
+    // The options live as long as the callback that reads them, owned by the app.
+    auto effectsDir = std::make_shared<std::string>();
     info->add_option("--effects", *effectsDir, "Effects folder (default: beside this program)");
     info->callback([effectsDir] { exitStatus() = runInfo(*effectsDir); });
 }

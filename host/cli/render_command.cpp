@@ -130,7 +130,8 @@ void addRenderCommand(CLI::App& app) {
         "render",
         "Depth of field on a rendered frame or sequence with its depth (EXR Z, a depth "
         "image, or deep EXR)");
-    auto* a = new RenderArguments();
+    // The options live as long as the callback that reads them, owned by the app.
+    auto a = std::make_shared<RenderArguments>();
     cmd->add_option("input", a->input, "Input image; #### or %04d for a sequence");
     cmd->add_option("-o,--output", a->output, "Output image; #### or %04d for a sequence");
     cmd->add_option("--depth", a->depthFile, "Separate depth image (same size as the input)");
