@@ -38,8 +38,8 @@ void BM_StdBlur(benchmark::State& state) {
     std::vector<unsigned char> out(kLine * 4);
     const double alpha = 255.0;
     for (auto _ : state) {
-        std_blur(&alpha, planes.c1.data(), planes.c2.data(), planes.c3.data(), kLine, out.data(),
-                 4, kernel);
+        std_blur(&alpha, planes.c1.data(), planes.c2.data(), planes.c3.data(), kLine, out.data(), 4,
+                 kernel);
         benchmark::DoNotOptimize(out.data());
     }
     state.SetItemsProcessed(state.iterations() * kLine);

@@ -48,8 +48,8 @@ void renderFrames(benchmark::State& state, double method) {
         return;
     }
     for (auto _ : state) {
-        const dofrt::RenderReport report = dofrt::render(instance, *demo.source, *destination,
-                                                         demo.gbuffers.get(), settings);
+        const dofrt::RenderReport report =
+            dofrt::render(instance, *demo.source, *destination, demo.gbuffers.get(), settings);
         if (!report.ok) {
             state.SkipWithError("the render failed");
             break;

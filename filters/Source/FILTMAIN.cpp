@@ -147,8 +147,8 @@ FilterStatus filter_setup(IFXFilterInstance* filterInstance) {
             kTagUnits, 1, kTagNameId, 30156, 0);
     declare(filterInstance, kKindDepth, &params->focusRangeDepth, 0, kTagMin, kDepthMin, kTagMax,
             -1, kTagUnits, 1, kTagNameId, 30298, kTagPrecision, 4, 0);
-    declare(filterInstance, kKindRadius, &params->radius, 0, kTagMin, 0, kTagMax, 64, kTagDigits,
-            0, kTagNameId, 30183, kTagPrecision, 2, 0);
+    declare(filterInstance, kKindRadius, &params->radius, 0, kTagMin, 0, kTagMax, 64, kTagDigits, 0,
+            kTagNameId, 30183, kTagPrecision, 2, 0);
     const char* methodChoices = GetStringQV(kMethodChoicesId);
     declare(filterInstance, kKindChoice, &params->mode, 0, kTagChoices, methodChoices,
             kTagChoiceDefault, 0, kTagNameId, 30124, 0);
@@ -169,17 +169,28 @@ FilterStatus filter_prepare(IFXFilterInstance& filterInstance) {
     // Without its Parameters record (a set up that failed) no engine can run.
     Parameters* params = filterInstance.parameters;
     const QVBitmap* destination = filterInstance.dstBuffer;
-    const QVBitmapType format = destination != nullptr && params != nullptr
-                                    ? destination->formatCode
-                                    : kQVBitmapNone;
+    const QVBitmapType format =
+        destination != nullptr && params != nullptr ? destination->formatCode : kQVBitmapNone;
     IFXFilterEngine* engine;
     switch (format) {
-        case kQVBitmapRGBA8: engine = new MaxDOF_RGBA8(params); break;
-        case kQVBitmapRGBA10: engine = new MaxDOF_RGBA10(params); break;
-        case kQVBitmapRGBA12: engine = new MaxDOF_RGBA12(params); break;
-        case kQVBitmapRGBA16: engine = new MaxDOF_RGBA16(params); break;
-        case kQVBitmapRGBAFloat: engine = new MaxDOF_RGBAFloat(params); break;
-        default: engine = nullptr; break;
+        case kQVBitmapRGBA8:
+            engine = new MaxDOF_RGBA8(params);
+            break;
+        case kQVBitmapRGBA10:
+            engine = new MaxDOF_RGBA10(params);
+            break;
+        case kQVBitmapRGBA12:
+            engine = new MaxDOF_RGBA12(params);
+            break;
+        case kQVBitmapRGBA16:
+            engine = new MaxDOF_RGBA16(params);
+            break;
+        case kQVBitmapRGBAFloat:
+            engine = new MaxDOF_RGBAFloat(params);
+            break;
+        default:
+            engine = nullptr;
+            break;
     }
     filterInstance.engine = engine;
     return engine != nullptr ? kStatusDone : kStatusOutOfMemory;

@@ -3,7 +3,6 @@
 // example of how a caller builds the planes, kernels and product tables the
 // routines take, and how it orders the two passes: every row into an
 // intermediate image, then every column of that image.
-#include <memory>
 #include <OpenImageIO/imagebuf.h>
 #include <OpenImageIO/imageio.h>
 
@@ -13,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -138,7 +138,9 @@ Image8 fromAlphaFirst(const Image8& like, const std::vector<unsigned char>& pixe
         unsigned char const* s = &pixels[p * 4];
         unsigned char* d = &out.bytes[p * out.channels];
         switch (out.channels) {
-            case 1: d[0] = s[1]; break;
+            case 1:
+                d[0] = s[1];
+                break;
             case 2:
                 d[0] = s[1];
                 d[1] = s[0];

@@ -26,14 +26,14 @@ std::uint8_t byteOf(double fraction) {
     return code > 255.0 ? 255 : std::uint8_t(code);
 }
 
-}   // namespace
+}  // namespace
 
 PixelFragments flattenSamples(std::vector<DeepSample> samples) {
     std::stable_sort(samples.begin(), samples.end(), [](const DeepSample& a, const DeepSample& b) {
         return sortKey(a.distance) < sortKey(b.distance);
     });
     PixelFragments pixel;
-    double through = 1.0;   // what the samples so far let through
+    double through = 1.0;  // what the samples so far let through
     for (const DeepSample& s : samples) {
         const double alpha = limitedAlpha(s.alpha);
         Fragment f;
@@ -88,7 +88,7 @@ void mergeFragments(PixelFragments& pixel, std::size_t maxFragments) {
             hasPending = true;
         }
     }
-    if (hasPending) kept.push_back(pending);   // only reachable through rounding
+    if (hasPending) kept.push_back(pending);  // only reachable through rounding
     if (maxFragments < 1) maxFragments = 1;
     while (kept.size() > maxFragments) {
         std::size_t lightest = 0;
@@ -110,7 +110,7 @@ void encodeSharedExponent(const double rgb[3], std::uint8_t out[4]) {
     // The smallest power of two not below the largest component, so that
     // a component of exactly 1.0 is stored as 255 with exponent 0.
     if (mantissa == 0.5) exponent -= 1;
-    if (exponent + 128 < 1) return;   // too small for the exponent byte: black
+    if (exponent + 128 < 1) return;  // too small for the exponent byte: black
     if (exponent + 128 > 255) exponent = 255 - 128;
     const double scale = std::ldexp(1.0, -exponent);
     for (int c = 0; c < 3; ++c) out[c] = byteOf(rgb[c] * scale);
@@ -138,7 +138,7 @@ EncodedPixel encodePixel(const PixelFragments& pixel) {
     double heaviest = -1.0;
     for (const Fragment& f : pixel.fragments) {
         const std::uint8_t share = shareByte(f.weight, pixel.alpha);
-        if (share == 0) continue;   // merged pixels have none
+        if (share == 0) continue;  // merged pixels have none
         EncodedFragment e;
         e.distance = f.distance;
         e.weight = share;
@@ -156,4 +156,4 @@ EncodedPixel encodePixel(const PixelFragments& pixel) {
     return encoded;
 }
 
-}   // namespace dof3d
+}  // namespace dof3d

@@ -27,9 +27,9 @@ struct Fragment {
 };
 
 struct PixelFragments {
-    double alpha = 0.0;                   // flattened
-    double colour[3] = {0.0, 0.0, 0.0};   // flattened, premultiplied
-    std::vector<Fragment> fragments;      // front to back
+    double alpha = 0.0;                  // flattened
+    double colour[3] = {0.0, 0.0, 0.0};  // flattened, premultiplied
+    std::vector<Fragment> fragments;     // front to back
 };
 
 // Composites the samples front to back (sorted by distance, stable, samples
@@ -55,14 +55,14 @@ void mergeFragments(PixelFragments& pixel, std::size_t maxFragments);
 // A fragment as the g-buffer bytes carry it.
 struct EncodedFragment {
     double distance;
-    std::uint8_t weight;      // share of the pixel (coverage of the front one)
-    std::uint8_t colour[4];   // R, G, B and a shared exponent byte
+    std::uint8_t weight;     // share of the pixel (coverage of the front one)
+    std::uint8_t colour[4];  // R, G, B and a shared exponent byte
 };
 
 struct EncodedPixel {
-    std::uint8_t transparency = 255;          // the same for every fragment
-    std::size_t front = 0;                    // index of the front fragment
-    std::vector<EncodedFragment> fragments;   // front to back; empty = not covered
+    std::uint8_t transparency = 255;         // the same for every fragment
+    std::size_t front = 0;                   // index of the front fragment
+    std::vector<EncodedFragment> fragments;  // front to back; empty = not covered
 };
 
 // Each fragment gets the pixel's alpha as its opacity and the colour that,
@@ -80,4 +80,4 @@ void encodeSharedExponent(const double rgb[3], std::uint8_t out[4]);
 // 255 - alpha x 255, rounded, alpha limited to 0..1.
 std::uint8_t transparencyByte(double alpha);
 
-}   // namespace dof3d
+}  // namespace dof3d

@@ -110,8 +110,8 @@ int runDemo(const DemoOptions& options) {
     sceneOptions.format = formatCode(options.format);
     dofrt::DemoScene scene = dofrt::buildDemoScene(sceneOptions);
     if (!scene.source) {
-        std::fprintf(stderr, "dof3d: demo: the host refused a %dx%d source buffer\n",
-                     options.width, options.height);
+        std::fprintf(stderr, "dof3d: demo: the host refused a %dx%d source buffer\n", options.width,
+                     options.height);
         return 1;
     }
     // NaN (never equal to itself) marks an option not given.
@@ -185,8 +185,7 @@ void addDemoCommand(CLI::App& app) {
         "demo", "Render the built-in scene with both methods and write PNG pictures");
     // The options live as long as the callback that reads them, owned by the app.
     auto options = std::make_shared<DemoOptions>();
-    demo->add_option("-o,--output", options->outputDir, "Output folder")
-        ->capture_default_str();
+    demo->add_option("-o,--output", options->outputDir, "Output folder")->capture_default_str();
     demo->add_option("--width", options->width, "Scene width in pixels")
         ->check(CLI::Range(1, 8192))
         ->capture_default_str();

@@ -113,4 +113,4 @@ float effectDepth(double distance, double noHitAbove, NoHitPolicy policy, const 
     return float(depth);
 }
 
-}   // namespace dof3d
+}  // namespace dof3d

@@ -9,15 +9,15 @@ namespace dof3d {
 
 // How a file stores depth.
 enum class DepthConvention {
-    Distance,   // positive distance from the camera
-    Negative,   // camera-space z: negative in front of the camera
-    Inverse,    // 1 / distance: larger is nearer, 0 is infinitely far
+    Distance,  // positive distance from the camera
+    Negative,  // camera-space z: negative in front of the camera
+    Inverse,   // 1 / distance: larger is nearer, 0 is infinitely far
 };
 
 // Where pixels that hit nothing go.
 enum class NoHitPolicy {
-    Far,     // infinitely far: blurred by the full radius
-    Focus,   // on the focal plane: kept sharp
+    Far,    // infinitely far: blurred by the full radius
+    Focus,  // on the focal plane: kept sharp
 };
 
 // Parses "distance", "negative", "inverse"; false for anything else.
@@ -47,8 +47,8 @@ std::string focusProblem(const std::string& what, double stored, DepthConvention
 // leaves exact).
 struct DepthScale {
     double factor = 1.0;
-    double focalDepth = -1.0;       // the effect's parameter
-    double focusRangeDepth = 0.0;   // 0 leaves the sharp zone off
+    double focalDepth = -1.0;      // the effect's parameter
+    double focusRangeDepth = 0.0;  // 0 leaves the sharp zone off
 };
 
 // Picks the scale for a focus distance and an optional far end of the sharp
@@ -63,4 +63,4 @@ bool chooseDepthScale(double focusDistance, double sharpUntilDistance, DepthScal
 constexpr float kNoHitDepth = -1e30f;
 float effectDepth(double distance, double noHitAbove, NoHitPolicy policy, const DepthScale& scale);
 
-}   // namespace dof3d
+}  // namespace dof3d

@@ -88,7 +88,7 @@ void fillFlatChannels(const Frame& frame, const DepthPlacement& depth, dofrt::GB
         }
 }
 
-}   // namespace
+}  // namespace
 
 bool buildEffectBuffers(const Frame& frame, Method method, QVBitmapType format,
                         const DepthPlacement& depth, EffectBuffers* buffers, std::string* error) {
@@ -167,4 +167,4 @@ void storeResult(const EffectBuffers& buffers, Method method, Frame* frame) {
         }
 }
 
-}   // namespace dof3d
+}  // namespace dof3d

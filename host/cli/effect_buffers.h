@@ -34,7 +34,7 @@ struct DepthPlacement {
 
 struct EffectBuffers {
     std::unique_ptr<dofrt::PixelImage> source;
-    std::unique_ptr<dofrt::PixelImage> destination;   // starts as a copy of the source
+    std::unique_ptr<dofrt::PixelImage> destination;  // starts as a copy of the source
     std::unique_ptr<dofrt::GBufferSet> gbuffers;
 };
 
@@ -52,4 +52,4 @@ bool buildEffectBuffers(const Frame& frame, Method method, QVBitmapType format,
 // the source had it keeps the file's values exactly.
 void storeResult(const EffectBuffers& buffers, Method method, Frame* frame);
 
-}   // namespace dof3d
+}  // namespace dof3d

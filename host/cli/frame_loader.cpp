@@ -142,7 +142,7 @@ bool loadSeparateDepth(const Frame& frame, const LoadOptions& options, std::vect
             *error = noDepthMessage(options.depthFile, options.depthChannel);
             return false;
         }
-        channel = 0;   // a plain picture of depth
+        channel = 0;  // a plain picture of depth
     }
     std::vector<float> depth;
     if (!readPixels(*in, options.depthFile, 0, channel, channel + 1, &depth, error)) return false;
@@ -271,7 +271,7 @@ bool loadDeep(OIIO::ImageInput& in, const std::string& path, const LoadOptions& 
     return true;
 }
 
-}   // namespace
+}  // namespace
 
 double Frame::pixelDistance(std::size_t pixel) const {
     if (!deep) return distance[pixel];
@@ -345,4 +345,4 @@ bool loadFrame(const std::string& path, const LoadOptions& options, Frame* frame
     return ok;
 }
 
-}   // namespace dof3d
+}  // namespace dof3d

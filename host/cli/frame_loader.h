@@ -15,25 +15,25 @@
 namespace dof3d {
 
 struct LoadOptions {
-    std::string depthFile;      // separate depth image; empty = a channel of the input
-    std::string depthChannel;   // channel name to use; empty = Z, then depth.Z
+    std::string depthFile;     // separate depth image; empty = a channel of the input
+    std::string depthChannel;  // channel name to use; empty = Z, then depth.Z
     DepthConvention convention = DepthConvention::Distance;
     double noHitAbove = 1e9;
 };
 
 struct Frame {
     std::string path;
-    std::string fileFormat;   // the reader's name for the file type
+    std::string fileFormat;  // the reader's name for the file type
     bool deep = false;
     // The flat image the output is written from: the input's channels, data
     // types, windows and metadata (a deep input's flattened R, G, B, A and
     // depth), values as stored in the file.
     OIIO::ImageSpec spec;
-    std::vector<float> pixels;   // spec.nchannels per pixel, data window, row by row
+    std::vector<float> pixels;  // spec.nchannels per pixel, data window, row by row
     int colourChannel[3] = {-1, -1, -1};
-    int alphaChannel = -1;      // -1: no alpha, every pixel opaque
-    bool associated = true;     // colour stored premultiplied by alpha
-    double pixelAspect = 1.0;   // from the file's metadata
+    int alphaChannel = -1;     // -1: no alpha, every pixel opaque
+    bool associated = true;    // colour stored premultiplied by alpha
+    double pixelAspect = 1.0;  // from the file's metadata
     // Flat inputs: the camera distance of each pixel (NaN, infinite, zero or
     // negative where nothing was hit).
     std::vector<double> distance;
@@ -68,4 +68,4 @@ void growDataWindow(Frame* frame, int padX, int padY, DepthConvention convention
 // elements, shared by the pixels of the row.
 std::size_t maxFragmentsForWidth(int width);
 
-}   // namespace dof3d
+}  // namespace dof3d

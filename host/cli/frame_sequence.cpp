@@ -43,7 +43,7 @@ bool parseFrameNumber(const std::string& text, int* value) {
     return true;
 }
 
-}   // namespace
+}  // namespace
 
 bool hasFramePattern(const std::string& path) {
     std::size_t length;
@@ -139,4 +139,4 @@ std::vector<FrameFiles> expandFrames(const std::vector<int>& frames, const std::
     return files;
 }
 
-}   // namespace dof3d
+}  // namespace dof3d

@@ -22,11 +22,11 @@ bool parseFrameList(const std::string& text, std::vector<int>* frames, std::stri
 
 // One frame's files.
 struct FrameFiles {
-    int frame = 0;   // 0 for a single image
+    int frame = 0;  // 0 for a single image
     std::string input;
-    std::string depth;   // separate depth image, or empty
+    std::string depth;  // separate depth image, or empty
     std::string output;
-    std::string cocMap;   // or empty
+    std::string cocMap;  // or empty
 };
 
 // The files of each frame, from patterns (or plain paths for one image).
@@ -34,4 +34,4 @@ std::vector<FrameFiles> expandFrames(const std::vector<int>& frames, const std::
                                      const std::string& depth, const std::string& output,
                                      const std::string& cocMap);
 
-}   // namespace dof3d
+}  // namespace dof3d

@@ -1,6 +1,6 @@
 // dof3d info: what the effect tells a host about itself.
-#include <memory>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "cli/commands.h"
@@ -18,20 +18,26 @@ namespace {
 
 const char* kindName(int kind) {
     switch (kind) {
-        case 4: return "number";
-        case 8: return "choice";
-        case 12: return "group";
-        case 16: return "depth";
-        default: return "other";
+        case 4:
+            return "number";
+        case 8:
+            return "choice";
+        case 12:
+            return "group";
+        case 16:
+            return "depth";
+        default:
+            return "other";
     }
 }
 
 // The host's numbering of the g-buffer channel bits.
 const char* channelName(int bit) {
-    static const char* const names[] = {
-        "depth", "material id", "object id", "uv", "normal", "colour with exponent", "coverage",
-        "background", "depth layers", "colour", "transparency", "velocity", "layer weight",
-        "layer range", "mask"};
+    static const char* const names[] = {"depth",        "material id",  "object id",
+                                        "uv",           "normal",       "colour with exponent",
+                                        "coverage",     "background",   "depth layers",
+                                        "colour",       "transparency", "velocity",
+                                        "layer weight", "layer range",  "mask"};
     return bit >= 0 && bit < 15 ? names[bit] : "?";
 }
 
@@ -83,7 +89,8 @@ int runInfo(const std::string& effectsDir) {
 }  // namespace
 
 void addInfoCommand(CLI::App& app) {
-    CLI::App* info = app.add_subcommand("info", "Describe the effect: category, menu, parameters, channels");
+    CLI::App* info =
+        app.add_subcommand("info", "Describe the effect: category, menu, parameters, channels");
     // The options live as long as the callback that reads them, owned by the app.
     auto effectsDir = std::make_shared<std::string>();
     info->add_option("--effects", *effectsDir, "Effects folder (default: beside this program)");

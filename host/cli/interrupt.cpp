@@ -20,7 +20,7 @@ extern "C" void onInterrupt(int signal) {
     }
 }
 
-}   // namespace
+}  // namespace
 
 void installInterruptHandlers() {
     static_assert(std::atomic<int>::is_always_lock_free, "signal-safe flag");
@@ -46,4 +46,4 @@ int interruptExitStatus() {
     return signal != 0 ? 128 + signal : 0;
 }
 
-}   // namespace dof3d
+}  // namespace dof3d

@@ -11,4 +11,4 @@ bool interruptRequested();
 // 128 + the number of the signal that asked to stop (130 for Ctrl-C).
 int interruptExitStatus();
 
-}   // namespace dof3d
+}  // namespace dof3d

@@ -96,7 +96,7 @@ std::string frameObject(const FrameResult& f) {
     return s + "}";
 }
 
-}   // namespace
+}  // namespace
 
 std::string jsonSummary(const RenderOptions& options, const RunSummary& summary) {
     int counts[4] = {0, 0, 0, 0};
@@ -119,4 +119,4 @@ std::string jsonSummary(const RenderOptions& options, const RunSummary& summary)
     return s + "}\n";
 }
 
-}   // namespace dof3d
+}  // namespace dof3d

@@ -24,4 +24,4 @@ std::string jsonNumber(double value);
 // One JSON object, ending in a newline.
 std::string jsonSummary(const RenderOptions& options, const RunSummary& summary);
 
-}   // namespace dof3d
+}  // namespace dof3d

@@ -1,9 +1,9 @@
 #include "cli/pixel_image_io.h"
 
 #include <OpenImageIO/filesystem.h>
+#include <unistd.h>
 
 #include <cstdio>
-#include <unistd.h>
 
 namespace dof3d {
 
@@ -42,7 +42,8 @@ bool writeImageAtomically(const OIIO::ImageBuf& buf, const std::string& path, st
     const bool written = buf.write(out.get());
     const bool closed = out->close();
     if (!written || !closed) {
-        if (error) *error = path + ": cannot write: " + (written ? out->geterror() : buf.geterror());
+        if (error)
+            *error = path + ": cannot write: " + (written ? out->geterror() : buf.geterror());
         std::remove(temporary.c_str());
         return false;
     }

@@ -19,7 +19,7 @@ OIIO::ImageBuf toImageBuf(const dofrt::PixelImage& image);
 // renamed over `path` only when the whole image is written, so no partial
 // file is ever left. `dataFormat` unknown keeps the buffer's own. False with
 // a one-line `error` naming the file.
-bool writeImageAtomically(const OIIO::ImageBuf& buf, const std::string& path,
-                          std::string* error, OIIO::TypeDesc dataFormat = OIIO::TypeUnknown);
+bool writeImageAtomically(const OIIO::ImageBuf& buf, const std::string& path, std::string* error,
+                          OIIO::TypeDesc dataFormat = OIIO::TypeUnknown);
 
 }  // namespace dof3d

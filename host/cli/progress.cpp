@@ -20,7 +20,7 @@ int terminalWidth() {
     return 80;
 }
 
-}   // namespace
+}  // namespace
 
 Progress::Progress(bool enabled, int frames) : enabled_(enabled), total_(frames) {}
 
@@ -86,4 +86,4 @@ void Progress::draw(bool force) {
     std::fflush(stderr);
 }
 
-}   // namespace dof3d
+}  // namespace dof3d

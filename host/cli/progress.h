@@ -35,10 +35,10 @@ private:
     bool enabled_;
     int total_;
     int done_ = 0;
-    std::map<int, double> running_;   // frame -> fraction done
-    std::map<int, int> passes_;       // frame -> pass
+    std::map<int, double> running_;  // frame -> fraction done
+    std::map<int, int> passes_;      // frame -> pass
     std::chrono::steady_clock::time_point lastDraw_;
     bool drawn_ = false;
 };
 
-}   // namespace dof3d
+}  // namespace dof3d

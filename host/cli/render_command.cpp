@@ -123,7 +123,7 @@ int runRender(const RenderArguments& args) {
     return counts[int(FrameStatus::Failed)] > 0 ? kExitFramesFailed : 0;
 }
 
-}   // namespace
+}  // namespace
 
 void addRenderCommand(CLI::App& app) {
     CLI::App* cmd = app.add_subcommand(
@@ -166,4 +166,4 @@ void addRenderCommand(CLI::App& app) {
     cmd->callback([a] { exitStatus() = runRender(*a); });
 }
 
-}   // namespace dof3d
+}  // namespace dof3d

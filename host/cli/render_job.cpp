@@ -174,7 +174,7 @@ std::string renderFailure(const Frame& frame, const dofrt::RenderReport& report)
     return frame.path + ": the effect did not finish the render";
 }
 
-}   // namespace
+}  // namespace
 
 FrameResult renderFrame(dofrt::EffectInstance& instance, const FrameFiles& files,
                         const RenderOptions& options, Progress* progress) {
@@ -291,4 +291,4 @@ FrameResult renderFrame(dofrt::EffectInstance& instance, const FrameFiles& files
     return result;
 }
 
-}   // namespace dof3d
+}  // namespace dof3d

@@ -18,12 +18,12 @@ const char* frameStatusName(FrameStatus status);
 struct FrameResult {
     FrameFiles files;
     FrameStatus status = FrameStatus::Failed;
-    std::string error;   // one line, naming the file
+    std::string error;  // one line, naming the file
     bool deep = false;
     int width = 0, height = 0;
-    std::string workingFormat;    // "8", "10", "12", "16", "float"
-    double focusDistance = 0.0;   // in the file's units
-    double depthFactor = 0.0;     // file distance to the effect's depth
+    std::string workingFormat;   // "8", "10", "12", "16", "float"
+    double focusDistance = 0.0;  // in the file's units
+    double depthFactor = 0.0;    // file distance to the effect's depth
     double loadSeconds = 0.0;
     double passSeconds[5] = {0, 0, 0, 0, 0};
     double writeSeconds = 0.0;
@@ -39,4 +39,4 @@ FrameResult renderFrame(dofrt::EffectInstance& instance, const FrameFiles& files
 // Rows per output rectangle: the host hands the passes bands of the frame.
 constexpr int kBandRows = 16;
 
-}   // namespace dof3d
+}  // namespace dof3d

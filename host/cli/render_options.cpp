@@ -148,7 +148,7 @@ bool parseFrameOptions(const RenderArguments& args, RenderOptions* o, std::strin
     return parseFrameList(args.frames, &o->frames, error);
 }
 
-}   // namespace
+}  // namespace
 
 bool parseRenderOptions(const RenderArguments& args, RenderOptions* o, std::string* error) {
     *o = RenderOptions();
@@ -243,4 +243,4 @@ bool parseRenderOptions(const RenderArguments& args, RenderOptions* o, std::stri
     return parseFrameOptions(args, o, error);
 }
 
-}   // namespace dof3d
+}  // namespace dof3d

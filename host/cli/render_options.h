@@ -44,23 +44,23 @@ struct RenderOptions {
     DepthConvention convention = DepthConvention::Distance;
     NoHitPolicy noHit = NoHitPolicy::Far;
     double noHitAbove = 1e9;
-    bool hasFocus = false;   // --focus, as the file stores depth
+    bool hasFocus = false;  // --focus, as the file stores depth
     double focus = 0.0;
     double focusDistance = 0.0;
-    bool hasFocusAt = false;   // --focus-at, the file's pixel coordinates
+    bool hasFocusAt = false;  // --focus-at, the file's pixel coordinates
     int focusAtX = 0, focusAtY = 0;
     bool hasSharpUntil = false;
     double sharpUntil = 0.0;
     double sharpUntilDistance = 0.0;
     double radius = 8.0;
     Method method = Method::Splat;
-    bool hasPixelAspect = false;   // otherwise from the file
+    bool hasPixelAspect = false;  // otherwise from the file
     double pixelAspect = 1.0;
     double scaleX = 1.0, scaleY = 1.0;
-    QVBitmapType format = kQVBitmapNone;   // none: follows the input
-    std::string dataType;                  // empty: the input's
+    QVBitmapType format = kQVBitmapNone;  // none: follows the input
+    std::string dataType;                 // empty: the input's
     bool rgbaOnly = false;
-    std::vector<int> frames;   // empty: one image, no frame fields
+    std::vector<int> frames;  // empty: one image, no frame fields
     int jobs = 1;
     bool overwrite = false;
     bool json = false;
@@ -75,4 +75,4 @@ const char* methodName(Method method);
 // "8", "10", "12", "16", "float" for the working format codes.
 const char* formatName(QVBitmapType format);
 
-}   // namespace dof3d
+}  // namespace dof3d

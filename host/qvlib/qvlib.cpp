@@ -1,10 +1,11 @@
 // Our stand-in for the host support library: the allocator the effect must
 // use, bitmaps, the host's texts and the byte-to-fraction table.
+#include "host/QVLib.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 
-#include "host/QVLib.h"
 #include "qvlib_testing.h"
 
 namespace {
@@ -22,7 +23,7 @@ constexpr std::uint64_t kFreedMagic = 0x46726565644d656dull;  // "FreedMem"
 
 std::mutex gMutex;
 qvlib::AllocStats gStats = {0, 0, 0, 0};
-std::uint64_t gFailAt = 0;       // countdown to the injected failure
+std::uint64_t gFailAt = 0;  // countdown to the injected failure
 bool gFailAll = false;
 std::uint64_t gLimit = 0xFFFFFFFFull;
 
@@ -82,12 +83,18 @@ namespace {
 
 int bytesPerPixel(QVBitmapType type) {
     switch (type) {
-        case kQVBitmapRGBA8: return 4;
-        case kQVBitmapRGBA10: return 5;
-        case kQVBitmapRGBA12: return 6;
-        case kQVBitmapRGBA16: return 8;
-        case kQVBitmapRGBAFloat: return 16;
-        default: return 0;
+        case kQVBitmapRGBA8:
+            return 4;
+        case kQVBitmapRGBA10:
+            return 5;
+        case kQVBitmapRGBA12:
+            return 6;
+        case kQVBitmapRGBA16:
+            return 8;
+        case kQVBitmapRGBAFloat:
+            return 16;
+        default:
+            return 0;
     }
 }
 
@@ -125,14 +132,22 @@ void FreeBitmapQV(QVBitmap* bitmap) { FreeMemQV(bitmap); }
 
 const char* GetStringQV(QVULong id) {
     switch (id) {
-        case 30000: return "3D Post";
-        case 30013: return "3D Depth of Field...";
-        case 30124: return "Method";
-        case 30156: return "Focal Depth";
-        case 30183: return "Maximum Radius";
-        case 30298: return "Sharp Until Depth";
-        case 30336: return "Box Average;Splatting";
-        default: return "";
+        case 30000:
+            return "3D Post";
+        case 30013:
+            return "3D Depth of Field...";
+        case 30124:
+            return "Method";
+        case 30156:
+            return "Focal Depth";
+        case 30183:
+            return "Maximum Radius";
+        case 30298:
+            return "Sharp Until Depth";
+        case 30336:
+            return "Box Average;Splatting";
+        default:
+            return "";
     }
 }
 

@@ -9,8 +9,8 @@ namespace qvlib {
 struct AllocStats {
     std::uint64_t liveBlocks;
     std::uint64_t liveBytes;
-    std::uint64_t totalAllocations;   // calls of AllocMemQV, failed ones included
-    std::uint64_t totalFrees;         // non-null blocks released
+    std::uint64_t totalAllocations;  // calls of AllocMemQV, failed ones included
+    std::uint64_t totalFrees;        // non-null blocks released
 };
 
 AllocStats allocStats();

@@ -71,17 +71,17 @@ const double kSharpUntil = -7.0;
 struct Sphere {
     Vec centre;
     double radius;
-    Rgb colour;       // albedo when shaded, else the light it gives off
+    Rgb colour;  // albedo when shaded, else the light it gives off
     bool shaded;
-    double glint;     // brightness of the highlight on top (0: none)
+    double glint;  // brightness of the highlight on top (0: none)
     double opacity;
 };
 
 const Sphere kSpheres[] = {
-    {{-1.1, -0.55, -3.0}, 0.45, {0.85, 0.18, 0.12}, true, 4.0, 1.0},   // near
-    {{1.5, -0.3, -4.5}, 0.7, {0.35, 0.8, 0.88}, false, 0.0, 0.6},      // glass
-    {{3.5, 0.5, -15.0}, 1.5, {0.95, 0.75, 0.15}, true, 3.0, 1.0},      // yellow
-    {{-4.5, 1.0, -22.0}, 2.0, {0.5, 0.3, 0.7}, true, 0.0, 1.0},        // purple
+    {{-1.1, -0.55, -3.0}, 0.45, {0.85, 0.18, 0.12}, true, 4.0, 1.0},  // near
+    {{1.5, -0.3, -4.5}, 0.7, {0.35, 0.8, 0.88}, false, 0.0, 0.6},     // glass
+    {{3.5, 0.5, -15.0}, 1.5, {0.95, 0.75, 0.15}, true, 3.0, 1.0},     // yellow
+    {{-4.5, 1.0, -22.0}, 2.0, {0.5, 0.3, 0.7}, true, 0.0, 1.0},       // purple
 };
 static_assert(sizeof kSpheres / sizeof kSpheres[0] == kFirstLamp - kNearSphere,
               "one sphere per id");
@@ -114,8 +114,8 @@ bool hitGround(const Vec& dir, Surface& hit) {
     if (!(t < -kWallDepth)) return false;
     const double x = dir.x * t;
     const double z = -t;
-    const bool light = (static_cast<long long>(std::floor(x)) +
-                        static_cast<long long>(std::floor(z))) % 2 == 0;
+    const bool light =
+        (static_cast<long long>(std::floor(x)) + static_cast<long long>(std::floor(z))) % 2 == 0;
     hit = Surface{t, light ? kGroundLight : kGroundDark, 1.0, kGround};
     return true;
 }
@@ -239,15 +239,15 @@ const int kSamplesAcross = 4;
 const int kSamples = kSamplesAcross * kSamplesAcross;
 
 struct Fragment {
-    double weight = 0.0;      // summed share of the samples
-    double depthSum = 0.0;    // depth times share
+    double weight = 0.0;    // summed share of the samples
+    double depthSum = 0.0;  // depth times share
     Rgb colourSum{0.0, 0.0, 0.0};
     double opacity = 1.0;
 };
 
 struct PixelSamples {
     Fragment fragments[kObjectCount];
-    Rgb composite{0.0, 0.0, 0.0};   // summed over the samples
+    Rgb composite{0.0, 0.0, 0.0};  // summed over the samples
 };
 
 // A sample walks through the surfaces front to back: each takes its opacity's
@@ -284,7 +284,7 @@ void encodeColour(const Rgb& colour, bool withExponent, std::uint8_t (&bytes)[4]
     const double largest = std::max(colour.r, std::max(colour.g, colour.b));
     if (withExponent && largest > 1.0) {
         const double mantissa = std::frexp(largest, &exponent);
-        if (mantissa == 0.5) --exponent;   // an exact power of two fits as 1.0
+        if (mantissa == 0.5) --exponent;  // an exact power of two fits as 1.0
         scale = std::ldexp(1.0, -exponent);
     }
     bytes[0] = fractionByte(colour.r * scale);
@@ -314,7 +314,7 @@ struct StoredFragment {
     float depth;
     std::uint8_t colour[4];
     std::uint8_t transparency[3];
-    std::uint8_t share;     // coverage of the front, weight of a layer
+    std::uint8_t share;  // coverage of the front, weight of a layer
 };
 
 // The fragments that keep a share after rounding, nearest first.

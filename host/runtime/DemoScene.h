@@ -12,7 +12,7 @@ namespace dofrt {
 
 // A frame ready to render: the source, its channels and settings that suit it.
 struct DemoScene {
-    std::unique_ptr<PixelImage> source;     // null when the host refused the buffer
+    std::unique_ptr<PixelImage> source;  // null when the host refused the buffer
     std::unique_ptr<GBufferSet> gbuffers;
     RenderSettings settings;
 };

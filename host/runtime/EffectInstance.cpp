@@ -1,8 +1,9 @@
 #include "runtime/EffectInstance.h"
 
+#include <strings.h>
+
 #include <cstdarg>
 #include <cstring>
-#include <strings.h>
 
 namespace dofrt {
 

@@ -20,13 +20,13 @@ enum : std::int32_t {
     kTagMin = 0x2000A,
     kTagMax = 0x2000B,
     kTagNameId = 0x20024,
-    kTagChoices = 0x20012,   // carries a text
+    kTagChoices = 0x20012,  // carries a text
 };
 
 struct TagValue {
     std::int32_t tag;
-    std::int32_t value;      // the 32-bit word (0 for a text)
-    std::string text;        // the text of kTagChoices
+    std::int32_t value;  // the 32-bit word (0 for a text)
+    std::string text;    // the text of kTagChoices
     bool operator==(const TagValue& other) const {
         return tag == other.tag && value == other.value && text == other.text;
     }
@@ -42,7 +42,7 @@ struct ParamDeclaration {
 
     bool hasTag(std::int32_t tag) const;
     std::int32_t tagValue(std::int32_t tag, std::int32_t fallback = 0) const;
-    std::string choicesText() const;   // the text of kTagChoices, or empty
+    std::string choicesText() const;  // the text of kTagChoices, or empty
 };
 
 // Parameter kinds that carry a value the user sets.
@@ -51,19 +51,22 @@ inline bool isUserParameter(const ParamDeclaration& d) { return d.value != nullp
 class EffectInstance {
 public:
     // The host capability bits it offers; describe needs 0x10.
-    explicit EffectInstance(const EffectLibrary& library, std::uint8_t hostFlags = kHostFlagDescribe);
+    explicit EffectInstance(const EffectLibrary& library,
+                            std::uint8_t hostFlags = kHostFlagDescribe);
     ~EffectInstance();
     EffectInstance(const EffectInstance&) = delete;
     EffectInstance& operator=(const EffectInstance&) = delete;
 
     IFXFilterInstance& record();
     const IFXFilterInstance& record() const;
-    struct FilterInfo& filterInfo() { return info_; }
+    struct FilterInfo& filterInfo() {
+        return info_;
+    }
 
     // Raw selector calls, results as the effect returns them.
-    QVULong callEntry(QVULong selector);     // ENTRYPOINT1
-    QVULong callInit(QVULong selector);      // through initEntry (set up stores it)
-    QVULong callExecute(QVULong selector);   // through executeEntry
+    QVULong callEntry(QVULong selector);    // ENTRYPOINT1
+    QVULong callInit(QVULong selector);     // through initEntry (set up stores it)
+    QVULong callExecute(QVULong selector);  // through executeEntry
 
     // The lifecycle as a host runs it. Each returns true when the effect
     // answered 1.
@@ -90,7 +93,10 @@ public:
     unsigned abortPolls() const { return abortPolls_; }
     // Whether any poll answered stop since the last reset.
     bool stopRequested() const { return stopRequested_; }
-    void resetAbortState() { abortPolls_ = 0; stopRequested_ = false; }
+    void resetAbortState() {
+        abortPolls_ = 0;
+        stopRequested_ = false;
+    }
 
     const EffectLibrary& library() const { return library_; }
 

@@ -7,13 +7,14 @@ namespace dofrt {
 struct GBufferSet::Channel {
     GBufferChannel descriptor;
     int elementBytes = 0;
-    std::vector<std::uint8_t> front;                    // width * height elements
-    std::vector<std::vector<std::uint8_t>> layerData;   // per row, when layered
-    std::vector<GBufferLayerRow> layerRows;             // per row, when layered
+    std::vector<std::uint8_t> front;                   // width * height elements
+    std::vector<std::vector<std::uint8_t>> layerData;  // per row, when layered
+    std::vector<GBufferLayerRow> layerRows;            // per row, when layered
 };
 
 GBufferSet::GBufferSet(int width, int height)
-    : width_(width < 0 ? 0 : width), height_(height < 0 ? 0 : height),
+    : width_(width < 0 ? 0 : width),
+      height_(height < 0 ? 0 : height),
       channels_(kGBufferEntryCount) {
     for (GBufferChannel*& entry : table_) entry = nullptr;
 }
@@ -59,7 +60,8 @@ void GBufferSet::enableLayers() {
         Channel* channel = channels_[entry].get();
         if (channel == nullptr || !channel->layerRows.empty()) continue;
         channel->layerData.assign(size_t(height_), std::vector<std::uint8_t>());
-        channel->layerRows.assign(size_t(height_), GBufferLayerRow{0, channel->elementBytes, nullptr});
+        channel->layerRows.assign(size_t(height_),
+                                  GBufferLayerRow{0, channel->elementBytes, nullptr});
         channel->descriptor.layers = channel->layerRows.data();
     }
 }
@@ -81,9 +83,7 @@ std::uint8_t* GBufferSet::colour(int x, int y) {
                                              : element(kGBufferColour, x, y);
 }
 
-std::uint8_t* GBufferSet::transparency(int x, int y) {
-    return element(kGBufferTransparency, x, y);
-}
+std::uint8_t* GBufferSet::transparency(int x, int y) { return element(kGBufferTransparency, x, y); }
 
 std::uint16_t* GBufferSet::layerRange(int x, int y) {
     return reinterpret_cast<std::uint16_t*>(element(kGBufferLayerRange, x, y));
@@ -115,10 +115,18 @@ bool GBufferSet::addLayer(int x, int y, const LayerFragment& fragment) {
         if (channel == nullptr || channel->layerRows.empty()) continue;
         const std::uint8_t* bytes;
         switch (entry) {
-            case kGBufferDepth: bytes = reinterpret_cast<const std::uint8_t*>(&fragment.depth); break;
-            case kGBufferTransparency: bytes = fragment.transparency; break;
-            case kGBufferLayerWeight: bytes = fragment.weight; break;
-            default: bytes = fragment.colour; break;
+            case kGBufferDepth:
+                bytes = reinterpret_cast<const std::uint8_t*>(&fragment.depth);
+                break;
+            case kGBufferTransparency:
+                bytes = fragment.transparency;
+                break;
+            case kGBufferLayerWeight:
+                bytes = fragment.weight;
+                break;
+            default:
+                bytes = fragment.colour;
+                break;
         }
         std::vector<std::uint8_t>& data = channel->layerData[size_t(y)];
         data.insert(data.end(), bytes, bytes + channel->elementBytes);

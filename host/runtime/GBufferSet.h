@@ -13,7 +13,7 @@ namespace dofrt {
 // One fragment behind the front one of a pixel.
 struct LayerFragment {
     float depth;
-    std::uint8_t colour[4];        // R, G, B and, with an exponent channel, e
+    std::uint8_t colour[4];  // R, G, B and, with an exponent channel, e
     std::uint8_t transparency[3];
     std::uint8_t weight[3];
 };
@@ -33,7 +33,7 @@ public:
     // front elements start zeroed (depth 0.0f). Adding again keeps the data.
     void addDepth();
     void addCoverage();
-    void addColour(bool withExponent);   // entry 5 (4 bytes) or entry 9 (3 bytes)
+    void addColour(bool withExponent);  // entry 5 (4 bytes) or entry 9 (3 bytes)
     void addTransparency();
     // Layer weight and layer range channels together, and layer rows on the
     // depth, colour and transparency channels present: call after those.
@@ -41,8 +41,8 @@ public:
 
     float& depth(int x, int y);
     std::uint8_t& coverage(int x, int y);
-    std::uint8_t* colour(int x, int y);          // 3 or 4 bytes
-    std::uint8_t* transparency(int x, int y);    // 3 bytes
+    std::uint8_t* colour(int x, int y);        // 3 or 4 bytes
+    std::uint8_t* transparency(int x, int y);  // 3 bytes
     // First and end layer index of a pixel's range.
     std::uint16_t* layerRange(int x, int y);
 
@@ -68,7 +68,7 @@ private:
     int width_;
     int height_;
     bool layersEnabled_ = false;
-    std::vector<std::unique_ptr<Channel>> channels_;   // indexed by entry
+    std::vector<std::unique_ptr<Channel>> channels_;  // indexed by entry
     GBufferChannel* table_[kGBufferEntryCount];
 };
 

@@ -7,22 +7,33 @@ namespace dofrt {
 
 int formatPixelBytes(QVBitmapType format) {
     switch (format) {
-        case kQVBitmapRGBA8: return 4;
-        case kQVBitmapRGBA10: return 5;
-        case kQVBitmapRGBA12: return 6;
-        case kQVBitmapRGBA16: return 8;
-        case kQVBitmapRGBAFloat: return 16;
-        default: return 0;
+        case kQVBitmapRGBA8:
+            return 4;
+        case kQVBitmapRGBA10:
+            return 5;
+        case kQVBitmapRGBA12:
+            return 6;
+        case kQVBitmapRGBA16:
+            return 8;
+        case kQVBitmapRGBAFloat:
+            return 16;
+        default:
+            return 0;
     }
 }
 
 double formatFullScale(QVBitmapType format) {
     switch (format) {
-        case kQVBitmapRGBA8: return 255.0;
-        case kQVBitmapRGBA10: return 1023.0;
-        case kQVBitmapRGBA12: return 4095.0;
-        case kQVBitmapRGBA16: return 65535.0;
-        default: return 0.0;
+        case kQVBitmapRGBA8:
+            return 255.0;
+        case kQVBitmapRGBA10:
+            return 1023.0;
+        case kQVBitmapRGBA12:
+            return 4095.0;
+        case kQVBitmapRGBA16:
+            return 65535.0;
+        default:
+            return 0.0;
     }
 }
 
@@ -75,7 +86,8 @@ const std::uint8_t* PixelImage::pixel(int x, int y) const {
 double PixelImage::component(int x, int y, int c) const {
     const std::uint8_t* p = pixel(x, y);
     switch (format()) {
-        case kQVBitmapRGBA8: return p[c];
+        case kQVBitmapRGBA8:
+            return p[c];
         case kQVBitmapRGBA10:
         case kQVBitmapRGBA12: {
             const int bits = packedBits(format());
@@ -92,14 +104,17 @@ double PixelImage::component(int x, int y, int c) const {
             std::memcpy(&v, p + 4 * c, 4);
             return v;
         }
-        default: return 0.0;
+        default:
+            return 0.0;
     }
 }
 
 void PixelImage::setComponent(int x, int y, int c, double raw) {
     std::uint8_t* p = pixel(x, y);
     switch (format()) {
-        case kQVBitmapRGBA8: p[c] = std::uint8_t(std::int64_t(raw)); break;
+        case kQVBitmapRGBA8:
+            p[c] = std::uint8_t(std::int64_t(raw));
+            break;
         case kQVBitmapRGBA10:
         case kQVBitmapRGBA12: {
             const int bits = packedBits(format());
@@ -120,7 +135,8 @@ void PixelImage::setComponent(int x, int y, int c, double raw) {
             std::memcpy(p + 4 * c, &v, 4);
             break;
         }
-        default: break;
+        default:
+            break;
     }
 }
 

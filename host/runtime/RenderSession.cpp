@@ -26,9 +26,8 @@ bool setRenderParameters(EffectInstance& instance, const RenderSettings& setting
     return all;
 }
 
-RenderSession::RenderSession(EffectInstance& instance, PixelImage& source,
-                             PixelImage& destination, GBufferSet* gbuffers,
-                             const RenderSettings& settings)
+RenderSession::RenderSession(EffectInstance& instance, PixelImage& source, PixelImage& destination,
+                             GBufferSet* gbuffers, const RenderSettings& settings)
     : instance_(instance), region_(settings.region) {
     if (region_.width == 0 && region_.height == 0)
         region_ = QVRect{0, 0, source.width(), source.height()};

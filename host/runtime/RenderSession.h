@@ -22,22 +22,22 @@ enum ParameterNameId : std::int32_t {
 };
 
 struct RenderSettings {
-    double radius = 0.0;            // largest blur radius in pixels
-    double method = 1.0;            // 1 box averaging, 2 splatting
+    double radius = 0.0;  // largest blur radius in pixels
+    double method = 1.0;  // 1 box averaging, 2 splatting
     double focalDepth = -1.0;
-    double focusRangeDepth = 0.0;   // far end of the sharp zone
+    double focusRangeDepth = 0.0;  // far end of the sharp zone
     double pixelAspect = 1.0;
     double scaleX = 1.0;
     double scaleY = 1.0;
-    QVRect region{0, 0, 0, 0};      // the render region; width 0 = whole source
-    std::vector<QVRect> outputRects;   // empty = the region as one rectangle
+    QVRect region{0, 0, 0, 0};        // the render region; width 0 = whole source
+    std::vector<QVRect> outputRects;  // empty = the region as one rectangle
 };
 
 struct RenderReport {
-    bool ok = false;                // every selector answered 1
-    int failedSelector = 0;         // 10 prepare or 11 apply; 0 none
-    int failedPass = -1;            // pass whose apply answered 0
-    bool stopped = false;           // CheckAbort asked to stop during pass 3
+    bool ok = false;         // every selector answered 1
+    int failedSelector = 0;  // 10 prepare or 11 apply; 0 none
+    int failedPass = -1;     // pass whose apply answered 0
+    bool stopped = false;    // CheckAbort asked to stop during pass 3
     double passSeconds[5] = {0, 0, 0, 0, 0};
 };
 
@@ -55,7 +55,7 @@ public:
     // Fills the instance record: buffers, g-buffer table, scaling, region.
     RenderSession(EffectInstance& instance, PixelImage& source, PixelImage& destination,
                   GBufferSet* gbuffers, const RenderSettings& settings);
-    ~RenderSession();   // runs finished if prepare ran and finished has not
+    ~RenderSession();  // runs finished if prepare ran and finished has not
 
     QVULong prepare();
     // One apply call of `pass` over `outputRect`.

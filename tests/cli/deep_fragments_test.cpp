@@ -1,11 +1,11 @@
 // Deep samples to fragments: front-to-back compositing, merging what the
 // g-buffer bytes cannot carry, and the bytes themselves.
+#include "cli/deep_fragments.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <vector>
-
-#include "cli/deep_fragments.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ TEST(DeepFragments, SamplesCompositeFrontToBack) {
     EXPECT_EQ(pixel.fragments[0].weight, 0.5);
     EXPECT_EQ(pixel.fragments[0].colour[0], 0.25);
     EXPECT_EQ(pixel.fragments[1].distance, 5.0);
-    EXPECT_EQ(pixel.fragments[1].weight, 0.5);   // alpha 1 behind half let through
+    EXPECT_EQ(pixel.fragments[1].weight, 0.5);  // alpha 1 behind half let through
     EXPECT_EQ(pixel.fragments[1].colour[0], 0.125);
     EXPECT_EQ(pixel.fragments[1].colour[1], 0.25);
     EXPECT_EQ(pixel.fragments[1].colour[2], 0.375);
@@ -50,10 +50,10 @@ TEST(DeepFragments, NoHitSortsLastAndAlphaIsLimited) {
     const PixelFragments pixel = dof3d::flattenSamples(samples);
     ASSERT_EQ(pixel.fragments.size(), 2u);
     EXPECT_EQ(pixel.fragments[0].distance, 3.0);
-    EXPECT_EQ(pixel.fragments[0].weight, 0.0);      // alpha -1 counts as 0
-    EXPECT_EQ(pixel.fragments[0].colour[0], 0.5);   // its light still adds
+    EXPECT_EQ(pixel.fragments[0].weight, 0.0);     // alpha -1 counts as 0
+    EXPECT_EQ(pixel.fragments[0].colour[0], 0.5);  // its light still adds
     EXPECT_TRUE(std::isnan(pixel.fragments[1].distance));
-    EXPECT_EQ(pixel.fragments[1].weight, 1.0);   // alpha 2 counts as 1
+    EXPECT_EQ(pixel.fragments[1].weight, 1.0);  // alpha 2 counts as 1
     EXPECT_EQ(pixel.alpha, 1.0);
     EXPECT_EQ(pixel.colour[0], 1.5);
 }
@@ -75,7 +75,7 @@ struct MergeCase {
 };
 
 TEST(DeepFragments, MergeFoldsWhatTheBytesCannotCarry) {
-    const double tiny = 1.0 / 1024.0;   // share byte round(255 / 1024) = 0
+    const double tiny = 1.0 / 1024.0;  // share byte round(255 / 1024) = 0
     const MergeCase cases[] = {
         {"a zero-share front joins the first that stays, a zero-share behind joins its front",
          pixelOf(1.0, {{1.0, tiny, {0.25, 0, 0}},
@@ -149,10 +149,10 @@ TEST(DeepFragments, ShareAndTransparencyBytes) {
         std::uint8_t share;
         std::uint8_t transparency;
     } const cases[] = {
-        {1.0, 1.0, 255, 0},       {0.5, 1.0, 128, 0},      // 127.5 rounds to even 128
-        {0.25, 0.5, 128, 127},                             // 255 - round(127.5)
-        {0.0, 1.0, 0, 0},         {0.75, 0.75, 255, 64},   // 255 - round(191.25)
-        {1.0 / 510.0, 1.0, 0, 0},                          // half a code rounds to even 0
+        {1.0, 1.0, 255, 0},       {0.5, 1.0, 128, 0},     // 127.5 rounds to even 128
+        {0.25, 0.5, 128, 127},                            // 255 - round(127.5)
+        {0.0, 1.0, 0, 0},         {0.75, 0.75, 255, 64},  // 255 - round(191.25)
+        {1.0 / 510.0, 1.0, 0, 0},                         // half a code rounds to even 0
     };
     for (const auto& c : cases) {
         EXPECT_EQ(dof3d::shareByte(c.value, c.alpha), c.share) << c.value << "/" << c.alpha;
@@ -170,8 +170,8 @@ TEST(DeepFragments, EncodedPixelCarriesSharesAndCompensatedColours) {
     EXPECT_EQ(encoded.transparency, 0);
     ASSERT_EQ(encoded.fragments.size(), 2u);
     EXPECT_EQ(encoded.front, 0u);
-    EXPECT_EQ(encoded.fragments[0].weight, 191);   // 191.25
-    EXPECT_EQ(encoded.fragments[1].weight, 64);    // 63.75
+    EXPECT_EQ(encoded.fragments[0].weight, 191);  // 191.25
+    EXPECT_EQ(encoded.fragments[1].weight, 64);   // 63.75
     // Colour x 255 / share: (0.4005, 0.2003, 0) and (0.1992, 0.3984, 0.7969).
     const std::uint8_t front[4] = {204, 102, 0, 127};
     const std::uint8_t back[4] = {51, 102, 203, 128};
@@ -186,7 +186,7 @@ TEST(DeepFragments, HeaviestFragmentIsTheFrontOne) {
         0.5, {{1.0, 0.125, {0.1, 0, 0}}, {2.0, 0.25, {0.2, 0, 0}}, {3.0, 0.125, {0.1, 0, 0}}});
     const dof3d::EncodedPixel encoded = dof3d::encodePixel(pixel);
     EXPECT_EQ(encoded.front, 1u);
-    EXPECT_EQ(encoded.transparency, 127);   // 255 - round(127.5)
+    EXPECT_EQ(encoded.transparency, 127);  // 255 - round(127.5)
     ASSERT_EQ(encoded.fragments.size(), 3u);
     EXPECT_EQ(encoded.fragments[0].distance, 1.0);
     EXPECT_EQ(encoded.fragments[2].distance, 3.0);
@@ -238,4 +238,4 @@ TEST(DeepFragments, ShareWeightedColoursGiveBackTheFlattenedPixel) {
     }
 }
 
-}   // namespace
+}  // namespace

@@ -1,6 +1,5 @@
 // dof3d demo, run as a user runs it: the built binary, a fresh output folder.
 #include <OpenImageIO/imagebuf.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -86,8 +85,8 @@ TEST_F(DemoCommand, WritesSourceBothResultsAndSideBySide) {
     const fs::path out = dir / "pictures";
     const auto outcome = run({"-o", out.string(), "--width", "320", "--height", "180"});
     ASSERT_EQ(outcome.exitCode, 0) << outcome.err;
-    EXPECT_EQ(filesIn(out), (std::vector<std::string>{"box.png", "side_by_side.png",
-                                                       "source.png", "splat.png"}));
+    EXPECT_EQ(filesIn(out),
+              (std::vector<std::string>{"box.png", "side_by_side.png", "source.png", "splat.png"}));
     for (const char* name : {"source.png", "box.png", "splat.png", "side_by_side.png"})
         EXPECT_NE(outcome.out.find((out / name).string()), std::string::npos) << name;
     EXPECT_NE(outcome.out.find("pass 4"), std::string::npos) << "timings printed";
@@ -110,10 +109,10 @@ TEST_F(DemoCommand, WritesSourceBothResultsAndSideBySide) {
     for (int third = 0; third < 3; ++third)
         for (int y = 0; y < 180; y += 7)
             for (int x = 0; x < 320; x += 5)
-                ASSERT_EQ(std::vector<std::uint8_t>(side.at(third * 320 + x, y),
-                                                    side.at(third * 320 + x, y) + 3),
-                          std::vector<std::uint8_t>(thirds[third]->at(x, y),
-                                                    thirds[third]->at(x, y) + 3))
+                ASSERT_EQ(
+                    std::vector<std::uint8_t>(side.at(third * 320 + x, y),
+                                              side.at(third * 320 + x, y) + 3),
+                    std::vector<std::uint8_t>(thirds[third]->at(x, y), thirds[third]->at(x, y) + 3))
                     << "third " << third << " at " << x << "," << y;
 
     // In focus: both methods give the source back.
@@ -152,7 +151,7 @@ TEST_F(DemoCommand, FailuresWriteNothing) {
     const fs::path out = dir / "pictures";
     struct Case {
         std::vector<std::string> arguments;
-        const char* needle;   // in the first line
+        const char* needle;  // in the first line
         bool oneLine;
     } cases[] = {
         {{"--effects", (dir / "no-such-folder").string()}, "no-such-folder", true},

@@ -1,12 +1,12 @@
 // Stored depth to camera distance, the no-hit rule, the power-of-two scale
 // into the effect's depth range, and the depth the effect is handed.
+#include "cli/depth_conventions.h"
+
 #include <gtest/gtest.h>
 
 #include <cfloat>
 #include <cmath>
 #include <cstring>
-
-#include "cli/depth_conventions.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ struct StoredCase {
     DepthConvention convention;
     double stored;
     bool hit;
-    double distance;   // checked when hit
+    double distance;  // checked when hit
     const char* why;
 };
 
@@ -173,4 +173,4 @@ TEST(DepthConventions, NamesReadBack) {
     EXPECT_FALSE(dof3d::parseNoHitPolicy("near", &p));
 }
 
-}   // namespace
+}  // namespace

@@ -1,12 +1,13 @@
 // A frame as the effect's buffers: source colour in the association each
 // method needs, coverage and transparency from alpha, deep fragments as the
 // front fragment and layers; and the result back in the file's association.
+#include "cli/effect_buffers.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 
-#include "cli/effect_buffers.h"
 #include "support/effect_fixture.h"
 
 namespace {
@@ -25,8 +26,8 @@ Frame flatFrame(bool associated) {
     f.colourChannel[2] = 2;
     f.alphaChannel = 3;
     f.associated = associated;
-    f.pixels = {0.5f,  0.25f, 0.125f, 0.5f,   //
-                0.0f,  0.0f,  0.0f,   0.0f,   //
+    f.pixels = {0.5f,  0.25f, 0.125f, 0.5f,  //
+                0.0f,  0.0f,  0.0f,   0.0f,  //
                 0.25f, 0.0f,  0.0f,   0.0f};
     f.distance = {10.0, NAN, 20.0};
     return f;
@@ -46,7 +47,7 @@ struct SourceCase {
     bool associated;
     Method method;
     QVBitmapType format;
-    double expected[3][4];   // raw components of the three source pixels
+    double expected[3][4];  // raw components of the three source pixels
     std::uint8_t coverage[3];
 };
 
@@ -190,8 +191,8 @@ struct StoreCase {
     const char* why;
     bool associated;
     Method method;
-    double result[4];    // what the effect left in the destination, float format
-    float expected[4];   // the frame's R, G, B, A afterwards
+    double result[4];   // what the effect left in the destination, float format
+    float expected[4];  // the frame's R, G, B, A afterwards
 };
 
 TEST_F(EffectBuffers, ResultReturnsInTheFilesAssociation) {
@@ -255,4 +256,4 @@ TEST_F(EffectBuffers, UntouchedPixelsKeepValuesThatWouldNotRoundTrip) {
     EXPECT_EQ(frame.pixels[0], float(76.0 / 255.0));
 }
 
-}   // namespace
+}  // namespace

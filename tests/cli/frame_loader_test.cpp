@@ -1,12 +1,13 @@
 // Reading frames: colour, alpha association, depth from a channel, another
 // part or another file, deep samples, and one-line errors naming the file.
+#include "cli/frame_loader.h"
+
 #include <OpenImageIO/half.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <fstream>
 
-#include "cli/frame_loader.h"
 #include "image_files.h"
 
 namespace {
@@ -46,7 +47,7 @@ TEST(FrameLoader, FlatExrWithZ) {
     ASSERT_EQ(frame.distance.size(), 6u);
     EXPECT_EQ(frame.distance[0], 2.0);
     EXPECT_EQ(frame.distance[5], 14.0);
-    EXPECT_EQ(frame.distance[4], 0.0);   // stored 0: the no-hit rule decides later
+    EXPECT_EQ(frame.distance[4], 0.0);  // stored 0: the no-hit rule decides later
     EXPECT_EQ(frame.fileFormat, "openexr");
 }
 
@@ -171,11 +172,11 @@ TEST(FrameLoader, DeepSamplesBecomeFragmentsAndAFlatImage) {
     EXPECT_EQ(frame.fragments[0].fragments[0].weight, 0.5);
     EXPECT_EQ(frame.fragments[0].fragments[1].distance, 8.0);
     EXPECT_EQ(frame.value(1, 3), 0.0f);
-    EXPECT_EQ(frame.value(1, 4), INFINITY);   // no sample: far in the distance convention
+    EXPECT_EQ(frame.value(1, 4), INFINITY);  // no sample: far in the distance convention
     EXPECT_TRUE(frame.fragments[1].fragments.empty());
     EXPECT_TRUE(std::isinf(frame.fragments[2].fragments[0].distance));
     EXPECT_TRUE(std::isnan(frame.pixelDistance(1)));
-    EXPECT_EQ(frame.pixelDistance(0), 4.0);   // both weigh 0.5: the first
+    EXPECT_EQ(frame.pixelDistance(0), 4.0);  // both weigh 0.5: the first
 }
 
 TEST(FrameLoader, GrowsTheDataWindowInsideTheDisplayWindow) {
@@ -192,7 +193,7 @@ TEST(FrameLoader, GrowsTheDataWindowInsideTheDisplayWindow) {
     dof3d::growDataWindow(&frame, 2, 5, dof3d::DepthConvention::Distance);
     EXPECT_EQ(frame.spec.x, 1);
     EXPECT_EQ(frame.spec.y, 0);
-    EXPECT_EQ(frame.spec.width, 5);   // 1 to 5: two more left, one more right (the edge)
+    EXPECT_EQ(frame.spec.width, 5);  // 1 to 5: two more left, one more right (the edge)
     EXPECT_EQ(frame.spec.height, 3);
     const std::vector<float> expected = {0, 0, 0, 0, 0, 0, 0, 7, 8, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(frame.pixels, expected);
@@ -256,7 +257,7 @@ TEST(FrameLoader, ErrorsNameTheFile) {
 TEST(FrameLoader, TruncatedExrIsCorrupt) {
     ScratchFolder dir;
     FlatImage image = rgbaz(64, 64);
-    for (float& v : image.pixels) v = float(std::rand()) / float(RAND_MAX);   // no compression wins
+    for (float& v : image.pixels) v = float(std::rand()) / float(RAND_MAX);  // no compression wins
     ASSERT_TRUE(doftest::writeFlat(dir.file("full.exr"), image));
     std::ifstream in(dir.file("full.exr"), std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -268,4 +269,4 @@ TEST(FrameLoader, TruncatedExrIsCorrupt) {
     EXPECT_EQ(error.find('\n'), std::string::npos) << error;
 }
 
-}   // namespace
+}  // namespace

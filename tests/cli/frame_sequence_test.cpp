@@ -1,7 +1,7 @@
 // Frame fields in paths, frame lists, and the files of each frame.
-#include <gtest/gtest.h>
-
 #include "cli/frame_sequence.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -13,14 +13,14 @@ TEST(FrameSequence, FramePathsFillEveryField) {
     } const cases[] = {
         {"shot.####.exr", 7, "shot.0007.exr"},
         {"shot.####.exr", 1001, "shot.1001.exr"},
-        {"shot.##.exr", 1001, "shot.1001.exr"},   // wider than the field: in full
+        {"shot.##.exr", 1001, "shot.1001.exr"},  // wider than the field: in full
         {"shot.#.exr", 3, "shot.3.exr"},
         {"shot.%04d.exr", 42, "shot.0042.exr"},
         {"shot.%d.exr", 42, "shot.42.exr"},
         {"s_####/f.####.exr", 12, "s_0012/f.0012.exr"},
         {"plain.exr", 5, "plain.exr"},
-        {"odd%.exr", 5, "odd%.exr"},       // a lone % is no field
-        {"odd%5d.exr", 5, "odd%5d.exr"},   // space padding is not taken
+        {"odd%.exr", 5, "odd%.exr"},      // a lone % is no field
+        {"odd%5d.exr", 5, "odd%5d.exr"},  // space padding is not taken
         {"odd%0d.exr", 5, "odd%0d.exr"},
     };
     for (const auto& c : cases)
@@ -45,7 +45,7 @@ TEST(FrameSequence, FrameLists) {
         {"1,5,10-12", {1, 5, 10, 11, 12}},
         {"1-9x4", {1, 5, 9}},
         {"1-10x4", {1, 5, 9}},
-        {"5,1-6", {5, 1, 2, 3, 4, 6}},   // first order kept, each frame once
+        {"5,1-6", {5, 1, 2, 3, 4, 6}},  // first order kept, each frame once
         {"0-0", {0}},
     };
     for (const auto& c : cases) {
@@ -94,4 +94,4 @@ TEST(FrameSequence, ExpandNamesEveryFile) {
     EXPECT_EQ(single[0].cocMap, "");
 }
 
-}   // namespace
+}  // namespace

@@ -45,11 +45,11 @@ private:
 // A flat image: channel names, per-channel data types, pixels as floats.
 struct FlatImage {
     int width = 0, height = 0;
-    int x = 0, y = 0;                    // data window origin
-    int fullWidth = 0, fullHeight = 0;   // display window; 0 = the data window
+    int x = 0, y = 0;                   // data window origin
+    int fullWidth = 0, fullHeight = 0;  // display window; 0 = the data window
     std::vector<std::string> channels;
-    std::vector<OIIO::TypeDesc> formats;   // one per channel, or one for all
-    std::vector<float> pixels;             // channels per pixel, row by row
+    std::vector<OIIO::TypeDesc> formats;  // one per channel, or one for all
+    std::vector<float> pixels;            // channels per pixel, row by row
     std::vector<std::pair<std::string, std::string>> stringAttributes;
     float pixelAspect = 1.0f;
     bool unassociatedAlpha = false;
@@ -163,4 +163,4 @@ inline bool fileExists(const std::string& path) { return std::filesystem::exists
 // The value a half channel stores for v.
 inline float asHalf(float v) { return float(half(v)); }
 
-}   // namespace doftest
+}  // namespace doftest

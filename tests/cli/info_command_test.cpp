@@ -10,7 +10,8 @@ namespace {
 using doftest::runCommand;
 
 TEST(InfoCommand, PrintsDescriptionParametersAndChannels) {
-    const auto result = runCommand({doftest::dof3dPath(), "info", "--effects", DOF_TEST_EFFECTS_DIR});
+    const auto result =
+        runCommand({doftest::dof3dPath(), "info", "--effects", DOF_TEST_EFFECTS_DIR});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const char* const expectedLines[] = {
         "category:  3D Post\n",
@@ -22,15 +23,18 @@ TEST(InfoCommand, PrintsDescriptionParametersAndChannels) {
         "reads g-buffer channels (0x3761): depth, colour with exponent, coverage, depth layers, "
         "colour, transparency, layer weight, layer range\n",
     };
-    for (const char* line : expectedLines) EXPECT_NE(result.out.find(line), std::string::npos) << line;
+    for (const char* line : expectedLines)
+        EXPECT_NE(result.out.find(line), std::string::npos) << line;
 }
 
 TEST(InfoCommand, MissingEffectsFolderIsOneLineError) {
-    const auto result = runCommand({doftest::dof3dPath(), "info", "--effects", "/nonexistent/effects"});
+    const auto result =
+        runCommand({doftest::dof3dPath(), "info", "--effects", "/nonexistent/effects"});
     EXPECT_NE(result.exitCode, 0);
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err.rfind("dof3d: /nonexistent/effects/DepthOfField.so: cannot load effect: ", 0),
-              0u)
+    EXPECT_EQ(
+        result.err.rfind("dof3d: /nonexistent/effects/DepthOfField.so: cannot load effect: ", 0),
+        0u)
         << result.err;
     EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1);
 }

@@ -1,11 +1,11 @@
 // The --json summary: escaping, numbers that read back, and the whole text
 // of a small run.
+#include "cli/json_summary.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdlib>
-
-#include "cli/json_summary.h"
 
 namespace {
 
@@ -19,7 +19,7 @@ TEST(JsonSummary, StringsAreEscaped) {
         {"back\\slash", "\"back\\\\slash\""},
         {"line\nbreak\ttab\r", "\"line\\nbreak\\ttab\\r\""},
         {std::string("bell\x07", 5), "\"bell\\u0007\""},
-        {"caf\xc3\xa9", "\"caf\xc3\xa9\""},   // UTF-8 passes through
+        {"caf\xc3\xa9", "\"caf\xc3\xa9\""},  // UTF-8 passes through
     };
     for (const auto& c : cases) EXPECT_EQ(dof3d::jsonString(c.text), c.expected);
 }
@@ -78,4 +78,4 @@ TEST(JsonSummary, WholeRun) {
         "\"failed\": 1, \"interrupted\": 0, \"seconds\": 3}, \"interrupted\": false}\n");
 }
 
-}   // namespace
+}  // namespace

@@ -1,7 +1,7 @@
 // The progress line: frames done, a bar, and each running frame's pass.
-#include <gtest/gtest.h>
-
 #include "cli/progress.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -22,7 +22,7 @@ TEST(Progress, LineShowsFramesAndPasses) {
          80,
          "[################........] 2/4 frames | 1003 tables 50% | 1004 radius map 20%"},
         {4, 4, {}, {}, 80, "[########################] 4/4 frames"},
-        {1, 2, {}, {}, 20, "[############......"},   // cut to the terminal
+        {1, 2, {}, {}, 20, "[############......"},  // cut to the terminal
     };
     for (const auto& c : cases)
         EXPECT_EQ(dof3d::Progress::line(c.done, c.total, c.running, c.passes, c.width), c.expected);
@@ -38,4 +38,4 @@ TEST(Progress, DisabledDrawsNothing) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
-}   // namespace
+}  // namespace

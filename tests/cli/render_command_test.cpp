@@ -59,11 +59,11 @@ FlatImage testScene() {
             s.at(x, y, 5) = float(x * 100 + y);
             s.at(x, y, 6) = -0.5f + 0.01f * float(x);
         }
-    s.at(20, 3, 0) = 0.3f;     // light under zero alpha
-    s.at(10, 5, 0) = 3.0f;     // above full scale
-    s.at(12, 12, 4) = 1e10f;   // renderer's "no hit"
+    s.at(20, 3, 0) = 0.3f;    // light under zero alpha
+    s.at(10, 5, 0) = 3.0f;    // above full scale
+    s.at(12, 12, 4) = 1e10f;  // renderer's "no hit"
     s.at(13, 12, 4) = std::nanf("");
-    s.at(3, 3, 4) = 10.5f;   // slightly off focus
+    s.at(3, 3, 4) = 10.5f;  // slightly off focus
     return s;
 }
 
@@ -71,7 +71,7 @@ struct ExactCase {
     const char* why;
     const char* method;
     int mode;
-    const char* format;   // --format
+    const char* format;  // --format
     QVBitmapType code;
 };
 
@@ -92,7 +92,7 @@ TEST(RenderCommand, FlatExrMatchesTheLiteralReference) {
         const auto run = render({dir.file("in.exr"), "-o", out, "--focus", "10", "--radius", "3",
                                  "--method", c.method, "--format", c.format});
         ASSERT_EQ(run.exitCode, 0) << c.why << ": " << run.err;
-        EXPECT_EQ(run.err, "") << c.why;   // no progress bar off a terminal
+        EXPECT_EQ(run.err, "") << c.why;  // no progress bar off a terminal
         OIIO::ImageSpec spec;
         const FlatImage got = doftest::readFlat(out, &spec);
         ASSERT_EQ(got.width, 24) << c.why;
@@ -117,7 +117,7 @@ TEST(RenderCommand, FlatExrMatchesTheLiteralReference) {
             }
         EXPECT_EQ(mismatches, 0) << c.why;
         EXPECT_EQ(spec.get_string_attribute("ImageDescription"), "keep me")
-            << c.why;   // EXR's comments
+            << c.why;  // EXR's comments
         EXPECT_EQ(spec.get_string_attribute("studio:shot"), "sq010") << c.why;
         EXPECT_EQ(spec.get_string_attribute("Software"), "scene writer 1.0") << c.why;
         EXPECT_EQ(spec.format, OIIO::TypeDesc::FLOAT) << c.why;
@@ -172,7 +172,7 @@ TEST(RenderCommand, InFocusStaysAndBlurGrowsWithDistanceFromFocus) {
         EXPECT_LT(focus, d11) << method;
         EXPECT_LT(d11, d12) << method;
         EXPECT_LT(d12, d15) << method;
-        EXPECT_LT(focus, near) << method;   // nearer than the focus blurs too
+        EXPECT_LT(focus, near) << method;  // nearer than the focus blurs too
     }
 }
 
@@ -187,7 +187,7 @@ TEST(RenderCommand, EightBitPngWithSeparateDepthKeepsItsFormat) {
             png.at(x, y, 1) = float((x * 5) % 256) / 255.0f;
             png.at(x, y, 2) = float((y * 13) % 256) / 255.0f;
             png.at(x, y, 3) = x >= 16 && y == 0 ? 128 / 255.0f : 1.0f;
-            depth.at(x, y, 0) = x < 16 ? 51 / 255.0f : 1.0f;   // 0.2 in focus, 1.0 far
+            depth.at(x, y, 0) = x < 16 ? 51 / 255.0f : 1.0f;  // 0.2 in focus, 1.0 far
         }
     ASSERT_TRUE(doftest::writeFlat(dir.file("in.png"), png));
     ASSERT_TRUE(doftest::writeFlat(dir.file("z.png"), depth));
@@ -272,7 +272,7 @@ TEST(RenderCommand, DeepSamplesAtTheFocusGiveBackTheFlattenedImage) {
         return float((seed >> 8) & 0xFFFF) / 65535.0f;
     };
     for (int p = 0; p < w * h; ++p) {
-        const int kind = p % 5;   // 0 empty, 1 one opaque, 2 two, 3 three, 4 half-transparent only
+        const int kind = p % 5;  // 0 empty, 1 one opaque, 2 two, 3 three, 4 half-transparent only
         const int count = kind == 0 ? 0 : (kind == 4 ? 2 : kind);
         for (int k = 0; k < count; ++k) {
             const bool last = k == count - 1;
@@ -382,8 +382,8 @@ TEST(RenderCommand, SequencesRenderSkipAndReportFailures) {
 
 struct ErrorCase {
     const char* why;
-    std::vector<std::string> args;   // after IN; IN is args[0]
-    std::string expected;            // the whole message line after "dof3d: "
+    std::vector<std::string> args;  // after IN; IN is args[0]
+    std::string expected;           // the whole message line after "dof3d: "
     int exitCode;
 };
 
@@ -585,7 +585,7 @@ TEST(RenderCommand, DataWindowGrowsByTheBlurReachInsideTheDisplayWindow) {
     EXPECT_EQ(spec.width, 14);
     EXPECT_EQ(spec.height, 12);
     EXPECT_EQ(spec.full_width, 40);
-    EXPECT_GT(got.at(2, 5, 3), 0.0f);   // blur spread left of the old window
+    EXPECT_GT(got.at(2, 5, 3), 0.0f);  // blur spread left of the old window
 }
 
 std::string sampleFile(const char* name) {
@@ -605,7 +605,7 @@ TEST(RenderCommand, RealDeepExr) {
     EXPECT_EQ(got.channels, (std::vector<std::string>{"R", "G", "B", "A", "Z"}));
     OIIO::ImageSpec inputSpec;
     doftest::readFlat(input, &inputSpec);
-    ASSERT_NE(inputSpec.get_string_attribute("Copyright"), "");   // EXR's owner attribute
+    ASSERT_NE(inputSpec.get_string_attribute("Copyright"), "");  // EXR's owner attribute
     EXPECT_EQ(spec.get_string_attribute("Copyright"), inputSpec.get_string_attribute("Copyright"));
     // The data window (0,141)-(1023,575) grows up by the reach of 4 rows.
     EXPECT_EQ(spec.y, 137);
@@ -622,7 +622,7 @@ TEST(RenderCommand, RealMultiViewAndMultiPartExr) {
     ASSERT_EQ(run.exitCode, 0) << run.err;
     OIIO::ImageSpec spec;
     FlatImage got = doftest::readFlat(dir.file("single.exr"), &spec);
-    EXPECT_EQ(spec.nchannels, 20);   // every view's channels kept
+    EXPECT_EQ(spec.nchannels, 20);  // every view's channels kept
     EXPECT_EQ(spec.format, OIIO::TypeDesc::HALF);
     EXPECT_EQ(spec.get_string_attribute("name"), "rgba");
     // The depth of the colour part comes from its view's depth part.
@@ -632,4 +632,4 @@ TEST(RenderCommand, RealMultiViewAndMultiPartExr) {
     EXPECT_EQ(spec.nchannels, 4);
 }
 
-}   // namespace
+}  // namespace

@@ -123,4 +123,4 @@ inline std::vector<float> expectedFlatRender(const FlatImage& in, int method, QV
     return out;
 }
 
-}   // namespace doftest
+}  // namespace doftest

@@ -1,8 +1,8 @@
 // Option checks that need no files: every bad value gets one line naming the
 // option and what is wrong.
-#include <gtest/gtest.h>
-
 #include "cli/render_options.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -158,4 +158,4 @@ TEST(RenderOptions, GoodValuesParse) {
     EXPECT_EQ(o.format, kQVBitmapNone);
 }
 
-}   // namespace
+}  // namespace

@@ -4,9 +4,9 @@
 
 #include <cmath>
 #include <cstdint>
-#include <ostream>
 #include <cstring>
 #include <limits>
+#include <ostream>
 #include <vector>
 
 #include "host/Parameters.h"
@@ -30,8 +30,8 @@ double byHand(double F, double d) {
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 struct RadiusCase {
-    double F;      // focalDepth
-    double N;      // focusRangeDepth
+    double F;  // focalDepth
+    double N;  // focusRangeDepth
     float depth;
     double expected;  // compared bit for bit; a NaN only as a NaN
     const char* why;

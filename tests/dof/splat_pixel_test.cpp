@@ -4,9 +4,9 @@
 
 #include <array>
 #include <cstdint>
-#include <ostream>
 #include <cstring>
 #include <limits>
+#include <ostream>
 #include <vector>
 
 #include "host/IFXFilterInstance.h"
@@ -26,8 +26,8 @@ const std::int32_t kMaxInt = std::numeric_limits<std::int32_t>::max();
 const std::int32_t kMinInt = std::numeric_limits<std::int32_t>::min();
 
 const char* const kPlaneNames[doftest::kSplatPlaneCount] = {
-    "colourSumR",  "colourSumG",  "colourSumB", "opacitySumR", "opacitySumG", "opacitySumB",
-    "transmitR",   "transmitG",   "transmitB",  "weightSumR",  "weightSumG",  "weightSumB"};
+    "colourSumR", "colourSumG", "colourSumB", "opacitySumR", "opacitySumG", "opacitySumB",
+    "transmitR",  "transmitG",  "transmitB",  "weightSumR",  "weightSumG",  "weightSumB"};
 
 std::uint64_t bits(double v) {
     std::uint64_t b;
@@ -78,8 +78,8 @@ public:
                 if (bits(actual) == bits(expected[p][i])) continue;
                 ADD_FAILURE() << why << ": " << kPlaneNames[p] << " at ("
                               << region_.left + std::int64_t(i % region_.width) << ", "
-                              << region_.top + std::int64_t(i / region_.width) << ") is "
-                              << actual << ", expected " << expected[p][i];
+                              << region_.top + std::int64_t(i / region_.width) << ") is " << actual
+                              << ", expected " << expected[p][i];
             }
         }
     }
@@ -117,10 +117,10 @@ SplatFragment withCoverage(SplatFragment f, double r, double g, double b) {
 
 // --- Footprints checked against the slow reference --------------------------
 
-const QVRect kRegion = {10, 20, 7, 6};      // columns 10..16, rows 20..25
-const QVRect kWide = {-4, 7, 12, 11};       // columns -4..7, rows 7..17
-const QVRect kColumn = {5, -3, 1, 5};       // one pixel wide
-const QVRect kRow = {-7, 4, 6, 1};          // one pixel high
+const QVRect kRegion = {10, 20, 7, 6};                   // columns 10..16, rows 20..25
+const QVRect kWide = {-4, 7, 12, 11};                    // columns -4..7, rows 7..17
+const QVRect kColumn = {5, -3, 1, 5};                    // one pixel wide
+const QVRect kRow = {-7, 4, 6, 1};                       // one pixel high
 const QVRect kFarCorner = {kMaxInt - 6, kMinInt, 7, 4};  // x + R + 1 passes 2^31
 
 struct SplatScenario {
@@ -147,29 +147,42 @@ const std::vector<SplatScenario>& scenarios() {
         {"top-left corner", kRegion, {fragment(10, 20, 1.5, 1.0)}, {10, 20, 4, 3}},
         {"top-right corner", kRegion, {fragment(16, 20, 1.5, 1.0)}, {13, 20, 4, 3}},
         {"bottom-left corner", kRegion, {fragment(10, 25, 1.5, 1.0)}, {10, 23, 4, 3}},
-        {"bottom-right corner: upper-left quarter", kRegion, {fragment(16, 25, 1.5, 1.0)},
+        {"bottom-right corner: upper-left quarter",
+         kRegion,
+         {fragment(16, 25, 1.5, 1.0)},
          {13, 23, 4, 3}},
         {"clipped on all four sides", kRegion, {fragment(13, 22, 2.0, 2.0)}, {10, 20, 7, 6}},
-        {"footprint far larger than the region", kRegion, {fragment(12, 21, 10.0, 7.3)},
+        {"footprint far larger than the region",
+         kRegion,
+         {fragment(12, 21, 10.0, 7.3)},
          {10, 20, 7, 6}},
         {"region one pixel wide", kColumn, {fragment(5, -1, 2.0, 1.0)}, {5, -3, 1, 5}},
         {"region one pixel wide, top pixel", kColumn, {fragment(5, -3, 1.0, 1.0)}, {5, -3, 1, 3}},
         {"region one pixel high", kRow, {fragment(-5, 4, 1.0, 3.0)}, {-7, 4, 5, 1}},
         {"footprint right of the region", kRegion, {fragment(30, 22, 1.0, 1.0)}, {0, 0, 0, 0}},
         {"footprint below the region", kRegion, {fragment(13, 100, 1.0, 1.0)}, {0, 0, 0, 0}},
-        {"corner at the largest column and smallest row", kFarCorner,
-         {fragment(kMaxInt, kMinInt, 2.0, 2.0)}, {kMaxInt - 4, kMinInt, 5, 4}},
-        {"corner at the smallest column of that region", kFarCorner,
-         {fragment(kMaxInt - 6, kMinInt + 3, 1.0, 1.0)}, {kMaxInt - 6, kMinInt + 1, 3, 3}},
-        {"one channel without coverage", kWide,
-         {withCoverage(fragment(1, 12, 1.0, 1.0), 0.6, 0.0, 1.0)}, {-1, 10, 5, 5}},
-        {"two overlapping fragments", kRegion,
+        {"corner at the largest column and smallest row",
+         kFarCorner,
+         {fragment(kMaxInt, kMinInt, 2.0, 2.0)},
+         {kMaxInt - 4, kMinInt, 5, 4}},
+        {"corner at the smallest column of that region",
+         kFarCorner,
+         {fragment(kMaxInt - 6, kMinInt + 3, 1.0, 1.0)},
+         {kMaxInt - 6, kMinInt + 1, 3, 3}},
+        {"one channel without coverage",
+         kWide,
+         {withCoverage(fragment(1, 12, 1.0, 1.0), 0.6, 0.0, 1.0)},
+         {-1, 10, 5, 5}},
+        {"two overlapping fragments",
+         kRegion,
          {fragment(12, 22, 1.0, 1.0), withCoverage(fragment(14, 22, 1.5, 1.0), 0.2, 0.9, 1.0)},
          {10, 20, 7, 5}},
-        {"the same two in the other order", kRegion,
+        {"the same two in the other order",
+         kRegion,
          {withCoverage(fragment(14, 22, 1.5, 1.0), 0.2, 0.9, 1.0), fragment(12, 22, 1.0, 1.0)},
          {10, 20, 7, 5}},
-        {"full coverage, then more on top", kRegion,
+        {"full coverage, then more on top",
+         kRegion,
          {withCoverage(fragment(13, 22, 1.0, 1.0), 1.0, 1.0, 1.0), fragment(13, 22, 0.5, 0.5)},
          {11, 20, 5, 5}},
     };
@@ -196,10 +209,9 @@ TEST_P(SplatFootprint, MatchesReferenceBitForBit) {
     for (std::int64_t py = c.region.top; py < std::int64_t(c.region.top) + c.region.height; ++py) {
         for (std::int64_t px = c.region.left; px < std::int64_t(c.region.left) + c.region.width;
              ++px) {
-            const bool inside = px >= c.written.left &&
-                                px < std::int64_t(c.written.left) + c.written.width &&
-                                py >= c.written.top &&
-                                py < std::int64_t(c.written.top) + c.written.height;
+            const bool inside =
+                px >= c.written.left && px < std::int64_t(c.written.left) + c.written.width &&
+                py >= c.written.top && py < std::int64_t(c.written.top) + c.written.height;
             EXPECT_EQ(planes.at(doftest::kWeightSumR, px, py) != 0.0, inside)
                 << c.why << ": weight at (" << px << ", " << py << ")";
         }
@@ -218,11 +230,10 @@ TEST_F(SplatByHand, RadiusZeroAddsToOwnPixelExactly) {
     ASSERT_TRUE(splat(planes, f));
     ASSERT_TRUE(splat(planes, f));
     // Twice: sums doubled, transmittance squared; all exact in binary.
-    const double expected[doftest::kSplatPlaneCount] = {
-        0.25, 0.25,   3.0,     // colour × coverage
-        1.0,  0.25,   0.375,   // opacity × coverage
-        0.25, 0.5625, 0.0625,  // (1 - coverage)^2
-        1.0,  0.5,    1.5};    // coverage
+    const double expected[doftest::kSplatPlaneCount] = {0.25, 0.25,   3.0,    // colour × coverage
+                                                        1.0,  0.25,   0.375,  // opacity × coverage
+                                                        0.25, 0.5625, 0.0625,  // (1 - coverage)^2
+                                                        1.0,  0.5,    1.5};    // coverage
     ReferencePlanes fresh = doftest::referenceFreshPlanes(kRegion);
     for (int p = 0; p < doftest::kSplatPlaneCount; ++p)
         fresh[p][std::size_t((22 - 20) * 7 + (13 - 10))] = expected[p];
@@ -321,10 +332,8 @@ TEST_F(SplatWithoutKernel, UncountableRadiusWritesNothing) {
         const char* why;
     };
     const Case cases[] = {
-        {kInf, 1.0, "infinite across"},
-        {1.0, kInf, "infinite down"},
-        {kInf, kInf, "infinite both"},
-        {1e9, 0.0, "2r past 2^31 across"},
+        {kInf, 1.0, "infinite across"}, {1.0, kInf, "infinite down"},
+        {kInf, kInf, "infinite both"},  {1e9, 0.0, "2r past 2^31 across"},
         {0.0, 1e300, "huge down"},
     };
     for (const Case& c : cases) {

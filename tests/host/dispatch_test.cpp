@@ -1,8 +1,8 @@
 // Selector dispatch and the description, through the host runtime.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <dlfcn.h>
 #include <vector>
 
 #include "support/effect_fixture.h"
@@ -69,20 +69,27 @@ class Dispatch : public EffectTest {};
 // Unknown selectors answer 1 and touch nothing, on every dispatcher.
 TEST_F(Dispatch, UnknownSelectorLeavesInstance) {
     struct Case {
-        int dispatcher;   // 0 ENTRYPOINT1, 1 InitFunc, 2 ExecuteFunc
+        int dispatcher;  // 0 ENTRYPOINT1, 1 InitFunc, 2 ExecuteFunc
         QVULong selector;
     };
-    const Case cases[] = {{0, 0}, {0, 4}, {0, 9}, {0, 0xFFFFFFFFu}, {1, 0}, {1, 4},
-                          {1, 9}, {1, 10}, {2, 0}, {2, 1}, {2, 9}, {2, 15}, {2, 0x80000000u}};
+    const Case cases[] = {{0, 0}, {0, 4},  {0, 9},          {0, 0xFFFFFFFFu}, {1, 0},
+                          {1, 4}, {1, 9},  {1, 10},         {2, 0},           {2, 1},
+                          {2, 9}, {2, 15}, {2, 0x80000000u}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.dispatcher << "/" << c.selector);
         const auto before = bytesOf(instance->record());
         const unsigned declared = unsigned(instance->declarations().size());
         QVULong result = 0;
         switch (c.dispatcher) {
-            case 0: result = instance->callEntry(c.selector); break;
-            case 1: result = instance->callInit(c.selector); break;
-            default: result = instance->callExecute(c.selector); break;
+            case 0:
+                result = instance->callEntry(c.selector);
+                break;
+            case 1:
+                result = instance->callInit(c.selector);
+                break;
+            default:
+                result = instance->callExecute(c.selector);
+                break;
         }
         EXPECT_EQ(result, 1u);
         EXPECT_EQ(bytesOf(instance->record()), before);
@@ -94,7 +101,7 @@ TEST_F(Dispatch, UnknownSelectorLeavesInstance) {
 TEST_F(Dispatch, QuerySubSelectors) {
     struct Case {
         std::uint32_t sub;
-        std::uint32_t expected;   // what queryResult holds afterwards
+        std::uint32_t expected;  // what queryResult holds afterwards
     };
     const std::uint32_t untouched = 0xA5A5A5A5u;
     const Case cases[] = {{1, 0x3761}, {2, untouched}, {3, untouched}, {4, untouched},
@@ -130,8 +137,7 @@ TEST_F(Dispatch, SetupStoresExportedDispatchers) {
     const char* executeName = "_Z11ExecuteFuncP17IFXFilterInstancej";
 #endif
     EXPECT_EQ(reinterpret_cast<void*>(instance->record().initEntry), dlsym(handle, initName));
-    EXPECT_EQ(reinterpret_cast<void*>(instance->record().executeEntry),
-              dlsym(handle, executeName));
+    EXPECT_EQ(reinterpret_cast<void*>(instance->record().executeEntry), dlsym(handle, executeName));
     dlclose(handle);
 }
 

@@ -16,9 +16,15 @@ void callWithReplacedEntry(Replace which) {
     dofrt::EffectInstance instance(doftest::effectLibrary());
     struct FilterInfo& info = instance.filterInfo();
     switch (which) {
-        case Replace::AllocMem: info.AllocMem = otherAlloc; break;
-        case Replace::FreeMem: info.FreeMem = otherFree; break;
-        case Replace::AllocBitmap: info.AllocBitmap = otherAllocBitmap; break;
+        case Replace::AllocMem:
+            info.AllocMem = otherAlloc;
+            break;
+        case Replace::FreeMem:
+            info.FreeMem = otherFree;
+            break;
+        case Replace::AllocBitmap:
+            info.AllocBitmap = otherAllocBitmap;
+            break;
     }
     instance.callEntry(1);
 }
@@ -35,9 +41,11 @@ TEST(EntryAssertionDeathTest, EachTableCheck) {
     };
     const Case cases[] = {
         {Replace::AllocMem,
-         "^FILTMAIN:219: failed assertion `filterInstance->FilterInfo->AllocMem == AllocMemQV'\n" EMULATOR_LINE "$"},
+         "^FILTMAIN:219: failed assertion `filterInstance->FilterInfo->AllocMem == "
+         "AllocMemQV'\n" EMULATOR_LINE "$"},
         {Replace::FreeMem,
-         "^FILTMAIN:220: failed assertion `filterInstance->FilterInfo->FreeMem == FreeMemQV'\n" EMULATOR_LINE "$"},
+         "^FILTMAIN:220: failed assertion `filterInstance->FilterInfo->FreeMem == "
+         "FreeMemQV'\n" EMULATOR_LINE "$"},
         {Replace::AllocBitmap,
          "^FILTMAIN:221: failed assertion `filterInstance->FilterInfo->AllocBitmap == "
          "AllocBitmapQV'\n" EMULATOR_LINE "$"},

@@ -8,9 +8,9 @@
 
 namespace {
 
+using dofrt::TagValue;
 using doftest::EffectTest;
 using doftest::HostAllocTest;
-using dofrt::TagValue;
 
 std::vector<unsigned char> bytesOf(const IFXFilterInstance& record) {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(&record);
@@ -35,9 +35,9 @@ TEST_F(Setup, RecordStartsWithDefaultsAndNoBuffers) {
     EXPECT_EQ(p->mode, 1.0);
     EXPECT_EQ(p->focalDepth, -1.0);
     EXPECT_EQ(p->focusRangeDepth, 0.0);
-    void* const buffers[] = {p->alphaTable,  p->colourSumR,  p->colourSumG, p->colourSumB,
+    void* const buffers[] = {p->alphaTable,  p->colourSumR,  p->colourSumG,  p->colourSumB,
                              p->opacitySumR, p->opacitySumG, p->opacitySumB, p->transmitR,
-                             p->transmitG,   p->transmitB,   p->weightSumR, p->weightSumG,
+                             p->transmitG,   p->transmitB,   p->weightSumR,  p->weightSumG,
                              p->weightSumB,  p->cocMap};
     for (void* buffer : buffers) EXPECT_EQ(buffer, nullptr);
     // The record is one host block.
@@ -70,7 +70,10 @@ TEST_F(Setup, DeclaresFiveParametersInOrder) {
          "Sharp Until Depth"},
         {4,
          &p->radius,
-         {{0x2000A, 0, ""}, {0x2000B, 64, ""}, {0x20008, 0, ""}, {0x20024, 30183, ""},
+         {{0x2000A, 0, ""},
+          {0x2000B, 64, ""},
+          {0x20008, 0, ""},
+          {0x20024, 30183, ""},
           {0x20007, 2, ""}},
          "Maximum Radius"},
         {8,

@@ -4,9 +4,9 @@
 
 #include <cmath>
 #include <cstdint>
-#include <ostream>
 #include <cstring>
 #include <limits>
+#include <ostream>
 #include <vector>
 
 #include "qvlib_testing.h"
@@ -55,9 +55,12 @@ const std::vector<HatCase>& hatCases() {
         {-kInf, 0, {1.0}, "minus infinity: one tap"},
         {0.4, 0, {1.0}, "2r = 0.8 cuts to 0"},
         {0.5, 1, {0.000002, 1.0, 0.000002}, "step 0.5 / 0.500001"},
-        {1.0, 2, {0.000001, 0.5000005, 1.0, 0.5000005, 0.000001},
+        {1.0,
+         2,
+         {0.000001, 0.5000005, 1.0, 0.5000005, 0.000001},
          "second tap differs from 1 - 2 * step"},
-        {2.25, 4,
+        {2.25,
+         4,
          {0.1111115, 0.3333336, 0.5555558, 0.7777779, 1.0, 0.7777779, 0.5555558, 0.3333336,
           0.1111115},
          "ends short of zero"},
@@ -126,13 +129,12 @@ TEST_P(HatKernelWithoutTable, StaysEmptyWithoutAllocating) {
     EXPECT_EQ(allocationCalls(), callsBefore) << c.why;
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, HatKernelWithoutTable,
-                         ::testing::Values(UncountableHatCase{kInf, "infinite radius"},
-                                           UncountableHatCase{1e9, "2r past 2^31"},
-                                           UncountableHatCase{67108864.0,
-                                                              "2r one past the countable radius"},
-                                           UncountableHatCase{std::numeric_limits<double>::max(),
-                                                              "largest double"}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, HatKernelWithoutTable,
+    ::testing::Values(UncountableHatCase{kInf, "infinite radius"},
+                      UncountableHatCase{1e9, "2r past 2^31"},
+                      UncountableHatCase{67108864.0, "2r one past the countable radius"},
+                      UncountableHatCase{std::numeric_limits<double>::max(), "largest double"}));
 
 class KernelMemory : public doftest::HostAllocTest {
 protected:
@@ -203,8 +205,8 @@ TEST_F(KernelMemory, FailedTableOfHeapKernelStillDeletes) {
 struct GaussianCase {
     double sigma;
     double cutoff;
-    int R;       // by hand: whole part of sqrt(2 s^2 ln(1/c))
-    double a;    // 1 / (2 s^2) as the constructor forms it, s = max(sigma, 0.01)
+    int R;            // by hand: whole part of sqrt(2 s^2 ln(1/c))
+    double a;         // 1 / (2 s^2) as the constructor forms it, s = max(sigma, 0.01)
     double roughEnd;  // the rounded value of the end tap
     const char* why;
 };

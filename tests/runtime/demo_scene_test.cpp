@@ -1,5 +1,3 @@
-#include "runtime/DemoScene.h"
-
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -7,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "runtime/DemoScene.h"
 #include "support/effect_fixture.h"
 
 namespace {
@@ -116,7 +115,7 @@ TEST_F(DemoSceneTest, ChannelsAsTheEffectReadsThem) {
 
 TEST_F(DemoSceneTest, SuggestedSettingsFocusOnTheCard) {
     const dofrt::RenderSettings& s = defaultScene().settings;
-    EXPECT_EQ(s.radius, 8.0);   // 360 / 45
+    EXPECT_EQ(s.radius, 8.0);  // 360 / 45
     EXPECT_EQ(s.focalDepth, -6.0);
     EXPECT_EQ(s.focusRangeDepth, -7.0);
     EXPECT_EQ(s.method, 1.0);
@@ -185,7 +184,7 @@ TEST_F(DemoSceneTest, HighlightsGoAboveFullScale) {
 }
 
 struct LayerExpectation {
-    float depthMin, depthMax;   // equal for an exact depth
+    float depthMin, depthMax;  // equal for an exact depth
     std::uint8_t colour[4];
     std::uint8_t weight;
 };
@@ -199,36 +198,84 @@ struct PixelCase {
     std::uint8_t transparency;
     std::uint8_t source[4];
     int layers;
-    LayerExpectation layer;   // the first layer, when there is one
+    LayerExpectation layer;  // the first layer, when there is one
 };
 
 // Bytes are round(255 v). Samples sit at x + (i + 0.5) / 4, y + (j + 0.5) / 4.
 const PixelCase kPixels[] = {
-    {320, 180,
+    {320,
+     180,
      "card, light stripe: world x from 0 to 1/60 at z = -6, all 16 samples; "
      "(0.94, 0.93, 0.86) -> 239.7, 237.15, 219.3",
-     -6.0f, -6.0f, 255, {240, 237, 219, 128}, 0, {240, 237, 219, 255}, 0, {}},
-    {319, 180, "card, dark stripe just left of x = 0: (0.12, 0.2, 0.45) -> 30.6, 51, 114.75",
-     -6.0f, -6.0f, 255, {31, 51, 115, 128}, 0, {31, 51, 115, 255}, 0, {}},
-    {356, 180,
+     -6.0f,
+     -6.0f,
+     255,
+     {240, 237, 219, 128},
+     0,
+     {240, 237, 219, 255},
+     0,
+     {}},
+    {319,
+     180,
+     "card, dark stripe just left of x = 0: (0.12, 0.2, 0.45) -> 30.6, 51, 114.75",
+     -6.0f,
+     -6.0f,
+     255,
+     {31, 51, 115, 128},
+     0,
+     {31, 51, 115, 255},
+     0,
+     {}},
+    {356,
+     180,
      "card's right edge 320 + 360 * 0.6125 / 6 = 356.75: 12 of 16 samples (191.25); the "
      "other 4 see the wall at the horizon (63.75); source (12 card + 4 wall) / 16 = "
      "(0.905, 0.9075, 0.875) -> 230.78, 231.41, 223.13",
-     -6.0f, -6.0f, 191, {240, 237, 219, 128}, 0, {231, 231, 223, 255}, 1,
+     -6.0f,
+     -6.0f,
+     191,
+     {240, 237, 219, 128},
+     0,
+     {231, 231, 223, 255},
+     1,
      {-40.0f, -40.0f, {204, 214, 235, 128}, 64}},
-    {357, 180, "the wall beside the card: all samples, horizon colour (204, 214.2, 234.6)",
-     -40.0f, -40.0f, 255, {204, 214, 235, 128}, 0, {204, 214, 235, 255}, 0, {}},
-    {440, 204,
+    {357,
+     180,
+     "the wall beside the card: all samples, horizon colour (204, 214.2, 234.6)",
+     -40.0f,
+     -40.0f,
+     255,
+     {204, 214, 235, 128},
+     0,
+     {204, 214, 235, 255},
+     0,
+     {}},
+    {440,
+     204,
      "glass centre (320 + 360 * 1.5 / 4.5, 180 + 360 * 0.3 / 4.5): the glass takes 0.6 of "
      "each sample (153), transparency 0.4 (102), the ground behind it the rest (102) at "
      "z = -360 / (y - 180) for rows 204.125 to 204.875; tint (89.25, 204, 224.4); the glass "
      "front about 4.753 - 0.7 along a ray 1.0563 long",
-     -3.84f, -3.83f, 153, {89, 204, 224, 128}, 102, {0, 0, 0, 0}, 1,
+     -3.84f,
+     -3.83f,
+     153,
+     {89, 204, 224, 128},
+     102,
+     {0, 0, 0, 0},
+     1,
      {-14.93f, -14.47f, {0, 0, 0, 0}, 102}},
-    {320, 130,
+    {320,
+     130,
      "lamp 2 at (0, 2.5, -18), 2 pixels in radius at 360 / 18: all samples; (24, 20, 14) "
      "= 2^5 * (0.75, 0.625, 0.4375) -> 191.25, 159.375, 111.56, e = 133; source limited",
-     -18.0f, -17.9f, 255, {191, 159, 112, 133}, 0, {255, 255, 255, 255}, 0, {}},
+     -18.0f,
+     -17.9f,
+     255,
+     {191, 159, 112, 133},
+     0,
+     {255, 255, 255, 255},
+     0,
+     {}},
 };
 
 TEST_F(DemoSceneTest, HandWorkedPixels) {
@@ -245,8 +292,7 @@ TEST_F(DemoSceneTest, HandWorkedPixels) {
         }
         EXPECT_EQ(g.coverage(x, y), c.coverage);
         EXPECT_EQ(bytesOf(g.colour(x, y), 4), bytesOf(c.colour, 4));
-        EXPECT_EQ(bytesOf(g.transparency(x, y), 3),
-                  std::vector<std::uint8_t>(3, c.transparency));
+        EXPECT_EQ(bytesOf(g.transparency(x, y), 3), std::vector<std::uint8_t>(3, c.transparency));
         if (c.source[3] != 0) {
             EXPECT_EQ(bytesOf(scene.source->pixel(x, y), 4), bytesOf(c.source, 4));
         }
@@ -308,7 +354,7 @@ TEST_F(DemoSceneTest, SourceInEveryFormat) {
 
 TEST_F(DemoSceneTest, PlainColourChannelLimitsHighlights) {
     DemoSceneOptions options;
-    options.width = 40;   // pixel x sees what x + 300 sees at the default width
+    options.width = 40;  // pixel x sees what x + 300 sees at the default width
     options.colourExponent = false;
     DemoScene scene = dofrt::buildDemoScene(options);
     const std::uint8_t white[3] = {255, 255, 255};
@@ -338,7 +384,7 @@ TEST_F(DemoSceneTest, CheckerAtOneDepth) {
     struct {
         int x, y;
         const std::uint8_t* expected;
-    } cells[] = {{0, 0, light}, {3, 3, light}, {4, 0, dark}, {0, 4, dark},
+    } cells[] = {{0, 0, light}, {3, 3, light}, {4, 0, dark},   {0, 4, dark},
                  {4, 4, light}, {19, 7, dark}, {19, 11, light}};
     for (const auto& c : cells) {
         SCOPED_TRACE(testing::Message() << c.x << "," << c.y);

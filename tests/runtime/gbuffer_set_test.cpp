@@ -1,11 +1,11 @@
-#include "runtime/GBufferSet.h"
-
 #include <gtest/gtest.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <vector>
+
+#include "runtime/GBufferSet.h"
 
 namespace {
 
@@ -124,7 +124,7 @@ TEST(GBufferSet, LayersRunPerPixel) {
         int x, y;
         float depth;
         bool accepted;
-        std::uint16_t first, end;   // the pixel's range afterwards
+        std::uint16_t first, end;  // the pixel's range afterwards
         const char* why;
     } steps[] = {
         {2, 0, -10.0f, true, 0, 1, "first layer of row 0"},
@@ -167,8 +167,8 @@ TEST(GBufferSet, LayersRunPerPixel) {
                   (std::vector<std::uint8_t>{std::uint8_t(t + 7), std::uint8_t(t + 8),
                                              std::uint8_t(t + 9)}));
     }
-    for (GBufferEntry entry : {kGBufferDepth, kGBufferColourExponent, kGBufferTransparency,
-                               kGBufferLayerWeight}) {
+    for (GBufferEntry entry :
+         {kGBufferDepth, kGBufferColourExponent, kGBufferTransparency, kGBufferLayerWeight}) {
         EXPECT_EQ(g.channel(entry)->layers[0].layerCount, 4u) << entry;
         EXPECT_EQ(g.channel(entry)->layers[1].layerCount, 1u) << entry;
     }

@@ -1,11 +1,10 @@
-#include "runtime/PixelImage.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
+#include "runtime/PixelImage.h"
 #include "support/effect_fixture.h"
 
 namespace {
@@ -25,9 +24,9 @@ TEST_F(PixelImageTest, FormatSizesAndScales) {
         int bytes;
         double fullScale;
     } cases[] = {
-        {1, 4, 255.0}, {2, 5, 1023.0}, {3, 6, 4095.0}, {4, 8, 65535.0},
-        {5, 16, 0.0},   // float: no full scale
-        {0, 0, 0.0},   {6, 0, 0.0},   // not a format
+        {1, 4, 255.0},   {2, 5, 1023.0}, {3, 6, 4095.0},
+        {4, 8, 65535.0}, {5, 16, 0.0},  // float: no full scale
+        {0, 0, 0.0},     {6, 0, 0.0},   // not a format
     };
     for (const Case& c : cases) {
         EXPECT_EQ(dofrt::formatPixelBytes(QVBitmapType(c.code)), c.bytes) << c.code;
@@ -53,19 +52,39 @@ TEST_F(PixelImageTest, WritingAComponentKeepsItsNeighbours) {
         {kQVBitmapRGBA10, 0xFF, 2, 0, {0xFF, 0xFF, 0xF0, 0x03, 0xFF}, "B cleared: bits 19-10"},
         {kQVBitmapRGBA10, 0x00, 2, 0x2AA, {0x00, 0x00, 0x0A, 0xA8, 0x00}, "0x2AA << 10 = 0xAA800"},
         {kQVBitmapRGBA10, 0x00, 3, 0x3FF, {0x00, 0x00, 0x00, 0x03, 0xFF}, "A: low 10 bits"},
-        {kQVBitmapRGBA10, 0x00, 0, 0x7FF, {0xFF, 0xC0, 0x00, 0x00, 0x00},
+        {kQVBitmapRGBA10,
+         0x00,
+         0,
+         0x7FF,
+         {0xFF, 0xC0, 0x00, 0x00, 0x00},
          "an 11-bit value keeps its low 10 bits; G untouched"},
-        {kQVBitmapRGBA12, 0xFF, 2, 0, {0xFF, 0xFF, 0xFF, 0x00, 0x0F, 0xFF},
+        {kQVBitmapRGBA12,
+         0xFF,
+         2,
+         0,
+         {0xFF, 0xFF, 0xFF, 0x00, 0x0F, 0xFF},
          "B cleared: bits 23-12"},
         {kQVBitmapRGBA12, 0x00, 1, 0xABC, {0x00, 0x0A, 0xBC, 0x00, 0x00, 0x00}, "G: bits 35-24"},
         {kQVBitmapRGBA12, 0xFF, 3, 0x123, {0xFF, 0xFF, 0xFF, 0xFF, 0xF1, 0x23}, "A: bits 11-0"},
-        {kQVBitmapRGBA12, 0xFF, 0, 0x1000, {0x00, 0x0F, 0xFF, 0xFF, 0xFF, 0xFF},
+        {kQVBitmapRGBA12,
+         0xFF,
+         0,
+         0x1000,
+         {0x00, 0x0F, 0xFF, 0xFF, 0xFF, 0xFF},
          "a 13-bit value keeps its low 12 bits (0)"},
-        {kQVBitmapRGBA16, 0x00, 1, 0x1234, {0, 0, 0x34, 0x12, 0, 0, 0, 0},
+        {kQVBitmapRGBA16,
+         0x00,
+         1,
+         0x1234,
+         {0, 0, 0x34, 0x12, 0, 0, 0, 0},
          "machine byte order (little-endian x86)"},
         {kQVBitmapRGBA8, 0xFF, 2, 0x1AB, {0xFF, 0xFF, 0xAB, 0xFF}, "low byte"},
-        {kQVBitmapRGBAFloat, 0x00, 3, 6.0,
-         {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x00, 0xC0, 0x40}, "6.0f = 0x40C00000"},
+        {kQVBitmapRGBAFloat,
+         0x00,
+         3,
+         6.0,
+         {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x00, 0xC0, 0x40},
+         "6.0f = 0x40C00000"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.why);
@@ -90,7 +109,8 @@ TEST_F(PixelImageTest, ReadingPackedComponents) {
         {kQVBitmapRGBA10, {0x12, 0x34, 0x56, 0x78, 0x9A}, {72, 837, 414, 154}},
         // 12 bits are three hex digits: 123 456 789 ABC.
         {kQVBitmapRGBA12, {0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC}, {0x123, 0x456, 0x789, 0xABC}},
-        {kQVBitmapRGBA16, {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0xFF, 0xFF},
+        {kQVBitmapRGBA16,
+         {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0xFF, 0xFF},
          {0x0201, 0x0403, 0x0605, 0xFFFF}},
     };
     for (const Case& c : cases) {

@@ -8,9 +8,9 @@
 namespace doftest {
 
 struct CommandResult {
-    int exitCode = -1;      // exit status, or 128 + signal when killed
-    std::string out;        // standard output
-    std::string err;        // standard error
+    int exitCode = -1;  // exit status, or 128 + signal when killed
+    std::string out;    // standard output
+    std::string err;    // standard error
 };
 
 // Runs `args[0]` with the rest as arguments (no shell), standard input empty.

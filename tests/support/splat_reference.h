@@ -12,10 +12,18 @@ namespace doftest {
 
 // The twelve planes in the order the Parameters record holds them.
 enum SplatPlane {
-    kColourSumR, kColourSumG, kColourSumB,
-    kOpacitySumR, kOpacitySumG, kOpacitySumB,
-    kTransmitR, kTransmitG, kTransmitB,
-    kWeightSumR, kWeightSumG, kWeightSumB,
+    kColourSumR,
+    kColourSumG,
+    kColourSumB,
+    kOpacitySumR,
+    kOpacitySumG,
+    kOpacitySumB,
+    kTransmitR,
+    kTransmitG,
+    kTransmitB,
+    kWeightSumR,
+    kWeightSumG,
+    kWeightSumB,
     kSplatPlaneCount
 };
 

@@ -83,14 +83,14 @@ void MaxDOF<Buffer, Pixel, T>::copyRows(IFXFilterInstance const& instance, const
     const std::size_t rowBytes = std::size_t(rect.width) * Pixel::kBytesPerPixel;
     for (int j = 0; j < rect.height; ++j) {
         const int y = rect.top + j;
-        const std::uint8_t* from = host_address(
-            src.baseAddr, offset_term(src.dataOffset) +
-                              offset_term(rect.left) * offset_term(src.pixelBytes) +
-                              offset_term(y) * offset_term(src.rowBytes));
-        std::uint8_t* to = host_address(
-            dst.baseAddr, offset_term(dst.dataOffset) +
-                              offset_term(rect.left) * offset_term(dst.pixelBytes) +
-                              offset_term(y) * offset_term(dst.rowBytes));
+        const std::uint8_t* from =
+            host_address(src.baseAddr, offset_term(src.dataOffset) +
+                                           offset_term(rect.left) * offset_term(src.pixelBytes) +
+                                           offset_term(y) * offset_term(src.rowBytes));
+        std::uint8_t* to =
+            host_address(dst.baseAddr, offset_term(dst.dataOffset) +
+                                           offset_term(rect.left) * offset_term(dst.pixelBytes) +
+                                           offset_term(y) * offset_term(dst.rowBytes));
         // The host may render a buffer onto itself.
         std::memmove(to, from, rowBytes);
     }

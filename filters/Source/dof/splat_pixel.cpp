@@ -71,8 +71,7 @@ bool splat_fragment(IFXFilterInstance const& instance, Parameters* params, int x
     const double* hy = down.weights + (y0 - firstY);
     const std::ptrdiff_t columns = std::ptrdiff_t(x1 - x0);
     const std::ptrdiff_t width = region.width;
-    std::ptrdiff_t rowStart =
-        std::ptrdiff_t((y0 - region.top) * region.width + (x0 - region.left));
+    std::ptrdiff_t rowStart = std::ptrdiff_t((y0 - region.top) * region.width + (x0 - region.left));
     for (std::int64_t py = y0; py < y1; ++py, ++hy, rowStart += width) {
         const double wy = *hy;
         for (std::ptrdiff_t i = 0; i < columns; ++i) {

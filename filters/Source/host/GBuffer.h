@@ -8,13 +8,13 @@
 
 // Entries of the channel table that the effect reads.
 enum GBufferEntry : int {
-    kGBufferDepth = 0,              // float
-    kGBufferColourExponent = 5,     // R, G, B bytes and a shared exponent byte
-    kGBufferCoverage = 6,           // one byte
-    kGBufferColour = 9,             // R, G, B bytes; used when entry 5 is absent
-    kGBufferTransparency = 10,      // R, G, B bytes
-    kGBufferLayerWeight = 12,       // R, G, B bytes per layer
-    kGBufferLayerRange = 14,        // first and end layer index, two uint16
+    kGBufferDepth = 0,           // float
+    kGBufferColourExponent = 5,  // R, G, B bytes and a shared exponent byte
+    kGBufferCoverage = 6,        // one byte
+    kGBufferColour = 9,          // R, G, B bytes; used when entry 5 is absent
+    kGBufferTransparency = 10,   // R, G, B bytes
+    kGBufferLayerWeight = 12,    // R, G, B bytes per layer
+    kGBufferLayerRange = 14,     // first and end layer index, two uint16
     kGBufferEntryCount = 16,
 };
 

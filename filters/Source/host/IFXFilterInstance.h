@@ -49,7 +49,7 @@ struct FilterInfo {
     std::uint32_t reserved224;
     FreeMemFunc FreeMem;
     AllocBitmapFunc AllocBitmap;
-    FreeBitmapFunc FreeBitmap;   // host's own place for the bitmap release
+    FreeBitmapFunc FreeBitmap;  // host's own place for the bitmap release
 };
 
 struct IFXFilterInstance {

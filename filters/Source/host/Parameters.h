@@ -7,10 +7,10 @@
 #include "host/HostTypes.h"
 
 struct Parameters {
-    double radius;            // largest blur radius in pixels
-    double mode;              // 1 box averaging, 2 splatting (rounded)
-    double focalDepth;        // depth in sharpest focus
-    double focusRangeDepth;   // far end of the zone kept sharp
+    double radius;           // largest blur radius in pixels
+    double mode;             // 1 box averaging, 2 splatting (rounded)
+    double focalDepth;       // depth in sharpest focus
+    double focusRangeDepth;  // far end of the zone kept sharp
     double* alphaTable;
     double* colourSumR;
     double* colourSumG;
@@ -24,7 +24,7 @@ struct Parameters {
     double* weightSumR;
     double* weightSumG;
     double* weightSumB;
-    unsigned char* cocMap;    // one byte per pixel of the render region
+    unsigned char* cocMap;  // one byte per pixel of the render region
 };
 
 #if DOF_CONTRACT_PLATFORM

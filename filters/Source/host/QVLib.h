@@ -21,9 +21,9 @@ enum QVBitmapType : unsigned char {
 // pixel size; whole-row copies address rows through dataOffset, pixelBytes and
 // rowBytes instead, and only between buffers of the same layoutId.
 struct QVBitmap {
-    std::int32_t width;          // host's own: pixels per row in use
-    std::int32_t rowPixels;      // pixels from one row to the next
-    std::int32_t height;         // host's own: rows in use
+    std::int32_t width;      // host's own: pixels per row in use
+    std::int32_t rowPixels;  // pixels from one row to the next
+    std::int32_t height;     // host's own: rows in use
     QVBitmapType formatCode;
     std::uint8_t reserved13[3];
     std::int32_t rowBytes;
