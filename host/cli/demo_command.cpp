@@ -127,9 +127,8 @@ int runDemo(const DemoOptions& options) {
         return 1;
     }
     dofrt::EffectInstance instance(*library);
-    if (!instance.describe() || !instance.setup()) {
-        std::fprintf(stderr, "dof3d: %s: the effect refused to describe or set itself up\n",
-                     library->path().c_str());
+    if (!instance.start(&error)) {
+        std::fprintf(stderr, "dof3d: %s\n", error.c_str());
         return 1;
     }
 

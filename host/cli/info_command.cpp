@@ -59,9 +59,8 @@ int runInfo(const std::string& effectsDir) {
         return 1;
     }
     dofrt::EffectInstance instance(*library);
-    if (!instance.describe() || !instance.setup()) {
-        std::fprintf(stderr, "dof3d: %s: the effect refused to describe or set itself up\n",
-                     library->path().c_str());
+    if (!instance.start(&error)) {
+        std::fprintf(stderr, "dof3d: %s\n", error.c_str());
         return 1;
     }
     const IFXFilterInstance& record = instance.record();

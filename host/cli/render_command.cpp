@@ -40,12 +40,13 @@ void renderFrames(const dofrt::EffectLibrary& library, const RenderOptions& opti
     std::atomic<std::size_t> next{0};
     const auto worker = [&] {
         dofrt::EffectInstance instance(library);
-        const bool ready = instance.describe() && instance.setup();
+        std::string startError;
+        const bool ready = instance.start(&startError);
         for (std::size_t i = next++; i < work.size(); i = next++) {
             FrameResult& result = results[work[i]];
             if (!ready) {
                 result.status = FrameStatus::Failed;
-                result.error = library.path() + ": the effect refused to describe or set itself up";
+                result.error = startError;
             } else {
                 result = renderFrame(instance, result.files, options, &progress);
             }

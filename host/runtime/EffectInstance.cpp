@@ -83,6 +83,12 @@ bool EffectInstance::setup() {
     return setUp_;
 }
 
+bool EffectInstance::start(std::string* error) {
+    if (describe() && setup()) return true;
+    if (error) *error = library_.path() + ": the effect refused to describe or set itself up";
+    return false;
+}
+
 bool EffectInstance::cleanup() {
     if (!setUp_) return false;
     setUp_ = false;

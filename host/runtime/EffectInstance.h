@@ -74,6 +74,9 @@ public:
     bool setup();
     bool cleanup();
     bool isSetUp() const { return setUp_; }
+    // Describe, then set up, as a host does on loading an effect; false with
+    // a one-line `error` naming the effect when either is refused.
+    bool start(std::string* error);
 
     // Query sub-selector; `result` receives the mask the effect writes (left
     // as it was where it writes none). Returns the dispatcher result.
