@@ -38,7 +38,7 @@ int findChannel(const OIIO::ImageSpec& spec, const std::string& name) {
     return -1;
 }
 
-// The depth channel of a spec: the one asked for, else Z, else depth.Z.
+// The depth channel of an image description: the one asked for, else Z, else depth.Z.
 int findDepthChannel(const OIIO::ImageSpec& spec, const std::string& asked) {
     if (!asked.empty()) return findChannel(spec, asked);
     const int z = findChannel(spec, "Z");
