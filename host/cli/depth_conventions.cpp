@@ -71,6 +71,10 @@ std::string focusProblem(const std::string& what, double stored, DepthConvention
     if (!(distance > 0.0))
         return text.str() + " lies behind the camera in the " + depthConventionName(convention) +
                " depth convention";
+    // Below the smallest normal double no power of two brings the distance
+    // up to 1 without overflowing the factor.
+    if (distance < DBL_MIN)
+        return text.str() + " is too close to the camera to scale into the effect's depth range";
     if (!isHit(distance, noHitAbove))
         return text.str() + " lies at or beyond the no-hit limit (--no-hit-above)";
     return std::string();
@@ -79,8 +83,21 @@ std::string focusProblem(const std::string& what, double stored, DepthConvention
 bool chooseDepthScale(double focusDistance, double sharpUntilDistance, DepthScale* scale,
                       std::string* error) {
     const double far = sharpUntilDistance > focusDistance ? sharpUntilDistance : focusDistance;
+    // The largest power of two a double holds; doubling past it gives
+    // infinity, which no halving brings back.
+    constexpr double kLargestFactor = 0x1p1023;
     double factor = 1.0;
-    while (focusDistance * factor < 1.0) factor *= 2.0;
+    while (focusDistance * factor < 1.0 && factor < kLargestFactor) factor *= 2.0;
+    if (focusDistance * factor < 1.0) {
+        if (error) {
+            std::ostringstream text;
+            text.precision(17);
+            text << "the focus distance " << focusDistance
+                 << " is too small to scale into the effect's depth range";
+            *error = text.str();
+        }
+        return false;
+    }
     while (far * factor > 65535.0) factor *= 0.5;
     if (focusDistance * factor < 1.0) {
         if (error) {

@@ -4,6 +4,7 @@
 #include <OpenImageIO/filesystem.h>
 
 #include <cmath>
+#include <cstdint>
 #include <memory>
 #include <utility>
 
@@ -70,20 +71,43 @@ void findColourChannels(const OIIO::ImageSpec& spec, Frame* frame) {
     if (frame->alphaChannel < 0 && spec.nchannels == 2) frame->alphaChannel = 1;
 }
 
-bool readPixels(OIIO::ImageInput& in, const std::string& path, int subimage, int chbegin, int chend,
-                std::vector<float>* pixels, std::string* error) {
-    const OIIO::ImageSpec& spec = in.spec();
-    pixels->assign(
-        std::size_t(spec.width) * std::size_t(spec.height) * std::size_t(chend - chbegin), 0.0f);
+// Whether the header declares a size a frame can have, checked before any
+// pixel is allocated: a damaged or hostile header can claim billions.
+bool sizeIsRenderable(const OIIO::ImageSpec& spec, const std::string& path, std::string* error) {
     if (spec.width <= 0 || spec.height <= 0) {
         *error = path + ": the image holds no pixels";
         return false;
     }
-    if (!in.read_image(subimage, 0, chbegin, chend, OIIO::TypeFloat, pixels->data())) {
-        *error = path + ": corrupt or truncated: " + firstLine(in.geterror());
+    if (std::uint64_t(spec.width) * std::uint64_t(spec.height) > kMaxFramePixels) {
+        *error = path + ": the image is " + std::to_string(spec.width) + "x" +
+                 std::to_string(spec.height) + " pixels, more than a frame can hold (" +
+                 std::to_string(kMaxFramePixels) + " pixels)";
         return false;
     }
     return true;
+}
+
+// Some readers fill what a damaged file lacks with zeros, report it through
+// their message queue and still answer success; a message after the read
+// means the pixels cannot be trusted. Messages left from opening are dropped
+// first, so that only the read's own count.
+bool readFailed(OIIO::ImageInput& in, bool answered, const std::string& path, std::string* error) {
+    const std::string message = in.geterror();
+    if (answered && message.empty()) return false;
+    *error = path + ": corrupt or truncated: " + firstLine(message);
+    return true;
+}
+
+bool readPixels(OIIO::ImageInput& in, const std::string& path, int subimage, int chbegin, int chend,
+                std::vector<float>* pixels, std::string* error) {
+    const OIIO::ImageSpec& spec = in.spec();
+    if (!sizeIsRenderable(spec, path, error)) return false;
+    pixels->assign(
+        std::size_t(spec.width) * std::size_t(spec.height) * std::size_t(chend - chbegin), 0.0f);
+    in.geterror();
+    const bool answered =
+        in.read_image(subimage, 0, chbegin, chend, OIIO::TypeFloat, pixels->data());
+    return !readFailed(in, answered, path, error);
 }
 
 // Depth from another part of a multi-part file: the first part of the same
@@ -196,10 +220,7 @@ bool loadDeep(OIIO::ImageInput& in, const std::string& path, const LoadOptions& 
         *error = path + ": a deep image carries its own depth; --depth cannot be used with it";
         return false;
     }
-    if (spec.width <= 0 || spec.height <= 0) {
-        *error = path + ": the image holds no pixels";
-        return false;
-    }
+    if (!sizeIsRenderable(spec, path, error)) return false;
     int depthChannel = findDepthChannel(spec, options.depthChannel);
     if (depthChannel < 0 && options.depthChannel.empty()) depthChannel = spec.z_channel;
     if (depthChannel < 0) {
@@ -207,10 +228,8 @@ bool loadDeep(OIIO::ImageInput& in, const std::string& path, const LoadOptions& 
         return false;
     }
     OIIO::DeepData deep;
-    if (!in.read_native_deep_image(0, 0, deep)) {
-        *error = path + ": corrupt or truncated: " + firstLine(in.geterror());
-        return false;
-    }
+    in.geterror();
+    if (readFailed(in, in.read_native_deep_image(0, 0, deep), path, error)) return false;
     Frame probe;
     findColourChannels(spec, &probe);
     int alpha = probe.alphaChannel;

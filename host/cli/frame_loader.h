@@ -6,6 +6,7 @@
 #include <OpenImageIO/imageio.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -51,9 +52,14 @@ struct Frame {
     double pixelDistance(std::size_t pixel) const;
 };
 
+// The most pixels a frame may have. The effect keeps tables of 8-byte
+// elements per pixel in single allocations of at most 4 GB, so a larger frame
+// could never render; it is refused before its pixels are read.
+constexpr std::uint64_t kMaxFramePixels = std::uint64_t(1) << 29;
+
 // Reads `path` (and the separate depth image). False with a one-line `error`
-// that names the file: missing or unreadable, corrupt or truncated, no depth
-// channel, a depth image of another size.
+// that names the file: missing or unreadable, corrupt or truncated, larger
+// than kMaxFramePixels, no depth channel, a depth image of another size.
 bool loadFrame(const std::string& path, const LoadOptions& options, Frame* frame,
                std::string* error);
 

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -48,7 +49,14 @@ void renderFrames(const dofrt::EffectLibrary& library, const RenderOptions& opti
                 result.status = FrameStatus::Failed;
                 result.error = startError;
             } else {
-                result = renderFrame(instance, result.files, options, &progress);
+                // A frame too large for this machine's memory fails alone
+                // instead of ending the program and the frames beside it.
+                try {
+                    result = renderFrame(instance, result.files, options, &progress);
+                } catch (const std::bad_alloc&) {
+                    result.status = FrameStatus::Failed;
+                    result.error = result.files.input + ": not enough memory to render this frame";
+                }
             }
             progress.frameDone(result.files.frame);
         }

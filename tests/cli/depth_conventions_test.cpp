@@ -98,6 +98,19 @@ TEST(DepthConventions, SharpZoneDeeperThanTheRangeIsRefused) {
               "end at most 65535 times the focus)");
 }
 
+TEST(DepthConventions, FocusBelowTheSmallestNormalDoubleIsRefused) {
+    DepthScale scale;
+    std::string error;
+    ASSERT_TRUE(dof3d::chooseDepthScale(0x1p-1022, 0.0, &scale, &error));
+    EXPECT_EQ(scale.factor, 0x1p1022);
+    EXPECT_EQ(scale.focalDepth, -1.0);
+    // Doubling the factor past 2^1023 would give infinity and never end.
+    EXPECT_FALSE(dof3d::chooseDepthScale(0x1p-1070, 0.0, &scale, &error));
+    EXPECT_EQ(error,
+              "the focus distance 7.9050503334599447e-323 is too small to scale into the "
+              "effect's depth range");
+}
+
 TEST(DepthConventions, EffectDepthIsNegativeNeverZero) {
     DepthScale scale;
     scale.factor = 0.5;
@@ -154,6 +167,14 @@ TEST(DepthConventions, FocusProblemsNameTheOption) {
         {-2.0, DepthConvention::Negative, ""},
         {2e9, DepthConvention::Distance,
          "--focus 2000000000 lies at or beyond the no-hit limit (--no-hit-above)"},
+        // 2^-1022 reaches 1 at a factor of 2^1022; below it the factor overflows.
+        {0x1p-1022, DepthConvention::Distance, ""},
+        {0x1p-1074, DepthConvention::Distance,
+         "--focus 4.9406564584124654e-324 is too close to the camera to scale into the effect's "
+         "depth range"},
+        {-0x1p-1074, DepthConvention::Negative,
+         "--focus -4.9406564584124654e-324 is too close to the camera to scale into the "
+         "effect's depth range"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(dof3d::focusProblem("--focus", c.stored, c.convention, 1e9), c.expected);
