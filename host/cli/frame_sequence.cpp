@@ -1,7 +1,6 @@
 #include "cli/frame_sequence.h"
 
 #include <cctype>
-#include <cstdio>
 #include <cstdlib>
 #include <set>
 
@@ -59,9 +58,10 @@ std::string framePath(const std::string& pattern, int frame) {
     int width;
     for (std::size_t i = 0; i < pattern.size();) {
         if (fieldAt(pattern, i, &length, &width)) {
-            char digits[32];
-            std::snprintf(digits, sizeof digits, "%0*d", width, frame);
-            out += digits;
+            // Any field width: the number, zero-padded on the left.
+            const std::string number = std::to_string(frame);
+            if (int(number.size()) < width) out.append(std::size_t(width) - number.size(), '0');
+            out += number;
             i += length;
         } else {
             out += pattern[i++];

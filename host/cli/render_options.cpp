@@ -160,6 +160,11 @@ bool parseRenderOptions(const RenderArguments& args, RenderOptions* o, std::stri
         *error = "no output: give -o OUT";
         return false;
     }
+    if (!args.cocMap.empty() && args.cocMap == args.output) {
+        *error =
+            args.cocMap + ": --coc-map and -o name the same file; the map would replace the render";
+        return false;
+    }
     o->input = args.input;
     o->output = args.output;
     o->depthFile = args.depthFile;

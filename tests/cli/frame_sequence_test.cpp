@@ -22,6 +22,9 @@ TEST(FrameSequence, FramePathsFillEveryField) {
         {"odd%.exr", 5, "odd%.exr"},      // a lone % is no field
         {"odd%5d.exr", 5, "odd%5d.exr"},  // space padding is not taken
         {"odd%0d.exr", 5, "odd%0d.exr"},
+        // A field wider than any buffer still pads every frame apart.
+        {"f.########################################.exr", 12,
+         "f.0000000000000000000000000000000000000012.exr"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(dof3d::framePath(c.pattern, c.frame), c.expected) << c.pattern;
