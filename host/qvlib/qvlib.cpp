@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "qvlib_bitmaps.h"
 #include "qvlib_testing.h"
 
 namespace {
@@ -81,23 +82,6 @@ void FreeMemQV(void* block) {
 
 namespace {
 
-int bytesPerPixel(QVBitmapType type) {
-    switch (type) {
-        case kQVBitmapRGBA8:
-            return 4;
-        case kQVBitmapRGBA10:
-            return 5;
-        case kQVBitmapRGBA12:
-            return 6;
-        case kQVBitmapRGBA16:
-            return 8;
-        case kQVBitmapRGBAFloat:
-            return 16;
-        default:
-            return 0;
-    }
-}
-
 // A bitmap is its record followed by its pixels, in one host block.
 struct BitmapBlock {
     QVBitmap record;
@@ -106,7 +90,7 @@ struct BitmapBlock {
 }  // namespace
 
 QVBitmap* AllocBitmapQV(QVLong width, QVLong height, QVBitmapType type, char*) {
-    const int pixelBytes = bytesPerPixel(type);
+    const int pixelBytes = qvlib::bitmapPixelBytes(type);
     if (pixelBytes == 0 || width < 0 || height < 0) return nullptr;
     const std::uint64_t rowBytes = std::uint64_t(width) * pixelBytes;
     const std::uint64_t dataBytes = rowBytes * std::uint64_t(height);
@@ -152,6 +136,23 @@ const char* GetStringQV(QVULong id) {
 }
 
 namespace qvlib {
+
+int bitmapPixelBytes(QVBitmapType type) {
+    switch (type) {
+        case kQVBitmapRGBA8:
+            return 4;
+        case kQVBitmapRGBA10:
+            return 5;
+        case kQVBitmapRGBA12:
+            return 6;
+        case kQVBitmapRGBA16:
+            return 8;
+        case kQVBitmapRGBAFloat:
+            return 16;
+        default:
+            return 0;
+    }
+}
 
 AllocStats allocStats() {
     std::lock_guard<std::mutex> lock(gMutex);

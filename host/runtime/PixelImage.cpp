@@ -3,24 +3,9 @@
 #include <cmath>
 #include <cstring>
 
-namespace dofrt {
+#include "qvlib_bitmaps.h"
 
-int formatPixelBytes(QVBitmapType format) {
-    switch (format) {
-        case kQVBitmapRGBA8:
-            return 4;
-        case kQVBitmapRGBA10:
-            return 5;
-        case kQVBitmapRGBA12:
-            return 6;
-        case kQVBitmapRGBA16:
-            return 8;
-        case kQVBitmapRGBAFloat:
-            return 16;
-        default:
-            return 0;
-    }
-}
+namespace dofrt {
 
 double formatFullScale(QVBitmapType format) {
     switch (format) {
@@ -65,7 +50,7 @@ PixelImage::~PixelImage() { FreeBitmapQV(bitmap_); }
 
 std::unique_ptr<PixelImage> PixelImage::create(QVBitmapType format, int width, int height,
                                                int rowPixels) {
-    if (formatPixelBytes(format) == 0 || width < 0 || height < 0) return nullptr;
+    if (qvlib::bitmapPixelBytes(format) == 0 || width < 0 || height < 0) return nullptr;
     if (rowPixels == 0) rowPixels = width;
     if (rowPixels < width) return nullptr;
     QVBitmap* bitmap = AllocBitmapQV(rowPixels, height, format, nullptr);

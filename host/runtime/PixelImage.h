@@ -9,9 +9,7 @@
 
 namespace dofrt {
 
-// Bytes per pixel and full scale (0 for float) of a format; 0 bytes for an
-// unknown code.
-int formatPixelBytes(QVBitmapType format);
+// Full scale of a format's components (0 for float and unknown codes).
 double formatFullScale(QVBitmapType format);
 
 class PixelImage {
@@ -30,7 +28,7 @@ public:
     QVBitmapType format() const { return bitmap_->formatCode; }
     int width() const { return width_; }
     int height() const { return height_; }
-    int pixelBytes() const { return formatPixelBytes(format()); }
+    int pixelBytes() const { return bitmap_->pixelBytes; }
     std::uint8_t* pixel(int x, int y);
     const std::uint8_t* pixel(int x, int y) const;
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "qvlib_bitmaps.h"
 #include "runtime/PixelImage.h"
 #include "support/effect_fixture.h"
 
@@ -29,7 +30,7 @@ TEST_F(PixelImageTest, FormatSizesAndScales) {
         {0, 0, 0.0},     {6, 0, 0.0},   // not a format
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(dofrt::formatPixelBytes(QVBitmapType(c.code)), c.bytes) << c.code;
+        EXPECT_EQ(qvlib::bitmapPixelBytes(QVBitmapType(c.code)), c.bytes) << c.code;
         EXPECT_EQ(dofrt::formatFullScale(QVBitmapType(c.code)), c.fullScale) << c.code;
     }
 }
