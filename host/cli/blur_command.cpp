@@ -49,7 +49,7 @@ struct Image8 {
     int height = 0;
     int channels = 0;
     std::vector<unsigned char> bytes;
-    OIIO::ImageSpec spec;  // the file's description, kept for writing back
+    OIIO::ImageSpec imageSpec;  // the file's description, kept for writing back
 };
 
 // Whatever OpenImageIO says, on one line.
@@ -71,21 +71,22 @@ bool readImage8(const std::string& path, Image8& image) {
     config.attribute("oiio:UnassociatedAlpha", 1);
     auto in = OIIO::ImageInput::open(path, &config);
     if (!in) return fail(path + ": cannot read image: " + oneLine(OIIO::geterror()));
-    const OIIO::ImageSpec& spec = in->spec();
-    if (spec.width <= 0 || spec.height <= 0 || spec.depth > 1 || spec.nchannels <= 0)
+    const OIIO::ImageSpec& imageSpec = in->spec();
+    if (imageSpec.width <= 0 || imageSpec.height <= 0 || imageSpec.depth > 1 ||
+        imageSpec.nchannels <= 0)
         return fail(path + ": not a two-dimensional image");
     // Strides and line lengths reach the routines as 32-bit integers; the
     // whole image is kept below 2 GiB a copy.
-    const std::int64_t rowBytes = std::int64_t(spec.width) * std::max(spec.nchannels, 4);
-    if (rowBytes > INT_MAX || rowBytes * spec.height > std::int64_t(INT_MAX))
-        return fail(path + ": image too large (" + std::to_string(spec.width) + "x" +
-                    std::to_string(spec.height) + ")");
-    image.width = spec.width;
-    image.height = spec.height;
-    image.channels = spec.nchannels;
-    image.spec = spec;
-    image.bytes.resize(std::size_t(spec.width) * spec.height * spec.nchannels);
-    if (!in->read_image(0, 0, 0, spec.nchannels, OIIO::TypeDesc::UINT8, image.bytes.data()))
+    const std::int64_t rowBytes = std::int64_t(imageSpec.width) * std::max(imageSpec.nchannels, 4);
+    if (rowBytes > INT_MAX || rowBytes * imageSpec.height > std::int64_t(INT_MAX))
+        return fail(path + ": image too large (" + std::to_string(imageSpec.width) + "x" +
+                    std::to_string(imageSpec.height) + ")");
+    image.width = imageSpec.width;
+    image.height = imageSpec.height;
+    image.channels = imageSpec.nchannels;
+    image.imageSpec = imageSpec;
+    image.bytes.resize(std::size_t(imageSpec.width) * imageSpec.height * imageSpec.nchannels);
+    if (!in->read_image(0, 0, 0, imageSpec.nchannels, OIIO::TypeDesc::UINT8, image.bytes.data()))
         return fail(path + ": cannot read image: " + oneLine(in->geterror()));
     return true;
 }
@@ -131,7 +132,7 @@ Image8 fromAlphaFirst(const Image8& like, const std::vector<unsigned char>& pixe
     out.width = like.width;
     out.height = like.height;
     out.channels = std::min(like.channels, 4);
-    out.spec = like.spec;
+    out.imageSpec = like.imageSpec;
     out.bytes.resize(std::size_t(out.width) * out.height * out.channels);
     const std::size_t count = std::size_t(out.width) * out.height;
     for (std::size_t p = 0; p < count; ++p) {
@@ -162,16 +163,16 @@ Image8 fromAlphaFirst(const Image8& like, const std::vector<unsigned char>& pixe
 }
 
 bool writeImage8(const std::string& path, const Image8& image) {
-    OIIO::ImageSpec spec = image.spec;
-    spec.set_format(OIIO::TypeDesc::UINT8);
-    if (spec.nchannels != image.channels) {
-        spec.nchannels = image.channels;
-        spec.channelnames.resize(std::size_t(image.channels));
-        if (spec.alpha_channel >= image.channels) spec.alpha_channel = -1;
+    OIIO::ImageSpec imageSpec = image.imageSpec;
+    imageSpec.set_format(OIIO::TypeDesc::UINT8);
+    if (imageSpec.nchannels != image.channels) {
+        imageSpec.nchannels = image.channels;
+        imageSpec.channelnames.resize(std::size_t(image.channels));
+        if (imageSpec.alpha_channel >= image.channels) imageSpec.alpha_channel = -1;
     }
     // The colour is written as it is, never divided by alpha on the way out.
-    spec.attribute("oiio:UnassociatedAlpha", 1);
-    OIIO::ImageBuf buf(spec, const_cast<unsigned char*>(image.bytes.data()));
+    imageSpec.attribute("oiio:UnassociatedAlpha", 1);
+    OIIO::ImageBuf buf(imageSpec, const_cast<unsigned char*>(image.bytes.data()));
     std::string error;
     if (!writeImageAtomically(buf, path, &error, OIIO::TypeDesc::UINT8))
         return fail(oneLine(error));

@@ -6,9 +6,9 @@
 
 namespace dof3d {
 
-QVBitmapType workingFormatFor(const OIIO::ImageSpec& spec) {
-    if (spec.format == OIIO::TypeDesc::UINT8) return kQVBitmapRGBA8;
-    if (spec.format == OIIO::TypeDesc::UINT16) return kQVBitmapRGBA16;
+QVBitmapType workingFormatFor(const OIIO::ImageSpec& imageSpec) {
+    if (imageSpec.format == OIIO::TypeDesc::UINT8) return kQVBitmapRGBA8;
+    if (imageSpec.format == OIIO::TypeDesc::UINT16) return kQVBitmapRGBA16;
     return kQVBitmapRGBAFloat;
 }
 
@@ -134,7 +134,7 @@ void storeResult(const EffectBuffers& buffers, Method method, Frame* frame) {
     const dofrt::PixelImage& source = *buffers.source;
     const dofrt::PixelImage& result = *buffers.destination;
     const int width = frame->width();
-    const std::size_t stride = std::size_t(frame->spec.nchannels);
+    const std::size_t stride = std::size_t(frame->imageSpec.nchannels);
     for (int y = 0; y < frame->height(); ++y)
         for (int x = 0; x < width; ++x) {
             bool unchanged = true;

@@ -40,7 +40,7 @@ struct EffectBuffers {
 
 // The working format for a frame: 8 or 16 bits where the file stores
 // 8 or 16-bit integers, float otherwise.
-QVBitmapType workingFormatFor(const OIIO::ImageSpec& spec);
+QVBitmapType workingFormatFor(const OIIO::ImageSpec& imageSpec);
 
 // False with `error` when the host allocator refuses a buffer or a row runs
 // out of layer slots.

@@ -33,17 +33,17 @@ std::unique_ptr<OIIO::ImageInput> openInput(const std::string& path, std::string
     return in;
 }
 
-int findChannel(const OIIO::ImageSpec& spec, const std::string& name) {
-    for (int c = 0; c < spec.nchannels; ++c)
-        if (spec.channel_name(c) == name) return c;
+int findChannel(const OIIO::ImageSpec& imageSpec, const std::string& name) {
+    for (int c = 0; c < imageSpec.nchannels; ++c)
+        if (imageSpec.channel_name(c) == name) return c;
     return -1;
 }
 
 // The depth channel of an image description: the one asked for, else Z, else depth.Z.
-int findDepthChannel(const OIIO::ImageSpec& spec, const std::string& asked) {
-    if (!asked.empty()) return findChannel(spec, asked);
-    const int z = findChannel(spec, "Z");
-    return z >= 0 ? z : findChannel(spec, "depth.Z");
+int findDepthChannel(const OIIO::ImageSpec& imageSpec, const std::string& asked) {
+    if (!asked.empty()) return findChannel(imageSpec, asked);
+    const int z = findChannel(imageSpec, "Z");
+    return z >= 0 ? z : findChannel(imageSpec, "depth.Z");
 }
 
 std::string noDepthMessage(const std::string& path, const std::string& asked) {
@@ -55,32 +55,34 @@ std::string noDepthMessage(const std::string& path, const std::string& asked) {
 
 // R, G, B by name, else the first three channels; one or two channels are
 // grey (and alpha).
-void findColourChannels(const OIIO::ImageSpec& spec, Frame* frame) {
-    const int r = findChannel(spec, "R"), g = findChannel(spec, "G"), b = findChannel(spec, "B");
+void findColourChannels(const OIIO::ImageSpec& imageSpec, Frame* frame) {
+    const int r = findChannel(imageSpec, "R"), g = findChannel(imageSpec, "G"),
+              b = findChannel(imageSpec, "B");
     if (r >= 0 && g >= 0 && b >= 0) {
         frame->colourChannel[0] = r;
         frame->colourChannel[1] = g;
         frame->colourChannel[2] = b;
-    } else if (spec.nchannels >= 3) {
+    } else if (imageSpec.nchannels >= 3) {
         for (int c = 0; c < 3; ++c) frame->colourChannel[c] = c;
     } else {
         for (int c = 0; c < 3; ++c) frame->colourChannel[c] = 0;
     }
-    frame->alphaChannel = spec.alpha_channel;
-    if (frame->alphaChannel < 0) frame->alphaChannel = findChannel(spec, "A");
-    if (frame->alphaChannel < 0 && spec.nchannels == 2) frame->alphaChannel = 1;
+    frame->alphaChannel = imageSpec.alpha_channel;
+    if (frame->alphaChannel < 0) frame->alphaChannel = findChannel(imageSpec, "A");
+    if (frame->alphaChannel < 0 && imageSpec.nchannels == 2) frame->alphaChannel = 1;
 }
 
 // Whether the header declares a size a frame can have, checked before any
 // pixel is allocated: a damaged or hostile header can claim billions.
-bool sizeIsRenderable(const OIIO::ImageSpec& spec, const std::string& path, std::string* error) {
-    if (spec.width <= 0 || spec.height <= 0) {
+bool sizeIsRenderable(const OIIO::ImageSpec& imageSpec, const std::string& path,
+                      std::string* error) {
+    if (imageSpec.width <= 0 || imageSpec.height <= 0) {
         *error = path + ": the image holds no pixels";
         return false;
     }
-    if (std::uint64_t(spec.width) * std::uint64_t(spec.height) > kMaxFramePixels) {
-        *error = path + ": the image is " + std::to_string(spec.width) + "x" +
-                 std::to_string(spec.height) + " pixels, more than a frame can hold (" +
+    if (std::uint64_t(imageSpec.width) * std::uint64_t(imageSpec.height) > kMaxFramePixels) {
+        *error = path + ": the image is " + std::to_string(imageSpec.width) + "x" +
+                 std::to_string(imageSpec.height) + " pixels, more than a frame can hold (" +
                  std::to_string(kMaxFramePixels) + " pixels)";
         return false;
     }
@@ -100,10 +102,11 @@ bool readFailed(OIIO::ImageInput& in, bool answered, const std::string& path, st
 
 bool readPixels(OIIO::ImageInput& in, const std::string& path, int subimage, int chbegin, int chend,
                 std::vector<float>* pixels, std::string* error) {
-    const OIIO::ImageSpec& spec = in.spec();
-    if (!sizeIsRenderable(spec, path, error)) return false;
+    const OIIO::ImageSpec& imageSpec = in.spec();
+    if (!sizeIsRenderable(imageSpec, path, error)) return false;
     pixels->assign(
-        std::size_t(spec.width) * std::size_t(spec.height) * std::size_t(chend - chbegin), 0.0f);
+        std::size_t(imageSpec.width) * std::size_t(imageSpec.height) * std::size_t(chend - chbegin),
+        0.0f);
     in.geterror();
     const bool answered =
         in.read_image(subimage, 0, chbegin, chend, OIIO::TypeFloat, pixels->data());
@@ -116,26 +119,26 @@ bool readPixels(OIIO::ImageInput& in, const std::string& path, int subimage, int
 bool depthFromOtherPart(OIIO::ImageInput& in, const std::string& path, const LoadOptions& options,
                         Frame* frame, bool* found, std::string* error) {
     *found = false;
-    const std::string view = frame->spec.get_string_attribute("view");
+    const std::string view = frame->imageSpec.get_string_attribute("view");
     for (int part = 1; in.seek_subimage(part, 0); ++part) {
-        const OIIO::ImageSpec spec = in.spec();
-        if (spec.deep) continue;
-        const std::string partView = spec.get_string_attribute("view");
+        const OIIO::ImageSpec imageSpec = in.spec();
+        if (imageSpec.deep) continue;
+        const std::string partView = imageSpec.get_string_attribute("view");
         if (!view.empty() && !partView.empty() && partView != view) continue;
-        const int channel = findDepthChannel(spec, options.depthChannel);
+        const int channel = findDepthChannel(imageSpec, options.depthChannel);
         if (channel < 0) continue;
         std::vector<float> depth;
         if (!readPixels(in, path, part, channel, channel + 1, &depth, error)) return false;
         frame->distance.assign(frame->pixelCount(), NAN);
         for (int y = 0; y < frame->height(); ++y) {
-            const int sy = frame->spec.y + y - spec.y;
-            if (sy < 0 || sy >= spec.height) continue;
+            const int sy = frame->imageSpec.y + y - imageSpec.y;
+            if (sy < 0 || sy >= imageSpec.height) continue;
             for (int x = 0; x < frame->width(); ++x) {
-                const int sx = frame->spec.x + x - spec.x;
-                if (sx < 0 || sx >= spec.width) continue;
+                const int sx = frame->imageSpec.x + x - imageSpec.x;
+                if (sx < 0 || sx >= imageSpec.width) continue;
                 frame->distance[std::size_t(y) * std::size_t(frame->width()) + std::size_t(x)] =
                     cameraDistance(
-                        depth[std::size_t(sy) * std::size_t(spec.width) + std::size_t(sx)],
+                        depth[std::size_t(sy) * std::size_t(imageSpec.width) + std::size_t(sx)],
                         options.convention);
             }
         }
@@ -149,18 +152,18 @@ bool loadSeparateDepth(const Frame& frame, const LoadOptions& options, std::vect
                        std::string* error) {
     auto in = openInput(options.depthFile, error);
     if (!in) return false;
-    const OIIO::ImageSpec spec = in->spec();
-    if (spec.deep) {
+    const OIIO::ImageSpec imageSpec = in->spec();
+    if (imageSpec.deep) {
         *error = options.depthFile + ": a deep image cannot serve as a depth image";
         return false;
     }
-    if (spec.width != frame.width() || spec.height != frame.height()) {
-        *error = options.depthFile + ": depth image is " + std::to_string(spec.width) + "x" +
-                 std::to_string(spec.height) + ", but " + frame.path + " is " +
+    if (imageSpec.width != frame.width() || imageSpec.height != frame.height()) {
+        *error = options.depthFile + ": depth image is " + std::to_string(imageSpec.width) + "x" +
+                 std::to_string(imageSpec.height) + ", but " + frame.path + " is " +
                  std::to_string(frame.width()) + "x" + std::to_string(frame.height());
         return false;
     }
-    int channel = findDepthChannel(spec, options.depthChannel);
+    int channel = findDepthChannel(imageSpec, options.depthChannel);
     if (channel < 0) {
         if (!options.depthChannel.empty()) {
             *error = noDepthMessage(options.depthFile, options.depthChannel);
@@ -178,16 +181,16 @@ bool loadSeparateDepth(const Frame& frame, const LoadOptions& options, std::vect
 
 bool loadFlat(OIIO::ImageInput& in, const std::string& path, const LoadOptions& options,
               Frame* frame, std::string* error) {
-    const OIIO::ImageSpec& spec = in.spec();
-    frame->spec = spec;
-    if (!readPixels(in, path, 0, 0, spec.nchannels, &frame->pixels, error)) return false;
-    findColourChannels(spec, frame);
+    const OIIO::ImageSpec& imageSpec = in.spec();
+    frame->imageSpec = imageSpec;
+    if (!readPixels(in, path, 0, 0, imageSpec.nchannels, &frame->pixels, error)) return false;
+    findColourChannels(imageSpec, frame);
     // Only an explicit mark says straight alpha; EXR and most others store
     // premultiplied colour.
-    frame->associated = spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
+    frame->associated = imageSpec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
     if (!options.depthFile.empty())
         return loadSeparateDepth(*frame, options, &frame->distance, error);
-    const int channel = findDepthChannel(spec, options.depthChannel);
+    const int channel = findDepthChannel(imageSpec, options.depthChannel);
     if (channel >= 0) {
         frame->distance.resize(frame->pixelCount());
         for (std::size_t p = 0; p < frame->pixelCount(); ++p)
@@ -215,14 +218,14 @@ float farValue(DepthConvention convention) {
 
 bool loadDeep(OIIO::ImageInput& in, const std::string& path, const LoadOptions& options,
               Frame* frame, std::string* error) {
-    const OIIO::ImageSpec spec = in.spec();
+    const OIIO::ImageSpec imageSpec = in.spec();
     if (!options.depthFile.empty()) {
         *error = path + ": a deep image carries its own depth; --depth cannot be used with it";
         return false;
     }
-    if (!sizeIsRenderable(spec, path, error)) return false;
-    int depthChannel = findDepthChannel(spec, options.depthChannel);
-    if (depthChannel < 0 && options.depthChannel.empty()) depthChannel = spec.z_channel;
+    if (!sizeIsRenderable(imageSpec, path, error)) return false;
+    int depthChannel = findDepthChannel(imageSpec, options.depthChannel);
+    if (depthChannel < 0 && options.depthChannel.empty()) depthChannel = imageSpec.z_channel;
     if (depthChannel < 0) {
         *error = noDepthMessage(path, options.depthChannel);
         return false;
@@ -231,32 +234,32 @@ bool loadDeep(OIIO::ImageInput& in, const std::string& path, const LoadOptions& 
     in.geterror();
     if (readFailed(in, in.read_native_deep_image(0, 0, deep), path, error)) return false;
     Frame probe;
-    findColourChannels(spec, &probe);
+    findColourChannels(imageSpec, &probe);
     int alpha = probe.alphaChannel;
 
     // The output is flat: R, G, B, A and the depth of the nearest sample,
     // with the input's data types and metadata.
-    OIIO::ImageSpec flat = spec;
+    OIIO::ImageSpec flat = imageSpec;
     flat.deep = false;
-    flat.channelnames = {"R", "G", "B", "A", spec.channel_name(depthChannel)};
+    flat.channelnames = {"R", "G", "B", "A", imageSpec.channel_name(depthChannel)};
     flat.channelformats.clear();
     for (int c : {probe.colourChannel[0], probe.colourChannel[1], probe.colourChannel[2], alpha,
                   depthChannel})
-        flat.channelformats.push_back(c >= 0 ? spec.channelformat(c) : OIIO::TypeDesc::HALF);
+        flat.channelformats.push_back(c >= 0 ? imageSpec.channelformat(c) : OIIO::TypeDesc::HALF);
     flat.nchannels = 5;
     flat.alpha_channel = 3;
     flat.z_channel = 4;
     flat.format = flat.channelformats[0];
     flat.erase_attribute("openexr:chunkCount");
     flat.erase_attribute("oiio:subimages");
-    frame->spec = flat;
+    frame->imageSpec = flat;
     frame->deep = true;
     frame->associated = true;
     for (int c = 0; c < 3; ++c) frame->colourChannel[c] = c;
     frame->alphaChannel = 3;
 
     const std::size_t count = frame->pixelCount();
-    const std::size_t maxFragments = maxFragmentsForWidth(spec.width);
+    const std::size_t maxFragments = maxFragmentsForWidth(imageSpec.width);
     frame->pixels.assign(count * 5, 0.0f);
     frame->fragments.assign(count, PixelFragments());
     std::vector<DeepSample> samples;
@@ -303,7 +306,7 @@ double Frame::pixelDistance(std::size_t pixel) const {
 }
 
 void growDataWindow(Frame* frame, int padX, int padY, DepthConvention convention) {
-    const OIIO::ImageSpec old = frame->spec;
+    const OIIO::ImageSpec old = frame->imageSpec;
     const auto grownBegin = [](int begin, int fullBegin, int pad) {
         const int wanted = begin - pad > fullBegin ? begin - pad : fullBegin;
         return wanted < begin ? wanted : begin;
@@ -317,12 +320,12 @@ void growDataWindow(Frame* frame, int padX, int padY, DepthConvention convention
     const int x1 = grownEnd(old.x + old.width, old.full_x + old.full_width, padX);
     const int y1 = grownEnd(old.y + old.height, old.full_y + old.full_height, padY);
     if (x0 == old.x && y0 == old.y && x1 == old.x + old.width && y1 == old.y + old.height) return;
-    OIIO::ImageSpec& spec = frame->spec;
-    spec.x = x0;
-    spec.y = y0;
-    spec.width = x1 - x0;
-    spec.height = y1 - y0;
-    const std::size_t channels = std::size_t(spec.nchannels);
+    OIIO::ImageSpec& imageSpec = frame->imageSpec;
+    imageSpec.x = x0;
+    imageSpec.y = y0;
+    imageSpec.width = x1 - x0;
+    imageSpec.height = y1 - y0;
+    const std::size_t channels = std::size_t(imageSpec.nchannels);
     std::vector<float> pixels(frame->pixelCount() * channels, 0.0f);
     if (frame->deep)
         for (std::size_t p = 0; p < frame->pixelCount(); ++p)
@@ -332,8 +335,8 @@ void growDataWindow(Frame* frame, int padX, int padY, DepthConvention convention
     for (int y = 0; y < old.height; ++y)
         for (int x = 0; x < old.width; ++x) {
             const std::size_t from = std::size_t(y) * std::size_t(old.width) + std::size_t(x);
-            const std::size_t to =
-                std::size_t(y + old.y - y0) * std::size_t(spec.width) + std::size_t(x + old.x - x0);
+            const std::size_t to = std::size_t(y + old.y - y0) * std::size_t(imageSpec.width) +
+                                   std::size_t(x + old.x - x0);
             for (std::size_t c = 0; c < channels; ++c)
                 pixels[to * channels + c] = frame->pixels[from * channels + c];
             if (!distance.empty()) distance[to] = frame->distance[from];
@@ -354,12 +357,12 @@ bool loadFrame(const std::string& path, const LoadOptions& options, Frame* frame
     frame->path = path;
     auto in = openInput(path, error);
     if (!in) return false;
-    const OIIO::ImageSpec& spec = in->spec();
+    const OIIO::ImageSpec& imageSpec = in->spec();
     frame->fileFormat = in->format_name();
-    frame->pixelAspect = spec.get_float_attribute("PixelAspectRatio", 1.0f);
+    frame->pixelAspect = imageSpec.get_float_attribute("PixelAspectRatio", 1.0f);
     if (!(frame->pixelAspect > 0.0) || !std::isfinite(frame->pixelAspect)) frame->pixelAspect = 1.0;
-    const bool ok = spec.deep ? loadDeep(*in, path, options, frame, error)
-                              : loadFlat(*in, path, options, frame, error);
+    const bool ok = imageSpec.deep ? loadDeep(*in, path, options, frame, error)
+                                   : loadFlat(*in, path, options, frame, error);
     in->close();
     return ok;
 }

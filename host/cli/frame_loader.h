@@ -29,8 +29,8 @@ struct Frame {
     // The flat image the output is written from: the input's channels, data
     // types, windows and metadata (a deep input's flattened R, G, B, A and
     // depth), values as stored in the file.
-    OIIO::ImageSpec spec;
-    std::vector<float> pixels;  // spec.nchannels per pixel, data window, row by row
+    OIIO::ImageSpec imageSpec;
+    std::vector<float> pixels;  // imageSpec.nchannels per pixel, data window, row by row
     int colourChannel[3] = {-1, -1, -1};
     int alphaChannel = -1;     // -1: no alpha, every pixel opaque
     bool associated = true;    // colour stored premultiplied by alpha
@@ -41,11 +41,13 @@ struct Frame {
     // Deep inputs: each pixel's fragments, merged to what the effect carries.
     std::vector<PixelFragments> fragments;
 
-    int width() const { return spec.width; }
-    int height() const { return spec.height; }
-    std::size_t pixelCount() const { return std::size_t(spec.width) * std::size_t(spec.height); }
+    int width() const { return imageSpec.width; }
+    int height() const { return imageSpec.height; }
+    std::size_t pixelCount() const {
+        return std::size_t(imageSpec.width) * std::size_t(imageSpec.height);
+    }
     float value(std::size_t pixel, int channel) const {
-        return pixels[pixel * std::size_t(spec.nchannels) + std::size_t(channel)];
+        return pixels[pixel * std::size_t(imageSpec.nchannels) + std::size_t(channel)];
     }
     // The distance that stands for a pixel: its depth, or for a deep pixel
     // that of its heaviest fragment; NaN where it holds nothing.

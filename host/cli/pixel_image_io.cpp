@@ -8,10 +8,10 @@
 namespace dof3d {
 
 OIIO::ImageBuf toImageBuf(const dofrt::PixelImage& image) {
-    OIIO::ImageSpec spec(image.width(), image.height(), 4, OIIO::TypeDesc::FLOAT);
-    spec.alpha_channel = 3;
-    spec.attribute("oiio:UnassociatedAlpha", 1);
-    OIIO::ImageBuf buf(spec);
+    OIIO::ImageSpec imageSpec(image.width(), image.height(), 4, OIIO::TypeDesc::FLOAT);
+    imageSpec.alpha_channel = 3;
+    imageSpec.attribute("oiio:UnassociatedAlpha", 1);
+    OIIO::ImageBuf buf(imageSpec);
     float pixel[4];
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x) {
@@ -32,9 +32,9 @@ bool writeImageAtomically(const OIIO::ImageBuf& buf, const std::string& path, st
         if (error) *error = path + ": no writer for this file type";
         return false;
     }
-    OIIO::ImageSpec spec = buf.spec();
-    if (dataFormat != OIIO::TypeUnknown) spec.set_format(dataFormat);
-    if (!out->open(temporary, spec)) {
+    OIIO::ImageSpec imageSpec = buf.spec();
+    if (dataFormat != OIIO::TypeUnknown) imageSpec.set_format(dataFormat);
+    if (!out->open(temporary, imageSpec)) {
         if (error) *error = path + ": cannot write: " + out->geterror();
         std::remove(temporary.c_str());
         return false;

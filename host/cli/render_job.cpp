@@ -80,7 +80,7 @@ bool outputImage(const Frame& frame, const RenderOptions& options, const std::st
         *error = path + ": no writer for this file type";
         return false;
     }
-    OIIO::ImageBuf buf(frame.spec);
+    OIIO::ImageBuf buf(frame.imageSpec);
     buf.set_pixels(buf.roi(), OIIO::TypeFloat, frame.pixels.data());
     if (!frame.associated && frame.alphaChannel >= 0 && writer->format_name() != frame.fileFormat) {
         OIIO::ImageBuf premultiplied;
@@ -88,7 +88,7 @@ bool outputImage(const Frame& frame, const RenderOptions& options, const std::st
         buf.swap(premultiplied);
         buf.specmod().erase_attribute("oiio:UnassociatedAlpha");
     }
-    const bool moreThanColour = frame.spec.nchannels > (frame.alphaChannel >= 0 ? 4 : 3);
+    const bool moreThanColour = frame.imageSpec.nchannels > (frame.alphaChannel >= 0 ? 4 : 3);
     if (moreThanColour && (options.rgbaOnly || !writer->supports("nchannels"))) {
         std::vector<int> order;
         for (int c = 0; c < 3; ++c)
@@ -96,7 +96,7 @@ bool outputImage(const Frame& frame, const RenderOptions& options, const std::st
                 order.push_back(frame.colourChannel[c]);
         if (frame.alphaChannel >= 0) order.push_back(frame.alphaChannel);
         std::vector<OIIO::TypeDesc> formats;
-        for (int c : order) formats.push_back(frame.spec.channelformat(c));
+        for (int c : order) formats.push_back(frame.imageSpec.channelformat(c));
         OIIO::ImageBuf reduced;
         OIIO::ImageBufAlgo::channels(reduced, buf, int(order.size()), order);
         reduced.specmod().channelformats = formats;
@@ -109,16 +109,17 @@ bool outputImage(const Frame& frame, const RenderOptions& options, const std::st
 
 bool writeCocMap(const std::vector<std::uint8_t>& map, const Frame& frame, const std::string& path,
                  std::string* error) {
-    OIIO::ImageSpec spec(frame.width(), frame.height(), 1, OIIO::TypeDesc::UINT8);
-    spec.x = frame.spec.x;
-    spec.y = frame.spec.y;
-    spec.full_x = frame.spec.full_x;
-    spec.full_y = frame.spec.full_y;
-    spec.full_width = frame.spec.full_width;
-    spec.full_height = frame.spec.full_height;
-    spec.channelnames = {"Y"};
-    spec.attribute("ImageDescription", "blur radius as a share of the largest radius, 255 = full");
-    OIIO::ImageBuf buf(spec);
+    OIIO::ImageSpec imageSpec(frame.width(), frame.height(), 1, OIIO::TypeDesc::UINT8);
+    imageSpec.x = frame.imageSpec.x;
+    imageSpec.y = frame.imageSpec.y;
+    imageSpec.full_x = frame.imageSpec.full_x;
+    imageSpec.full_y = frame.imageSpec.full_y;
+    imageSpec.full_width = frame.imageSpec.full_width;
+    imageSpec.full_height = frame.imageSpec.full_height;
+    imageSpec.channelnames = {"Y"};
+    imageSpec.attribute("ImageDescription",
+                        "blur radius as a share of the largest radius, 255 = full");
+    OIIO::ImageBuf buf(imageSpec);
     buf.set_pixels(buf.roi(), OIIO::TypeUInt8, map.data());
     return writeImageAtomically(buf, path, error, OIIO::TypeDesc::UINT8);
 }
@@ -130,14 +131,14 @@ bool focusForFrame(const Frame& frame, const RenderOptions& options, double* foc
         *focus = options.focusDistance;
         return true;
     }
-    const int x = options.focusAtX - frame.spec.x, y = options.focusAtY - frame.spec.y;
+    const int x = options.focusAtX - frame.imageSpec.x, y = options.focusAtY - frame.imageSpec.y;
     const std::string where =
         std::to_string(options.focusAtX) + "," + std::to_string(options.focusAtY);
     if (x < 0 || y < 0 || x >= frame.width() || y >= frame.height()) {
         *error = frame.path + ": --focus-at " + where + " lies outside the image's pixels (" +
-                 std::to_string(frame.spec.x) + "," + std::to_string(frame.spec.y) + " to " +
-                 std::to_string(frame.spec.x + frame.width() - 1) + "," +
-                 std::to_string(frame.spec.y + frame.height() - 1) + ")";
+                 std::to_string(frame.imageSpec.x) + "," + std::to_string(frame.imageSpec.y) +
+                 " to " + std::to_string(frame.imageSpec.x + frame.width() - 1) + "," +
+                 std::to_string(frame.imageSpec.y + frame.height() - 1) + ")";
         return false;
     }
     *focus = frame.pixelDistance(std::size_t(y) * std::size_t(frame.width()) + std::size_t(x));
@@ -229,7 +230,7 @@ FrameResult renderFrame(dofrt::EffectInstance& instance, const FrameFiles& files
     result.width = frame.width();
     result.height = frame.height();
     const QVBitmapType format =
-        options.format != kQVBitmapNone ? options.format : workingFormatFor(frame.spec);
+        options.format != kQVBitmapNone ? options.format : workingFormatFor(frame.imageSpec);
     result.workingFormat = formatName(format);
     EffectBuffers buffers;
     if (!buildEffectBuffers(frame, options.method, format, depth, &buffers, &error))

@@ -32,11 +32,11 @@ struct Image8 {
 
 // Writes the bytes as they are: no alpha association on the way.
 void writePng(const fs::path& path, const Image8& image) {
-    OIIO::ImageSpec spec(image.width, image.height, image.channels, OIIO::TypeDesc::UINT8);
-    spec.attribute("oiio:UnassociatedAlpha", 1);
+    OIIO::ImageSpec imageSpec(image.width, image.height, image.channels, OIIO::TypeDesc::UINT8);
+    imageSpec.attribute("oiio:UnassociatedAlpha", 1);
     auto out = OIIO::ImageOutput::create(path.string());
     ASSERT_TRUE(out);
-    ASSERT_TRUE(out->open(path.string(), spec)) << out->geterror();
+    ASSERT_TRUE(out->open(path.string(), imageSpec)) << out->geterror();
     ASSERT_TRUE(out->write_image(OIIO::TypeDesc::UINT8, image.bytes.data())) << out->geterror();
     ASSERT_TRUE(out->close());
 }

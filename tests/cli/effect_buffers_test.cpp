@@ -20,7 +20,7 @@ using dof3d::Method;
 Frame flatFrame(bool associated) {
     Frame f;
     f.path = "flat.exr";
-    f.spec = OIIO::ImageSpec(3, 1, 4, OIIO::TypeDesc::FLOAT);
+    f.imageSpec = OIIO::ImageSpec(3, 1, 4, OIIO::TypeDesc::FLOAT);
     f.colourChannel[0] = 0;
     f.colourChannel[1] = 1;
     f.colourChannel[2] = 2;
@@ -144,7 +144,7 @@ TEST_F(EffectBuffers, DeepPixelsBecomeFrontFragmentAndLayers) {
     Frame f;
     f.path = "deep.exr";
     f.deep = true;
-    f.spec = OIIO::ImageSpec(2, 1, 5, OIIO::TypeDesc::HALF);
+    f.imageSpec = OIIO::ImageSpec(2, 1, 5, OIIO::TypeDesc::HALF);
     for (int c = 0; c < 3; ++c) f.colourChannel[c] = c;
     f.alphaChannel = 3;
     f.pixels = {0.35f, 0.25f, 0.2f, 1.0f, 2.0f, 0, 0, 0, 0, INFINITY};

@@ -158,9 +158,9 @@ TEST(FrameLoader, DeepSamplesBecomeFragmentsAndAFlatImage) {
     ASSERT_TRUE(dof3d::loadFrame(dir.file("deep.exr"), dof3d::LoadOptions(), &frame, &error))
         << error;
     EXPECT_TRUE(frame.deep);
-    ASSERT_EQ(frame.spec.nchannels, 5);
-    EXPECT_EQ(frame.spec.channelformat(0), OIIO::TypeDesc::HALF);
-    EXPECT_EQ(frame.spec.channelformat(4), OIIO::TypeDesc::FLOAT);
+    ASSERT_EQ(frame.imageSpec.nchannels, 5);
+    EXPECT_EQ(frame.imageSpec.channelformat(0), OIIO::TypeDesc::HALF);
+    EXPECT_EQ(frame.imageSpec.channelformat(4), OIIO::TypeDesc::FLOAT);
     // Flattened: 0.25 + 0.5 x (0.25, 0.5, 0.75); alpha 1; depth of the nearest.
     EXPECT_EQ(frame.value(0, 0), 0.375f);
     EXPECT_EQ(frame.value(0, 1), 0.25f);
@@ -181,20 +181,20 @@ TEST(FrameLoader, DeepSamplesBecomeFragmentsAndAFlatImage) {
 
 TEST(FrameLoader, GrowsTheDataWindowInsideTheDisplayWindow) {
     dof3d::Frame frame;
-    frame.spec = OIIO::ImageSpec(2, 1, 1, OIIO::TypeDesc::FLOAT);
-    frame.spec.x = 3;
-    frame.spec.y = 1;
-    frame.spec.full_x = 0;
-    frame.spec.full_y = 0;
-    frame.spec.full_width = 6;
-    frame.spec.full_height = 3;
+    frame.imageSpec = OIIO::ImageSpec(2, 1, 1, OIIO::TypeDesc::FLOAT);
+    frame.imageSpec.x = 3;
+    frame.imageSpec.y = 1;
+    frame.imageSpec.full_x = 0;
+    frame.imageSpec.full_y = 0;
+    frame.imageSpec.full_width = 6;
+    frame.imageSpec.full_height = 3;
     frame.pixels = {7.0f, 8.0f};
     frame.distance = {1.0, 2.0};
     dof3d::growDataWindow(&frame, 2, 5, dof3d::DepthConvention::Distance);
-    EXPECT_EQ(frame.spec.x, 1);
-    EXPECT_EQ(frame.spec.y, 0);
-    EXPECT_EQ(frame.spec.width, 5);  // 1 to 5: two more left, one more right (the edge)
-    EXPECT_EQ(frame.spec.height, 3);
+    EXPECT_EQ(frame.imageSpec.x, 1);
+    EXPECT_EQ(frame.imageSpec.y, 0);
+    EXPECT_EQ(frame.imageSpec.width, 5);  // 1 to 5: two more left, one more right (the edge)
+    EXPECT_EQ(frame.imageSpec.height, 3);
     const std::vector<float> expected = {0, 0, 0, 0, 0, 0, 0, 7, 8, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(frame.pixels, expected);
     ASSERT_EQ(frame.distance.size(), 15u);
@@ -204,15 +204,15 @@ TEST(FrameLoader, GrowsTheDataWindowInsideTheDisplayWindow) {
 
     // A data window beyond the display window is not cut.
     dof3d::Frame wide;
-    wide.spec = OIIO::ImageSpec(4, 1, 1, OIIO::TypeDesc::FLOAT);
-    wide.spec.x = -1;
-    wide.spec.full_width = 2;
-    wide.spec.full_height = 1;
+    wide.imageSpec = OIIO::ImageSpec(4, 1, 1, OIIO::TypeDesc::FLOAT);
+    wide.imageSpec.x = -1;
+    wide.imageSpec.full_width = 2;
+    wide.imageSpec.full_height = 1;
     wide.pixels.assign(4, 1.0f);
     wide.distance.assign(4, 1.0);
     dof3d::growDataWindow(&wide, 3, 3, dof3d::DepthConvention::Distance);
-    EXPECT_EQ(wide.spec.x, -1);
-    EXPECT_EQ(wide.spec.width, 4);
+    EXPECT_EQ(wide.imageSpec.x, -1);
+    EXPECT_EQ(wide.imageSpec.width, 4);
 }
 
 TEST(FrameLoader, ErrorsNameTheFile) {

@@ -76,30 +76,31 @@ inline FlatImage makeFlat(int width, int height, std::vector<std::string> channe
 }
 
 inline bool writeFlat(const std::string& path, const FlatImage& image) {
-    OIIO::ImageSpec spec(image.width, image.height, int(image.channels.size()), image.formats[0]);
-    spec.x = image.x;
-    spec.y = image.y;
-    spec.full_x = 0;
-    spec.full_y = 0;
-    spec.full_width = image.fullWidth ? image.fullWidth : image.width;
-    spec.full_height = image.fullHeight ? image.fullHeight : image.height;
+    OIIO::ImageSpec imageSpec(image.width, image.height, int(image.channels.size()),
+                              image.formats[0]);
+    imageSpec.x = image.x;
+    imageSpec.y = image.y;
+    imageSpec.full_x = 0;
+    imageSpec.full_y = 0;
+    imageSpec.full_width = image.fullWidth ? image.fullWidth : image.width;
+    imageSpec.full_height = image.fullHeight ? image.fullHeight : image.height;
     if (image.x == 0 && image.y == 0 && image.fullWidth == 0) {
-        spec.full_x = spec.x;
-        spec.full_y = spec.y;
+        imageSpec.full_x = imageSpec.x;
+        imageSpec.full_y = imageSpec.y;
     }
-    spec.channelnames = image.channels;
-    if (image.formats.size() == image.channels.size()) spec.channelformats = image.formats;
-    spec.alpha_channel = -1;
-    spec.z_channel = -1;
+    imageSpec.channelnames = image.channels;
+    if (image.formats.size() == image.channels.size()) imageSpec.channelformats = image.formats;
+    imageSpec.alpha_channel = -1;
+    imageSpec.z_channel = -1;
     for (std::size_t c = 0; c < image.channels.size(); ++c) {
-        if (image.channels[c] == "A") spec.alpha_channel = int(c);
-        if (image.channels[c] == "Z") spec.z_channel = int(c);
+        if (image.channels[c] == "A") imageSpec.alpha_channel = int(c);
+        if (image.channels[c] == "Z") imageSpec.z_channel = int(c);
     }
-    spec.attribute("PixelAspectRatio", image.pixelAspect);
-    if (image.unassociatedAlpha) spec.attribute("oiio:UnassociatedAlpha", 1);
-    for (const auto& a : image.stringAttributes) spec.attribute(a.first, a.second);
+    imageSpec.attribute("PixelAspectRatio", image.pixelAspect);
+    if (image.unassociatedAlpha) imageSpec.attribute("oiio:UnassociatedAlpha", 1);
+    for (const auto& a : image.stringAttributes) imageSpec.attribute(a.first, a.second);
     auto out = OIIO::ImageOutput::create(path);
-    if (!out || !out->open(path, spec)) return false;
+    if (!out || !out->open(path, imageSpec)) return false;
     const bool ok = out->write_image(OIIO::TypeFloat, image.pixels.data());
     return out->close() && ok;
 }
@@ -112,16 +113,17 @@ inline FlatImage readFlat(const std::string& path, OIIO::ImageSpec* specOut = nu
     config.attribute("oiio:UnassociatedAlpha", 1);
     auto in = OIIO::ImageInput::open(path, &config);
     if (!in) return image;
-    const OIIO::ImageSpec& spec = in->spec();
-    if (specOut) *specOut = spec;
-    image.width = spec.width;
-    image.height = spec.height;
-    image.x = spec.x;
-    image.y = spec.y;
-    image.channels = spec.channelnames;
-    image.pixels.assign(
-        std::size_t(spec.width) * std::size_t(spec.height) * std::size_t(spec.nchannels), 0.0f);
-    if (!in->read_image(0, 0, 0, spec.nchannels, OIIO::TypeFloat, image.pixels.data()))
+    const OIIO::ImageSpec& imageSpec = in->spec();
+    if (specOut) *specOut = imageSpec;
+    image.width = imageSpec.width;
+    image.height = imageSpec.height;
+    image.x = imageSpec.x;
+    image.y = imageSpec.y;
+    image.channels = imageSpec.channelnames;
+    image.pixels.assign(std::size_t(imageSpec.width) * std::size_t(imageSpec.height) *
+                            std::size_t(imageSpec.nchannels),
+                        0.0f);
+    if (!in->read_image(0, 0, 0, imageSpec.nchannels, OIIO::TypeFloat, image.pixels.data()))
         image.width = 0;
     return image;
 }
@@ -135,15 +137,15 @@ struct TestSample {
 // in the order given.
 inline bool writeDeep(const std::string& path, int width, int height,
                       const std::vector<std::vector<TestSample>>& samples) {
-    OIIO::ImageSpec spec(width, height, 5, OIIO::TypeDesc::HALF);
-    spec.channelnames = {"R", "G", "B", "A", "Z"};
-    spec.channelformats = {OIIO::TypeDesc::HALF, OIIO::TypeDesc::HALF, OIIO::TypeDesc::HALF,
-                           OIIO::TypeDesc::HALF, OIIO::TypeDesc::FLOAT};
-    spec.alpha_channel = 3;
-    spec.z_channel = 4;
-    spec.deep = true;
+    OIIO::ImageSpec imageSpec(width, height, 5, OIIO::TypeDesc::HALF);
+    imageSpec.channelnames = {"R", "G", "B", "A", "Z"};
+    imageSpec.channelformats = {OIIO::TypeDesc::HALF, OIIO::TypeDesc::HALF, OIIO::TypeDesc::HALF,
+                                OIIO::TypeDesc::HALF, OIIO::TypeDesc::FLOAT};
+    imageSpec.alpha_channel = 3;
+    imageSpec.z_channel = 4;
+    imageSpec.deep = true;
     OIIO::DeepData deep;
-    deep.init(spec);
+    deep.init(imageSpec);
     for (std::size_t p = 0; p < samples.size(); ++p)
         deep.set_samples(std::int64_t(p), int(samples[p].size()));
     for (std::size_t p = 0; p < samples.size(); ++p)
@@ -153,7 +155,7 @@ inline bool writeDeep(const std::string& path, int width, int height,
             for (int c = 0; c < 5; ++c) deep.set_deep_value(std::int64_t(p), c, int(k), values[c]);
         }
     auto out = OIIO::ImageOutput::create(path);
-    if (!out || !out->open(path, spec)) return false;
+    if (!out || !out->open(path, imageSpec)) return false;
     const bool ok = out->write_deep_image(deep);
     return out->close() && ok;
 }

@@ -93,8 +93,8 @@ TEST(RenderCommand, FlatExrMatchesTheLiteralReference) {
                                  "--method", c.method, "--format", c.format});
         ASSERT_EQ(run.exitCode, 0) << c.why << ": " << run.err;
         EXPECT_EQ(run.err, "") << c.why;  // no progress bar off a terminal
-        OIIO::ImageSpec spec;
-        const FlatImage got = doftest::readFlat(out, &spec);
+        OIIO::ImageSpec imageSpec;
+        const FlatImage got = doftest::readFlat(out, &imageSpec);
         ASSERT_EQ(got.width, 24) << c.why;
         ASSERT_EQ(got.channels, scene.channels) << c.why;
         const std::vector<float> expected =
@@ -116,11 +116,11 @@ TEST(RenderCommand, FlatExrMatchesTheLiteralReference) {
                             << c.why << ": channel " << ch << " changed at " << x << "," << y;
             }
         EXPECT_EQ(mismatches, 0) << c.why;
-        EXPECT_EQ(spec.get_string_attribute("ImageDescription"), "keep me")
+        EXPECT_EQ(imageSpec.get_string_attribute("ImageDescription"), "keep me")
             << c.why;  // EXR's comments
-        EXPECT_EQ(spec.get_string_attribute("studio:shot"), "sq010") << c.why;
-        EXPECT_EQ(spec.get_string_attribute("Software"), "scene writer 1.0") << c.why;
-        EXPECT_EQ(spec.format, OIIO::TypeDesc::FLOAT) << c.why;
+        EXPECT_EQ(imageSpec.get_string_attribute("studio:shot"), "sq010") << c.why;
+        EXPECT_EQ(imageSpec.get_string_attribute("Software"), "scene writer 1.0") << c.why;
+        EXPECT_EQ(imageSpec.format, OIIO::TypeDesc::FLOAT) << c.why;
     }
 }
 
@@ -194,11 +194,11 @@ TEST(RenderCommand, EightBitPngWithSeparateDepthKeepsItsFormat) {
     const auto run = render({dir.file("in.png"), "--depth", dir.file("z.png"), "-o",
                              dir.file("out.png"), "--focus", "0.2", "--radius", "3"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    OIIO::ImageSpec spec;
-    const FlatImage got = doftest::readFlat(dir.file("out.png"), &spec);
+    OIIO::ImageSpec imageSpec;
+    const FlatImage got = doftest::readFlat(dir.file("out.png"), &imageSpec);
     ASSERT_EQ(got.width, 32);
-    EXPECT_EQ(spec.format, OIIO::TypeDesc::UINT8);
-    EXPECT_EQ(spec.nchannels, 4);
+    EXPECT_EQ(imageSpec.format, OIIO::TypeDesc::UINT8);
+    EXPECT_EQ(imageSpec.nchannels, 4);
     int changedFar = 0;
     for (int y = 0; y < 16; ++y)
         for (int x = 0; x < 32; ++x)
@@ -231,11 +231,11 @@ TEST(RenderCommand, SixteenBitTiffKeepsItsFormat) {
         render({dir.file("in.tif"), "--depth", dir.file("z.exr"), "-o", dir.file("out.tif"),
                 "--focus", "100", "--radius", "2", "--method", "box"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    OIIO::ImageSpec spec;
-    const FlatImage got = doftest::readFlat(dir.file("out.tif"), &spec);
+    OIIO::ImageSpec imageSpec;
+    const FlatImage got = doftest::readFlat(dir.file("out.tif"), &imageSpec);
     ASSERT_EQ(got.width, 24);
-    EXPECT_EQ(spec.format, OIIO::TypeDesc::UINT16);
-    EXPECT_EQ(spec.nchannels, 3);
+    EXPECT_EQ(imageSpec.format, OIIO::TypeDesc::UINT16);
+    EXPECT_EQ(imageSpec.nchannels, 3);
     int changedFar = 0;
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 24; ++x)
@@ -284,12 +284,12 @@ TEST(RenderCommand, DeepSamplesAtTheFocusGiveBackTheFlattenedImage) {
     const auto run = render({dir.file("deep.exr"), "-o", dir.file("out.exr"), "--focus", "10",
                              "--radius", "5", "--method", "splat"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    OIIO::ImageSpec spec;
-    const FlatImage got = doftest::readFlat(dir.file("out.exr"), &spec);
+    OIIO::ImageSpec imageSpec;
+    const FlatImage got = doftest::readFlat(dir.file("out.exr"), &imageSpec);
     ASSERT_EQ(got.width, w);
     ASSERT_EQ(got.channels, (std::vector<std::string>{"R", "G", "B", "A", "Z"}));
-    EXPECT_EQ(spec.channelformat(0), OIIO::TypeDesc::HALF);
-    EXPECT_EQ(spec.channelformat(4), OIIO::TypeDesc::FLOAT);
+    EXPECT_EQ(imageSpec.channelformat(0), OIIO::TypeDesc::HALF);
+    EXPECT_EQ(imageSpec.channelformat(4), OIIO::TypeDesc::FLOAT);
     const double code = 1.0 / 255.0;
     for (int p = 0; p < w * h; ++p) {
         const int x = p % w, y = p / w;
@@ -529,10 +529,10 @@ TEST(RenderCommand, CocMapIsTheEffectsRadiusMap) {
     const auto run = render({dir.file("in.exr"), "-o", dir.file("out.exr"), "--focus", "10",
                              "--radius", "4", "--coc-map", dir.file("coc.png")});
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    OIIO::ImageSpec spec;
-    const FlatImage coc = doftest::readFlat(dir.file("coc.png"), &spec);
+    OIIO::ImageSpec imageSpec;
+    const FlatImage coc = doftest::readFlat(dir.file("coc.png"), &imageSpec);
     ASSERT_EQ(coc.width, 5);
-    EXPECT_EQ(spec.nchannels, 1);
+    EXPECT_EQ(imageSpec.nchannels, 1);
     // 255 x |1 - d / F| rounded, ties to even, at most 255.
     const long expected[5] = {0, 128, 255, 64, 255};
     for (int y = 0; y < 2; ++y)
@@ -576,15 +576,15 @@ TEST(RenderCommand, DataWindowGrowsByTheBlurReachInsideTheDisplayWindow) {
     const auto run =
         render({dir.file("in.exr"), "-o", dir.file("out.exr"), "--focus", "10", "--radius", "2.5"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    OIIO::ImageSpec spec;
-    const FlatImage got = doftest::readFlat(dir.file("out.exr"), &spec);
+    OIIO::ImageSpec imageSpec;
+    const FlatImage got = doftest::readFlat(dir.file("out.exr"), &imageSpec);
     // The hat reaches floor(2 x 2.5) = 5 pixels: x 15 to 28, y 0 (the
     // display window's top) to 11.
-    EXPECT_EQ(spec.x, 15);
-    EXPECT_EQ(spec.y, 0);
-    EXPECT_EQ(spec.width, 14);
-    EXPECT_EQ(spec.height, 12);
-    EXPECT_EQ(spec.full_width, 40);
+    EXPECT_EQ(imageSpec.x, 15);
+    EXPECT_EQ(imageSpec.y, 0);
+    EXPECT_EQ(imageSpec.width, 14);
+    EXPECT_EQ(imageSpec.height, 12);
+    EXPECT_EQ(imageSpec.full_width, 40);
     EXPECT_GT(got.at(2, 5, 3), 0.0f);  // blur spread left of the old window
 }
 
@@ -599,17 +599,18 @@ TEST(RenderCommand, RealDeepExr) {
     const auto run =
         render({input, "-o", dir.file("out.exr"), "--focus", "300", "--radius", "2", "--json"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    OIIO::ImageSpec spec;
-    const FlatImage got = doftest::readFlat(dir.file("out.exr"), &spec);
-    EXPECT_FALSE(spec.deep);
+    OIIO::ImageSpec imageSpec;
+    const FlatImage got = doftest::readFlat(dir.file("out.exr"), &imageSpec);
+    EXPECT_FALSE(imageSpec.deep);
     EXPECT_EQ(got.channels, (std::vector<std::string>{"R", "G", "B", "A", "Z"}));
     OIIO::ImageSpec inputSpec;
     doftest::readFlat(input, &inputSpec);
     ASSERT_NE(inputSpec.get_string_attribute("Copyright"), "");  // EXR's owner attribute
-    EXPECT_EQ(spec.get_string_attribute("Copyright"), inputSpec.get_string_attribute("Copyright"));
+    EXPECT_EQ(imageSpec.get_string_attribute("Copyright"),
+              inputSpec.get_string_attribute("Copyright"));
     // The data window (0,141)-(1023,575) grows up by the reach of 4 rows.
-    EXPECT_EQ(spec.y, 137);
-    EXPECT_EQ(spec.height, 439);
+    EXPECT_EQ(imageSpec.y, 137);
+    EXPECT_EQ(imageSpec.height, 439);
     EXPECT_NE(run.out.find("\"deep\": true"), std::string::npos);
 }
 
@@ -620,16 +621,16 @@ TEST(RenderCommand, RealMultiViewAndMultiPartExr) {
     ScratchFolder dir;
     auto run = render({single, "-o", dir.file("single.exr"), "--focus", "9.5", "--radius", "3"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    OIIO::ImageSpec spec;
-    FlatImage got = doftest::readFlat(dir.file("single.exr"), &spec);
-    EXPECT_EQ(spec.nchannels, 20);  // every view's channels kept
-    EXPECT_EQ(spec.format, OIIO::TypeDesc::HALF);
-    EXPECT_EQ(spec.get_string_attribute("name"), "rgba");
+    OIIO::ImageSpec imageSpec;
+    FlatImage got = doftest::readFlat(dir.file("single.exr"), &imageSpec);
+    EXPECT_EQ(imageSpec.nchannels, 20);  // every view's channels kept
+    EXPECT_EQ(imageSpec.format, OIIO::TypeDesc::HALF);
+    EXPECT_EQ(imageSpec.get_string_attribute("name"), "rgba");
     // The depth of the colour part comes from its view's depth part.
     run = render({multi, "-o", dir.file("multi.exr"), "--focus", "9.5", "--radius", "3"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    got = doftest::readFlat(dir.file("multi.exr"), &spec);
-    EXPECT_EQ(spec.nchannels, 4);
+    got = doftest::readFlat(dir.file("multi.exr"), &imageSpec);
+    EXPECT_EQ(imageSpec.nchannels, 4);
 }
 
 }  // namespace
