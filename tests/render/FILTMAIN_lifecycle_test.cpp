@@ -29,36 +29,10 @@ bool allBuffersNull(const Parameters* p) {
 class LifecycleTest : public RenderTest {
 protected:
     void scene(QVBitmapType format, std::uint32_t seed, int width = 5, int height = 4) {
-        Random random(seed);
-        source = makeImage(format, width, height);
-        destination = makeImage(format, width, height);
-        fillSource(*source, random);
-        fillBytes(*destination, random);
-        gbuffers = makeGBuffers(width, height, random, SceneOptions());
-        before = bufferBytes(*destination);
-        settings = RenderSettings();
-        settings.radius = 1.5;
-        settings.focalDepth = -10.0;
-    }
-
-    std::unique_ptr<RenderSession> session() {
-        EXPECT_TRUE(dofrt::setRenderParameters(*instance, settings));
-        return std::unique_ptr<RenderSession>(
-            new RenderSession(*instance, *source, *destination, gbuffers.get(), settings));
+        randomScene(format, seed, width, height, 1.5);
     }
 
     const IFXFilterInstance& record() const { return instance->record(); }
-
-    void TearDown() override {
-        source.reset();
-        destination.reset();
-        RenderTest::TearDown();
-    }
-
-    std::unique_ptr<PixelImage> source, destination;
-    std::unique_ptr<GBufferSet> gbuffers;
-    std::vector<std::uint8_t> before;
-    RenderSettings settings;
 };
 
 TEST_F(LifecycleTest, EveryKnownFormatGetsAnEngine) {

@@ -21,34 +21,8 @@ std::uint64_t allocations() { return qvlib::allocStats().totalAllocations; }
 class PassesTest : public RenderTest {
 protected:
     void scene(QVBitmapType format, std::uint32_t seed, int width = 8, int height = 6) {
-        Random random(seed);
-        source = makeImage(format, width, height);
-        destination = makeImage(format, width, height);
-        fillSource(*source, random);
-        fillBytes(*destination, random);
-        gbuffers = makeGBuffers(width, height, random, SceneOptions());
-        before = bufferBytes(*destination);
-        settings = RenderSettings();
-        settings.radius = 2.5;
-        settings.focalDepth = -10.0;
+        randomScene(format, seed, width, height, 2.5);
     }
-
-    std::unique_ptr<RenderSession> session() {
-        EXPECT_TRUE(dofrt::setRenderParameters(*instance, settings));
-        return std::unique_ptr<RenderSession>(
-            new RenderSession(*instance, *source, *destination, gbuffers.get(), settings));
-    }
-
-    void TearDown() override {
-        source.reset();
-        destination.reset();
-        RenderTest::TearDown();
-    }
-
-    std::unique_ptr<PixelImage> source, destination;
-    std::unique_ptr<GBufferSet> gbuffers;
-    std::vector<std::uint8_t> before;
-    RenderSettings settings;
 };
 
 struct ModeCase {

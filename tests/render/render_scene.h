@@ -245,6 +245,42 @@ inline doftest::ReferenceSettings referenceSettings(const RenderSettings& s,
 // An effect instance, described and set up, that renders scenes.
 class RenderTest : public doftest::EffectTest {
 protected:
+    // A random scene of one format: source, a destination of random bytes
+    // (kept in `before`), all g-buffer channels, focus at -10.
+    void randomScene(QVBitmapType format, std::uint32_t seed, int width, int height,
+                     double radius) {
+        Random random(seed);
+        source = makeImage(format, width, height);
+        destination = makeImage(format, width, height);
+        fillSource(*source, random);
+        fillBytes(*destination, random);
+        gbuffers = makeGBuffers(width, height, random, SceneOptions());
+        before = bufferBytes(*destination);
+        settings = RenderSettings();
+        settings.radius = radius;
+        settings.focalDepth = -10.0;
+    }
+
+    // A session over the scene, with the settings written to the effect.
+    std::unique_ptr<dofrt::RenderSession> session() {
+        EXPECT_TRUE(dofrt::setRenderParameters(*instance, settings));
+        return std::unique_ptr<dofrt::RenderSession>(
+            new dofrt::RenderSession(*instance, *source, *destination, gbuffers.get(), settings));
+    }
+
+    // The pictures are host blocks: release them before the count of live
+    // blocks is checked.
+    void TearDown() override {
+        source.reset();
+        destination.reset();
+        doftest::EffectTest::TearDown();
+    }
+
+    std::unique_ptr<PixelImage> source, destination;
+    std::unique_ptr<GBufferSet> gbuffers;
+    std::vector<std::uint8_t> before;
+    RenderSettings settings;
+
     dofrt::RenderReport run(PixelImage& source, PixelImage& destination, GBufferSet* gbuffers,
                             const RenderSettings& settings) {
         EXPECT_TRUE(dofrt::setRenderParameters(*instance, settings));
