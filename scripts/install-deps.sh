@@ -4,10 +4,12 @@
 # libraries. Does nothing when everything is there.
 set -euo pipefail
 
+# openimageio-tools: Debian's OpenImageIO CMake package names its command-line
+# tools among its imported targets, and configuring fails without them.
 packages=(
-  cmake ninja-build g++ g++-multilib qemu-user binutils
+  make cmake ninja-build g++ g++-multilib qemu-user binutils
   googletest libgtest-dev libbenchmark-dev
-  libopenimageio-dev libopenexr-dev libcli11-dev
+  libopenimageio-dev openimageio-tools libopenexr-dev libcli11-dev
 )
 
 missing=()
