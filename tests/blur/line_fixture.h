@@ -14,6 +14,7 @@
 
 #include "kernels/Kernel.h"
 #include "support/effect_fixture.h"
+#include "support/same_bytes.h"
 
 namespace blurtest {
 
@@ -56,18 +57,7 @@ private:
     std::size_t origin_;
 };
 
-// Byte-for-byte comparison naming the first differing offset.
-inline ::testing::AssertionResult sameBytes(std::vector<unsigned char> const& actual,
-                                            std::vector<unsigned char> const& expected) {
-    if (actual.size() != expected.size())
-        return ::testing::AssertionFailure()
-               << "sizes " << actual.size() << " and " << expected.size();
-    for (std::size_t b = 0; b < actual.size(); ++b)
-        if (actual[b] != expected[b])
-            return ::testing::AssertionFailure()
-                   << "byte " << b << " is " << int(actual[b]) << ", expected " << int(expected[b]);
-    return ::testing::AssertionSuccess();
-}
+using testsupport::sameBytes;
 
 // A kernel of radius weights.size() / 2 with exactly these taps: a hat kernel
 // of that radius, its taps overwritten.

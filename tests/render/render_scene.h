@@ -15,6 +15,7 @@
 #include "runtime/PixelImage.h"
 #include "runtime/RenderSession.h"
 #include "support/effect_fixture.h"
+#include "support/random.h"
 #include "support/render_reference.h"
 
 namespace rendertest {
@@ -59,18 +60,7 @@ inline double fullScale(QVBitmapType format) {
     }
 }
 
-// Raw outputs of a fixed generator, so that native and i386 builds see the
-// same scenes.
-class Random {
-public:
-    explicit Random(std::uint32_t seed) : gen_(seed) {}
-    std::uint32_t next() { return std::uint32_t(gen_()); }
-    int below(int n) { return int(next() % std::uint32_t(n)); }
-    double unit() { return double(next()) / 4294967296.0; }
-
-private:
-    std::mt19937 gen_;
-};
+using testsupport::Random;
 
 struct RGBA {
     double r, g, b, a;
