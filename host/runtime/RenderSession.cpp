@@ -72,6 +72,8 @@ RenderReport render(EffectInstance& instance, PixelImage& source, PixelImage& de
     RenderSession session(instance, source, destination, gbuffers, settings);
     std::vector<QVRect> rects = settings.outputRects;
     if (rects.empty()) rects.push_back(session.region());
+    const std::vector<QVRect>& resolveRects =
+        settings.resolveRects.empty() ? rects : settings.resolveRects;
 
     if (session.prepare() != 1) {
         report.failedSelector = 10;
@@ -81,12 +83,13 @@ RenderReport render(EffectInstance& instance, PixelImage& source, PixelImage& de
     // Passes 0 and 2 work on the whole region; 1, 3 and 4 on each rectangle.
     for (std::uint32_t pass = 0; pass <= 4; ++pass) {
         const bool perRect = pass == 1 || pass == 3 || pass == 4;
-        const int calls = perRect ? int(rects.size()) : 1;
+        const std::vector<QVRect>& passRects = pass == 4 ? resolveRects : rects;
+        const int calls = perRect ? int(passRects.size()) : 1;
         if (pass == 4 && instance.stopRequested()) break;
         const auto start = std::chrono::steady_clock::now();
         for (int call = 0; call < calls; ++call) {
             if (progress) progress(int(pass), call, calls);
-            const QVRect& rect = perRect ? rects[size_t(call)] : session.region();
+            const QVRect& rect = perRect ? passRects[size_t(call)] : session.region();
             if (session.apply(pass, rect) != 1) {
                 report.failedSelector = 11;
                 report.failedPass = int(pass);

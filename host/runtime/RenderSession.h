@@ -31,6 +31,9 @@ struct RenderSettings {
     double scaleY = 1.0;
     QVRect region{0, 0, 0, 0};        // the render region; width 0 = whole source
     std::vector<QVRect> outputRects;  // empty = the region as one rectangle
+    // Pass 4's rectangles when they differ from the others (a band of a
+    // larger region); empty = outputRects.
+    std::vector<QVRect> resolveRects;
 };
 
 struct RenderReport {
