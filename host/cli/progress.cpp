@@ -3,6 +3,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace dof3d {
@@ -53,15 +54,33 @@ std::string Progress::line(int done, int total, const std::map<int, double>& run
 void Progress::pass(int frame, int pass, int call, int calls) {
     if (!enabled_) return;
     std::lock_guard<std::mutex> lock(mutex_);
-    // Five passes per frame; within a pass, the share of its calls made.
-    running_[frame] = (pass + (calls > 0 ? double(call) / calls : 0.0)) / 5.0;
     passes_[frame] = pass;
+    // Without announced work: five passes, and the share of a pass's calls.
+    if (work_.count(frame) == 0)
+        running_[frame] = (pass + (calls > 0 ? double(call) / calls : 0.0)) / 5.0;
+    draw(false);
+}
+
+void Progress::frameWork(int frame, double totalWork) {
+    if (!enabled_) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    work_[frame] = {0.0, totalWork};
+}
+
+void Progress::addWork(int frame, double work) {
+    if (!enabled_) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto w = work_.find(frame);
+    if (w == work_.end() || !(w->second.second > 0.0)) return;
+    w->second.first += work;
+    running_[frame] = std::min(1.0, w->second.first / w->second.second);
     draw(false);
 }
 
 void Progress::frameDone(int frame) {
     if (!enabled_) return;
     std::lock_guard<std::mutex> lock(mutex_);
+    work_.erase(frame);
     running_.erase(frame);
     passes_.erase(frame);
     ++done_;

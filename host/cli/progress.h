@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 
 namespace dof3d {
 
@@ -20,6 +21,11 @@ public:
 
     // A frame's render reached call `call` of `calls` of `pass` (0 to 4).
     void pass(int frame, int pass, int call, int calls);
+    // The work a frame's render will do (splat taps and pixels of passes),
+    // and work done since the last report; thread-safe. A frame with
+    // announced work shows the share of it that is done.
+    void frameWork(int frame, double totalWork);
+    void addWork(int frame, double work);
     void frameDone(int frame);
     // Removes the bar, so that messages after it start on a clean line.
     void finish();
@@ -35,8 +41,9 @@ private:
     bool enabled_;
     int total_;
     int done_ = 0;
-    std::map<int, double> running_;  // frame -> fraction done
-    std::map<int, int> passes_;      // frame -> pass
+    std::map<int, double> running_;                  // frame -> fraction done
+    std::map<int, int> passes_;                      // frame -> pass
+    std::map<int, std::pair<double, double>> work_;  // frame -> done, total
     std::chrono::steady_clock::time_point lastDraw_;
     bool drawn_ = false;
 };

@@ -3,12 +3,10 @@
 #include <OpenImageIO/filesystem.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <memory>
 #include <new>
-#include <thread>
 #include <vector>
 
 #include "cli/commands.h"
@@ -18,6 +16,7 @@
 #include "cli/progress.h"
 #include "cli/render_job.h"
 #include "cli/render_options.h"
+#include "cli/task_pool.h"
 #include "runtime/EffectInstance.h"
 #include "runtime/EffectLibrary.h"
 
@@ -33,42 +32,35 @@ void printError(const std::string& message) {
     std::fprintf(stderr, "dof3d: %s\n", message.c_str());
 }
 
-// Renders `work` (indices into `results`) on `jobs` threads, one effect
-// instance each, taking frames in order as threads come free.
+// Renders `work` (indices into `results`) `jobs` frames at a time, one
+// effect instance each, taking frames in order as threads come free; each
+// frame renders on up to options.threads threads of its own.
 void renderFrames(const dofrt::EffectLibrary& library, const RenderOptions& options,
                   const std::vector<std::size_t>& work, std::vector<FrameResult>& results,
                   Progress& progress) {
-    std::atomic<std::size_t> next{0};
-    const auto worker = [&] {
+    const int jobs = int(std::min<std::size_t>(std::size_t(options.jobs), work.size()));
+    TaskPool framePool(jobs - 1);
+    // Each frame's own thread is one of its threads.
+    TaskPool renderPool(jobs * (options.threads - 1));
+    framePool.run(int(work.size()), jobs, [&](int i) {
+        FrameResult& result = results[work[std::size_t(i)]];
         dofrt::EffectInstance instance(library);
         std::string startError;
-        const bool ready = instance.start(&startError);
-        for (std::size_t i = next++; i < work.size(); i = next++) {
-            FrameResult& result = results[work[i]];
-            if (!ready) {
+        if (!instance.start(&startError)) {
+            result.status = FrameStatus::Failed;
+            result.error = startError;
+        } else {
+            // A frame too large for this machine's memory fails alone
+            // instead of ending the program and the frames beside it.
+            try {
+                result = renderFrame(instance, result.files, options, &progress, &renderPool);
+            } catch (const std::bad_alloc&) {
                 result.status = FrameStatus::Failed;
-                result.error = startError;
-            } else {
-                // A frame too large for this machine's memory fails alone
-                // instead of ending the program and the frames beside it.
-                try {
-                    result = renderFrame(instance, result.files, options, &progress);
-                } catch (const std::bad_alloc&) {
-                    result.status = FrameStatus::Failed;
-                    result.error = result.files.input + ": not enough memory to render this frame";
-                }
+                result.error = result.files.input + ": not enough memory to render this frame";
             }
-            progress.frameDone(result.files.frame);
         }
-    };
-    const std::size_t threads = std::min<std::size_t>(std::size_t(options.jobs), work.size());
-    if (threads <= 1) {
-        worker();
-        return;
-    }
-    std::vector<std::thread> pool;
-    for (std::size_t t = 0; t < threads; ++t) pool.emplace_back(worker);
-    for (std::thread& t : pool) t.join();
+        progress.frameDone(result.files.frame);
+    });
 }
 
 int runRender(const RenderArguments& args) {
@@ -167,6 +159,12 @@ void addRenderCommand(CLI::App& app) {
     cmd->add_flag("--rgba-only", a->rgbaOnly, "Write only R, G, B and A");
     cmd->add_option("--frames", a->frames, "Frames of a sequence, e.g. 1001-1100 or 1,5,10-20x2");
     cmd->add_option("-j,--jobs", a->jobs, "Frames rendered at a time (default 1)");
+    cmd->add_option("--threads", a->threads,
+                    "Threads per frame, each rendering a band (default: the cores shared "
+                    "among the jobs)");
+    cmd->add_option("--layers", a->layers,
+                    "Depth slabs of splatting, composited front to back (default 8); 1 is "
+                    "the effect's own single render");
     cmd->add_flag("--overwrite", a->overwrite, "Render sequence frames whose output exists");
     cmd->add_option("--coc-map", a->cocMap, "Also write the blur radius map as a picture");
     cmd->add_flag("--json", a->json, "Print a JSON summary on standard output");

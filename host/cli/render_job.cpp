@@ -9,10 +9,13 @@
 #include <cstring>
 #include <vector>
 
+#include "cli/blur_fraction.h"
 #include "cli/effect_buffers.h"
 #include "cli/frame_loader.h"
+#include "cli/frame_render.h"
 #include "cli/interrupt.h"
 #include "cli/pixel_image_io.h"
+#include "cli/radius_map.h"
 #include "runtime/RenderSession.h"
 
 namespace dof3d {
@@ -154,27 +157,6 @@ bool focusForFrame(const Frame& frame, const RenderOptions& options, double* foc
     return true;
 }
 
-// Pixels that a fully blurred fragment reaches: the hat's whole taps of 2r.
-int blurReach(double radius) {
-    const double reach = std::floor(2.0 * radius);
-    return reach < 65536.0 ? int(reach) : 65536;
-}
-
-std::vector<QVRect> bands(int width, int height) {
-    std::vector<QVRect> rects;
-    for (int top = 0; top < height; top += kBandRows)
-        rects.push_back(QVRect{0, top, width, height - top < kBandRows ? height - top : kBandRows});
-    return rects;
-}
-
-std::string renderFailure(const Frame& frame, const dofrt::RenderReport& report) {
-    if (report.failedSelector == 10)
-        return frame.path + ": the effect refused to prepare the render";
-    if (report.failedSelector == 11)
-        return frame.path + ": the effect failed render pass " + std::to_string(report.failedPass);
-    return frame.path + ": the effect did not finish the render";
-}
-
 // A frame's render as it goes: what is known of it so far, and its three
 // ways to end.
 class FrameRun {
@@ -216,16 +198,9 @@ LoadOptions loadOptionsFor(const FrameFiles& files, const RenderOptions& options
     return load;
 }
 
-// What the effect renders a loaded frame with.
-struct FramePlan {
-    DepthPlacement depth;
-    QVBitmapType format = kQVBitmapNone;
-    dofrt::RenderSettings settings;
-};
-
 // Works out the focus, the depth placement, the pixel aspect and the working
 // format, and grows the frame's data window by the reach of the blur.
-bool planFrame(Frame* frame, const RenderOptions& options, FramePlan* plan, FrameResult* result,
+bool planFrame(Frame* frame, const RenderOptions& options, EffectPlan* plan, FrameResult* result,
                std::string* error) {
     double focus = 0.0;
     if (!focusForFrame(*frame, options, &focus, error)) return false;
@@ -241,13 +216,16 @@ bool planFrame(Frame* frame, const RenderOptions& options, FramePlan* plan, Fram
 
     const double pixelAspect = options.hasPixelAspect ? options.pixelAspect : frame->pixelAspect;
     // The hat of a fully blurred fragment reaches twice the radius.
-    growDataWindow(frame, blurReach(options.radius * options.scaleX / pixelAspect),
-                   blurReach(options.radius * options.scaleY), options.convention);
+    growDataWindow(frame, hatReach(options.radius * options.scaleX / pixelAspect),
+                   hatReach(options.radius * options.scaleY), options.convention);
     result->width = frame->width();
     result->height = frame->height();
+    plan->method = options.method;
     plan->format =
         options.format != kQVBitmapNone ? options.format : workingFormatFor(frame->imageSpec);
-    result->workingFormat = formatName(plan->format);
+    plan->slabFormat = options.format != kQVBitmapNone ? options.format : kQVBitmapRGBAFloat;
+    const bool slabs = options.method == Method::Splat && options.layers > 1;
+    result->workingFormat = formatName(slabs ? plan->slabFormat : plan->format);
 
     dofrt::RenderSettings& settings = plan->settings;
     settings.radius = options.radius;
@@ -257,53 +235,23 @@ bool planFrame(Frame* frame, const RenderOptions& options, FramePlan* plan, Fram
     settings.pixelAspect = pixelAspect;
     settings.scaleX = options.scaleX;
     settings.scaleY = options.scaleY;
-    settings.outputRects = bands(frame->width(), frame->height());
     return true;
 }
 
-enum class RenderOutcome { Done, Failed, Interrupted };
-
-// Runs the effect over the frame's pixels as the host does and stores its
-// result in the frame. `cocMap`, when not null, receives the radius map.
+// Runs the effect over the frame's pixels and stores its result in the frame.
 RenderOutcome renderThroughEffect(dofrt::EffectInstance& instance, Frame* frame,
-                                  const FramePlan& plan, const RenderOptions& options,
-                                  Progress* progress, std::vector<std::uint8_t>* cocMap,
-                                  FrameResult* result, std::string* error) {
-    EffectBuffers buffers;
-    if (!buildEffectBuffers(*frame, options.method, plan.format, plan.depth, &buffers, error))
-        return RenderOutcome::Failed;
-    if (!dofrt::setRenderParameters(instance, plan.settings)) {
-        *error = frame->path + ": the effect did not declare its four parameters";
-        return RenderOutcome::Failed;
-    }
-    instance.setAbortHandler([] { return interruptRequested(); });
-    const int frameNumber = result->files.frame;
-    const std::size_t pixels = frame->pixelCount();
-    dofrt::PassProgress onPass = [&](int pass, int call, int calls) {
-        if (progress) progress->pass(frameNumber, pass, call, calls);
-        // Pass 1 has filled the radius map of every band by the first call
-        // of pass 2; the bands span whole rows, so the map is the frame's.
-        if (cocMap != nullptr && pass == 2 && call == 0) {
-            const Parameters* params = instance.parameters();
-            if (params != nullptr && params->cocMap != nullptr)
-                cocMap->assign(params->cocMap, params->cocMap + pixels);
-        }
-    };
-    const dofrt::RenderReport report =
-        dofrt::render(instance, *buffers.source, *buffers.destination, buffers.gbuffers.get(),
-                      plan.settings, onPass);
-    for (int pass = 0; pass < 5; ++pass) result->passSeconds[pass] = report.passSeconds[pass];
-    if (report.stopped || interruptRequested()) return RenderOutcome::Interrupted;
-    if (!report.ok) {
-        *error = renderFailure(*frame, report);
-        return RenderOutcome::Failed;
-    }
-    if (cocMap != nullptr && cocMap->size() != pixels) {
-        *error = frame->path + ": the effect left no radius map for --coc-map";
-        return RenderOutcome::Failed;
-    }
-    storeResult(buffers, options.method, frame);
-    return RenderOutcome::Done;
+                                  const EffectPlan& plan, const RenderOptions& options,
+                                  Progress* progress, TaskPool* pool, FrameResult* result,
+                                  std::string* error) {
+    FrameRenderContext context;
+    context.library = &instance.library();
+    context.pool = pool;
+    context.threads = options.threads;
+    context.progress = progress;
+    context.frameNumber = result->files.frame;
+    if (plan.method == Method::Splat && options.layers > 1)
+        return renderInSlabs(frame, plan, options.layers, context, result->passSeconds, error);
+    return renderInOneLayer(frame, plan, context, result->passSeconds, error);
 }
 
 // Writes the render and, when asked, the radius map, each atomically.
@@ -319,7 +267,7 @@ bool writeOutputs(const Frame& frame, const std::vector<std::uint8_t>& cocMap,
 }  // namespace
 
 FrameResult renderFrame(dofrt::EffectInstance& instance, const FrameFiles& files,
-                        const RenderOptions& options, Progress* progress) {
+                        const RenderOptions& options, Progress* progress, TaskPool* pool) {
     FrameRun run(files);
     FrameResult& result = run.result();
     if (interruptRequested()) return run.interrupted();
@@ -335,11 +283,12 @@ FrameResult renderFrame(dofrt::EffectInstance& instance, const FrameFiles& files
     result.loadSeconds = run.seconds();
     if (interruptRequested()) return run.interrupted();
 
-    FramePlan plan;
+    EffectPlan plan;
     if (!planFrame(&frame, options, &plan, &result, &error)) return run.failed(error);
+    // From the depths as they are before the render replaces the frame's pixels.
     std::vector<std::uint8_t> cocMap;
-    switch (renderThroughEffect(instance, &frame, plan, options, progress,
-                                files.cocMap.empty() ? nullptr : &cocMap, &result, &error)) {
+    if (!files.cocMap.empty()) cocMap = radiusMap(frame, plan.depth, plan.settings);
+    switch (renderThroughEffect(instance, &frame, plan, options, progress, pool, &result, &error)) {
         case RenderOutcome::Failed:
             return run.failed(error);
         case RenderOutcome::Interrupted:

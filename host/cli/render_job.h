@@ -7,6 +7,7 @@
 #include "cli/frame_sequence.h"
 #include "cli/progress.h"
 #include "cli/render_options.h"
+#include "cli/task_pool.h"
 #include "runtime/EffectInstance.h"
 
 namespace dof3d {
@@ -30,13 +31,11 @@ struct FrameResult {
     double totalSeconds = 0.0;
 };
 
-// Renders one frame with an effect instance that is described and set up.
+// Renders one frame with instances of the effect that `instance` came from,
+// on up to options.threads threads of `pool` (null: the calling thread only).
 // `progress` may be null. Nothing is written unless the whole render
 // succeeded and no stop was asked for.
 FrameResult renderFrame(dofrt::EffectInstance& instance, const FrameFiles& files,
-                        const RenderOptions& options, Progress* progress);
-
-// Rows per output rectangle: the host hands the passes bands of the frame.
-constexpr int kBandRows = 16;
+                        const RenderOptions& options, Progress* progress, TaskPool* pool = nullptr);
 
 }  // namespace dof3d

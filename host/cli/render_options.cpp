@@ -1,10 +1,12 @@
 #include "cli/render_options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 
 #include "cli/frame_sequence.h"
+#include "cli/task_pool.h"
 
 namespace dof3d {
 
@@ -243,6 +245,20 @@ bool parseRenderOptions(const RenderArguments& args, RenderOptions* o, std::stri
     if (!parseInteger("--jobs", args.jobs, &o->jobs, error)) return false;
     if (o->jobs < 1 || o->jobs > 64) {
         *error = "-j " + args.jobs + ": use 1 to 64 frames at a time";
+        return false;
+    }
+    if (args.threads.empty()) {
+        o->threads = std::max(1, machineCores() / o->jobs);
+    } else {
+        if (!parseInteger("--threads", args.threads, &o->threads, error)) return false;
+        if (o->threads < 1 || o->threads > 256) {
+            *error = "--threads " + args.threads + ": use 1 to 256 threads per frame";
+            return false;
+        }
+    }
+    if (!parseInteger("--layers", args.layers, &o->layers, error)) return false;
+    if (o->layers < 1 || o->layers > kMaxLayers) {
+        *error = "--layers " + args.layers + ": use 1 to " + std::to_string(kMaxLayers) + " slabs";
         return false;
     }
     return parseFrameOptions(args, o, error);

@@ -32,6 +32,8 @@ struct RenderArguments {
     bool rgbaOnly = false;
     std::string frames;
     std::string jobs = "1";
+    std::string threads;  // empty: the machine's cores shared among the jobs
+    std::string layers = "8";
     bool overwrite = false;
     std::string cocMap;
     bool json = false;
@@ -62,10 +64,15 @@ struct RenderOptions {
     bool rgbaOnly = false;
     std::vector<int> frames;  // empty: one image, no frame fields
     int jobs = 1;
+    int threads = 1;  // per frame
+    int layers = 8;   // depth slabs of splatting; 1 = the effect's single render
     bool overwrite = false;
     bool json = false;
     bool quiet = false;
 };
+
+// The most depth slabs --layers takes.
+constexpr int kMaxLayers = 32;
 
 // Checks and parses everything that does not need the files. False with a
 // one-line `error` naming the option and what is wrong.

@@ -1,0 +1,61 @@
+// One render of the effect split into horizontal bands, each on its own
+// effect instance. A band's render region reaches beyond its rows by the
+// largest footprint above and below; pass 3 splats the whole region and pass
+// 4 writes the band alone. Every pixel of the band then receives the same
+// fragments, clipped the same way, in the same order as in one instance over
+// the whole region, so the bytes are the same.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "runtime/EffectLibrary.h"
+#include "runtime/RenderSession.h"
+
+namespace dof3d {
+
+struct Band {
+    QVRect region;  // the instance's render region
+    QVRect rows;    // the rows it writes, inside the region
+};
+
+// The work of a render, in splat taps: `rowTaps[i]` is what pass 3 spends on
+// the fragments of row top + i of the whole region (footprint pixels, plus one
+// per pixel visited); passes 1, 2 and 4 cost one per pixel of their area.
+class RenderWork {
+public:
+    RenderWork() = default;
+    RenderWork(int top, const std::vector<double>& rowTaps);
+
+    double rows(int first, int end) const;  // pass 3 work of rows [first, end)
+    double band(const Band& band) const;    // everything a band's render does
+
+private:
+    int top_ = 0;
+    std::vector<double> before_;  // work of the rows above each row
+};
+
+// Splits `region` into at most `count` bands whose render regions reach
+// `reach` rows beyond them (within `region`), so that the largest band costs
+// as little as it can. Bands shorter than their reach would mostly splat
+// rows of other bands: they are not made.
+std::vector<Band> planBands(const QVRect& region, int count, int reach, const RenderWork& work);
+
+// Called as a band's render goes with the work done since the last call.
+typedef std::function<void(double work)> WorkDone;
+
+// Renders one band on a fresh instance of the effect in `library`, with the
+// parameters of `settings` (its region and rectangles are the band's). The
+// instance's CheckAbort answers `stop()`. `startError` receives the reason
+// when the effect cannot be started.
+dofrt::RenderReport renderBand(const dofrt::EffectLibrary& library, dofrt::PixelImage& source,
+                               dofrt::PixelImage& destination, dofrt::GBufferSet* gbuffers,
+                               const dofrt::RenderSettings& settings, const Band& band,
+                               const RenderWork& work, const std::function<bool()>& stop,
+                               const WorkDone& onWork, std::string* startError);
+
+// Rows per output rectangle: the host hands the passes strips of the region.
+constexpr int kStripRows = 16;
+
+}  // namespace dof3d

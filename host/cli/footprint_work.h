@@ -1,0 +1,28 @@
+// What splatting a frame costs, worked out before the render: every
+// fragment's footprint in pixels, by the row it starts from. It balances the
+// bands of a render and weighs the progress bar; the bytes never depend on it.
+#pragma once
+
+#include "cli/band_render.h"
+#include "cli/blur_fraction.h"
+#include "cli/effect_buffers.h"
+#include "cli/frame_loader.h"
+
+namespace dof3d {
+
+// The largest blur radii in pixels, across and down, as the effect scales them.
+struct BlurRadii {
+    double across = 0.0;
+    double down = 0.0;
+};
+BlurRadii blurRadii(const dofrt::RenderSettings& settings);
+
+// Pixels a fragment with this blur fraction splats: (2 Rx + 1) x (2 Ry + 1).
+double footprintPixels(double fraction, const BlurRadii& radii);
+
+// The work of one render of the whole frame, and the rows the farthest
+// reaching fragment spreads above and below its own.
+RenderWork oneRenderWork(const Frame& frame, const DepthPlacement& depth,
+                         const dofrt::RenderSettings& settings, int* reachRows);
+
+}  // namespace dof3d

@@ -1,0 +1,59 @@
+// The render of a loaded frame through the effect, in one layer (the
+// effect's own render, byte for byte what a host gets, on as many bands as
+// there are threads) or in depth slabs composited front to back.
+#pragma once
+
+#include <string>
+
+#include "cli/effect_buffers.h"
+#include "cli/frame_loader.h"
+#include "cli/progress.h"
+#include "cli/task_pool.h"
+#include "runtime/EffectLibrary.h"
+#include "runtime/RenderSession.h"
+
+namespace dof3d {
+
+enum class RenderOutcome { Done, Failed, Interrupted };
+
+// What a frame's render works with besides the frame.
+struct FrameRenderContext {
+    const dofrt::EffectLibrary* library = nullptr;
+    TaskPool* pool = nullptr;  // null: everything on the calling thread
+    int threads = 1;           // threads this frame may use
+    Progress* progress = nullptr;
+    int frameNumber = 0;
+};
+
+// How the effect renders the frame: working format, depths and parameters
+// (the region and rectangles are worked out here).
+struct EffectPlan {
+    Method method = Method::Splat;
+    QVBitmapType format = kQVBitmapRGBAFloat;
+    // Slab layers are composited: float unless a format was asked for.
+    QVBitmapType slabFormat = kQVBitmapRGBAFloat;
+    DepthPlacement depth;
+    dofrt::RenderSettings settings;
+};
+
+// The effect's single render of the frame, in bands that give the same
+// bytes as one instance: splatting always, box averaging in the integer
+// formats where its summed-area tables are exact. Stores the result in the
+// frame. `passSeconds` receives the time spent in each pass, summed over bands.
+RenderOutcome renderInOneLayer(Frame* frame, const EffectPlan& plan,
+                               const FrameRenderContext& context, double passSeconds[5],
+                               std::string* error);
+
+// Splatting in `layers` depth slabs composited front to back, each slab a
+// render of the effect on as many bands as suit the threads. Stores the
+// composite in the frame; `passSeconds` sums the passes of every render.
+RenderOutcome renderInSlabs(Frame* frame, const EffectPlan& plan, int layers,
+                            const FrameRenderContext& context, double passSeconds[5],
+                            std::string* error);
+
+// Whether box averaging in `format` over `pixels` pixels gives the same bytes
+// in bands as in one instance: its tables hold whole numbers, exact in a
+// double while twice the largest sum stays below 2^53.
+bool boxTablesExact(QVBitmapType format, double pixels);
+
+}  // namespace dof3d

@@ -1,0 +1,193 @@
+#include "cli/slab_layer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "cli/deep_fragments.h"
+
+namespace dof3d {
+
+namespace {
+
+// Sums of a quantity over rectangles of an area, from a summed-area table.
+class AreaSums {
+public:
+    AreaSums(int width, int height) : width_(width), height_(height) {
+        table_.assign(std::size_t(width + 1) * std::size_t(height + 1), 0.0);
+    }
+    // Call once per pixel, row by row from the top, left to right.
+    void add(int x, int y, double value) {
+        row_ = (x == 0) ? value : row_ + value;
+        at(x + 1, y + 1) = at(x + 1, y) + row_;
+    }
+    // The sum over columns x - rx .. x + rx and rows y - ry .. y + ry, clipped.
+    double around(int x, int y, int rx, int ry) const {
+        const int x0 = std::max(0, x - rx), x1 = std::min(width_, x + rx + 1);
+        const int y0 = std::max(0, y - ry), y1 = std::min(height_, y + ry + 1);
+        return at(x1, y1) - at(x0, y1) - at(x1, y0) + at(x0, y0);
+    }
+
+private:
+    double& at(int x, int y) { return table_[std::size_t(y) * std::size_t(width_ + 1) + x]; }
+    double at(int x, int y) const {
+        return table_[std::size_t(y) * std::size_t(width_ + 1) + std::size_t(x)];
+    }
+    int width_, height_;
+    double row_ = 0.0;
+    std::vector<double> table_;
+};
+
+// What a pixel holds for one slab.
+struct SlabPixel {
+    const SlabPart* own = nullptr;  // the slab's part, if any
+    double hole = 0.0;              // alpha of what nearer slabs hold there
+};
+
+SlabPixel slabPixel(const SlabParts& parts, int slab, int x, int y) {
+    SlabPixel p;
+    double through = 1.0;
+    for (const SlabPart* part = parts.begin(x, y); part != parts.end(x, y); ++part) {
+        if (part->slab == slab) p.own = part;
+        if (part->slab >= slab) break;
+        through *= 1.0 - double(part->alpha);
+    }
+    p.hole = 1.0 - through;
+    return p;
+}
+
+QVRect contentBounds(const SlabParts& parts, int slab) {
+    int left = parts.width(), top = parts.height(), right = -1, bottom = -1;
+    for (int y = 0; y < parts.height(); ++y)
+        for (int x = 0; x < parts.width(); ++x)
+            for (const SlabPart* p = parts.begin(x, y); p != parts.end(x, y); ++p)
+                if (p->slab == slab) {
+                    left = std::min(left, x);
+                    right = std::max(right, x);
+                    top = std::min(top, y);
+                    bottom = std::max(bottom, y);
+                }
+    if (right < 0) return QVRect{0, 0, 0, 0};
+    return QVRect{left, top, right - left + 1, bottom - top + 1};
+}
+
+QVRect grown(const QVRect& r, int dx, int dy, int width, int height) {
+    const int left = std::max(0, r.left - dx), top = std::max(0, r.top - dy);
+    const int right = std::min(width, r.left + r.width + dx);
+    const int bottom = std::min(height, r.top + r.height + dy);
+    return QVRect{left, top, right - left, bottom - top};
+}
+
+std::uint8_t byteOf(double fraction) {
+    const double v = std::nearbyint(255.0 * fraction);
+    if (!(v > 0.0)) return 0;
+    return v > 255.0 ? 255 : std::uint8_t(v);
+}
+
+}  // namespace
+
+bool buildSlabLayer(const SlabParts& parts, const SlabPlan& plan, int slab, const BlurRadii& radii,
+                    QVBitmapType format, SlabLayer* layer, std::string* error) {
+    layer->slab = slab;
+    const QVRect content = contentBounds(parts, slab);
+    if (content.width == 0) return true;
+    const std::vector<Slab>& slabs = plan.slabs();
+    const double fraction = slabs[std::size_t(slab)].fraction;
+    const int reachX = hatReach(radii.across * fraction), reachY = hatReach(radii.down * fraction);
+    // How far nearer slabs blur into the holes they leave here.
+    int fillX = 0, fillY = 0;
+    for (int t = 0; t < slab; ++t) {
+        fillX = std::max(fillX, hatReach(radii.across * slabs[std::size_t(t)].fraction));
+        fillY = std::max(fillY, hatReach(radii.down * slabs[std::size_t(t)].fraction));
+    }
+    // The resolve carries the slab's average into a hole with a fading
+    // weight that is reliable to about half the slab's reach.
+    const bool fills = 2 * fillX > reachX || 2 * fillY > reachY;
+    if (!fills) fillX = fillY = 0;
+    const int openX = kOpenReaches * reachX, openY = kOpenReaches * reachY;
+    const QVRect area = grown(content, std::max(openX, fillX), std::max(openY, fillY),
+                              parts.width(), parts.height());
+    layer->area = area;
+    layer->reach = reachY;
+    const int w = area.width, h = area.height;
+
+    // Where the slab's own pixels are, and what surrounds holes to fill them.
+    AreaSums own(w, h);
+    AreaSums weight(fills ? w : 0, fills ? h : 0), alpha(fills ? w : 0, fills ? h : 0);
+    std::vector<AreaSums> colour;
+    for (int c = 0; c < 3 && fills; ++c) colour.emplace_back(w, h);
+    std::vector<SlabPixel> pixels(std::size_t(w) * std::size_t(h));
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const SlabPixel p = slabPixel(parts, slab, area.left + x, area.top + y);
+            pixels[std::size_t(y) * std::size_t(w) + std::size_t(x)] = p;
+            own.add(x, y, p.own ? 1.0 : 0.0);
+            if (!fills) continue;
+            // Open pixels count as transparent, holes not at all.
+            const double wgt = p.own ? 1.0 : 1.0 - p.hole;
+            weight.add(x, y, wgt);
+            alpha.add(x, y, p.own ? double(p.own->alpha) : 0.0);
+            for (int c = 0; c < 3; ++c)
+                colour[std::size_t(c)].add(x, y, p.own ? p.own->colour[c] : 0.0);
+        }
+
+    layer->source = dofrt::PixelImage::create(format, w, h);
+    layer->destination = dofrt::PixelImage::create(format, w, h);
+    if (!layer->source || !layer->destination) {
+        *error = "the host allocator refused the " + std::to_string(w) + "x" + std::to_string(h) +
+                 " pixel buffers of a depth slab";
+        return false;
+    }
+    layer->gbuffers.reset(new dofrt::GBufferSet(w, h));
+    dofrt::GBufferSet& gb = *layer->gbuffers;
+    gb.addDepth();
+    gb.addCoverage();
+    gb.addTransparency();
+    const float depth = slabs[std::size_t(slab)].depth;
+    const double footprint = footprintPixels(fraction, radii);
+    std::vector<double> rowTaps(std::size_t(h), 0.0);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const SlabPixel& p = pixels[std::size_t(y) * std::size_t(w) + std::size_t(x)];
+            gb.depth(x, y) = depth;
+            double rgb[3] = {0.0, 0.0, 0.0}, a = 0.0;
+            std::uint8_t coverage = 0;
+            if (p.own) {
+                for (int c = 0; c < 3; ++c) rgb[c] = p.own->colour[c];
+                a = p.own->alpha;
+                coverage = 255;
+            } else if (own.around(x, y, openX, openY) > 0.0 ||
+                       (fills && own.around(x, y, fillX, fillY) > 0.0)) {
+                coverage = byteOf(1.0 - p.hole);
+                // A hole within a nearer slab's blur: the slab's average
+                // around it, over the smallest square that holds a pixel's
+                // worth of it, doubled. The squares stay within the fill
+                // distance, as do those of the slabs behind, so that where
+                // this one counts a pixel as open the slab holding it fills
+                // the hole too.
+                if (fills && p.hole > 0.0) {
+                    const int limit = std::max(fillX, fillY);
+                    int half = 1;
+                    while (half < limit && weight.around(x, y, half, half) < 1.0) half *= 2;
+                    half = std::min(limit, 2 * half);
+                    const double sum = weight.around(x, y, half, half);
+                    if (sum >= 1.0) {
+                        for (int c = 0; c < 3; ++c)
+                            rgb[c] = p.hole * colour[std::size_t(c)].around(x, y, half, half) / sum;
+                        a = p.hole * alpha.around(x, y, half, half) / sum;
+                        coverage = 255;
+                    }
+                }
+            }
+            gb.coverage(x, y) = coverage;
+            for (int c = 0; c < 3; ++c) gb.transparency(x, y)[c] = transparencyByte(a);
+            for (int c = 0; c < 3; ++c) layer->source->setFraction(x, y, c, rgb[c]);
+            if (coverage != 0) rowTaps[std::size_t(y)] += footprint;
+        }
+    for (double& row : rowTaps) row += double(w);
+    layer->work = RenderWork(0, rowTaps);
+    layer->totalWork = layer->work.band(Band{QVRect{0, 0, w, h}, QVRect{0, 0, w, h}});
+    return true;
+}
+
+}  // namespace dof3d

@@ -1,0 +1,54 @@
+// One depth slab as the effect renders it: an ordinary render of the effect
+// over a region around the slab's pixels, every fragment at the slab's one
+// depth, with a transparent source, so that the result is a premultiplied
+// layer with its own alpha.
+//
+// The effect's hats peak at 1 whatever their size and its resolve divides by
+// the sum of weights that reached a pixel. Within reach of the slab's pixels
+// every pixel is therefore a fragment: the slab's own with their colour and
+// alpha, open pixels (nothing there, or only what lies behind the slab) as
+// transparent ones. The weight sum is then the same everywhere and every
+// fragment centre is fully covered, so the layer is the normalised scatter of
+// the slab: light is kept, and a blurred edge over nothing keeps its half
+// alpha where the edge was. Pixels covered by nearer slabs are holes, not
+// open: they carry no weight, and the resolve extends the slab's own average
+// into them, so what lies behind an occluder stays opaque there. Where a
+// nearer slab blurs farther into a hole than this slab's own reach, the hole
+// is filled before the render with the average of the slab around it (the
+// larger the gap, the wider the average), so that the nearer slab's soft edge
+// shows plausible background rather than nothing.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "cli/band_render.h"
+#include "cli/slab_parts.h"
+#include "runtime/GBufferSet.h"
+#include "runtime/PixelImage.h"
+
+namespace dof3d {
+
+struct SlabLayer {
+    int slab = 0;
+    QVRect area{0, 0, 0, 0};  // in frame pixels; empty when the slab holds nothing
+    // Buffers of the area's size: the area's corner is the effect's (0, 0).
+    std::unique_ptr<dofrt::PixelImage> source;
+    std::unique_ptr<dofrt::PixelImage> destination;
+    std::unique_ptr<dofrt::GBufferSet> gbuffers;
+    RenderWork work;
+    double totalWork = 0.0;  // of one render of the whole area
+    int reach = 0;           // rows a fragment spreads above and below its own
+};
+
+// Rows and columns within which every pixel around the slab's own is a
+// fragment, in multiples of the slab's reach: the weight sum of a pixel its
+// blur reaches gathers taps from as far again.
+constexpr int kOpenReaches = 2;
+
+// Builds the render of slab `slab`. False with `error` when the host
+// allocator refuses a buffer.
+bool buildSlabLayer(const SlabParts& parts, const SlabPlan& plan, int slab, const BlurRadii& radii,
+                    QVBitmapType format, SlabLayer* layer, std::string* error);
+
+}  // namespace dof3d

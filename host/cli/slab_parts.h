@@ -1,0 +1,47 @@
+// A frame's pixels cut into their parts in each depth slab. A flat pixel is
+// one fragment at its depth; a deep pixel's samples are each their own
+// fragment at their own depth. A slab's part of a pixel is what of the pixel
+// lies in that slab, composited front to back on its own, with the colour
+// premultiplied: a sample behind another one in a nearer slab is not dimmed
+// by it here, since the slabs are composited over one another afterwards.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "cli/effect_buffers.h"
+#include "cli/frame_loader.h"
+#include "cli/slab_plan.h"
+
+namespace dof3d {
+
+struct SlabPart {
+    int slab;
+    float colour[3];  // premultiplied
+    float alpha;
+};
+
+class SlabParts {
+public:
+    SlabParts(const Frame& frame, const SlabPlan& plan, const DepthPlacement& depth);
+
+    int width() const { return width_; }
+    int height() const { return height_; }
+    // The parts of pixel (x, y), front to back, at most one per slab.
+    const SlabPart* begin(int x, int y) const { return &parts_[first_[index(x, y)]]; }
+    const SlabPart* end(int x, int y) const { return &parts_[first_[index(x, y) + 1]]; }
+    // The pixel lies whole in the sharp slab, exactly as stored.
+    bool wholeSharp(int x, int y) const { return wholeSharp_[index(x, y)] != 0; }
+
+private:
+    std::size_t index(int x, int y) const {
+        return std::size_t(y) * std::size_t(width_) + std::size_t(x);
+    }
+
+    int width_, height_;
+    std::vector<std::uint32_t> first_;  // per pixel, and one past the last
+    std::vector<SlabPart> parts_;
+    std::vector<std::uint8_t> wholeSharp_;
+};
+
+}  // namespace dof3d
