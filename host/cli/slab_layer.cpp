@@ -42,15 +42,20 @@ private:
 struct SlabPixel {
     const SlabPart* own = nullptr;  // the slab's part, if any
     double hole = 0.0;              // alpha of what nearer slabs hold there
+    bool fillable = false;          // some of it is in a slab that blurs far
 };
 
-SlabPixel slabPixel(const SlabParts& parts, int slab, int x, int y) {
+// `blursFar[t]`: nearer slab t blurs farther into holes than this slab's
+// own reach carries its average.
+SlabPixel slabPixel(const SlabParts& parts, int slab, const std::vector<bool>& blursFar, int x,
+                    int y) {
     SlabPixel p;
     double through = 1.0;
     for (const SlabPart* part = parts.begin(x, y); part != parts.end(x, y); ++part) {
         if (part->slab == slab) p.own = part;
         if (part->slab >= slab) break;
         through *= 1.0 - double(part->alpha);
+        p.fillable = p.fillable || (blursFar[std::size_t(part->slab)] && part->alpha > 0.0f);
     }
     p.hole = 1.0 - through;
     return p;
@@ -94,17 +99,22 @@ bool buildSlabLayer(const SlabParts& parts, const SlabPlan& plan, int slab, cons
     const std::vector<Slab>& slabs = plan.slabs();
     const double fraction = slabs[std::size_t(slab)].fraction;
     const int reachX = hatReach(radii.across * fraction), reachY = hatReach(radii.down * fraction);
-    // How far nearer slabs blur into the holes they leave here.
-    int fillX = 0, fillY = 0;
-    for (int t = 0; t < slab; ++t) {
-        fillX = std::max(fillX, hatReach(radii.across * slabs[std::size_t(t)].fraction));
-        fillY = std::max(fillY, hatReach(radii.down * slabs[std::size_t(t)].fraction));
-    }
     // The resolve carries the slab's average into a hole with a fading
-    // weight that is reliable to about half the slab's reach.
-    const bool fills = 2 * fillX > reachX || 2 * fillY > reachY;
-    if (!fills) fillX = fillY = 0;
-    const int openX = kOpenReaches * reachX, openY = kOpenReaches * reachY;
+    // weight that is reliable to about half the slab's reach. Holes of
+    // nearer slabs that blur farther than that are filled, as far as they blur.
+    int fillX = 0, fillY = 0;
+    std::vector<bool> blursFar(slabs.size(), false);
+    for (int t = 0; t < slab; ++t) {
+        const int x = hatReach(radii.across * slabs[std::size_t(t)].fraction);
+        const int y = hatReach(radii.down * slabs[std::size_t(t)].fraction);
+        if (2 * x <= reachX && 2 * y <= reachY) continue;
+        blursFar[std::size_t(t)] = true;
+        fillX = std::max(fillX, x);
+        fillY = std::max(fillY, y);
+    }
+    const bool fills = fillX > 0 || fillY > 0;
+    const int openX = (kOpenHalfReaches * reachX + 1) / 2;
+    const int openY = (kOpenHalfReaches * reachY + 1) / 2;
     const QVRect area = grown(content, std::max(openX, fillX), std::max(openY, fillY),
                               parts.width(), parts.height());
     layer->area = area;
@@ -119,7 +129,7 @@ bool buildSlabLayer(const SlabParts& parts, const SlabPlan& plan, int slab, cons
     std::vector<SlabPixel> pixels(std::size_t(w) * std::size_t(h));
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
-            const SlabPixel p = slabPixel(parts, slab, area.left + x, area.top + y);
+            const SlabPixel p = slabPixel(parts, slab, blursFar, area.left + x, area.top + y);
             pixels[std::size_t(y) * std::size_t(w) + std::size_t(x)] = p;
             own.add(x, y, p.own ? 1.0 : 0.0);
             if (!fills) continue;
@@ -157,7 +167,7 @@ bool buildSlabLayer(const SlabParts& parts, const SlabPlan& plan, int slab, cons
                 a = p.own->alpha;
                 coverage = 255;
             } else if (own.around(x, y, openX, openY) > 0.0 ||
-                       (fills && own.around(x, y, fillX, fillY) > 0.0)) {
+                       (p.fillable && own.around(x, y, fillX, fillY) > 0.0)) {
                 coverage = byteOf(1.0 - p.hole);
                 // A hole within a nearer slab's blur: the slab's average
                 // around it, over the smallest square that holds a pixel's
@@ -165,7 +175,7 @@ bool buildSlabLayer(const SlabParts& parts, const SlabPlan& plan, int slab, cons
                 // distance, as do those of the slabs behind, so that where
                 // this one counts a pixel as open the slab holding it fills
                 // the hole too.
-                if (fills && p.hole > 0.0) {
+                if (p.fillable) {
                     const int limit = std::max(fillX, fillY);
                     int half = 1;
                     while (half < limit && weight.around(x, y, half, half) < 1.0) half *= 2;

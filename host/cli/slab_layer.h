@@ -41,10 +41,12 @@ struct SlabLayer {
     int reach = 0;           // rows a fragment spreads above and below its own
 };
 
-// Rows and columns within which every pixel around the slab's own is a
-// fragment, in multiples of the slab's reach: the weight sum of a pixel its
-// blur reaches gathers taps from as far again.
-constexpr int kOpenReaches = 2;
+// How far around the slab's own pixels every pixel is a fragment, in halves
+// of the slab's reach. The weight sum of a pixel that the slab's blur reaches
+// gathers taps from as far again (four halves); three halves leave out only
+// taps of the hats' faint ends, where the slab's blur has little left, and
+// keep an isolated point's light to about one per cent.
+constexpr int kOpenHalfReaches = 3;
 
 // Builds the render of slab `slab`. False with `error` when the host
 // allocator refuses a buffer.

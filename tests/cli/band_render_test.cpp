@@ -1,0 +1,120 @@
+// One render on bands of rows, each its own effect instance: how bands are
+// cut, and that they give the bytes of one instance over the whole region.
+#include "cli/band_render.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "cli/frame_render.h"
+#include "render/render_scene.h"
+#include "support/same_bytes.h"
+
+namespace {
+
+using dof3d::Band;
+using dof3d::RenderWork;
+
+std::vector<int> rowsOf(const std::vector<Band>& bands, bool regions) {
+    std::vector<int> out;
+    for (const Band& b : bands) {
+        const QVRect& r = regions ? b.region : b.rows;
+        out.push_back(r.top);
+        out.push_back(r.top + r.height);
+    }
+    return out;
+}
+
+TEST(BandRender, PlanBalancesTheRegionsWork) {
+    const std::vector<double> even(100, 10.0);
+    std::vector<double> topHeavy(100, 0.0);
+    for (int y = 0; y < 20; ++y) topHeavy[std::size_t(y)] = 1000.0;
+    const struct {
+        int height, count, reach;
+        std::vector<double> taps;
+        std::vector<int> rows, regions;
+        const char* why;
+    } cases[] = {
+        {100, 2, 10, even, {0, 50, 50, 100}, {0, 60, 40, 100}, "even work: halves"},
+        {9, 3, 0, std::vector<double>(9, 1.0), {0, 3, 3, 6, 6, 9}, {0, 3, 3, 6, 6, 9}, "no reach"},
+        {30, 4, 20, std::vector<double>(30, 1.0), {0, 30}, {0, 30}, "bands shorter than the reach"},
+        // The first 20 rows weigh 1000 each: split after row 10 the bands
+        // cost 15400 and 17800 (2 x 10 per region pixel, the rows' work,
+        // 1 per band pixel), after 11 16430 and 16770, after 12 17460 and
+        // 15740.
+        {100, 2, 5, topHeavy, {0, 11, 11, 100}, {0, 16, 6, 100}, "heavy top rows"},
+    };
+    for (const auto& c : cases) {
+        const std::vector<Band> bands =
+            dof3d::planBands(QVRect{0, 0, 10, c.height}, c.count, c.reach, RenderWork(0, c.taps));
+        EXPECT_EQ(rowsOf(bands, false), c.rows) << c.why;
+        EXPECT_EQ(rowsOf(bands, true), c.regions) << c.why;
+    }
+}
+
+TEST(BandRender, BoxTablesAreExactWhileTheirSumsFitADouble) {
+    const struct {
+        QVBitmapType format;
+        double pixels;
+        bool exact;
+    } cases[] = {
+        {kQVBitmapRGBA8, 1 << 29, true},       // the largest frame: 2^29 x 255^2 x 2 < 2^53
+        {kQVBitmapRGBA12, 268435456.0, true},  // 2^28 x 4095^2 x 2 < 2^53
+        {kQVBitmapRGBA12, 268435457.0 * 2, false},
+        {kQVBitmapRGBA16, 1920.0 * 1080, false},  // 2073600 x 65535^2 x 2 > 2^53
+        {kQVBitmapRGBA16, 1024.0 * 1024, true},
+        {kQVBitmapRGBAFloat, 1.0, false},  // float sums round
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(dof3d::boxTablesExact(c.format, c.pixels), c.exact)
+            << c.format << " " << c.pixels;
+}
+
+// A random scene with depth layers in every format, rendered by one
+// instance and on three bands; box averaging too where its tables are exact.
+TEST(BandRender, BandsGiveTheBytesOfOneInstance) {
+    for (QVBitmapType format : rendertest::kAllFormats)
+        for (double method : {2.0, 1.0}) {
+            const std::string why =
+                std::string(rendertest::formatName(format)) + (method == 2.0 ? " splat" : " box");
+            rendertest::Random random(format * 7 + int(method));
+            const int w = 23, h = 61;
+            auto source = rendertest::makeImage(format, w, h);
+            rendertest::fillSource(*source, random);
+            auto one = rendertest::makeImage(format, w, h);
+            rendertest::fillBytes(*one, random);
+            auto banded = rendertest::makeImage(format, w, h);
+            const std::vector<std::uint8_t> before = rendertest::bufferBytes(*one);
+            std::copy(before.begin(), before.end(), banded->record().baseAddr);
+            auto gb = rendertest::makeGBuffers(w, h, random, rendertest::SceneOptions());
+            dofrt::RenderSettings settings;
+            settings.radius = 2.5;
+            settings.method = method;
+            settings.focalDepth = -10.0;
+            settings.scaleY = 1.5;
+            settings.region = QVRect{0, 0, w, h};
+            if (method == 1.0 && !dof3d::boxTablesExact(format, double(w) * h)) continue;
+
+            dofrt::EffectInstance instance(doftest::effectLibrary());
+            std::string error;
+            ASSERT_TRUE(instance.start(&error)) << error;
+            ASSERT_TRUE(dofrt::setRenderParameters(instance, settings));
+            ASSERT_TRUE(dofrt::render(instance, *source, *one, gb.get(), settings).ok) << why;
+            // Every hat reaches 2 x 2.5 x 1.5 rows; a box window 4 (3.75 rounded).
+            const int reach = method == 2.0 ? 7 : 5;
+            const RenderWork work(0, std::vector<double>(std::size_t(h), 1.0));
+            const std::vector<Band> bands = dof3d::planBands(settings.region, 3, reach, work);
+            ASSERT_EQ(bands.size(), 3u) << why;
+            for (const Band& band : bands)
+                ASSERT_TRUE(dof3d::renderBand(
+                                doftest::effectLibrary(), *source, *banded, gb.get(), settings,
+                                band, work, [] { return false; }, nullptr, &error)
+                                .ok)
+                    << why << ": " << error;
+            EXPECT_TRUE(testsupport::sameBytes(rendertest::bufferBytes(*banded),
+                                               rendertest::bufferBytes(*one)))
+                << why;
+        }
+}
+
+}  // namespace

@@ -1,0 +1,89 @@
+// The effect's blur of a depth, worked out by dof3d: literal cases, and the
+// radius map bytes of random depths against the effect's own map.
+#include "cli/blur_fraction.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "runtime/RenderSession.h"
+#include "support/effect_fixture.h"
+#include "support/random.h"
+
+namespace {
+
+using dof3d::FocusDepths;
+
+TEST(BlurFraction, Cases) {
+    const struct {
+        float depth;
+        FocusDepths focus;
+        double fraction;
+        const char* why;
+    } cases[] = {
+        {-10.0f, {-10.0, 0.0}, 0.0, "at the focus"},
+        {-15.0f, {-10.0, 0.0}, 0.5, "half again as far"},
+        {-5.0f, {-10.0, 0.0}, 0.5, "half as far"},
+        {-40.0f, {-10.0, 0.0}, 1.0, "beyond twice the focus: limited"},
+        {-15.0f, {-10.0, -20.0}, 0.0, "inside the sharp zone"},
+        {-40.0f, {-10.0, -20.0}, 1.0, "behind the zone: as from -30 without it"},
+        {-25.0f, {-10.0, -20.0}, 0.5, "behind the zone: as from -15"},
+        {-15.0f, {-10.0, -5.0}, 0.5, "zone nearer than the focus is off"},
+        {0.0f, {-10.0, 0.0}, 0.0, "depth 0 has no ratio: sharp"},
+        {3.0f, {-10.0, 0.0}, 0.0, "behind the camera"},
+    };
+    // To the last bits: the effect's own order of operations rounds there
+    // (the exact bytes are compared with the effect's below).
+    for (const auto& c : cases)
+        EXPECT_DOUBLE_EQ(dof3d::blurFraction(c.depth, c.focus), c.fraction) << c.why;
+}
+
+TEST(BlurFraction, RadiusMapBytesAndHatReach) {
+    EXPECT_EQ(dof3d::radiusMapByte(0.5 / 255.0), 0);  // ties to even
+    EXPECT_EQ(dof3d::radiusMapByte(1.5 / 255.0), 2);
+    EXPECT_EQ(dof3d::radiusMapByte(1.0), 255);
+    EXPECT_EQ(dof3d::hatReach(0.49), 0);
+    EXPECT_EQ(dof3d::hatReach(0.5), 1);
+    EXPECT_EQ(dof3d::hatReach(16.0), 32);
+    EXPECT_EQ(dof3d::hatReach(-1.0), 0);
+    // The depth of a fraction gives that fraction back, on either side.
+    const FocusDepths zone{-10.0, -20.0};
+    EXPECT_EQ(dof3d::depthForFraction(0.5, true, zone), -5.0f);
+    EXPECT_EQ(dof3d::depthForFraction(0.5, false, zone), -25.0f);
+}
+
+class BlurFractionEffect : public doftest::EffectTest {};
+
+// Random depths, with and without a sharp zone: every byte of the radius
+// map equals the effect's own after its radius map pass.
+TEST_F(BlurFractionEffect, RadiusMapMatchesTheEffects) {
+    testsupport::Random random(11);
+    const int w = 97, h = 5;
+    auto source = dofrt::PixelImage::create(kQVBitmapRGBAFloat, w, h);
+    auto destination = dofrt::PixelImage::create(kQVBitmapRGBAFloat, w, h);
+    dofrt::GBufferSet gb(w, h);
+    gb.addDepth();
+    for (const FocusDepths focus : {FocusDepths{-7.3, 0.0}, FocusDepths{-7.3, -12.9}}) {
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                gb.depth(x, y) = -float(std::ldexp(1.0 + random.unit(), random.between(-3, 6)));
+        dofrt::RenderSettings settings;
+        settings.radius = 9.0;
+        settings.focalDepth = focus.focalDepth;
+        settings.focusRangeDepth = focus.focusRangeDepth;
+        ASSERT_TRUE(dofrt::setRenderParameters(*instance, settings));
+        dofrt::RenderSession session(*instance, *source, *destination, &gb, settings);
+        ASSERT_EQ(session.prepare(), 1u);
+        ASSERT_EQ(session.apply(0, session.region()), 1u);
+        ASSERT_EQ(session.apply(1, session.region()), 1u);
+        const unsigned char* map = session.parameters()->cocMap;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                ASSERT_EQ(dof3d::radiusMapByte(dof3d::blurFraction(gb.depth(x, y), focus)),
+                          map[y * w + x])
+                    << "depth " << gb.depth(x, y);
+    }
+}
+
+}  // namespace
