@@ -10,6 +10,9 @@ namespace dof3d {
 
 namespace {
 
+// Pixels short of its reach to which a slab's resolve covers a hole fully.
+constexpr int kCarriedShort = 6;
+
 // Sums of a quantity over rectangles of an area, from a summed-area table.
 class AreaSums {
 public:
@@ -99,15 +102,18 @@ bool buildSlabLayer(const SlabParts& parts, const SlabPlan& plan, int slab, cons
     const std::vector<Slab>& slabs = plan.slabs();
     const double fraction = slabs[std::size_t(slab)].fraction;
     const int reachX = hatReach(radii.across * fraction), reachY = hatReach(radii.down * fraction);
-    // The resolve carries the slab's average into a hole with a fading
-    // weight that is reliable to about half the slab's reach. Holes of
-    // nearer slabs that blur farther than that are filled, as far as they blur.
+    // The resolve carries the slab's average into a hole with the weight of
+    // the taps that reach it, which covers the hole fully only to some way
+    // short of the slab's reach (at a frame's edge, where half the taps are
+    // missing, about six pixels short). Holes of nearer slabs that blur
+    // farther than that are filled, as far as they blur.
     int fillX = 0, fillY = 0;
     std::vector<bool> blursFar(slabs.size(), false);
     for (int t = 0; t < slab; ++t) {
         const int x = hatReach(radii.across * slabs[std::size_t(t)].fraction);
         const int y = hatReach(radii.down * slabs[std::size_t(t)].fraction);
-        if (2 * x <= reachX && 2 * y <= reachY) continue;
+        if ((x == 0 || x <= reachX - kCarriedShort) && (y == 0 || y <= reachY - kCarriedShort))
+            continue;
         blursFar[std::size_t(t)] = true;
         fillX = std::max(fillX, x);
         fillY = std::max(fillY, y);

@@ -4,8 +4,11 @@
 
 #include <cmath>
 
+#include "runtime/DemoScene.h"
 #include "slab_frames.h"
 #include "support/kernel_reference.h"
+#include "support/random.h"
+#include "support/same_bytes.h"
 
 namespace {
 
@@ -72,6 +75,151 @@ TEST(SlabRender, EdgesAgainstTheirHats) {
                 ASSERT_NEAR(at(frame, x, y, 3), alpha, tolerance) << c.why << " at " << x;
             }
     }
+}
+
+}  // namespace
+
+namespace {
+
+// A plane tilted away from the camera, from the focus at the bottom row to
+// twice its distance at the top, across every slab behind the focus: left
+// half bright, right half dark. A line along a slab boundary would show as
+// a row that is not opaque, a row whose mean is brighter or darker than
+// the image's (a blur keeps a row's mean here: the halves mirror each
+// other), or the edge's blurred side stepping back against the blur growing
+// upwards by more than 1 % of the edge's contrast.
+TEST(SlabRender, TiltedPlaneShowsNoLineAtSlabBoundaries) {
+    const int w = 48, h = 200;
+    for (int layers : {8, 12}) {
+        dof3d::Frame frame = slabtest::flatFrame(w, h);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const float v = x < 24 ? 0.9f : 0.1f;
+                slabtest::setPixel(frame, x, y, v, v, v, 1, 10.0 * (2.0 - double(y) / (h - 1)));
+            }
+        slabtest::render(&frame, 10.0, 6.0, layers);
+        for (int y = 0; y < h; ++y) {
+            double sum = 0.0;
+            for (int x = 0; x < w; ++x) {
+                sum += at(frame, x, y, 0);
+                ASSERT_GE(at(frame, x, y, 3), 1.0f - 1e-6f)
+                    << layers << " layers, " << x << "," << y;
+            }
+            EXPECT_NEAR(sum / w, 0.5, 1e-5) << layers << " layers, row " << y;
+            if (y > 0) EXPECT_LE(at(frame, 24, y, 0), at(frame, 24, y - 1, 0) + 0.008) << y;
+        }
+        // The edge is sharp at the focus and blurred at the top.
+        EXPECT_EQ(at(frame, 24, h - 1, 0), 0.1f);
+        EXPECT_GT(at(frame, 24, 0, 0), 0.4f);
+    }
+}
+
+// Random colours (beyond full scale, and light under zero alpha among them)
+// and alphas, all at the focus: every value comes back as it was.
+TEST(SlabRender, AFrameAtTheFocusComesBackUnchanged) {
+    testsupport::Random random(5);
+    for (bool associated : {true, false}) {
+        dof3d::Frame frame = slabtest::flatFrame(23, 11);
+        frame.associated = associated;
+        for (int y = 0; y < 11; ++y)
+            for (int x = 0; x < 23; ++x) {
+                const int kind = random.below(4);
+                const float a = kind == 0 ? 0.0f : (kind == 1 ? 1.0f : float(random.unit()));
+                slabtest::setPixel(frame, x, y, float(2.5 * random.unit() - 0.25),
+                                   float(random.unit()), float(random.unit()), a, 10.0);
+            }
+        const std::vector<float> before = frame.pixels;
+        slabtest::render(&frame, 10.0, 12.0);
+        EXPECT_TRUE(testsupport::sameBytes(frame.pixels, before)) << associated;
+    }
+}
+
+// A bright point blurred by the full radius of 16 (at 20, the focus at
+// 10) or by half of it (at 5), over an opaque wall (sharp at the focus, or
+// itself blurred at 40) or over nothing: the light it adds to the frame is
+// its own to within 10 %.
+TEST(SlabRender, IsolatedPointKeepsItsLight) {
+    const struct {
+        double point, wall;  // distances; wall 0: nothing behind
+        const char* why;
+    } cases[] = {
+        {20, 40, "far point before a blurred wall"}, {20, 0, "far point over nothing"},
+        {5, 10, "near point before a sharp wall"},   {5, 40, "near point before a blurred wall"},
+        {5, 0, "near point over nothing"},
+    };
+    const int n = 100;
+    for (const auto& c : cases) {
+        dof3d::Frame frame = slabtest::flatFrame(n, n);
+        for (int y = 0; y < n; ++y)
+            for (int x = 0; x < n; ++x)
+                if (c.wall > 0) slabtest::setPixel(frame, x, y, 0.1f, 0.1f, 0.1f, 1, c.wall);
+        slabtest::setPixel(frame, n / 2, n / 2, 50, 50, 50, 1, c.point);
+        slabtest::render(&frame, 10.0, 16.0);
+        double sum = 0.0;
+        for (int y = 0; y < n; ++y)
+            for (int x = 0; x < n; ++x) sum += at(frame, x, y, 0);
+        const double wall = c.wall > 0 ? 0.1 * (n * n - 1) : 0.0;
+        EXPECT_NEAR((sum - wall) / 50.0, 1.0, 0.1) << c.why;
+    }
+}
+
+// Every pixel seen through a red half-transparent sample at the focus in
+// one column, over a blue opaque sample blurred by the full radius: each
+// sample is rendered in its own slab, so the red stays in its column and
+// the blue behind it blurs without taking it along.
+TEST(SlabRender, DeepSamplesBlurInTheirOwnSlabs) {
+    const int w = 32, h = 16;
+    std::vector<std::vector<dof3d::DeepSample>> samples(std::size_t(w * h));
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            auto& s = samples[std::size_t(y * w + x)];
+            s.push_back(dof3d::DeepSample{40.0, {0.0, 0.0, 1.0}, 1.0});
+            if (x == 16) s.push_back(dof3d::DeepSample{10.0, {0.6, 0.0, 0.0}, 0.6});
+        }
+    dof3d::Frame frame = slabtest::deepFrame(w, h, samples);
+    slabtest::render(&frame, 10.0, 6.0);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            EXPECT_NEAR(at(frame, x, y, 0), x == 16 ? 0.6 : 0.0, 1e-6) << x << "," << y;
+            EXPECT_NEAR(at(frame, x, y, 2), x == 16 ? 0.4 : 1.0, 1e-6) << x << "," << y;
+            EXPECT_NEAR(at(frame, x, y, 3), 1.0, 1e-6) << x << "," << y;
+        }
+}
+
+}  // namespace
+
+namespace {
+
+// The built-in scene as a renderer would write it: its colour, opaque, and
+// the depth of each pixel's nearest surface.
+dof3d::Frame builtInFrame() {
+    dofrt::DemoSceneOptions options;
+    options.width = 320;
+    options.height = 180;
+    options.format = kQVBitmapRGBAFloat;
+    const dofrt::DemoScene scene = dofrt::buildDemoScene(options);
+    dof3d::Frame frame = slabtest::flatFrame(options.width, options.height);
+    for (int y = 0; y < options.height; ++y)
+        for (int x = 0; x < options.width; ++x)
+            slabtest::setPixel(frame, x, y, float(scene.source->fraction(x, y, 0)),
+                               float(scene.source->fraction(x, y, 1)),
+                               float(scene.source->fraction(x, y, 2)), 1.0f,
+                               -double(scene.gbuffers->depth(x, y)));
+    return frame;
+}
+
+// Focus on the card at 6, sharp to 7, radius 8: the near sphere, the ground
+// in front and everything behind blur. The composite stays opaque, and the
+// slabs' bands on three threads give the bytes of one thread.
+TEST(SlabRender, BuiltInSceneStaysOpaqueOnAnyNumberOfThreads) {
+    dof3d::Frame one = builtInFrame();
+    dof3d::Frame three = one;
+    slabtest::render(&one, 6.0, 8.0, 8, 1, 7.0);
+    slabtest::render(&three, 6.0, 8.0, 8, 3, 7.0);
+    EXPECT_TRUE(testsupport::sameBytes(three.pixels, one.pixels));
+    for (int y = 0; y < one.height(); ++y)
+        for (int x = 0; x < one.width(); ++x)
+            ASSERT_GE(at(one, x, y, 3), 254.0f / 255.0f) << x << "," << y;
 }
 
 }  // namespace
