@@ -14,31 +14,34 @@ namespace {
 constexpr int kCarriedShort = 6;
 
 // Sums of a quantity over rectangles of an area, from a summed-area table.
+template <typename T>
 class AreaSums {
 public:
     AreaSums(int width, int height) : width_(width), height_(height) {
-        table_.assign(std::size_t(width + 1) * std::size_t(height + 1), 0.0);
+        table_.assign(std::size_t(width + 1) * std::size_t(height + 1), T(0));
     }
     // Call once per pixel, row by row from the top, left to right.
-    void add(int x, int y, double value) {
+    void add(int x, int y, T value) {
         row_ = (x == 0) ? value : row_ + value;
         at(x + 1, y + 1) = at(x + 1, y) + row_;
     }
     // The sum over columns x - rx .. x + rx and rows y - ry .. y + ry, clipped.
-    double around(int x, int y, int rx, int ry) const {
+    T around(int x, int y, int rx, int ry) const {
         const int x0 = std::max(0, x - rx), x1 = std::min(width_, x + rx + 1);
         const int y0 = std::max(0, y - ry), y1 = std::min(height_, y + ry + 1);
         return at(x1, y1) - at(x0, y1) - at(x1, y0) + at(x0, y0);
     }
 
 private:
-    double& at(int x, int y) { return table_[std::size_t(y) * std::size_t(width_ + 1) + x]; }
-    double at(int x, int y) const {
+    T& at(int x, int y) {
+        return table_[std::size_t(y) * std::size_t(width_ + 1) + std::size_t(x)];
+    }
+    T at(int x, int y) const {
         return table_[std::size_t(y) * std::size_t(width_ + 1) + std::size_t(x)];
     }
     int width_, height_;
-    double row_ = 0.0;
-    std::vector<double> table_;
+    T row_ = T(0);
+    std::vector<T> table_;
 };
 
 // What a pixel holds for one slab.
@@ -64,21 +67,6 @@ SlabPixel slabPixel(const SlabParts& parts, int slab, const std::vector<bool>& b
     return p;
 }
 
-QVRect contentBounds(const SlabParts& parts, int slab) {
-    int left = parts.width(), top = parts.height(), right = -1, bottom = -1;
-    for (int y = 0; y < parts.height(); ++y)
-        for (int x = 0; x < parts.width(); ++x)
-            for (const SlabPart* p = parts.begin(x, y); p != parts.end(x, y); ++p)
-                if (p->slab == slab) {
-                    left = std::min(left, x);
-                    right = std::max(right, x);
-                    top = std::min(top, y);
-                    bottom = std::max(bottom, y);
-                }
-    if (right < 0) return QVRect{0, 0, 0, 0};
-    return QVRect{left, top, right - left + 1, bottom - top + 1};
-}
-
 QVRect grown(const QVRect& r, int dx, int dy, int width, int height) {
     const int left = std::max(0, r.left - dx), top = std::max(0, r.top - dy);
     const int right = std::min(width, r.left + r.width + dx);
@@ -97,7 +85,7 @@ std::uint8_t byteOf(double fraction) {
 bool buildSlabLayer(const SlabParts& parts, const SlabPlan& plan, int slab, const BlurRadii& radii,
                     QVBitmapType format, SlabLayer* layer, std::string* error) {
     layer->slab = slab;
-    const QVRect content = contentBounds(parts, slab);
+    const QVRect content = parts.bounds(slab);
     if (content.width == 0) return true;
     const std::vector<Slab>& slabs = plan.slabs();
     const double fraction = slabs[std::size_t(slab)].fraction;
@@ -128,16 +116,14 @@ bool buildSlabLayer(const SlabParts& parts, const SlabPlan& plan, int slab, cons
     const int w = area.width, h = area.height;
 
     // Where the slab's own pixels are, and what surrounds holes to fill them.
-    AreaSums own(w, h);
-    AreaSums weight(fills ? w : 0, fills ? h : 0), alpha(fills ? w : 0, fills ? h : 0);
-    std::vector<AreaSums> colour;
+    AreaSums<std::int32_t> own(w, h);
+    AreaSums<double> weight(fills ? w : 0, fills ? h : 0), alpha(fills ? w : 0, fills ? h : 0);
+    std::vector<AreaSums<double>> colour;
     for (int c = 0; c < 3 && fills; ++c) colour.emplace_back(w, h);
-    std::vector<SlabPixel> pixels(std::size_t(w) * std::size_t(h));
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             const SlabPixel p = slabPixel(parts, slab, blursFar, area.left + x, area.top + y);
-            pixels[std::size_t(y) * std::size_t(w) + std::size_t(x)] = p;
-            own.add(x, y, p.own ? 1.0 : 0.0);
+            own.add(x, y, p.own ? 1 : 0);
             if (!fills) continue;
             // Open pixels count as transparent, holes not at all.
             const double wgt = p.own ? 1.0 : 1.0 - p.hole;
@@ -164,7 +150,7 @@ bool buildSlabLayer(const SlabParts& parts, const SlabPlan& plan, int slab, cons
     std::vector<double> rowTaps(std::size_t(h), 0.0);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
-            const SlabPixel& p = pixels[std::size_t(y) * std::size_t(w) + std::size_t(x)];
+            const SlabPixel p = slabPixel(parts, slab, blursFar, area.left + x, area.top + y);
             gb.depth(x, y) = depth;
             double rgb[3] = {0.0, 0.0, 0.0}, a = 0.0;
             std::uint8_t coverage = 0;
@@ -172,8 +158,8 @@ bool buildSlabLayer(const SlabParts& parts, const SlabPlan& plan, int slab, cons
                 for (int c = 0; c < 3; ++c) rgb[c] = p.own->colour[c];
                 a = p.own->alpha;
                 coverage = 255;
-            } else if (own.around(x, y, openX, openY) > 0.0 ||
-                       (p.fillable && own.around(x, y, fillX, fillY) > 0.0)) {
+            } else if (own.around(x, y, openX, openY) > 0 ||
+                       (p.fillable && own.around(x, y, fillX, fillY) > 0)) {
                 coverage = byteOf(1.0 - p.hole);
                 // A hole within a nearer slab's blur: the slab's average
                 // around it, over the smallest square that holds a pixel's

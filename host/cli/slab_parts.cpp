@@ -123,6 +123,22 @@ SlabParts::SlabParts(const Frame& frame, const SlabPlan& plan, const DepthPlacem
         }
     }
     first_[pixels] = std::uint32_t(parts_.size());
+
+    // Each slab's bounds, as first and last column and row until the end.
+    std::vector<QVRect> last(plan.slabs().size(), QVRect{width_, height_, -1, -1});
+    for (int y = 0; y < height_; ++y)
+        for (int x = 0; x < width_; ++x)
+            for (const SlabPart* part = begin(x, y); part != end(x, y); ++part) {
+                QVRect& b = last[std::size_t(part->slab)];
+                b.left = std::min(b.left, x);
+                b.top = std::min(b.top, y);
+                b.width = std::max(b.width, x);
+                b.height = std::max(b.height, y);
+            }
+    for (const QVRect& b : last)
+        bounds_.push_back(b.width < 0
+                              ? QVRect{0, 0, 0, 0}
+                              : QVRect{b.left, b.top, b.width - b.left + 1, b.height - b.top + 1});
 }
 
 }  // namespace dof3d

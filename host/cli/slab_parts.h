@@ -32,6 +32,8 @@ public:
     const SlabPart* end(int x, int y) const { return &parts_[first_[index(x, y) + 1]]; }
     // The pixel lies whole in the sharp slab, exactly as stored.
     bool wholeSharp(int x, int y) const { return wholeSharp_[index(x, y)] != 0; }
+    // The pixels that hold a part of `slab` (empty when none do).
+    QVRect bounds(int slab) const { return bounds_[std::size_t(slab)]; }
 
 private:
     std::size_t index(int x, int y) const {
@@ -42,6 +44,7 @@ private:
     std::vector<std::uint32_t> first_;  // per pixel, and one past the last
     std::vector<SlabPart> parts_;
     std::vector<std::uint8_t> wholeSharp_;
+    std::vector<QVRect> bounds_;
 };
 
 }  // namespace dof3d

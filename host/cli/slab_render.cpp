@@ -2,8 +2,11 @@
 // them, render every slab through the effect on bands, composite.
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 
+#include "cli/footprint_work.h"
 #include "cli/frame_render.h"
 #include "cli/interrupt.h"
 #include "cli/slab_composite.h"
@@ -109,6 +112,9 @@ RenderOutcome renderInSlabs(Frame* frame, const EffectPlan& plan, int layers,
     std::mutex mutex;
     std::vector<dofrt::RenderReport> reports(tasks.size());
     std::string startError;
+    // A slab's source and channels go as soon as its last band is done.
+    std::vector<int> bandsLeft(slabLayers.size(), 0);
+    for (const BandTask& t : tasks) ++bandsLeft[t.layer];
     forEach(context, int(tasks.size()), [&](int i) {
         const BandTask& task = tasks[std::size_t(i)];
         SlabLayer& layer = slabLayers[task.layer];
@@ -122,6 +128,10 @@ RenderOutcome renderInSlabs(Frame* frame, const EffectPlan& plan, int layers,
         std::lock_guard<std::mutex> lock(mutex);
         reports[std::size_t(i)] = report;
         if (!bandError.empty() && startError.empty()) startError = bandError;
+        if (--bandsLeft[task.layer] == 0) {
+            layer.source.reset();
+            layer.gbuffers.reset();
+        }
     });
 
     for (int pass = 0; pass < 5; ++pass) passSeconds[pass] = 0.0;
