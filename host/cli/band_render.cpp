@@ -17,6 +17,40 @@ std::vector<QVRect> strips(const QVRect& rect) {
     return out;
 }
 
+// The rectangles pass 3 visits: strips of rows that hold fragments, each
+// cut to the columns where its rows hold any. The effect then splats what it
+// would over the whole region in the same order, without stopping at the
+// pixels around that hold nothing.
+std::vector<QVRect> fragmentStrips(dofrt::GBufferSet* gbuffers, const QVRect& region) {
+    if (gbuffers == nullptr || gbuffers->channel(kGBufferCoverage) == nullptr)
+        return strips(region);
+    std::vector<QVRect> out;
+    const int right = region.left + region.width, bottom = region.top + region.height;
+    int first = right, end = region.left, top = region.top, rows = 0;
+    const auto close = [&] {
+        if (rows > 0) out.push_back(QVRect{first, top, end - first, rows});
+        first = right, end = region.left, rows = 0;
+    };
+    for (int y = region.top; y < bottom; ++y) {
+        int rowFirst = right, rowEnd = region.left;
+        for (int x = region.left; x < right; ++x)
+            if (gbuffers->coverage(x, y) != 0) {
+                rowFirst = std::min(rowFirst, x);
+                rowEnd = x + 1;
+            }
+        if (rowEnd <= rowFirst) {
+            close();
+            continue;
+        }
+        if (rows == 0) top = y;
+        first = std::min(first, rowFirst);
+        end = std::max(end, rowEnd);
+        if (++rows == kStripRows) close();
+    }
+    close();
+    return out;
+}
+
 QVRect rowsOf(const QVRect& region, int first, int end) {
     return QVRect{region.left, first, region.width, end - first};
 }
@@ -59,8 +93,8 @@ double RenderWork::rows(int first, int end) const {
 }
 
 double RenderWork::band(const Band& b) const {
-    return 2.0 * pixels(b.region) + rows(b.region.top, b.region.top + b.region.height) +
-           pixels(b.rows);
+    return kRegionPixelWork * (2.0 * pixels(b.region) + pixels(b.rows)) +
+           rows(b.region.top, b.region.top + b.region.height);
 }
 
 std::vector<Band> planBands(const QVRect& region, int count, int reach, const RenderWork& work) {
@@ -85,46 +119,43 @@ std::vector<Band> planBands(const QVRect& region, int count, int reach, const Re
 
 dofrt::RenderReport renderBand(const dofrt::EffectLibrary& library, dofrt::PixelImage& source,
                                dofrt::PixelImage& destination, dofrt::GBufferSet* gbuffers,
-                               const dofrt::RenderSettings& settings, const Band& band,
-                               const RenderWork& work, const std::function<bool()>& stop,
-                               const WorkDone& onWork, std::string* startError) {
+                               const dofrt::RenderSettings& settings, const Band& band, double work,
+                               const std::function<bool()>& stop, const WorkDone& onWork,
+                               std::string* startError) {
     dofrt::RenderReport failed;
     dofrt::EffectInstance instance(library);
     if (!instance.start(startError)) return failed;
     dofrt::RenderSettings bandSettings = settings;
     bandSettings.region = band.region;
-    bandSettings.outputRects = strips(band.region);
+    // Box averaging reads the radius map of every pixel pass 1 visits.
+    bandSettings.outputRects =
+        settings.method == 2.0 ? fragmentStrips(gbuffers, band.region) : strips(band.region);
     bandSettings.resolveRects = strips(band.rows);
     if (!dofrt::setRenderParameters(instance, bandSettings)) {
         *startError = "the effect did not declare its four parameters";
         return failed;
     }
     instance.setAbortHandler(stop);
-    // Work is reported as each pass call begins, for the call before it.
+    // Work is reported as each pass call begins, for the calls before it:
+    // the region's pixels in passes 1 and 2, the fragments in pass 3, the
+    // band's pixels in pass 4.
+    const double regionWork = kRegionPixelWork * pixels(band.region);
+    const double bandWork = kRegionPixelWork * pixels(band.rows);
+    const double splatWork = std::max(0.0, work - 2.0 * regionWork - bandWork);
     double reported = 0.0;
-    const double regionPixels = pixels(band.region);
-    const auto doneBefore = [&](int pass, int call) {
+    const dofrt::PassProgress progress = [&](int pass, int call, int calls) {
+        const double share = calls > 0 ? double(call) / double(calls) : 0.0;
         double done = 0.0;
-        if (pass > 1) done += regionPixels;
-        if (pass > 2) done += regionPixels;
-        const std::vector<QVRect>& passStrips =
-            pass == 4 ? bandSettings.resolveRects : bandSettings.outputRects;
-        for (int c = 0; c < call && c < int(passStrips.size()); ++c) {
-            const QVRect& s = passStrips[std::size_t(c)];
-            if (pass == 1 || pass == 4) done += pixels(s);
-            if (pass == 3) done += work.rows(s.top, s.top + s.height);
-        }
-        if (pass > 3) done += work.rows(band.region.top, band.region.top + band.region.height);
-        return done;
-    };
-    const dofrt::PassProgress progress = [&](int pass, int call, int) {
-        const double done = doneBefore(pass, call);
+        if (pass == 1) done = regionWork * share;
+        if (pass == 2) done = regionWork;
+        if (pass == 3) done = 2.0 * regionWork + splatWork * share;
+        if (pass == 4) done = 2.0 * regionWork + splatWork + bandWork * share;
         if (onWork && done > reported) onWork(done - reported);
         reported = std::max(reported, done);
     };
     dofrt::RenderReport report =
         dofrt::render(instance, source, destination, gbuffers, bandSettings, progress);
-    if (onWork && report.ok) onWork(work.band(band) - reported);
+    if (onWork && report.ok && work > reported) onWork(work - reported);
     return report;
 }
 

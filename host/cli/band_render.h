@@ -20,9 +20,16 @@ struct Band {
     QVRect rows;    // the rows it writes, inside the region
 };
 
-// The work of a render, in splat taps: `rowTaps[i]` is what pass 3 spends on
-// the fragments of row top + i of the whole region (footprint pixels, plus one
-// per pixel visited); passes 1, 2 and 4 cost one per pixel of their area.
+// Work in splat taps (one pixel of one fragment's footprint). The effect
+// reads the process's clock at every pixel pass 3 visits, and it allocates
+// twelve cleared planes for every pixel of a render region and resolves
+// them: a visited fragment and a region pixel each cost as much as many taps.
+constexpr double kVisitWork = 800.0;
+constexpr double kRegionPixelWork = 200.0;
+
+// The work of a render: `rowTaps[i]` is what pass 3 spends on the fragments
+// of row top + i of the whole region (their footprints and visits); passes 2
+// and 4 cost kRegionPixelWork per pixel of the region and of the band.
 class RenderWork {
 public:
     RenderWork() = default;
@@ -46,14 +53,16 @@ std::vector<Band> planBands(const QVRect& region, int count, int reach, const Re
 typedef std::function<void(double work)> WorkDone;
 
 // Renders one band on a fresh instance of the effect in `library`, with the
-// parameters of `settings` (its region and rectangles are the band's). The
-// instance's CheckAbort answers `stop()`. `startError` receives the reason
-// when the effect cannot be started.
+// parameters of `settings` (its region and rectangles are the band's), and
+// reports its `work` as it goes. Pass 3 visits only the rows and columns
+// that hold fragments, in the order the region holds them. The instance's
+// CheckAbort answers `stop()`. `startError` receives the reason when the
+// effect cannot be started.
 dofrt::RenderReport renderBand(const dofrt::EffectLibrary& library, dofrt::PixelImage& source,
                                dofrt::PixelImage& destination, dofrt::GBufferSet* gbuffers,
-                               const dofrt::RenderSettings& settings, const Band& band,
-                               const RenderWork& work, const std::function<bool()>& stop,
-                               const WorkDone& onWork, std::string* startError);
+                               const dofrt::RenderSettings& settings, const Band& band, double work,
+                               const std::function<bool()>& stop, const WorkDone& onWork,
+                               std::string* startError);
 
 // Rows per output rectangle: the host hands the passes strips of the region.
 constexpr int kStripRows = 16;

@@ -29,8 +29,9 @@ RenderWork oneRenderWork(const Frame& frame, const DepthPlacement& depth,
         row += footprintPixels(f, radii);
     };
     for (int y = 0; y < frame.height(); ++y) {
+        // Every pixel is visited once, with all its fragments.
         double& row = rowTaps[std::size_t(y)];
-        row = double(frame.width());
+        row = kVisitWork * double(frame.width());
         if (!splats) continue;
         for (int x = 0; x < frame.width(); ++x) {
             const std::size_t p = std::size_t(y) * std::size_t(frame.width()) + std::size_t(x);

@@ -65,8 +65,8 @@ RenderOutcome renderInOneLayer(Frame* frame, const EffectPlan& plan,
         };
         dofrt::RenderReport report = renderBand(
             *context.library, *buffers.source, *buffers.destination, buffers.gbuffers.get(),
-            settings, bands[std::size_t(i)], work, [] { return interruptRequested(); }, onWork,
-            &bandError);
+            settings, bands[std::size_t(i)], work.band(bands[std::size_t(i)]),
+            [] { return interruptRequested(); }, onWork, &bandError);
         std::lock_guard<std::mutex> lock(mutex);
         reports[std::size_t(i)] = report;
         if (!bandError.empty() && startError.empty()) startError = bandError;

@@ -2,55 +2,55 @@
 
 namespace dof3d {
 
-namespace {
-
-bool inside(const QVRect& r, int x, int y) {
-    return x >= r.left && x < r.left + r.width && y >= r.top && y < r.top + r.height;
+SlabComposite::SlabComposite(const Frame& frame, int sharpSlab)
+    : width_(frame.width()),
+      sharpSlab_(sharpSlab),
+      sum_(frame.pixelCount() * 4, 0.0),
+      othersShow_(frame.pixelCount(), 0),
+      opaque_(frame.pixelCount(), 1) {
+    if (frame.alphaChannel < 0) return;
+    for (std::size_t p = 0; p < frame.pixelCount(); ++p)
+        opaque_[p] = frame.value(p, frame.alphaChannel) == 1.0f;
 }
 
-struct Premultiplied {
-    double colour[3] = {0.0, 0.0, 0.0};
-    double alpha = 0.0;
-};
-
-bool layerAt(const SlabLayer& layer, int x, int y, Premultiplied* v) {
-    if (layer.area.width == 0 || !inside(layer.area, x, y)) return false;
-    const int lx = x - layer.area.left, ly = y - layer.area.top;
-    for (int c = 0; c < 3; ++c) v->colour[c] = layer.destination->fraction(lx, ly, c);
-    v->alpha = layer.destination->fraction(lx, ly, 3);
-    return v->alpha != 0.0 || v->colour[0] != 0.0 || v->colour[1] != 0.0 || v->colour[2] != 0.0;
+void SlabComposite::addBehind(const SlabLayer& layer) {
+    const QVRect& a = layer.area;
+    for (int ly = 0; ly < a.height; ++ly)
+        for (int lx = 0; lx < a.width; ++lx) {
+            double v[4];
+            bool any = false;
+            for (int c = 0; c < 4; ++c) {
+                v[c] = layer.destination->fraction(lx, ly, c);
+                any = any || v[c] != 0.0;
+            }
+            if (!any) continue;
+            const std::size_t p =
+                std::size_t(a.top + ly) * std::size_t(width_) + std::size_t(a.left + lx);
+            // A nearer slab covers the pixel's sharp part; a farther one
+            // shows through it where the file's alpha lets it.
+            if (layer.slab < sharpSlab_ || (layer.slab > sharpSlab_ && !opaque_[p]))
+                othersShow_[p] = 1;
+            double* sum = &sum_[p * 4];
+            const double through = 1.0 - sum[3];
+            for (int c = 0; c < 4; ++c) sum[c] += through * v[c];
+        }
 }
 
-}  // namespace
-
-void compositeSlabs(const std::vector<SlabLayer>& layers, const SlabParts& parts, int sharpSlab,
-                    Frame* frame) {
+void SlabComposite::store(const SlabParts& parts, Frame* frame) const {
     const std::size_t stride = std::size_t(frame->imageSpec.nchannels);
     for (int y = 0; y < frame->height(); ++y)
         for (int x = 0; x < frame->width(); ++x) {
-            const std::size_t p = std::size_t(y) * std::size_t(frame->width()) + std::size_t(x);
-            const double storedAlpha =
-                frame->alphaChannel >= 0 ? double(frame->value(p, frame->alphaChannel)) : 1.0;
-            Premultiplied sum;
-            bool othersShow = false;  // anything besides the pixel's own sharp part
-            for (const SlabLayer& layer : layers) {
-                Premultiplied v;
-                if (!layerAt(layer, x, y, &v)) continue;
-                if (layer.slab < sharpSlab || (layer.slab > sharpSlab && storedAlpha != 1.0))
-                    othersShow = true;
-                const double through = 1.0 - sum.alpha;
-                for (int c = 0; c < 3; ++c) sum.colour[c] += through * v.colour[c];
-                sum.alpha += through * v.alpha;
-            }
-            if (parts.wholeSharp(x, y) && !othersShow) continue;
+            const std::size_t p = std::size_t(y) * std::size_t(width_) + std::size_t(x);
+            if (parts.wholeSharp(x, y) && !othersShow_[p]) continue;
+            const double* sum = &sum_[p * 4];
             float* out = &frame->pixels[p * stride];
             for (int c = 0; c < 3; ++c) {
-                double v = sum.colour[c];
+                double v = sum[c];
                 if (!frame->associated)
-                    v = sum.alpha > 0.0 ? v / sum.alpha : double(out[frame->colourChannel[c]]);
+                    v = sum[3] > 0.0 ? v / sum[3] : double(out[frame->colourChannel[c]]);
                 out[frame->colourChannel[c]] = float(v);
             }
-            if (frame->alphaChannel >= 0) out[frame->alphaChannel] = float(sum.alpha);
+            if (frame->alphaChannel >= 0) out[frame->alphaChannel] = float(sum[3]);
         }
 }
 

@@ -112,7 +112,9 @@ bool buildSlabLayer(const SlabParts& parts, const SlabPlan& plan, int slab, cons
     const QVRect area = grown(content, std::max(openX, fillX), std::max(openY, fillY),
                               parts.width(), parts.height());
     layer->area = area;
-    layer->reach = reachY;
+    layer->reachX = reachX;
+    layer->reachY = reachY;
+    layer->footprint = footprintPixels(fraction, radii);
     const int w = area.width, h = area.height;
 
     // Where the slab's own pixels are, and what surrounds holes to fill them.
@@ -146,8 +148,6 @@ bool buildSlabLayer(const SlabParts& parts, const SlabPlan& plan, int slab, cons
     gb.addCoverage();
     gb.addTransparency();
     const float depth = slabs[std::size_t(slab)].depth;
-    const double footprint = footprintPixels(fraction, radii);
-    std::vector<double> rowTaps(std::size_t(h), 0.0);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             const SlabPixel p = slabPixel(parts, slab, blursFar, area.left + x, area.top + y);
@@ -184,11 +184,7 @@ bool buildSlabLayer(const SlabParts& parts, const SlabPlan& plan, int slab, cons
             gb.coverage(x, y) = coverage;
             for (int c = 0; c < 3; ++c) gb.transparency(x, y)[c] = transparencyByte(a);
             for (int c = 0; c < 3; ++c) layer->source->setFraction(x, y, c, rgb[c]);
-            if (coverage != 0) rowTaps[std::size_t(y)] += footprint;
         }
-    for (double& row : rowTaps) row += double(w);
-    layer->work = RenderWork(0, rowTaps);
-    layer->totalWork = layer->work.band(Band{QVRect{0, 0, w, h}, QVRect{0, 0, w, h}});
     return true;
 }
 

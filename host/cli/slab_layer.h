@@ -36,9 +36,8 @@ struct SlabLayer {
     std::unique_ptr<dofrt::PixelImage> source;
     std::unique_ptr<dofrt::PixelImage> destination;
     std::unique_ptr<dofrt::GBufferSet> gbuffers;
-    RenderWork work;
-    double totalWork = 0.0;  // of one render of the whole area
-    int reach = 0;           // rows a fragment spreads above and below its own
+    int reachX = 0, reachY = 0;  // pixels a fragment spreads on each side of its own
+    double footprint = 0.0;      // pixels of a fragment's footprint
 };
 
 // How far around the slab's own pixels every pixel is a fragment, in halves

@@ -126,9 +126,11 @@ SlabParts::SlabParts(const Frame& frame, const SlabPlan& plan, const DepthPlacem
 
     // Each slab's bounds, as first and last column and row until the end.
     std::vector<QVRect> last(plan.slabs().size(), QVRect{width_, height_, -1, -1});
+    counts_.assign(plan.slabs().size(), 0);
     for (int y = 0; y < height_; ++y)
         for (int x = 0; x < width_; ++x)
             for (const SlabPart* part = begin(x, y); part != end(x, y); ++part) {
+                ++counts_[std::size_t(part->slab)];
                 QVRect& b = last[std::size_t(part->slab)];
                 b.left = std::min(b.left, x);
                 b.top = std::min(b.top, y);

@@ -32,8 +32,9 @@ public:
     const SlabPart* end(int x, int y) const { return &parts_[first_[index(x, y) + 1]]; }
     // The pixel lies whole in the sharp slab, exactly as stored.
     bool wholeSharp(int x, int y) const { return wholeSharp_[index(x, y)] != 0; }
-    // The pixels that hold a part of `slab` (empty when none do).
+    // The pixels that hold a part of `slab` (empty when none do), and how many.
     QVRect bounds(int slab) const { return bounds_[std::size_t(slab)]; }
+    std::size_t count(int slab) const { return counts_[std::size_t(slab)]; }
 
 private:
     std::size_t index(int x, int y) const {
@@ -45,6 +46,7 @@ private:
     std::vector<SlabPart> parts_;
     std::vector<std::uint8_t> wholeSharp_;
     std::vector<QVRect> bounds_;
+    std::vector<std::size_t> counts_;
 };
 
 }  // namespace dof3d

@@ -2,8 +2,6 @@
 // them, render every slab through the effect on bands, composite.
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <mutex>
 
 #include "cli/footprint_work.h"
@@ -11,6 +9,7 @@
 #include "cli/interrupt.h"
 #include "cli/slab_composite.h"
 #include "cli/slab_layer.h"
+#include "cli/slab_tiles.h"
 
 namespace dof3d {
 
@@ -35,33 +34,6 @@ void blurExtent(const Frame& frame, const DepthPlacement& depth, const FocusDept
     }
 }
 
-struct BandTask {
-    std::size_t layer;
-    Band band;
-    double work;
-};
-
-// Bands of every slab: a slab larger than its share of the threads is cut
-// into bands, and the largest tasks go first.
-std::vector<BandTask> bandTasks(const std::vector<SlabLayer>& layers, int threads) {
-    double total = 0.0;
-    for (const SlabLayer& l : layers) total += l.totalWork;
-    const double share = total / double(std::max(1, threads));
-    std::vector<BandTask> tasks;
-    for (std::size_t i = 0; i < layers.size(); ++i) {
-        const SlabLayer& l = layers[i];
-        if (l.area.width == 0) continue;
-        const int count =
-            std::max(1, std::min(threads, int(std::ceil(l.totalWork / share - 1e-9))));
-        const QVRect area{0, 0, l.area.width, l.area.height};
-        for (const Band& b : planBands(area, count, l.reach, l.work))
-            tasks.push_back(BandTask{i, b, l.work.band(b)});
-    }
-    std::stable_sort(tasks.begin(), tasks.end(),
-                     [](const BandTask& a, const BandTask& b) { return a.work > b.work; });
-    return tasks;
-}
-
 std::string passFailure(const std::string& path, const dofrt::RenderReport& report) {
     if (report.failedSelector == 10) return path + ": the effect refused to prepare the render";
     if (report.failedSelector == 11)
@@ -77,6 +49,19 @@ void forEach(const FrameRenderContext& context, int count, const std::function<v
     }
 }
 
+// What the slabs will cost, for the progress bar before they are built:
+// their own pixels, with the open pixels around them and a share of them
+// rendered in two slabs.
+double estimatedWork(const SlabParts& parts, const SlabPlan& slabs, const BlurRadii& radii) {
+    double work = 0.0;
+    for (int s = 0; s < int(slabs.slabs().size()); ++s) {
+        const double own = double(parts.count(s));
+        const double footprint = footprintPixels(slabs.slabs()[std::size_t(s)].fraction, radii);
+        work += 1.5 * own * (kVisitWork + footprint + 3.0 * kRegionPixelWork);
+    }
+    return work;
+}
+
 }  // namespace
 
 RenderOutcome renderInSlabs(Frame* frame, const EffectPlan& plan, int layers,
@@ -90,67 +75,57 @@ RenderOutcome renderInSlabs(Frame* frame, const EffectPlan& plan, int layers,
     if (settings.radius >= 0.00001) blurExtent(*frame, plan.depth, focus, &nearest, &farthest);
     const SlabPlan slabs(layers, nearest, farthest, focus, radii);
     const SlabParts parts(*frame, slabs, plan.depth);
-
-    std::vector<SlabLayer> slabLayers(slabs.slabs().size());
-    std::vector<std::string> buildErrors(slabLayers.size());
-    forEach(context, int(slabLayers.size()), [&](int s) {
-        buildSlabLayer(parts, slabs, s, radii, plan.slabFormat, &slabLayers[std::size_t(s)],
-                       &buildErrors[std::size_t(s)]);
-    });
-    for (const std::string& e : buildErrors)
-        if (!e.empty()) {
-            *error = frame->path + ": " + e;
-            return RenderOutcome::Failed;
-        }
-
-    const std::vector<BandTask> tasks = bandTasks(slabLayers, context.threads);
-    if (context.progress) {
-        double total = 0.0;
-        for (const BandTask& t : tasks) total += t.work;
-        context.progress->frameWork(context.frameNumber, total);
-    }
-    std::mutex mutex;
-    std::vector<dofrt::RenderReport> reports(tasks.size());
-    std::string startError;
-    // A slab's source and channels go as soon as its last band is done.
-    std::vector<int> bandsLeft(slabLayers.size(), 0);
-    for (const BandTask& t : tasks) ++bandsLeft[t.layer];
-    forEach(context, int(tasks.size()), [&](int i) {
-        const BandTask& task = tasks[std::size_t(i)];
-        SlabLayer& layer = slabLayers[task.layer];
-        std::string bandError;
-        const WorkDone onWork = [&](double w) {
-            if (context.progress) context.progress->addWork(context.frameNumber, w);
-        };
-        const dofrt::RenderReport report = renderBand(
-            *context.library, *layer.source, *layer.destination, layer.gbuffers.get(), settings,
-            task.band, layer.work, [] { return interruptRequested(); }, onWork, &bandError);
-        std::lock_guard<std::mutex> lock(mutex);
-        reports[std::size_t(i)] = report;
-        if (!bandError.empty() && startError.empty()) startError = bandError;
-        if (--bandsLeft[task.layer] == 0) {
-            layer.source.reset();
-            layer.gbuffers.reset();
-        }
-    });
-
+    if (context.progress)
+        context.progress->frameWork(context.frameNumber, estimatedWork(parts, slabs, radii));
+    const WorkDone onWork = [&](double w) {
+        if (context.progress) context.progress->addWork(context.frameNumber, w);
+    };
     for (int pass = 0; pass < 5; ++pass) passSeconds[pass] = 0.0;
-    bool stopped = false;
-    for (const dofrt::RenderReport& r : reports) {
-        for (int pass = 0; pass < 5; ++pass) passSeconds[pass] += r.passSeconds[pass];
-        stopped = stopped || r.stopped;
-    }
-    if (stopped || interruptRequested()) return RenderOutcome::Interrupted;
-    if (!startError.empty()) {
-        *error = frame->path + ": " + startError;
-        return RenderOutcome::Failed;
-    }
-    for (const dofrt::RenderReport& r : reports)
-        if (!r.ok) {
-            *error = passFailure(frame->path, r);
+
+    // One slab after the other, front to back, each on all threads: the
+    // memory of one slab's render serves the next.
+    SlabComposite composite(*frame, slabs.sharpSlab());
+    for (int s = 0; s < int(slabs.slabs().size()); ++s) {
+        if (interruptRequested()) return RenderOutcome::Interrupted;
+        SlabLayer layer;
+        if (!buildSlabLayer(parts, slabs, s, radii, plan.slabFormat, &layer, error)) {
+            *error = frame->path + ": " + *error;
             return RenderOutcome::Failed;
         }
-    compositeSlabs(slabLayers, parts, slabs.sharpSlab(), frame);
+        std::vector<SlabTask> tasks = planSlabTiles(layer, context.threads);
+        std::stable_sort(tasks.begin(), tasks.end(),
+                         [](const SlabTask& a, const SlabTask& b) { return a.work > b.work; });
+        std::mutex mutex;
+        std::vector<dofrt::RenderReport> reports(tasks.size());
+        std::string startError;
+        forEach(context, int(tasks.size()), [&](int i) {
+            std::string bandError;
+            const dofrt::RenderReport report = renderBand(
+                *context.library, *layer.source, *layer.destination, layer.gbuffers.get(), settings,
+                tasks[std::size_t(i)].band, tasks[std::size_t(i)].work,
+                [] { return interruptRequested(); }, onWork, &bandError);
+            std::lock_guard<std::mutex> lock(mutex);
+            reports[std::size_t(i)] = report;
+            if (!bandError.empty() && startError.empty()) startError = bandError;
+        });
+        bool stopped = false;
+        for (const dofrt::RenderReport& r : reports) {
+            for (int pass = 0; pass < 5; ++pass) passSeconds[pass] += r.passSeconds[pass];
+            stopped = stopped || r.stopped;
+        }
+        if (stopped || interruptRequested()) return RenderOutcome::Interrupted;
+        if (!startError.empty()) {
+            *error = frame->path + ": " + startError;
+            return RenderOutcome::Failed;
+        }
+        for (const dofrt::RenderReport& r : reports)
+            if (!r.ok) {
+                *error = passFailure(frame->path, r);
+                return RenderOutcome::Failed;
+            }
+        if (!tasks.empty()) composite.addBehind(layer);
+    }
+    composite.store(parts, frame);
     return RenderOutcome::Done;
 }
 

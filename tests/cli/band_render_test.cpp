@@ -28,7 +28,7 @@ std::vector<int> rowsOf(const std::vector<Band>& bands, bool regions) {
 TEST(BandRender, PlanBalancesTheRegionsWork) {
     const std::vector<double> even(100, 10.0);
     std::vector<double> topHeavy(100, 0.0);
-    for (int y = 0; y < 20; ++y) topHeavy[std::size_t(y)] = 1000.0;
+    for (int y = 0; y < 20; ++y) topHeavy[std::size_t(y)] = 1e6;
     const struct {
         int height, count, reach;
         std::vector<double> taps;
@@ -38,11 +38,11 @@ TEST(BandRender, PlanBalancesTheRegionsWork) {
         {100, 2, 10, even, {0, 50, 50, 100}, {0, 60, 40, 100}, "even work: halves"},
         {9, 3, 0, std::vector<double>(9, 1.0), {0, 3, 3, 6, 6, 9}, {0, 3, 3, 6, 6, 9}, "no reach"},
         {30, 4, 20, std::vector<double>(30, 1.0), {0, 30}, {0, 30}, "bands shorter than the reach"},
-        // The first 20 rows weigh 1000 each: split after row 10 the bands
-        // cost 15400 and 17800 (2 x 10 per region pixel, the rows' work,
-        // 1 per band pixel), after 11 16430 and 16770, after 12 17460 and
-        // 15740.
-        {100, 2, 5, topHeavy, {0, 11, 11, 100}, {0, 16, 6, 100}, "heavy top rows"},
+        // The first 20 rows weigh 1e6 each; a region pixel 2 x 200, a band
+        // pixel 200. Split after row 9 the bands cost 14.074e6 and
+        // 16.566e6, after 10 15.08e6 and 15.56e6, after 11 16.086e6 and
+        // 14.554e6.
+        {100, 2, 5, topHeavy, {0, 10, 10, 100}, {0, 15, 5, 100}, "heavy top rows"},
     };
     for (const auto& c : cases) {
         const std::vector<Band> bands =
@@ -108,7 +108,7 @@ TEST(BandRender, BandsGiveTheBytesOfOneInstance) {
             for (const Band& band : bands)
                 ASSERT_TRUE(dof3d::renderBand(
                                 doftest::effectLibrary(), *source, *banded, gb.get(), settings,
-                                band, work, [] { return false; }, nullptr, &error)
+                                band, work.band(band), [] { return false; }, nullptr, &error)
                                 .ok)
                     << why << ": " << error;
             EXPECT_TRUE(testsupport::sameBytes(rendertest::bufferBytes(*banded),
