@@ -40,6 +40,9 @@ long long radiusOf(std::vector<double> const& weights) {
     return static_cast<long long>(weights.size() / 2);
 }
 
+// The low 32 bits as a signed value.
+long long wrap32(long long v) { return std::int32_t(std::uint32_t(std::uint64_t(v))); }
+
 // Truncating quotient of the box mean, low 8 bits.
 unsigned char truncatedByte(long long numerator, long long denominator) {
     return static_cast<unsigned char>(static_cast<std::uint64_t>(numerator / denominator));
@@ -112,7 +115,6 @@ void boxBlur(std::vector<QVLong> const& alpha, std::vector<QVLong> const& c1,
     for (long long i = 0; i < n; ++i) {
         unsigned char* pixel = at(out, i, stride);
         const Window w = windowOf(i, n, R);
-        const long long count = w.hi - w.lo + 1;
         long long sa = 0, s1 = 0, s2 = 0, s3 = 0;
         for (long long j = w.lo; j <= w.hi; ++j) {
             if (weighted) sa += alpha[j];
@@ -120,20 +122,16 @@ void boxBlur(std::vector<QVLong> const& alpha, std::vector<QVLong> const& c1,
             s2 += c2[j];
             s3 += c3[j];
         }
-        if (weighted) {
-            pixel[0] = truncatedByte(sa, count);
-            if (sa <= 0) continue;
-            pixel[1] = truncatedByte(s1, sa);
-            pixel[2] = truncatedByte(s2, sa);
-            pixel[3] = truncatedByte(s3, sa);
-        } else {
-            const long long a = alpha[0];
-            pixel[0] = static_cast<unsigned char>(a);
-            if (a == 0) continue;
-            pixel[1] = truncatedByte(s1, count * a);
-            pixel[2] = truncatedByte(s2, count * a);
-            pixel[3] = truncatedByte(s3, count * a);
-        }
+        // The sums and the divisor are 32-bit integers; only input outside
+        // the byte ranges makes them wrap, and a divisor wrapped to 0 leaves
+        // the colour bytes.
+        const long long count = w.hi - w.lo + 1;
+        const long long divisor = wrap32(weighted ? sa : count * alpha[0]);
+        pixel[0] = weighted ? truncatedByte(divisor, count) : (unsigned char)alpha[0];
+        if (weighted ? divisor <= 0 : divisor == 0) continue;
+        pixel[1] = truncatedByte(wrap32(s1), divisor);
+        pixel[2] = truncatedByte(wrap32(s2), divisor);
+        pixel[3] = truncatedByte(wrap32(s3), divisor);
     }
 }
 
