@@ -35,19 +35,6 @@ TEST(FormatFacts, PixelTraitsAgree) {
     }
 }
 
-using FormatFactsImages = doftest::HostAllocTest;
-
-TEST_F(FormatFactsImages, ImagesAgree) {
-    for (int code = 0; code <= 6; ++code) {
-        const testsupport::FormatFacts* f = testsupport::formatFacts(code);
-        auto image = dofrt::PixelImage::create(QVBitmapType(code), 2, 1);
-        ASSERT_EQ(image != nullptr, f != nullptr) << "code " << code;
-        if (f == nullptr) continue;
-        EXPECT_EQ(image->pixelBytes(), f->bytesPerPixel) << f->name;
-        EXPECT_EQ(image->pixel(1, 0) - image->pixel(0, 0), f->bytesPerPixel) << f->name;
-    }
-}
-
 // One pixel's bytes, its four components as read, and the bytes after one
 // component is written. Only that component's bits may change.
 struct PackingRow {
