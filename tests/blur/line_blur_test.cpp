@@ -49,25 +49,20 @@ struct SentinelLine {
 // Everything one call takes. The planes hold premultiplied colour on the byte
 // scale for the routines that read planes, and plain byte values for those
 // that read a line of bytes built from them (alpha, c1, c2, c3 per pixel, or
-// c1 alone for a single channel).
+// c1 alone for a single channel). Faults replace the kernel, weights, table
+// and radius arguments.
 struct LineCall {
     int n = 0;
     int size = 4;                                 // bytes per element, in and out
     std::ptrdiff_t srcStride = 1, outStride = 1;  // in elements
     std::vector<double> weights;                  // 2R + 1 taps, centre at R
-    std::vector<double> alpha, c1, c2, c3;
-    // Derived by prepare(); faults replace the arguments.
-    double lineAlpha = 0;
-    std::vector<QVLong> ia, i1, i2, i3;
+    std::vector<double> alpha = {0}, c1, c2, c3;  // alpha[0] is the line's alpha
     std::vector<QVULong> lut;
     std::unique_ptr<GaussianKernel> kernel;
     GaussianKernel* kernelArg = nullptr;
     const double* weightsArg = nullptr;
     const QVULong* lutArg = nullptr;
     long radiusArg = 0;
-
-    std::ptrdiff_t srcBytes() const { return srcStride * size; }
-    std::ptrdiff_t outBytes() const { return outStride * size; }
 };
 
 // A kernel with exactly these taps: sigma R + 1/2 with a cutoff of exp(-1/2)
@@ -77,13 +72,6 @@ void prepare(LineCall& c, blurref::TableRounding rounding) {
     c.kernel.reset(new GaussianKernel(R + 0.5, std::exp(-0.5)));
     ASSERT_TRUE(c.kernel && c.kernel->radius == R);
     for (int k = 0; k <= 2 * R; ++k) c.kernel->weights[k] = c.weights[std::size_t(k)];
-    c.lineAlpha = c.alpha.empty() ? 0 : c.alpha[0];
-    auto toInt = [](const std::vector<double>& v) {
-        return std::vector<QVLong>(v.begin(), v.end());
-    };
-    c.ia = toInt(c.alpha);
-    if (c.ia.empty()) c.ia.push_back(0);  // the single alpha value is always there
-    c.i1 = toInt(c.c1), c.i2 = toInt(c.c2), c.i3 = toInt(c.c3);
     c.lut = blurref::productTable(c.weights, rounding);
     c.kernelArg = c.kernel.get(), c.weightsArg = c.weights.data(), c.lutArg = c.lut.data();
     c.radiusArg = R;
@@ -92,20 +80,58 @@ void prepare(LineCall& c, blurref::TableRounding rounding) {
 // The source line of the routines that read bytes, one element per sample of
 // the planes.
 void writeSource(const LineCall& c, unsigned char* origin) {
-    for (int j = 0; j < int(c.c1.size()); ++j) {
-        unsigned char* p = origin + j * c.srcBytes();
-        const std::size_t s = std::size_t(j);
+    for (std::size_t j = 0; j < c.c1.size(); ++j) {
+        unsigned char* p = origin + std::ptrdiff_t(j) * c.srcStride * c.size;
         if (c.size == 1) {
-            p[0] = (unsigned char)c.c1[s];
-        } else {
-            p[0] = (unsigned char)c.alpha[s], p[1] = (unsigned char)c.c1[s];
-            p[2] = (unsigned char)c.c2[s], p[3] = (unsigned char)c.c3[s];
+            p[0] = (unsigned char)c.c1[j];
+            continue;
         }
+        p[0] = (unsigned char)c.alpha[j], p[1] = (unsigned char)c.c1[j];
+        p[2] = (unsigned char)c.c2[j], p[3] = (unsigned char)c.c3[j];
     }
 }
 
-using Fast = void (*)(LineCall&, unsigned char* src, unsigned char* out);
-using Slow = void (*)(const LineCall&, const unsigned char* src, unsigned char* out);
+std::vector<QVLong> ints(const std::vector<double>& v) { return {v.begin(), v.end()}; }
+
+enum RoutineIndex { kStd, kAw, kBoxLine, kBoxPlane, kStdLut, kGrey, kGreyMax, kGreyLut };
+
+// One call of a routine, or of its reference when `slow`.
+void call(int routine, bool slow, LineCall& c, unsigned char* src, unsigned char* out) {
+    const std::ptrdiff_t s = c.srcStride * c.size, o = c.outStride * c.size;
+    const std::vector<double>& w = c.weights;
+    switch (routine) {
+        case kStd:
+            if (slow) return blurref::stdBlur(c.alpha[0], c.c1, c.c2, c.c3, c.n, out, o, w);
+            return std_blur(&c.alpha[0], c.c1.data(), c.c2.data(), c.c3.data(), c.n, out, o,
+                            c.kernelArg);
+        case kAw:
+            if (slow) return blurref::awBlur(c.alpha, c.c1, c.c2, c.c3, c.n, out, o, w);
+            return aw_blur(c.alpha.data(), c.c1.data(), c.c2.data(), c.c3.data(), c.n, out, o,
+                           c.kernelArg);
+        case kBoxLine:
+        case kBoxPlane: {
+            const bool plane = routine == kBoxPlane;
+            if (slow)
+                return blurref::boxBlur(ints(c.alpha), ints(c.c1), ints(c.c2), ints(c.c3), c.n, out,
+                                        o, c.radiusArg, plane);
+            return boxBlur(ints(c.alpha).data(), ints(c.c1).data(), ints(c.c2).data(),
+                           ints(c.c3).data(), c.n, out, o, c.radiusArg, plane ? 7 : 0);
+        }
+        case kStdLut:
+            if (slow) return blurref::stdLutBlur(src, s, o, c.n, out, w, c.lut);
+            return std_LUT_blur(src, int(s), int(o), c.n, out, c.kernelArg, c.lutArg);
+        case kGrey:
+            if (slow) return blurref::grayscaleBlur(src, out, s, o, c.n, w);
+            return grayscale_blur(src, out, int(s), int(o), c.n, c.kernelArg);
+        case kGreyMax:
+            if (slow) return blurref::grayscaleMaxBlur(src, out, s, o, c.n, w);
+            return grayscale_max_blur(src, out, int(s), int(o), c.n, c.kernelArg);
+        default:  // unsigned strides: a step back is the value that wraps to it
+            if (slow) return blurref::grayscaleLutBlur(src, out, s, o, c.n, w, c.lut);
+            return grayscale_LUT_blur(src, out, unsigned(s), unsigned(o), unsigned(c.n),
+                                      unsigned(c.radiusArg), c.weightsArg, c.lutArg);
+    }
+}
 
 struct Routine {
     const char* name;
@@ -113,77 +139,15 @@ struct Routine {
     bool readsBytes;     // a line of bytes, else the planes
     double weightScale;  // 1 where the routine wants taps summing to 1
     int scratch;         // host blocks per call with samples: 0, 1, or 2 = 1 when in place
-    Fast fast;
-    Slow slow;
 };
 
-enum RoutineIndex { kStd, kAw, kBoxLine, kBoxPlane, kStdLut, kGrey, kGreyMax, kGreyLut };
-
+// aw_blur divides by its own sums and the maximum is not normalised, so they
+// take taps that do not sum to 1.
 const Routine kRoutines[] = {
-    {"StdBlur", 4, false, 1, 0,
-     [](LineCall& c, unsigned char*, unsigned char* out) {
-         std_blur(&c.lineAlpha, c.c1.data(), c.c2.data(), c.c3.data(), c.n, out, c.outBytes(),
-                  c.kernelArg);
-     },
-     [](const LineCall& c, const unsigned char*, unsigned char* out) {
-         blurref::stdBlur(c.lineAlpha, c.c1, c.c2, c.c3, c.n, out, c.outBytes(), c.weights);
-     }},
-    // Divides by its own sums, so it takes an unnormalised kernel.
-    {"AwBlur", 4, false, 3, 0,
-     [](LineCall& c, unsigned char*, unsigned char* out) {
-         aw_blur(c.alpha.data(), c.c1.data(), c.c2.data(), c.c3.data(), c.n, out, c.outBytes(),
-                 c.kernelArg);
-     },
-     [](const LineCall& c, const unsigned char*, unsigned char* out) {
-         blurref::awBlur(c.alpha, c.c1, c.c2, c.c3, c.n, out, c.outBytes(), c.weights);
-     }},
-    {"BoxBlurLineAlpha", 4, false, 1, 0,
-     [](LineCall& c, unsigned char*, unsigned char* out) {
-         boxBlur(c.ia.data(), c.i1.data(), c.i2.data(), c.i3.data(), c.n, out, c.outBytes(),
-                 c.radiusArg, 0);
-     },
-     [](const LineCall& c, const unsigned char*, unsigned char* out) {
-         blurref::boxBlur(c.ia, c.i1, c.i2, c.i3, c.n, out, c.outBytes(), c.radiusArg, false);
-     }},
-    {"BoxBlurAlphaPlane", 4, false, 1, 0,
-     [](LineCall& c, unsigned char*, unsigned char* out) {
-         boxBlur(c.ia.data(), c.i1.data(), c.i2.data(), c.i3.data(), c.n, out, c.outBytes(),
-                 c.radiusArg, 7);
-     },
-     [](const LineCall& c, const unsigned char*, unsigned char* out) {
-         blurref::boxBlur(c.ia, c.i1, c.i2, c.i3, c.n, out, c.outBytes(), c.radiusArg, true);
-     }},
-    {"StdLutBlur", 4, true, 1, 0,
-     [](LineCall& c, unsigned char* src, unsigned char* out) {
-         std_LUT_blur(src, int(c.srcBytes()), int(c.outBytes()), c.n, out, c.kernelArg, c.lutArg);
-     },
-     [](const LineCall& c, const unsigned char* src, unsigned char* out) {
-         blurref::stdLutBlur(src, c.srcBytes(), c.outBytes(), c.n, out, c.weights, c.lut);
-     }},
-    {"GrayscaleBlur", 1, true, 1, 1,
-     [](LineCall& c, unsigned char* src, unsigned char* out) {
-         grayscale_blur(src, out, int(c.srcBytes()), int(c.outBytes()), c.n, c.kernelArg);
-     },
-     [](const LineCall& c, const unsigned char* src, unsigned char* out) {
-         blurref::grayscaleBlur(src, out, c.srcBytes(), c.outBytes(), c.n, c.weights);
-     }},
-    // Any non-negative taps: the largest weighted sample is not normalised.
-    {"GrayscaleMaxBlur", 1, true, 4, 1,
-     [](LineCall& c, unsigned char* src, unsigned char* out) {
-         grayscale_max_blur(src, out, int(c.srcBytes()), int(c.outBytes()), c.n, c.kernelArg);
-     },
-     [](const LineCall& c, const unsigned char* src, unsigned char* out) {
-         blurref::grayscaleMaxBlur(src, out, c.srcBytes(), c.outBytes(), c.n, c.weights);
-     }},
-    // Unsigned strides: a step back is the value that wraps to it.
-    {"GrayscaleLutBlur", 1, true, 1, 2,
-     [](LineCall& c, unsigned char* src, unsigned char* out) {
-         grayscale_LUT_blur(src, out, unsigned(c.srcBytes()), unsigned(c.outBytes()), unsigned(c.n),
-                            unsigned(c.radiusArg), c.weightsArg, c.lutArg);
-     },
-     [](const LineCall& c, const unsigned char* src, unsigned char* out) {
-         blurref::grayscaleLutBlur(src, out, c.srcBytes(), c.outBytes(), c.n, c.weights, c.lut);
-     }},
+    {"StdBlur", 4, false, 1, 0},          {"AwBlur", 4, false, 3, 0},
+    {"BoxBlurLineAlpha", 4, false, 1, 0}, {"BoxBlurAlphaPlane", 4, false, 1, 0},
+    {"StdLutBlur", 4, true, 1, 0},        {"GrayscaleBlur", 1, true, 1, 1},
+    {"GrayscaleMaxBlur", 1, true, 4, 1},  {"GrayscaleLutBlur", 1, true, 1, 2},
 };
 
 struct LineShape {
@@ -234,6 +198,7 @@ LineCall randomCall(const Routine& r, const LineShape& shape, const StrideRow& s
                     Random& random) {
     LineCall c;
     c.n = shape.n, c.size = r.size, c.srcStride = strides.src, c.outStride = strides.out;
+    c.alpha.clear();
     // Taps with no symmetry, so that a window read backwards shows.
     double sum = 0;
     for (int k = 0; k <= 2 * shape.R; ++k) {
@@ -250,6 +215,7 @@ LineCall randomCall(const Routine& r, const LineShape& shape, const StrideRow& s
         c.c2.push_back(random.between(0, 255) * premultiply);
         c.c3.push_back(random.between(0, 255) * premultiply);
     }
+    if (c.alpha.empty()) c.alpha.push_back(255);  // the line's alpha is always there
     return c;
 }
 
@@ -289,12 +255,14 @@ TEST_P(LineBlur, MatchesReference) {
         SentinelLine src(c.n, reach * r.size, std::size_t(r.size));
         if (r.readsBytes) writeSource(c, src.origin());
         const Bytes sourceBefore = src.bytes;
-        SentinelLine actual = strides.inPlace ? src : SentinelLine(c.n, c.outBytes(), r.size);
+        SentinelLine actual =
+            strides.inPlace ? src : SentinelLine(c.n, strides.out * r.size, r.size);
         SentinelLine expected = actual;
 
-        r.slow(c, src.origin(), expected.origin());
+        call(GetParam().routine, true, c, src.origin(), expected.origin());
         const qvlib::AllocStats before = qvlib::allocStats();
-        r.fast(c, strides.inPlace ? actual.origin() : src.origin(), actual.origin());
+        call(GetParam().routine, false, c, strides.inPlace ? actual.origin() : src.origin(),
+             actual.origin());
         const qvlib::AllocStats after = qvlib::allocStats();
 
         EXPECT_TRUE(sameBytes(actual.bytes, expected.bytes));
@@ -332,9 +300,8 @@ const std::vector<double> kLopsided = {0.54, 1.0 - 0.54 - 0.39, 0.39};
 
 // clang-format off
 const RoundingRow kRounding[] = {
-    {kStd, {1}, {2}, {5}, {}, {2, 2, 2, 2}, "2.5 is stored as 2"},
-    {kStd, {1}, {2}, {7}, {}, {2, 4, 4, 4}, "3.5 is stored as 4"},
-    {kStd, {1}, {2}, {511}, {}, {2, 0, 0, 0}, "255.5 rounds to 256, stored as 0"},
+    {kStd, {1}, {2, 2, 2}, {5, 7, 511}, {}, {2, 2, 2, 2, 2, 4, 4, 4, 2, 0, 0, 0},
+     "2.5, 3.5 and 255.5 go to the even 2, 4 and 256, stored as 0"},
     {kStd, {1}, {255.5}, {-255.5}, {}, {0, 255, 255, 255}, "alpha 255.5 stored as 0, colour -1 as 255"},
     // S x (1 / (W a)) = 0.87 x (1 / 0.06) = 14.500000000000002, where S / (W a) and
     // S / W / a give 14.5; with a = 7, 0.07 x (1 / 0.14) = 0.5, where
@@ -351,7 +318,7 @@ const RoundingRow kRounding[] = {
     {kAw, kHundredths, {1, 20}, {0, 0}, {}, {10, 0, 0, 0, 10, 0, 0, 0}, "alpha is a true division"},
     // 1.18 x (1 / 0.04) = 29.5, where 1.18 / 0.04 gives 29.499999999999996.
     {kAw, {0.01}, {4}, {118}, {}, {4, 30, 30, 30}, "colour multiplies by 1 / Sa"},
-    {kAw, {1}, {2}, {5}, {}, {2, 2, 2, 2}, "2.5 is stored as 2"},
+    {kAw, {1}, {2, 2}, {5, 7}, {}, {2, 2, 2, 2, 2, 4, 4, 4}, "2.5 and 3.5 go to the even 2 and 4"},
     {kBoxLine, kHundredths, {255, 255}, {2550, 2805}, {}, {255, 10, 10, 10, 255, 10, 10, 10},
      "5355 / 510 = 10.5 truncates to 10"},
     {kBoxPlane, kHundredths, {255, 0}, {2550, 0}, {}, {127, 10, 10, 10, 127, 10, 10, 10},
@@ -398,13 +365,14 @@ TEST_F(LineBlurRounding, HandWorkedRows) {
         const Routine& r = kRoutines[row.routine];
         LineCall c;
         c.n = int(row.values.size()), c.size = r.size, c.weights = row.weights;
-        c.alpha = row.alpha, c.c1 = c.c2 = c.c3 = row.values;
+        c.c1 = c.c2 = c.c3 = row.values;
+        if (!row.alpha.empty()) c.alpha = row.alpha;
         prepare(c, blurref::TableRounding::Nearest);
         for (const auto& entry : row.entries) c.lut[std::size_t(entry.first)] = entry.second;
         Bytes src(std::size_t(c.n * r.size)), out(src.size(), 119), reference = out;
         if (r.readsBytes) writeSource(c, src.data());
-        r.fast(c, src.data(), out.data());
-        r.slow(c, src.data(), reference.data());
+        call(row.routine, false, c, src.data(), out.data());
+        call(row.routine, true, c, src.data(), reference.data());
         EXPECT_TRUE(sameBytes(out, row.expected));
         EXPECT_TRUE(sameBytes(reference, row.expected)) << "reference";
     }
@@ -412,14 +380,7 @@ TEST_F(LineBlurRounding, HandWorkedRows) {
 
 // Calls that cannot filter leave every output byte as it was and keep no
 // host block.
-enum Fault {
-    kKernelWithoutTable,
-    kNoScratch,
-    kLineTooLong,
-    kNullWeights,
-    kNullTable,
-    kNegativeRadius
-};
+enum Fault { kEmptyKernel, kNoScratch, kTooLong, kNoWeights, kNoTable, kNegativeRadius };
 
 struct FailureRow {
     int routine;
@@ -430,19 +391,19 @@ struct FailureRow {
 };
 
 const FailureRow kFailures[] = {
-    {kStd, kKernelWithoutTable, false, 0, "a kernel whose table was refused"},
-    {kAw, kKernelWithoutTable, false, 0, "a kernel whose table was refused"},
-    {kStdLut, kKernelWithoutTable, false, 0, "a kernel whose table was refused"},
-    {kStdLut, kNullTable, false, 0, "no product table"},
-    {kGrey, kKernelWithoutTable, false, 0, "a kernel whose table was refused"},
-    {kGreyMax, kKernelWithoutTable, false, 0, "a kernel whose table was refused"},
+    {kStd, kEmptyKernel, false, 0, "a kernel whose table was refused"},
+    {kAw, kEmptyKernel, false, 0, "a kernel whose table was refused"},
+    {kStdLut, kEmptyKernel, false, 0, "a kernel whose table was refused"},
+    {kStdLut, kNoTable, false, 0, "no product table"},
+    {kGrey, kEmptyKernel, false, 0, "a kernel whose table was refused"},
+    {kGreyMax, kEmptyKernel, false, 0, "a kernel whose table was refused"},
     {kGrey, kNoScratch, false, 1, "the scratch line refused: the source cannot be read first"},
     {kGreyMax, kNoScratch, false, 1, "the scratch line refused"},
-    {kGrey, kLineTooLong, false, 0, "2^29 samples need 2^32 bytes, one past a 32-bit size"},
-    {kGreyMax, kLineTooLong, false, 0, "2^29 samples need 2^32 bytes"},
+    {kGrey, kTooLong, false, 0, "2^29 samples need 2^32 bytes, one past a 32-bit size"},
+    {kGreyMax, kTooLong, false, 0, "2^29 samples need 2^32 bytes"},
     {kGreyLut, kNoScratch, true, 1, "in place without its working copy"},
-    {kGreyLut, kNullWeights, false, 0, "no weights"},
-    {kGreyLut, kNullTable, false, 0, "no product table"},
+    {kGreyLut, kNoWeights, false, 0, "no weights"},
+    {kGreyLut, kNoTable, false, 0, "no product table"},
     {kBoxLine, kNegativeRadius, false, 0, "a negative radius names no window"},
     {kBoxPlane, kNegativeRadius, false, 0, "a negative radius names no window"},
 };
@@ -460,19 +421,19 @@ TEST_F(LineBlurFailure, OutputLeftUntouched) {
         qvlib::failAllocationAt(1);
         GaussianKernel empty(2.0, 0.01);
         qvlib::failAllocationAt(0);
-        if (row.fault == kKernelWithoutTable) c.kernelArg = &empty;
-        if (row.fault == kNullWeights) c.weightsArg = nullptr;
-        if (row.fault == kNullTable) c.lutArg = nullptr;
+        if (row.fault == kEmptyKernel) c.kernelArg = &empty;
+        if (row.fault == kNoWeights) c.weightsArg = nullptr;
+        if (row.fault == kNoTable) c.lutArg = nullptr;
         if (row.fault == kNegativeRadius) c.radiusArg = -1;
-        if (row.fault == kLineTooLong) c.n = 0x20000000, c.srcStride = c.outStride = 0;
+        if (row.fault == kTooLong) c.n = 0x20000000, c.srcStride = c.outStride = 0;
 
-        SentinelLine src(c.n, c.srcBytes(), std::size_t(r.size));
+        SentinelLine src(c.n, c.srcStride * r.size, std::size_t(r.size));
         if (r.readsBytes) writeSource(c, src.origin());
-        SentinelLine out = row.inPlace ? src : SentinelLine(c.n, c.outBytes(), r.size);
+        SentinelLine out = row.inPlace ? src : SentinelLine(c.n, c.outStride * r.size, r.size);
         const Bytes untouched = out.bytes;
         const std::uint64_t before = qvlib::allocStats().totalAllocations;
         if (row.fault == kNoScratch) qvlib::failAllocationAt(1);
-        r.fast(c, row.inPlace ? out.origin() : src.origin(), out.origin());
+        call(row.routine, false, c, row.inPlace ? out.origin() : src.origin(), out.origin());
         qvlib::failAllocationAt(0);
         EXPECT_EQ(qvlib::allocStats().totalAllocations - before, std::uint64_t(row.calls));
         EXPECT_TRUE(sameBytes(out.bytes, untouched));

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cfloat>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -39,7 +38,6 @@ struct HatRow {
 
 const HatRow kHats[] = {
     {0.0, 0, {}, "zero radius: one tap"},
-    {-3.0, 0, {}, "negative radius: one tap"},
     {kNaN, 0, {}, "not a number: one tap"},
     {0.4, 0, {}, "2r = 0.8 cuts to 0"},
     {0.5, 1, {0x1.0c6f56dc4p-19}, "about 0.000002"},
@@ -87,13 +85,10 @@ struct GaussianRow {
 
 const GaussianRow kGaussians[] = {
     {1, 0.5, 1, 0.606531, "sqrt(2 ln 2) = 1.18"},
-    {2, 0.01, 6, 0.011109, "sqrt(8 ln 100) = 6.07"},
     {3, 0.1, 6, 0.135335, "sqrt(18 ln 10) = 6.44"},
     {3, 0.01, 9, 0.011109, "9.10; tap 7 tells a product by 1 / 2s^2 from a division"},
     {0, 0.5, 0, 1, "sigma raised to 0.01"},
-    {-2, 0.5, 0, 1, "negative sigma raised to 0.01"},
     {kNaN, 0.5, 0, 1, "sigma not a number raised to 0.01"},
-    {1, 2, 0, 1, "cutoff above 1 limited to 0.999999"},
     {700, 1, 0, 1, "sqrt(0.98) below 1"},
     {800, 1, 1, 0.99999922, "sqrt(1.28) above 1"},
     {1, -1, 5, 0.0000037, "negative cutoff limited to 0.000001: sqrt(2 ln 1e6) = 5.26"},
@@ -155,12 +150,10 @@ const MemoryRow kMemory[] = {
     {false, 1.0, 0, true, 0, 2, 5, "a heap kernel: object and table"},
     {true, 2.0, 0.01, true, 0, 2, 13, "a heap Gaussian: object and table"},
     {false, 2.25, 0, false, 1, 1, 0, "a refused table leaves an empty kernel"},
-    {true, 2.0, 0.01, false, 1, 1, 0, "a refused Gaussian table too"},
     {false, 1.0, 0, true, 1, 1, 0, "a refused object: null, no constructor run"},
     {false, 1.0, 0, true, 2, 2, 0, "an object without its table still deletes"},
     {false, kInf, 0, false, 0, 0, 0, "infinite radius"},
     {false, 67108864.0, 0, false, 0, 0, 0, "2r one past the countable radius"},
-    {false, DBL_MAX, 0, false, 0, 0, 0, "largest double"},
     {false, 67108863.75, 0, false, 0, 1, 0, "the largest countable radius asks for its table"},
     {true, 1.0, kNaN, false, 0, 0, 0, "cutoff not a number"},
     {true, 1e9, 0.5, false, 0, 0, 0, "sigma past the countable range"},

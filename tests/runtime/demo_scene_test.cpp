@@ -224,29 +224,4 @@ TEST_F(DemoSceneTest, RefusedSourceLeavesNothingLive) {
     EXPECT_EQ(scene.source, nullptr);
 }
 
-// Light cells (0.92, 0.85, 0.2) -> 234.6, 216.75, 51; dark (0.12, 0.2, 0.6)
-// -> 30.6, 51, 153; cells of 4 pixels from (0, 0), all at one depth.
-TEST_F(DemoSceneTest, CheckerAtOneDepth) {
-    DemoScene scene = dofrt::buildCheckerScene(20, 12, kQVBitmapRGBA8, -5.0f, 4);
-    ASSERT_TRUE(scene.source);
-    GBufferSet& g = *scene.gbuffers;
-    EXPECT_EQ(g.channel(kGBufferTransparency), nullptr);
-    EXPECT_EQ(g.channel(kGBufferLayerRange), nullptr);
-    EXPECT_EQ(scene.settings.focalDepth, -5.0);
-    const Bytes light = {235, 217, 51, 255}, dark = {31, 51, 153, 255};
-    const struct {
-        int x, y;
-        const Bytes& expected;
-    } cells[] = {{3, 3, light}, {4, 0, dark}, {0, 4, dark}, {19, 11, light}};
-    for (const auto& c : cells) {
-        SCOPED_TRACE(testing::Message() << c.x << "," << c.y);
-        EXPECT_EQ(Bytes(scene.source->pixel(c.x, c.y), scene.source->pixel(c.x, c.y) + 4),
-                  c.expected);
-        EXPECT_EQ(Bytes(g.colour(c.x, c.y), g.colour(c.x, c.y) + 3),
-                  Bytes(c.expected.begin(), c.expected.begin() + 3));
-        EXPECT_EQ(g.depth(c.x, c.y), -5.0f);
-        EXPECT_EQ(g.coverage(c.x, c.y), 255);
-    }
-}
-
 }  // namespace
