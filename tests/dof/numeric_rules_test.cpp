@@ -54,7 +54,6 @@ const Row kRows[] = {
     {kRound, -2.5, 0, 0, -2, "negative half to even from below"},
     {kRound, -254.6, 0, 0, -255, "negative values round away from zero"},
     {kRound, 2147483647.5, 0, 0, -2147483648.0, "2^31 keeps its low 32 bits"},
-    {kRound, -2147483648.5, 0, 0, -2147483648.0, "half below the smallest int32, to even"},
     {kRound, 4294967301.0, 0, 0, 5, "2^32 + 5: low bits 5"},
     {kRound, -4294967296.0, 0, 0, 0, "-2^32, bottom of the exact range"},
     {kRound, 4503595332403199.0, 0, 0, -1, "2^52 - 2^32 - 1, top of the exact range"},
@@ -69,18 +68,15 @@ const Row kRows[] = {
     // Shifted to -15: q = RN(1/15), RN(RN(-1/10) + q) / q is one ulp above 0.5.
     {kBlur, -10, -20, -25, 0x1.0000000000001p-1, "behind the zone, shifted by F - N"},
     {kBlur, -10, -20, -40, 1, "shifted to -30: |1 - 3| limited to 1"},
-    {kBlur, -10, -20, -10, 0, "at the focal depth"},
     {kBlur, -10, -20, -5, 0.5, "in front of F the zone plays no part: 0.1 / 0.2"},
     {kBlur, -10, -5, -15, 0x1.0000000000001p-1, "zone off: the sum comes before the division"},
     // q = RN(1/12), RN(-0.1 + q) = -0x1.1111111111118p-6, over q.
     {kBlur, -10, -5, -12, 0x1.999999999999ep-3, "zone off, 0.2 up to rounding"},
-    {kBlur, -10, -5, -30, 1, "beyond twice F: limited"},
     {kBlur, -1, 0, -0.5, 0.5, "the initial parameters: q = 2, |-1 + 2| / 2"},
     {kBlur, -10, -20, 5, 0, "behind the viewer"},
     {kBlur, -10, -20, 0, kNaN, "depth 0: the non-number is passed on"},
     {kBlur, 0, 0, -0.0, kNaN, "depth -0 with F = 0"},
     {kBlur, 0, 0, -1e-30, 1, "F = 0: 1 / F is infinite"},
-    {kBlur, 0, -5, -3, 0, "F = 0 with a zone: in front of its end"},
     {kBlur, 0, -5, -10, 1, "F = 0, shifted to -5"},
     // -8 + 2^-24 rounds to -8 in float: q = 0.125 and the result is 1, where
     // the double shift would stay below 1.
@@ -89,10 +85,8 @@ const Row kRows[] = {
     {kBlur, -4, -4 - 0x3p-23, -0x1.000002p+2, 0, "the shifted depth rounds onto F"},
 
     {kFraction, 1, 51, 0, 0.2, "the host's table: 51 / 255"},
-    {kFraction, 1, 0, 0, 0, "zero"},
     {kFraction, 2, 1023, 0, 1, "10-bit full scale is exactly 1"},
     {kFraction, 2, 512, 0, 0x1.0040100401004p-1, "512 / 1023"},
-    {kFraction, 3, 4095, 0, 1, "12-bit full scale"},
     {kFraction, 4, 65535, 0, 1, "16-bit full scale"},
     {kFraction, 5, -2.5, 0, -2.5, "a float is its own fraction"},
     {kFraction, 2, 9, 0, 0x1.2048120481204p-7, "9 x RN(1/1023); 9 / 1023 ends in ...5",
@@ -106,16 +100,13 @@ const Row kRows[] = {
     {kCode, 2, 0.5, 0, 512, "511.5 to the even code"},
     {kCode, 3, 0.5, 0, 2048, "2047.5 to the even code"},
     {kCode, 4, 0.5, 0, 32768, "32767.5 to the even code"},
-    {kCode, 2, 0.25, 0, 256, "255.75 to the nearest"},
     {kCode, 1, -0.1, 0, 0, "below 0 limited"},
     {kCode, 4, 1.5, 0, 65535, "above 1 limited"},
     {kCode, 2, kNaN, 0, 0, "not a number stores 0"},
     {kCode, 5, 1.75, 0, 1.75, "floats are not limited"},
 
     {kAlphaCode, 1, 1.5, 0, 0x7E, "382.5 to 382 = 0x17E, its low byte", kPluginOnly},
-    {kAlphaCode, 2, 0.5, 0, 512, "511.5 to the even code", kPluginOnly},
     {kRawCode, 2, 1023.5, 0, 0, "1024 has no bit in the low 10", kPluginOnly},
-    {kRawCode, 3, 2.5, 0, 2, "2.5 to the even 2", kPluginOnly},
     {kRawCode, 4, -1, 0, 0xFFFF, "-1 keeps its low 16 bits", kPluginOnly},
     {kRawCode, 1, 3.5, 0, 4, "3.5 to the even 4", kPluginOnly},
 

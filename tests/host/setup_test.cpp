@@ -24,12 +24,11 @@ TEST_F(Setup, InstanceFieldsAndRecord) {
     EXPECT_EQ(p->mode, 1.0);
     EXPECT_EQ(p->focalDepth, -1.0);
     EXPECT_EQ(p->focusRangeDepth, 0.0);
-    for (void* buffer :
-         {(void*)p->alphaTable, (void*)p->colourSumR, (void*)p->colourSumG, (void*)p->colourSumB,
-          (void*)p->opacitySumR, (void*)p->opacitySumG, (void*)p->opacitySumB, (void*)p->transmitR,
-          (void*)p->transmitG, (void*)p->transmitB, (void*)p->weightSumR, (void*)p->weightSumG,
-          (void*)p->weightSumB, (void*)p->cocMap})
-        EXPECT_EQ(buffer, nullptr);
+    // The fourteen buffer pointers, alphaTable to cocMap, follow one another.
+    const char* first = reinterpret_cast<const char*>(&p->alphaTable);
+    const std::vector<char> nulls(reinterpret_cast<const char*>(&p->cocMap + 1) - first, 0);
+    EXPECT_EQ(nulls.size(), 14 * sizeof(void*));
+    EXPECT_TRUE(testsupport::sameBytes(first, nulls.data(), nulls.size()));
 }
 
 // The five declarations reach the host in exactly this order, with these
@@ -42,28 +41,16 @@ TEST_F(Setup, DeclaresFiveParametersInOrder) {
         double* value;
         std::vector<TagValue> tags;
     } expected[] = {
+        // clang-format off
         {12, nullptr, {}},
-        {16,
-         &p->focalDepth,
-         {{0x2000A, std::int32_t(0xFFFF0001u), ""},
-          {0x2000B, -1, ""},
-          {0x20020, 1, ""},
-          {0x20024, 30156, ""}}},
-        {16,
-         &p->focusRangeDepth,
-         {{0x2000A, -65535, ""},
-          {0x2000B, -1, ""},
-          {0x20020, 1, ""},
-          {0x20024, 30298, ""},
-          {0x20007, 4, ""}}},
-        {4,
-         &p->radius,
-         {{0x2000A, 0, ""},
-          {0x2000B, 64, ""},
-          {0x20008, 0, ""},
-          {0x20024, 30183, ""},
-          {0x20007, 2, ""}}},
+        {16, &p->focalDepth, {{0x2000A, std::int32_t(0xFFFF0001u), ""}, {0x2000B, -1, ""},
+                              {0x20020, 1, ""}, {0x20024, 30156, ""}}},
+        {16, &p->focusRangeDepth, {{0x2000A, -65535, ""}, {0x2000B, -1, ""}, {0x20020, 1, ""},
+                                   {0x20024, 30298, ""}, {0x20007, 4, ""}}},
+        {4, &p->radius, {{0x2000A, 0, ""}, {0x2000B, 64, ""}, {0x20008, 0, ""},
+                         {0x20024, 30183, ""}, {0x20007, 2, ""}}},
         {8, &p->mode, {{0x20012, 0, GetStringQV(30336)}, {0x20005, 0, ""}, {0x20024, 30124, ""}}},
+        // clang-format on
     };
     const auto& declared = instance->declarations();
     ASSERT_EQ(declared.size(), 5u);

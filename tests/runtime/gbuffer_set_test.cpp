@@ -39,6 +39,14 @@ dofrt::LayerFragment fragment(float depth, int tag) {
     return f;
 }
 
+std::uint8_t* depthAt(GBufferSet& g, int x, int y) { return (std::uint8_t*)&g.depth(x, y); }
+std::uint8_t* coverageAt(GBufferSet& g, int x, int y) { return &g.coverage(x, y); }
+std::uint8_t* colourAt(GBufferSet& g, int x, int y) { return g.colour(x, y); }
+std::uint8_t* transparencyAt(GBufferSet& g, int x, int y) { return g.transparency(x, y); }
+std::uint8_t* rangeAt(GBufferSet& g, int x, int y) { return (std::uint8_t*)g.layerRange(x, y); }
+
+// Each channel packed and zeroed, its accessor reaching element (x, y) at
+// data + x xStride + y yStride, and layer rows where a render reads layers.
 TEST(GBufferSet, DescriptorsArePackedAndZeroed) {
     const struct {
         GBufferEntry entry;
@@ -46,14 +54,15 @@ TEST(GBufferSet, DescriptorsArePackedAndZeroed) {
         int xStride;
         std::uint8_t elemType;
         bool hasLayers;
+        std::uint8_t* (*element)(GBufferSet&, int, int);
     } cases[] = {
-        {kGBufferDepth, true, 4, kGBufferElemFloat, true},
-        {kGBufferColourExponent, true, 4, kGBufferElemUByte, true},
-        {kGBufferCoverage, true, 1, kGBufferElemUByte, false},
-        {kGBufferColour, false, 3, kGBufferElemUByte, true},
-        {kGBufferTransparency, true, 3, kGBufferElemUByte, true},
-        {kGBufferLayerWeight, true, 3, kGBufferElemUByte, true},
-        {kGBufferLayerRange, true, 4, kGBufferElemUShort, false},
+        {kGBufferDepth, true, 4, kGBufferElemFloat, true, depthAt},
+        {kGBufferColourExponent, true, 4, kGBufferElemUByte, true, colourAt},
+        {kGBufferCoverage, true, 1, kGBufferElemUByte, false, coverageAt},
+        {kGBufferColour, false, 3, kGBufferElemUByte, true, colourAt},
+        {kGBufferTransparency, true, 3, kGBufferElemUByte, true, transparencyAt},
+        {kGBufferLayerWeight, true, 3, kGBufferElemUByte, true, nullptr},
+        {kGBufferLayerRange, true, 4, kGBufferElemUShort, false, rangeAt},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(int(c.entry));
@@ -66,6 +75,9 @@ TEST(GBufferSet, DescriptorsArePackedAndZeroed) {
         EXPECT_EQ(channel->yStride, 7 * c.xStride);
         EXPECT_EQ(channel->elemType, c.elemType);
         EXPECT_EQ(Bytes(channel->data, channel->data + 21 * c.xStride), Bytes(21 * c.xStride, 0));
+        if (c.element) {
+            EXPECT_EQ(c.element(g, 5, 2), channel->data + 5 * c.xStride + 14 * c.xStride);
+        }
         ASSERT_EQ(channel->layers != nullptr, c.hasLayers);
         for (int y = 0; c.hasLayers && y < 3; ++y) {
             EXPECT_EQ(channel->layers[y].layerCount, 0u);
@@ -73,28 +85,6 @@ TEST(GBufferSet, DescriptorsArePackedAndZeroed) {
             EXPECT_EQ(channel->layers[y].layerBase, nullptr);
         }
     }
-}
-
-// The accessors reach the element at data + x xStride + y yStride; adding a
-// channel again keeps what it holds.
-TEST(GBufferSet, AccessorsAddressTheDescribedElement) {
-    GBufferSet g(5, 4);
-    addAll(g, true);
-    g.depth(3, 2) = -3.5f;
-    g.coverage(4, 1) = 200;
-    g.colour(1, 3)[3] = 131;
-    g.transparency(2, 2)[1] = 77;
-    g.layerRange(4, 3)[1] = 9;
-    g.addDepth();
-    float depth;
-    std::memcpy(&depth, g.channel(kGBufferDepth)->data + 3 * 4 + 2 * 20, 4);
-    EXPECT_EQ(depth, -3.5f);
-    EXPECT_EQ(g.channel(kGBufferCoverage)->data[4 + 1 * 5], 200);
-    EXPECT_EQ(g.channel(kGBufferColourExponent)->data[1 * 4 + 3 * 20 + 3], 131);
-    EXPECT_EQ(g.channel(kGBufferTransparency)->data[2 * 3 + 2 * 15 + 1], 77);
-    std::uint16_t end;
-    std::memcpy(&end, g.channel(kGBufferLayerRange)->data + 4 * 4 + 3 * 20 + 2, 2);
-    EXPECT_EQ(end, 9);
 }
 
 // Layers go into the row of their pixel, one after another; a pixel's range
@@ -149,10 +139,14 @@ TEST(GBufferSet, LayersRunPerPixel) {
 }
 
 // The range holds 16-bit indices: a row takes 65535 layers and no more. The
-// first layer brings the weight and range channels with it.
+// first layer brings the weight and range channels with it; adding a channel
+// again keeps what it holds.
 TEST(GBufferSet, ARowHoldsAtMost65535Layers) {
     GBufferSet g(2, 1);
     g.addDepth();
+    g.depth(1, 0) = -2.0f;
+    g.addDepth();
+    EXPECT_EQ(g.depth(1, 0), -2.0f);
     for (int k = 0; k < 65535; ++k) ASSERT_TRUE(g.addLayer(0, 0, fragment(-1.0f, 0))) << k;
     EXPECT_NE(g.channel(kGBufferLayerWeight), nullptr);
     EXPECT_FALSE(g.addLayer(0, 0, fragment(-1.0f, 0)));
