@@ -102,6 +102,7 @@ def try_fault(fault, args, backups, log):
     count = text.count(fault["find"])
     if count != 1:
         return "stale", f"the text to change occurs {count} times"
+    log.write(f"### {fault['name']}: {fault['file']}\n")
     keep = backup_path(backups, fault["file"])
     with open(keep, "wb") as f:
         f.write(original)

@@ -2,9 +2,9 @@
 // there: the rounding to an integer, the blur fraction of a depth, a stored
 // component as a fraction and a fraction as a stored component per format,
 // and when the splatting pass asks the host whether to stop. Expected doubles
-// are worked out apart, as hex floats with every step of the stated
-// arithmetic rounded to double by hand; rules the runtime's images share run
-// against them too.
+// are worked out apart, as hex floats with every step of the arithmetic
+// rounded to double by hand; the rules the runtime's images share run there
+// too.
 #include <gtest/gtest.h>
 
 #include <cmath>
