@@ -353,7 +353,7 @@ TEST(RenderCommand, SequencesRenderSkipAndReportFailures) {
     auto run = render(
         {in, "-o", out, "--frames", "1001-1003", "-j", "2", "--focus", "10", "--radius", "2"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(run.err, "dof3d: 3 rendered, 0 skipped (output exists), 0 failed\n");
+    EXPECT_EQ(run.err, "dof3d: 3 rendered, 0 skipped (made with these settings), 0 failed\n");
     for (int f = 1001; f <= 1003; ++f)
         EXPECT_TRUE(doftest::fileExists(dir.file("out." + std::to_string(f) + ".exr")));
     EXPECT_FALSE(doftest::fileExists(dir.file("out.1004.exr")));
@@ -363,12 +363,30 @@ TEST(RenderCommand, SequencesRenderSkipAndReportFailures) {
 
     // A farm reruns the chunk: done frames stay, the new one is rendered.
     run = render(
-        {in, "-o", out, "--frames", "1001-1004", "--focus", "10", "--radius", "2", "--json"});
+        {in, "-o", out, "--frames", "1001-1004", "--focus", "10.0", "--radius", "2", "--json"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(run.err, "dof3d: 1 rendered, 3 skipped (output exists), 0 failed\n");
+    EXPECT_EQ(run.err, "dof3d: 1 rendered, 3 skipped (made with these settings), 0 failed\n");
     EXPECT_NE(run.out.find("\"totals\": {\"rendered\": 1, \"skipped\": 3, \"failed\": 0"),
               std::string::npos)
         << run.out;
+
+    // Other settings: those frames are made again, and that is said.
+    std::remove(dir.file("out.1002.exr").c_str());
+    run = render(
+        {in, "-o", out, "--frames", "1001-1002", "--focus", "10", "--radius", "3", "--json"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "dof3d: " + dir.file("out.1001.exr") +
+                           ": made with other settings; rendering it again\n"
+                           "dof3d: 2 rendered, 0 skipped (made with these settings), 0 failed\n");
+    EXPECT_NE(run.out.find("\"renderedAgainBecause\": \"made with other settings\""),
+              std::string::npos)
+        << run.out;
+    OIIO::ImageSpec imageSpec;
+    doftest::readFlat(dir.file("out.1001.exr"), &imageSpec);
+    EXPECT_EQ(std::string(imageSpec.get_string_attribute("dof3d:settings")),
+              "dof3d 0.1.0 render --method splat --radius 3 --depth-unit m --focus 10 "
+              "--depth-convention distance --no-hit far --no-hit-above 1e+09 --format auto "
+              "--colorspace sRGB");
 
     // --overwrite renders them again; a missing frame fails alone.
     std::remove(dir.file("in.1002.exr").c_str());
@@ -377,7 +395,7 @@ TEST(RenderCommand, SequencesRenderSkipAndReportFailures) {
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err, "dof3d: " + dir.file("in.1002.exr") +
                            ": no such file\n"
-                           "dof3d: 2 rendered, 0 skipped (output exists), 1 failed\n");
+                           "dof3d: 2 rendered, 0 skipped (made with these settings), 1 failed\n");
 }
 
 struct ErrorCase {
