@@ -40,9 +40,10 @@ LensSpec lensFromMetadata(const OIIO::ImageSpec& imageSpec) {
     lens.focalLengthMm =
         firstFloat(imageSpec, {"pinholeFocalLength", "nominalFocalLength", "Exif:FocalLength"});
     const OIIO::ParamValue* sensor = imageSpec.find_attribute("sensorOverallDimensions");
+    // A V2f in millimetres: width, height.
     if (sensor != nullptr && sensor->type().basetype == OIIO::TypeDesc::FLOAT &&
         sensor->nvalues() * sensor->type().aggregate >= 1)
-        lens.sensorWidthMm = usable(sensor->get_float_indexed(0));
+        lens.sensorWidthMm = usable(static_cast<const float*>(sensor->data())[0]);
     return lens;
 }
 

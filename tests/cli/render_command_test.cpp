@@ -575,7 +575,47 @@ TEST(RenderCommand, FocusAtTakesTheDepthUnderAPixel) {
     EXPECT_EQ(std::lround(coc.at(1, 0, 0) * 255), 0);
     EXPECT_EQ(std::lround(coc.at(2, 0, 0) * 255), 85);
     EXPECT_NE(run.out.find("\"focusDistance\": 15,"), std::string::npos) << run.out;
+    EXPECT_EQ(run.err, "dof3d: " + dir.file("in.exr") + ": --focus-at 1,0: focus distance 15\n");
     EXPECT_NE(run.out.find("\"passes\": ["), std::string::npos) << run.out;
+}
+
+TEST(RenderCommand, LensFromOptionsOrFromTheFileBlursAsTheThinLens) {
+    // f/2.5, 50 mm, a 36 mm sensor across 3600 pixels, focus 5.05 m: radius
+    // 10 |d - 5.05| / d (lens_test.cpp), so 0, 5, 10 and 40 pixels here.
+    ScratchFolder dir;
+    FlatImage s = doftest::makeFlat(4, 1, {"R", "G", "B", "A", "Z"}, OIIO::TypeDesc::FLOAT);
+    s.fullWidth = 3600;
+    s.fullHeight = 2000;
+    const float z[4] = {5.05f, 10.1f, 2.525f, 1.01f};
+    for (int x = 0; x < 4; ++x) {
+        s.at(x, 0, 0) = s.at(x, 0, 3) = 1;
+        s.at(x, 0, 4) = z[x];
+    }
+    ASSERT_TRUE(doftest::writeFlat(dir.file("plain.exr"), s));
+    const float sensor[2] = {36, 20};
+    s.attributes = {
+        OIIO::ParamValue("aperture", 2.5f), OIIO::ParamValue("pinholeFocalLength", 50.0f),
+        OIIO::ParamValue("sensorOverallDimensions",
+                         OIIO::TypeDesc(OIIO::TypeDesc::FLOAT, OIIO::TypeDesc::VEC2), 1, sensor)};
+    ASSERT_TRUE(doftest::writeFlat(dir.file("tagged.exr"), s));
+    const auto given =
+        render({dir.file("plain.exr"), "-o", dir.file("a.exr"), "--focus", "5.05", "--fstop", "2.5",
+                "--focal-length", "50", "--sensor-width", "36", "--coc-map", dir.file("a.png")});
+    ASSERT_EQ(given.exitCode, 0) << given.err;
+    EXPECT_EQ(given.err, "");
+    const auto fromFile = render({dir.file("tagged.exr"), "-o", dir.file("b.exr"), "--focus",
+                                  "5.05", "--coc-map", dir.file("b.png")});
+    ASSERT_EQ(fromFile.exitCode, 0) << fromFile.err;
+    EXPECT_EQ(fromFile.err, "dof3d: " + dir.file("tagged.exr") +
+                                ": lens from the file: f/2.5, 50 mm, sensor 36 mm wide: radius up "
+                                "to 40 px\n");
+    // The map holds 255 x radius / 40; the pixel at the focus stays sharp.
+    const long expected[4] = {0, 32, 64, 255};
+    for (const char* map : {"a.png", "b.png"}) {
+        const FlatImage coc = doftest::readFlat(dir.file(map));
+        for (int x = 0; x < 4; ++x)
+            EXPECT_EQ(std::lround(coc.at(x, 0, 0) * 255), expected[x]) << map << " " << x;
+    }
 }
 
 TEST(RenderCommand, DataWindowGrowsByTheBlurReachInsideTheDisplayWindow) {
