@@ -1,6 +1,5 @@
 // dof3d render: depth of field on rendered frames (flat images with depth,
 // deep images, sequences) through the effect, as a compositing host runs it.
-#include <OpenImageIO/filesystem.h>
 
 #include <algorithm>
 #include <atomic>
@@ -13,12 +12,12 @@
 
 #include "cli/commands.h"
 #include "cli/frame_sequence.h"
+#include "cli/frame_skipping.h"
 #include "cli/interrupt.h"
 #include "cli/json_summary.h"
 #include "cli/progress.h"
 #include "cli/render_job.h"
 #include "cli/render_options.h"
-#include "cli/render_settings_metadata.h"
 #include "runtime/EffectInstance.h"
 #include "runtime/EffectLibrary.h"
 
@@ -92,30 +91,14 @@ std::string summaryLine(const int counts[4], const RenderOptions& options, doubl
     return line;
 }
 
-// Frames of a sequence whose output exists are skipped when it was made with
-// the same settings, and rendered again otherwise, which is said.
-void planSequence(const RenderOptions& options, const std::vector<FrameFiles>& files, bool sequence,
-                  RunSummary* summary, std::vector<std::size_t>* work) {
-    const std::string settings = canonicalSettings(options);
-    for (const FrameFiles& f : files) {
-        FrameResult result;
-        result.files = f;
-        if (sequence && !options.overwrite && OIIO::Filesystem::exists(f.output)) {
-            const RecordedSettings recorded = recordedSettings(f.output, settings);
-            if (recorded == RecordedSettings::Same) {
-                result.status = FrameStatus::Skipped;
-            } else {
-                result.rerender = rerenderReason(recorded);
-                printError(f.output + ": " + result.rerender + "; rendering it again");
-            }
-        }
-        if (result.status != FrameStatus::Skipped) work->push_back(summary->frames.size());
-        summary->frames.push_back(result);
-    }
-}
-
 int runRender(const RenderArguments& args) {
     const auto start = std::chrono::steady_clock::now();
+    // Ctrl-C is heard from the start: asked while the run is set up, it ends
+    // the run before any frame.
+    installInterruptHandlers();
+    struct RestoreHandlers {
+        ~RestoreHandlers() { restoreInterruptHandlers(); }
+    } restoreHandlers;
     RenderOptions options;
     std::string error;
     if (!parseRenderOptions(args, &options, &error)) {
@@ -134,13 +117,11 @@ int runRender(const RenderArguments& args) {
         options.frames, options.input, options.depthFile, options.output, options.cocMap);
     RunSummary summary;
     std::vector<std::size_t> work;
-    planSequence(options, files, sequence, &summary, &work);
+    planFrames(options, files, sequence, &summary, &work);
 
-    installInterruptHandlers();
     const bool bar = !options.quiet && Progress::stderrIsTerminal();
     Progress progress(bar, int(work.size()), methodName(options.method));
     renderFrames(*library, options, work, summary.frames, progress);
-    restoreInterruptHandlers();
     summary.interrupted = interruptRequested();
     summary.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

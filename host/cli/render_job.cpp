@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -16,6 +15,7 @@
 #include "cli/lens_placement.h"
 #include "cli/output_encoding.h"
 #include "cli/pixel_image_io.h"
+#include "cli/render_notes.h"
 #include "cli/render_settings_metadata.h"
 #include "cli/render_work.h"
 #include "runtime/RenderSession.h"
@@ -229,36 +229,6 @@ bool planFrame(Frame* frame, const RenderOptions& options, FramePlan* plan, Fram
     settings.scaleY = options.scaleY;
     settings.outputRects = bands(frame->width(), frame->height());
     return true;
-}
-
-// Prints on standard error what was picked for the frame: the focus under
-// --focus-at, a lens read from the file, blur held to the effect's limit.
-void noteFramePlan(const FrameResult& result, const RenderOptions& options, Progress* progress) {
-    std::vector<std::string> notes;
-    const std::string& path = result.files.input;
-    char text[256];
-    if (options.hasFocusAt) {
-        std::snprintf(text, sizeof text, ": --focus-at %d,%d: focus distance %.9g",
-                      options.focusAtX, options.focusAtY, result.focusDistance);
-        notes.push_back(path + text);
-    }
-    const LensFrameReport& lens = result.lens;
-    if (lens.active && lens.fromFile) {
-        std::snprintf(text, sizeof text,
-                      ": lens from the file: f/%.9g, %.9g mm, sensor %.9g mm wide: radius up to "
-                      "%.3g px",
-                      lens.lens.fNumber, lens.lens.focalLengthMm, lens.lens.sensorWidthMm,
-                      lens.radius);
-        notes.push_back(path + text);
-    }
-    const std::string clamped = clampWarning(lens, path);
-    if (!clamped.empty()) notes.push_back(clamped);
-    for (const std::string& note : notes) {
-        if (progress)
-            progress->note(note);
-        else
-            std::fprintf(stderr, "dof3d: %s\n", note.c_str());
-    }
 }
 
 enum class RenderOutcome { Done, Failed, Interrupted };
