@@ -4,6 +4,7 @@
 #include <OpenImageIO/imagebufalgo.h>
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "cli/render_settings_metadata.h"
@@ -14,46 +15,6 @@ namespace {
 
 using OIIO::TypeDesc;
 
-// The data types a writer stores, by its name; writers not named here take
-// whatever OpenImageIO hands them.
-struct WriterTypes {
-    const char* format;
-    std::vector<TypeDesc> types;
-    const char* names;
-};
-
-const WriterTypes* writerTypes(const std::string& format) {
-    static const WriterTypes table[] = {
-        {"png", {TypeDesc::UINT8, TypeDesc::UINT16}, "uint8 or uint16"},
-        {"jpeg", {TypeDesc::UINT8}, "uint8"},
-        {"tiff", {TypeDesc::UINT8, TypeDesc::UINT16, TypeDesc::FLOAT}, "uint8, uint16 or float"},
-        {"openexr", {TypeDesc::HALF, TypeDesc::FLOAT, TypeDesc::UINT32}, "half or float"},
-    };
-    for (const WriterTypes& w : table)
-        if (format == w.format) return &w;
-    return nullptr;
-}
-
-bool stores(const std::string& format, TypeDesc type) {
-    const WriterTypes* w = writerTypes(format);
-    if (w == nullptr) return true;
-    for (TypeDesc t : w->types)
-        if (t == type) return true;
-    return false;
-}
-
-bool isFloat(TypeDesc type) { return type.is_floating_point(); }
-
-// The type a writer stores for a wanted one it may not: the nearest that
-// loses nothing, else its widest.
-TypeDesc storable(const std::string& format, TypeDesc wanted) {
-    if (stores(format, wanted)) return wanted;
-    if (format == "png") return TypeDesc::UINT16;
-    if (format == "jpeg") return TypeDesc::UINT8;
-    if (format == "tiff") return TypeDesc::FLOAT;  // half
-    return TypeDesc::HALF;                         // an EXR given integers
-}
-
 // Ranks data types by what they hold, for one type standing for several.
 int precisionRank(TypeDesc type) {
     if (type == TypeDesc::UINT8) return 0;
@@ -61,6 +22,46 @@ int precisionRank(TypeDesc type) {
     if (type == TypeDesc::HALF) return 2;
     return 3;
 }
+
+// The data types a writer stores, by its name, least precise first; writers
+// not named here take whatever OpenImageIO hands them.
+const std::vector<TypeDesc>* writerTypes(const std::string& format) {
+    static const std::vector<std::pair<std::string, std::vector<TypeDesc>>> table = {
+        {"openexr", {TypeDesc::HALF, TypeDesc::FLOAT, TypeDesc::UINT32}},
+        {"tiff", {TypeDesc::UINT8, TypeDesc::UINT16, TypeDesc::FLOAT}},
+        {"png", {TypeDesc::UINT8, TypeDesc::UINT16}},
+        {"jpeg", {TypeDesc::UINT8}},
+        {"bmp", {TypeDesc::UINT8}},
+        {"targa", {TypeDesc::UINT8}},
+        {"webp", {TypeDesc::UINT8}},
+        {"pnm", {TypeDesc::UINT8, TypeDesc::UINT16}},
+        {"sgi", {TypeDesc::UINT8, TypeDesc::UINT16}},
+        {"dpx", {TypeDesc::UINT8, TypeDesc::UINT16}},
+        {"hdr", {TypeDesc::FLOAT}},
+    };
+    for (const auto& w : table)
+        if (format == w.first) return &w.second;
+    return nullptr;
+}
+
+bool stores(const std::string& format, TypeDesc type) {
+    const std::vector<TypeDesc>* types = writerTypes(format);
+    return types == nullptr || std::find(types->begin(), types->end(), type) != types->end();
+}
+
+// The type a writer stores for a wanted one it may not: the first that loses
+// nothing, else its most precise.
+TypeDesc storable(const std::string& format, TypeDesc wanted) {
+    if (stores(format, wanted)) return wanted;
+    TypeDesc best = writerTypes(format)->front();
+    for (TypeDesc t : *writerTypes(format)) {
+        if (precisionRank(t) >= precisionRank(wanted)) return t;
+        if (precisionRank(t) > precisionRank(best)) best = t;
+    }
+    return best;
+}
+
+bool isFloat(TypeDesc type) { return type.is_floating_point(); }
 
 TypeDesc dataTypeNamed(const std::string& name) {
     if (name == "uint8") return TypeDesc::UINT8;
@@ -143,7 +144,17 @@ std::string dataTypeProblem(const std::string& path, const std::string& dataType
     if (!writer) return std::string();  // the output's own check names it
     const std::string format = writer->format_name();
     if (stores(format, dataTypeNamed(dataType))) return std::string();
-    return "--data-type " + dataType + ": " + format + " files store " + writerTypes(format)->names;
+    // Named as -d names them; uint32 is not among those.
+    std::vector<std::string> names;
+    for (TypeDesc t : *writerTypes(format))
+        if (t != TypeDesc::UINT32)
+            names.push_back(t == TypeDesc::UINT8    ? "uint8"
+                            : t == TypeDesc::UINT16 ? "uint16"
+                                                    : t.c_str());
+    std::string list = names.front();
+    for (std::size_t i = 1; i < names.size(); ++i)
+        list += (i + 1 == names.size() ? " or " : ", ") + names[i];
+    return "--data-type " + dataType + ": " + format + " files store " + list;
 }
 
 std::string colourSpaceProblem(const std::string& name) {
