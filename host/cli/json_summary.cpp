@@ -66,8 +66,28 @@ std::string settingsObject(const RenderOptions& o) {
     s += field("pixelAspect", o.hasPixelAspect ? jsonNumber(o.pixelAspect) : "null") + ", ";
     s += field("scale", "[" + jsonNumber(o.scaleX) + ", " + jsonNumber(o.scaleY) + "]") + ", ";
     s += field("format", jsonString(formatName(o.format))) + ", ";
+    const LensSpec& lens = o.lens.given;
+    s += field("fstop", lens.fNumber > 0.0 ? jsonNumber(lens.fNumber) : "null") + ", ";
+    s += field("focalLength", lens.focalLengthMm > 0.0 ? jsonNumber(lens.focalLengthMm) : "null") +
+         ", ";
+    s += field("sensorWidth", lens.sensorWidthMm > 0.0 ? jsonNumber(lens.sensorWidthMm) : "null") +
+         ", ";
+    s += field("depthUnit", jsonString(o.depthUnit)) + ", ";
+    s += field("colorspace", jsonString(o.colourSpace)) + ", ";
     s += field("jobs", std::to_string(o.jobs));
     return s + "}";
+}
+
+std::string lensObject(const LensFrameReport& l) {
+    if (!l.active) return "null";
+    return "{" + field("fstop", jsonNumber(l.lens.fNumber)) + ", " +
+           field("focalLength", jsonNumber(l.lens.focalLengthMm)) + ", " +
+           field("sensorWidth", jsonNumber(l.lens.sensorWidthMm)) + ", " +
+           field("fromFile", l.fromFile ? "true" : "false") + ", " +
+           field("largestBlur", jsonNumber(l.largestBlur)) + ", " +
+           field("clampedShare",
+                 jsonNumber(l.depths > 0 ? double(l.clamped) / double(l.depths) : 0.0)) +
+           "}";
 }
 
 std::string frameObject(const FrameResult& f) {
@@ -77,6 +97,7 @@ std::string frameObject(const FrameResult& f) {
     s += field("output", jsonString(f.files.output)) + ", ";
     s += field("status", jsonString(frameStatusName(f.status)));
     if (!f.error.empty()) s += ", " + field("error", jsonString(f.error));
+    if (!f.rerender.empty()) s += ", " + field("renderedAgainBecause", jsonString(f.rerender));
     if (f.status == FrameStatus::Rendered) {
         s += ", " + field("width", std::to_string(f.width));
         s += ", " + field("height", std::to_string(f.height));
@@ -84,6 +105,8 @@ std::string frameObject(const FrameResult& f) {
         s += ", " + field("workingFormat", jsonString(f.workingFormat));
         s += ", " + field("focusDistance", jsonNumber(f.focusDistance));
         s += ", " + field("depthFactor", jsonNumber(f.depthFactor));
+        s += ", " + field("radius", jsonNumber(f.radius));
+        s += ", " + field("lens", lensObject(f.lens));
         s += ", " + field("seconds", "{" + field("load", jsonNumber(f.loadSeconds)) + ", " +
                                          field("passes", "[" + jsonNumber(f.passSeconds[0]) + ", " +
                                                              jsonNumber(f.passSeconds[1]) + ", " +
@@ -117,6 +140,11 @@ std::string jsonSummary(const RenderOptions& options, const RunSummary& summary)
          ", ";
     s += field("interrupted", summary.interrupted ? "true" : "false");
     return s + "}\n";
+}
+
+std::string jsonError(const std::string& message) {
+    return "{" + field("command", jsonString("render")) + ", " +
+           field("error", jsonString(message)) + "}\n";
 }
 
 }  // namespace dof3d

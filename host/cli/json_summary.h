@@ -24,4 +24,8 @@ std::string jsonNumber(double value);
 // One JSON object, ending in a newline.
 std::string jsonSummary(const RenderOptions& options, const RunSummary& summary);
 
+// What a run that could not start prints under --json: the command and the
+// one-line error, ending in a newline.
+std::string jsonError(const std::string& message);
+
 }  // namespace dof3d

@@ -14,8 +14,12 @@
 #include "cli/frame_loader.h"
 #include "cli/frame_render.h"
 #include "cli/interrupt.h"
+#include "cli/lens_placement.h"
+#include "cli/output_encoding.h"
 #include "cli/pixel_image_io.h"
 #include "cli/radius_map.h"
+#include "cli/render_notes.h"
+#include "cli/render_settings_metadata.h"
 #include "runtime/RenderSession.h"
 
 namespace dof3d {
@@ -62,51 +66,6 @@ bool canCreate(const std::string& path, std::string* error) {
         *error = path + ": cannot write: no writer for this file type";
         return false;
     }
-    return true;
-}
-
-OIIO::TypeDesc dataTypeNamed(const std::string& name) {
-    if (name == "uint8") return OIIO::TypeDesc::UINT8;
-    if (name == "uint16") return OIIO::TypeDesc::UINT16;
-    if (name == "half") return OIIO::TypeDesc::HALF;
-    if (name == "float") return OIIO::TypeDesc::FLOAT;
-    return OIIO::TypeUnknown;
-}
-
-// The frame as the image to write to `path`: its channels, or R, G, B (and
-// A) alone when asked or when the file type takes no others. Straight colour
-// is premultiplied for a writer of another file type, which expects that.
-bool outputImage(const Frame& frame, const RenderOptions& options, const std::string& path,
-                 OIIO::ImageBuf* image, std::string* error) {
-    auto writer = OIIO::ImageOutput::create(path);
-    if (!writer) {
-        *error = path + ": no writer for this file type";
-        return false;
-    }
-    OIIO::ImageBuf buf(frame.imageSpec);
-    buf.set_pixels(buf.roi(), OIIO::TypeFloat, frame.pixels.data());
-    if (!frame.associated && frame.alphaChannel >= 0 && writer->format_name() != frame.fileFormat) {
-        OIIO::ImageBuf premultiplied;
-        OIIO::ImageBufAlgo::premult(premultiplied, buf);
-        buf.swap(premultiplied);
-        buf.specmod().erase_attribute("oiio:UnassociatedAlpha");
-    }
-    const bool moreThanColour = frame.imageSpec.nchannels > (frame.alphaChannel >= 0 ? 4 : 3);
-    if (moreThanColour && (options.rgbaOnly || !writer->supports("nchannels"))) {
-        std::vector<int> order;
-        for (int c = 0; c < 3; ++c)
-            if (order.empty() || order.back() != frame.colourChannel[c])
-                order.push_back(frame.colourChannel[c]);
-        if (frame.alphaChannel >= 0) order.push_back(frame.alphaChannel);
-        std::vector<OIIO::TypeDesc> formats;
-        for (int c : order) formats.push_back(frame.imageSpec.channelformat(c));
-        OIIO::ImageBuf reduced;
-        OIIO::ImageBufAlgo::channels(reduced, buf, int(order.size()), order);
-        reduced.specmod().channelformats = formats;
-        reduced.specmod().format = formats.front();
-        buf.swap(reduced);
-    }
-    image->swap(buf);
     return true;
 }
 
@@ -207,17 +166,27 @@ bool planFrame(Frame* frame, const RenderOptions& options, EffectPlan* plan, Fra
     result->focusDistance = focus;
     plan->depth.noHitAbove = options.noHitAbove;
     plan->depth.noHit = options.noHit;
-    if (!chooseDepthScale(focus, options.hasSharpUntil ? options.sharpUntilDistance : 0.0,
-                          &plan->depth.scale, error)) {
+    const double pixelAspect = options.hasPixelAspect ? options.pixelAspect : frame->pixelAspect;
+    double sharpUntil = options.hasSharpUntil ? options.sharpUntilDistance : 0.0;
+    if (!placeDepthsForLens(frame, options.lens, focus, sharpUntil, pixelAspect, options.noHitAbove,
+                            options.noHit, &result->lens, error))
+        return false;
+    const double radius = result->lens.active ? result->lens.radius : options.radius;
+    result->radius = radius;
+    if (result->lens.active && radius > 0.0) {
+        // The moved distances are all real; what hit nothing is placed already.
+        plan->depth.noHitAbove = INFINITY;
+        sharpUntil = result->lens.sharpUntil;
+    }
+    if (!chooseDepthScale(focus, sharpUntil, &plan->depth.scale, error)) {
         *error = frame->path + ": " + *error;
         return false;
     }
     result->depthFactor = plan->depth.scale.factor;
 
-    const double pixelAspect = options.hasPixelAspect ? options.pixelAspect : frame->pixelAspect;
     // The hat of a fully blurred fragment reaches twice the radius.
-    growDataWindow(frame, hatReach(options.radius * options.scaleX / pixelAspect),
-                   hatReach(options.radius * options.scaleY), options.convention);
+    growDataWindow(frame, hatReach(radius * options.scaleX / pixelAspect),
+                   hatReach(radius * options.scaleY), options.convention);
     result->width = frame->width();
     result->height = frame->height();
     plan->method = options.method;
@@ -228,7 +197,7 @@ bool planFrame(Frame* frame, const RenderOptions& options, EffectPlan* plan, Fra
     result->workingFormat = formatName(slabs ? plan->slabFormat : plan->format);
 
     dofrt::RenderSettings& settings = plan->settings;
-    settings.radius = options.radius;
+    settings.radius = radius;
     settings.method = double(int(options.method));
     settings.focalDepth = plan->depth.scale.focalDepth;
     settings.focusRangeDepth = plan->depth.scale.focusRangeDepth;
@@ -257,10 +226,14 @@ RenderOutcome renderThroughEffect(dofrt::EffectInstance& instance, Frame* frame,
 // Writes the render and, when asked, the radius map, each atomically.
 bool writeOutputs(const Frame& frame, const std::vector<std::uint8_t>& cocMap,
                   const FrameFiles& files, const RenderOptions& options, std::string* error) {
+    OutputEncoding encoding;
+    encoding.dataType = options.dataType;
+    encoding.rgbaOnly = options.rgbaOnly;
+    encoding.displayColourSpace = options.colourSpace;
+    encoding.settingsRecord = settingsRecord(canonicalSettings(options));
     OIIO::ImageBuf image;
-    if (!outputImage(frame, options, files.output, &image, error)) return false;
-    if (!writeImageAtomically(image, files.output, error, dataTypeNamed(options.dataType)))
-        return false;
+    if (!encodeOutput(frame, encoding, files.output, &image, error)) return false;
+    if (!writeImageAtomically(image, files.output, error)) return false;
     return files.cocMap.empty() || writeCocMap(cocMap, frame, files.cocMap, error);
 }
 
@@ -285,6 +258,7 @@ FrameResult renderFrame(dofrt::EffectInstance& instance, const FrameFiles& files
 
     EffectPlan plan;
     if (!planFrame(&frame, options, &plan, &result, &error)) return run.failed(error);
+    noteFramePlan(result, options, progress);
     // From the depths as they are before the render replaces the frame's pixels.
     std::vector<std::uint8_t> cocMap;
     if (!files.cocMap.empty()) cocMap = radiusMap(frame, plan.depth, plan.settings);

@@ -52,6 +52,7 @@ TEST(JsonSummary, WholeRun) {
     done.workingFormat = "float";
     done.focusDistance = 2.5;
     done.depthFactor = 1;
+    done.radius = 8;
     done.loadSeconds = 0.5;
     done.passSeconds[3] = 1.5;
     done.writeSeconds = 0.25;
@@ -68,10 +69,13 @@ TEST(JsonSummary, WholeRun) {
         "{\"command\": \"render\", \"settings\": {\"radius\": 8, \"method\": \"splat\", "
         "\"focus\": 2.5, \"focusAt\": null, \"sharpUntil\": null, \"depthConvention\": "
         "\"distance\", \"noHit\": \"far\", \"noHitAbove\": 1000000000, \"pixelAspect\": null, "
-        "\"scale\": [1, 1], \"format\": \"auto\", \"jobs\": 2}, \"frames\": [{\"frame\": 1001, "
+        "\"scale\": [1, 1], \"format\": \"auto\", \"fstop\": null, \"focalLength\": null, "
+        "\"sensorWidth\": null, \"depthUnit\": \"m\", \"colorspace\": \"sRGB\", \"jobs\": 2}, "
+        "\"frames\": [{\"frame\": 1001, "
         "\"input\": \"in.1001.exr\", \"output\": \"out.1001.exr\", \"status\": \"rendered\", "
         "\"width\": 4, \"height\": 2, \"deep\": false, \"workingFormat\": \"float\", "
-        "\"focusDistance\": 2.5, \"depthFactor\": 1, \"seconds\": {\"load\": 0.5, \"passes\": "
+        "\"focusDistance\": 2.5, \"depthFactor\": 1, \"radius\": 8, \"lens\": null, "
+        "\"seconds\": {\"load\": 0.5, \"passes\": "
         "[0, 0, 0, 1.5, 0], \"write\": 0.25, \"total\": 2.25}}, {\"frame\": 1002, \"input\": "
         "\"in.1002.exr\", \"output\": \"out.1002.exr\", \"status\": \"failed\", \"error\": "
         "\"in.1002.exr: no such file\"}], \"totals\": {\"rendered\": 1, \"skipped\": 0, "

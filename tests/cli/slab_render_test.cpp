@@ -106,7 +106,9 @@ TEST(SlabRender, TiltedPlaneShowsNoLineAtSlabBoundaries) {
                     << layers << " layers, " << x << "," << y;
             }
             EXPECT_NEAR(sum / w, 0.5, 1e-5) << layers << " layers, row " << y;
-            if (y > 0) EXPECT_LE(at(frame, 24, y, 0), at(frame, 24, y - 1, 0) + 0.008) << y;
+            if (y > 0) {
+                EXPECT_LE(at(frame, 24, y, 0), at(frame, 24, y - 1, 0) + 0.008) << y;
+            }
         }
         // The edge is sharp at the focus and blurred at the top.
         EXPECT_EQ(at(frame, 24, h - 1, 0), 0.1f);
