@@ -74,7 +74,9 @@ std::string settingsObject(const RenderOptions& o) {
          ", ";
     s += field("depthUnit", jsonString(o.depthUnit)) + ", ";
     s += field("colorspace", jsonString(o.colourSpace)) + ", ";
-    s += field("jobs", std::to_string(o.jobs));
+    s += field("jobs", std::to_string(o.jobs)) + ", ";
+    s += field("threads", std::to_string(o.threads)) + ", ";
+    s += field("layers", std::to_string(o.layers));
     return s + "}";
 }
 

@@ -24,6 +24,8 @@ const char* programVersion() { return DOF3D_VERSION; }
 
 std::string canonicalSettings(const RenderOptions& o) {
     std::string s = std::string("--method ") + methodName(o.method);
+    // The slabs change the picture; the threads never do.
+    if (o.method == Method::Splat) s += " --layers " + std::to_string(o.layers);
     if (o.hasRadius) s += " --radius " + shortest(o.radius);
     const LensSpec& lens = o.lens.given;
     if (lens.fNumber > 0.0) s += " --fstop " + shortest(lens.fNumber);

@@ -384,7 +384,7 @@ TEST(RenderCommand, SequencesRenderSkipAndReportFailures) {
     OIIO::ImageSpec imageSpec;
     doftest::readFlat(dir.file("out.1001.exr"), &imageSpec);
     EXPECT_EQ(std::string(imageSpec.get_string_attribute("dof3d:settings")),
-              "dof3d 0.1.0 render --method splat --radius 3 --depth-unit m --focus 10 "
+              "dof3d 0.1.0 render --method splat --layers 8 --radius 3 --depth-unit m --focus 10 "
               "--depth-convention distance --no-hit far --no-hit-above 1e+09 --format auto "
               "--colorspace sRGB");
 

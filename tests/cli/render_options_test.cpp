@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+
+#include "cli/task_pool.h"
 
 namespace {
 
@@ -113,6 +116,9 @@ TEST(RenderOptions, BadValuesAreNamed) {
          "--data-type double: use uint8, uint16, half or float"},
         {"jobs", [](RenderArguments& a) { a.jobs = "0"; }, "-j 0: use 1 to 64 frames at a time"},
         {"jobs text", [](RenderArguments& a) { a.jobs = "two"; }, "--jobs two: not a whole number"},
+        {"threads", [](RenderArguments& a) { a.threads = "0"; },
+         "--threads 0: use 1 to 256 threads per frame"},
+        {"layers", [](RenderArguments& a) { a.layers = "33"; }, "--layers 33: use 1 to 32 slabs"},
         {"frames without field", [](RenderArguments& a) { a.frames = "1-3"; },
          "--frames 1-3: in.exr holds no frame field (#### or %04d)"},
         {"field without frames",
@@ -159,6 +165,8 @@ TEST(RenderOptions, GoodValuesParse) {
     a.pixelAspect = "2";
     a.format = "12";
     a.jobs = "3";
+    a.threads = "5";
+    a.layers = "1";
     a.input = "in.%04d.exr";
     a.output = "out.####.exr";
     a.frames = "1-3";
@@ -175,6 +183,8 @@ TEST(RenderOptions, GoodValuesParse) {
     EXPECT_EQ(o.pixelAspect, 2.0);
     EXPECT_EQ(o.format, kQVBitmapRGBA12);
     EXPECT_EQ(o.jobs, 3);
+    EXPECT_EQ(o.threads, 5);
+    EXPECT_EQ(o.layers, 1);
     EXPECT_EQ(o.frames, (std::vector<int>{1, 2, 3}));
 
     RenderArguments b = base();
@@ -189,6 +199,9 @@ TEST(RenderOptions, GoodValuesParse) {
     EXPECT_EQ(o.scaleY, 2.0);
     EXPECT_EQ(o.method, dof3d::Method::Splat);
     EXPECT_EQ(o.format, kQVBitmapNone);
+    EXPECT_EQ(o.layers, 8);
+    // The machine's cores, shared among the jobs, at least one each.
+    EXPECT_EQ(o.threads, std::max(1, dof3d::machineCores()));
     EXPECT_FALSE(o.lens.fromFileAllowed);  // a render scale keeps the file's lens out
 
     RenderArguments lens = base();
