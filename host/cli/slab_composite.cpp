@@ -1,26 +1,31 @@
 #include "cli/slab_composite.h"
 
+#include "runtime/HugePages.h"
+
 namespace dof3d {
 
 SlabComposite::SlabComposite(const Frame& frame, int sharpSlab)
     : width_(frame.width()),
       sharpSlab_(sharpSlab),
-      sum_(frame.pixelCount() * 4, 0.0),
       othersShow_(frame.pixelCount(), 0),
       opaque_(frame.pixelCount(), 1) {
+    dofrt::assignLarge(sum_, frame.pixelCount() * 4, 0.0);
     if (frame.alphaChannel < 0) return;
     for (std::size_t p = 0; p < frame.pixelCount(); ++p)
         opaque_[p] = frame.value(p, frame.alphaChannel) == 1.0f;
 }
 
-void SlabComposite::addBehind(const SlabLayer& layer) {
+void SlabComposite::addBehind(const SlabLayer& layer, TaskPool* pool, int threads) {
     const QVRect& a = layer.area;
-    for (int ly = 0; ly < a.height; ++ly)
+    const dofrt::PixelImage& image = *layer.destination;
+    const bool floats = image.format() == kQVBitmapRGBAFloat;
+    forEachTask(pool, threads, a.height, [&](int ly) {
+        const float* row = floats ? reinterpret_cast<const float*>(image.pixel(0, ly)) : nullptr;
         for (int lx = 0; lx < a.width; ++lx) {
             double v[4];
             bool any = false;
             for (int c = 0; c < 4; ++c) {
-                v[c] = layer.destination->fraction(lx, ly, c);
+                v[c] = floats ? double(row[4 * lx + c]) : image.fraction(lx, ly, c);
                 any = any || v[c] != 0.0;
             }
             if (!any) continue;
@@ -34,6 +39,7 @@ void SlabComposite::addBehind(const SlabLayer& layer) {
             const double through = 1.0 - sum[3];
             for (int c = 0; c < 4; ++c) sum[c] += through * v[c];
         }
+    });
 }
 
 void SlabComposite::store(const SlabParts& parts, Frame* frame) const {

@@ -14,8 +14,9 @@ class SlabComposite {
 public:
     SlabComposite(const Frame& frame, int sharpSlab);
 
-    // Adds a rendered layer behind the layers added before it.
-    void addBehind(const SlabLayer& layer);
+    // Adds a rendered layer behind the layers added before it, on up to
+    // `threads` threads of `pool`.
+    void addBehind(const SlabLayer& layer, TaskPool* pool, int threads);
 
     // Writes the composite into the frame's colour and alpha channels, in the
     // frame's own association. A pixel that lies whole in the sharp slab and

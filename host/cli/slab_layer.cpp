@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/deep_fragments.h"
+#include "runtime/HugePages.h"
 
 namespace dof3d {
 
@@ -13,33 +14,40 @@ namespace {
 // Pixels short of its reach to which a slab's resolve covers a hole fully.
 constexpr int kCarriedShort = 6;
 
-// Sums of a quantity over rectangles of an area, from a summed-area table.
+// Sums of a quantity over rectangles of a window of an area, from a
+// summed-area table; rectangles are clipped to the window.
 template <typename T>
 class AreaSums {
 public:
-    AreaSums(int width, int height) : width_(width), height_(height) {
-        table_.assign(std::size_t(width + 1) * std::size_t(height + 1), T(0));
+    AreaSums() = default;
+    explicit AreaSums(const QVRect& window) : window_(window) {
+        dofrt::assignLarge(table_, std::size_t(window.width + 1) * std::size_t(window.height + 1),
+                           T(0));
     }
-    // Call once per pixel, row by row from the top, left to right.
+    // Call once per pixel of the window, row by row from the top, left to
+    // right, in the area's coordinates.
     void add(int x, int y, T value) {
+        x -= window_.left, y -= window_.top;
         row_ = (x == 0) ? value : row_ + value;
         at(x + 1, y + 1) = at(x + 1, y) + row_;
     }
-    // The sum over columns x - rx .. x + rx and rows y - ry .. y + ry, clipped.
+    // The sum over columns x - rx .. x + rx and rows y - ry .. y + ry.
     T around(int x, int y, int rx, int ry) const {
-        const int x0 = std::max(0, x - rx), x1 = std::min(width_, x + rx + 1);
-        const int y0 = std::max(0, y - ry), y1 = std::min(height_, y + ry + 1);
+        x -= window_.left, y -= window_.top;
+        const int x0 = std::max(0, x - rx), x1 = std::min(window_.width, x + rx + 1);
+        const int y0 = std::max(0, y - ry), y1 = std::min(window_.height, y + ry + 1);
+        if (x1 <= x0 || y1 <= y0) return T(0);
         return at(x1, y1) - at(x0, y1) - at(x1, y0) + at(x0, y0);
     }
 
 private:
     T& at(int x, int y) {
-        return table_[std::size_t(y) * std::size_t(width_ + 1) + std::size_t(x)];
+        return table_[std::size_t(y) * std::size_t(window_.width + 1) + std::size_t(x)];
     }
     T at(int x, int y) const {
-        return table_[std::size_t(y) * std::size_t(width_ + 1) + std::size_t(x)];
+        return table_[std::size_t(y) * std::size_t(window_.width + 1) + std::size_t(x)];
     }
-    int width_, height_;
+    QVRect window_{0, 0, 0, 0};
     T row_ = T(0);
     std::vector<T> table_;
 };
@@ -83,7 +91,8 @@ std::uint8_t byteOf(double fraction) {
 }  // namespace
 
 bool buildSlabLayer(const SlabParts& parts, const SlabPlan& plan, int slab, const BlurRadii& radii,
-                    QVBitmapType format, SlabLayer* layer, std::string* error) {
+                    QVBitmapType format, TaskPool* pool, int threads, SlabLayer* layer,
+                    std::string* error) {
     layer->slab = slab;
     const QVRect content = parts.bounds(slab);
     if (content.width == 0) return true;
@@ -106,7 +115,6 @@ bool buildSlabLayer(const SlabParts& parts, const SlabPlan& plan, int slab, cons
         fillX = std::max(fillX, x);
         fillY = std::max(fillY, y);
     }
-    const bool fills = fillX > 0 || fillY > 0;
     const int openX = (kOpenHalfReaches * reachX + 1) / 2;
     const int openY = (kOpenHalfReaches * reachY + 1) / 2;
     const QVRect area = grown(content, std::max(openX, fillX), std::max(openY, fillY),
@@ -117,23 +125,39 @@ bool buildSlabLayer(const SlabParts& parts, const SlabPlan& plan, int slab, cons
     layer->footprint = footprintPixels(fraction, radii);
     const int w = area.width, h = area.height;
 
-    // Where the slab's own pixels are, and what surrounds holes to fill them.
-    AreaSums<std::int32_t> own(w, h);
-    AreaSums<double> weight(fills ? w : 0, fills ? h : 0), alpha(fills ? w : 0, fills ? h : 0);
-    std::vector<AreaSums<double>> colour;
-    for (int c = 0; c < 3 && fills; ++c) colour.emplace_back(w, h);
+    // Where the slab's own pixels are, and where holes may need filling.
+    const QVRect whole{0, 0, w, h};
+    AreaSums<std::int32_t> own(whole);
+    int fillLeft = w, fillTop = h, fillRight = -1, fillBottom = -1;
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             const SlabPixel p = slabPixel(parts, slab, blursFar, area.left + x, area.top + y);
             own.add(x, y, p.own ? 1 : 0);
-            if (!fills) continue;
-            // Open pixels count as transparent, holes not at all.
-            const double wgt = p.own ? 1.0 : 1.0 - p.hole;
-            weight.add(x, y, wgt);
-            alpha.add(x, y, p.own ? double(p.own->alpha) : 0.0);
-            for (int c = 0; c < 3; ++c)
-                colour[std::size_t(c)].add(x, y, p.own ? p.own->colour[c] : 0.0);
+            if (!p.fillable) continue;
+            fillLeft = std::min(fillLeft, x), fillRight = std::max(fillRight, x);
+            fillTop = std::min(fillTop, y), fillBottom = std::max(fillBottom, y);
         }
+    // What surrounds the holes to fill, as far as their squares reach.
+    const int limit = std::max(fillX, fillY);
+    const bool fills = fillRight >= 0;
+    const QVRect window =
+        fills ? grown(QVRect{fillLeft, fillTop, fillRight - fillLeft + 1, fillBottom - fillTop + 1},
+                      limit, limit, w, h)
+              : QVRect{0, 0, 0, 0};
+    AreaSums<double> weight, alpha, colour[3];
+    if (fills) {
+        weight = AreaSums<double>(window);
+        alpha = AreaSums<double>(window);
+        for (AreaSums<double>& c : colour) c = AreaSums<double>(window);
+        for (int y = window.top; y < window.top + window.height; ++y)
+            for (int x = window.left; x < window.left + window.width; ++x) {
+                const SlabPixel p = slabPixel(parts, slab, blursFar, area.left + x, area.top + y);
+                // Open pixels count as transparent, holes not at all.
+                weight.add(x, y, p.own ? 1.0 : 1.0 - p.hole);
+                alpha.add(x, y, p.own ? double(p.own->alpha) : 0.0);
+                for (int c = 0; c < 3; ++c) colour[c].add(x, y, p.own ? p.own->colour[c] : 0.0);
+            }
+    }
 
     layer->source = dofrt::PixelImage::create(format, w, h);
     layer->destination = dofrt::PixelImage::create(format, w, h);
@@ -148,43 +172,57 @@ bool buildSlabLayer(const SlabParts& parts, const SlabPlan& plan, int slab, cons
     gb.addCoverage();
     gb.addTransparency();
     const float depth = slabs[std::size_t(slab)].depth;
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const SlabPixel p = slabPixel(parts, slab, blursFar, area.left + x, area.top + y);
-            gb.depth(x, y) = depth;
-            double rgb[3] = {0.0, 0.0, 0.0}, a = 0.0;
-            std::uint8_t coverage = 0;
-            if (p.own) {
-                for (int c = 0; c < 3; ++c) rgb[c] = p.own->colour[c];
-                a = p.own->alpha;
-                coverage = 255;
-            } else if (own.around(x, y, openX, openY) > 0 ||
-                       (p.fillable && own.around(x, y, fillX, fillY) > 0)) {
-                coverage = byteOf(1.0 - p.hole);
-                // A hole within a nearer slab's blur: the slab's average
-                // around it, over the smallest square that holds a pixel's
-                // worth of it, doubled. The squares stay within the fill
-                // distance, as do those of the slabs behind, so that where
-                // this one counts a pixel as open the slab holding it fills
-                // the hole too.
-                if (p.fillable) {
-                    const int limit = std::max(fillX, fillY);
-                    int half = 1;
-                    while (half < limit && weight.around(x, y, half, half) < 1.0) half *= 2;
-                    half = std::min(limit, 2 * half);
-                    const double sum = weight.around(x, y, half, half);
-                    if (sum >= 1.0) {
-                        for (int c = 0; c < 3; ++c)
-                            rgb[c] = p.hole * colour[std::size_t(c)].around(x, y, half, half) / sum;
-                        a = p.hole * alpha.around(x, y, half, half) / sum;
-                        coverage = 255;
+    dofrt::PixelImage& source = *layer->source;
+    const bool floats = format == kQVBitmapRGBAFloat;
+    constexpr int kRows = 16;
+    forEachTask(pool, threads, (h + kRows - 1) / kRows, [&](int run) {
+        for (int y = run * kRows; y < std::min(h, (run + 1) * kRows); ++y) {
+            float* depthRow = &gb.depth(0, y);
+            std::uint8_t* coverageRow = &gb.coverage(0, y);
+            std::uint8_t* transparencyRow = gb.transparency(0, y);
+            float* sourceRow = floats ? reinterpret_cast<float*>(source.pixel(0, y)) : nullptr;
+            for (int x = 0; x < w; ++x) {
+                const SlabPixel p = slabPixel(parts, slab, blursFar, area.left + x, area.top + y);
+                depthRow[x] = depth;
+                double rgb[3] = {0.0, 0.0, 0.0}, a = 0.0;
+                std::uint8_t coverage = 0;
+                if (p.own) {
+                    for (int c = 0; c < 3; ++c) rgb[c] = p.own->colour[c];
+                    a = p.own->alpha;
+                    coverage = 255;
+                } else if (own.around(x, y, openX, openY) > 0 ||
+                           (p.fillable && own.around(x, y, fillX, fillY) > 0)) {
+                    coverage = byteOf(1.0 - p.hole);
+                    // A hole within a nearer slab's blur: the slab's average
+                    // around it, over the smallest square that holds a
+                    // pixel's worth of it, doubled. The squares stay within
+                    // the fill distance, as do those of the slabs behind, so
+                    // that where this one counts a pixel as open the slab
+                    // holding it fills the hole too.
+                    if (p.fillable) {
+                        int half = 1;
+                        while (half < limit && weight.around(x, y, half, half) < 1.0) half *= 2;
+                        half = std::min(limit, 2 * half);
+                        const double sum = weight.around(x, y, half, half);
+                        if (sum >= 1.0) {
+                            for (int c = 0; c < 3; ++c)
+                                rgb[c] = p.hole * colour[c].around(x, y, half, half) / sum;
+                            a = p.hole * alpha.around(x, y, half, half) / sum;
+                            coverage = 255;
+                        }
                     }
                 }
+                coverageRow[x] = coverage;
+                const std::uint8_t t = transparencyByte(a);
+                for (int c = 0; c < 3; ++c) transparencyRow[3 * x + c] = t;
+                if (floats) {
+                    for (int c = 0; c < 3; ++c) sourceRow[4 * x + c] = float(rgb[c]);
+                } else {
+                    for (int c = 0; c < 3; ++c) source.setFraction(x, y, c, rgb[c]);
+                }
             }
-            gb.coverage(x, y) = coverage;
-            for (int c = 0; c < 3; ++c) gb.transparency(x, y)[c] = transparencyByte(a);
-            for (int c = 0; c < 3; ++c) layer->source->setFraction(x, y, c, rgb[c]);
         }
+    });
     return true;
 }
 

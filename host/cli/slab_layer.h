@@ -47,9 +47,10 @@ struct SlabLayer {
 // keep an isolated point's light to about one per cent.
 constexpr int kOpenHalfReaches = 3;
 
-// Builds the render of slab `slab`. False with `error` when the host
-// allocator refuses a buffer.
+// Builds the render of slab `slab`, on up to `threads` threads of `pool`.
+// False with `error` when the host allocator refuses a buffer.
 bool buildSlabLayer(const SlabParts& parts, const SlabPlan& plan, int slab, const BlurRadii& radii,
-                    QVBitmapType format, SlabLayer* layer, std::string* error);
+                    QVBitmapType format, TaskPool* pool, int threads, SlabLayer* layer,
+                    std::string* error);
 
 }  // namespace dof3d

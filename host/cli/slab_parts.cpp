@@ -55,19 +55,22 @@ double byteShare(double share, double alpha) {
     return std::min(1.0, quantised / alpha);
 }
 
-void addPiece(PartBuilder& builder, const Piece& piece, const SlabPlan& plan,
-              const DepthPlacement& depth) {
+// Adds a piece to the slabs it belongs to; the slab it went to whole, or -1
+// when it is shared.
+int addPiece(PartBuilder& builder, const Piece& piece, const SlabPlan& plan,
+             const DepthPlacement& depth) {
     const float effect = effectDepth(piece.distance, depth.noHitAbove, depth.noHit, depth.scale);
     const SlabShare share = plan.shareOf(effect);
     if (share.nearShare <= 0.0) {
         builder.add(share.farSlab, piece.colour, piece.alpha);
-        return;
+        return share.farSlab;
     }
     // The nearer slab's share over the rest composites back to the piece.
     const double s = byteShare(share.nearShare, piece.alpha);
     if (s <= 0.0 || s >= 1.0) {
-        builder.add(s <= 0.0 ? share.farSlab : share.nearSlab, piece.colour, piece.alpha);
-        return;
+        const int whole = s <= 0.0 ? share.farSlab : share.nearSlab;
+        builder.add(whole, piece.colour, piece.alpha);
+        return whole;
     }
     const double rest = (1.0 - s) / (1.0 - s * piece.alpha);
     double nearColour[3], farColour[3];
@@ -77,70 +80,96 @@ void addPiece(PartBuilder& builder, const Piece& piece, const SlabPlan& plan,
     }
     builder.add(share.nearSlab, nearColour, s * piece.alpha);
     builder.add(share.farSlab, farColour, rest * piece.alpha);
+    return -1;
+}
+
+void pixelParts(const Frame& frame, std::size_t p, const SlabPlan& plan,
+                const DepthPlacement& depth, PartBuilder& builder, bool* wholeSharp) {
+    if (!frame.deep) {
+        Piece piece;
+        piece.distance = frame.distance[p];
+        piece.alpha = frame.alphaChannel >= 0 ? double(frame.value(p, frame.alphaChannel)) : 1.0;
+        bool lit = false;
+        for (int c = 0; c < 3; ++c) {
+            piece.colour[c] = frame.value(p, frame.colourChannel[c]);
+            lit = lit || piece.colour[c] != 0.0;
+            if (!frame.associated) piece.colour[c] *= piece.alpha;
+        }
+        // Nothing (no alpha, and no light under zero alpha) is no piece.
+        if (!(piece.alpha > 0.0) && !(frame.associated && lit)) return;
+        piece.alpha = std::min(1.0, std::max(0.0, piece.alpha));
+        *wholeSharp = addPiece(builder, piece, plan, depth) == plan.sharpSlab();
+        return;
+    }
+    // Each sample undimmed by those in front of it: its share of the pixel
+    // over what the samples in front let through.
+    double through = 1.0;
+    for (const Fragment& f : frame.fragments[p].fragments) {
+        if (through < 1e-6) break;  // nothing behind is seen
+        Piece piece;
+        piece.distance = f.distance;
+        piece.alpha = std::min(1.0, std::max(0.0, f.weight / through));
+        for (int c = 0; c < 3; ++c) piece.colour[c] = f.colour[c] / through;
+        addPiece(builder, piece, plan, depth);
+        through -= f.weight;
+    }
 }
 
 }  // namespace
 
-SlabParts::SlabParts(const Frame& frame, const SlabPlan& plan, const DepthPlacement& depth)
+SlabParts::SlabParts(const Frame& frame, const SlabPlan& plan, const DepthPlacement& depth,
+                     TaskPool* pool, int threads)
     : width_(frame.width()), height_(frame.height()) {
-    const std::size_t pixels = frame.pixelCount();
-    first_.assign(pixels + 1, 0);
-    wholeSharp_.assign(pixels, 0);
-    parts_.reserve(pixels + pixels / 4);
-    for (std::size_t p = 0; p < pixels; ++p) {
-        first_[p] = std::uint32_t(parts_.size());
-        PartBuilder builder(parts_, parts_.size());
-        if (!frame.deep) {
-            Piece piece;
-            piece.distance = frame.distance[p];
-            piece.alpha =
-                frame.alphaChannel >= 0 ? double(frame.value(p, frame.alphaChannel)) : 1.0;
-            bool lit = false;
-            for (int c = 0; c < 3; ++c) {
-                piece.colour[c] = frame.value(p, frame.colourChannel[c]);
-                lit = lit || piece.colour[c] != 0.0;
-                if (!frame.associated) piece.colour[c] *= piece.alpha;
+    const std::size_t slabs = plan.slabs().size();
+    wholeSharp_.assign(frame.pixelCount(), 0);
+    rows_.resize(std::size_t((height_ + kRows - 1) / kRows));
+    // Each run's bounds of every slab (first column and row, last column
+    // and row) and counts, gathered after.
+    const QVRect none{width_, height_, -1, -1};
+    std::vector<std::vector<QVRect>> bounds(rows_.size(), std::vector<QVRect>(slabs, none));
+    std::vector<std::vector<std::size_t>> counts(rows_.size(), std::vector<std::size_t>(slabs, 0));
+    forEachTask(pool, threads, int(rows_.size()), [&](int r) {
+        Rows& run = rows_[std::size_t(r)];
+        const int top = r * kRows, bottom = std::min(height_, top + kRows);
+        const std::size_t pixels = std::size_t(bottom - top) * std::size_t(width_);
+        run.first.reserve(pixels + 1);
+        run.parts.reserve(pixels + pixels / 4);
+        for (int y = top; y < bottom; ++y)
+            for (int x = 0; x < width_; ++x) {
+                const std::size_t p = std::size_t(y) * std::size_t(width_) + std::size_t(x);
+                const std::size_t firstPart = run.parts.size();
+                run.first.push_back(std::uint32_t(firstPart));
+                PartBuilder builder(run.parts, firstPart);
+                bool sharp = false;
+                pixelParts(frame, p, plan, depth, builder, &sharp);
+                wholeSharp_[p] = sharp;
+                for (std::size_t i = firstPart; i < run.parts.size(); ++i) {
+                    const std::size_t s = std::size_t(run.parts[i].slab);
+                    ++counts[std::size_t(r)][s];
+                    QVRect& b = bounds[std::size_t(r)][s];
+                    b.left = std::min(b.left, x);
+                    b.top = std::min(b.top, y);
+                    b.width = std::max(b.width, x);
+                    b.height = std::max(b.height, y);
+                }
             }
-            // Nothing (no alpha, and no light under zero alpha) is no piece.
-            if (!(piece.alpha > 0.0) && !(frame.associated && lit)) continue;
-            piece.alpha = std::min(1.0, std::max(0.0, piece.alpha));
-            addPiece(builder, piece, plan, depth);
-            wholeSharp_[p] =
-                parts_.size() == first_[p] + 1 && parts_.back().slab == plan.sharpSlab();
-            continue;
+        run.first.push_back(std::uint32_t(run.parts.size()));
+    });
+    counts_.assign(slabs, 0);
+    for (std::size_t s = 0; s < slabs; ++s) {
+        QVRect all = none;
+        for (std::size_t r = 0; r < rows_.size(); ++r) {
+            counts_[s] += counts[r][s];
+            const QVRect& b = bounds[r][s];
+            all.left = std::min(all.left, b.left);
+            all.top = std::min(all.top, b.top);
+            all.width = std::max(all.width, b.width);
+            all.height = std::max(all.height, b.height);
         }
-        // Each sample undimmed by those in front of it: its share of the
-        // pixel over what the samples in front let through.
-        double through = 1.0;
-        for (const Fragment& f : frame.fragments[p].fragments) {
-            if (through < 1e-6) break;  // nothing behind is seen
-            Piece piece;
-            piece.distance = f.distance;
-            piece.alpha = std::min(1.0, std::max(0.0, f.weight / through));
-            for (int c = 0; c < 3; ++c) piece.colour[c] = f.colour[c] / through;
-            addPiece(builder, piece, plan, depth);
-            through -= f.weight;
-        }
+        bounds_.push_back(all.width < 0 ? QVRect{0, 0, 0, 0}
+                                        : QVRect{all.left, all.top, all.width - all.left + 1,
+                                                 all.height - all.top + 1});
     }
-    first_[pixels] = std::uint32_t(parts_.size());
-
-    // Each slab's bounds, as first and last column and row until the end.
-    std::vector<QVRect> last(plan.slabs().size(), QVRect{width_, height_, -1, -1});
-    counts_.assign(plan.slabs().size(), 0);
-    for (int y = 0; y < height_; ++y)
-        for (int x = 0; x < width_; ++x)
-            for (const SlabPart* part = begin(x, y); part != end(x, y); ++part) {
-                ++counts_[std::size_t(part->slab)];
-                QVRect& b = last[std::size_t(part->slab)];
-                b.left = std::min(b.left, x);
-                b.top = std::min(b.top, y);
-                b.width = std::max(b.width, x);
-                b.height = std::max(b.height, y);
-            }
-    for (const QVRect& b : last)
-        bounds_.push_back(b.width < 0
-                              ? QVRect{0, 0, 0, 0}
-                              : QVRect{b.left, b.top, b.width - b.left + 1, b.height - b.top + 1});
 }
 
 }  // namespace dof3d

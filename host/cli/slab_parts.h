@@ -12,6 +12,7 @@
 #include "cli/effect_buffers.h"
 #include "cli/frame_loader.h"
 #include "cli/slab_plan.h"
+#include "cli/task_pool.h"
 
 namespace dof3d {
 
@@ -23,13 +24,21 @@ struct SlabPart {
 
 class SlabParts {
 public:
-    SlabParts(const Frame& frame, const SlabPlan& plan, const DepthPlacement& depth);
+    // Works on up to `threads` threads of `pool` (null: the caller's only).
+    SlabParts(const Frame& frame, const SlabPlan& plan, const DepthPlacement& depth, TaskPool* pool,
+              int threads);
 
     int width() const { return width_; }
     int height() const { return height_; }
     // The parts of pixel (x, y), front to back, at most one per slab.
-    const SlabPart* begin(int x, int y) const { return &parts_[first_[index(x, y)]]; }
-    const SlabPart* end(int x, int y) const { return &parts_[first_[index(x, y) + 1]]; }
+    const SlabPart* begin(int x, int y) const {
+        const Rows& rows = rows_[std::size_t(y / kRows)];
+        return rows.parts.data() + rows.first[index(x, y % kRows)];
+    }
+    const SlabPart* end(int x, int y) const {
+        const Rows& rows = rows_[std::size_t(y / kRows)];
+        return rows.parts.data() + rows.first[index(x, y % kRows) + 1];
+    }
     // The pixel lies whole in the sharp slab, exactly as stored.
     bool wholeSharp(int x, int y) const { return wholeSharp_[index(x, y)] != 0; }
     // The pixels that hold a part of `slab` (empty when none do), and how many.
@@ -41,9 +50,15 @@ private:
         return std::size_t(y) * std::size_t(width_) + std::size_t(x);
     }
 
+    // The parts of a run of rows, worked out on one thread.
+    static constexpr int kRows = 32;
+    struct Rows {
+        std::vector<std::uint32_t> first;  // per pixel, and one past the last
+        std::vector<SlabPart> parts;
+    };
+
     int width_, height_;
-    std::vector<std::uint32_t> first_;  // per pixel, and one past the last
-    std::vector<SlabPart> parts_;
+    std::vector<Rows> rows_;
     std::vector<std::uint8_t> wholeSharp_;
     std::vector<QVRect> bounds_;
     std::vector<std::size_t> counts_;

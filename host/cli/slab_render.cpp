@@ -74,7 +74,7 @@ RenderOutcome renderInSlabs(Frame* frame, const EffectPlan& plan, int layers,
     double nearest = 0.0, farthest = 0.0;
     if (settings.radius >= 0.00001) blurExtent(*frame, plan.depth, focus, &nearest, &farthest);
     const SlabPlan slabs(layers, nearest, farthest, focus, radii);
-    const SlabParts parts(*frame, slabs, plan.depth);
+    const SlabParts parts(*frame, slabs, plan.depth, context.pool, context.threads);
     if (context.progress)
         context.progress->frameWork(context.frameNumber, estimatedWork(parts, slabs, radii));
     const WorkDone onWork = [&](double w) {
@@ -88,7 +88,8 @@ RenderOutcome renderInSlabs(Frame* frame, const EffectPlan& plan, int layers,
     for (int s = 0; s < int(slabs.slabs().size()); ++s) {
         if (interruptRequested()) return RenderOutcome::Interrupted;
         SlabLayer layer;
-        if (!buildSlabLayer(parts, slabs, s, radii, plan.slabFormat, &layer, error)) {
+        if (!buildSlabLayer(parts, slabs, s, radii, plan.slabFormat, context.pool, context.threads,
+                            &layer, error)) {
             *error = frame->path + ": " + *error;
             return RenderOutcome::Failed;
         }
@@ -123,7 +124,7 @@ RenderOutcome renderInSlabs(Frame* frame, const EffectPlan& plan, int layers,
                 *error = passFailure(frame->path, r);
                 return RenderOutcome::Failed;
             }
-        if (!tasks.empty()) composite.addBehind(layer);
+        if (!tasks.empty()) composite.addBehind(layer, context.pool, context.threads);
     }
     composite.store(parts, frame);
     return RenderOutcome::Done;

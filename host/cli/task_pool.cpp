@@ -22,6 +22,14 @@ void TaskPool::run(int count, int threads, const std::function<void(int)>& task)
     helping.wait(true);
 }
 
+void forEachTask(TaskPool* pool, int threads, int count, const std::function<void(int)>& task) {
+    if (pool) {
+        pool->run(count, threads, task);
+        return;
+    }
+    for (int i = 0; i < count; ++i) task(i);
+}
+
 int machineCores() {
     const int cores = int(OIIO::Sysutil::hardware_concurrency());
     return cores > 0 ? cores : 1;

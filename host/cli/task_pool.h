@@ -25,6 +25,10 @@ private:
     OIIO::thread_pool pool_;
 };
 
+// Runs task(0) to task(count - 1) on up to `threads` threads of `pool`, or
+// one after another on the caller when there is no pool.
+void forEachTask(TaskPool* pool, int threads, int count, const std::function<void(int)>& task);
+
 // The machine's cores.
 int machineCores();
 

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "runtime/HugePages.h"
+
 namespace dofrt {
 
 struct GBufferSet::Channel {
@@ -28,7 +30,8 @@ GBufferSet::Channel& GBufferSet::ensure(GBufferEntry entry, int elementBytes,
         slot.reset(new Channel());
         std::memset(&slot->descriptor, 0, sizeof slot->descriptor);
         slot->elementBytes = elementBytes;
-        slot->front.assign(size_t(width_) * size_t(height_) * size_t(elementBytes), 0);
+        assignLarge(slot->front, size_t(width_) * size_t(height_) * size_t(elementBytes),
+                    std::uint8_t(0));
         slot->descriptor.xStride = elementBytes;
         slot->descriptor.yStride = width_ * elementBytes;
         slot->descriptor.elemType = elemType;

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "runtime/DemoScene.h"
+#include "cli/demo_frame.h"
 #include "slab_frames.h"
 #include "support/kernel_reference.h"
 #include "support/random.h"
@@ -192,29 +192,11 @@ TEST(SlabRender, DeepSamplesBlurInTheirOwnSlabs) {
 
 namespace {
 
-// The built-in scene as a renderer would write it: its colour, opaque, and
-// the depth of each pixel's nearest surface.
-dof3d::Frame builtInFrame() {
-    dofrt::DemoSceneOptions options;
-    options.width = 320;
-    options.height = 180;
-    options.format = kQVBitmapRGBAFloat;
-    const dofrt::DemoScene scene = dofrt::buildDemoScene(options);
-    dof3d::Frame frame = slabtest::flatFrame(options.width, options.height);
-    for (int y = 0; y < options.height; ++y)
-        for (int x = 0; x < options.width; ++x)
-            slabtest::setPixel(frame, x, y, float(scene.source->fraction(x, y, 0)),
-                               float(scene.source->fraction(x, y, 1)),
-                               float(scene.source->fraction(x, y, 2)), 1.0f,
-                               -double(scene.gbuffers->depth(x, y)));
-    return frame;
-}
-
 // Focus on the card at 6, sharp to 7, radius 8: the near sphere, the ground
 // in front and everything behind blur. The composite stays opaque, and the
 // slabs' bands on three threads give the bytes of one thread.
 TEST(SlabRender, BuiltInSceneStaysOpaqueOnAnyNumberOfThreads) {
-    dof3d::Frame one = builtInFrame();
+    dof3d::Frame one = dof3d::demoFrame(320, 180);
     dof3d::Frame three = one;
     slabtest::render(&one, 6.0, 8.0, 8, 1, 7.0);
     slabtest::render(&three, 6.0, 8.0, 8, 3, 7.0);

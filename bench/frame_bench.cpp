@@ -1,0 +1,77 @@
+// Whole frames through dof3d's render: the built-in scene at 1920 x 1080 (a
+// ground plane from the camera to a far wall, spheres near and far, bright
+// lamps) focused on its card, in the effect's single render and in depth
+// slabs, on one thread and on two. Items are frame pixels, so the rates read
+// as pixels per second; the time of a run is a frame's. DOF_BENCH_EFFECTS
+// names another effects folder to measure (a build of another branch).
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "cli/demo_frame.h"
+#include "cli/frame_render.h"
+#include "runtime/EffectLibrary.h"
+
+namespace {
+
+const dofrt::EffectLibrary* effect(std::string* error) {
+    static std::string loadError;
+    static std::unique_ptr<dofrt::EffectLibrary> library = [] {
+        const char* other = std::getenv("DOF_BENCH_EFFECTS");
+        return dofrt::loadDepthOfField(&loadError, other ? other : DOF_BENCH_EFFECTS_DIR);
+    }();
+    *error = loadError;
+    return library.get();
+}
+
+const dof3d::Frame& scene() {
+    static const dof3d::Frame frame = dof3d::demoFrame(1920, 1080);
+    return frame;
+}
+
+// Arguments: radius, threads, layers (1: the effect's single render).
+void BM_Frame(benchmark::State& state) {
+    std::string error;
+    const dofrt::EffectLibrary* library = effect(&error);
+    if (library == nullptr) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    const int threads = int(state.range(1)), layers = int(state.range(2));
+    dof3d::EffectPlan plan;
+    plan.depth.scale.factor = 1.0;
+    plan.depth.scale.focalDepth = -6.0;
+    plan.depth.scale.focusRangeDepth = -7.0;
+    plan.settings.radius = double(state.range(0));
+    plan.settings.method = 2.0;
+    plan.settings.focalDepth = -6.0;
+    plan.settings.focusRangeDepth = -7.0;
+    dof3d::TaskPool pool(threads - 1);
+    dof3d::FrameRenderContext context;
+    context.library = library;
+    context.pool = &pool;
+    context.threads = threads;
+    for (auto _ : state) {
+        state.PauseTiming();
+        dof3d::Frame frame = scene();
+        state.ResumeTiming();
+        double seconds[5];
+        const dof3d::RenderOutcome outcome =
+            layers == 1 ? dof3d::renderInOneLayer(&frame, plan, context, seconds, &error)
+                        : dof3d::renderInSlabs(&frame, plan, layers, context, seconds, &error);
+        if (outcome != dof3d::RenderOutcome::Done) {
+            state.SkipWithError(error.c_str());
+            break;
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * 1920 * 1080);
+}
+BENCHMARK(BM_Frame)
+    ->ArgNames({"radius", "threads", "layers"})
+    ->ArgsProduct({{16, 64}, {1, 2}, {1, 8}})
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
+
+}  // namespace
