@@ -1,11 +1,9 @@
 // The effect's own render of a whole frame, on bands of rows.
-#include <atomic>
 #include <cmath>
-#include <mutex>
 
+#include "cli/band_tasks.h"
 #include "cli/footprint_work.h"
 #include "cli/frame_render.h"
-#include "cli/interrupt.h"
 #include "runtime/PixelImage.h"
 
 namespace dof3d {
@@ -17,17 +15,6 @@ bool boxTablesExact(QVBitmapType format, double pixels) {
     // and left of it; its recurrence adds two such sums before subtracting.
     return 2.0 * pixels * fullScale * fullScale < 9007199254740992.0;
 }
-
-namespace {
-
-std::string passFailure(const std::string& path, const dofrt::RenderReport& report) {
-    if (report.failedSelector == 10) return path + ": the effect refused to prepare the render";
-    if (report.failedSelector == 11)
-        return path + ": the effect failed render pass " + std::to_string(report.failedPass);
-    return path + ": the effect did not finish the render";
-}
-
-}  // namespace
 
 RenderOutcome renderInOneLayer(Frame* frame, const EffectPlan& plan,
                                const FrameRenderContext& context, double passSeconds[5],
@@ -55,44 +42,14 @@ RenderOutcome renderInOneLayer(Frame* frame, const EffectPlan& plan,
         context.progress->frameWork(context.frameNumber, total);
     }
 
-    std::mutex mutex;
-    std::vector<dofrt::RenderReport> reports(bands.size());
-    std::string startError;
-    const auto renderOne = [&](int i) {
-        std::string bandError;
-        const WorkDone onWork = [&](double w) {
-            if (context.progress) context.progress->addWork(context.frameNumber, w);
-        };
-        dofrt::RenderReport report = renderBand(
-            *context.library, *buffers.source, *buffers.destination, buffers.gbuffers.get(),
-            settings, bands[std::size_t(i)], work.band(bands[std::size_t(i)]),
-            [] { return interruptRequested(); }, onWork, &bandError);
-        std::lock_guard<std::mutex> lock(mutex);
-        reports[std::size_t(i)] = report;
-        if (!bandError.empty() && startError.empty()) startError = bandError;
-    };
-    if (context.pool) {
-        context.pool->run(int(bands.size()), context.threads, renderOne);
-    } else {
-        for (int i = 0; i < int(bands.size()); ++i) renderOne(i);
-    }
-
+    std::vector<BandTask> tasks;
+    for (const Band& b : bands) tasks.push_back(BandTask{b, work.band(b)});
     for (int pass = 0; pass < 5; ++pass) passSeconds[pass] = 0.0;
-    bool stopped = false;
-    for (const dofrt::RenderReport& r : reports) {
-        for (int pass = 0; pass < 5; ++pass) passSeconds[pass] += r.passSeconds[pass];
-        stopped = stopped || r.stopped;
-    }
-    if (stopped || interruptRequested()) return RenderOutcome::Interrupted;
-    if (!startError.empty()) {
-        *error = frame->path + ": " + startError;
-        return RenderOutcome::Failed;
-    }
-    for (const dofrt::RenderReport& r : reports)
-        if (!r.ok) {
-            *error = passFailure(frame->path, r);
-            return RenderOutcome::Failed;
-        }
+    const RenderOutcome outcome = renderBands(
+        tasks,
+        RenderBuffers{buffers.source.get(), buffers.destination.get(), buffers.gbuffers.get()},
+        settings, context, frame->path, passSeconds, error);
+    if (outcome != RenderOutcome::Done) return outcome;
     storeResult(buffers, plan.method, frame);
     return RenderOutcome::Done;
 }

@@ -2,8 +2,8 @@
 // them, render every slab through the effect on bands, composite.
 #include <algorithm>
 #include <cmath>
-#include <mutex>
 
+#include "cli/band_tasks.h"
 #include "cli/footprint_work.h"
 #include "cli/frame_render.h"
 #include "cli/interrupt.h"
@@ -31,21 +31,6 @@ void blurExtent(const Frame& frame, const DepthPlacement& depth, const FocusDept
             continue;
         }
         for (const Fragment& f : frame.fragments[p].fragments) add(f.distance);
-    }
-}
-
-std::string passFailure(const std::string& path, const dofrt::RenderReport& report) {
-    if (report.failedSelector == 10) return path + ": the effect refused to prepare the render";
-    if (report.failedSelector == 11)
-        return path + ": the effect failed render pass " + std::to_string(report.failedPass);
-    return path + ": the effect did not finish the render";
-}
-
-void forEach(const FrameRenderContext& context, int count, const std::function<void(int)>& task) {
-    if (context.pool) {
-        context.pool->run(count, context.threads, task);
-    } else {
-        for (int i = 0; i < count; ++i) task(i);
     }
 }
 
@@ -77,9 +62,6 @@ RenderOutcome renderInSlabs(Frame* frame, const EffectPlan& plan, int layers,
     const SlabParts parts(*frame, slabs, plan.depth, context.pool, context.threads);
     if (context.progress)
         context.progress->frameWork(context.frameNumber, estimatedWork(parts, slabs, radii));
-    const WorkDone onWork = [&](double w) {
-        if (context.progress) context.progress->addWork(context.frameNumber, w);
-    };
     for (int pass = 0; pass < 5; ++pass) passSeconds[pass] = 0.0;
 
     // One slab after the other, front to back, each on all threads: the
@@ -93,37 +75,11 @@ RenderOutcome renderInSlabs(Frame* frame, const EffectPlan& plan, int layers,
             *error = frame->path + ": " + *error;
             return RenderOutcome::Failed;
         }
-        std::vector<SlabTask> tasks = planSlabTiles(layer, context.threads);
-        std::stable_sort(tasks.begin(), tasks.end(),
-                         [](const SlabTask& a, const SlabTask& b) { return a.work > b.work; });
-        std::mutex mutex;
-        std::vector<dofrt::RenderReport> reports(tasks.size());
-        std::string startError;
-        forEach(context, int(tasks.size()), [&](int i) {
-            std::string bandError;
-            const dofrt::RenderReport report = renderBand(
-                *context.library, *layer.source, *layer.destination, layer.gbuffers.get(), settings,
-                tasks[std::size_t(i)].band, tasks[std::size_t(i)].work,
-                [] { return interruptRequested(); }, onWork, &bandError);
-            std::lock_guard<std::mutex> lock(mutex);
-            reports[std::size_t(i)] = report;
-            if (!bandError.empty() && startError.empty()) startError = bandError;
-        });
-        bool stopped = false;
-        for (const dofrt::RenderReport& r : reports) {
-            for (int pass = 0; pass < 5; ++pass) passSeconds[pass] += r.passSeconds[pass];
-            stopped = stopped || r.stopped;
-        }
-        if (stopped || interruptRequested()) return RenderOutcome::Interrupted;
-        if (!startError.empty()) {
-            *error = frame->path + ": " + startError;
-            return RenderOutcome::Failed;
-        }
-        for (const dofrt::RenderReport& r : reports)
-            if (!r.ok) {
-                *error = passFailure(frame->path, r);
-                return RenderOutcome::Failed;
-            }
+        const std::vector<BandTask> tasks = planSlabTiles(layer, context.threads);
+        const RenderOutcome outcome = renderBands(
+            tasks, RenderBuffers{layer.source.get(), layer.destination.get(), layer.gbuffers.get()},
+            settings, context, frame->path, passSeconds, error);
+        if (outcome != RenderOutcome::Done) return outcome;
         if (!tasks.empty()) composite.addBehind(layer, context.pool, context.threads);
     }
     composite.store(parts, frame);

@@ -99,7 +99,7 @@ double pixels(const QVRect& r) { return double(r.width) * double(r.height); }
 // The render of the pixels `rows` (within `limit`): its region is what can
 // reach them, cut to the fragments there; false when none can.
 bool tileTask(const SlabLayer& layer, const FragmentCounts& counts, const QVRect& rows,
-              const QVRect& limit, SlabTask* task) {
+              const QVRect& limit, BandTask* task) {
     const QVRect reach = intersection(grown(rows, layer.reachX, layer.reachY), limit);
     if (counts.count(reach) == 0) return false;
     const QVRect region =
@@ -110,31 +110,31 @@ bool tileTask(const SlabLayer& layer, const FragmentCounts& counts, const QVRect
     return true;
 }
 
-std::vector<SlabTask> tiles(const SlabLayer& layer, const FragmentCounts& counts, int side) {
+std::vector<BandTask> tiles(const SlabLayer& layer, const FragmentCounts& counts, int side) {
     const QVRect area{0, 0, layer.area.width, layer.area.height};
-    std::vector<SlabTask> out;
+    std::vector<BandTask> out;
     for (int top = 0; top < area.height; top += side)
         for (int left = 0; left < area.width; left += side) {
-            SlabTask task;
+            BandTask task;
             const QVRect tile = intersection(QVRect{left, top, side, side}, area);
             if (tileTask(layer, counts, tile, area, &task)) out.push_back(task);
         }
     return out;
 }
 
-double workOf(const std::vector<SlabTask>& tasks) {
+double workOf(const std::vector<BandTask>& tasks) {
     double sum = 0.0;
-    for (const SlabTask& t : tasks) sum += t.work;
+    for (const BandTask& t : tasks) sum += t.work;
     return sum;
 }
 
 // The cheapest tiling: square tiles of 64 pixels and up, or the whole area.
-std::vector<SlabTask> cheapestTiles(const SlabLayer& layer, const FragmentCounts& counts) {
+std::vector<BandTask> cheapestTiles(const SlabLayer& layer, const FragmentCounts& counts) {
     const int whole = std::max(layer.area.width, layer.area.height);
-    std::vector<SlabTask> best = tiles(layer, counts, whole);
+    std::vector<BandTask> best = tiles(layer, counts, whole);
     double bestWork = workOf(best);
     for (int side = 64; side < whole; side *= 2) {
-        std::vector<SlabTask> candidate = tiles(layer, counts, side);
+        std::vector<BandTask> candidate = tiles(layer, counts, side);
         const double w = workOf(candidate);
         if (w < bestWork) {
             bestWork = w;
@@ -146,13 +146,13 @@ std::vector<SlabTask> cheapestTiles(const SlabLayer& layer, const FragmentCounts
 
 }  // namespace
 
-std::vector<SlabTask> planSlabTiles(const SlabLayer& layer, int threads) {
+std::vector<BandTask> planSlabTiles(const SlabLayer& layer, int threads) {
     if (layer.area.width == 0) return {};
     const FragmentCounts counts(layer);
-    const std::vector<SlabTask> cheapest = cheapestTiles(layer, counts);
+    const std::vector<BandTask> cheapest = cheapestTiles(layer, counts);
     const double share = threads > 1 ? workOf(cheapest) / double(threads) : 0.0;
-    std::vector<SlabTask> out;
-    for (const SlabTask& tile : cheapest) {
+    std::vector<BandTask> out;
+    for (const BandTask& tile : cheapest) {
         const int bands = share > 0.0 ? int(std::ceil(tile.work / share - 1e-9)) : 1;
         const int rows = tile.band.rows.height;
         if (bands <= 1 || rows < 2 * std::max(1, layer.reachY)) {
@@ -164,7 +164,7 @@ std::vector<SlabTask> planSlabTiles(const SlabLayer& layer, int threads) {
         for (int b = 0; b < count; ++b) {
             const int top = tile.band.rows.top + rows * b / count;
             const int bottom = tile.band.rows.top + rows * (b + 1) / count;
-            SlabTask task;
+            BandTask task;
             const QVRect band{tile.band.rows.left, top, tile.band.rows.width, bottom - top};
             if (tileTask(layer, counts, band, tile.band.region, &task)) out.push_back(task);
         }

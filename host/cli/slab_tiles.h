@@ -11,17 +11,13 @@
 
 #include <vector>
 
-#include "cli/band_render.h"
+#include "cli/band_tasks.h"
 #include "cli/slab_layer.h"
 
 namespace dof3d {
 
-struct SlabTask {
-    Band band;  // in the slab's own pixels
-    double work = 0.0;
-};
-
 // The renders of a built slab for `threads` threads; none for an empty slab.
-std::vector<SlabTask> planSlabTiles(const SlabLayer& layer, int threads);
+// Bands are in the slab's own pixels.
+std::vector<BandTask> planSlabTiles(const SlabLayer& layer, int threads);
 
 }  // namespace dof3d

@@ -1,0 +1,62 @@
+#include "cli/band_tasks.h"
+
+#include <algorithm>
+#include <mutex>
+
+#include "cli/interrupt.h"
+
+namespace dof3d {
+
+namespace {
+
+std::string passFailure(const std::string& path, const dofrt::RenderReport& report) {
+    if (report.failedSelector == 10) return path + ": the effect refused to prepare the render";
+    if (report.failedSelector == 11)
+        return path + ": the effect failed render pass " + std::to_string(report.failedPass);
+    return path + ": the effect did not finish the render";
+}
+
+}  // namespace
+
+RenderOutcome renderBands(std::vector<BandTask> tasks, const RenderBuffers& buffers,
+                          const dofrt::RenderSettings& settings, const FrameRenderContext& context,
+                          const std::string& path, double passSeconds[5], std::string* error) {
+    // The largest first, so that no thread is left with one at the end.
+    std::stable_sort(tasks.begin(), tasks.end(),
+                     [](const BandTask& a, const BandTask& b) { return a.work > b.work; });
+    const WorkDone onWork = [&](double w) {
+        if (context.progress) context.progress->addWork(context.frameNumber, w);
+    };
+    std::mutex mutex;
+    std::vector<dofrt::RenderReport> reports(tasks.size());
+    std::string startError;
+    forEachTask(context.pool, context.threads, int(tasks.size()), [&](int i) {
+        std::string bandError;
+        const BandTask& task = tasks[std::size_t(i)];
+        const dofrt::RenderReport report = renderBand(
+            *context.library, *buffers.source, *buffers.destination, buffers.gbuffers, settings,
+            task.band, task.work, [] { return interruptRequested(); }, onWork, &bandError);
+        std::lock_guard<std::mutex> lock(mutex);
+        reports[std::size_t(i)] = report;
+        if (!bandError.empty() && startError.empty()) startError = bandError;
+    });
+
+    bool stopped = false;
+    for (const dofrt::RenderReport& r : reports) {
+        for (int pass = 0; pass < 5; ++pass) passSeconds[pass] += r.passSeconds[pass];
+        stopped = stopped || r.stopped;
+    }
+    if (stopped || interruptRequested()) return RenderOutcome::Interrupted;
+    if (!startError.empty()) {
+        *error = path + ": " + startError;
+        return RenderOutcome::Failed;
+    }
+    for (const dofrt::RenderReport& r : reports)
+        if (!r.ok) {
+            *error = passFailure(path, r);
+            return RenderOutcome::Failed;
+        }
+    return RenderOutcome::Done;
+}
+
+}  // namespace dof3d

@@ -1,0 +1,32 @@
+// The bands of one render, each on its own effect instance, run on a frame's
+// threads; what they report becomes the frame's outcome.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "cli/band_render.h"
+#include "cli/frame_render.h"
+
+namespace dof3d {
+
+struct BandTask {
+    Band band;
+    double work = 0.0;
+};
+
+struct RenderBuffers {
+    dofrt::PixelImage* source;
+    dofrt::PixelImage* destination;  // every band writes its own rows
+    dofrt::GBufferSet* gbuffers;
+};
+
+// Renders every band, the largest first, and adds the seconds of their
+// passes to `passSeconds`. Interrupted when a stop was asked for; failed,
+// with `error` naming `path`, when the effect could not start or a pass
+// failed.
+RenderOutcome renderBands(std::vector<BandTask> tasks, const RenderBuffers& buffers,
+                          const dofrt::RenderSettings& settings, const FrameRenderContext& context,
+                          const std::string& path, double passSeconds[5], std::string* error);
+
+}  // namespace dof3d
