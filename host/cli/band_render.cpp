@@ -97,7 +97,9 @@ double RenderWork::band(const Band& b) const {
            rows(b.region.top, b.region.top + b.region.height);
 }
 
-std::vector<Band> planBands(const QVRect& region, int count, int reach, const RenderWork& work) {
+namespace {
+
+std::vector<Band> planRowBands(const QVRect& region, int count, int reach, const RenderWork& work) {
     count = std::max(1, std::min(count, region.height / std::max(1, reach)));
     const Band whole = bandOf(region, region.top, region.top + region.height, reach);
     if (count == 1 || region.height < 2) return {whole};
@@ -115,6 +117,19 @@ std::vector<Band> planBands(const QVRect& region, int count, int reach, const Re
         }
     }
     return best;
+}
+
+QVRect transposed(const QVRect& r) { return QVRect{r.top, r.left, r.height, r.width}; }
+
+}  // namespace
+
+std::vector<Band> planBands(const QVRect& region, int count, int reach, const RenderWork& work,
+                            BandAxis axis) {
+    if (axis == BandAxis::Rows) return planRowBands(region, count, reach, work);
+    // Columns are the rows of the transposed region.
+    std::vector<Band> bands = planRowBands(transposed(region), count, reach, work);
+    for (Band& b : bands) b = Band{transposed(b.region), transposed(b.rows)};
+    return bands;
 }
 
 dofrt::RenderReport renderBand(const dofrt::EffectLibrary& library, dofrt::PixelImage& source,

@@ -43,11 +43,14 @@ private:
     std::vector<double> before_;  // work of the rows above each row
 };
 
-// Splits `region` into at most `count` bands whose render regions reach
-// `reach` rows beyond them (within `region`), so that the largest band costs
-// as little as it can. Bands shorter than their reach would mostly splat
-// rows of other bands: they are not made.
-std::vector<Band> planBands(const QVRect& region, int count, int reach, const RenderWork& work);
+// Splits `region` into at most `count` bands of rows (or of columns, with
+// `work` per column) whose render regions reach `reach` rows (columns) beyond
+// them, within `region`, so that the largest band costs as little as it can.
+// Bands narrower than their reach would mostly splat other bands' pixels:
+// they are not made.
+enum class BandAxis { Rows, Columns };
+std::vector<Band> planBands(const QVRect& region, int count, int reach, const RenderWork& work,
+                            BandAxis axis = BandAxis::Rows);
 
 // Called as a band's render goes with the work done since the last call.
 typedef std::function<void(double work)> WorkDone;

@@ -14,36 +14,39 @@ double footprintPixels(double fraction, const BlurRadii& radii) {
            double(2 * hatReach(radii.down * fraction) + 1);
 }
 
-RenderWork oneRenderWork(const Frame& frame, const DepthPlacement& depth,
-                         const dofrt::RenderSettings& settings, int* reachRows) {
+FrameWork oneRenderWork(const Frame& frame, const DepthPlacement& depth,
+                        const dofrt::RenderSettings& settings) {
     const FocusDepths focus{settings.focalDepth, settings.focusRangeDepth};
     const BlurRadii radii = blurRadii(settings);
     // Below this radius the effect copies the source and splats nothing.
     const bool splats = settings.method == 2.0 && settings.radius >= 0.00001;
-    std::vector<double> rowTaps(std::size_t(frame.height()), 0.0);
+    // Every pixel is visited once, with all its fragments.
+    std::vector<double> rowTaps(std::size_t(frame.height()), kVisitWork * double(frame.width()));
+    std::vector<double> columnTaps(std::size_t(frame.width()), kVisitWork * double(frame.height()));
     double largest = 0.0;
-    const auto add = [&](double distance, double& row) {
+    const auto add = [&](double distance, int x, int y) {
         const double f =
             blurFraction(effectDepth(distance, depth.noHitAbove, depth.noHit, depth.scale), focus);
         largest = std::max(largest, f);
-        row += footprintPixels(f, radii);
+        const double taps = footprintPixels(f, radii);
+        rowTaps[std::size_t(y)] += taps;
+        columnTaps[std::size_t(x)] += taps;
     };
-    for (int y = 0; y < frame.height(); ++y) {
-        // Every pixel is visited once, with all its fragments.
-        double& row = rowTaps[std::size_t(y)];
-        row = kVisitWork * double(frame.width());
-        if (!splats) continue;
+    for (int y = 0; y < frame.height() && splats; ++y)
         for (int x = 0; x < frame.width(); ++x) {
             const std::size_t p = std::size_t(y) * std::size_t(frame.width()) + std::size_t(x);
             if (!frame.deep) {
-                add(frame.distance[p], row);
+                add(frame.distance[p], x, y);
                 continue;
             }
-            for (const Fragment& f : frame.fragments[p].fragments) add(f.distance, row);
+            for (const Fragment& f : frame.fragments[p].fragments) add(f.distance, x, y);
         }
-    }
-    *reachRows = splats ? hatReach(radii.down * largest) : 0;
-    return RenderWork(0, rowTaps);
+    FrameWork work;
+    work.rows = RenderWork(0, rowTaps);
+    work.columns = RenderWork(0, columnTaps);
+    work.reachX = splats ? hatReach(radii.across * largest) : 0;
+    work.reachY = splats ? hatReach(radii.down * largest) : 0;
+    return work;
 }
 
 }  // namespace dof3d

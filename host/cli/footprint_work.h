@@ -20,9 +20,13 @@ BlurRadii blurRadii(const dofrt::RenderSettings& settings);
 // Pixels a fragment with this blur fraction splats: (2 Rx + 1) x (2 Ry + 1).
 double footprintPixels(double fraction, const BlurRadii& radii);
 
-// The work of one render of the whole frame, and the rows the farthest
-// reaching fragment spreads above and below its own.
-RenderWork oneRenderWork(const Frame& frame, const DepthPlacement& depth,
-                         const dofrt::RenderSettings& settings, int* reachRows);
+// The work of one render of the whole frame, by rows and by columns, and
+// how far the farthest reaching fragment spreads beyond its own pixel.
+struct FrameWork {
+    RenderWork rows, columns;
+    int reachX = 0, reachY = 0;
+};
+FrameWork oneRenderWork(const Frame& frame, const DepthPlacement& depth,
+                        const dofrt::RenderSettings& settings);
 
 }  // namespace dof3d

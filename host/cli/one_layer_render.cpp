@@ -26,16 +26,21 @@ RenderOutcome renderInOneLayer(Frame* frame, const EffectPlan& plan,
     const QVRect region{0, 0, frame->width(), frame->height()};
     settings.region = region;
 
-    int reach = 0;
-    const RenderWork work = oneRenderWork(*frame, plan.depth, settings, &reach);
+    const FrameWork frameWork = oneRenderWork(*frame, plan.depth, settings);
+    int reachX = frameWork.reachX, reachY = frameWork.reachY;
     int bandCount = context.threads;
     if (plan.method == Method::Box) {
         // A box window reaches the rounded radius; the tables must be exact.
-        reach = int(std::nearbyint(blurRadii(settings).down)) + 1;
+        reachX = int(std::nearbyint(blurRadii(settings).across)) + 1;
+        reachY = int(std::nearbyint(blurRadii(settings).down)) + 1;
         if (!boxTablesExact(plan.format, double(region.width) * double(region.height)))
             bandCount = 1;
     }
-    const std::vector<Band> bands = planBands(region, bandCount, reach, work);
+    // Bands across the longer side splat the fewest fragments twice.
+    const bool columns = region.width > region.height;
+    const RenderWork& work = columns ? frameWork.columns : frameWork.rows;
+    const std::vector<Band> bands = planBands(region, bandCount, columns ? reachX : reachY, work,
+                                              columns ? BandAxis::Columns : BandAxis::Rows);
     if (context.progress) {
         double total = 0.0;
         for (const Band& b : bands) total += work.band(b);

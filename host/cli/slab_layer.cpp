@@ -215,10 +215,15 @@ bool buildSlabLayer(const SlabParts& parts, const SlabPlan& plan, int slab, cons
                 coverageRow[x] = coverage;
                 const std::uint8_t t = transparencyByte(a);
                 for (int c = 0; c < 3; ++c) transparencyRow[3 * x + c] = t;
+                // The source holds the fragment too: a render with nothing to
+                // blur copies it. Elsewhere it is transparent.
+                const double sourceAlpha = coverage == 255 ? a : 0.0;
                 if (floats) {
                     for (int c = 0; c < 3; ++c) sourceRow[4 * x + c] = float(rgb[c]);
+                    sourceRow[4 * x + 3] = float(sourceAlpha);
                 } else {
                     for (int c = 0; c < 3; ++c) source.setFraction(x, y, c, rgb[c]);
+                    source.setFraction(x, y, 3, sourceAlpha);
                 }
             }
         }

@@ -1,7 +1,7 @@
 // One depth slab as the effect renders it: an ordinary render of the effect
 // over a region around the slab's pixels, every fragment at the slab's one
-// depth, with a transparent source, so that the result is a premultiplied
-// layer with its own alpha.
+// depth, with a source that holds nothing but the slab's fragments, so that
+// the result is a premultiplied layer with its own alpha.
 //
 // The effect's hats peak at 1 whatever their size and its resolve divides by
 // the sum of weights that reached a pixel. Within reach of the slab's pixels

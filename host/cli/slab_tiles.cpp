@@ -154,18 +154,22 @@ std::vector<BandTask> planSlabTiles(const SlabLayer& layer, int threads) {
     std::vector<BandTask> out;
     for (const BandTask& tile : cheapest) {
         const int bands = share > 0.0 ? int(std::ceil(tile.work / share - 1e-9)) : 1;
-        const int rows = tile.band.rows.height;
-        if (bands <= 1 || rows < 2 * std::max(1, layer.reachY)) {
+        // Cut across the longer side, where the bands' reach overlaps least.
+        const QVRect& r = tile.band.rows;
+        const bool columns = r.width > r.height;
+        const int length = columns ? r.width : r.height;
+        const int reach = std::max(1, columns ? layer.reachX : layer.reachY);
+        if (bands <= 1 || length < 2 * reach) {
             out.push_back(tile);
             continue;
         }
-        // Bands of equal rows, each reaching what can reach it in the tile.
-        const int count = std::min(bands, rows / std::max(1, layer.reachY));
+        // Bands of equal size, each reaching what can reach it in the tile.
+        const int count = std::min(bands, length / reach);
         for (int b = 0; b < count; ++b) {
-            const int top = tile.band.rows.top + rows * b / count;
-            const int bottom = tile.band.rows.top + rows * (b + 1) / count;
+            const int first = length * b / count, end = length * (b + 1) / count;
+            const QVRect band = columns ? QVRect{r.left + first, r.top, end - first, r.height}
+                                        : QVRect{r.left, r.top + first, r.width, end - first};
             BandTask task;
-            const QVRect band{tile.band.rows.left, top, tile.band.rows.width, bottom - top};
             if (tileTask(layer, counts, band, tile.band.region, &task)) out.push_back(task);
         }
     }

@@ -6,7 +6,8 @@
 // layer is transparent there. Small tiles skip the empty parts of a slab
 // that is scattered over the frame; large ones splat fewer fragments twice
 // where tiles meet: the tile size that costs least is taken. A tile that
-// would keep one thread busy while the others wait is cut into bands.
+// would keep one thread busy while the others wait is cut into bands,
+// across its longer side.
 #pragma once
 
 #include <vector>

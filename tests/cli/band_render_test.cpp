@@ -85,7 +85,6 @@ TEST(BandRender, BandsGiveTheBytesOfOneInstance) {
             rendertest::fillBytes(*one, random);
             auto banded = rendertest::makeImage(format, w, h);
             const std::vector<std::uint8_t> before = rendertest::bufferBytes(*one);
-            std::copy(before.begin(), before.end(), banded->record().baseAddr);
             auto gb = rendertest::makeGBuffers(w, h, random, rendertest::SceneOptions());
             dofrt::RenderSettings settings;
             settings.radius = 2.5;
@@ -100,20 +99,26 @@ TEST(BandRender, BandsGiveTheBytesOfOneInstance) {
             ASSERT_TRUE(instance.start(&error)) << error;
             ASSERT_TRUE(dofrt::setRenderParameters(instance, settings));
             ASSERT_TRUE(dofrt::render(instance, *source, *one, gb.get(), settings).ok) << why;
-            // Every hat reaches 2 x 2.5 x 1.5 rows; a box window 4 (3.75 rounded).
-            const int reach = method == 2.0 ? 7 : 5;
-            const RenderWork work(0, std::vector<double>(std::size_t(h), 1.0));
-            const std::vector<Band> bands = dof3d::planBands(settings.region, 3, reach, work);
-            ASSERT_EQ(bands.size(), 3u) << why;
-            for (const Band& band : bands)
-                ASSERT_TRUE(dof3d::renderBand(
-                                doftest::effectLibrary(), *source, *banded, gb.get(), settings,
-                                band, work.band(band), [] { return false; }, nullptr, &error)
-                                .ok)
-                    << why << ": " << error;
-            EXPECT_TRUE(testsupport::sameBytes(rendertest::bufferBytes(*banded),
-                                               rendertest::bufferBytes(*one)))
-                << why;
+            // Every hat reaches 2 x 2.5 x 1.5 rows and 5 columns; a box
+            // window 4 rows (3.75 rounded) and 3 columns.
+            for (const dof3d::BandAxis axis : {dof3d::BandAxis::Rows, dof3d::BandAxis::Columns}) {
+                const bool rows = axis == dof3d::BandAxis::Rows;
+                const int reach = method == 2.0 ? (rows ? 7 : 5) : (rows ? 5 : 3);
+                const RenderWork work(0, std::vector<double>(std::size_t(rows ? h : w), 1.0));
+                const std::vector<Band> bands =
+                    dof3d::planBands(settings.region, 3, reach, work, axis);
+                ASSERT_EQ(bands.size(), 3u) << why;
+                std::copy(before.begin(), before.end(), banded->record().baseAddr);
+                for (const Band& band : bands)
+                    ASSERT_TRUE(dof3d::renderBand(
+                                    doftest::effectLibrary(), *source, *banded, gb.get(), settings,
+                                    band, work.band(band), [] { return false; }, nullptr, &error)
+                                    .ok)
+                        << why << ": " << error;
+                EXPECT_TRUE(testsupport::sameBytes(rendertest::bufferBytes(*banded),
+                                                   rendertest::bufferBytes(*one)))
+                    << why << (rows ? " in rows" : " in columns");
+            }
         }
 }
 
