@@ -34,17 +34,13 @@ void blurExtent(const Frame& frame, const DepthPlacement& depth, const FocusDept
     }
 }
 
-// What the slabs will cost, for the progress bar before they are built:
-// their own pixels, with the open pixels around them and a share of them
-// rendered in two slabs.
-double estimatedWork(const SlabParts& parts, const SlabPlan& slabs, const BlurRadii& radii) {
-    double work = 0.0;
-    for (int s = 0; s < int(slabs.slabs().size()); ++s) {
-        const double own = double(parts.count(s));
-        const double footprint = footprintPixels(slabs.slabs()[std::size_t(s)].fraction, radii);
-        work += 1.5 * own * (kVisitWork + footprint + 3.0 * kRegionPixelWork);
-    }
-    return work;
+// What a slab will cost, for the progress bar before it is built: its own
+// pixels, with half as many again for the open pixels around them.
+double estimatedWork(const SlabParts& parts, const SlabPlan& slabs, int slab,
+                     const BlurRadii& radii) {
+    const double own = double(parts.count(slab));
+    const double footprint = footprintPixels(slabs.slabs()[std::size_t(slab)].fraction, radii);
+    return 1.5 * own * (kVisitWork + footprint + 3.0 * kRegionPixelWork);
 }
 
 }  // namespace
@@ -60,8 +56,17 @@ RenderOutcome renderInSlabs(Frame* frame, const EffectPlan& plan, int layers,
     if (settings.radius >= 0.00001) blurExtent(*frame, plan.depth, focus, &nearest, &farthest);
     const SlabPlan slabs(layers, nearest, farthest, focus, radii);
     const SlabParts parts(*frame, slabs, plan.depth, context.pool, context.threads);
-    if (context.progress)
-        context.progress->frameWork(context.frameNumber, estimatedWork(parts, slabs, radii));
+    // The frame's work as estimated, each slab's replaced by its own once it
+    // is planned.
+    std::vector<double> slabWork(slabs.slabs().size());
+    for (int s = 0; s < int(slabWork.size()); ++s)
+        slabWork[std::size_t(s)] = estimatedWork(parts, slabs, s, radii);
+    const auto announce = [&] {
+        double total = 0.0;
+        for (double w : slabWork) total += w;
+        if (context.progress) context.progress->frameWork(context.frameNumber, total);
+    };
+    announce();
     for (int pass = 0; pass < 5; ++pass) passSeconds[pass] = 0.0;
 
     // One slab after the other, front to back, each on all threads: the
@@ -76,6 +81,9 @@ RenderOutcome renderInSlabs(Frame* frame, const EffectPlan& plan, int layers,
             return RenderOutcome::Failed;
         }
         const std::vector<BandTask> tasks = planSlabTiles(layer, context.threads);
+        slabWork[std::size_t(s)] = 0.0;
+        for (const BandTask& t : tasks) slabWork[std::size_t(s)] += t.work;
+        announce();
         const RenderOutcome outcome = renderBands(
             tasks, RenderBuffers{layer.source.get(), layer.destination.get(), layer.gbuffers.get()},
             settings, context, frame->path, passSeconds, error);
