@@ -1,9 +1,10 @@
-// One render of the effect split into horizontal bands, each on its own
-// effect instance. A band's render region reaches beyond its rows by the
-// largest footprint above and below; pass 3 splats the whole region and pass
-// 4 writes the band alone. Every pixel of the band then receives the same
-// fragments, clipped the same way, in the same order as in one instance over
-// the whole region, so the bytes are the same.
+// One render of the effect split into bands (of rows, of columns, or tiles),
+// each on its own effect instance. A band's render region reaches beyond it
+// by the largest footprint on each side; pass 3 splats the whole region and
+// pass 4 writes the band alone. Every pixel of the band then receives the
+// same fragments, clipped the same way, in the same order (row by row, left
+// to right) as in one instance over the whole region, so the bytes are the
+// same.
 #pragma once
 
 #include <functional>
@@ -17,7 +18,7 @@ namespace dof3d {
 
 struct Band {
     QVRect region;  // the instance's render region
-    QVRect rows;    // the rows it writes, inside the region
+    QVRect rows;    // the pixels it writes, inside the region
 };
 
 // Work in splat taps (one pixel of one fragment's footprint). The effect

@@ -36,9 +36,9 @@ struct EffectPlan {
     dofrt::RenderSettings settings;
 };
 
-// The effect's single render of the frame, in bands that give the same
-// bytes as one instance: splatting always, box averaging in the integer
-// formats where its summed-area tables are exact. Stores the result in the
+// The effect's single render of the frame, in bands across its longer side
+// that give the same bytes as one instance: splatting always, box averaging
+// in the integer formats where its summed-area tables are exact. Stores the result in the
 // frame. `passSeconds` receives the time spent in each pass, summed over bands.
 RenderOutcome renderInOneLayer(Frame* frame, const EffectPlan& plan,
                                const FrameRenderContext& context, double passSeconds[5],
