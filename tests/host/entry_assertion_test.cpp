@@ -14,7 +14,7 @@ enum class Replace { AllocMem, FreeMem, AllocBitmap };
 
 void callWithReplacedEntry(Replace which) {
     dofrt::EffectInstance instance(doftest::effectLibrary());
-    struct FilterInfo& info = instance.filterInfo();
+    struct FilterInfo& info = *instance.record().FilterInfo;
     switch (which) {
         case Replace::AllocMem:
             info.AllocMem = otherAlloc;
@@ -60,9 +60,9 @@ TEST(EntryAssertionDeathTest, FirstFailingCheckReports) {
     GTEST_FLAG_SET(death_test_style, "fast");
     auto allWrong = [] {
         dofrt::EffectInstance instance(doftest::effectLibrary());
-        instance.filterInfo().AllocMem = otherAlloc;
-        instance.filterInfo().FreeMem = otherFree;
-        instance.filterInfo().AllocBitmap = otherAllocBitmap;
+        instance.record().FilterInfo->AllocMem = otherAlloc;
+        instance.record().FilterInfo->FreeMem = otherFree;
+        instance.record().FilterInfo->AllocBitmap = otherAllocBitmap;
         instance.callEntry(2);
     };
     EXPECT_EXIT(allWrong(), testing::KilledBySignal(SIGABRT), "^FILTMAIN:219: ");

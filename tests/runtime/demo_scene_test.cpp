@@ -370,29 +370,4 @@ TEST_F(DemoSceneTest, RefusedSourceLeavesNothingLive) {
     EXPECT_EQ(scene.source, nullptr);
 }
 
-TEST_F(DemoSceneTest, CheckerAtOneDepth) {
-    DemoScene scene = dofrt::buildCheckerScene(20, 12, kQVBitmapRGBA8, -5.0f, 4);
-    ASSERT_TRUE(scene.source);
-    GBufferSet& g = *scene.gbuffers;
-    EXPECT_EQ(g.channel(kGBufferColourExponent), nullptr);
-    EXPECT_EQ(g.channel(kGBufferTransparency), nullptr);
-    EXPECT_EQ(g.channel(kGBufferLayerRange), nullptr);
-    EXPECT_EQ(scene.settings.focalDepth, -5.0);
-    // Light (0.92, 0.85, 0.2) -> 234.6, 216.75, 51; dark (0.12, 0.2, 0.6) -> 30.6, 51, 153.
-    const std::uint8_t light[4] = {235, 217, 51, 255};
-    const std::uint8_t dark[4] = {31, 51, 153, 255};
-    struct {
-        int x, y;
-        const std::uint8_t* expected;
-    } cells[] = {{0, 0, light}, {3, 3, light}, {4, 0, dark},   {0, 4, dark},
-                 {4, 4, light}, {19, 7, dark}, {19, 11, light}};
-    for (const auto& c : cells) {
-        SCOPED_TRACE(testing::Message() << c.x << "," << c.y);
-        EXPECT_EQ(bytesOf(scene.source->pixel(c.x, c.y), 4), bytesOf(c.expected, 4));
-        EXPECT_EQ(bytesOf(g.colour(c.x, c.y), 3), bytesOf(c.expected, 3));
-        EXPECT_EQ(g.depth(c.x, c.y), -5.0f);
-        EXPECT_EQ(g.coverage(c.x, c.y), 255);
-    }
-}
-
 }  // namespace

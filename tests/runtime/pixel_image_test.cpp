@@ -4,7 +4,6 @@
 #include <cstring>
 #include <vector>
 
-#include "qvlib_bitmaps.h"
 #include "runtime/PixelImage.h"
 #include "support/effect_fixture.h"
 
@@ -30,8 +29,11 @@ TEST_F(PixelImageTest, FormatSizesAndScales) {
         {0, 0, 0.0},     {6, 0, 0.0},   // not a format
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(qvlib::bitmapPixelBytes(QVBitmapType(c.code)), c.bytes) << c.code;
-        EXPECT_EQ(dofrt::formatFullScale(QVBitmapType(c.code)), c.fullScale) << c.code;
+        const QVBitmapFormat* f = qvBitmapFormat(QVBitmapType(c.code));
+        EXPECT_EQ(f ? int(f->bytesPerPixel) : 0, c.bytes) << c.code;
+        EXPECT_EQ(f && f->component != QVComponentKind::Float ? double(f->fullScale) : 0.0,
+                  c.fullScale)
+            << c.code;
     }
 }
 

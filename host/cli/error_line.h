@@ -1,0 +1,18 @@
+// Every error dof3d reports is one line on standard error: "dof3d: " and a
+// message that names the file or option and what is wrong.
+#pragma once
+
+#include <string>
+
+namespace dof3d {
+
+// A library's message on one line: its lines joined by "; ", blanks at the
+// ends trimmed, "unknown error" when nothing is left.
+std::string oneLine(const std::string& text);
+
+// Prints "dof3d: message" and a line break on standard error. Control
+// characters in the message (a file name holding a line break) are shown
+// escaped, so that one error is always one line.
+void printError(const std::string& message);
+
+}  // namespace dof3d
