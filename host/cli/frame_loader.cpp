@@ -8,17 +8,11 @@
 #include <memory>
 #include <utility>
 
+#include "cli/error_line.h"
+
 namespace dof3d {
 
 namespace {
-
-// The first line of a library message, so that every error stays one line.
-std::string firstLine(std::string text) {
-    const std::size_t end = text.find('\n');
-    if (end != std::string::npos) text.resize(end);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\r')) text.pop_back();
-    return text.empty() ? std::string("unknown error") : text;
-}
 
 std::unique_ptr<OIIO::ImageInput> openInput(const std::string& path, std::string* error) {
     if (!OIIO::Filesystem::exists(path)) {
@@ -29,7 +23,7 @@ std::unique_ptr<OIIO::ImageInput> openInput(const std::string& path, std::string
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
     auto in = OIIO::ImageInput::open(path, &config);
-    if (!in) *error = path + ": cannot read: " + firstLine(OIIO::geterror());
+    if (!in) *error = path + ": cannot read: " + oneLine(OIIO::geterror());
     return in;
 }
 
@@ -96,7 +90,7 @@ bool sizeIsRenderable(const OIIO::ImageSpec& imageSpec, const std::string& path,
 bool readFailed(OIIO::ImageInput& in, bool answered, const std::string& path, std::string* error) {
     const std::string message = in.geterror();
     if (answered && message.empty()) return false;
-    *error = path + ": corrupt or truncated: " + firstLine(message);
+    *error = path + ": corrupt or truncated: " + oneLine(message);
     return true;
 }
 

@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+#include "cli/error_line.h"
+
 namespace dof3d {
 
 OIIO::ImageBuf toImageBuf(const dofrt::PixelImage& image) {
@@ -35,7 +37,7 @@ bool writeImageAtomically(const OIIO::ImageBuf& buf, const std::string& path, st
     OIIO::ImageSpec imageSpec = buf.spec();
     if (dataFormat != OIIO::TypeUnknown) imageSpec.set_format(dataFormat);
     if (!out->open(temporary, imageSpec)) {
-        if (error) *error = path + ": cannot write: " + out->geterror();
+        if (error) *error = path + ": cannot write: " + oneLine(out->geterror());
         std::remove(temporary.c_str());
         return false;
     }
@@ -43,7 +45,8 @@ bool writeImageAtomically(const OIIO::ImageBuf& buf, const std::string& path, st
     const bool closed = out->close();
     if (!written || !closed) {
         if (error)
-            *error = path + ": cannot write: " + (written ? out->geterror() : buf.geterror());
+            *error =
+                path + ": cannot write: " + oneLine(written ? out->geterror() : buf.geterror());
         std::remove(temporary.c_str());
         return false;
     }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/error_line.h"
 #include "cli/frame_sequence.h"
 #include "cli/interrupt.h"
 #include "cli/json_summary.h"
@@ -28,10 +29,6 @@ namespace {
 // Exit statuses besides 0 and the 128 + signal of an interrupted run.
 constexpr int kExitFramesFailed = 1;
 constexpr int kExitBadArguments = 2;
-
-void printError(const std::string& message) {
-    std::fprintf(stderr, "dof3d: %s\n", message.c_str());
-}
 
 // Renders `work` (indices into `results`) on `jobs` threads, one effect
 // instance each, taking frames in order as threads come free.
