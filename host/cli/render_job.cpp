@@ -175,121 +175,184 @@ std::string renderFailure(const Frame& frame, const dofrt::RenderReport& report)
     return frame.path + ": the effect did not finish the render";
 }
 
-}  // namespace
+// A frame's render as it goes: what is known of it so far, and its three
+// ways to end.
+class FrameRun {
+public:
+    explicit FrameRun(const FrameFiles& files) : start_(Clock::now()) { result_.files = files; }
 
-FrameResult renderFrame(dofrt::EffectInstance& instance, const FrameFiles& files,
-                        const RenderOptions& options, Progress* progress) {
-    const auto start = Clock::now();
-    FrameResult result;
-    result.files = files;
-    const auto fail = [&](const std::string& error) {
-        result.status = FrameStatus::Failed;
-        result.error = error;
-        result.totalSeconds = secondsSince(start);
-        return result;
-    };
-    if (interruptRequested()) {
-        result.status = FrameStatus::Interrupted;
-        return result;
+    FrameResult& result() { return result_; }
+    FrameResult failed(const std::string& error) {
+        result_.error = error;
+        return end(FrameStatus::Failed);
     }
-    std::string error;
-    if (!canCreate(files.output, &error)) return fail(error);
-    if (!files.cocMap.empty() && !canCreate(files.cocMap, &error)) return fail(error);
+    FrameResult interrupted() { return end(FrameStatus::Interrupted); }
+    FrameResult rendered() { return end(FrameStatus::Rendered); }
+    double seconds() const { return secondsSince(start_); }
 
+private:
+    FrameResult end(FrameStatus status) {
+        result_.status = status;
+        result_.totalSeconds = seconds();
+        return result_;
+    }
+
+    Clock::time_point start_;
+    FrameResult result_;
+};
+
+// Every output of the frame can be created.
+bool checkOutputs(const FrameFiles& files, std::string* error) {
+    if (!canCreate(files.output, error)) return false;
+    return files.cocMap.empty() || canCreate(files.cocMap, error);
+}
+
+LoadOptions loadOptionsFor(const FrameFiles& files, const RenderOptions& options) {
     LoadOptions load;
     load.depthFile = files.depth;
     load.depthChannel = options.depthChannel;
     load.convention = options.convention;
     load.noHitAbove = options.noHitAbove;
-    Frame frame;
-    if (!loadFrame(files.input, load, &frame, &error)) return fail(error);
-    result.deep = frame.deep;
-    result.width = frame.width();
-    result.height = frame.height();
-    result.loadSeconds = secondsSince(start);
+    return load;
+}
 
-    if (interruptRequested()) {
-        result.status = FrameStatus::Interrupted;
-        return result;
-    }
-    double focus = 0.0;
-    if (!focusForFrame(frame, options, &focus, &error)) return fail(error);
-    result.focusDistance = focus;
+// What the effect renders a loaded frame with.
+struct FramePlan {
     DepthPlacement depth;
-    depth.noHitAbove = options.noHitAbove;
-    depth.noHit = options.noHit;
-    if (!chooseDepthScale(focus, options.hasSharpUntil ? options.sharpUntilDistance : 0.0,
-                          &depth.scale, &error))
-        return fail(files.input + ": " + error);
-    result.depthFactor = depth.scale.factor;
-
-    const double pixelAspect = options.hasPixelAspect ? options.pixelAspect : frame.pixelAspect;
-    // The hat of a fully blurred fragment reaches twice the radius.
-    growDataWindow(&frame, blurReach(options.radius * options.scaleX / pixelAspect),
-                   blurReach(options.radius * options.scaleY), options.convention);
-    result.width = frame.width();
-    result.height = frame.height();
-    const QVBitmapType format =
-        options.format != kQVBitmapNone ? options.format : workingFormatFor(frame.imageSpec);
-    result.workingFormat = formatName(format);
-    EffectBuffers buffers;
-    if (!buildEffectBuffers(frame, options.method, format, depth, &buffers, &error))
-        return fail(error);
-
+    QVBitmapType format = kQVBitmapNone;
     dofrt::RenderSettings settings;
+};
+
+// Works out the focus, the depth placement, the pixel aspect and the working
+// format, and grows the frame's data window by the reach of the blur.
+bool planFrame(Frame* frame, const RenderOptions& options, FramePlan* plan, FrameResult* result,
+               std::string* error) {
+    double focus = 0.0;
+    if (!focusForFrame(*frame, options, &focus, error)) return false;
+    result->focusDistance = focus;
+    plan->depth.noHitAbove = options.noHitAbove;
+    plan->depth.noHit = options.noHit;
+    if (!chooseDepthScale(focus, options.hasSharpUntil ? options.sharpUntilDistance : 0.0,
+                          &plan->depth.scale, error)) {
+        *error = frame->path + ": " + *error;
+        return false;
+    }
+    result->depthFactor = plan->depth.scale.factor;
+
+    const double pixelAspect = options.hasPixelAspect ? options.pixelAspect : frame->pixelAspect;
+    // The hat of a fully blurred fragment reaches twice the radius.
+    growDataWindow(frame, blurReach(options.radius * options.scaleX / pixelAspect),
+                   blurReach(options.radius * options.scaleY), options.convention);
+    result->width = frame->width();
+    result->height = frame->height();
+    plan->format =
+        options.format != kQVBitmapNone ? options.format : workingFormatFor(frame->imageSpec);
+    result->workingFormat = formatName(plan->format);
+
+    dofrt::RenderSettings& settings = plan->settings;
     settings.radius = options.radius;
     settings.method = double(int(options.method));
-    settings.focalDepth = depth.scale.focalDepth;
-    settings.focusRangeDepth = depth.scale.focusRangeDepth;
+    settings.focalDepth = plan->depth.scale.focalDepth;
+    settings.focusRangeDepth = plan->depth.scale.focusRangeDepth;
     settings.pixelAspect = pixelAspect;
     settings.scaleX = options.scaleX;
     settings.scaleY = options.scaleY;
-    settings.outputRects = bands(frame.width(), frame.height());
-    if (!dofrt::setRenderParameters(instance, settings))
-        return fail(files.input + ": the effect did not declare its four parameters");
+    settings.outputRects = bands(frame->width(), frame->height());
+    return true;
+}
 
+enum class RenderOutcome { Done, Failed, Interrupted };
+
+// Runs the effect over the frame's pixels as the host does and stores its
+// result in the frame. `cocMap`, when not null, receives the radius map.
+RenderOutcome renderThroughEffect(dofrt::EffectInstance& instance, Frame* frame,
+                                  const FramePlan& plan, const RenderOptions& options,
+                                  Progress* progress, std::vector<std::uint8_t>* cocMap,
+                                  FrameResult* result, std::string* error) {
+    EffectBuffers buffers;
+    if (!buildEffectBuffers(*frame, options.method, plan.format, plan.depth, &buffers, error))
+        return RenderOutcome::Failed;
+    if (!dofrt::setRenderParameters(instance, plan.settings)) {
+        *error = frame->path + ": the effect did not declare its four parameters";
+        return RenderOutcome::Failed;
+    }
     instance.setAbortHandler([] { return interruptRequested(); });
-    std::vector<std::uint8_t> cocMap;
-    const bool wantCocMap = !files.cocMap.empty();
-    const int frameNumber = files.frame;
+    const int frameNumber = result->files.frame;
+    const std::size_t pixels = frame->pixelCount();
     dofrt::PassProgress onPass = [&](int pass, int call, int calls) {
         if (progress) progress->pass(frameNumber, pass, call, calls);
         // Pass 1 has filled the radius map of every band by the first call
         // of pass 2; the bands span whole rows, so the map is the frame's.
-        if (wantCocMap && pass == 2 && call == 0) {
+        if (cocMap != nullptr && pass == 2 && call == 0) {
             const Parameters* params = instance.parameters();
             if (params != nullptr && params->cocMap != nullptr)
-                cocMap.assign(params->cocMap, params->cocMap + frame.pixelCount());
+                cocMap->assign(params->cocMap, params->cocMap + pixels);
         }
     };
-    const dofrt::RenderReport report = dofrt::render(
-        instance, *buffers.source, *buffers.destination, buffers.gbuffers.get(), settings, onPass);
-    for (int pass = 0; pass < 5; ++pass) result.passSeconds[pass] = report.passSeconds[pass];
-    if (report.stopped || interruptRequested()) {
-        result.status = FrameStatus::Interrupted;
-        result.totalSeconds = secondsSince(start);
-        return result;
+    const dofrt::RenderReport report =
+        dofrt::render(instance, *buffers.source, *buffers.destination, buffers.gbuffers.get(),
+                      plan.settings, onPass);
+    for (int pass = 0; pass < 5; ++pass) result->passSeconds[pass] = report.passSeconds[pass];
+    if (report.stopped || interruptRequested()) return RenderOutcome::Interrupted;
+    if (!report.ok) {
+        *error = renderFailure(*frame, report);
+        return RenderOutcome::Failed;
     }
-    if (!report.ok) return fail(renderFailure(frame, report));
+    if (cocMap != nullptr && cocMap->size() != pixels) {
+        *error = frame->path + ": the effect left no radius map for --coc-map";
+        return RenderOutcome::Failed;
+    }
+    storeResult(buffers, options.method, frame);
+    return RenderOutcome::Done;
+}
+
+// Writes the render and, when asked, the radius map, each atomically.
+bool writeOutputs(const Frame& frame, const std::vector<std::uint8_t>& cocMap,
+                  const FrameFiles& files, const RenderOptions& options, std::string* error) {
+    OIIO::ImageBuf image;
+    if (!outputImage(frame, options, files.output, &image, error)) return false;
+    if (!writeImageAtomically(image, files.output, error, dataTypeNamed(options.dataType)))
+        return false;
+    return files.cocMap.empty() || writeCocMap(cocMap, frame, files.cocMap, error);
+}
+
+}  // namespace
+
+FrameResult renderFrame(dofrt::EffectInstance& instance, const FrameFiles& files,
+                        const RenderOptions& options, Progress* progress) {
+    FrameRun run(files);
+    FrameResult& result = run.result();
+    if (interruptRequested()) return run.interrupted();
+    std::string error;
+    if (!checkOutputs(files, &error)) return run.failed(error);
+
+    Frame frame;
+    if (!loadFrame(files.input, loadOptionsFor(files, options), &frame, &error))
+        return run.failed(error);
+    result.deep = frame.deep;
+    result.width = frame.width();
+    result.height = frame.height();
+    result.loadSeconds = run.seconds();
+    if (interruptRequested()) return run.interrupted();
+
+    FramePlan plan;
+    if (!planFrame(&frame, options, &plan, &result, &error)) return run.failed(error);
+    std::vector<std::uint8_t> cocMap;
+    switch (renderThroughEffect(instance, &frame, plan, options, progress,
+                                files.cocMap.empty() ? nullptr : &cocMap, &result, &error)) {
+        case RenderOutcome::Failed:
+            return run.failed(error);
+        case RenderOutcome::Interrupted:
+            return run.interrupted();
+        case RenderOutcome::Done:
+            break;
+    }
+    if (interruptRequested()) return run.interrupted();
 
     const auto writeStart = Clock::now();
-    storeResult(buffers, options.method, &frame);
-    buffers = EffectBuffers();
-    OIIO::ImageBuf image;
-    if (!outputImage(frame, options, files.output, &image, &error)) return fail(error);
-    if (wantCocMap && cocMap.size() != frame.pixelCount())
-        return fail(files.input + ": the effect left no radius map for --coc-map");
-    if (interruptRequested()) {
-        result.status = FrameStatus::Interrupted;
-        return result;
-    }
-    if (!writeImageAtomically(image, files.output, &error, dataTypeNamed(options.dataType)))
-        return fail(error);
-    if (wantCocMap && !writeCocMap(cocMap, frame, files.cocMap, &error)) return fail(error);
+    if (!writeOutputs(frame, cocMap, files, options, &error)) return run.failed(error);
     result.writeSeconds = secondsSince(writeStart);
-    result.status = FrameStatus::Rendered;
-    result.totalSeconds = secondsSince(start);
-    return result;
+    return run.rendered();
 }
 
 }  // namespace dof3d

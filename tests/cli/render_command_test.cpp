@@ -500,7 +500,10 @@ TEST(RenderCommand, InterruptLeavesNoOutput) {
         _exit(127);
     }
     close(errPipe[1]);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    // A loaded machine may take seconds to start the program: wait until it
+    // catches SIGINT, then let the render run a little.
+    ASSERT_TRUE(doftest::waitUntilCatching(child, SIGINT, std::chrono::seconds(60)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     kill(child, SIGINT);
     std::string err;
     char buffer[512];

@@ -5,6 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <thread>
+
 namespace doftest {
 
 std::string dof3dPath() { return std::string(DOF_TEST_BIN_DIR) + "/dof3d"; }
@@ -57,6 +60,21 @@ CommandResult runCommand(const std::vector<std::string>& args) {
         result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     return result;
+}
+
+bool waitUntilCatching(int pid, int signal, std::chrono::seconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    const unsigned long long bit = 1ull << (signal - 1);
+    while (std::chrono::steady_clock::now() < end) {
+        // SigCgt in /proc/PID/status: the signals the process catches, in hex.
+        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("SigCgt:", 0) == 0 && (std::stoull(line.substr(7), nullptr, 16) & bit))
+                return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
 }
 
 }  // namespace doftest

@@ -2,6 +2,7 @@
 // the command-line tests.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,10 @@ struct CommandResult {
 
 // Runs `args[0]` with the rest as arguments (no shell), standard input empty.
 CommandResult runCommand(const std::vector<std::string>& args);
+
+// Waits until process `pid` has a handler for `signal` (false after `limit`),
+// so that a test signals a program only once it listens.
+bool waitUntilCatching(int pid, int signal, std::chrono::seconds limit);
 
 // The dof3d binary built beside the tests.
 std::string dof3dPath();
