@@ -91,7 +91,7 @@ OIIO::ImageBuf sideBySide(const std::vector<const OIIO::ImageBuf*>& pictures) {
 void printTimings(const MethodRun& run) {
     double total = 0.0;
     std::printf("%-13s", run.title);
-    for (int pass = 0; pass < 5; ++pass) {
+    for (int pass = 0; pass < int(kRenderPassCount); ++pass) {
         std::printf(" pass %d %8.2f ms", pass, run.report.passSeconds[pass] * 1e3);
         total += run.report.passSeconds[pass];
     }

@@ -5,13 +5,15 @@
 
 #include <cstdio>
 
+#include "host/Selectors.h"
+
 namespace dof3d {
 
 namespace {
 
 const char* passName(int pass) {
     static const char* const names[] = {"allocate", "radius map", "tables", "splat", "output"};
-    return pass >= 0 && pass < 5 ? names[pass] : "?";
+    return pass >= 0 && pass < int(kRenderPassCount) ? names[pass] : "?";
 }
 
 int terminalWidth() {
@@ -54,7 +56,7 @@ void Progress::pass(int frame, int pass, int call, int calls) {
     if (!enabled_) return;
     std::lock_guard<std::mutex> lock(mutex_);
     // Five passes per frame; within a pass, the share of its calls made.
-    running_[frame] = (pass + (calls > 0 ? double(call) / calls : 0.0)) / 5.0;
+    running_[frame] = (pass + (calls > 0 ? double(call) / calls : 0.0)) / int(kRenderPassCount);
     passes_[frame] = pass;
     draw(false);
 }

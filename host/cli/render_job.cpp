@@ -167,14 +167,6 @@ std::vector<QVRect> bands(int width, int height) {
     return rects;
 }
 
-std::string renderFailure(const Frame& frame, const dofrt::RenderReport& report) {
-    if (report.failedSelector == 10)
-        return frame.path + ": the effect refused to prepare the render";
-    if (report.failedSelector == 11)
-        return frame.path + ": the effect failed render pass " + std::to_string(report.failedPass);
-    return frame.path + ": the effect did not finish the render";
-}
-
 // A frame's render as it goes: what is known of it so far, and its three
 // ways to end.
 class FrameRun {
@@ -283,7 +275,7 @@ RenderOutcome renderThroughEffect(dofrt::EffectInstance& instance, Frame* frame,
         if (progress) progress->pass(frameNumber, pass, call, calls);
         // Pass 1 has filled the radius map of every band by the first call
         // of pass 2; the bands span whole rows, so the map is the frame's.
-        if (cocMap != nullptr && pass == 2 && call == 0) {
+        if (cocMap != nullptr && pass == kPassBuildTables && call == 0) {
             const Parameters* params = instance.parameters();
             if (params != nullptr && params->cocMap != nullptr)
                 cocMap->assign(params->cocMap, params->cocMap + pixels);
@@ -292,10 +284,11 @@ RenderOutcome renderThroughEffect(dofrt::EffectInstance& instance, Frame* frame,
     const dofrt::RenderReport report =
         dofrt::render(instance, *buffers.source, *buffers.destination, buffers.gbuffers.get(),
                       plan.settings, onPass);
-    for (int pass = 0; pass < 5; ++pass) result->passSeconds[pass] = report.passSeconds[pass];
+    for (int pass = 0; pass < int(kRenderPassCount); ++pass)
+        result->passSeconds[pass] = report.passSeconds[pass];
     if (report.stopped || interruptRequested()) return RenderOutcome::Interrupted;
     if (!report.ok) {
-        *error = renderFailure(*frame, report);
+        *error = frame->path + ": " + dofrt::describeFailure(report);
         return RenderOutcome::Failed;
     }
     if (cocMap != nullptr && cocMap->size() != pixels) {

@@ -7,6 +7,7 @@
 #include "cli/frame_sequence.h"
 #include "cli/progress.h"
 #include "cli/render_options.h"
+#include "host/Selectors.h"
 #include "runtime/EffectInstance.h"
 
 namespace dof3d {
@@ -25,7 +26,7 @@ struct FrameResult {
     double focusDistance = 0.0;  // in the file's units
     double depthFactor = 0.0;    // file distance to the effect's depth
     double loadSeconds = 0.0;
-    double passSeconds[5] = {0, 0, 0, 0, 0};
+    double passSeconds[kRenderPassCount] = {};
     double writeSeconds = 0.0;
     double totalSeconds = 0.0;
 };
