@@ -20,7 +20,7 @@
 #include "blur/line_blur.h"
 #include "cli/commands.h"
 #include "cli/error_line.h"
-#include "cli/pixel_image_io.h"
+#include "cli/staged_image.h"
 #include "kernels/Kernel.h"
 
 namespace dof3d {

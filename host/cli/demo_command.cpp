@@ -13,6 +13,7 @@
 #include "cli/commands.h"
 #include "cli/error_line.h"
 #include "cli/pixel_image_io.h"
+#include "cli/staged_image.h"
 #include "runtime/DemoScene.h"
 #include "runtime/EffectInstance.h"
 #include "runtime/EffectLibrary.h"

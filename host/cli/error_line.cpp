@@ -25,6 +25,15 @@ std::string oneLine(const std::string& text) {
     return line.empty() ? std::string("unknown error") : line;
 }
 
+std::string libraryFailure(const std::string& path, const std::string& failure,
+                           const std::string& message) {
+    const std::string line = oneLine(message);
+    const bool memory = line.find("bad_alloc") != std::string::npos ||
+                        line.find("allocate memory") != std::string::npos ||
+                        line.find("out of memory") != std::string::npos;
+    return path + ": " + (memory ? "out of memory (" + line + ")" : failure + ": " + line);
+}
+
 void printError(const std::string& message) {
     std::string line = "dof3d: ";
     for (unsigned char c : message) {

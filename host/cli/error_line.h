@@ -10,6 +10,12 @@ namespace dof3d {
 // ends trimmed, "unknown error" when nothing is left.
 std::string oneLine(const std::string& text);
 
+// A library's message about `path` after `failure` ("cannot read"), on one
+// line; when it tells of memory that could not be had, the message says
+// "out of memory" instead of the failure.
+std::string libraryFailure(const std::string& path, const std::string& failure,
+                           const std::string& message);
+
 // Prints "dof3d: message" and a line break on standard error. Control
 // characters in the message (a file name holding a line break) are shown
 // escaped, so that one error is always one line.

@@ -43,6 +43,7 @@ Json frameObject(const FrameResult& f) {
     s["workingFormat"] = f.workingFormat;
     s["focusDistance"] = f.focusDistance;
     s["depthFactor"] = f.depthFactor;
+    s["nonFiniteValues"] = f.nonFiniteValues;
     Json& seconds = s["seconds"];
     seconds["load"] = f.loadSeconds;
     seconds["passes"] = Json::array();

@@ -1,9 +1,12 @@
 // dof3d: depth of field for rendered frames, through the effect as a
 // compositing host runs it.
 #include <CLI/CLI.hpp>
+#include <cstring>
+#include <exception>
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/error_line.h"
 
 int main(int argc, char** argv) {
     CLI::App app{"dof3d: lens depth of field for rendered images, through the DepthOfField effect"};
@@ -16,10 +19,23 @@ int main(int argc, char** argv) {
     app.failure_message([](const CLI::App*, const CLI::Error& e) {
         return "dof3d: " + std::string(e.what()) + " (see --help)\n";
     });
+    // "--frames=" with nothing after it would take the next argument as its
+    // value.
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+        const std::size_t length = std::strlen(argv[i]);
+        if (length > 3 && argv[i][0] == '-' && argv[i][1] == '-' && argv[i][length - 1] == '=') {
+            dof3d::printError(std::string(argv[i]) + ": no value after '=' (see --help)");
+            return 2;
+        }
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         return app.exit(e) == 0 ? 0 : 2;
+    } catch (const std::exception& e) {
+        // What a library throws outside a frame (no memory, no thread).
+        dof3d::printError(dof3d::oneLine(e.what()));
+        return 1;
     }
     return dof3d::exitStatus();
 }

@@ -1,18 +1,21 @@
 // dof3d render: depth of field on rendered frames (flat images with depth,
 // deep images, sequences) through the effect, as a compositing host runs it.
 #include <OpenImageIO/filesystem.h>
+#include <OpenImageIO/thread.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <future>
 #include <memory>
 #include <new>
-#include <thread>
+#include <system_error>
 #include <vector>
 
 #include "cli/commands.h"
 #include "cli/error_line.h"
+#include "cli/file_identity.h"
 #include "cli/frame_sequence.h"
 #include "cli/interrupt.h"
 #include "cli/json_summary.h"
@@ -30,8 +33,33 @@ namespace {
 constexpr int kExitFramesFailed = 1;
 constexpr int kExitBadArguments = 2;
 
-// Renders `work` (indices into `results`) on `jobs` threads, one effect
-// instance each, taking frames in order as threads come free.
+// One frame, with whatever a library throws (no memory, no thread to be
+// had under a memory limit) failing that frame alone, as one line.
+FrameResult renderFrameCaught(dofrt::EffectInstance& instance, const FrameFiles& files,
+                              const RenderOptions& options, Progress* progress) {
+    std::string why;
+    try {
+        return renderFrame(instance, files, options, progress);
+    } catch (const std::bad_alloc&) {
+        why = "out of memory";
+    } catch (const std::system_error& e) {
+        const bool noResources = e.code() == std::errc::resource_unavailable_try_again ||
+                                 e.code() == std::errc::not_enough_memory;
+        why = noResources ? "out of memory or threads (" + oneLine(e.what()) + ")"
+                          : oneLine(e.what());
+    } catch (const std::exception& e) {
+        why = oneLine(e.what());
+    }
+    FrameResult result;
+    result.files = files;
+    result.status = FrameStatus::Failed;
+    result.error = files.input + ": " + why;
+    return result;
+}
+
+// Renders `work` (indices into `results`) `jobs` frames at a time, one
+// effect instance each, taking frames in order as workers come free. The
+// workers beyond the calling thread run on a thread pool of their own.
 void renderFrames(const dofrt::EffectLibrary& library, const RenderOptions& options,
                   const std::vector<std::size_t>& work, std::vector<FrameResult>& results,
                   Progress& progress) {
@@ -42,30 +70,56 @@ void renderFrames(const dofrt::EffectLibrary& library, const RenderOptions& opti
         const bool ready = instance.start(&startError);
         for (std::size_t i = next++; i < work.size(); i = next++) {
             FrameResult& result = results[work[i]];
-            if (!ready) {
+            if (ready) {
+                result = renderFrameCaught(instance, result.files, options, &progress);
+            } else {
                 result.status = FrameStatus::Failed;
                 result.error = startError;
-            } else {
-                // A frame too large for this machine's memory fails alone
-                // instead of ending the program and the frames beside it.
-                try {
-                    result = renderFrame(instance, result.files, options, &progress);
-                } catch (const std::bad_alloc&) {
-                    result.status = FrameStatus::Failed;
-                    result.error = result.files.input + ": not enough memory to render this frame";
-                }
             }
             progress.frameDone(result.files.frame);
         }
     };
-    const std::size_t threads = std::min<std::size_t>(std::size_t(options.jobs), work.size());
-    if (threads <= 1) {
+    const int helpers = int(std::min<std::size_t>(std::size_t(options.jobs), work.size())) - 1;
+    if (helpers <= 0) {
         worker();
         return;
     }
-    std::vector<std::thread> pool;
-    for (std::size_t t = 0; t < threads; ++t) pool.emplace_back(worker);
-    for (std::thread& t : pool) t.join();
+    OIIO::thread_pool pool(helpers);
+    std::vector<std::future<void>> running;
+    for (int h = 0; h < helpers; ++h) running.push_back(pool.push([&](int) { worker(); }));
+    worker();
+    for (std::future<void>& r : running) r.wait();
+}
+
+// The frames whose output exists are skipped in a sequence without
+// --overwrite: a farm can rerun a chunk.
+RunSummary plannedFrames(const RenderOptions& options, const std::vector<FrameFiles>& files,
+                         std::vector<std::size_t>* work) {
+    RunSummary summary;
+    for (const FrameFiles& f : files) {
+        FrameResult result;
+        result.files = f;
+        if (!options.frames.empty() && !options.overwrite && OIIO::Filesystem::exists(f.output))
+            result.status = FrameStatus::Skipped;
+        else
+            work->push_back(summary.frames.size());
+        summary.frames.push_back(result);
+    }
+    return summary;
+}
+
+// One line per failed frame and per rendered frame that had values the
+// effect cannot take, in frame order; the count of each status.
+void reportFrames(const RunSummary& summary, int counts[4]) {
+    for (const FrameResult& f : summary.frames) {
+        ++counts[int(f.status)];
+        if (f.status == FrameStatus::Failed) printError(f.error);
+        if (f.status == FrameStatus::Rendered && f.nonFiniteValues > 0)
+            printError("warning: " + f.files.input + ": " + std::to_string(f.nonFiniteValues) +
+                       (f.nonFiniteValues == 1 ? " colour or alpha value was"
+                                               : " colour or alpha values were") +
+                       " NaN or infinite, rendered as 0");
+    }
 }
 
 int runRender(const RenderArguments& args) {
@@ -76,27 +130,22 @@ int runRender(const RenderArguments& args) {
         printError(error);
         return kExitBadArguments;
     }
+    const std::vector<FrameFiles> files = expandFrames(
+        options.frames, options.input, options.depthFile, options.output, options.cocMap);
+    // Refused before anything is rendered: an output that would replace an
+    // input or another output.
+    error = outputClash(files, !options.frames.empty());
+    if (!error.empty()) {
+        printError(error);
+        return kExitBadArguments;
+    }
     auto library = dofrt::loadDepthOfField(&error, options.effectsDir);
     if (!library) {
         printError(error);
         return kExitFramesFailed;
     }
-    const bool sequence = !options.frames.empty();
-    const std::vector<FrameFiles> files = expandFrames(
-        options.frames, options.input, options.depthFile, options.output, options.cocMap);
-    RunSummary summary;
     std::vector<std::size_t> work;
-    for (const FrameFiles& f : files) {
-        FrameResult result;
-        result.files = f;
-        // A farm can rerun a chunk: frames already written stay.
-        if (sequence && !options.overwrite && OIIO::Filesystem::exists(f.output)) {
-            result.status = FrameStatus::Skipped;
-        } else {
-            work.push_back(summary.frames.size());
-        }
-        summary.frames.push_back(result);
-    }
+    RunSummary summary = plannedFrames(options, files, &work);
 
     installInterruptHandlers();
     {
@@ -109,12 +158,9 @@ int runRender(const RenderArguments& args) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
     int counts[4] = {0, 0, 0, 0};
-    for (const FrameResult& f : summary.frames) {
-        ++counts[int(f.status)];
-        if (f.status == FrameStatus::Failed) printError(f.error);
-    }
+    reportFrames(summary, counts);
     if (options.json) std::fputs(jsonSummary(options, summary).c_str(), stdout);
-    if (sequence) {
+    if (!options.frames.empty()) {
         std::fprintf(stderr, "dof3d: %d rendered, %d skipped (output exists), %d failed",
                      counts[int(FrameStatus::Rendered)], counts[int(FrameStatus::Skipped)],
                      counts[int(FrameStatus::Failed)]);
@@ -123,7 +169,10 @@ int runRender(const RenderArguments& args) {
         std::fputc('\n', stderr);
     }
     if (summary.interrupted) {
-        printError("interrupted: frames in progress were not written");
+        // A signal that came after the last frame was written stopped nothing.
+        printError(counts[int(FrameStatus::Interrupted)] > 0
+                       ? "interrupted: frames in progress were not written"
+                       : "interrupted after every frame was written");
         return interruptExitStatus();
     }
     return counts[int(FrameStatus::Failed)] > 0 ? kExitFramesFailed : 0;

@@ -6,13 +6,15 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <sstream>
 #include <vector>
 
 #include "cli/effect_buffers.h"
 #include "cli/frame_loader.h"
 #include "cli/interrupt.h"
-#include "cli/pixel_image_io.h"
+#include "cli/staged_image.h"
 #include "runtime/RenderSession.h"
 
 namespace dof3d {
@@ -55,11 +57,7 @@ bool canCreate(const std::string& path, std::string* error) {
         *error = path + ": cannot write: folder " + folder + " is not writable";
         return false;
     }
-    if (!OIIO::ImageOutput::create(path)) {
-        *error = path + ": cannot write: no writer for this file type";
-        return false;
-    }
-    return true;
+    return createWriter(path, error) != nullptr;
 }
 
 OIIO::TypeDesc dataTypeNamed(const std::string& name) {
@@ -75,11 +73,8 @@ OIIO::TypeDesc dataTypeNamed(const std::string& name) {
 // is premultiplied for a writer of another file type, which expects that.
 bool outputImage(const Frame& frame, const RenderOptions& options, const std::string& path,
                  OIIO::ImageBuf* image, std::string* error) {
-    auto writer = OIIO::ImageOutput::create(path);
-    if (!writer) {
-        *error = path + ": no writer for this file type";
-        return false;
-    }
+    auto writer = createWriter(path, error);
+    if (!writer) return false;
     OIIO::ImageBuf buf(frame.imageSpec);
     buf.set_pixels(buf.roi(), OIIO::TypeFloat, frame.pixels.data());
     if (!frame.associated && frame.alphaChannel >= 0 && writer->format_name() != frame.fileFormat) {
@@ -107,8 +102,8 @@ bool outputImage(const Frame& frame, const RenderOptions& options, const std::st
     return true;
 }
 
-bool writeCocMap(const std::vector<std::uint8_t>& map, const Frame& frame, const std::string& path,
-                 std::string* error) {
+// The radius map as an 8-bit grey picture over the frame's windows.
+OIIO::ImageBuf cocMapImage(const std::vector<std::uint8_t>& map, const Frame& frame) {
     OIIO::ImageSpec imageSpec(frame.width(), frame.height(), 1, OIIO::TypeDesc::UINT8);
     imageSpec.x = frame.imageSpec.x;
     imageSpec.y = frame.imageSpec.y;
@@ -121,7 +116,7 @@ bool writeCocMap(const std::vector<std::uint8_t>& map, const Frame& frame, const
                         "blur radius as a share of the largest radius, 255 = full");
     OIIO::ImageBuf buf(imageSpec);
     buf.set_pixels(buf.roi(), OIIO::TypeUInt8, map.data());
-    return writeImageAtomically(buf, path, error, OIIO::TypeDesc::UINT8);
+    return buf;
 }
 
 // The focus distance of this frame: given, or read under a pixel.
@@ -215,6 +210,27 @@ struct FramePlan {
     dofrt::RenderSettings settings;
 };
 
+// Whether the largest blur, in pixels across and down, stays within what the
+// frame can use: its size and the largest radius. A larger one changes
+// nothing a frame shows but costs time without end (a scale of 1e6 makes
+// every footprint millions of pixels wide).
+bool blurFitsFrame(const Frame& frame, const RenderOptions& options, double pixelAspect,
+                   std::string* error) {
+    const double across = options.radius * options.scaleX / pixelAspect;
+    const double down = options.radius * options.scaleY;
+    const double acrossLimit = frame.width() + kLargestRadius;
+    const double downLimit = frame.height() + kLargestRadius;
+    if (across <= acrossLimit && down <= downLimit) return true;
+    std::ostringstream text;
+    text << frame.path << ": a blur of " << across << " x " << down << " pixels (--radius "
+         << options.radius << ", --scale " << options.scaleX << "," << options.scaleY
+         << ", pixel aspect " << pixelAspect << (options.hasPixelAspect ? "" : " from the file")
+         << ") is more than this " << frame.width() << "x" << frame.height() << " frame can use ("
+         << acrossLimit << " x " << downLimit << ")";
+    *error = text.str();
+    return false;
+}
+
 // Works out the focus, the depth placement, the pixel aspect and the working
 // format, and grows the frame's data window by the reach of the blur.
 bool planFrame(Frame* frame, const RenderOptions& options, FramePlan* plan, FrameResult* result,
@@ -232,6 +248,7 @@ bool planFrame(Frame* frame, const RenderOptions& options, FramePlan* plan, Fram
     result->depthFactor = plan->depth.scale.factor;
 
     const double pixelAspect = options.hasPixelAspect ? options.pixelAspect : frame->pixelAspect;
+    if (!blurFitsFrame(*frame, options, pixelAspect, error)) return false;
     // The hat of a fully blurred fragment reaches twice the radius.
     growDataWindow(frame, blurReach(options.radius * options.scaleX / pixelAspect),
                    blurReach(options.radius * options.scaleY), options.convention);
@@ -288,7 +305,11 @@ RenderOutcome renderThroughEffect(dofrt::EffectInstance& instance, Frame* frame,
         result->passSeconds[pass] = report.passSeconds[pass];
     if (report.stopped || interruptRequested()) return RenderOutcome::Interrupted;
     if (!report.ok) {
-        *error = frame->path + ": " + dofrt::describeFailure(report);
+        // With a method and a format it knows, the effect fails a selector
+        // only when the host's allocator refused it memory.
+        const std::string what = dofrt::describeFailure(report);
+        *error = frame->path + ": " +
+                 (report.failedSelector != 0 ? "out of memory (" + what + ")" : what);
         return RenderOutcome::Failed;
     }
     if (cocMap != nullptr && cocMap->size() != pixels) {
@@ -299,14 +320,28 @@ RenderOutcome renderThroughEffect(dofrt::EffectInstance& instance, Frame* frame,
     return RenderOutcome::Done;
 }
 
-// Writes the render and, when asked, the radius map, each atomically.
-bool writeOutputs(const Frame& frame, const std::vector<std::uint8_t>& cocMap,
-                  const FrameFiles& files, const RenderOptions& options, std::string* error) {
+// Writes the render and, when asked, the radius map: both are written and
+// checked under temporary names first, then put in place together. The
+// render goes last, since its file marks the frame done for a rerun; should
+// it fail to move, the map just put in place goes too.
+RenderOutcome writeOutputs(const Frame& frame, const std::vector<std::uint8_t>& cocMap,
+                           const FrameFiles& files, const RenderOptions& options,
+                           std::string* error) {
     OIIO::ImageBuf image;
-    if (!outputImage(frame, options, files.output, &image, error)) return false;
-    if (!writeImageAtomically(image, files.output, error, dataTypeNamed(options.dataType)))
-        return false;
-    return files.cocMap.empty() || writeCocMap(cocMap, frame, files.cocMap, error);
+    if (!outputImage(frame, options, files.output, &image, error)) return RenderOutcome::Failed;
+    StagedImage render, map;
+    if (!render.write(image, files.output, dataTypeNamed(options.dataType), error))
+        return RenderOutcome::Failed;
+    if (!files.cocMap.empty() &&
+        !map.write(cocMapImage(cocMap, frame), files.cocMap, OIIO::TypeDesc::UINT8, error))
+        return RenderOutcome::Failed;
+    if (interruptRequested()) return RenderOutcome::Interrupted;
+    if (!files.cocMap.empty() && !map.commit(error)) return RenderOutcome::Failed;
+    if (!render.commit(error)) {
+        if (!files.cocMap.empty()) std::remove(files.cocMap.c_str());
+        return RenderOutcome::Failed;
+    }
+    return RenderOutcome::Done;
 }
 
 }  // namespace
@@ -320,9 +355,11 @@ FrameResult renderFrame(dofrt::EffectInstance& instance, const FrameFiles& files
     if (!checkOutputs(files, &error)) return run.failed(error);
 
     Frame frame;
+    // A signal ends a read that is stuck in the system with an error.
     if (!loadFrame(files.input, loadOptionsFor(files, options), &frame, &error))
-        return run.failed(error);
+        return interruptRequested() ? run.interrupted() : run.failed(error);
     result.deep = frame.deep;
+    result.nonFiniteValues = frame.nonFiniteValues;
     result.width = frame.width();
     result.height = frame.height();
     result.loadSeconds = run.seconds();
@@ -343,7 +380,14 @@ FrameResult renderFrame(dofrt::EffectInstance& instance, const FrameFiles& files
     if (interruptRequested()) return run.interrupted();
 
     const auto writeStart = Clock::now();
-    if (!writeOutputs(frame, cocMap, files, options, &error)) return run.failed(error);
+    switch (writeOutputs(frame, cocMap, files, options, &error)) {
+        case RenderOutcome::Failed:
+            return run.failed(error);
+        case RenderOutcome::Interrupted:
+            return run.interrupted();
+        case RenderOutcome::Done:
+            break;
+    }
     result.writeSeconds = secondsSince(writeStart);
     return run.rendered();
 }

@@ -22,9 +22,10 @@ struct FrameResult {
     std::string error;  // one line, naming the file
     bool deep = false;
     int width = 0, height = 0;
-    std::string workingFormat;   // "8", "10", "12", "16", "float"
-    double focusDistance = 0.0;  // in the file's units
-    double depthFactor = 0.0;    // file distance to the effect's depth
+    std::string workingFormat;        // "8", "10", "12", "16", "float"
+    double focusDistance = 0.0;       // in the file's units
+    double depthFactor = 0.0;         // file distance to the effect's depth
+    std::size_t nonFiniteValues = 0;  // colour or alpha values rendered as 0
     double loadSeconds = 0.0;
     double passSeconds[kRenderPassCount] = {};
     double writeSeconds = 0.0;

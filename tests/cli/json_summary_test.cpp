@@ -26,6 +26,7 @@ TEST(JsonSummary, WholeRun) {
     done.workingFormat = "float";
     done.focusDistance = 1.0 / 3.0;
     done.depthFactor = 1;
+    done.nonFiniteValues = 2;
     done.loadSeconds = 0.5;
     done.passSeconds[3] = NAN;
     done.writeSeconds = 0.25;
@@ -44,7 +45,8 @@ TEST(JsonSummary, WholeRun) {
               "\"scale\":[1.0,1.0],\"format\":\"auto\",\"jobs\":2},\"frames\":[{\"frame\":1001,"
               "\"input\":\"in.1001.exr\",\"output\":\"out\\n1001.exr\",\"status\":\"rendered\","
               "\"width\":4,\"height\":2,\"deep\":false,\"workingFormat\":\"float\","
-              "\"focusDistance\":0.3333333333333333,\"depthFactor\":1.0,\"seconds\":{\"load\":0.5,"
+              "\"focusDistance\":0.3333333333333333,\"depthFactor\":1.0,\"nonFiniteValues\":2,"
+              "\"seconds\":{\"load\":0.5,"
               "\"passes\":[0.0,0.0,0.0,null,0.0],\"write\":0.25,\"total\":2.25}},{\"frame\":1002,"
               "\"input\":\"in.\xef\xbf\xbd\xef\xbf\xbd.exr\",\"output\":\"out.1002.exr\","
               "\"status\":\"failed\",\"error\":\"in.1002.exr: no such file\"}],\"totals\":"
