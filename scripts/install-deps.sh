@@ -7,7 +7,7 @@ set -euo pipefail
 # openimageio-tools: Debian's OpenImageIO CMake package names its command-line
 # tools among its imported targets, and configuring fails without them.
 packages=(
-  make cmake ninja-build g++ g++-multilib qemu-user binutils
+  make cmake ninja-build g++ g++-multilib qemu-user binutils python3
   googletest libgtest-dev libbenchmark-dev
   libopenimageio-dev openimageio-tools libopenexr-dev libcli11-dev nlohmann-json3-dev
 )

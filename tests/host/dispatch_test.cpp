@@ -1,132 +1,102 @@
-// Selector dispatch and the description, through the host runtime.
+// Selector dispatch, the description and the channel queries, through the
+// host runtime.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <vector>
 
 #include "support/effect_fixture.h"
+#include "support/same_bytes.h"
 
 namespace {
 
-using doftest::EffectTest;
-using doftest::HostAllocTest;
+using testsupport::sameBytes;
 
-// The record's bytes, to prove a call left the instance alone.
+// The record's bytes, padding included, to show a call left it alone.
 std::vector<unsigned char> bytesOf(const IFXFilterInstance& record) {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(&record);
     return std::vector<unsigned char>(p, p + sizeof record);
 }
 
-class Describe : public HostAllocTest {};
+// Without capability bit 0x10 the effect refuses to describe itself and
+// writes nothing, but the dispatcher has written the entry codes before.
+using Describe = doftest::HostAllocTest;
 
-TEST_F(Describe, WritesNamesCategoryAndCodes) {
-    dofrt::EffectInstance instance(doftest::effectLibrary());
-    EXPECT_EQ(instance.callEntry(1), 1u);
-    const IFXFilterInstance& r = instance.record();
-    EXPECT_STREQ(r.menuName, "3D Depth of Field...");
-    EXPECT_STREQ(r.categoryName, "3D Post");
-    EXPECT_EQ(r.infoCode1, 2);
-    EXPECT_EQ(r.infoCode2, 0);
-    EXPECT_EQ(r.entryCode1, 1);
-    EXPECT_EQ(r.entryCode2, 2);
-    EXPECT_EQ(r.menuNameId, 30013);
-    EXPECT_EQ(r.categoryNameId, 30000);
-    EXPECT_EQ(r.parameters, nullptr);
-}
-
-// Without capability bit 0x10 the effect refuses to describe itself, but the
-// dispatcher has written the entry codes already.
 TEST_F(Describe, HostFlagRule) {
-    struct Case {
+    const struct {
         std::uint8_t hostFlags;
         QVULong result;
-        bool named;
-    };
-    const Case cases[] = {
-        {0x10, 1, true}, {0xFF, 1, true}, {0x00, 0, false}, {0xEF, 0, false}, {0x11, 1, true}};
-    for (const Case& c : cases) {
+    } cases[] = {{0x10, 1}, {0xFF, 1}, {0x11, 1}, {0x00, 0}, {0xEF, 0}};
+    for (const auto& c : cases) {
         SCOPED_TRACE(int(c.hostFlags));
         dofrt::EffectInstance instance(doftest::effectLibrary(), c.hostFlags);
         EXPECT_EQ(instance.callEntry(1), c.result);
         const IFXFilterInstance& r = instance.record();
+        const bool named = c.result == 1;
         EXPECT_EQ(r.entryCode1, 1);
         EXPECT_EQ(r.entryCode2, 2);
-        if (c.named) {
-            EXPECT_STREQ(r.menuName, "3D Depth of Field...");
-        } else {
-            EXPECT_EQ(r.menuName, nullptr);
-            EXPECT_EQ(r.categoryName, nullptr);
-            EXPECT_EQ(r.infoCode1, 0);
-            EXPECT_EQ(r.menuNameId, 0);
-            EXPECT_EQ(r.categoryNameId, 0);
-        }
+        EXPECT_STREQ(r.menuName, named ? "3D Depth of Field..." : nullptr);
+        EXPECT_STREQ(r.categoryName, named ? "3D Post" : nullptr);
+        EXPECT_EQ(r.infoCode1, named ? 2 : 0);
+        EXPECT_EQ(r.infoCode2, 0);
+        EXPECT_EQ(r.menuNameId, named ? 30013 : 0);
+        EXPECT_EQ(r.categoryNameId, named ? 30000 : 0);
+        EXPECT_EQ(r.parameters, nullptr);
     }
 }
 
-class Dispatch : public EffectTest {};
+using Dispatch = doftest::EffectTest;
 
-// Unknown selectors answer 1 and touch nothing, on every dispatcher.
-TEST_F(Dispatch, UnknownSelectorLeavesInstance) {
-    struct Case {
-        int dispatcher;  // 0 ENTRYPOINT1, 1 InitFunc, 2 ExecuteFunc
+// Answered 1 without a handler touching the instance or declaring anything.
+TEST_F(Dispatch, SelectorsThatWriteNothing) {
+    enum { kEntry, kInit, kExecute };
+    const struct {
+        int dispatcher;
         QVULong selector;
+        const char* why;
+    } cases[] = {
+        {kEntry, 0, "below describe"},
+        {kEntry, 4, "past clean up"},
+        {kEntry, 0xFFFFFFFFu, "the largest selector"},
+        {kInit, 0, "below describe"},
+        {kInit, 9, "past clean up"},
+        {kInit, 10, "prepare is an execute selector"},
+        {kExecute, 1, "describe is an initialisation selector"},
+        {kExecute, 9, "below prepare"},
+        {kExecute, 13, "output size has nothing to write"},
+        {kExecute, 15, "past the query"},
+        {kExecute, 0x80000000u, "the top bit"},
     };
-    const Case cases[] = {{0, 0}, {0, 4},  {0, 9},          {0, 0xFFFFFFFFu}, {1, 0},
-                          {1, 4}, {1, 9},  {1, 10},         {2, 0},           {2, 1},
-                          {2, 9}, {2, 15}, {2, 0x80000000u}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.dispatcher << "/" << c.selector);
-        const auto before = bytesOf(instance->record());
-        const unsigned declared = unsigned(instance->declarations().size());
-        QVULong result = 0;
-        switch (c.dispatcher) {
-            case 0:
-                result = instance->callEntry(c.selector);
-                break;
-            case 1:
-                result = instance->callInit(c.selector);
-                break;
-            default:
-                result = instance->callExecute(c.selector);
-                break;
-        }
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        const std::vector<unsigned char> before = bytesOf(instance->record());
+        const std::size_t declared = instance->declarations().size();
+        const QVULong result = c.dispatcher == kEntry  ? instance->callEntry(c.selector)
+                               : c.dispatcher == kInit ? instance->callInit(c.selector)
+                                                       : instance->callExecute(c.selector);
         EXPECT_EQ(result, 1u);
-        EXPECT_EQ(bytesOf(instance->record()), before);
+        EXPECT_TRUE(sameBytes(bytesOf(instance->record()), before));
         EXPECT_EQ(instance->declarations().size(), declared);
     }
 }
 
-// Query sub-selectors: the two masks, and nothing written by the others.
+// The two masks, and nothing written by the other sub-selectors.
 TEST_F(Dispatch, QuerySubSelectors) {
-    struct Case {
-        std::uint32_t sub;
-        std::uint32_t expected;  // what queryResult holds afterwards
-    };
     const std::uint32_t untouched = 0xA5A5A5A5u;
-    const Case cases[] = {{1, 0x3761}, {2, untouched}, {3, untouched}, {4, untouched},
-                          {5, 0x7FFF}, {0, untouched}, {6, untouched}, {0xFFFFFFFFu, untouched}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.sub);
+    const struct {
+        std::uint32_t sub;
+        std::uint32_t expected;
+    } cases[] = {{1, 0x3761}, {2, untouched}, {3, untouched}, {4, untouched},
+                 {5, 0x7FFF}, {0, untouched}, {6, untouched}, {0xFFFFFFFFu, untouched}};
+    for (const auto& c : cases) {
         std::uint32_t mask = untouched;
-        EXPECT_EQ(instance->query(c.sub, &mask), 1u);
-        EXPECT_EQ(mask, c.expected);
+        EXPECT_EQ(instance->query(c.sub, &mask), 1u) << c.sub;
+        EXPECT_EQ(mask, c.expected) << c.sub;
     }
 }
 
-TEST_F(Dispatch, OutputSizeWritesNothing) {
-    const auto before = bytesOf(instance->record());
-    EXPECT_EQ(instance->callExecute(13), 1u);
-    EXPECT_EQ(bytesOf(instance->record()), before);
-}
-
-TEST_F(Dispatch, ExecuteTestAnswersZero) {
-    ASSERT_NE(doftest::effectLibrary().executeTest(), nullptr);
-    EXPECT_EQ(doftest::effectLibrary().executeTest()(), 0);
-}
-
-// Set up hands the host the addresses of the exported dispatchers.
-TEST_F(Dispatch, SetupStoresExportedDispatchers) {
+// Set up hands the host the exported dispatchers; ExecuteTest answers 0.
+TEST_F(Dispatch, ExportedEntries) {
     void* handle = dlopen(doftest::effectLibrary().path().c_str(), RTLD_NOW | RTLD_NOLOAD);
     ASSERT_NE(handle, nullptr);
 #if defined(__i386__)
@@ -139,6 +109,8 @@ TEST_F(Dispatch, SetupStoresExportedDispatchers) {
     EXPECT_EQ(reinterpret_cast<void*>(instance->record().initEntry), dlsym(handle, initName));
     EXPECT_EQ(reinterpret_cast<void*>(instance->record().executeEntry), dlsym(handle, executeName));
     dlclose(handle);
+    ASSERT_NE(doftest::effectLibrary().executeTest(), nullptr);
+    EXPECT_EQ(doftest::effectLibrary().executeTest()(), 0);
 }
 
 }  // namespace

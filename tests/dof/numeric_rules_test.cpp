@@ -1,0 +1,177 @@
+// The numeric rules every pass leans on, one row each with the reason it is
+// there: the rounding to an integer, the blur fraction of a depth, a stored
+// component as a fraction and a fraction as a stored component per format,
+// and when the splatting pass asks the host whether to stop. Expected doubles
+// are worked out apart, as hex floats with every step of the arithmetic
+// rounded to double by hand; the rules the runtime's images share run there
+// too.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <ctime>
+#include <limits>
+
+#include "dof/abort_poll.h"
+#include "dof/get_radius.h"
+#include "dof/pixel_traits.h"
+#include "host/Parameters.h"
+#include "kernels/round_to_int.h"
+#include "runtime/PixelImage.h"
+#include "support/effect_fixture.h"
+
+namespace {
+
+enum Rule {
+    kRound,      // a: value; the low 32 bits of the nearest integer, halves to even
+    kBlur,       // a: focal depth F, b: sharp-zone end N, c: depth
+    kFraction,   // a: format code, b: stored component
+    kCode,       // a: format code, b: colour fraction, limited to the format's range
+    kAlphaCode,  // a: format code, b: alpha fraction, low bits kept
+    kRawCode,    // a: format code, b: value in raw units, low bits kept
+    kPoll,       // a: clock at the last question, b: clock now (see clockAt)
+};
+
+// Whether the runtime's images follow the row too; they divide by the full
+// scale where the plug-in multiplies by its reciprocal.
+enum Side { kBoth, kPluginOnly };
+
+struct Row {
+    Rule rule;
+    double a, b, c;
+    double expected;  // bit for bit; a NaN matches any NaN
+    const char* why;
+    Side side = kBoth;
+};
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+const Row kRows[] = {
+    {kRound, 0.4999999999999999, 0, 0, 0, "just below a half"},
+    {kRound, 0.5, 0, 0, 0, "half to the even 0"},
+    {kRound, 1.5, 0, 0, 2, "half to the even 2"},
+    {kRound, -2.5, 0, 0, -2, "negative half to even from below"},
+    {kRound, -254.6, 0, 0, -255, "negative values round away from zero"},
+    {kRound, 2147483647.5, 0, 0, -2147483648.0, "2^31 keeps its low 32 bits"},
+    {kRound, 4294967301.0, 0, 0, 5, "2^32 + 5: low bits 5"},
+    {kRound, -4294967296.0, 0, 0, 0, "-2^32, bottom of the exact range"},
+    {kRound, 4503595332403199.0, 0, 0, -1, "2^52 - 2^32 - 1, top of the exact range"},
+
+    {kBlur, -10, -20, -15, 0, "inside the sharp zone"},
+    {kBlur, -10, -20, -20, 0, "at its far end: shifted onto F"},
+    // N and d are the float -20.3 (-0x1.44ccccp+4): d is not beyond N, so it
+    // is shifted by 10.1999992370605 to the float -0x1.433334p+3, a hair
+    // short of F; q = RN(1 / 10.1000003814697), r = RN(|RN(RN(-1/10.1) + q)| / q).
+    {kBlur, -10.1, -0x1.44ccccp+4, -0x1.44ccccp+4, 0x1.446f8654c871p-25,
+     "the zone's far end is exclusive"},
+    // Shifted to -15: q = RN(1/15), RN(RN(-1/10) + q) / q is one ulp above 0.5.
+    {kBlur, -10, -20, -25, 0x1.0000000000001p-1, "behind the zone, shifted by F - N"},
+    {kBlur, -10, -20, -40, 1, "shifted to -30: |1 - 3| limited to 1"},
+    {kBlur, -10, -20, -5, 0.5, "in front of F the zone plays no part: 0.1 / 0.2"},
+    {kBlur, -10, -5, -15, 0x1.0000000000001p-1, "zone off: the sum comes before the division"},
+    // q = RN(1/12), RN(-0.1 + q) = -0x1.1111111111118p-6, over q.
+    {kBlur, -10, -5, -12, 0x1.999999999999ep-3, "zone off, 0.2 up to rounding"},
+    {kBlur, -1, 0, -0.5, 0.5, "the initial parameters: q = 2, |-1 + 2| / 2"},
+    {kBlur, -10, -20, 5, 0, "behind the viewer"},
+    {kBlur, -10, -20, 0, kNaN, "depth 0: the non-number is passed on"},
+    {kBlur, 0, 0, -0.0, kNaN, "depth -0 with F = 0"},
+    {kBlur, 0, 0, -1e-30, 1, "F = 0: 1 / F is infinite"},
+    {kBlur, 0, -5, -10, 1, "F = 0, shifted to -5"},
+    // -8 + 2^-24 rounds to -8 in float: q = 0.125 and the result is 1, where
+    // the double shift would stay below 1.
+    {kBlur, -4, -4 - 0x1p-24, -8, 1, "the shifted depth is rounded to float"},
+    // d = -4 - 2^-21 shifted by 3 x 2^-23 is -4 - 2^-23, which rounds to F.
+    {kBlur, -4, -4 - 0x3p-23, -0x1.000002p+2, 0, "the shifted depth rounds onto F"},
+
+    {kFraction, 1, 51, 0, 0.2, "the host's table: 51 / 255"},
+    {kFraction, 2, 1023, 0, 1, "10-bit full scale is exactly 1"},
+    {kFraction, 2, 512, 0, 0x1.0040100401004p-1, "512 / 1023"},
+    {kFraction, 4, 65535, 0, 1, "16-bit full scale"},
+    {kFraction, 5, -2.5, 0, -2.5, "a float is its own fraction"},
+    {kFraction, 2, 9, 0, 0x1.2048120481204p-7, "9 x RN(1/1023); 9 / 1023 ends in ...5",
+     kPluginOnly},
+    {kFraction, 3, 33, 0, 0x1.081081081081p-7, "33 x RN(1/4095); a quotient ends in ...1",
+     kPluginOnly},
+    {kFraction, 4, 33, 0, 0x1.080108010801p-11, "33 x RN(1/65535); a quotient ends in ...1",
+     kPluginOnly},
+
+    {kCode, 1, 0.5, 0, 128, "127.5 to the even code"},
+    {kCode, 2, 0.5, 0, 512, "511.5 to the even code"},
+    {kCode, 3, 0.5, 0, 2048, "2047.5 to the even code"},
+    {kCode, 4, 0.5, 0, 32768, "32767.5 to the even code"},
+    {kCode, 1, -0.1, 0, 0, "below 0 limited"},
+    {kCode, 4, 1.5, 0, 65535, "above 1 limited"},
+    {kCode, 2, kNaN, 0, 0, "not a number stores 0"},
+    {kCode, 5, 1.75, 0, 1.75, "floats are not limited"},
+
+    {kAlphaCode, 1, 1.5, 0, 0x7E, "382.5 to 382 = 0x17E, its low byte", kPluginOnly},
+    {kRawCode, 2, 1023.5, 0, 0, "1024 has no bit in the low 10", kPluginOnly},
+    {kRawCode, 4, -1, 0, 0xFFFF, "-1 keeps its low 16 bits", kPluginOnly},
+    {kRawCode, 1, 3.5, 0, 4, "3.5 to the even 4", kPluginOnly},
+
+    {kPoll, 0, 100, 0, false, "exactly 100 ticks is not more"},
+    {kPoll, 0, 101, 0, true, "101 ticks"},
+    {kPoll, 200, 150, 0, true, "a clock stepping back waits 2^32 - 50 ticks"},
+    {kPoll, -50, 50, 0, false, "100 ticks across the wrap of the clock"},
+    {kPoll, -50, 51, 0, true, "101 ticks across the wrap"},
+    {kPoll, -1, 0, 0, false, "one tick across the wrap"},
+};
+
+// A clock reading: offsets from 0 up count from the bottom of clock_t,
+// negative ones back from its top (-1 is the top), so that a row across the
+// wrap reads as small numbers.
+std::clock_t clockAt(double offset) {
+    if (offset >= 0) return std::numeric_limits<std::clock_t>::min() + std::clock_t(offset);
+    return std::numeric_limits<std::clock_t>::max() + std::clock_t(offset + 1);
+}
+
+double pluginValue(const Row& row) {
+    if (row.rule == kRound) return round_to_int(row.a);
+    if (row.rule == kPoll) return abort_poll_due(clockAt(row.a), clockAt(row.b));
+    if (row.rule == kBlur) {
+        Parameters params{};
+        params.focalDepth = row.a;
+        params.focusRangeDepth = row.b;
+        return get_radius(float(row.c), &params);
+    }
+    return doftest::withPixelTraits(int(row.a), [&](auto traits) -> double {
+        using P = decltype(traits);
+        if (row.rule == kFraction) return P::fraction(typename P::Component(row.b));
+        if (row.rule == kCode) return P::colourFromFraction(row.b);
+        if (row.rule == kAlphaCode) return P::alphaFromFraction(row.b);
+        return P::fromRaw(row.b);
+    });
+}
+
+double runtimeValue(const Row& row) {
+    auto image = dofrt::PixelImage::create(QVBitmapType(int(row.a)), 1, 1);
+    if (!image) return kNaN;
+    if (row.rule == kFraction) {
+        image->setComponent(0, 0, 1, row.b);
+        return image->fraction(0, 0, 1);
+    }
+    image->setFraction(0, 0, 1, row.b);
+    return image->component(0, 0, 1);
+}
+
+::testing::AssertionResult sameValue(double actual, double expected) {
+    if (std::isnan(expected) ? std::isnan(actual)
+                             : std::memcmp(&actual, &expected, sizeof actual) == 0)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << std::hexfloat << actual << ", expected " << expected;
+}
+
+using NumericRules = doftest::HostAllocTest;
+
+TEST_F(NumericRules, EveryRow) {
+    for (const Row& row : kRows) {
+        SCOPED_TRACE(row.why);
+        EXPECT_TRUE(sameValue(pluginValue(row), row.expected)) << "plug-in";
+        if ((row.rule == kFraction || row.rule == kCode) && row.side == kBoth) {
+            EXPECT_TRUE(sameValue(runtimeValue(row), row.expected)) << "runtime image";
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,197 @@
+#include "kernels/Kernel.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "qvlib_testing.h"
+#include "support/effect_fixture.h"
+#include "support/kernel_reference.h"
+#include "support/random.h"
+#include "support/same_bytes.h"
+
+namespace {
+
+using testsupport::sameBytes;
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+const double kInf = std::numeric_limits<double>::infinity();
+
+std::vector<double> tapsOf(const Kernel& k) {
+    if (k.weights == nullptr) return {};
+    return std::vector<double>(k.weights, k.weights + 2 * k.radius + 1);
+}
+
+// The taps at distance 1, 2, ... R from the centre, worked out as hex floats
+// with every step rounded to double: step = RN(0.5 / RN(r + 0.000001)), then
+// one subtraction of it per tap.
+struct HatRow {
+    double r;
+    int R;
+    std::vector<double> outward;
+    const char* why;
+};
+
+const HatRow kHats[] = {
+    {0.0, 0, {}, "zero radius: one tap"},
+    {kNaN, 0, {}, "not a number: one tap"},
+    {0.4, 0, {}, "2r = 0.8 cuts to 0"},
+    {0.5, 1, {0x1.0c6f56dc4p-19}, "about 0.000002"},
+    // 1 - 2 step would end in ...38p-20.
+    {1.0, 2, {0x1.000010c6f6874p-1, 0x1.0c6f6873cp-20}, "two subtractions, not one product"},
+    {2.25,
+     4,
+     {0x1.8e38e6de9c464p-1, 0x1.1c71cdbd388c8p-1, 0x1.55556937a9a58p-2, 0x1.c71cdbd388c8p-4},
+     "about 0.78, 0.56, 0.33, 0.11: ends short of zero"},
+};
+
+using HatKernelTaps = doftest::HostAllocTest;
+
+TEST_F(HatKernelTaps, HandWorkedRows) {
+    for (const HatRow& row : kHats) {
+        SCOPED_TRACE(row.why);
+        std::vector<double> expected(row.outward.rbegin(), row.outward.rend());
+        expected.push_back(1.0);
+        expected.insert(expected.end(), row.outward.begin(), row.outward.end());
+        HatKernel kernel(row.r);
+        EXPECT_EQ(kernel.radius, row.R);
+        EXPECT_TRUE(sameBytes(tapsOf(kernel), expected));
+    }
+}
+
+// Each tap is k successive subtractions, and the table is symmetric: the
+// reference builds every tap on its own.
+TEST_F(HatKernelTaps, RandomRadiiMatchReference) {
+    testsupport::Random random(14);
+    for (int i = 0; i < 300; ++i) {
+        const double r = random.unit() * 40.0;
+        HatKernel kernel(r);
+        EXPECT_TRUE(sameBytes(tapsOf(kernel), doftest::referenceHatTaps(r))) << "r = " << r;
+    }
+}
+
+// R by hand: the whole part of sqrt(2 s^2 ln(1 / c)), s = sigma raised to
+// 0.01 and c = cutoff limited to [0.000001, 0.999999].
+struct GaussianRow {
+    double sigma, cutoff;
+    int R;
+    double endTap;  // rounded, from a table of exp
+    const char* why;
+};
+
+const GaussianRow kGaussians[] = {
+    {1, 0.5, 1, 0.606531, "sqrt(2 ln 2) = 1.18"},
+    {3, 0.1, 6, 0.135335, "sqrt(18 ln 10) = 6.44"},
+    {3, 0.01, 9, 0.011109, "9.10; tap 7 tells a product by 1 / 2s^2 from a division"},
+    {0, 0.5, 0, 1, "sigma raised to 0.01"},
+    {kNaN, 0.5, 0, 1, "sigma not a number raised to 0.01"},
+    {700, 1, 0, 1, "sqrt(0.98) below 1"},
+    {800, 1, 1, 0.99999922, "sqrt(1.28) above 1"},
+    {1, -1, 5, 0.0000037, "negative cutoff limited to 0.000001: sqrt(2 ln 1e6) = 5.26"},
+};
+
+using GaussianKernelTaps = doftest::HostAllocTest;
+
+TEST_F(GaussianKernelTaps, Rows) {
+    for (const GaussianRow& row : kGaussians) {
+        SCOPED_TRACE(row.why);
+        GaussianKernel kernel(row.sigma, row.cutoff);
+        ASSERT_EQ(kernel.radius, row.R);
+        EXPECT_TRUE(sameBytes(&kernel.sigma, &row.sigma, sizeof row.sigma)) << "kept as passed";
+        EXPECT_TRUE(sameBytes(tapsOf(kernel), doftest::referenceGaussianTaps(row.sigma, row.R)));
+        EXPECT_NEAR(kernel.weights[0], row.endTap, 5e-7);
+    }
+}
+
+using KernelNormalize = doftest::HostAllocTest;
+
+// The hat of radius 1 by hand: f = RN(1 / (RN(2 RN(t2 + t1)) + 1)).
+TEST_F(KernelNormalize, HatOfRadiusOne) {
+    HatKernel kernel(1.0);
+    kernel.normalize();
+    const std::vector<double> expected = {0x1.0c6f4e105fcbcp-21, 0x1.ffffef390b1efp-3,
+                                          0x1.ffffcdab215cep-2, 0x1.ffffef390b1efp-3,
+                                          0x1.0c6f4e105fcbcp-21};
+    EXPECT_TRUE(sameBytes(tapsOf(kernel), expected)) << "centre about 0.49999925";
+}
+
+// The left half summed in index order, doubled, plus the centre.
+TEST_F(KernelNormalize, RandomKernelsMatchReference) {
+    testsupport::Random random(1414);
+    for (int i = 0; i < 200; ++i) {
+        const double size = random.unit() * 12.0;
+        std::unique_ptr<Kernel> kernel(i % 2 ? static_cast<Kernel*>(new HatKernel(size))
+                                             : new GaussianKernel(size, random.unit()));
+        const std::vector<double> before = tapsOf(*kernel);
+        kernel->normalize();
+        EXPECT_TRUE(sameBytes(tapsOf(*kernel), doftest::referenceNormalized(before))) << i;
+    }
+}
+
+// What building a kernel takes from the host allocator. Tables that a 32-bit
+// size cannot count (2R + 1 doubles past 2^31 bytes, R above 134217727) are
+// not asked for.
+struct MemoryRow {
+    bool gaussian;
+    double a, b;  // r, or sigma and cutoff
+    bool heap;
+    int failAt;  // the allocation call that fails, 0 for none
+    int calls;
+    int taps;  // 0: no table
+    const char* why;
+};
+
+const MemoryRow kMemory[] = {
+    {false, 2.25, 0, false, 0, 1, 9, "2R + 1 doubles"},
+    {false, 1.0, 0, true, 0, 2, 5, "a heap kernel: object and table"},
+    {true, 2.0, 0.01, true, 0, 2, 13, "a heap Gaussian: object and table"},
+    {false, 2.25, 0, false, 1, 1, 0, "a refused table leaves an empty kernel"},
+    {false, 1.0, 0, true, 1, 1, 0, "a refused object: null, no constructor run"},
+    {false, 1.0, 0, true, 2, 2, 0, "an object without its table still deletes"},
+    {false, kInf, 0, false, 0, 0, 0, "infinite radius"},
+    {false, 67108864.0, 0, false, 0, 0, 0, "2r one past the countable radius"},
+    {false, 67108863.75, 0, false, 0, 1, 0, "the largest countable radius asks for its table"},
+    {true, 1.0, kNaN, false, 0, 0, 0, "cutoff not a number"},
+    {true, 1e9, 0.5, false, 0, 0, 0, "sigma past the countable range"},
+};
+
+using KernelMemory = doftest::HostAllocTest;
+
+TEST_F(KernelMemory, Rows) {
+    for (const MemoryRow& row : kMemory) {
+        SCOPED_TRACE(row.why);
+        const qvlib::AllocStats before = qvlib::allocStats();
+        qvlib::failAllocationAt(row.failAt);
+        qvlib::setAllocationLimit(1 << 20);  // no need to hold 2 GB for the largest radius
+        std::unique_ptr<Kernel> heap;
+        std::optional<HatKernel> hat;
+        std::optional<GaussianKernel> gaussian;
+        if (row.heap)
+            heap.reset(row.gaussian ? static_cast<Kernel*>(new GaussianKernel(row.a, row.b))
+                                    : new HatKernel(row.a));
+        else if (row.gaussian)
+            gaussian.emplace(row.a, row.b);
+        else
+            hat.emplace(row.a);
+        qvlib::setAllocationLimit(0xFFFFFFFFull);
+        qvlib::failAllocationAt(0);
+
+        const qvlib::AllocStats during = qvlib::allocStats();
+        EXPECT_EQ(during.totalAllocations - before.totalAllocations, std::uint64_t(row.calls));
+        const std::uint64_t object =
+            heap ? (row.gaussian ? sizeof(GaussianKernel) : sizeof(HatKernel)) : 0;
+        EXPECT_EQ(during.liveBytes - before.liveBytes, object + 8u * row.taps);
+        Kernel* kernel = row.heap ? heap.get() : hat ? &*hat : static_cast<Kernel*>(&*gaussian);
+        ASSERT_EQ(kernel == nullptr, row.heap && row.failAt == 1);
+        if (kernel == nullptr) continue;
+        kernel->normalize();  // nothing to scale without a table
+        EXPECT_EQ(kernel->weights == nullptr, row.taps == 0);
+        EXPECT_EQ(2 * kernel->radius + 1, row.taps ? row.taps : 1);
+    }
+}
+
+}  // namespace
