@@ -7,6 +7,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -85,13 +86,22 @@ bool readsBack(const std::string& path, const std::string& fileType, const OIIO:
                    std::to_string(found.height) + " pixels";
         return false;
     }
-    // Row by row, so that checking a large image takes little memory.
-    constexpr int kRows = 64;
-    std::vector<float> rows(std::size_t(found.width) * std::size_t(found.nchannels) * kRows);
-    for (int y = found.y; y < found.y + found.height; y += kRows) {
-        const int end = std::min(y + kRows, found.y + found.height);
-        if (!in->read_scanlines(0, 0, y, end, 0, 0, found.nchannels, OIIO::TypeFloat,
-                                rows.data())) {
+    // A band of rows at a time, so that checking a large image takes little
+    // memory; tiled files by whole rows of tiles (their scanline reads are
+    // not to be trusted).
+    const int tileRows = found.tile_width > 0 ? std::max(found.tile_height, 1) : 1;
+    const int rows = std::min(std::max(64 / tileRows, 1) * tileRows, found.height);
+    std::vector<float> band(std::size_t(found.width) * std::size_t(found.nchannels) *
+                            std::size_t(rows));
+    for (int y = found.y; y < found.y + found.height; y += rows) {
+        const int end = std::min(y + rows, found.y + found.height);
+        const bool read = found.tile_width > 0
+                              ? in->read_tiles(0, 0, found.x, found.x + found.width, y, end,
+                                               found.z, found.z + std::max(found.depth, 1), 0,
+                                               found.nchannels, OIIO::TypeFloat, band.data())
+                              : in->read_scanlines(0, 0, y, end, found.z, 0, found.nchannels,
+                                                   OIIO::TypeFloat, band.data());
+        if (!read) {
             *problem = "the file does not read back: " + oneLine(in->geterror());
             return false;
         }
