@@ -355,6 +355,9 @@ TEST(RenderSafety, FullDiskFailsTheFrameAndLeavesNothing) {
 // runs down from the smallest limit that renders the frame, until the image
 // library's pool has failed to start.
 TEST(RenderSafety, MemoryLimitFailsTheFrameInOneLine) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's shadow memory does not fit under an address-space limit";
+#endif
     ScratchFolder dir;
     // A depth channel of another type than the colour: the reader converts
     // with the pool's threads.
