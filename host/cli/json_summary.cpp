@@ -25,7 +25,25 @@ Json settingsObject(const RenderOptions& o) {
     s["pixelAspect"] = optional(o.hasPixelAspect, o.pixelAspect);
     s["scale"] = Json::array({o.scaleX, o.scaleY});
     s["format"] = formatName(o.format);
+    const LensSpec& lens = o.lens.given;
+    s["fstop"] = optional(lens.fNumber > 0.0, lens.fNumber);
+    s["focalLength"] = optional(lens.focalLengthMm > 0.0, lens.focalLengthMm);
+    s["sensorWidth"] = optional(lens.sensorWidthMm > 0.0, lens.sensorWidthMm);
+    s["depthUnit"] = o.depthUnit;
+    s["colorspace"] = o.colourSpace;
     s["jobs"] = o.jobs;
+    return s;
+}
+
+Json lensObject(const LensFrameReport& l) {
+    if (!l.active) return nullptr;
+    Json s;
+    s["fstop"] = l.lens.fNumber;
+    s["focalLength"] = l.lens.focalLengthMm;
+    s["sensorWidth"] = l.lens.sensorWidthMm;
+    s["fromFile"] = l.fromFile;
+    s["largestBlur"] = l.largestBlur;
+    s["clampedShare"] = l.depths > 0 ? double(l.clamped) / double(l.depths) : 0.0;
     return s;
 }
 
@@ -36,6 +54,7 @@ Json frameObject(const FrameResult& f) {
     s["output"] = f.files.output;
     s["status"] = frameStatusName(f.status);
     if (!f.error.empty()) s["error"] = f.error;
+    if (!f.rerender.empty()) s["renderedAgainBecause"] = f.rerender;
     if (f.status != FrameStatus::Rendered) return s;
     s["width"] = f.width;
     s["height"] = f.height;
@@ -43,6 +62,8 @@ Json frameObject(const FrameResult& f) {
     s["workingFormat"] = f.workingFormat;
     s["focusDistance"] = f.focusDistance;
     s["depthFactor"] = f.depthFactor;
+    s["radius"] = f.radius;
+    s["lens"] = lensObject(f.lens);
     s["nonFiniteValues"] = f.nonFiniteValues;
     Json& seconds = s["seconds"];
     seconds["load"] = f.loadSeconds;
@@ -51,6 +72,13 @@ Json frameObject(const FrameResult& f) {
     seconds["write"] = f.writeSeconds;
     seconds["total"] = f.totalSeconds;
     return s;
+}
+
+// File names are bytes, not always UTF-8: invalid bytes become U+FFFD so
+// that the text stays valid JSON. Numbers print in their shortest form that
+// reads back as the same double; NaN and infinities as null.
+std::string oneLineOf(const Json& object) {
+    return object.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace
@@ -70,10 +98,14 @@ std::string jsonSummary(const RenderOptions& options, const RunSummary& summary)
     totals["interrupted"] = counts[int(FrameStatus::Interrupted)];
     totals["seconds"] = summary.seconds;
     s["interrupted"] = summary.interrupted;
-    // File names are bytes, not always UTF-8: invalid bytes become U+FFFD so
-    // that the text stays valid JSON. Numbers print in their shortest form
-    // that reads back as the same double; NaN and infinities as null.
-    return s.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+    return oneLineOf(s);
+}
+
+std::string jsonError(const std::string& message) {
+    Json s;
+    s["command"] = "render";
+    s["error"] = message;
+    return oneLineOf(s);
 }
 
 }  // namespace dof3d

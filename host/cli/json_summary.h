@@ -19,4 +19,8 @@ struct RunSummary {
 // One JSON object on one line, ending in a line break.
 std::string jsonSummary(const RenderOptions& options, const RunSummary& summary);
 
+// What a run that could not start prints under --json: the command and the
+// one-line error, ending in a newline.
+std::string jsonError(const std::string& message);
+
 }  // namespace dof3d

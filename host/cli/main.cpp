@@ -1,16 +1,20 @@
 // dof3d: depth of field for rendered frames, through the effect as a
 // compositing host runs it.
 #include <CLI/CLI.hpp>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <string>
 
 #include "cli/commands.h"
 #include "cli/error_line.h"
+#include "cli/json_summary.h"
+#include "cli/render_settings_metadata.h"
 
 int main(int argc, char** argv) {
     CLI::App app{"dof3d: lens depth of field for rendered images, through the DepthOfField effect"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("dof3d ") + dof3d::programVersion());
     dof3d::addInfoCommand(app);
     dof3d::addRenderCommand(app);
     dof3d::addBlurCommand(app);
@@ -31,7 +35,15 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        return app.exit(e) == 0 ? 0 : 2;
+        const int status = app.exit(e);
+        if (status == 0) return 0;
+        // Under --json a bad option is answered in JSON too.
+        for (int i = 1; i < argc; ++i)
+            if (std::string(argv[i]) == "--json") {
+                std::fputs(dof3d::jsonError(e.what()).c_str(), stdout);
+                break;
+            }
+        return 2;
     } catch (const std::exception& e) {
         // What a library throws outside a frame (no memory, no thread).
         dof3d::printError(dof3d::oneLine(e.what()));

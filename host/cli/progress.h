@@ -1,5 +1,6 @@
-// A one-line progress bar on a terminal: frames done, and the pass each
-// running frame is in. Silent when standard error is not a terminal.
+// A one-line progress bar on a terminal, weighted by the work of each frame
+// (pixels visited and splat taps written), with the method and the time
+// left; messages print above it. Off a terminal only the messages print.
 #pragma once
 
 #include <chrono>
@@ -11,34 +12,54 @@ namespace dof3d {
 
 class Progress {
 public:
-    Progress(bool enabled, int frames);
+    // `frames` to render with `method` ("box" or "splat").
+    Progress(bool enabled, int frames, const std::string& method);
     ~Progress();
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
 
     static bool stderrIsTerminal();
 
-    // A frame's render reached call `call` of `calls` of `pass` (0 to 4).
-    void pass(int frame, int pass, int call, int calls);
+    // Announces the whole work of a frame; a later call replaces it.
+    void frameWork(int frame, double totalWork);
+    // Adds work done on a frame. Safe from any thread, as are the others.
+    void addWork(int frame, double work);
     void frameDone(int frame);
-    // Removes the bar, so that messages after it start on a clean line.
+    // Prints a line on standard error, above the bar.
+    void note(const std::string& line);
+    // Removes the bar, so that what follows starts on a clean line.
     void finish();
 
-    // The line for a state, without drawing it: exposed for tests.
-    static std::string line(int done, int total, const std::map<int, double>& running,
-                            const std::map<int, int>& passes, int width);
+    // What the bar shows.
+    struct State {
+        int framesDone = 0, frames = 0;
+        int framesKnown = 0;     // frames whose work is announced (done ones included)
+        int framesWithout = 0;   // frames done without announcing any (failed early)
+        double workKnown = 0.0;  // their announced work
+        double workDone = 0.0;
+        double seconds = 0.0;  // since the start
+        std::string method;
+    };
+    // The line for a state, cut to `width` columns: exposed for tests.
+    static std::string line(const State& state, int width);
 
 private:
     void draw(bool force);
 
+    struct FrameWork {
+        double total = 0.0, done = 0.0;
+        bool finished = false;
+    };
+
     std::mutex mutex_;
     bool enabled_;
-    int total_;
-    int done_ = 0;
-    std::map<int, double> running_;  // frame -> fraction done
-    std::map<int, int> passes_;      // frame -> pass
-    std::chrono::steady_clock::time_point lastDraw_;
+    int frames_;
+    int framesDone_ = 0;
+    std::string method_;
+    std::map<int, FrameWork> work_;  // frames started or done
+    std::chrono::steady_clock::time_point start_, lastDraw_;
     bool drawn_ = false;
+    bool finished_ = false;
 };
 
 }  // namespace dof3d

@@ -1,6 +1,5 @@
 // dof3d render: depth of field on rendered frames (flat images with depth,
 // deep images, sequences) through the effect, as a compositing host runs it.
-#include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/thread.h>
 
 #include <algorithm>
@@ -17,6 +16,7 @@
 #include "cli/error_line.h"
 #include "cli/file_identity.h"
 #include "cli/frame_sequence.h"
+#include "cli/frame_skipping.h"
 #include "cli/interrupt.h"
 #include "cli/json_summary.h"
 #include "cli/progress.h"
@@ -71,7 +71,9 @@ void renderFrames(const dofrt::EffectLibrary& library, const RenderOptions& opti
         for (std::size_t i = next++; i < work.size(); i = next++) {
             FrameResult& result = results[work[i]];
             if (ready) {
+                const std::string rerender = result.rerender;
                 result = renderFrameCaught(instance, result.files, options, &progress);
+                result.rerender = rerender;
             } else {
                 result.status = FrameStatus::Failed;
                 result.error = startError;
@@ -91,23 +93,6 @@ void renderFrames(const dofrt::EffectLibrary& library, const RenderOptions& opti
     for (std::future<void>& r : running) r.wait();
 }
 
-// The frames whose output exists are skipped in a sequence without
-// --overwrite: a farm can rerun a chunk.
-RunSummary plannedFrames(const RenderOptions& options, const std::vector<FrameFiles>& files,
-                         std::vector<std::size_t>* work) {
-    RunSummary summary;
-    for (const FrameFiles& f : files) {
-        FrameResult result;
-        result.files = f;
-        if (!options.frames.empty() && !options.overwrite && OIIO::Filesystem::exists(f.output))
-            result.status = FrameStatus::Skipped;
-        else
-            work->push_back(summary.frames.size());
-        summary.frames.push_back(result);
-    }
-    return summary;
-}
-
 // One line per failed frame and per rendered frame that had values the
 // effect cannot take, in frame order; the count of each status.
 void reportFrames(const RunSummary& summary, int counts[4]) {
@@ -122,19 +107,45 @@ void reportFrames(const RunSummary& summary, int counts[4]) {
     }
 }
 
+// The line that ends a run: what became of the frames, and on a terminal
+// the method and the time taken.
+std::string summaryLine(const int counts[4], const RenderOptions& options, double seconds,
+                        bool timed) {
+    std::string line = std::to_string(counts[int(FrameStatus::Rendered)]) + " rendered, " +
+                       std::to_string(counts[int(FrameStatus::Skipped)]) +
+                       " skipped (made with these settings), " +
+                       std::to_string(counts[int(FrameStatus::Failed)]) + " failed";
+    if (counts[int(FrameStatus::Interrupted)] > 0)
+        line += ", " + std::to_string(counts[int(FrameStatus::Interrupted)]) + " interrupted";
+    if (timed) {
+        char text[64];
+        std::snprintf(text, sizeof text, " (%s, %.1f s)", methodName(options.method), seconds);
+        line += text;
+    }
+    return line;
+}
+
 int runRender(const RenderArguments& args) {
     const auto start = std::chrono::steady_clock::now();
+    // Ctrl-C is heard from the start: asked while the run is set up, it ends
+    // the run before any frame.
+    installInterruptHandlers();
+    struct RestoreHandlers {
+        ~RestoreHandlers() { restoreInterruptHandlers(); }
+    } restoreHandlers;
     RenderOptions options;
     std::string error;
     if (!parseRenderOptions(args, &options, &error)) {
         printError(error);
+        if (args.json) std::fputs(jsonError(error).c_str(), stdout);
         return kExitBadArguments;
     }
+    const bool sequence = !options.frames.empty();
     const std::vector<FrameFiles> files = expandFrames(
         options.frames, options.input, options.depthFile, options.output, options.cocMap);
     // Refused before anything is rendered: an output that would replace an
     // input or another output.
-    error = outputClash(files, !options.frames.empty());
+    error = outputClash(files, sequence);
     if (!error.empty()) {
         printError(error);
         return kExitBadArguments;
@@ -142,32 +153,26 @@ int runRender(const RenderArguments& args) {
     auto library = dofrt::loadDepthOfField(&error, options.effectsDir);
     if (!library) {
         printError(error);
+        if (args.json) std::fputs(jsonError(error).c_str(), stdout);
         return kExitFramesFailed;
     }
     std::vector<std::size_t> work;
-    RunSummary summary = plannedFrames(options, files, &work);
+    RunSummary summary;
+    planFrames(options, files, sequence, &summary, &work);
 
-    installInterruptHandlers();
-    {
-        Progress progress(!options.quiet && Progress::stderrIsTerminal(), int(work.size()));
-        renderFrames(*library, options, work, summary.frames, progress);
-    }
-    restoreInterruptHandlers();
+    const bool bar = !options.quiet && Progress::stderrIsTerminal();
+    Progress progress(bar, int(work.size()), methodName(options.method));
+    renderFrames(*library, options, work, summary.frames, progress);
     summary.interrupted = interruptRequested();
     summary.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
     int counts[4] = {0, 0, 0, 0};
+    // Failures and warnings are listed once the bar is gone, each on its own line.
+    progress.finish();
     reportFrames(summary, counts);
     if (options.json) std::fputs(jsonSummary(options, summary).c_str(), stdout);
-    if (!options.frames.empty()) {
-        std::fprintf(stderr, "dof3d: %d rendered, %d skipped (output exists), %d failed",
-                     counts[int(FrameStatus::Rendered)], counts[int(FrameStatus::Skipped)],
-                     counts[int(FrameStatus::Failed)]);
-        if (counts[int(FrameStatus::Interrupted)] > 0)
-            std::fprintf(stderr, ", %d interrupted", counts[int(FrameStatus::Interrupted)]);
-        std::fputc('\n', stderr);
-    }
+    if (sequence || bar) printError(summaryLine(counts, options, summary.seconds, bar));
     if (summary.interrupted) {
         // A signal that came after the last frame was written stopped nothing.
         printError(counts[int(FrameStatus::Interrupted)] > 0
@@ -187,37 +192,92 @@ void addRenderCommand(CLI::App& app) {
         "image, or deep EXR)");
     // The options live as long as the callback that reads them, owned by the app.
     auto a = std::make_shared<RenderArguments>();
-    cmd->add_option("input", a->input, "Input image; #### or %04d for a sequence");
-    cmd->add_option("-o,--output", a->output, "Output image; #### or %04d for a sequence");
-    cmd->add_option("--depth", a->depthFile, "Separate depth image (same size as the input)");
-    cmd->add_option("--depth-channel", a->depthChannel, "Depth channel name (default: Z, depth.Z)");
-    cmd->add_option(
-        "--depth-convention", a->depthConvention,
-        "distance (positive camera distance), negative (camera-space z) or inverse (1/z)");
+    cmd->add_option("input", a->input, "Input image; #### or %04d for a sequence")->type_name("IN");
+    cmd->add_option("-o,--output", a->output,
+                    "Output image; #### or %04d for a sequence. Its file type follows the "
+                    "extension: PNG, JPEG and 8/16-bit TIFF hold colour encoded for display "
+                    "(--colorspace), OpenEXR and float TIFF hold linear colour")
+        ->type_name("OUT");
+    cmd->add_option("--depth", a->depthFile, "Separate depth image (same size as the input)")
+        ->type_name("FILE");
+    cmd->add_option("--depth-channel", a->depthChannel, "Depth channel (default: Z, then depth.Z)")
+        ->type_name("NAME");
+    cmd->add_option("--depth-convention", a->depthConvention,
+                    "How the file stores depth: distance (positive camera distance), negative "
+                    "(camera-space z) or inverse (1/z)")
+        ->type_name("C")
+        ->default_str("distance");
+    cmd->add_option("--depth-unit", a->depthUnit,
+                    "Unit of the file's distances, for a lens: m, cm, mm, in or ft")
+        ->type_name("U")
+        ->default_str("m");
     cmd->add_option("--no-hit", a->noHit,
-                    "Where pixels that hit nothing go: far (fully blurred) or focus (kept sharp)");
+                    "Where pixels that hit nothing go: far (fully blurred) or focus (kept sharp)")
+        ->type_name("far|focus")
+        ->default_str("far");
     cmd->add_option("--no-hit-above", a->noHitAbove,
-                    "Distances at or above this mean nothing was hit (default 1e9)");
-    cmd->add_option("--focus", a->focus, "Focus depth, in the file's depth units and convention");
-    cmd->add_option("--focus-at", a->focusAt, "Focus on the depth under pixel X,Y");
+                    "Distances at or above this mean nothing was hit")
+        ->type_name("D")
+        ->default_str("1e9");
+    cmd->add_option("--focus", a->focus, "Focus depth, in the file's depth units and convention")
+        ->type_name("D");
+    cmd->add_option("--focus-at", a->focusAt, "Focus on the depth under pixel X,Y")
+        ->type_name("X,Y");
     cmd->add_option("--sharp-until", a->sharpUntil,
-                    "Far end of the zone kept sharp behind the focus");
-    cmd->add_option("--radius", a->radius, "Largest blur radius in pixels, 0 to 64 (default 8)");
-    cmd->add_option("--method", a->method, "box (box averaging) or splat (splatting, default)");
-    cmd->add_option("--pixel-aspect", a->pixelAspect, "Pixel aspect ratio (default: the file's)");
-    cmd->add_option("--scale", a->scale,
-                    "Render scale S or SX,SY applied to the radius (default 1)");
-    cmd->add_option("--format", a->format, "Working pixel format: auto, 8, 10, 12, 16 or float");
+                    "Far end of the zone kept sharp behind the focus")
+        ->type_name("D");
+    cmd->add_option("--radius", a->radius,
+                    "Largest blur radius in pixels, 0 to 64; blur grows with |1 - depth/focus| "
+                    "(default 8 without a lens)")
+        ->type_name("PX");
+    cmd->add_option("--fstop", a->fstop,
+                    "Lens f-number: blur as a thin lens does (default: the file's aperture "
+                    "attribute)")
+        ->type_name("N");
+    cmd->add_option("--focal-length", a->focalLength,
+                    "Lens focal length in mm (default: the file's pinholeFocalLength or "
+                    "nominalFocalLength attribute)")
+        ->type_name("MM");
+    cmd->add_option("--sensor-width", a->sensorWidth,
+                    "Sensor width in mm, spanning the image's width (default: the file's "
+                    "sensorOverallDimensions attribute)")
+        ->type_name("MM");
+    cmd->add_option("--method", a->method,
+                    "box (box averaging) or splat (splatting: every fragment and deep layer)")
+        ->type_name("box|splat")
+        ->default_str("splat");
+    cmd->add_option("--pixel-aspect", a->pixelAspect, "Pixel aspect ratio (default: the file's)")
+        ->type_name("A");
+    cmd->add_option("--scale", a->scale, "Render scale applied to the radius")
+        ->type_name("S|SX,SY")
+        ->default_str("1");
+    cmd->add_option("--format", a->format, "Working pixel format: auto, 8, 10, 12, 16 or float")
+        ->type_name("F")
+        ->default_str("auto");
     cmd->add_option("-d,--data-type", a->dataType,
-                    "Output data type: uint8, uint16, half or float (default: the input's)");
+                    "Output data type: uint8, uint16, half or float (default: the input's, "
+                    "per channel, as far as the file type stores it)")
+        ->type_name("T");
     cmd->add_flag("--rgba-only", a->rgbaOnly, "Write only R, G, B and A");
-    cmd->add_option("--frames", a->frames, "Frames of a sequence, e.g. 1001-1100 or 1,5,10-20x2");
-    cmd->add_option("-j,--jobs", a->jobs, "Frames rendered at a time (default 1)");
-    cmd->add_flag("--overwrite", a->overwrite, "Render sequence frames whose output exists");
-    cmd->add_option("--coc-map", a->cocMap, "Also write the blur radius map as a picture");
+    cmd->add_option("--colorspace", a->colourSpace,
+                    "Colour space of integer (display-referred) pixels, read and written; "
+                    "OpenColorIO's names where $OCIO names a configuration")
+        ->type_name("NAME")
+        ->default_str("sRGB");
+    cmd->add_option("--frames", a->frames, "Frames of a sequence, e.g. 1001-1100 or 1,5,10-20x2")
+        ->type_name("LIST");
+    cmd->add_option("-j,--jobs", a->jobs, "Frames rendered at a time")
+        ->type_name("N")
+        ->default_str("1");
+    cmd->add_flag("--overwrite", a->overwrite,
+                  "Render sequence frames whose output exists (otherwise those made with the same "
+                  "settings are skipped)");
+    cmd->add_option("--coc-map", a->cocMap, "Also write the blur radius map as a picture")
+        ->type_name("FILE");
     cmd->add_flag("--json", a->json, "Print a JSON summary on standard output");
     cmd->add_flag("-q,--quiet", a->quiet, "No progress bar");
-    cmd->add_option("--effects", a->effectsDir, "Effects folder (default: beside this program)");
+    cmd->add_option("--effects", a->effectsDir, "Effects folder (default: beside this program)")
+        ->type_name("DIR");
     cmd->callback([a] { exitStatus() = runRender(*a); });
 }
 

@@ -14,6 +14,11 @@
 #include "cli/effect_buffers.h"
 #include "cli/frame_loader.h"
 #include "cli/interrupt.h"
+#include "cli/lens_placement.h"
+#include "cli/output_encoding.h"
+#include "cli/render_notes.h"
+#include "cli/render_settings_metadata.h"
+#include "cli/render_work.h"
 #include "cli/staged_image.h"
 #include "runtime/RenderSession.h"
 
@@ -58,48 +63,6 @@ bool canCreate(const std::string& path, std::string* error) {
         return false;
     }
     return createWriter(path, error) != nullptr;
-}
-
-OIIO::TypeDesc dataTypeNamed(const std::string& name) {
-    if (name == "uint8") return OIIO::TypeDesc::UINT8;
-    if (name == "uint16") return OIIO::TypeDesc::UINT16;
-    if (name == "half") return OIIO::TypeDesc::HALF;
-    if (name == "float") return OIIO::TypeDesc::FLOAT;
-    return OIIO::TypeUnknown;
-}
-
-// The frame as the image to write to `path`: its channels, or R, G, B (and
-// A) alone when asked or when the file type takes no others. Straight colour
-// is premultiplied for a writer of another file type, which expects that.
-bool outputImage(const Frame& frame, const RenderOptions& options, const std::string& path,
-                 OIIO::ImageBuf* image, std::string* error) {
-    auto writer = createWriter(path, error);
-    if (!writer) return false;
-    OIIO::ImageBuf buf(frame.imageSpec);
-    buf.set_pixels(buf.roi(), OIIO::TypeFloat, frame.pixels.data());
-    if (!frame.associated && frame.alphaChannel >= 0 && writer->format_name() != frame.fileFormat) {
-        OIIO::ImageBuf premultiplied;
-        OIIO::ImageBufAlgo::premult(premultiplied, buf);
-        buf.swap(premultiplied);
-        buf.specmod().erase_attribute("oiio:UnassociatedAlpha");
-    }
-    const bool moreThanColour = frame.imageSpec.nchannels > (frame.alphaChannel >= 0 ? 4 : 3);
-    if (moreThanColour && (options.rgbaOnly || !writer->supports("nchannels"))) {
-        std::vector<int> order;
-        for (int c = 0; c < 3; ++c)
-            if (order.empty() || order.back() != frame.colourChannel[c])
-                order.push_back(frame.colourChannel[c]);
-        if (frame.alphaChannel >= 0) order.push_back(frame.alphaChannel);
-        std::vector<OIIO::TypeDesc> formats;
-        for (int c : order) formats.push_back(frame.imageSpec.channelformat(c));
-        OIIO::ImageBuf reduced;
-        OIIO::ImageBufAlgo::channels(reduced, buf, int(order.size()), order);
-        reduced.specmod().channelformats = formats;
-        reduced.specmod().format = formats.front();
-        buf.swap(reduced);
-    }
-    image->swap(buf);
-    return true;
 }
 
 // The radius map as an 8-bit grey picture over the frame's windows.
@@ -214,16 +177,16 @@ struct FramePlan {
 // frame can use: its size and the largest radius. A larger one changes
 // nothing a frame shows but costs time without end (a scale of 1e6 makes
 // every footprint millions of pixels wide).
-bool blurFitsFrame(const Frame& frame, const RenderOptions& options, double pixelAspect,
-                   std::string* error) {
-    const double across = options.radius * options.scaleX / pixelAspect;
-    const double down = options.radius * options.scaleY;
+bool blurFitsFrame(const Frame& frame, const RenderOptions& options, double radius,
+                   double pixelAspect, std::string* error) {
+    const double across = radius * options.scaleX / pixelAspect;
+    const double down = radius * options.scaleY;
     const double acrossLimit = frame.width() + kLargestRadius;
     const double downLimit = frame.height() + kLargestRadius;
     if (across <= acrossLimit && down <= downLimit) return true;
     std::ostringstream text;
-    text << frame.path << ": a blur of " << across << " x " << down << " pixels (--radius "
-         << options.radius << ", --scale " << options.scaleX << "," << options.scaleY
+    text << frame.path << ": a blur of " << across << " x " << down << " pixels (radius "
+         << radius << ", --scale " << options.scaleX << "," << options.scaleY
          << ", pixel aspect " << pixelAspect << (options.hasPixelAspect ? "" : " from the file")
          << ") is more than this " << frame.width() << "x" << frame.height() << " frame can use ("
          << acrossLimit << " x " << downLimit << ")";
@@ -240,18 +203,28 @@ bool planFrame(Frame* frame, const RenderOptions& options, FramePlan* plan, Fram
     result->focusDistance = focus;
     plan->depth.noHitAbove = options.noHitAbove;
     plan->depth.noHit = options.noHit;
-    if (!chooseDepthScale(focus, options.hasSharpUntil ? options.sharpUntilDistance : 0.0,
-                          &plan->depth.scale, error)) {
+    const double pixelAspect = options.hasPixelAspect ? options.pixelAspect : frame->pixelAspect;
+    double sharpUntil = options.hasSharpUntil ? options.sharpUntilDistance : 0.0;
+    if (!placeDepthsForLens(frame, options.lens, focus, sharpUntil, pixelAspect, options.noHitAbove,
+                            options.noHit, &result->lens, error))
+        return false;
+    const double radius = result->lens.active ? result->lens.radius : options.radius;
+    result->radius = radius;
+    if (result->lens.active && radius > 0.0) {
+        // The moved distances are all real; what hit nothing is placed already.
+        plan->depth.noHitAbove = INFINITY;
+        sharpUntil = result->lens.sharpUntil;
+    }
+    if (!chooseDepthScale(focus, sharpUntil, &plan->depth.scale, error)) {
         *error = frame->path + ": " + *error;
         return false;
     }
     result->depthFactor = plan->depth.scale.factor;
 
-    const double pixelAspect = options.hasPixelAspect ? options.pixelAspect : frame->pixelAspect;
-    if (!blurFitsFrame(*frame, options, pixelAspect, error)) return false;
+    if (!blurFitsFrame(*frame, options, radius, pixelAspect, error)) return false;
     // The hat of a fully blurred fragment reaches twice the radius.
-    growDataWindow(frame, blurReach(options.radius * options.scaleX / pixelAspect),
-                   blurReach(options.radius * options.scaleY), options.convention);
+    growDataWindow(frame, blurReach(radius * options.scaleX / pixelAspect),
+                   blurReach(radius * options.scaleY), options.convention);
     result->width = frame->width();
     result->height = frame->height();
     plan->format =
@@ -259,7 +232,7 @@ bool planFrame(Frame* frame, const RenderOptions& options, FramePlan* plan, Fram
     result->workingFormat = formatName(plan->format);
 
     dofrt::RenderSettings& settings = plan->settings;
-    settings.radius = options.radius;
+    settings.radius = radius;
     settings.method = double(int(options.method));
     settings.focalDepth = plan->depth.scale.focalDepth;
     settings.focusRangeDepth = plan->depth.scale.focusRangeDepth;
@@ -288,8 +261,15 @@ RenderOutcome renderThroughEffect(dofrt::EffectInstance& instance, Frame* frame,
     instance.setAbortHandler([] { return interruptRequested(); });
     const int frameNumber = result->files.frame;
     const std::size_t pixels = frame->pixelCount();
-    dofrt::PassProgress onPass = [&](int pass, int call, int calls) {
-        if (progress) progress->pass(frameNumber, pass, call, calls);
+    const RenderWork work = estimateRenderWork(*frame, plan.depth, plan.settings, options.method);
+    if (progress) progress->frameWork(frameNumber, work.total());
+    int lastPass = -1, lastCall = 0;
+    dofrt::PassProgress onPass = [&](int pass, int call, int) {
+        // Called before each call: the one before it is done.
+        if (progress && lastPass >= 0)
+            progress->addWork(frameNumber, work.calls[lastPass][std::size_t(lastCall)]);
+        lastPass = pass;
+        lastCall = call;
         // Pass 1 has filled the radius map of every band by the first call
         // of pass 2; the bands span whole rows, so the map is the frame's.
         if (cocMap != nullptr && pass == kPassBuildTables && call == 0) {
@@ -327,10 +307,15 @@ RenderOutcome renderThroughEffect(dofrt::EffectInstance& instance, Frame* frame,
 RenderOutcome writeOutputs(const Frame& frame, const std::vector<std::uint8_t>& cocMap,
                            const FrameFiles& files, const RenderOptions& options,
                            std::string* error) {
+    OutputEncoding encoding;
+    encoding.dataType = options.dataType;
+    encoding.rgbaOnly = options.rgbaOnly;
+    encoding.displayColourSpace = options.colourSpace;
+    encoding.settingsRecord = settingsRecord(canonicalSettings(options));
     OIIO::ImageBuf image;
-    if (!outputImage(frame, options, files.output, &image, error)) return RenderOutcome::Failed;
+    if (!encodeOutput(frame, encoding, files.output, &image, error)) return RenderOutcome::Failed;
     StagedImage render, map;
-    if (!render.write(image, files.output, dataTypeNamed(options.dataType), error))
+    if (!render.write(image, files.output, OIIO::TypeUnknown, error))
         return RenderOutcome::Failed;
     if (!files.cocMap.empty() &&
         !map.write(cocMapImage(cocMap, frame), files.cocMap, OIIO::TypeDesc::UINT8, error))
@@ -367,6 +352,7 @@ FrameResult renderFrame(dofrt::EffectInstance& instance, const FrameFiles& files
 
     FramePlan plan;
     if (!planFrame(&frame, options, &plan, &result, &error)) return run.failed(error);
+    noteFramePlan(result, options, progress);
     std::vector<std::uint8_t> cocMap;
     switch (renderThroughEffect(instance, &frame, plan, options, progress,
                                 files.cocMap.empty() ? nullptr : &cocMap, &result, &error)) {

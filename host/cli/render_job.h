@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/frame_sequence.h"
+#include "cli/lens_placement.h"
 #include "cli/progress.h"
 #include "cli/render_options.h"
 #include "host/Selectors.h"
@@ -25,6 +26,9 @@ struct FrameResult {
     std::string workingFormat;        // "8", "10", "12", "16", "float"
     double focusDistance = 0.0;       // in the file's units
     double depthFactor = 0.0;         // file distance to the effect's depth
+    double radius = 0.0;              // the effect's largest blur radius
+    LensFrameReport lens;             // the lens that blurred the frame, if any
+    std::string rerender;             // why an existing output was rendered again
     std::size_t nonFiniteValues = 0;  // colour or alpha values rendered as 0
     double loadSeconds = 0.0;
     double passSeconds[kRenderPassCount] = {};

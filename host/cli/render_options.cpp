@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "cli/frame_sequence.h"
+#include "cli/output_encoding.h"
 
 namespace dof3d {
 
@@ -125,6 +126,60 @@ bool parseFocusOptions(const RenderArguments& args, RenderOptions* o, std::strin
     return true;
 }
 
+// Metres per unit of the file's distances.
+bool parseDepthUnit(const std::string& unit, double* metres) {
+    static const struct {
+        const char* name;
+        double metres;
+    } units[] = {{"m", 1.0}, {"cm", 0.01}, {"mm", 0.001}, {"in", 0.0254}, {"ft", 0.3048}};
+    for (const auto& u : units)
+        if (unit == u.name) {
+            *metres = u.metres;
+            return true;
+        }
+    return false;
+}
+
+// The blur: a radius, or a lens (given in part or whole, completed from the
+// file), or by default a radius of 8 unless the file describes its lens.
+bool parseBlurOptions(const RenderArguments& args, RenderOptions* o, std::string* error) {
+    LensSpec& lens = o->lens.given;
+    if ((!args.fstop.empty() && !positiveFinite("--fstop", args.fstop, &lens.fNumber, error)) ||
+        (!args.focalLength.empty() &&
+         !positiveFinite("--focal-length", args.focalLength, &lens.focalLengthMm, error)) ||
+        (!args.sensorWidth.empty() &&
+         !positiveFinite("--sensor-width", args.sensorWidth, &lens.sensorWidthMm, error)))
+        return false;
+    if (!parseDepthUnit(args.depthUnit, &o->lens.metresPerUnit)) {
+        *error = "--depth-unit " + args.depthUnit + ": use m, cm, mm, in or ft";
+        return false;
+    }
+    o->depthUnit = args.depthUnit;
+    const bool lensGiven =
+        !args.fstop.empty() || !args.focalLength.empty() || !args.sensorWidth.empty();
+    if (!args.radius.empty()) {
+        if (lensGiven) {
+            *error =
+                "--radius: not with a lens (--fstop, --focal-length, --sensor-width), which sets "
+                "the blur";
+            return false;
+        }
+        if (!parseNumber("--radius", args.radius, &o->radius, error)) return false;
+        if (!(o->radius >= 0.0 && o->radius <= kLargestRadius)) {
+            *error = "--radius " + args.radius + ": out of range (0 to 64 pixels)";
+            return false;
+        }
+        o->hasRadius = true;
+    }
+    if (lensGiven && !args.scale.empty()) {
+        *error = "--scale: not with a lens, whose blur follows the image's own size";
+        return false;
+    }
+    // A lens in the file blurs only where no radius or render scale says otherwise.
+    o->lens.fromFileAllowed = args.radius.empty() && args.scale.empty();
+    return true;
+}
+
 bool parseFrameOptions(const RenderArguments& args, RenderOptions* o, std::string* error) {
     const bool sequence = hasFramePattern(args.input);
     if (!sequence) {
@@ -174,11 +229,7 @@ bool parseRenderOptions(const RenderArguments& args, RenderOptions* o, std::stri
     o->json = args.json;
     o->quiet = args.quiet;
 
-    if (!parseNumber("--radius", args.radius, &o->radius, error)) return false;
-    if (!(o->radius >= 0.0 && o->radius <= kLargestRadius)) {
-        *error = "--radius " + args.radius + ": out of range (0 to 64 pixels)";
-        return false;
-    }
+    if (!parseBlurOptions(args, o, error)) return false;
     if (args.method == "box" || args.method == "1") {
         o->method = Method::Box;
     } else if (args.method == "splat" || args.method == "2") {
@@ -238,6 +289,11 @@ bool parseRenderOptions(const RenderArguments& args, RenderOptions* o, std::stri
         return false;
     }
     o->dataType = args.dataType;
+    *error = dataTypeProblem(args.output, args.dataType);
+    if (!error->empty()) return false;
+    *error = colourSpaceProblem(args.colourSpace);
+    if (!error->empty()) return false;
+    o->colourSpace = args.colourSpace;
     if (!parseInteger("--jobs", args.jobs, &o->jobs, error)) return false;
     if (o->jobs < 1 || o->jobs > 64) {
         *error = "-j " + args.jobs + ": use 1 to 64 frames at a time";

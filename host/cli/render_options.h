@@ -6,6 +6,7 @@
 
 #include "cli/depth_conventions.h"
 #include "cli/effect_buffers.h"
+#include "cli/lens_placement.h"
 #include "host/QVLib.h"
 
 namespace dof3d {
@@ -23,13 +24,18 @@ struct RenderArguments {
     std::string focus;
     std::string focusAt;
     std::string sharpUntil;
-    std::string radius = "8";
+    std::string radius;  // empty: 8, unless a lens is given
+    std::string fstop;
+    std::string focalLength;
+    std::string sensorWidth;
+    std::string depthUnit = "m";
     std::string method = "splat";
     std::string pixelAspect;
     std::string scale;
     std::string format = "auto";
     std::string dataType;
     bool rgbaOnly = false;
+    std::string colourSpace = "sRGB";
     std::string frames;
     std::string jobs = "1";
     bool overwrite = false;
@@ -52,7 +58,10 @@ struct RenderOptions {
     bool hasSharpUntil = false;
     double sharpUntil = 0.0;
     double sharpUntilDistance = 0.0;
+    bool hasRadius = false;  // --radius given
     double radius = 8.0;
+    LensOptions lens;  // lens.given all 0: none given
+    std::string depthUnit = "m";
     Method method = Method::Splat;
     bool hasPixelAspect = false;  // otherwise from the file
     double pixelAspect = 1.0;
@@ -60,7 +69,8 @@ struct RenderOptions {
     QVBitmapType format = kQVBitmapNone;  // none: follows the input
     std::string dataType;                 // empty: the input's
     bool rgbaOnly = false;
-    std::vector<int> frames;  // empty: one image, no frame fields
+    std::string colourSpace = "sRGB";  // of integer (display-referred) pixels
+    std::vector<int> frames;           // empty: one image, no frame fields
     int jobs = 1;
     bool overwrite = false;
     bool json = false;

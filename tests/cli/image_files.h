@@ -51,6 +51,7 @@ struct FlatImage {
     std::vector<OIIO::TypeDesc> formats;  // one per channel, or one for all
     std::vector<float> pixels;            // channels per pixel, row by row
     std::vector<std::pair<std::string, std::string>> stringAttributes;
+    std::vector<OIIO::ParamValue> attributes;  // of any type
     float pixelAspect = 1.0f;
     bool unassociatedAlpha = false;
     int tileSize = 0;  // square tiles; 0 writes scanlines
@@ -101,6 +102,7 @@ inline bool writeFlat(const std::string& path, const FlatImage& image) {
     imageSpec.attribute("PixelAspectRatio", image.pixelAspect);
     if (image.unassociatedAlpha) imageSpec.attribute("oiio:UnassociatedAlpha", 1);
     for (const auto& a : image.stringAttributes) imageSpec.attribute(a.first, a.second);
+    for (const auto& a : image.attributes) imageSpec.attribute(a.name(), a.type(), a.data());
     auto out = OIIO::ImageOutput::create(path);
     if (!out || !out->open(path, imageSpec)) return false;
     const bool ok = out->write_image(OIIO::TypeFloat, image.pixels.data());

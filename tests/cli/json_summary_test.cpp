@@ -27,6 +27,7 @@ TEST(JsonSummary, WholeRun) {
     done.focusDistance = 1.0 / 3.0;
     done.depthFactor = 1;
     done.nonFiniteValues = 2;
+    done.radius = 8;
     done.loadSeconds = 0.5;
     done.passSeconds[3] = NAN;
     done.writeSeconds = 0.25;
@@ -42,10 +43,12 @@ TEST(JsonSummary, WholeRun) {
               "{\"command\":\"render\",\"settings\":{\"radius\":8.0,\"method\":\"splat\","
               "\"focus\":7.7,\"focusAt\":null,\"sharpUntil\":null,\"depthConvention\":"
               "\"distance\",\"noHit\":\"far\",\"noHitAbove\":1000000000.0,\"pixelAspect\":null,"
-              "\"scale\":[1.0,1.0],\"format\":\"auto\",\"jobs\":2},\"frames\":[{\"frame\":1001,"
+              "\"scale\":[1.0,1.0],\"format\":\"auto\",\"fstop\":null,\"focalLength\":null,"
+              "\"sensorWidth\":null,\"depthUnit\":\"m\",\"colorspace\":\"sRGB\",\"jobs\":2},\"frames\":[{\"frame\":1001,"
               "\"input\":\"in.1001.exr\",\"output\":\"out\\n1001.exr\",\"status\":\"rendered\","
               "\"width\":4,\"height\":2,\"deep\":false,\"workingFormat\":\"float\","
-              "\"focusDistance\":0.3333333333333333,\"depthFactor\":1.0,\"nonFiniteValues\":2,"
+              "\"focusDistance\":0.3333333333333333,\"depthFactor\":1.0,\"radius\":8.0,\"lens\":null,"
+              "\"nonFiniteValues\":2,"
               "\"seconds\":{\"load\":0.5,"
               "\"passes\":[0.0,0.0,0.0,null,0.0],\"write\":0.25,\"total\":2.25}},{\"frame\":1002,"
               "\"input\":\"in.\xef\xbf\xbd\xef\xbf\xbd.exr\",\"output\":\"out.1002.exr\","

@@ -1,41 +1,51 @@
-// The progress line: frames done, a bar, and each running frame's pass.
+// The progress line: a bar weighted by work, the method, frames done and the
+// time left.
 #include "cli/progress.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-TEST(Progress, LineShowsFramesAndPasses) {
+TEST(Progress, LineWeighsFramesByTheirWork) {
+    using State = dof3d::Progress::State;
     struct Case {
-        int done, total;
-        std::map<int, double> running;
-        std::map<int, int> passes;
+        const char* why;
+        State state;  // done, frames, known, without, work known, work done, seconds, method
         int width;
         const char* expected;
     } const cases[] = {
-        {0, 1, {}, {}, 80, "[........................] 0/1 frame"},
-        {0, 1, {{0, 0.7}}, {{0, 3}}, 80, "[################........] 0/1 frame | 0 splat 70%"},
-        {2,
-         4,
-         {{1003, 0.5}, {1004, 0.2}},
-         {{1003, 2}, {1004, 1}},
+        {"nothing known yet",
+         {0, 4, 0, 0, 0, 0, 0, "splat"},
          80,
-         "[################........] 2/4 frames | 1003 tables 50% | 1004 radius map 20%"},
-        {4, 4, {}, {}, 80, "[########################] 4/4 frames"},
-        {1, 2, {}, {}, 20, "[############......"},  // cut to the terminal
+         "[........................]   0% splat 0/4 frames"},
+        {"three unknown frames cost the known one's 100: 50 of 400 in 10 s",
+         {0, 4, 1, 0, 100, 50, 10, "box"},
+         80,
+         "[###.....................]  12% box 0/4 frames 1:10 left"},
+        {"a frame failed before its work was known: 5 of 10 + 10, 1200 s",
+         {1, 3, 1, 1, 10, 5, 1200, "splat"},
+         80,
+         "[######..................]  25% splat 1/3 frames 1:00:00 left"},
+        {"all done",
+         {2, 2, 2, 0, 300, 300, 9, "splat"},
+         80,
+         "[########################] 100% splat 2/2 frames"},
+        {"cut to the terminal", {0, 1, 0, 0, 0, 0, 0, "splat"}, 20, "[.................."},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(dof3d::Progress::line(c.done, c.total, c.running, c.passes, c.width), c.expected);
+    for (const Case& c : cases)
+        EXPECT_EQ(dof3d::Progress::line(c.state, c.width), c.expected) << c.why;
 }
 
-TEST(Progress, DisabledDrawsNothing) {
+TEST(Progress, OffATerminalOnlyNotesPrint) {
     testing::internal::CaptureStderr();
     {
-        dof3d::Progress progress(false, 3);
-        progress.pass(1, 3, 0, 4);
+        dof3d::Progress progress(false, 3, "box");
+        progress.frameWork(1, 10);
+        progress.addWork(1, 5);
+        progress.note("in.exr: a note");
         progress.frameDone(1);
     }
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "dof3d: in.exr: a note\n");
 }
 
 }  // namespace

@@ -150,4 +150,28 @@ TEST(RenderBadInput, MissingSubcommandIsOneLineStatusTwo) {
     EXPECT_EQ(run.err, "dof3d: A subcommand is required (see --help)\n");
 }
 
+// Under --json a bad option is also answered on standard output, as JSON.
+TEST(RenderBadInput, BadOptionsUnderJsonPrintJson) {
+    const struct {
+        std::vector<std::string> args;
+        const char* json;
+    } cases[] = {
+        {{"render", "in.exr", "-o", "out.exr", "--bogus", "--json"},
+         "{\"command\":\"render\",\"error\":\"The following argument was not expected: "
+         "--bogus\"}\n"},
+        {{"render", "in.exr", "-o", "out.exr", "--radius", "70", "--focus", "3", "--json"},
+         "{\"command\":\"render\",\"error\":\"--radius 70: out of range (0 to 64 pixels)\"}\n"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {doftest::dof3dPath()};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const doftest::CommandResult run = doftest::runCommand(args);
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_EQ(run.out, c.json);
+    }
+    const doftest::CommandResult version = doftest::runCommand({doftest::dof3dPath(), "--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, "dof3d 0.1.0\n");
+}
+
 }  // namespace

@@ -353,7 +353,7 @@ TEST(RenderCommand, SequencesRenderSkipAndReportFailures) {
     auto run = render(
         {in, "-o", out, "--frames", "1001-1003", "-j", "2", "--focus", "10", "--radius", "2"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(run.err, "dof3d: 3 rendered, 0 skipped (output exists), 0 failed\n");
+    EXPECT_EQ(run.err, "dof3d: 3 rendered, 0 skipped (made with these settings), 0 failed\n");
     for (int f = 1001; f <= 1003; ++f)
         EXPECT_TRUE(doftest::fileExists(dir.file("out." + std::to_string(f) + ".exr")));
     EXPECT_FALSE(doftest::fileExists(dir.file("out.1004.exr")));
@@ -363,12 +363,30 @@ TEST(RenderCommand, SequencesRenderSkipAndReportFailures) {
 
     // A farm reruns the chunk: done frames stay, the new one is rendered.
     run = render(
-        {in, "-o", out, "--frames", "1001-1004", "--focus", "10", "--radius", "2", "--json"});
+        {in, "-o", out, "--frames", "1001-1004", "--focus", "10.0", "--radius", "2", "--json"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(run.err, "dof3d: 1 rendered, 3 skipped (output exists), 0 failed\n");
+    EXPECT_EQ(run.err, "dof3d: 1 rendered, 3 skipped (made with these settings), 0 failed\n");
     EXPECT_NE(run.out.find("\"totals\":{\"rendered\":1,\"skipped\":3,\"failed\":0"),
               std::string::npos)
         << run.out;
+
+    // Other settings: those frames are made again, and that is said.
+    std::remove(dir.file("out.1002.exr").c_str());
+    run = render(
+        {in, "-o", out, "--frames", "1001-1002", "--focus", "10", "--radius", "3", "--json"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.err, "dof3d: " + dir.file("out.1001.exr") +
+                           ": made with other settings; rendering it again\n"
+                           "dof3d: 2 rendered, 0 skipped (made with these settings), 0 failed\n");
+    EXPECT_NE(run.out.find("\"renderedAgainBecause\":\"made with other settings\""),
+              std::string::npos)
+        << run.out;
+    OIIO::ImageSpec imageSpec;
+    doftest::readFlat(dir.file("out.1001.exr"), &imageSpec);
+    EXPECT_EQ(std::string(imageSpec.get_string_attribute("dof3d:settings")),
+              "dof3d 0.1.0 render --method splat --radius 3 --depth-unit m --focus 10 "
+              "--depth-convention distance --no-hit far --no-hit-above 1e+09 --format auto "
+              "--colorspace sRGB");
 
     // --overwrite renders them again; a missing frame fails alone.
     std::remove(dir.file("in.1002.exr").c_str());
@@ -377,7 +395,7 @@ TEST(RenderCommand, SequencesRenderSkipAndReportFailures) {
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err, "dof3d: " + dir.file("in.1002.exr") +
                            ": no such file\n"
-                           "dof3d: 2 rendered, 0 skipped (output exists), 1 failed\n");
+                           "dof3d: 2 rendered, 0 skipped (made with these settings), 1 failed\n");
 }
 
 struct ErrorCase {
@@ -560,7 +578,47 @@ TEST(RenderCommand, FocusAtTakesTheDepthUnderAPixel) {
     EXPECT_EQ(std::lround(coc.at(1, 0, 0) * 255), 0);
     EXPECT_EQ(std::lround(coc.at(2, 0, 0) * 255), 85);
     EXPECT_NE(run.out.find("\"focusDistance\":15.0,"), std::string::npos) << run.out;
+    EXPECT_EQ(run.err, "dof3d: " + dir.file("in.exr") + ": --focus-at 1,0: focus distance 15\n");
     EXPECT_NE(run.out.find("\"passes\":["), std::string::npos) << run.out;
+}
+
+TEST(RenderCommand, LensFromOptionsOrFromTheFileBlursAsTheThinLens) {
+    // f/2.5, 50 mm, a 36 mm sensor across 3600 pixels, focus 5.05 m: radius
+    // 10 |d - 5.05| / d (lens_test.cpp), so 0, 5, 10 and 40 pixels here.
+    ScratchFolder dir;
+    FlatImage s = doftest::makeFlat(4, 1, {"R", "G", "B", "A", "Z"}, OIIO::TypeDesc::FLOAT);
+    s.fullWidth = 3600;
+    s.fullHeight = 2000;
+    const float z[4] = {5.05f, 10.1f, 2.525f, 1.01f};
+    for (int x = 0; x < 4; ++x) {
+        s.at(x, 0, 0) = s.at(x, 0, 3) = 1;
+        s.at(x, 0, 4) = z[x];
+    }
+    ASSERT_TRUE(doftest::writeFlat(dir.file("plain.exr"), s));
+    const float sensor[2] = {36, 20};
+    s.attributes = {
+        OIIO::ParamValue("aperture", 2.5f), OIIO::ParamValue("pinholeFocalLength", 50.0f),
+        OIIO::ParamValue("sensorOverallDimensions",
+                         OIIO::TypeDesc(OIIO::TypeDesc::FLOAT, OIIO::TypeDesc::VEC2), 1, sensor)};
+    ASSERT_TRUE(doftest::writeFlat(dir.file("tagged.exr"), s));
+    const auto given =
+        render({dir.file("plain.exr"), "-o", dir.file("a.exr"), "--focus", "5.05", "--fstop", "2.5",
+                "--focal-length", "50", "--sensor-width", "36", "--coc-map", dir.file("a.png")});
+    ASSERT_EQ(given.exitCode, 0) << given.err;
+    EXPECT_EQ(given.err, "");
+    const auto fromFile = render({dir.file("tagged.exr"), "-o", dir.file("b.exr"), "--focus",
+                                  "5.05", "--coc-map", dir.file("b.png")});
+    ASSERT_EQ(fromFile.exitCode, 0) << fromFile.err;
+    EXPECT_EQ(fromFile.err, "dof3d: " + dir.file("tagged.exr") +
+                                ": lens from the file: f/2.5, 50 mm, sensor 36 mm wide: radius up "
+                                "to 40 px\n");
+    // The map holds 255 x radius / 40; the pixel at the focus stays sharp.
+    const long expected[4] = {0, 32, 64, 255};
+    for (const char* map : {"a.png", "b.png"}) {
+        const FlatImage coc = doftest::readFlat(dir.file(map));
+        for (int x = 0; x < 4; ++x)
+            EXPECT_EQ(std::lround(coc.at(x, 0, 0) * 255), expected[x]) << map << " " << x;
+    }
 }
 
 TEST(RenderCommand, DataWindowGrowsByTheBlurReachInsideTheDisplayWindow) {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 namespace {
 
 using dof3d::RenderArguments;
@@ -23,6 +25,7 @@ struct BadCase {
 };
 
 TEST(RenderOptions, BadValuesAreNamed) {
+    unsetenv("OCIO");  // OpenImageIO's own colour spaces, not a configuration's
     const BadCase cases[] = {
         {"no input", [](RenderArguments& a) { a.input.clear(); },
          "no input image: dof3d render IN -o OUT"},
@@ -34,6 +37,34 @@ TEST(RenderOptions, BadValuesAreNamed) {
         {"radius nan", [](RenderArguments& a) { a.radius = "nan"; },
          "--radius nan: out of range (0 to 64 pixels)"},
         {"radius text", [](RenderArguments& a) { a.radius = "8px"; }, "--radius 8px: not a number"},
+        {"radius and a lens",
+         [](RenderArguments& a) {
+             a.radius = "3";
+             a.fstop = "2";
+         },
+         "--radius: not with a lens (--fstop, --focal-length, --sensor-width), which sets the "
+         "blur"},
+        {"scale and a lens",
+         [](RenderArguments& a) {
+             a.scale = "0.5";
+             a.focalLength = "50";
+         },
+         "--scale: not with a lens, whose blur follows the image's own size"},
+        {"f-number zero", [](RenderArguments& a) { a.fstop = "0"; },
+         "--fstop 0: must be a finite number above 0"},
+        {"sensor text", [](RenderArguments& a) { a.sensorWidth = "full"; },
+         "--sensor-width full: not a number"},
+        {"depth unit", [](RenderArguments& a) { a.depthUnit = "yd"; },
+         "--depth-unit yd: use m, cm, mm, in or ft"},
+        {"data type the file type cannot store",
+         [](RenderArguments& a) {
+             a.output = "out.png";
+             a.dataType = "half";
+         },
+         "--data-type half: png files store uint8 or uint16"},
+        {"colour space", [](RenderArguments& a) { a.colourSpace = "P3"; },
+         "--colorspace P3: not a colour space here (known: linear, default, rgb, RGB, sRGB, "
+         "Rec709)"},
         {"method", [](RenderArguments& a) { a.method = "gauss"; },
          "--method gauss: use box or splat"},
         {"convention", [](RenderArguments& a) { a.depthConvention = "z"; },
@@ -156,6 +187,18 @@ TEST(RenderOptions, GoodValuesParse) {
     EXPECT_EQ(o.scaleY, 2.0);
     EXPECT_EQ(o.method, dof3d::Method::Splat);
     EXPECT_EQ(o.format, kQVBitmapNone);
+    EXPECT_FALSE(o.lens.fromFileAllowed);  // a render scale keeps the file's lens out
+
+    RenderArguments lens = base();
+    lens.fstop = "2.8";
+    lens.sensorWidth = "36";
+    lens.depthUnit = "cm";
+    ASSERT_TRUE(dof3d::parseRenderOptions(lens, &o, &error)) << error;
+    EXPECT_EQ(o.lens.given.fNumber, 2.8);
+    EXPECT_EQ(o.lens.given.focalLengthMm, 0.0);  // from the file
+    EXPECT_EQ(o.lens.given.sensorWidthMm, 36.0);
+    EXPECT_EQ(o.lens.metresPerUnit, 0.01);
+    EXPECT_FALSE(o.hasRadius);
 }
 
 }  // namespace

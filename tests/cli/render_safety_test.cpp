@@ -140,19 +140,19 @@ TEST(RenderSafety, RefusalsAreOneLineAndTouchNothing) {
          {"{d}/in.exr", "-o", "{d}/out.exr", "--focus", "8", "--scale", "1e6"},
          1,
          "{d}/in.exr: " + tooWide +
-             "e+06 pixels (--radius 8, --scale 1e+06,1e+06, pixel aspect 1 from the file) is "
+             "e+06 pixels (radius 8, --scale 1e+06,1e+06, pixel aspect 1 from the file) is "
              "more than this 64x64 frame can use (128 x 128)"},
         {"the file's pixel aspect does the same",
          {"{d}/aspect.exr", "-o", "{d}/out.exr", "--focus", "8"},
          1,
          "{d}/aspect.exr: " + tooWide +
-             " pixels (--radius 8, --scale 1,1, pixel aspect 1e-06 from the file) is more than "
+             " pixels (radius 8, --scale 1,1, pixel aspect 1e-06 from the file) is more than "
              "this 64x64 frame can use (128 x 128)"},
         {"and --pixel-aspect",
          {"{d}/in.exr", "-o", "{d}/out.exr", "--focus", "8", "--pixel-aspect", "1e-6"},
          1,
          "{d}/in.exr: " + tooWide +
-             " pixels (--radius 8, --scale 1,1, pixel aspect 1e-06) is more than this 64x64 "
+             " pixels (radius 8, --scale 1,1, pixel aspect 1e-06) is more than this 64x64 "
              "frame can use (128 x 128)"},
         {"a line break in a file name",
          {"{d}/a\nb.exr", "-o", "{d}/out.exr", "--focus", "8"},
@@ -346,7 +346,7 @@ TEST(RenderSafety, FullDiskFailsTheFrameAndLeavesNothing) {
     std::remove((disk + "/filler").c_str());
     const doftest::CommandResult rerun = render(
         {"{d}/in.#.exr", "-o", "{d}/disk/o.#.exr", "--frames", "1-2", "--focus", "6"}, dir.path());
-    EXPECT_EQ(rerun.err, "dof3d: 2 rendered, 0 skipped (output exists), 0 failed\n");
+    EXPECT_EQ(rerun.err, "dof3d: 2 rendered, 0 skipped (made with these settings), 0 failed\n");
 }
 
 // Under a limit on its address space the program runs out of memory, or of
