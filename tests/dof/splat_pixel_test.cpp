@@ -93,9 +93,14 @@ private:
 };
 
 bool splat(PaddedPlanes& planes, const SplatFragment& f) {
-    return splat_fragment(planes.instance, &planes.params, f.x, f.y, f.radiusX, f.radiusY,
-                          f.colour[0], f.colour[1], f.colour[2], f.opacity[0], f.opacity[1],
-                          f.opacity[2], f.coverage[0], f.coverage[1], f.coverage[2]);
+    const ::SplatFragment g = {f.x,
+                               f.y,
+                               f.radiusX,
+                               f.radiusY,
+                               {f.colour[0], f.colour[1], f.colour[2]},
+                               {f.opacity[0], f.opacity[1], f.opacity[2]},
+                               {f.coverage[0], f.coverage[1], f.coverage[2]}};
+    return splat_fragment(planes.instance, &planes.params, g);
 }
 
 void splatVoid(PaddedPlanes& planes, const SplatFragment& f) {

@@ -7,8 +7,13 @@
 
 #include "dof/IFXFilterEngine.h"
 #include "dof/QVPixel.h"
+#include "dof/splat_walk.h"
 #include "host/IFXFilterInstance.h"
 #include "host/Parameters.h"
+
+namespace maxdof {
+struct SplatChannels;
+}
 
 // Render runs the pass the host numbers in renderPass (0 to 4) with the
 // method in the rounded mode (1 box averaging, 2 splatting) and answers a
@@ -32,8 +37,10 @@ private:
     std::uint32_t buildSummedAreaTables(IFXFilterInstance const& instance);  // pass 2, mode 1
     std::uint32_t allocatePlanes(IFXFilterInstance const& instance);         // pass 2, mode 2
     std::uint32_t splat(IFXFilterInstance const& instance);                  // pass 3, mode 2
-    std::uint32_t boxAverage(IFXFilterInstance const& instance);             // pass 4, mode 1
-    std::uint32_t resolve(IFXFilterInstance const& instance);                // pass 4, mode 2
+    bool splatLayers(SplatWalk& walk, const maxdof::SplatChannels& channels,
+                     const std::uint8_t* rangeElement, int x, int y, double Rx, double Ry);
+    std::uint32_t boxAverage(IFXFilterInstance const& instance);  // pass 4, mode 1
+    std::uint32_t resolve(IFXFilterInstance const& instance);     // pass 4, mode 2
 
     // Copies the rows of `rect` from source to destination as raw bytes,
     // when both buffers share a layout.

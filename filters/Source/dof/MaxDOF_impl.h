@@ -12,6 +12,7 @@
 #include "dof/abort_poll.h"
 #include "dof/get_radius.h"
 #include "dof/splat_pixel.h"
+#include "dof/splat_walk.h"
 #include "host/FilterStatus.h"
 #include "host/GBuffer.h"
 #include "host/fi_memory.h"
@@ -253,6 +254,10 @@ inline SplatChannels splat_channels(IFXFilterInstance const& instance) {
 
 }  // namespace maxdof
 
+// The pixels of the rectangle in raster order, each front fragment followed
+// by its layers, as the literal walk visits them; the blocked walk applies
+// them band by band. The host is asked whether to stop only between bands,
+// after whole pixels, and at most once per kAbortPollTicks.
 template <class Buffer, class Pixel, typename T>
 std::uint32_t MaxDOF<Buffer, Pixel, T>::splat(IFXFilterInstance const& instance) {
     const QVRect& region = instance.renderRegion;
@@ -265,6 +270,8 @@ std::uint32_t MaxDOF<Buffer, Pixel, T>::splat(IFXFilterInstance const& instance)
         return kStatusDone;
     }
     if (!maxdof::planes_allocated(params_)) return kStatusOutOfMemory;
+    SplatWalk walk(instance, params_);
+    if (!walk.start()) return kStatusOutOfMemory;
 
     const double Rx = maxdof::max_radius_x(instance, params_);
     const double Ry = maxdof::max_radius_y(instance, params_);
@@ -290,50 +297,65 @@ std::uint32_t MaxDOF<Buffer, Pixel, T>::splat(IFXFilterInstance const& instance)
 
         for (int i = 0; i < rect.width; ++i, depth.next(), coverage.next(), colour.next(),
                  transparency.next(), range.next(), source += Pixel::kBytesPerPixel) {
-            const int x = rect.left + i;
-            const std::clock_t now = std::clock();
-            if (abort_poll_due(last, now) && checkAbort != nullptr) {
-                // The planes keep what was splatted so far; the host knows
-                // of the stop from its own answer.
-                if (checkAbort(host) != 0) return kStatusDone;
-                last = now;
-            }
-
             const std::uint8_t coverageByte = ch.coverage ? *coverage.element() : 0;
-            if (coverageByte == 0) continue;
-
-            double opacity[3];
-            gbuffer_opacity(ch.transparency ? transparency.element() : nullptr, opacity);
-            const double r = maxdof::radius_fraction(gbuffer_depth(depth.element()), params_);
-            double rgb[3];
-            if (ch.colour) {
-                gbuffer_colour(colour.element(), ch.colourWithExponent, rgb);
-            } else {
-                for (int c = 0; c < 3; ++c) rgb[c] = Pixel::fraction(Pixel::read(source, c));
-            }
-            const double c = byte_fraction(coverageByte);
-            if (!splat_fragment(instance, params_, x, y, Rx * r, Ry * r, rgb[0], rgb[1], rgb[2],
-                                opacity[0], opacity[1], opacity[2], c, c, c))
-                return kStatusOutOfMemory;
-
-            if (ch.layerRange == nullptr) continue;
-            std::uint16_t layers[2];
-            gbuffer_layer_range(range.element(), layers);
-            for (std::uint32_t k = layers[0]; k < layers[1]; ++k) {
-                const double rk = maxdof::radius_fraction(
-                    gbuffer_depth(gbuffer_layer_element(*ch.depth, y, k)), params_);
-                gbuffer_opacity(
-                    ch.transparency ? gbuffer_layer_element(*ch.transparency, y, k) : nullptr,
-                    opacity);
-                gbuffer_colour(gbuffer_layer_element(*ch.colour, y, k), ch.colourWithExponent, rgb);
-                const std::uint8_t* weight = gbuffer_layer_element(*ch.layerWeight, y, k);
-                if (!splat_fragment(instance, params_, x, y, Rx * rk, Ry * rk, rgb[0], rgb[1],
-                                    rgb[2], opacity[0], opacity[1], opacity[2],
-                                    byte_fraction(weight[0]), byte_fraction(weight[1]),
-                                    byte_fraction(weight[2])))
+            if (coverageByte != 0) {
+                SplatFragment f;
+                f.x = rect.left + i;
+                f.y = y;
+                gbuffer_opacity(ch.transparency ? transparency.element() : nullptr, f.opacity);
+                const double r = maxdof::radius_fraction(gbuffer_depth(depth.element()), params_);
+                f.radiusX = Rx * r;
+                f.radiusY = Ry * r;
+                if (ch.colour) {
+                    gbuffer_colour(colour.element(), ch.colourWithExponent, f.colour);
+                } else {
+                    for (int c = 0; c < 3; ++c)
+                        f.colour[c] = Pixel::fraction(Pixel::read(source, c));
+                }
+                for (double& c : f.coverage) c = byte_fraction(coverageByte);
+                if (!walk.add(f)) return kStatusOutOfMemory;
+                if (ch.layerRange != nullptr &&
+                    !splatLayers(walk, ch, range.element(), f.x, y, Rx, Ry))
                     return kStatusOutOfMemory;
+            }
+            // No poll after the last pixel: the literal walk polls before each.
+            const bool lastPixel = j + 1 == rect.height && i + 1 == rect.width;
+            if (walk.endPixel() && !lastPixel) {
+                const std::clock_t now = std::clock();
+                if (abort_poll_due(last, now) && checkAbort != nullptr) {
+                    // The planes keep what was splatted so far; the host knows
+                    // of the stop from its own answer.
+                    if (checkAbort(host) != 0) return kStatusDone;
+                    last = now;
+                }
             }
         }
     }
+    walk.flush();
     return kStatusDone;
+}
+
+// The depth layers of pixel (x, y) that its layer range names, in order.
+template <class Buffer, class Pixel, typename T>
+bool MaxDOF<Buffer, Pixel, T>::splatLayers(SplatWalk& walk, const maxdof::SplatChannels& ch,
+                                           const std::uint8_t* rangeElement, int x, int y,
+                                           double Rx, double Ry) {
+    std::uint16_t layers[2];
+    gbuffer_layer_range(rangeElement, layers);
+    for (std::uint32_t k = layers[0]; k < layers[1]; ++k) {
+        SplatFragment f;
+        f.x = x;
+        f.y = y;
+        const double rk =
+            maxdof::radius_fraction(gbuffer_depth(gbuffer_layer_element(*ch.depth, y, k)), params_);
+        f.radiusX = Rx * rk;
+        f.radiusY = Ry * rk;
+        gbuffer_opacity(ch.transparency ? gbuffer_layer_element(*ch.transparency, y, k) : nullptr,
+                        f.opacity);
+        gbuffer_colour(gbuffer_layer_element(*ch.colour, y, k), ch.colourWithExponent, f.colour);
+        const std::uint8_t* weight = gbuffer_layer_element(*ch.layerWeight, y, k);
+        for (int c = 0; c < 3; ++c) f.coverage[c] = byte_fraction(weight[c]);
+        if (!walk.add(f)) return false;
+    }
+    return true;
 }
