@@ -33,7 +33,7 @@ enum SplatTilePlane : int {
 // Fragments taken per pass over a group's rectangle.
 constexpr int kMaxGroup = 4;
 
-// Columns of the padded tap rows: every kernel's vector width divides it.
+// The kernels' vector widths all divide this many columns.
 constexpr int kTapBlock = 8;
 
 // A rectangle of a tile and the fragments that reach into it, each with its
@@ -43,12 +43,11 @@ struct SplatGroup {
     double* planes[kTilePlaneCount];  // at the rectangle's first element
     std::ptrdiff_t rowStride;         // elements from one row to the next
     int rows;
-    int columns;               // a multiple of kTapBlock
-    int count;                 // fragments, 1 to kMaxGroup
-    const double* columnTaps;  // `count` rows of `columns` taps
-    std::ptrdiff_t columnTapStride;
-    const double* rowTaps;  // `count` rows of `rows` taps
-    std::ptrdiff_t rowTapStride;
+    int columns;  // a multiple of kTapBlock
+    int count;    // fragments, 1 to kMaxGroup
+    // Per fragment, its taps from the rectangle's first column and row on.
+    const double* columnTaps[kMaxGroup];
+    const double* rowTaps[kMaxGroup];
     const SplatFragment* fragments[kMaxGroup];
 };
 

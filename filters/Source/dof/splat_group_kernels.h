@@ -40,60 +40,156 @@ inline V broadcast(double x) {
 
 // Columns in the outer loop, rows in the inner one: the column taps of the
 // group stay in registers while each accumulator vector is loaded and stored
-// once for all the group's fragments.
-template <class V, int N, SplatLayout L, bool kUnitCoverage>
-void apply_group(const SplatGroup& g) {
-    constexpr int kPlanes = L == kShared5 ? 5 : (L == kShared8 ? 8 : 12);
-    V colour[N][3], opacity[N][3], coverage[N][3];
+// once for all the group's fragments. One kernel per layout, so that every
+// accumulator is a register of its own.
+template <class V, int N, bool kUnitCoverage>
+void apply_shared5(const SplatGroup& g) {
+    V colour[N][3], coverage[N];
+#pragma GCC unroll 4
     for (int j = 0; j < N; ++j) {
-        for (int c = 0; c < 3; ++c) {
-            colour[j][c] = broadcast<V>(g.fragments[j]->colour[c]);
-            opacity[j][c] = broadcast<V>(g.fragments[j]->opacity[c]);
-            coverage[j][c] = broadcast<V>(g.fragments[j]->coverage[c]);
-        }
+        for (int c = 0; c < 3; ++c) colour[j][c] = broadcast<V>(g.fragments[j]->colour[c]);
+        coverage[j] = broadcast<V>(g.fragments[j]->coverage[0]);
     }
     const V one = broadcast<V>(1.0);
     for (int col = 0; col < g.columns; col += lanes<V>()) {
         V hx[N];
-        for (int j = 0; j < N; ++j) hx[j] = load<V>(g.columnTaps + j * g.columnTapStride + col);
-        for (int r = 0; r < g.rows; ++r) {
-            const std::ptrdiff_t at = r * g.rowStride + col;
-            V acc[kPlanes];
-            for (int p = 0; p < kPlanes; ++p) acc[p] = load<V>(g.planes[p] + at);
+#pragma GCC unroll 4
+        for (int j = 0; j < N; ++j) hx[j] = load<V>(g.columnTaps[j] + col);
+        double* r0 = g.planes[kTileColour] + col;
+        double* r1 = g.planes[kTileColour + 1] + col;
+        double* r2 = g.planes[kTileColour + 2] + col;
+        double* rw = g.planes[kTileShared5Weight] + col;
+        double* rt = g.planes[kTileShared5Transmit] + col;
+        for (int r = 0; r < g.rows; ++r, r0 += g.rowStride, r1 += g.rowStride, r2 += g.rowStride,
+                 rw += g.rowStride, rt += g.rowStride) {
+            V c0 = load<V>(r0), c1 = load<V>(r1), c2 = load<V>(r2);
+            V w = load<V>(rw), t = load<V>(rt);
+#pragma GCC unroll 4
             for (int j = 0; j < N; ++j) {
-                const V tap = broadcast<V>(g.rowTaps[j * g.rowTapStride + r]) * hx[j];
-                if (L == kFull12) {
-                    for (int c = 0; c < 3; ++c) {
-                        const V kt = coverage[j][c] * tap;
-                        acc[kTileColour + c] += (colour[j][c] * tap) * coverage[j][c];
-                        acc[kTileOpacity + c] += (opacity[j][c] * tap) * coverage[j][c];
-                        acc[kTileWeight + c] += kt;
-                        acc[kTileTransmit + c] = (one - kt) * acc[kTileTransmit + c];
-                    }
-                } else if (kUnitCoverage) {
-                    // kShared5 with coverage 1: (x * tap) * 1 is x * tap.
-                    for (int c = 0; c < 3; ++c) acc[kTileColour + c] += colour[j][c] * tap;
-                    acc[kTileShared5Weight] += tap;
-                    acc[kTileShared5Transmit] = (one - tap) * acc[kTileShared5Transmit];
+                const V tap = broadcast<V>(g.rowTaps[j][r]) * hx[j];
+                if (kUnitCoverage) {
+                    // Coverage 1: (x * tap) * 1 is x * tap, and opacity 1
+                    // makes each opacity sum the weight sum.
+                    c0 += colour[j][0] * tap;
+                    c1 += colour[j][1] * tap;
+                    c2 += colour[j][2] * tap;
+                    w += tap;
+                    t = (one - tap) * t;
                 } else {
-                    const V k = coverage[j][0];
-                    const V kt = k * tap;
-                    for (int c = 0; c < 3; ++c) acc[kTileColour + c] += (colour[j][c] * tap) * k;
-                    if (L == kShared8) {
-                        for (int c = 0; c < 3; ++c)
-                            acc[kTileOpacity + c] += (opacity[j][c] * tap) * k;
-                        acc[kTileShared8Weight] += kt;
-                        acc[kTileShared8Transmit] = (one - kt) * acc[kTileShared8Transmit];
-                    } else {
-                        // Opacity 1: (1 * tap) * k is the weight k * tap.
-                        acc[kTileShared5Weight] += kt;
-                        acc[kTileShared5Transmit] = (one - kt) * acc[kTileShared5Transmit];
-                    }
+                    // Opacity 1: (1 * tap) * k is the weight k * tap.
+                    const V kt = coverage[j] * tap;
+                    c0 += (colour[j][0] * tap) * coverage[j];
+                    c1 += (colour[j][1] * tap) * coverage[j];
+                    c2 += (colour[j][2] * tap) * coverage[j];
+                    w += kt;
+                    t = (one - kt) * t;
                 }
             }
-            for (int p = 0; p < kPlanes; ++p) store<V>(g.planes[p] + at, acc[p]);
+            store<V>(r0, c0);
+            store<V>(r1, c1);
+            store<V>(r2, c2);
+            store<V>(rw, w);
+            store<V>(rt, t);
         }
     }
+}
+
+template <class V, int N>
+void apply_shared8(const SplatGroup& g) {
+    V colour[N][3], opacity[N][3], coverage[N];
+#pragma GCC unroll 4
+    for (int j = 0; j < N; ++j) {
+        for (int c = 0; c < 3; ++c) {
+            colour[j][c] = broadcast<V>(g.fragments[j]->colour[c]);
+            opacity[j][c] = broadcast<V>(g.fragments[j]->opacity[c]);
+        }
+        coverage[j] = broadcast<V>(g.fragments[j]->coverage[0]);
+    }
+    const V one = broadcast<V>(1.0);
+    for (int col = 0; col < g.columns; col += lanes<V>()) {
+        V hx[N];
+#pragma GCC unroll 4
+        for (int j = 0; j < N; ++j) hx[j] = load<V>(g.columnTaps[j] + col);
+        double* rows[8];
+        for (int p = 0; p < 8; ++p) rows[p] = g.planes[p] + col;
+        for (int r = 0; r < g.rows; ++r) {
+            const std::ptrdiff_t at = r * g.rowStride;
+            V c0 = load<V>(rows[0] + at), c1 = load<V>(rows[1] + at), c2 = load<V>(rows[2] + at);
+            V o0 = load<V>(rows[3] + at), o1 = load<V>(rows[4] + at), o2 = load<V>(rows[5] + at);
+            V w = load<V>(rows[6] + at), t = load<V>(rows[7] + at);
+#pragma GCC unroll 4
+            for (int j = 0; j < N; ++j) {
+                const V tap = broadcast<V>(g.rowTaps[j][r]) * hx[j];
+                const V kt = coverage[j] * tap;
+                c0 += (colour[j][0] * tap) * coverage[j];
+                c1 += (colour[j][1] * tap) * coverage[j];
+                c2 += (colour[j][2] * tap) * coverage[j];
+                o0 += (opacity[j][0] * tap) * coverage[j];
+                o1 += (opacity[j][1] * tap) * coverage[j];
+                o2 += (opacity[j][2] * tap) * coverage[j];
+                w += kt;
+                t = (one - kt) * t;
+            }
+            store<V>(rows[0] + at, c0);
+            store<V>(rows[1] + at, c1);
+            store<V>(rows[2] + at, c2);
+            store<V>(rows[3] + at, o0);
+            store<V>(rows[4] + at, o1);
+            store<V>(rows[5] + at, o2);
+            store<V>(rows[6] + at, w);
+            store<V>(rows[7] + at, t);
+        }
+    }
+}
+
+// Each channel on its own; one fragment at a time keeps the registers for
+// the twelve accumulators.
+template <class V, int N>
+void apply_full12(const SplatGroup& g) {
+    const V one = broadcast<V>(1.0);
+    for (int col = 0; col < g.columns; col += lanes<V>()) {
+        V hx[N];
+#pragma GCC unroll 4
+        for (int j = 0; j < N; ++j) hx[j] = load<V>(g.columnTaps[j] + col);
+        for (int c = 0; c < 3; ++c) {
+            V colour[N], opacity[N], coverage[N];
+#pragma GCC unroll 4
+            for (int j = 0; j < N; ++j) {
+                colour[j] = broadcast<V>(g.fragments[j]->colour[c]);
+                opacity[j] = broadcast<V>(g.fragments[j]->opacity[c]);
+                coverage[j] = broadcast<V>(g.fragments[j]->coverage[c]);
+            }
+            double* rc = g.planes[kTileColour + c] + col;
+            double* ro = g.planes[kTileOpacity + c] + col;
+            double* rw = g.planes[kTileWeight + c] + col;
+            double* rt = g.planes[kTileTransmit + c] + col;
+            for (int r = 0; r < g.rows; ++r) {
+                const std::ptrdiff_t at = r * g.rowStride;
+                V sc = load<V>(rc + at), so = load<V>(ro + at);
+                V w = load<V>(rw + at), t = load<V>(rt + at);
+#pragma GCC unroll 4
+                for (int j = 0; j < N; ++j) {
+                    const V tap = broadcast<V>(g.rowTaps[j][r]) * hx[j];
+                    const V kt = coverage[j] * tap;
+                    sc += (colour[j] * tap) * coverage[j];
+                    so += (opacity[j] * tap) * coverage[j];
+                    w += kt;
+                    t = (one - kt) * t;
+                }
+                store<V>(rc + at, sc);
+                store<V>(ro + at, so);
+                store<V>(rw + at, w);
+                store<V>(rt + at, t);
+            }
+        }
+    }
+}
+
+template <class V, int N, SplatLayout L, bool kUnitCoverage>
+void apply_group(const SplatGroup& g) {
+    if (L == kShared5) apply_shared5<V, N, kUnitCoverage>(g);
+    if (L == kShared8) apply_shared8<V, N>(g);
+    if (L == kFull12) apply_full12<V, N>(g);
 }
 
 template <class V, SplatLayout L, bool kUnit>

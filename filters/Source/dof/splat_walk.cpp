@@ -4,30 +4,43 @@
 #include <cstring>
 
 #include "host/fi_memory.h"
-#include "kernels/Kernel.h"
 
-// A queued fragment: its values, its footprint in the region and where its
-// hat taps are.
+// A queued fragment: its values, its footprint in the region and its hat
+// tables. A table's tap for signed distance d from the centre is at
+// pool[centre + d]; it holds the hat out to `reach`, then zeros.
 struct QueuedFragment {
     SplatFragment values;
-    std::int32_t x, y;         // the source pixel, region-relative
-    std::int32_t x0, x1;       // footprint columns in the region, end exclusive
-    std::int32_t y0, y1;       // footprint rows
-    std::size_t halfX, halfY;  // pool offsets of the taps by distance, 0 first
-    SplatLayout layout;        // the fewest planes that can take it
-    bool exact;                // non-finite values: no zero taps, the literal run
+    std::int32_t x, y;    // the source pixel, region-relative
+    std::int32_t x0, x1;  // footprint columns in the region, end exclusive
+    std::int32_t y0, y1;  // footprint rows
+    std::uint32_t centreX, centreY;
+    std::int32_t reachX, reachY;
+    SplatLayout layout;  // the fewest planes that can take it
+    bool exact;          // non-finite values: no zero taps, the literal run
     bool unitCoverage;
+};
+
+// A hat table of the band, by the shape it was built for.
+struct HatEntry {
+    std::uint64_t stepBits;
+    std::int32_t radius;  // -1: empty
+    std::uint32_t centre;
 };
 
 namespace {
 
-constexpr std::uint64_t kDefaultBandWork = std::uint64_t(1) << 25;
-constexpr std::size_t kMaxFragments = 16384;
-constexpr std::size_t kMaxPool = std::size_t(1) << 20;
+constexpr std::uint64_t kDefaultBandWork = std::uint64_t(1) << 28;
+constexpr std::size_t kMaxFragments = 65536;
+constexpr std::size_t kMaxPool = std::size_t(1) << 21;
+constexpr std::size_t kHatEntries = 256;
+// Zero taps on each side of a table: a group's columns may reach this far
+// beyond a member's footprint.
+constexpr std::int64_t kTapPadding = 2 * kTapBlock;
 // Set-up costs, counted as taps.
-constexpr std::uint64_t kFragmentWork = 64;
-constexpr std::uint64_t kPixelWork = 4;
+constexpr std::uint64_t kFragmentWork = 32;
+constexpr std::uint64_t kPixelWork = 2;
 constexpr std::size_t kAlign = 64;
+constexpr std::uint8_t kLayoutUnknown = 0xFF;
 
 // Cost of a group over one row of one block, per fragment and per load and
 // store of the accumulators, by layout.
@@ -54,22 +67,16 @@ inline std::int64_t min64(std::int64_t a, std::int64_t b) { return a < b ? a : b
 inline std::int64_t max64(std::int64_t a, std::int64_t b) { return a > b ? a : b; }
 inline int min_int(int a, int b) { return a < b ? a : b; }
 inline int max_int(int a, int b) { return a > b ? a : b; }
-inline std::int64_t distance(std::int64_t a, std::int64_t b) { return a > b ? a - b : b - a; }
 
 inline bool finite(double v) { return v - v == 0.0; }
 
-inline bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
-// The taps at distances 0 to `last` from the centre: 1.0, then one
-// subtraction of the step each, as HatKernel builds them.
-void build_hat(double step, std::int64_t last, double* taps) {
-    double w = 1.0;
-    taps[0] = w;
-    for (std::int64_t k = 1; k <= last; ++k) {
-        w = w - step;
-        taps[k] = w;
-    }
+inline std::uint64_t bits_of(double v) {
+    std::uint64_t b;
+    std::memcpy(&b, &v, sizeof b);
+    return b;
 }
+
+std::size_t table_size(std::int64_t reach) { return std::size_t(2 * (reach + kTapPadding) + 1); }
 
 // Bytes of `count` elements, rounded up to whole cache lines, added to
 // `total`; false when the sum leaves what the host allocator can count.
@@ -117,28 +124,33 @@ bool SplatWalk::start() {
     const std::uint64_t TW = std::uint64_t(tuning_.tileColumns);
     tileColumnCount_ = int((W + TW - 1) / TW);
     const std::uint64_t tiles = ((H + TH - 1) / TH) * std::uint64_t(tileColumnCount_);
-    rowStride_ = std::ptrdiff_t(TW) + kTapBlock;  // rows apart by a whole line more than
-    planeStride_ = std::ptrdiff_t(TH) * rowStride_ + kTapBlock;  // a power of two
+    hatReach_ = std::int64_t(W > H ? W : H) - 1;
+    // Rows a whole cache line more than a power of two apart, and planes
+    // too, so that a column of a tile does not crowd a few cache sets.
+    rowStride_ = std::ptrdiff_t(TW) + kTapBlock;
+    planeStride_ = std::ptrdiff_t(TH) * rowStride_ + kTapBlock;
 
     const std::uint64_t pixels = W * H;
     fragmentCapacity_ =
         std::size_t(pixels < kMaxFragments ? (pixels < 64 ? 64 : pixels) : kMaxFragments);
-    // One fragment's taps never need more than W + H.
+    // Room for the two tables of any one fragment at least.
+    const std::uint64_t twoTables = 2 * std::uint64_t(table_size(hatReach_));
     const std::uint64_t pool = std::uint64_t(fragmentCapacity_) * 64 < kMaxPool
                                    ? std::uint64_t(fragmentCapacity_) * 64
                                    : kMaxPool;
-    const std::uint64_t poolCapacity = pool > W + H ? pool : W + H;
+    const std::uint64_t poolCapacity = pool > twoTables ? pool : twoTables;
     const std::uint64_t entryCapacity =
         std::uint64_t(fragmentCapacity_) * 4 > tiles ? std::uint64_t(fragmentCapacity_) * 4 : tiles;
     std::uint64_t bytes = kAlign;
     if (!add_bytes(fragmentCapacity_, sizeof(QueuedFragment), &bytes) ||
         !add_bytes(poolCapacity, sizeof(double), &bytes) ||
+        !add_bytes(kHatEntries, sizeof(HatEntry), &bytes) ||
         !add_bytes(entryCapacity, sizeof(std::uint32_t), &bytes) ||
         !add_bytes(tiles, sizeof(std::uint32_t), &bytes) ||
+        !add_bytes(tiles, sizeof(std::uint8_t), &bytes) ||
         !add_bytes(std::uint64_t(kTilePlaneCount) * std::uint64_t(planeStride_), sizeof(double),
                    &bytes) ||
-        !add_bytes(kMaxGroup * TW, sizeof(double), &bytes) ||
-        !add_bytes(kMaxGroup * TH, sizeof(double), &bytes) || entryCapacity > 0xFFFFFFFFull)
+        entryCapacity > 0xFFFFFFFFull || poolCapacity > 0xFFFFFFFFull)
         return false;
     block_ = fi_AllocMem(QVULong(bytes), 0);
     if (block_ == nullptr) return false;
@@ -148,18 +160,50 @@ bool SplatWalk::start() {
     fragments_ = carve<QueuedFragment>(at, fragmentCapacity_);
     pool_ = carve<double>(at, poolCapacity);
     poolCapacity_ = std::size_t(poolCapacity);
+    hats_ = carve<HatEntry>(at, kHatEntries);
     entries_ = carve<std::uint32_t>(at, entryCapacity);
     entryCapacity_ = std::size_t(entryCapacity);
     tileEnds_ = carve<std::uint32_t>(at, tiles);
+    tileLayouts_ = carve<std::uint8_t>(at, tiles);
     tile_ = carve<double>(at, std::uint64_t(kTilePlaneCount) * std::uint64_t(planeStride_));
-    columnTaps_ = carve<double>(at, kMaxGroup * TW);
-    rowTaps_ = carve<double>(at, kMaxGroup * TH);
+    for (std::size_t i = 0; i < kHatEntries; ++i) hats_[i].radius = -1;
+    std::memset(tileLayouts_, kLayoutUnknown, std::size_t(tiles));
 
     double* const planes[kTilePlaneCount] = {
         params_->colourSumR,  params_->colourSumG,  params_->colourSumB, params_->opacitySumR,
         params_->opacitySumG, params_->opacitySumB, params_->weightSumR, params_->weightSumG,
         params_->weightSumB,  params_->transmitR,   params_->transmitG,  params_->transmitB};
     for (int p = 0; p < kTilePlaneCount; ++p) planes_[p] = planes[p];
+    return true;
+}
+
+// Fragments of one radius share a table: a band of a frame often holds
+// thousands of fragments blurred by the full radius.
+bool SplatWalk::hatTable(const HatShape& shape, std::int64_t reach, std::size_t* centre) {
+    const std::uint64_t stepBits = bits_of(shape.step);
+    HatEntry& entry =
+        hats_[(stepBits ^ (stepBits >> 29) ^ std::uint64_t(shape.radius) * 0x9E3779B1u) %
+              kHatEntries];
+    if (entry.radius == shape.radius && entry.stepBits == stepBits) {
+        *centre = entry.centre;
+        return true;
+    }
+    const std::size_t size = table_size(reach);
+    if (size > poolCapacity_ - poolUsed_) return false;
+    double* table = pool_ + poolUsed_;
+    std::memset(table, 0, size * sizeof(double));
+    double* middle = table + (reach + kTapPadding);
+    // 1.0, then one subtraction of the step per tap, as HatKernel builds them.
+    double w = 1.0;
+    middle[0] = w;
+    for (std::int64_t k = 1; k <= reach; ++k) {
+        w = w - shape.step;
+        middle[k] = w;
+        middle[-k] = w;
+    }
+    *centre = std::size_t(middle - pool_);
+    poolUsed_ += size;
+    entry = {stepBits, shape.radius, std::uint32_t(*centre)};
     return true;
 }
 
@@ -178,18 +222,18 @@ bool SplatWalk::add(SplatFragment const& v) {
     const std::int64_t y1 = min64(height_, y + down.radius + 1);
     if (x1 <= x0 || y1 <= y0) return true;
 
-    // Taps are kept out to the farthest distance inside the region only.
-    const std::int64_t lastX = max64(x - x0, x1 - 1 - x);
-    const std::int64_t lastY = max64(y - y0, y1 - 1 - y);
-    const bool oneHat = across.radius == down.radius && same_bits(across.step, down.step);
-    const std::size_t taps =
-        std::size_t(oneHat ? max64(lastX, lastY) + 1 : (lastX + 1) + (lastY + 1));
     const std::int64_t TH = tuning_.tileRows, TW = tuning_.tileColumns;
     const std::size_t tiles =
         std::size_t(((y1 - 1) / TH - y0 / TH + 1) * ((x1 - 1) / TW - x0 / TW + 1));
-    if (fragmentCount_ == fragmentCapacity_ || taps > poolCapacity_ - poolUsed_ ||
-        tiles > entryCapacity_ - entryCount_)
+    const std::int64_t reachX = min64(across.radius, hatReach_);
+    const std::int64_t reachY = min64(down.radius, hatReach_);
+    std::size_t centreX, centreY;
+    if (fragmentCount_ == fragmentCapacity_ || tiles > entryCapacity_ - entryCount_ ||
+        !hatTable(across, reachX, &centreX) || !hatTable(down, reachY, &centreY)) {
         flush();
+        hatTable(across, reachX, &centreX);
+        hatTable(down, reachY, &centreY);
+    }
 
     QueuedFragment& f = fragments_[fragmentCount_++];
     f.values = v;
@@ -199,29 +243,23 @@ bool SplatWalk::add(SplatFragment const& v) {
     f.x1 = std::int32_t(x1);
     f.y0 = std::int32_t(y0);
     f.y1 = std::int32_t(y1);
-    f.halfX = poolUsed_;
-    if (oneHat) {
-        f.halfY = poolUsed_;
-        build_hat(across.step, std::int64_t(taps) - 1, pool_ + poolUsed_);
-    } else {
-        f.halfY = poolUsed_ + std::size_t(lastX + 1);
-        build_hat(across.step, lastX, pool_ + f.halfX);
-        build_hat(down.step, lastY, pool_ + f.halfY);
-    }
-    poolUsed_ += taps;
+    f.centreX = std::uint32_t(centreX);
+    f.centreY = std::uint32_t(centreY);
+    f.reachX = std::int32_t(reachX);
+    f.reachY = std::int32_t(reachY);
     entryCount_ += tiles;
 
     bool allFinite = true;
     for (int c = 0; c < 3; ++c)
         allFinite =
             allFinite && finite(v.colour[c]) && finite(v.opacity[c]) && finite(v.coverage[c]);
-    const bool equalCoverage =
-        same_bits(v.coverage[0], v.coverage[1]) && same_bits(v.coverage[0], v.coverage[2]);
+    const bool equalCoverage = bits_of(v.coverage[0]) == bits_of(v.coverage[1]) &&
+                               bits_of(v.coverage[0]) == bits_of(v.coverage[2]);
     const bool unitOpacity = v.opacity[0] == 1.0 && v.opacity[1] == 1.0 && v.opacity[2] == 1.0;
     f.exact = !allFinite;
     f.unitCoverage = equalCoverage && v.coverage[0] == 1.0;
     f.layout = !allFinite || !equalCoverage ? kFull12 : (unitOpacity ? kShared5 : kShared8);
-    work_ += std::uint64_t((x1 - x0) * (y1 - y0)) + taps + kFragmentWork;
+    work_ += std::uint64_t((x1 - x0) * (y1 - y0)) + kFragmentWork;
     return true;
 }
 
@@ -271,6 +309,7 @@ void SplatWalk::flush() {
     fragmentCount_ = 0;
     poolUsed_ = 0;
     entryCount_ = 0;
+    for (std::size_t i = 0; i < kHatEntries; ++i) hats_[i].radius = -1;
 }
 
 double* SplatWalk::tilePlane(const Tile& tile, int plane, int row, int column) const {
@@ -298,7 +337,12 @@ void SplatWalk::applyTile(int tileRow, int tileColumn, const std::uint32_t* list
     first = tile.left + (first - tile.left) / kTapBlock * kTapBlock;
     end = tile.left + (end - tile.left + kTapBlock - 1) / kTapBlock * kTapBlock;
     tile.firstRow = top;
-    tile.layout = shareableLayout(layout, tile, bottom, first, min_int(end, width_));
+    // Planes kept once must hold the same bits throughout the tile; what
+    // this tile holds is known from the pass's earlier bands, or checked.
+    const std::size_t index = std::size_t(tileRow) * tileColumnCount_ + std::size_t(tileColumn);
+    const SplatLayout held = tileLayout(tile, index);
+    tile.layout = layout > held ? layout : held;
+    tileLayouts_[index] = tile.layout;
     copyTile(tile, bottom, first, end, true);
 
     const QueuedFragment* group[kMaxGroup];
@@ -307,6 +351,13 @@ void SplatWalk::applyTile(int tileRow, int tileColumn, const std::uint32_t* list
     const std::uint64_t perRow = kGroupPlaneCost[tile.layout];
     auto cost = [&](int rows, int blocks, int fragments) {
         return std::uint64_t(rows) * std::uint64_t(blocks) * (perFragment * fragments + perRow);
+    };
+    // Columns and rows of the group whose zero taps a member's table holds.
+    auto within = [&](const QueuedFragment& f, int uTop, int uBottom, int uFirst, int uEnd) {
+        const std::int64_t left = tile.left + std::int64_t(uFirst) * kTapBlock;
+        const std::int64_t right = tile.left + std::int64_t(uEnd) * kTapBlock;
+        return left >= f.x - f.reachX - kTapPadding && right <= f.x + f.reachX + kTapPadding + 1 &&
+               uTop >= f.y - f.reachY - kTapPadding && uBottom <= f.y + f.reachY + kTapPadding + 1;
     };
     for (std::size_t i = 0; i < count; ++i) {
         const QueuedFragment& f = fragments_[list[i]];
@@ -320,14 +371,16 @@ void SplatWalk::applyTile(int tileRow, int tileColumn, const std::uint32_t* list
         const int fFirst = (max_int(f.x0, tile.left) - tile.left) / kTapBlock;
         const int fEnd = (min_int(f.x1, tile.right) - tile.left + kTapBlock - 1) / kTapBlock;
         if (n > 0) {
-            // Join the group only where one pass over the union costs less
-            // than two passes.
+            // Join the group where one pass over the union costs no more than
+            // two passes, and every member's zero taps cover the union.
             const int uTop = min_int(gTop, fTop), uBottom = max_int(gBottom, fBottom);
             const int uFirst = min_int(gFirst, fFirst), uEnd = max_int(gEnd, fEnd);
-            const bool join = n < kMaxGroup && cost(uBottom - uTop, uEnd - uFirst, n + 1) <=
-                                                   cost(gBottom - gTop, gEnd - gFirst, n) +
-                                                       cost(fBottom - fTop, fEnd - fFirst, 1);
-            if (join) {
+            bool join = n < kMaxGroup && cost(uBottom - uTop, uEnd - uFirst, n + 1) <=
+                                             cost(gBottom - gTop, gEnd - gFirst, n) +
+                                                 cost(fBottom - fTop, fEnd - fFirst, 1);
+            for (int j = 0; j < n && join; ++j)
+                join = within(*group[j], uTop, uBottom, uFirst, uEnd);
+            if (join && within(f, uTop, uBottom, uFirst, uEnd)) {
                 group[n++] = &f;
                 gTop = uTop;
                 gBottom = uBottom;
@@ -348,26 +401,24 @@ void SplatWalk::applyTile(int tileRow, int tileColumn, const std::uint32_t* list
     copyTile(tile, bottom, first, end, false);
 }
 
-// The layout the tile's planes allow: planes kept once must hold the same
-// bits in the render's planes now.
-SplatLayout SplatWalk::shareableLayout(SplatLayout wanted, const Tile& tile, int bottom, int first,
-                                       int end) const {
-    if (wanted == kFull12) return wanted;
-    const std::size_t bytes = std::size_t(end - first) * sizeof(double);
-    for (int row = tile.firstRow; row < bottom; ++row) {
-        const std::size_t at = std::size_t(row) * std::size_t(width_) + std::size_t(first);
+// The most shared layout the whole tile's planes allow now: planes kept once
+// must hold the same bits in the render's planes.
+SplatLayout SplatWalk::tileLayout(const Tile& tile, std::size_t index) const {
+    if (tileLayouts_[index] != kLayoutUnknown) return SplatLayout(tileLayouts_[index]);
+    SplatLayout layout = kShared5;
+    const std::size_t bytes = std::size_t(tile.right - tile.left) * sizeof(double);
+    for (int row = tile.top; row < tile.bottom; ++row) {
+        const std::size_t at = std::size_t(row) * std::size_t(width_) + std::size_t(tile.left);
         const double* weight = planes_[kTileWeight] + at;
         const double* transmit = planes_[kTileTransmit] + at;
         for (int c = 1; c < 3; ++c)
             if (std::memcmp(planes_[kTileWeight + c] + at, weight, bytes) != 0 ||
                 std::memcmp(planes_[kTileTransmit + c] + at, transmit, bytes) != 0)
                 return kFull12;
-        if (wanted == kShared5)
-            for (int c = 0; c < 3; ++c)
-                if (std::memcmp(planes_[kTileOpacity + c] + at, weight, bytes) != 0)
-                    wanted = kShared8;
+        for (int c = 0; c < 3 && layout == kShared5; ++c)
+            if (std::memcmp(planes_[kTileOpacity + c] + at, weight, bytes) != 0) layout = kShared8;
     }
-    return wanted;
+    return layout;
 }
 
 // Rows firstRow..bottom and columns first..end of the tile between the
@@ -403,26 +454,13 @@ void SplatWalk::applyGroup(const Tile& tile, const QueuedFragment* const* group,
     g.columns = (endBlock - firstBlock) * kTapBlock;
     g.count = count;
     g.rowStride = rowStride_;
-    g.columnTaps = columnTaps_;
-    g.columnTapStride = tuning_.tileColumns;
-    g.rowTaps = rowTaps_;
-    g.rowTapStride = tuning_.tileRows;
     bool unitCoverage = tile.layout == kShared5;
     for (int j = 0; j < count; ++j) {
         const QueuedFragment& f = *group[j];
         g.fragments[j] = &f.values;
+        g.columnTaps[j] = pool_ + f.centreX + (first - f.x);
+        g.rowTaps[j] = pool_ + f.centreY + (top - f.y);
         unitCoverage = unitCoverage && f.unitCoverage;
-        // Zero taps where the footprint does not reach.
-        double* hx = columnTaps_ + std::ptrdiff_t(j) * g.columnTapStride;
-        for (int i = 0; i < g.columns; ++i) {
-            const int x = first + i;
-            hx[i] = x >= f.x0 && x < f.x1 ? pool_[f.halfX + std::size_t(distance(x, f.x))] : 0.0;
-        }
-        double* hy = rowTaps_ + std::ptrdiff_t(j) * g.rowTapStride;
-        for (int r = 0; r < g.rows; ++r) {
-            const int y = top + r;
-            hy[r] = y >= f.y0 && y < f.y1 ? pool_[f.halfY + std::size_t(distance(y, f.y))] : 0.0;
-        }
     }
     for (int p = 0; p < kTilePlaneCount; ++p)
         g.planes[p] = p < kTilePlanes[tile.layout] ? tilePlane(tile, p, top, first) : nullptr;
@@ -438,8 +476,7 @@ void SplatWalk::applyExact(const Tile& tile, const QueuedFragment& f) {
     const int first = max_int(f.x0, tile.left), end = min_int(f.x1, tile.right);
     const int top = max_int(f.y0, tile.top), bottom = min_int(f.y1, tile.bottom);
     if (end <= first || bottom <= top) return;
-    for (int x = first; x < end; ++x)
-        columnTaps_[x - first] = pool_[f.halfX + std::size_t(distance(x, f.x))];
+    const double* hx = pool_ + f.centreX + (first - f.x);
     for (int y = top; y < bottom; ++y) {
         SplatChannelPlanes planes[3];
         for (int c = 0; c < 3; ++c)
@@ -447,7 +484,6 @@ void SplatWalk::applyExact(const Tile& tile, const QueuedFragment& f) {
                          tilePlane(tile, kTileOpacity + c, y, first),
                          tilePlane(tile, kTileTransmit + c, y, first),
                          tilePlane(tile, kTileWeight + c, y, first)};
-        splat_run(planes, f.values, pool_[f.halfY + std::size_t(distance(y, f.y))], columnTaps_,
-                  end - first);
+        splat_run(planes, f.values, pool_[f.centreY + (y - f.y)], hx, end - first);
     }
 }

@@ -14,6 +14,7 @@
 #include "dof/splat_pixel.h"
 #include "host/IFXFilterInstance.h"
 #include "host/Parameters.h"
+#include "kernels/Kernel.h"
 
 // Settings of the walk. Only tests change them, in their own copy of the
 // engine, to reach every band and tile remainder with small scenes.
@@ -61,10 +62,12 @@ private:
         SplatLayout layout;
     };
 
+    // Centre of the hat table for (radius, step) reaching `reach` taps out,
+    // from the band's tables or built; false when the pool is full.
+    bool hatTable(const HatShape& shape, std::int64_t reach, std::size_t* centre);
     void applyTile(int tileRow, int tileColumn, const std::uint32_t* list, std::size_t count);
-    SplatLayout shareableLayout(SplatLayout wanted, const Tile& tile, int lastRow, int first,
-                                int end) const;
-    void copyTile(const Tile& tile, int lastRow, int firstColumn, int endColumn, bool in);
+    SplatLayout tileLayout(const Tile& tile, std::size_t index) const;
+    void copyTile(const Tile& tile, int bottom, int first, int end, bool in);
     void applyGroup(const Tile& tile, const QueuedFragment* const* group, int count, int top,
                     int bottom, int firstBlock, int endBlock);
     void applyExact(const Tile& tile, const QueuedFragment& fragment);
@@ -77,18 +80,19 @@ private:
     double* planes_[kTilePlaneCount] = {};  // the render's planes, in tile order
     int width_ = 0, height_ = 0;
     int tileColumnCount_ = 0;
+    std::int64_t hatReach_ = 0;  // no footprint inside the region reaches farther
     std::ptrdiff_t rowStride_ = 0, planeStride_ = 0;
 
     void* block_ = nullptr;
     QueuedFragment* fragments_ = nullptr;
     std::size_t fragmentCount_ = 0, fragmentCapacity_ = 0;
-    double* pool_ = nullptr;  // hat taps by distance from the centre
+    double* pool_ = nullptr;  // hat tables, zero-padded both sides
     std::size_t poolUsed_ = 0, poolCapacity_ = 0;
+    struct HatEntry* hats_ = nullptr;   // the band's tables by shape
     std::uint32_t* entries_ = nullptr;  // fragment indices, tile by tile
     std::size_t entryCount_ = 0, entryCapacity_ = 0;
     std::uint32_t* tileEnds_ = nullptr;
+    std::uint8_t* tileLayouts_ = nullptr;  // per tile of the region, once known
     double* tile_ = nullptr;
-    double* columnTaps_ = nullptr;
-    double* rowTaps_ = nullptr;
     std::uint64_t work_ = 0;
 };
