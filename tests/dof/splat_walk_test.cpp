@@ -139,4 +139,32 @@ TEST_F(SplatWalkTest, RandomFragmentsMatchTheLiteralWalk) {
     }
 }
 
+// Where the literal walk fails for want of a hat table, the walk applies
+// the fragments before and answers false; scratch it cannot have fails its
+// start, and nothing stays allocated (the fixture counts the blocks).
+TEST_F(SplatWalkTest, FailsWhereTheLiteralWalkFails) {
+    for (double radius : {kInf, 1e9}) {
+        Random random(5);
+        const QVRect region{0, 0, 20, 15};
+        Planes literal(region), blocked(region);
+        SplatWalk walk(blocked.instance, &blocked.params);
+        ASSERT_TRUE(walk.start());
+        for (int i = 0; i < 30; ++i) {
+            const SplatFragment f = randomFragment(random, region, 0);
+            ASSERT_TRUE(splat_fragment(literal.instance, &literal.params, f));
+            ASSERT_TRUE(walk.add(f));
+        }
+        SplatFragment huge = randomFragment(random, region, 0);
+        huge.radiusY = radius;
+        EXPECT_FALSE(splat_fragment(literal.instance, &literal.params, huge));
+        EXPECT_FALSE(walk.add(huge));
+        for (std::size_t p = 0; p < 12; ++p)
+            EXPECT_TRUE(testsupport::sameBytes(blocked.data[p], literal.data[p])) << "plane " << p;
+    }
+    Planes planes({0, 0, 20, 15});
+    SplatWalk walk(planes.instance, &planes.params);
+    qvlib::failAllocationAt(1);
+    EXPECT_FALSE(walk.start());
+}
+
 }  // namespace

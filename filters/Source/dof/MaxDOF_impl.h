@@ -5,12 +5,14 @@
 
 #include <cstring>
 #include <ctime>
+#include <initializer_list>
 
 #include "dof/MaxDOF.h"
 #include "dof/MaxDOF_gbuffer.h"
 #include "dof/MaxDOF_region.h"
 #include "dof/abort_poll.h"
 #include "dof/get_radius.h"
+#include "dof/scratch_tables.h"
 #include "dof/splat_pixel.h"
 #include "dof/splat_walk.h"
 #include "host/FilterStatus.h"
@@ -19,6 +21,13 @@
 #include "kernels/round_to_int.h"
 
 namespace maxdof {
+
+// The twelve planes exist (pass 2 of the splatting ran and succeeded).
+inline bool planes_allocated(Parameters* params) {
+    for (int t = kColourSums; t < kScratchTableCount; ++t)
+        if (scratch_table(params, t) == nullptr) return false;
+    return true;
+}
 
 // Radii below these leave the image sharp: the radius map, the splatting and
 // the resolve use the first, the box average the second.
@@ -47,7 +56,7 @@ inline double max_radius_y(IFXFilterInstance const& instance, const Parameters* 
 }  // namespace maxdof
 
 template <class Buffer, class Pixel, typename T>
-std::uint32_t MaxDOF<Buffer, Pixel, T>::Render(IFXFilterInstance const& instance) {
+FilterStatus MaxDOF<Buffer, Pixel, T>::Render(IFXFilterInstance const& instance) {
     const std::int32_t method = round_to_int(params_->mode);
     switch (instance.renderPass) {
         case 0:
@@ -59,7 +68,7 @@ std::uint32_t MaxDOF<Buffer, Pixel, T>::Render(IFXFilterInstance const& instance
             if (method == 2) return allocatePlanes(instance);
             return kStatusUnknownPassOrMode;
         case 3:
-            return method == 2 ? splat(instance) : std::uint32_t(kStatusDone);
+            return method == 2 ? splat(instance) : kStatusDone;
         case 4:
             if (method == 1) return boxAverage(instance);
             if (method == 2) return resolve(instance);
@@ -98,20 +107,7 @@ void MaxDOF<Buffer, Pixel, T>::copyRows(IFXFilterInstance const& instance, const
 }
 
 template <class Buffer, class Pixel, typename T>
-void MaxDOF<Buffer, Pixel, T>::releaseTables() {
-    double** tables[] = {&params_->alphaTable,  &params_->colourSumR,  &params_->colourSumG,
-                         &params_->colourSumB,  &params_->opacitySumR, &params_->opacitySumG,
-                         &params_->opacitySumB, &params_->transmitR,   &params_->transmitG,
-                         &params_->transmitB,   &params_->weightSumR,  &params_->weightSumG,
-                         &params_->weightSumB};
-    for (double** table : tables) {
-        fi_FreeMem(*table);
-        *table = nullptr;
-    }
-}
-
-template <class Buffer, class Pixel, typename T>
-std::uint32_t MaxDOF<Buffer, Pixel, T>::allocateRadiusMap(IFXFilterInstance const& instance) {
+FilterStatus MaxDOF<Buffer, Pixel, T>::allocateRadiusMap(IFXFilterInstance const& instance) {
     // A repeated pass 0 must not strand the map of the first.
     fi_FreeMem(params_->cocMap);
     params_->cocMap = nullptr;
@@ -126,7 +122,7 @@ std::uint32_t MaxDOF<Buffer, Pixel, T>::allocateRadiusMap(IFXFilterInstance cons
 // The map holds one byte per pixel of the render region, so that output
 // rectangles sharing rows never overwrite each other's radii.
 template <class Buffer, class Pixel, typename T>
-std::uint32_t MaxDOF<Buffer, Pixel, T>::fillRadiusMap(IFXFilterInstance const& instance) {
+FilterStatus MaxDOF<Buffer, Pixel, T>::fillRadiusMap(IFXFilterInstance const& instance) {
     const QVRect& region = instance.renderRegion;
     const QVRect rect = clip_to_region(instance.outputRect, region);
     if (rect_is_empty(rect)) return kStatusDone;
@@ -155,29 +151,30 @@ std::uint32_t MaxDOF<Buffer, Pixel, T>::fillRadiusMap(IFXFilterInstance const& i
 }
 
 template <class Buffer, class Pixel, typename T>
-std::uint32_t MaxDOF<Buffer, Pixel, T>::buildSummedAreaTables(IFXFilterInstance const& instance) {
-    releaseTables();
+FilterStatus MaxDOF<Buffer, Pixel, T>::buildSummedAreaTables(IFXFilterInstance const& instance) {
+    release_scratch_tables(params_);
     const QVRect& region = instance.renderRegion;
     if (rect_is_empty(region)) return kStatusDone;
     QVULong bytes;
     if (!region_buffer_bytes(region, 1, sizeof(double), &bytes)) return kStatusOutOfMemory;
-    double** tables[4] = {&params_->alphaTable, &params_->colourSumR, &params_->colourSumG,
-                          &params_->colourSumB};
-    for (double** table : tables)
-        *table = static_cast<double*>(fi_AllocMem(bytes, kQVAllocUndefined));
-    for (double** table : tables)
-        if (*table == nullptr) return kStatusOutOfMemory;
+    // Alpha, then R x A, G x A and B x A in the colour sums.
+    double* tables[4];
+    for (int t = 0; t < 4; ++t)
+        tables[t] = scratch_table(params_, kAlphaTable + t) =
+            static_cast<double*>(fi_AllocMem(bytes, kQVAllocUndefined));
+    for (double* table : tables)
+        if (table == nullptr) return kStatusOutOfMemory;
 
     const std::size_t stride = std::size_t(region.width) + 1;
-    for (double** table : tables)
-        for (std::size_t i = 0; i < stride; ++i) (*table)[i] = 0.0;
+    for (double* table : tables)
+        for (std::size_t i = 0; i < stride; ++i) table[i] = 0.0;
 
     const Buffer& src = static_cast<const Buffer&>(*instance.srcBuffer);
     for (int j = 0; j < region.height; ++j) {
         double* above[4];
         double* row[4];
         for (int t = 0; t < 4; ++t) {
-            above[t] = *tables[t] + std::size_t(j) * stride;
+            above[t] = tables[t] + std::size_t(j) * stride;
             row[t] = above[t] + stride;
             row[t][0] = 0.0;
         }
@@ -195,37 +192,27 @@ std::uint32_t MaxDOF<Buffer, Pixel, T>::buildSummedAreaTables(IFXFilterInstance 
 }
 
 template <class Buffer, class Pixel, typename T>
-std::uint32_t MaxDOF<Buffer, Pixel, T>::allocatePlanes(IFXFilterInstance const& instance) {
-    releaseTables();
+FilterStatus MaxDOF<Buffer, Pixel, T>::allocatePlanes(IFXFilterInstance const& instance) {
+    release_scratch_tables(params_);
     const QVRect& region = instance.renderRegion;
     if (rect_is_empty(region)) return kStatusDone;
     QVULong bytes;
     if (!region_buffer_bytes(region, 0, sizeof(double), &bytes)) return kStatusOutOfMemory;
-    double** planes[12] = {&params_->opacitySumR, &params_->opacitySumG, &params_->opacitySumB,
-                           &params_->colourSumR,  &params_->colourSumG,  &params_->colourSumB,
-                           &params_->weightSumR,  &params_->weightSumG,  &params_->weightSumB,
-                           &params_->transmitR,   &params_->transmitG,   &params_->transmitB};
-    for (double** plane : planes) *plane = static_cast<double*>(fi_AllocMem(bytes, kQVAllocZeroed));
-    for (double** plane : planes)
-        if (*plane == nullptr) return kStatusOutOfMemory;
+    // All twelve are asked for before any is tested.
+    for (int kind : {kOpacitySums, kColourSums, kWeightSums, kTransmits})
+        for (int c = 0; c < 3; ++c)
+            scratch_table(params_, kind + c) =
+                static_cast<double*>(fi_AllocMem(bytes, kQVAllocZeroed));
+    if (!maxdof::planes_allocated(params_)) return kStatusOutOfMemory;
 
     const std::size_t elements = std::size_t(region.width) * std::size_t(region.height);
-    for (double* transmit : {params_->transmitR, params_->transmitG, params_->transmitB})
-        for (std::size_t i = 0; i < elements; ++i) transmit[i] = 1.0;
+    for (int c = 0; c < 3; ++c)
+        for (std::size_t i = 0; i < elements; ++i) scratch_table(params_, kTransmits + c)[i] = 1.0;
     return kStatusDone;
 }
 
 namespace maxdof {
 
-// The twelve planes exist (pass 2 of the splatting ran and succeeded).
-inline bool planes_allocated(const Parameters* p) {
-    const double* planes[] = {p->colourSumR,  p->colourSumG,  p->colourSumB, p->opacitySumR,
-                              p->opacitySumG, p->opacitySumB, p->transmitR,  p->transmitG,
-                              p->transmitB,   p->weightSumR,  p->weightSumG, p->weightSumB};
-    for (const double* plane : planes)
-        if (plane == nullptr) return false;
-    return true;
-}
 
 // The channels the splatting reads, chosen once per call.
 struct SplatChannels {
@@ -259,7 +246,7 @@ inline SplatChannels splat_channels(IFXFilterInstance const& instance) {
 // them band by band. The host is asked whether to stop only between bands,
 // after whole pixels, and at most once per kAbortPollTicks.
 template <class Buffer, class Pixel, typename T>
-std::uint32_t MaxDOF<Buffer, Pixel, T>::splat(IFXFilterInstance const& instance) {
+FilterStatus MaxDOF<Buffer, Pixel, T>::splat(IFXFilterInstance const& instance) {
     const QVRect& region = instance.renderRegion;
     const QVRect rect = clip_to_region(instance.outputRect, region);
     if (rect_is_empty(rect)) return kStatusDone;

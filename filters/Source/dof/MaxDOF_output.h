@@ -19,7 +19,7 @@ inline std::int64_t window_bound(std::int64_t v, std::int64_t limit) {
 }  // namespace maxdof
 
 template <class Buffer, class Pixel, typename T>
-std::uint32_t MaxDOF<Buffer, Pixel, T>::boxAverage(IFXFilterInstance const& instance) {
+FilterStatus MaxDOF<Buffer, Pixel, T>::boxAverage(IFXFilterInstance const& instance) {
     const QVRect& region = instance.renderRegion;
     const QVRect rect = clip_to_region(instance.outputRect, region);
     if (rect_is_empty(rect)) return kStatusDone;
@@ -75,7 +75,7 @@ std::uint32_t MaxDOF<Buffer, Pixel, T>::boxAverage(IFXFilterInstance const& inst
 }
 
 template <class Buffer, class Pixel, typename T>
-std::uint32_t MaxDOF<Buffer, Pixel, T>::resolve(IFXFilterInstance const& instance) {
+FilterStatus MaxDOF<Buffer, Pixel, T>::resolve(IFXFilterInstance const& instance) {
     const QVRect& region = instance.renderRegion;
     const QVRect rect = clip_to_region(instance.outputRect, region);
     if (rect_is_empty(rect)) return kStatusDone;

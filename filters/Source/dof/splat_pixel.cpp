@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "dof/scratch_tables.h"
 #include "host/IFXFilterInstance.h"
 #include "host/Parameters.h"
 #include "kernels/Kernel.h"
@@ -60,14 +61,12 @@ bool splat_fragment(IFXFilterInstance const& instance, Parameters* params, Splat
         std::ptrdiff_t((y0 - region.top) * region.width + (x0 - region.left));
     for (std::int64_t py = y0; py < y1; ++py, ++hy) {
         const std::ptrdiff_t at = start + std::ptrdiff_t(py - y0) * region.width;
-        const SplatChannelPlanes planes[3] = {
-            {params->colourSumR + at, params->opacitySumR + at, params->transmitR + at,
-             params->weightSumR + at},
-            {params->colourSumG + at, params->opacitySumG + at, params->transmitG + at,
-             params->weightSumG + at},
-            {params->colourSumB + at, params->opacitySumB + at, params->transmitB + at,
-             params->weightSumB + at},
-        };
+        SplatChannelPlanes planes[3];
+        for (int c = 0; c < 3; ++c)
+            planes[c] = {scratch_table(params, kColourSums + c) + at,
+                         scratch_table(params, kOpacitySums + c) + at,
+                         scratch_table(params, kTransmits + c) + at,
+                         scratch_table(params, kWeightSums + c) + at};
         splat_run(planes, f, *hy, hx, columns);
     }
     return true;

@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 
+#include "dof/scratch_tables.h"
 #include "host/fi_memory.h"
 
 // A queued fragment: its values, its footprint in the region and its hat
@@ -169,11 +171,9 @@ bool SplatWalk::start() {
     for (std::size_t i = 0; i < kHatEntries; ++i) hats_[i].radius = -1;
     std::memset(tileLayouts_, kLayoutUnknown, std::size_t(tiles));
 
-    double* const planes[kTilePlaneCount] = {
-        params_->colourSumR,  params_->colourSumG,  params_->colourSumB, params_->opacitySumR,
-        params_->opacitySumG, params_->opacitySumB, params_->weightSumR, params_->weightSumG,
-        params_->weightSumB,  params_->transmitR,   params_->transmitG,  params_->transmitB};
-    for (int p = 0; p < kTilePlaneCount; ++p) planes_[p] = planes[p];
+    int p = 0;
+    for (int kind : {kColourSums, kOpacitySums, kWeightSums, kTransmits})
+        for (int c = 0; c < 3; ++c) planes_[p++] = scratch_table(params_, kind + c);
     return true;
 }
 
