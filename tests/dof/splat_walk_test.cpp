@@ -72,7 +72,7 @@ SplatFragment randomFragment(Random& random, QVRect region, int nonFinitePercent
     f.x = region.left + random.below(region.width);
     f.y = region.top + random.below(region.height);
     const std::vector<double> radii = {0.0, 0.3, 0.5, 1.0, 2.25, 3.7, kNaN, -1.0, 9.5, 40.0};
-    f.radiusX = random.chance(50) ? pick(random, radii) : 12.0 * random.unit();
+    f.radiusX = random.chance(50) ? pick(random, radii) : 20.0 * random.unit();
     f.radiusY = random.chance(50) ? f.radiusX : pick(random, radii);
     const bool equalCoverage = random.chance(70);
     const bool unitCoverage = equalCoverage && random.chance(50);
@@ -109,10 +109,10 @@ TEST_F(SplatWalkTest, RandomFragmentsMatchTheLiteralWalk) {
         for (std::uint32_t seed = 1; seed <= 150; ++seed) {
             Random random(seed);
             const QVRect region{random.between(-5, 5), random.between(-5, 5),
-                                random.chance(15) ? 1 : random.between(1, 40),
+                                random.chance(15) ? 1 : random.between(1, 90),
                                 random.chance(15) ? 1 : random.between(1, 30)};
-            splat_walk_tuning() = {variant, std::uint64_t(random.between(1, 3000)),
-                                   random.between(1, 9), 8 * random.between(1, 4)};
+            splat_walk_tuning() = {variant, std::uint64_t(random.between(1, 6000)),
+                                   random.between(1, 9), 8 * random.between(1, 8)};
             Planes literal(region), blocked(region);
             if (seed % 2 == 0) {
                 literal.randomise(random);
@@ -124,8 +124,18 @@ TEST_F(SplatWalkTest, RandomFragmentsMatchTheLiteralWalk) {
             SplatWalk walk(blocked.instance, &blocked.params);
             ASSERT_TRUE(walk.start());
             const int count = random.between(1, 120);
+            SplatFragment f = randomFragment(random, region, 0);
             for (int i = 0; i < count; ++i) {
-                const SplatFragment f = randomFragment(random, region, seed % 3 == 0 ? 8 : 0);
+                // Mostly sweeps along a row with gaps, as the pass visits
+                // pixels: wide groups of similar hats.
+                const int x = f.x + random.between(1, 24);
+                const bool sweep = random.chance(70) && x < region.left + region.width;
+                const double radius = f.radiusX;
+                f = randomFragment(random, region, seed % 3 == 0 ? 8 : 0);
+                if (sweep) {
+                    f.x = x;
+                    f.radiusX = f.radiusY = radius + random.unit() - 0.5;
+                }
                 ASSERT_TRUE(splat_fragment(literal.instance, &literal.params, f));
                 ASSERT_TRUE(walk.add(f));
                 if (random.chance(60)) walk.endPixel();

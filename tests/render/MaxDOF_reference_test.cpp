@@ -67,6 +67,8 @@ const Scene kScenes[] = {
     {"radius 0.0000005: mode 1 copies", kEveryChannel, 0.0000005, 1, kRegion, kWhole},
     {"no depth channel", kEveryChannel | kNoDepth, 3.0, 0, kRegion, kBands},
     {"no g-buffer table", kNoTable, 3.0, 0, kRegion, kWhole},
+    {"sparse fragments: weights from the hats' ends alone", kEveryChannel | kSparse, 2.5, 2,
+     kRegion, kWhole},
     {"no coverage: nothing splatted", kColour | kTransparency | kLayers, 3.0, 2, kRegion, kWhole},
     {"padded strides", kEveryChannel | kPaddedStrides, 2.5, 0, kRegion, kQuarters},
     {"padded strides, shared exponent", kEveryChannel | kExponent | kPaddedStrides, 2.5, 2, kRegion,

@@ -95,6 +95,7 @@ enum SceneFeature : unsigned {
     kNoDepth = 1u << 12,
     kNoTable = 1u << 13,
     kOtherLayout = 1u << 14,  // destination of another layout than the source
+    kSparse = 1u << 15,       // coverage mostly 0, else 1 to 3: weights as low as 1e-8
 };
 
 // Depths about a focal depth of -10: in focus, near, far, at the viewer
@@ -135,6 +136,8 @@ inline SceneGBuffers::SceneGBuffers(int width, int height, Random& random, unsig
             if (features & kCoverage)
                 set.coverage(x, y) = std::uint8_t(
                     pick == 0 ? 0 : (pick == 1 || features & kOpaque ? 255 : random.below(256)));
+            if (features & kSparse)
+                set.coverage(x, y) = random.chance(80) ? 0 : 1 + random.below(3);
             if (features & kColour) bytes(set.colour(x, y), colourBytes, true);
             if (features & kTransparency) bytes(set.transparency(x, y), 3, false);
             if (!(features & kLayers)) continue;

@@ -213,7 +213,6 @@ FilterStatus MaxDOF<Buffer, Pixel, T>::allocatePlanes(IFXFilterInstance const& i
 
 namespace maxdof {
 
-
 // The channels the splatting reads, chosen once per call.
 struct SplatChannels {
     const GBufferChannel* depth;
