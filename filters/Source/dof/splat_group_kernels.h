@@ -51,7 +51,13 @@ void apply_shared5(const SplatGroup& g) {
         coverage[j] = broadcast<V>(g.fragments[j]->coverage[0]);
     }
     const V one = broadcast<V>(1.0);
-    for (int col = 0; col < g.columns; col += lanes<V>()) {
+    // Kept in registers: the group record could be written through the planes.
+    const std::ptrdiff_t stride = g.rowStride;
+    const int rows = g.rows, columns = g.columns;
+    const double* wy[N];
+#pragma GCC unroll 4
+    for (int j = 0; j < N; ++j) wy[j] = g.rowTaps[j];
+    for (int col = 0; col < columns; col += lanes<V>()) {
         V hx[N];
 #pragma GCC unroll 4
         for (int j = 0; j < N; ++j) hx[j] = load<V>(g.columnTaps[j] + col);
@@ -60,13 +66,13 @@ void apply_shared5(const SplatGroup& g) {
         double* r2 = g.planes[kTileColour + 2] + col;
         double* rw = g.planes[kTileShared5Weight] + col;
         double* rt = g.planes[kTileShared5Transmit] + col;
-        for (int r = 0; r < g.rows; ++r, r0 += g.rowStride, r1 += g.rowStride, r2 += g.rowStride,
-                 rw += g.rowStride, rt += g.rowStride) {
+        for (int r = 0; r < rows;
+             ++r, r0 += stride, r1 += stride, r2 += stride, rw += stride, rt += stride) {
             V c0 = load<V>(r0), c1 = load<V>(r1), c2 = load<V>(r2);
             V w = load<V>(rw), t = load<V>(rt);
 #pragma GCC unroll 4
             for (int j = 0; j < N; ++j) {
-                const V tap = broadcast<V>(g.rowTaps[j][r]) * hx[j];
+                const V tap = broadcast<V>(wy[j][r]) * hx[j];
                 if (kUnitCoverage) {
                     // Coverage 1: (x * tap) * 1 is x * tap, and opacity 1
                     // makes each opacity sum the weight sum.
@@ -106,20 +112,26 @@ void apply_shared8(const SplatGroup& g) {
         coverage[j] = broadcast<V>(g.fragments[j]->coverage[0]);
     }
     const V one = broadcast<V>(1.0);
-    for (int col = 0; col < g.columns; col += lanes<V>()) {
+    // Kept in registers: the group record could be written through the planes.
+    const std::ptrdiff_t stride = g.rowStride;
+    const int rows = g.rows, columns = g.columns;
+    const double* wy[N];
+#pragma GCC unroll 4
+    for (int j = 0; j < N; ++j) wy[j] = g.rowTaps[j];
+    for (int col = 0; col < columns; col += lanes<V>()) {
         V hx[N];
 #pragma GCC unroll 4
         for (int j = 0; j < N; ++j) hx[j] = load<V>(g.columnTaps[j] + col);
-        double* rows[8];
-        for (int p = 0; p < 8; ++p) rows[p] = g.planes[p] + col;
-        for (int r = 0; r < g.rows; ++r) {
-            const std::ptrdiff_t at = r * g.rowStride;
-            V c0 = load<V>(rows[0] + at), c1 = load<V>(rows[1] + at), c2 = load<V>(rows[2] + at);
-            V o0 = load<V>(rows[3] + at), o1 = load<V>(rows[4] + at), o2 = load<V>(rows[5] + at);
-            V w = load<V>(rows[6] + at), t = load<V>(rows[7] + at);
+        double* row[8];
+        for (int p = 0; p < 8; ++p) row[p] = g.planes[p] + col;
+        for (int r = 0; r < rows; ++r) {
+            const std::ptrdiff_t at = r * stride;
+            V c0 = load<V>(row[0] + at), c1 = load<V>(row[1] + at), c2 = load<V>(row[2] + at);
+            V o0 = load<V>(row[3] + at), o1 = load<V>(row[4] + at), o2 = load<V>(row[5] + at);
+            V w = load<V>(row[6] + at), t = load<V>(row[7] + at);
 #pragma GCC unroll 4
             for (int j = 0; j < N; ++j) {
-                const V tap = broadcast<V>(g.rowTaps[j][r]) * hx[j];
+                const V tap = broadcast<V>(wy[j][r]) * hx[j];
                 const V kt = coverage[j] * tap;
                 c0 += (colour[j][0] * tap) * coverage[j];
                 c1 += (colour[j][1] * tap) * coverage[j];
@@ -130,14 +142,14 @@ void apply_shared8(const SplatGroup& g) {
                 w += kt;
                 t = (one - kt) * t;
             }
-            store<V>(rows[0] + at, c0);
-            store<V>(rows[1] + at, c1);
-            store<V>(rows[2] + at, c2);
-            store<V>(rows[3] + at, o0);
-            store<V>(rows[4] + at, o1);
-            store<V>(rows[5] + at, o2);
-            store<V>(rows[6] + at, w);
-            store<V>(rows[7] + at, t);
+            store<V>(row[0] + at, c0);
+            store<V>(row[1] + at, c1);
+            store<V>(row[2] + at, c2);
+            store<V>(row[3] + at, o0);
+            store<V>(row[4] + at, o1);
+            store<V>(row[5] + at, o2);
+            store<V>(row[6] + at, w);
+            store<V>(row[7] + at, t);
         }
     }
 }
@@ -147,7 +159,13 @@ void apply_shared8(const SplatGroup& g) {
 template <class V, int N>
 void apply_full12(const SplatGroup& g) {
     const V one = broadcast<V>(1.0);
-    for (int col = 0; col < g.columns; col += lanes<V>()) {
+    // Kept in registers: the group record could be written through the planes.
+    const std::ptrdiff_t stride = g.rowStride;
+    const int rows = g.rows, columns = g.columns;
+    const double* wy[N];
+#pragma GCC unroll 4
+    for (int j = 0; j < N; ++j) wy[j] = g.rowTaps[j];
+    for (int col = 0; col < columns; col += lanes<V>()) {
         V hx[N];
 #pragma GCC unroll 4
         for (int j = 0; j < N; ++j) hx[j] = load<V>(g.columnTaps[j] + col);
@@ -163,13 +181,13 @@ void apply_full12(const SplatGroup& g) {
             double* ro = g.planes[kTileOpacity + c] + col;
             double* rw = g.planes[kTileWeight + c] + col;
             double* rt = g.planes[kTileTransmit + c] + col;
-            for (int r = 0; r < g.rows; ++r) {
-                const std::ptrdiff_t at = r * g.rowStride;
+            for (int r = 0; r < rows; ++r) {
+                const std::ptrdiff_t at = r * stride;
                 V sc = load<V>(rc + at), so = load<V>(ro + at);
                 V w = load<V>(rw + at), t = load<V>(rt + at);
 #pragma GCC unroll 4
                 for (int j = 0; j < N; ++j) {
-                    const V tap = broadcast<V>(g.rowTaps[j][r]) * hx[j];
+                    const V tap = broadcast<V>(wy[j][r]) * hx[j];
                     const V kt = coverage[j] * tap;
                     sc += (colour[j] * tap) * coverage[j];
                     so += (opacity[j] * tap) * coverage[j];
