@@ -30,8 +30,8 @@ enum SplatTilePlane : int {
     kTilePlaneCount = 12
 };
 
-// Fragments taken per pass over a group's rectangle.
-constexpr int kMaxGroup = 4;
+// Fragments taken per pass over a group's rectangle, at most.
+constexpr int kMaxGroup = 8;
 
 // The kernels' vector widths all divide this many columns.
 constexpr int kTapBlock = 8;
@@ -53,10 +53,13 @@ struct SplatGroup {
 
 typedef void (*SplatGroupKernel)(const SplatGroup& group);
 
-// Kernels by layout and number of fragments (index 0 unused).
+// Kernels by layout and number of fragments (index 0 unused), up to the
+// most a group of the unit takes: as many as keep the group's values in its
+// vector registers.
 struct SplatGroupKernels {
     SplatGroupKernel unitCoverage[kMaxGroup + 1];  // kShared5, coverage exactly 1
     SplatGroupKernel layout[3][kMaxGroup + 1];
+    int maxGroup;
 };
 
 // The instruction sets the kernels are built for.

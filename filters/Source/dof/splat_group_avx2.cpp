@@ -6,5 +6,5 @@
 
 typedef double SplatVectorAVX2 __attribute__((vector_size(32)));
 
-const SplatGroupKernels kSplatKernelsAVX2 = make_kernels<SplatVectorAVX2>();
+const SplatGroupKernels kSplatKernelsAVX2 = make_kernels<SplatVectorAVX2, 1, 2, 3, 4>();
 #endif

@@ -6,5 +6,6 @@
 
 typedef double SplatVectorAVX512 __attribute__((vector_size(64)));
 
-const SplatGroupKernels kSplatKernelsAVX512 = make_kernels<SplatVectorAVX512>();
+const SplatGroupKernels kSplatKernelsAVX512 =
+    make_kernels<SplatVectorAVX512, 1, 2, 3, 4, 5, 6, 7, 8>();
 #endif

@@ -45,7 +45,7 @@ inline V broadcast(double x) {
 template <class V, int N, bool kUnitCoverage>
 void apply_shared5(const SplatGroup& g) {
     V colour[N][3], coverage[N];
-#pragma GCC unroll 4
+#pragma GCC unroll 8
     for (int j = 0; j < N; ++j) {
         for (int c = 0; c < 3; ++c) colour[j][c] = broadcast<V>(g.fragments[j]->colour[c]);
         coverage[j] = broadcast<V>(g.fragments[j]->coverage[0]);
@@ -55,11 +55,11 @@ void apply_shared5(const SplatGroup& g) {
     const std::ptrdiff_t stride = g.rowStride;
     const int rows = g.rows, columns = g.columns;
     const double* wy[N];
-#pragma GCC unroll 4
+#pragma GCC unroll 8
     for (int j = 0; j < N; ++j) wy[j] = g.rowTaps[j];
     for (int col = 0; col < columns; col += lanes<V>()) {
         V hx[N];
-#pragma GCC unroll 4
+#pragma GCC unroll 8
         for (int j = 0; j < N; ++j) hx[j] = load<V>(g.columnTaps[j] + col);
         double* r0 = g.planes[kTileColour] + col;
         double* r1 = g.planes[kTileColour + 1] + col;
@@ -70,7 +70,7 @@ void apply_shared5(const SplatGroup& g) {
              ++r, r0 += stride, r1 += stride, r2 += stride, rw += stride, rt += stride) {
             V c0 = load<V>(r0), c1 = load<V>(r1), c2 = load<V>(r2);
             V w = load<V>(rw), t = load<V>(rt);
-#pragma GCC unroll 4
+#pragma GCC unroll 8
             for (int j = 0; j < N; ++j) {
                 const V tap = broadcast<V>(wy[j][r]) * hx[j];
                 if (kUnitCoverage) {
@@ -103,7 +103,7 @@ void apply_shared5(const SplatGroup& g) {
 template <class V, int N>
 void apply_shared8(const SplatGroup& g) {
     V colour[N][3], opacity[N][3], coverage[N];
-#pragma GCC unroll 4
+#pragma GCC unroll 8
     for (int j = 0; j < N; ++j) {
         for (int c = 0; c < 3; ++c) {
             colour[j][c] = broadcast<V>(g.fragments[j]->colour[c]);
@@ -116,11 +116,11 @@ void apply_shared8(const SplatGroup& g) {
     const std::ptrdiff_t stride = g.rowStride;
     const int rows = g.rows, columns = g.columns;
     const double* wy[N];
-#pragma GCC unroll 4
+#pragma GCC unroll 8
     for (int j = 0; j < N; ++j) wy[j] = g.rowTaps[j];
     for (int col = 0; col < columns; col += lanes<V>()) {
         V hx[N];
-#pragma GCC unroll 4
+#pragma GCC unroll 8
         for (int j = 0; j < N; ++j) hx[j] = load<V>(g.columnTaps[j] + col);
         double* row[8];
         for (int p = 0; p < 8; ++p) row[p] = g.planes[p] + col;
@@ -129,7 +129,7 @@ void apply_shared8(const SplatGroup& g) {
             V c0 = load<V>(row[0] + at), c1 = load<V>(row[1] + at), c2 = load<V>(row[2] + at);
             V o0 = load<V>(row[3] + at), o1 = load<V>(row[4] + at), o2 = load<V>(row[5] + at);
             V w = load<V>(row[6] + at), t = load<V>(row[7] + at);
-#pragma GCC unroll 4
+#pragma GCC unroll 8
             for (int j = 0; j < N; ++j) {
                 const V tap = broadcast<V>(wy[j][r]) * hx[j];
                 const V kt = coverage[j] * tap;
@@ -163,15 +163,15 @@ void apply_full12(const SplatGroup& g) {
     const std::ptrdiff_t stride = g.rowStride;
     const int rows = g.rows, columns = g.columns;
     const double* wy[N];
-#pragma GCC unroll 4
+#pragma GCC unroll 8
     for (int j = 0; j < N; ++j) wy[j] = g.rowTaps[j];
     for (int col = 0; col < columns; col += lanes<V>()) {
         V hx[N];
-#pragma GCC unroll 4
+#pragma GCC unroll 8
         for (int j = 0; j < N; ++j) hx[j] = load<V>(g.columnTaps[j] + col);
         for (int c = 0; c < 3; ++c) {
             V colour[N], opacity[N], coverage[N];
-#pragma GCC unroll 4
+#pragma GCC unroll 8
             for (int j = 0; j < N; ++j) {
                 colour[j] = broadcast<V>(g.fragments[j]->colour[c]);
                 opacity[j] = broadcast<V>(g.fragments[j]->opacity[c]);
@@ -185,7 +185,7 @@ void apply_full12(const SplatGroup& g) {
                 const std::ptrdiff_t at = r * stride;
                 V sc = load<V>(rc + at), so = load<V>(ro + at);
                 V w = load<V>(rw + at), t = load<V>(rt + at);
-#pragma GCC unroll 4
+#pragma GCC unroll 8
                 for (int j = 0; j < N; ++j) {
                     const V tap = broadcast<V>(wy[j][r]) * hx[j];
                     const V kt = coverage[j] * tap;
@@ -210,22 +210,20 @@ void apply_group(const SplatGroup& g) {
     if (L == kFull12) apply_full12<V, N>(g);
 }
 
-template <class V, SplatLayout L, bool kUnit>
+template <class V, SplatLayout L, bool kUnit, int... N>
 constexpr void fill_counts(SplatGroupKernel (&row)[kMaxGroup + 1]) {
     row[0] = nullptr;
-    row[1] = &apply_group<V, 1, L, kUnit>;
-    row[2] = &apply_group<V, 2, L, kUnit>;
-    row[3] = &apply_group<V, 3, L, kUnit>;
-    row[4] = &apply_group<V, 4, L, kUnit>;
+    ((row[N] = &apply_group<V, N, L, kUnit>), ...);
 }
 
-template <class V>
+template <class V, int... N>
 constexpr SplatGroupKernels make_kernels() {
     SplatGroupKernels k{};
-    fill_counts<V, kShared5, true>(k.unitCoverage);
-    fill_counts<V, kShared5, false>(k.layout[kShared5]);
-    fill_counts<V, kShared8, false>(k.layout[kShared8]);
-    fill_counts<V, kFull12, false>(k.layout[kFull12]);
+    fill_counts<V, kShared5, true, N...>(k.unitCoverage);
+    fill_counts<V, kShared5, false, N...>(k.layout[kShared5]);
+    fill_counts<V, kShared8, false, N...>(k.layout[kShared8]);
+    fill_counts<V, kFull12, false, N...>(k.layout[kFull12]);
+    k.maxGroup = int(sizeof...(N));
     return k;
 }
 

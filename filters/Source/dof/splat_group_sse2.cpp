@@ -4,4 +4,4 @@
 
 typedef double SplatVectorSSE2 __attribute__((vector_size(16)));
 
-const SplatGroupKernels kSplatKernelsSSE2 = make_kernels<SplatVectorSSE2>();
+const SplatGroupKernels kSplatKernelsSSE2 = make_kernels<SplatVectorSSE2, 1, 2, 3, 4>();

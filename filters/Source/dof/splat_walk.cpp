@@ -375,9 +375,9 @@ void SplatWalk::applyTile(int tileRow, int tileColumn, const std::uint32_t* list
             // two passes, and every member's zero taps cover the union.
             const int uTop = min_int(gTop, fTop), uBottom = max_int(gBottom, fBottom);
             const int uFirst = min_int(gFirst, fFirst), uEnd = max_int(gEnd, fEnd);
-            bool join = n < kMaxGroup && cost(uBottom - uTop, uEnd - uFirst, n + 1) <=
-                                             cost(gBottom - gTop, gEnd - gFirst, n) +
-                                                 cost(fBottom - fTop, fEnd - fFirst, 1);
+            bool join = n < kernels_->maxGroup && cost(uBottom - uTop, uEnd - uFirst, n + 1) <=
+                                                      cost(gBottom - gTop, gEnd - gFirst, n) +
+                                                          cost(fBottom - fTop, fEnd - fFirst, 1);
             for (int j = 0; j < n && join; ++j)
                 join = within(*group[j], uTop, uBottom, uFirst, uEnd);
             if (join && within(f, uTop, uBottom, uFirst, uEnd)) {
