@@ -7,6 +7,7 @@
 
 #include "dof/IFXFilterEngine.h"
 #include "dof/MaxDOF.h"
+#include "dof/scratch_tables.h"
 #include "host/ParamDeclaration.h"
 #include "host/fi_memory.h"
 
@@ -180,26 +181,21 @@ FilterStatus filter_prepare(IFXFilterInstance& filterInstance) {
             break;
     }
     filterInstance.engine = engine;
+    // An unknown format answers out of memory too, as hosts expect of it.
     return engine != nullptr ? kStatusDone : kStatusOutOfMemory;
 }
 
 FilterStatus filter_apply(IFXFilterInstance const& filterInstance, Parameters*) {
-    // No engine (its prepare failed): nothing is rendered, and the host hears so.
-    if (filterInstance.engine == nullptr) return kStatusOutOfMemory;
+    // No engine (its prepare failed): no pass can run. That is not a want of
+    // memory, whatever prepare answered, so the status is that of a pass the
+    // engine cannot run.
+    if (filterInstance.engine == nullptr) return kStatusUnknownPassOrMode;
     return FilterStatus(filterInstance.engine->Render(filterInstance) & 0xFF);
 }
 
 FilterStatus filter_finished(IFXFilterInstance const& filterInstance, Parameters* params) {
     if (params != nullptr) {
-        double** planes[] = {&params->alphaTable,  &params->colourSumR,  &params->colourSumG,
-                             &params->colourSumB,  &params->opacitySumR, &params->opacitySumG,
-                             &params->opacitySumB, &params->transmitR,   &params->transmitG,
-                             &params->transmitB,   &params->weightSumR,  &params->weightSumG,
-                             &params->weightSumB};
-        for (double** plane : planes) {
-            fi_FreeMem(*plane);
-            *plane = nullptr;
-        }
+        release_scratch_tables(params);
         fi_FreeMem(params->cocMap);
         params->cocMap = nullptr;
     }

@@ -496,10 +496,11 @@ TEST(RenderCommand, BadInputIsOneLineNonZeroAndNoOutput) {
 
 TEST(RenderCommand, InterruptLeavesNoOutput) {
     ScratchFolder dir;
-    // Large and fully blurred: every fragment splats over 257 x 257 pixels.
-    FlatImage big = doftest::makeFlat(320, 240, {"R", "G", "B", "A", "Z"}, OIIO::TypeDesc::HALF);
-    for (int y = 0; y < 240; ++y)
-        for (int x = 0; x < 320; ++x) {
+    // Large and fully blurred: every fragment splats over 257 x 257 pixels,
+    // many seconds of splatting even for the vector kernels.
+    FlatImage big = doftest::makeFlat(1280, 960, {"R", "G", "B", "A", "Z"}, OIIO::TypeDesc::HALF);
+    for (int y = 0; y < 960; ++y)
+        for (int x = 0; x < 1280; ++x) {
             big.at(x, y, 0) = float(x % 7) / 7.0f;
             big.at(x, y, 3) = 1.0f;
             big.at(x, y, 4) = 1000.0f;
