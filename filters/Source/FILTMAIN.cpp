@@ -7,6 +7,8 @@
 
 #include "dof/IFXFilterEngine.h"
 #include "dof/MaxDOF.h"
+#include "dof/scratch_tables.h"
+#include "host/ParamDeclaration.h"
 #include "host/fi_memory.h"
 
 namespace {
@@ -15,25 +17,9 @@ const char kMenuName[] = "3D Depth of Field...";
 const char kCategoryName[] = "3D Post";
 const char kSetupString[] = "chch-h";
 
-constexpr std::int32_t kMenuNameId = 30013;
-constexpr std::int32_t kCategoryNameId = 30000;
 constexpr std::uint32_t kSetupFlags = 0xE0000000u;
 constexpr std::uint32_t kSetupWord = 0x3F1A36E2u;
-
-// Parameter kinds and declaration tags.
-enum : int { kKindGroup = 12, kKindDepth = 16, kKindRadius = 4, kKindChoice = 8 };
-enum : int {
-    kTagMin = 0x2000A,
-    kTagMax = 0x2000B,
-    kTagNameId = 0x20024,
-    kTagUnits = 0x20020,
-    kTagDigits = 0x20008,
-    kTagPrecision = 0x20007,
-    kTagChoices = 0x20012,
-    kTagChoiceDefault = 0x20005,
-};
 constexpr int kDepthMin = -65535;
-constexpr unsigned long kMethodChoicesId = 30336;
 
 // The host stops the process when its function table is not the one its own
 // support library fills: the effect cannot trust its memory otherwise.
@@ -43,7 +29,9 @@ constexpr unsigned long kMethodChoicesId = 30336;
     std::abort();
 }
 
-QVULong host_result(FilterStatus status) { return (status & 0xFF) == kStatusDone ? 1 : 0; }
+QVULong host_result(FilterStatus status) {
+    return (status & 0xFF) == kStatusDone ? kDispatchDone : kDispatchFailed;
+}
 
 }  // namespace
 
@@ -73,7 +61,7 @@ QVULong InitFunc(IFXFilterInstance* filterInstance, QVULong selector) {
         case kSelectorCleanup:
             return host_result(filter_cleanup(filterInstance));
         default:
-            return 1;
+            return kDispatchDone;
     }
 }
 
@@ -100,10 +88,10 @@ QVULong ExecuteFunc(IFXFilterInstance* filterInstance, QVULong selector) {
                 case kQueryInvalidOutGBuffers:
                     return host_result(filter_getinvalidoutgbuffers(filterInstance));
                 default:
-                    return 1;
+                    return kDispatchDone;
             }
         default:
-            return 1;
+            return kDispatchDone;
     }
 }
 
@@ -113,9 +101,9 @@ FilterStatus filter_getinfo(IFXFilterInstance* filterInstance) {
     filterInstance->infoCode1 = 2;
     filterInstance->infoCode2 = 0;
     filterInstance->categoryName = kCategoryName;
-    filterInstance->categoryNameId = kCategoryNameId;
+    filterInstance->categoryNameId = kStringCategory;
     filterInstance->menuName = kMenuName;
-    filterInstance->menuNameId = kMenuNameId;
+    filterInstance->menuNameId = kStringMenu;
     return kStatusDone;
 }
 
@@ -131,7 +119,7 @@ FilterStatus filter_setup(IFXFilterInstance* filterInstance) {
     // A radius of 0 leaves the image sharp until the user asks for blur; a
     // sharp zone ending nearer than the focal depth is switched off.
     params->radius = 0.0;
-    params->mode = 1.0;
+    params->mode = kMethodBoxAverage;
     params->focalDepth = -1.0;
     params->focusRangeDepth = 0.0;
     params->alphaTable = nullptr;
@@ -142,16 +130,16 @@ FilterStatus filter_setup(IFXFilterInstance* filterInstance) {
     params->cocMap = nullptr;
 
     DeclareParamFunc declare = filterInstance->FilterInfo->DeclareParam;
-    declare(filterInstance, kKindGroup, nullptr, 0, 0);
-    declare(filterInstance, kKindDepth, &params->focalDepth, 0, kTagMin, kDepthMin, kTagMax, -1,
-            kTagUnits, 1, kTagNameId, 30156, 0);
-    declare(filterInstance, kKindDepth, &params->focusRangeDepth, 0, kTagMin, kDepthMin, kTagMax,
-            -1, kTagUnits, 1, kTagNameId, 30298, kTagPrecision, 4, 0);
-    declare(filterInstance, kKindRadius, &params->radius, 0, kTagMin, 0, kTagMax, 64, kTagDigits, 0,
-            kTagNameId, 30183, kTagPrecision, 2, 0);
-    const char* methodChoices = GetStringQV(kMethodChoicesId);
-    declare(filterInstance, kKindChoice, &params->mode, 0, kTagChoices, methodChoices,
-            kTagChoiceDefault, 0, kTagNameId, 30124, 0);
+    declare(filterInstance, kParamKindGroup, nullptr, 0, kTagEnd);
+    declare(filterInstance, kParamKindDepth, &params->focalDepth, 0, kTagMin, kDepthMin, kTagMax,
+            -1, kTagUnits, 1, kTagNameId, kStringFocalDepth, kTagEnd);
+    declare(filterInstance, kParamKindDepth, &params->focusRangeDepth, 0, kTagMin, kDepthMin,
+            kTagMax, -1, kTagUnits, 1, kTagNameId, kStringSharpUntil, kTagPrecision, 4, kTagEnd);
+    declare(filterInstance, kParamKindNumber, &params->radius, 0, kTagMin, 0, kTagMax, 64,
+            kTagDigits, 0, kTagNameId, kStringMaximumRadius, kTagPrecision, 2, kTagEnd);
+    const char* methodChoices = GetStringQV(kStringMethodChoices);
+    declare(filterInstance, kParamKindChoice, &params->mode, 0, kTagChoices, methodChoices,
+            kTagChoiceDefault, 0, kTagNameId, kStringMethod, kTagEnd);
     return kStatusDone;
 }
 
@@ -193,26 +181,21 @@ FilterStatus filter_prepare(IFXFilterInstance& filterInstance) {
             break;
     }
     filterInstance.engine = engine;
+    // An unknown format answers out of memory too, as hosts expect of it.
     return engine != nullptr ? kStatusDone : kStatusOutOfMemory;
 }
 
 FilterStatus filter_apply(IFXFilterInstance const& filterInstance, Parameters*) {
-    // No engine (its prepare failed): nothing is rendered, and the host hears so.
-    if (filterInstance.engine == nullptr) return kStatusOutOfMemory;
+    // No engine (its prepare failed): no pass can run. That is not a want of
+    // memory, whatever prepare answered, so the status is that of a pass the
+    // engine cannot run.
+    if (filterInstance.engine == nullptr) return kStatusUnknownPassOrMode;
     return FilterStatus(filterInstance.engine->Render(filterInstance) & 0xFF);
 }
 
 FilterStatus filter_finished(IFXFilterInstance const& filterInstance, Parameters* params) {
     if (params != nullptr) {
-        double** planes[] = {&params->alphaTable,  &params->colourSumR,  &params->colourSumG,
-                             &params->colourSumB,  &params->opacitySumR, &params->opacitySumG,
-                             &params->opacitySumB, &params->transmitR,   &params->transmitG,
-                             &params->transmitB,   &params->weightSumR,  &params->weightSumG,
-                             &params->weightSumB};
-        for (double** plane : planes) {
-            fi_FreeMem(*plane);
-            *plane = nullptr;
-        }
+        release_scratch_tables(params);
         fi_FreeMem(params->cocMap);
         params->cocMap = nullptr;
     }

@@ -6,27 +6,7 @@
 #include "host/HostTypes.h"
 #include "host/IFXFilterInstance.h"
 #include "host/Parameters.h"
-
-// Initialisation selectors (ENTRYPOINT1, InitFunc) and execute selectors
-// (ExecuteFunc), and the sub-selectors of the query selector.
-enum FilterSelector : QVULong {
-    kSelectorDescribe = 1,
-    kSelectorSetup = 2,
-    kSelectorCleanup = 3,
-    kSelectorPrepare = 10,
-    kSelectorApply = 11,
-    kSelectorFinished = 12,
-    kSelectorOutputSize = 13,
-    kSelectorQuery = 14,
-};
-
-enum QuerySelector : std::uint32_t {
-    kQueryInputGBuffers = 1,
-    kQuerySelectionMode = 2,
-    kQueryOutputGBuffers = 3,
-    kQueryOutputGBuffers2 = 4,
-    kQueryInvalidOutGBuffers = 5,
-};
+#include "host/Selectors.h"
 
 // g-buffer channels the effect reads, and those it leaves invalid in its
 // output, in the host's numbering of channels.

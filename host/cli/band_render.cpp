@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "host/Selectors.h"
+
 namespace dof3d {
 
 namespace {
@@ -161,10 +163,10 @@ dofrt::RenderReport renderBand(const dofrt::EffectLibrary& library, dofrt::Pixel
     const dofrt::PassProgress progress = [&](int pass, int call, int calls) {
         const double share = calls > 0 ? double(call) / double(calls) : 0.0;
         double done = 0.0;
-        if (pass == 1) done = regionWork * share;
-        if (pass == 2) done = regionWork;
-        if (pass == 3) done = 2.0 * regionWork + splatWork * share;
-        if (pass == 4) done = 2.0 * regionWork + splatWork + bandWork * share;
+        if (pass == kPassFillRadiusMap) done = regionWork * share;
+        if (pass == kPassBuildTables) done = regionWork;
+        if (pass == kPassSplat) done = 2.0 * regionWork + splatWork * share;
+        if (pass == kPassWriteOutput) done = 2.0 * regionWork + splatWork + bandWork * share;
         if (onWork && done > reported) onWork(done - reported);
         reported = std::max(reported, done);
     };

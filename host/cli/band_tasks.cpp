@@ -9,11 +9,11 @@ namespace dof3d {
 
 namespace {
 
+// With a method and a format it knows, the effect fails a selector only
+// when the host's allocator refused it memory.
 std::string passFailure(const std::string& path, const dofrt::RenderReport& report) {
-    if (report.failedSelector == 10) return path + ": the effect refused to prepare the render";
-    if (report.failedSelector == 11)
-        return path + ": the effect failed render pass " + std::to_string(report.failedPass);
-    return path + ": the effect did not finish the render";
+    const std::string what = dofrt::describeFailure(report);
+    return path + ": " + (report.failedSelector != 0 ? "out of memory (" + what + ")" : what);
 }
 
 }  // namespace

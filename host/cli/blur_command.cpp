@@ -19,7 +19,8 @@
 
 #include "blur/line_blur.h"
 #include "cli/commands.h"
-#include "cli/pixel_image_io.h"
+#include "cli/error_line.h"
+#include "cli/staged_image.h"
 #include "kernels/Kernel.h"
 
 namespace dof3d {
@@ -52,16 +53,8 @@ struct Image8 {
     OIIO::ImageSpec imageSpec;  // the file's description, kept for writing back
 };
 
-// Whatever OpenImageIO says, on one line.
-std::string oneLine(std::string text) {
-    for (char& c : text)
-        if (c == '\n' || c == '\r') c = ' ';
-    while (!text.empty() && text.back() == ' ') text.pop_back();
-    return text.empty() ? "unknown error" : text;
-}
-
 bool fail(const std::string& message) {
-    std::fprintf(stderr, "dof3d: %s\n", message.c_str());
+    printError(message);
     return false;
 }
 

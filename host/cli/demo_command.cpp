@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/error_line.h"
 #include "cli/pixel_image_io.h"
+#include "cli/staged_image.h"
 #include "runtime/DemoScene.h"
 #include "runtime/EffectInstance.h"
 #include "runtime/EffectLibrary.h"
@@ -68,13 +70,7 @@ bool renderMethod(dofrt::EffectInstance& instance, dofrt::DemoScene& scene, Meth
     run.report =
         dofrt::render(instance, *scene.source, *run.result, scene.gbuffers.get(), settings);
     if (run.report.ok) return true;
-    if (run.report.failedSelector == 10)
-        *error = std::string(run.title) + ": the effect refused to prepare the render";
-    else if (run.report.failedSelector == 11)
-        *error = std::string(run.title) + ": the effect failed render pass " +
-                 std::to_string(run.report.failedPass);
-    else
-        *error = std::string(run.title) + ": the render did not finish";
+    *error = std::string(run.title) + ": " + dofrt::describeFailure(run.report);
     return false;
 }
 
@@ -96,7 +92,7 @@ OIIO::ImageBuf sideBySide(const std::vector<const OIIO::ImageBuf*>& pictures) {
 void printTimings(const MethodRun& run) {
     double total = 0.0;
     std::printf("%-13s", run.title);
-    for (int pass = 0; pass < 5; ++pass) {
+    for (int pass = 0; pass < int(kRenderPassCount); ++pass) {
         std::printf(" pass %d %8.2f ms", pass, run.report.passSeconds[pass] * 1e3);
         total += run.report.passSeconds[pass];
     }
@@ -110,8 +106,8 @@ int runDemo(const DemoOptions& options) {
     sceneOptions.format = formatCode(options.format);
     dofrt::DemoScene scene = dofrt::buildDemoScene(sceneOptions);
     if (!scene.source) {
-        std::fprintf(stderr, "dof3d: demo: the host refused a %dx%d source buffer\n", options.width,
-                     options.height);
+        printError("demo: the host refused a " + std::to_string(options.width) + "x" +
+                   std::to_string(options.height) + " source buffer");
         return 1;
     }
     // NaN (never equal to itself) marks an option not given.
@@ -123,20 +119,20 @@ int runDemo(const DemoOptions& options) {
     std::string error;
     auto library = dofrt::loadDepthOfField(&error, options.effectsDir);
     if (!library) {
-        std::fprintf(stderr, "dof3d: %s\n", error.c_str());
+        printError(error);
         return 1;
     }
     dofrt::EffectInstance instance(*library);
     if (!instance.start(&error)) {
-        std::fprintf(stderr, "dof3d: %s\n", error.c_str());
+        printError(error);
         return 1;
     }
 
-    MethodRun runs[] = {{"box average", "box.png", 1.0, nullptr, {}},
-                        {"splatting", "splat.png", 2.0, nullptr, {}}};
+    MethodRun runs[] = {{"box average", "box.png", kMethodBoxAverage, nullptr, {}},
+                        {"splatting", "splat.png", kMethodSplatting, nullptr, {}}};
     for (MethodRun& run : runs) {
         if (!renderMethod(instance, scene, run, &error)) {
-            std::fprintf(stderr, "dof3d: demo: %s\n", error.c_str());
+            printError("demo: " + error);
             return 1;
         }
     }
@@ -144,8 +140,7 @@ int runDemo(const DemoOptions& options) {
     std::error_code ec;
     std::filesystem::create_directories(options.outputDir, ec);
     if (ec) {
-        std::fprintf(stderr, "dof3d: demo: %s: cannot create the folder: %s\n",
-                     options.outputDir.c_str(), ec.message().c_str());
+        printError("demo: " + options.outputDir + ": cannot create the folder: " + ec.message());
         return 1;
     }
     const OIIO::ImageBuf source = toImageBuf(*scene.source);
@@ -165,7 +160,7 @@ int runDemo(const DemoOptions& options) {
     for (const auto& file : files) {
         const std::string path = (std::filesystem::path(options.outputDir) / file.name).string();
         if (!writeImageAtomically(*file.picture, path, &error, fileType)) {
-            std::fprintf(stderr, "dof3d: %s\n", error.c_str());
+            printError(error);
             return 1;
         }
         std::printf("wrote %s\n", path.c_str());

@@ -98,14 +98,25 @@ bool chooseDepthScale(double focusDistance, double sharpUntilDistance, DepthScal
         }
         return false;
     }
-    while (far * factor > 65535.0) factor *= 0.5;
+    // The effect's depths run from -1 to -65535. The smallest factor that
+    // keeps the focus at 1 or beyond lets the sharp zone reach 65535 over
+    // it: 32768 to 65535 times the focus, as the focus lies between two
+    // powers of two.
+    constexpr double kDeepest = 65535.0;
+    double smallest = factor;
+    while (focusDistance * (smallest * 0.5) >= 1.0) smallest *= 0.5;
+    const double deepestReach = kDeepest / smallest;
+    while (far * factor > kDeepest) factor *= 0.5;
     if (focusDistance * factor < 1.0) {
         if (error) {
             std::ostringstream text;
             text.precision(17);
             text << "the sharp zone from " << focusDistance << " to " << far
-                 << " is deeper than the effect's depth range allows (far end at most 65535 "
-                    "times the focus)";
+                 << " is deeper than the effect's depth range allows: with this focus its far "
+                    "end may lie at most at "
+                 << deepestReach;
+            text.precision(6);
+            text << " (" << deepestReach / focusDistance << " times the focus)";
             *error = text.str();
         }
         return false;

@@ -96,8 +96,8 @@ bool buildEffectBuffers(const Frame& frame, Method method, QVBitmapType format,
     buffers->source = dofrt::PixelImage::create(format, width, height);
     buffers->destination = dofrt::PixelImage::create(format, width, height);
     if (!buffers->source || !buffers->destination) {
-        *error = frame.path + ": the host allocator refused the " + std::to_string(width) + "x" +
-                 std::to_string(height) + " pixel buffers";
+        *error = frame.path + ": out of memory (the host allocator refused the " +
+                 std::to_string(width) + "x" + std::to_string(height) + " pixel buffers)";
         return false;
     }
     dofrt::PixelImage& source = *buffers->source;

@@ -19,12 +19,13 @@
 
 #include "cli/depth_conventions.h"
 #include "cli/frame_loader.h"
+#include "host/Parameters.h"
 #include "runtime/GBufferSet.h"
 #include "runtime/PixelImage.h"
 
 namespace dof3d {
 
-enum class Method { Box = 1, Splat = 2 };
+enum class Method { Box = kMethodBoxAverage, Splat = kMethodSplatting };
 
 struct DepthPlacement {
     DepthScale scale;

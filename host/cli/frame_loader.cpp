@@ -3,33 +3,31 @@
 #include <OpenImageIO/deepdata.h>
 #include <OpenImageIO/filesystem.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <memory>
 #include <utility>
 
+#include "cli/error_line.h"
+#include "cli/file_identity.h"
+#include "cli/library_messages.h"
+
 namespace dof3d {
 
 namespace {
 
-// The first line of a library message, so that every error stays one line.
-std::string firstLine(std::string text) {
-    const std::size_t end = text.find('\n');
-    if (end != std::string::npos) text.resize(end);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\r')) text.pop_back();
-    return text.empty() ? std::string("unknown error") : text;
-}
-
 std::unique_ptr<OIIO::ImageInput> openInput(const std::string& path, std::string* error) {
-    if (!OIIO::Filesystem::exists(path)) {
-        *error = path + ": no such file";
+    const std::string problem = regularFileProblem(path);
+    if (!problem.empty()) {
+        *error = path + ": " + problem;
         return nullptr;
     }
     // Values as stored: straight-alpha files are not premultiplied on the way in.
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
     auto in = OIIO::ImageInput::open(path, &config);
-    if (!in) *error = path + ": cannot read: " + firstLine(OIIO::geterror());
+    if (!in) *error = libraryFailure(path, "cannot read", OIIO::geterror());
     return in;
 }
 
@@ -96,7 +94,7 @@ bool sizeIsRenderable(const OIIO::ImageSpec& imageSpec, const std::string& path,
 bool readFailed(OIIO::ImageInput& in, bool answered, const std::string& path, std::string* error) {
     const std::string message = in.geterror();
     if (answered && message.empty()) return false;
-    *error = path + ": corrupt or truncated: " + firstLine(message);
+    *error = libraryFailure(path, "corrupt or truncated", message);
     return true;
 }
 
@@ -179,12 +177,35 @@ bool loadSeparateDepth(const Frame& frame, const LoadOptions& options, std::vect
     return true;
 }
 
+// A value the effect cannot take becomes 0. One NaN would otherwise spread
+// over the whole frame through the summed-area tables.
+float finiteOrZero(float value, std::size_t* replaced) {
+    if (std::isfinite(value)) return value;
+    ++*replaced;
+    return 0.0f;
+}
+
+void zeroNonFiniteColour(Frame* frame) {
+    std::vector<int> channels;
+    for (int c : {frame->colourChannel[0], frame->colourChannel[1], frame->colourChannel[2],
+                  frame->alphaChannel})
+        if (c >= 0 && std::find(channels.begin(), channels.end(), c) == channels.end())
+            channels.push_back(c);
+    const std::size_t stride = std::size_t(frame->imageSpec.nchannels);
+    for (std::size_t p = 0; p < frame->pixelCount(); ++p)
+        for (int c : channels) {
+            float& value = frame->pixels[p * stride + std::size_t(c)];
+            value = finiteOrZero(value, &frame->nonFiniteValues);
+        }
+}
+
 bool loadFlat(OIIO::ImageInput& in, const std::string& path, const LoadOptions& options,
               Frame* frame, std::string* error) {
     const OIIO::ImageSpec& imageSpec = in.spec();
     frame->imageSpec = imageSpec;
     if (!readPixels(in, path, 0, 0, imageSpec.nchannels, &frame->pixels, error)) return false;
     findColourChannels(imageSpec, frame);
+    zeroNonFiniteColour(frame);
     // Only an explicit mark says straight alpha; EXR and most others store
     // premultiplied colour.
     frame->associated = imageSpec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
@@ -278,8 +299,12 @@ bool loadDeep(OIIO::ImageInput& in, const std::string& path, const LoadOptions& 
                 nearestStored = stored;
             }
             for (int c = 0; c < 3; ++c)
-                s.colour[c] = deep.deep_value(std::int64_t(p), probe.colourChannel[c], k);
-            s.alpha = alpha >= 0 ? deep.deep_value(std::int64_t(p), alpha, k) : 1.0;
+                s.colour[c] =
+                    finiteOrZero(deep.deep_value(std::int64_t(p), probe.colourChannel[c], k),
+                                 &frame->nonFiniteValues);
+            s.alpha = alpha >= 0 ? finiteOrZero(deep.deep_value(std::int64_t(p), alpha, k),
+                                                &frame->nonFiniteValues)
+                                 : 1.0;
             samples.push_back(s);
         }
         PixelFragments& pixel = frame->fragments[p];
@@ -351,8 +376,11 @@ std::size_t maxFragmentsForWidth(int width) {
     return 1 + (width > 0 ? std::size_t(65535 / width) : std::size_t(65535));
 }
 
-bool loadFrame(const std::string& path, const LoadOptions& options, Frame* frame,
-               std::string* error) {
+namespace {
+
+// The frame as loadFrame reads it, libpng's printing aside.
+bool loadFrameFrom(const std::string& path, const LoadOptions& options, Frame* frame,
+                   std::string* error) {
     *frame = Frame();
     frame->path = path;
     auto in = openInput(path, error);
@@ -364,6 +392,24 @@ bool loadFrame(const std::string& path, const LoadOptions& options, Frame* frame
     const bool ok = imageSpec.deep ? loadDeep(*in, path, options, frame, error)
                                    : loadFlat(*in, path, options, frame, error);
     in->close();
+    return ok;
+}
+
+}  // namespace
+
+bool loadFrame(const std::string& path, const LoadOptions& options, Frame* frame,
+               std::string* error) {
+    if (!looksLikePng(path) && !looksLikePng(options.depthFile))
+        return loadFrameFrom(path, options, frame, error);
+    bool ok = false;
+    const std::string said =
+        catchLibraryMessages([&] { ok = loadFrameFrom(path, options, frame, error); });
+    // libpng repeats what the reader already told us, mostly.
+    const std::size_t colon = said.find(": ");
+    if (!ok && !said.empty() &&
+        error->find(colon == std::string::npos ? said : said.substr(colon + 2)) ==
+            std::string::npos)
+        *error += " (" + said + ")";
     return ok;
 }
 

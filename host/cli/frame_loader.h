@@ -35,6 +35,8 @@ struct Frame {
     int alphaChannel = -1;     // -1: no alpha, every pixel opaque
     bool associated = true;    // colour stored premultiplied by alpha
     double pixelAspect = 1.0;  // from the file's metadata
+    // Colour and alpha values that were NaN or infinite and are held as 0.
+    std::size_t nonFiniteValues = 0;
     // Flat inputs: the camera distance of each pixel (NaN, infinite, zero or
     // negative where nothing was hit).
     std::vector<double> distance;
@@ -60,8 +62,9 @@ struct Frame {
 constexpr std::uint64_t kMaxFramePixels = std::uint64_t(1) << 29;
 
 // Reads `path` (and the separate depth image). False with a one-line `error`
-// that names the file: missing or unreadable, corrupt or truncated, larger
-// than kMaxFramePixels, no depth channel, a depth image of another size.
+// that names the file: missing, not a regular file, unreadable, corrupt or
+// truncated, larger than kMaxFramePixels, no depth channel, a depth image of
+// another size. NaN and infinite colour and alpha are read as 0 and counted.
 bool loadFrame(const std::string& path, const LoadOptions& options, Frame* frame,
                std::string* error);
 

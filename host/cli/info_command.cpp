@@ -4,6 +4,8 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/error_line.h"
+#include "host/Selectors.h"
 #include "runtime/EffectInstance.h"
 #include "runtime/EffectLibrary.h"
 
@@ -18,13 +20,13 @@ namespace {
 
 const char* kindName(int kind) {
     switch (kind) {
-        case 4:
+        case kParamKindNumber:
             return "number";
-        case 8:
+        case kParamKindChoice:
             return "choice";
-        case 12:
+        case kParamKindGroup:
             return "group";
-        case 16:
+        case kParamKindDepth:
             return "depth";
         default:
             return "other";
@@ -55,12 +57,12 @@ int runInfo(const std::string& effectsDir) {
     std::string error;
     auto library = dofrt::loadDepthOfField(&error, effectsDir);
     if (!library) {
-        std::fprintf(stderr, "dof3d: %s\n", error.c_str());
+        printError(error);
         return 1;
     }
     dofrt::EffectInstance instance(*library);
     if (!instance.start(&error)) {
-        std::fprintf(stderr, "dof3d: %s\n", error.c_str());
+        printError(error);
         return 1;
     }
     const IFXFilterInstance& record = instance.record();
@@ -71,15 +73,15 @@ int runInfo(const std::string& effectsDir) {
     for (const dofrt::ParamDeclaration& d : instance.declarations()) {
         if (!dofrt::isUserParameter(d)) continue;
         std::printf("  %-20s %-7s", d.name.c_str(), kindName(d.kind));
-        if (d.hasTag(dofrt::kTagMin) || d.hasTag(dofrt::kTagMax))
-            std::printf(" range %d..%d", d.tagValue(dofrt::kTagMin), d.tagValue(dofrt::kTagMax));
+        if (d.hasTag(kTagMin) || d.hasTag(kTagMax))
+            std::printf(" range %d..%d", d.tagValue(kTagMin), d.tagValue(kTagMax));
         const std::string choices = d.choicesText();
         if (!choices.empty()) std::printf(" choices \"%s\"", choices.c_str());
         std::printf(" default %g\n", *d.value);
     }
     std::uint32_t input = 0, invalid = 0;
-    instance.query(1, &input);
-    instance.query(5, &invalid);
+    instance.query(kQueryInputGBuffers, &input);
+    instance.query(kQueryInvalidOutGBuffers, &invalid);
     std::printf("reads g-buffer channels (0x%04X): %s\n", input, channelList(input).c_str());
     std::printf("leaves invalid (0x%04X): %s\n", invalid, channelList(invalid).c_str());
     return 0;

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <csignal>
 
+#include "cli/temporary_registry.h"
+
 namespace dof3d {
 
 namespace {
@@ -14,7 +16,9 @@ bool gInstalled = false;
 extern "C" void onInterrupt(int signal) {
     int expected = 0;
     if (!gSignal.compare_exchange_strong(expected, signal)) {
-        // Asked twice: stop waiting for the renders.
+        // Asked twice: stop waiting for the renders, leaving no temporary
+        // file of an unfinished write behind.
+        removeRememberedTemporaries();
         std::signal(signal, SIG_DFL);
         std::raise(signal);
     }

@@ -1,124 +1,86 @@
 #include "cli/json_summary.h"
 
-#include <cmath>
-#include <cstdio>
+#include <nlohmann/json.hpp>
 
 namespace dof3d {
 
-std::string jsonString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                    out += escaped;
-                } else {
-                    out += char(c);
-                }
-        }
-    }
-    return out + "\"";
-}
-
-std::string jsonNumber(double value) {
-    if (!std::isfinite(value)) return "null";
-    char text[32];
-    std::snprintf(text, sizeof text, "%.17g", value);
-    return text;
-}
-
 namespace {
 
-std::string field(const char* name, const std::string& value) {
-    return jsonString(name) + ": " + value;
-}
+// Keys stay in the order they are written.
+using Json = nlohmann::ordered_json;
 
-std::string settingsObject(const RenderOptions& o) {
-    std::string s = "{";
-    s += field("radius", jsonNumber(o.radius)) + ", ";
-    s += field("method", jsonString(methodName(o.method))) + ", ";
-    s += field("focus", o.hasFocus ? jsonNumber(o.focus) : "null") + ", ";
-    s += field("focusAt", o.hasFocusAt ? "[" + std::to_string(o.focusAtX) + ", " +
-                                             std::to_string(o.focusAtY) + "]"
-                                       : "null") +
-         ", ";
-    s += field("sharpUntil", o.hasSharpUntil ? jsonNumber(o.sharpUntil) : "null") + ", ";
-    s += field("depthConvention", jsonString(depthConventionName(o.convention))) + ", ";
-    s += field("noHit", jsonString(noHitPolicyName(o.noHit))) + ", ";
-    s += field("noHitAbove", jsonNumber(o.noHitAbove)) + ", ";
-    s += field("pixelAspect", o.hasPixelAspect ? jsonNumber(o.pixelAspect) : "null") + ", ";
-    s += field("scale", "[" + jsonNumber(o.scaleX) + ", " + jsonNumber(o.scaleY) + "]") + ", ";
-    s += field("format", jsonString(formatName(o.format))) + ", ";
+// Options not given are null.
+Json optional(bool given, double value) { return given ? Json(value) : Json(nullptr); }
+
+Json settingsObject(const RenderOptions& o) {
+    Json s;
+    s["radius"] = o.radius;
+    s["method"] = methodName(o.method);
+    s["focus"] = optional(o.hasFocus, o.focus);
+    s["focusAt"] = o.hasFocusAt ? Json::array({o.focusAtX, o.focusAtY}) : Json(nullptr);
+    s["sharpUntil"] = optional(o.hasSharpUntil, o.sharpUntil);
+    s["depthConvention"] = depthConventionName(o.convention);
+    s["noHit"] = noHitPolicyName(o.noHit);
+    s["noHitAbove"] = o.noHitAbove;
+    s["pixelAspect"] = optional(o.hasPixelAspect, o.pixelAspect);
+    s["scale"] = Json::array({o.scaleX, o.scaleY});
+    s["format"] = formatName(o.format);
     const LensSpec& lens = o.lens.given;
-    s += field("fstop", lens.fNumber > 0.0 ? jsonNumber(lens.fNumber) : "null") + ", ";
-    s += field("focalLength", lens.focalLengthMm > 0.0 ? jsonNumber(lens.focalLengthMm) : "null") +
-         ", ";
-    s += field("sensorWidth", lens.sensorWidthMm > 0.0 ? jsonNumber(lens.sensorWidthMm) : "null") +
-         ", ";
-    s += field("depthUnit", jsonString(o.depthUnit)) + ", ";
-    s += field("colorspace", jsonString(o.colourSpace)) + ", ";
-    s += field("jobs", std::to_string(o.jobs)) + ", ";
-    s += field("threads", std::to_string(o.threads)) + ", ";
-    s += field("layers", std::to_string(o.layers));
-    return s + "}";
+    s["fstop"] = optional(lens.fNumber > 0.0, lens.fNumber);
+    s["focalLength"] = optional(lens.focalLengthMm > 0.0, lens.focalLengthMm);
+    s["sensorWidth"] = optional(lens.sensorWidthMm > 0.0, lens.sensorWidthMm);
+    s["depthUnit"] = o.depthUnit;
+    s["colorspace"] = o.colourSpace;
+    s["jobs"] = o.jobs;
+    s["threads"] = o.threads;
+    s["layers"] = o.layers;
+    return s;
 }
 
-std::string lensObject(const LensFrameReport& l) {
-    if (!l.active) return "null";
-    return "{" + field("fstop", jsonNumber(l.lens.fNumber)) + ", " +
-           field("focalLength", jsonNumber(l.lens.focalLengthMm)) + ", " +
-           field("sensorWidth", jsonNumber(l.lens.sensorWidthMm)) + ", " +
-           field("fromFile", l.fromFile ? "true" : "false") + ", " +
-           field("largestBlur", jsonNumber(l.largestBlur)) + ", " +
-           field("clampedShare",
-                 jsonNumber(l.depths > 0 ? double(l.clamped) / double(l.depths) : 0.0)) +
-           "}";
+Json lensObject(const LensFrameReport& l) {
+    if (!l.active) return nullptr;
+    Json s;
+    s["fstop"] = l.lens.fNumber;
+    s["focalLength"] = l.lens.focalLengthMm;
+    s["sensorWidth"] = l.lens.sensorWidthMm;
+    s["fromFile"] = l.fromFile;
+    s["largestBlur"] = l.largestBlur;
+    s["clampedShare"] = l.depths > 0 ? double(l.clamped) / double(l.depths) : 0.0;
+    return s;
 }
 
-std::string frameObject(const FrameResult& f) {
-    std::string s = "{";
-    s += field("frame", std::to_string(f.files.frame)) + ", ";
-    s += field("input", jsonString(f.files.input)) + ", ";
-    s += field("output", jsonString(f.files.output)) + ", ";
-    s += field("status", jsonString(frameStatusName(f.status)));
-    if (!f.error.empty()) s += ", " + field("error", jsonString(f.error));
-    if (!f.rerender.empty()) s += ", " + field("renderedAgainBecause", jsonString(f.rerender));
-    if (f.status == FrameStatus::Rendered) {
-        s += ", " + field("width", std::to_string(f.width));
-        s += ", " + field("height", std::to_string(f.height));
-        s += ", " + field("deep", f.deep ? "true" : "false");
-        s += ", " + field("workingFormat", jsonString(f.workingFormat));
-        s += ", " + field("focusDistance", jsonNumber(f.focusDistance));
-        s += ", " + field("depthFactor", jsonNumber(f.depthFactor));
-        s += ", " + field("radius", jsonNumber(f.radius));
-        s += ", " + field("lens", lensObject(f.lens));
-        s += ", " + field("seconds", "{" + field("load", jsonNumber(f.loadSeconds)) + ", " +
-                                         field("passes", "[" + jsonNumber(f.passSeconds[0]) + ", " +
-                                                             jsonNumber(f.passSeconds[1]) + ", " +
-                                                             jsonNumber(f.passSeconds[2]) + ", " +
-                                                             jsonNumber(f.passSeconds[3]) + ", " +
-                                                             jsonNumber(f.passSeconds[4]) + "]") +
-                                         ", " + field("write", jsonNumber(f.writeSeconds)) + ", " +
-                                         field("total", jsonNumber(f.totalSeconds)) + "}");
-    }
-    return s + "}";
+Json frameObject(const FrameResult& f) {
+    Json s;
+    s["frame"] = f.files.frame;
+    s["input"] = f.files.input;
+    s["output"] = f.files.output;
+    s["status"] = frameStatusName(f.status);
+    if (!f.error.empty()) s["error"] = f.error;
+    if (!f.rerender.empty()) s["renderedAgainBecause"] = f.rerender;
+    if (f.status != FrameStatus::Rendered) return s;
+    s["width"] = f.width;
+    s["height"] = f.height;
+    s["deep"] = f.deep;
+    s["workingFormat"] = f.workingFormat;
+    s["focusDistance"] = f.focusDistance;
+    s["depthFactor"] = f.depthFactor;
+    s["radius"] = f.radius;
+    s["lens"] = lensObject(f.lens);
+    s["nonFiniteValues"] = f.nonFiniteValues;
+    Json& seconds = s["seconds"];
+    seconds["load"] = f.loadSeconds;
+    seconds["passes"] = Json::array();
+    for (double pass : f.passSeconds) seconds["passes"].push_back(pass);
+    seconds["write"] = f.writeSeconds;
+    seconds["total"] = f.totalSeconds;
+    return s;
+}
+
+// File names are bytes, not always UTF-8: invalid bytes become U+FFFD so
+// that the text stays valid JSON. Numbers print in their shortest form that
+// reads back as the same double; NaN and infinities as null.
+std::string oneLineOf(const Json& object) {
+    return object.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace
@@ -126,27 +88,26 @@ std::string frameObject(const FrameResult& f) {
 std::string jsonSummary(const RenderOptions& options, const RunSummary& summary) {
     int counts[4] = {0, 0, 0, 0};
     for (const FrameResult& f : summary.frames) ++counts[int(f.status)];
-    std::string s = "{";
-    s += field("command", jsonString("render")) + ", ";
-    s += field("settings", settingsObject(options)) + ", ";
-    s += jsonString("frames") + ": [";
-    for (std::size_t i = 0; i < summary.frames.size(); ++i)
-        s += (i ? ", " : "") + frameObject(summary.frames[i]);
-    s += "], ";
-    s += field("totals",
-               "{" + field("rendered", std::to_string(counts[int(FrameStatus::Rendered)])) + ", " +
-                   field("skipped", std::to_string(counts[int(FrameStatus::Skipped)])) + ", " +
-                   field("failed", std::to_string(counts[int(FrameStatus::Failed)])) + ", " +
-                   field("interrupted", std::to_string(counts[int(FrameStatus::Interrupted)])) +
-                   ", " + field("seconds", jsonNumber(summary.seconds)) + "}") +
-         ", ";
-    s += field("interrupted", summary.interrupted ? "true" : "false");
-    return s + "}\n";
+    Json s;
+    s["command"] = "render";
+    s["settings"] = settingsObject(options);
+    s["frames"] = Json::array();
+    for (const FrameResult& f : summary.frames) s["frames"].push_back(frameObject(f));
+    Json& totals = s["totals"];
+    totals["rendered"] = counts[int(FrameStatus::Rendered)];
+    totals["skipped"] = counts[int(FrameStatus::Skipped)];
+    totals["failed"] = counts[int(FrameStatus::Failed)];
+    totals["interrupted"] = counts[int(FrameStatus::Interrupted)];
+    totals["seconds"] = summary.seconds;
+    s["interrupted"] = summary.interrupted;
+    return oneLineOf(s);
 }
 
 std::string jsonError(const std::string& message) {
-    return "{" + field("command", jsonString("render")) + ", " +
-           field("error", jsonString(message)) + "}\n";
+    Json s;
+    s["command"] = "render";
+    s["error"] = message;
+    return oneLineOf(s);
 }
 
 }  // namespace dof3d

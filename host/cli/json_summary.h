@@ -16,12 +16,7 @@ struct RunSummary {
     double seconds = 0.0;
 };
 
-// A JSON string literal: quotes, backslashes and control characters escaped.
-std::string jsonString(const std::string& text);
-// A JSON number that reads back as the same double; null for NaN and infinities.
-std::string jsonNumber(double value);
-
-// One JSON object, ending in a newline.
+// One JSON object on one line, ending in a line break.
 std::string jsonSummary(const RenderOptions& options, const RunSummary& summary);
 
 // What a run that could not start prints under --json: the command and the

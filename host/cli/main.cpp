@@ -4,9 +4,12 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <cstring>
+#include <exception>
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/error_line.h"
 #include "cli/json_summary.h"
 #include "cli/render_settings_metadata.h"
 
@@ -27,6 +30,15 @@ int main(int argc, char** argv) {
     app.failure_message([](const CLI::App*, const CLI::Error& e) {
         return "dof3d: " + std::string(e.what()) + " (see --help)\n";
     });
+    // "--frames=" with nothing after it would take the next argument as its
+    // value.
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+        const std::size_t length = std::strlen(argv[i]);
+        if (length > 3 && argv[i][0] == '-' && argv[i][1] == '-' && argv[i][length - 1] == '=') {
+            dof3d::printError(std::string(argv[i]) + ": no value after '=' (see --help)");
+            return 2;
+        }
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -39,6 +51,10 @@ int main(int argc, char** argv) {
                 break;
             }
         return 2;
+    } catch (const std::exception& e) {
+        // What a library throws outside a frame (no memory, no thread).
+        dof3d::printError(dof3d::oneLine(e.what()));
+        return 1;
     }
     return dof3d::exitStatus();
 }

@@ -4,13 +4,15 @@
 #include "cli/band_tasks.h"
 #include "cli/footprint_work.h"
 #include "cli/frame_render.h"
-#include "runtime/PixelImage.h"
+#include "host/QVBitmapFormats.h"
 
 namespace dof3d {
 
 bool boxTablesExact(QVBitmapType format, double pixels) {
-    const double fullScale = dofrt::formatFullScale(format);
-    if (fullScale == 0.0) return false;  // float: the tables round
+    const QVBitmapFormat* facts = qvBitmapFormat(format);
+    // Float tables round; so does an unknown format's.
+    if (facts == nullptr || facts->component == QVComponentKind::Float) return false;
+    const double fullScale = facts->fullScale;
     // A table element sums a component times alpha over the pixels above
     // and left of it; its recurrence adds two such sums before subtracting.
     return 2.0 * pixels * fullScale * fullScale < 9007199254740992.0;

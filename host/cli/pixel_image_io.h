@@ -15,11 +15,4 @@ namespace dof3d {
 // that store straight colour do not divide it by alpha once more.
 OIIO::ImageBuf toImageBuf(const dofrt::PixelImage& image);
 
-// Writes `buf` to `path` through a temporary file in the same folder that is
-// renamed over `path` only when the whole image is written, so no partial
-// file is ever left. `dataFormat` unknown keeps the buffer's own. False with
-// a one-line `error` naming the file.
-bool writeImageAtomically(const OIIO::ImageBuf& buf, const std::string& path, std::string* error,
-                          OIIO::TypeDesc dataFormat = OIIO::TypeUnknown);
-
 }  // namespace dof3d

@@ -6,9 +6,12 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <system_error>
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/error_line.h"
+#include "cli/file_identity.h"
 #include "cli/frame_sequence.h"
 #include "cli/frame_skipping.h"
 #include "cli/interrupt.h"
@@ -28,8 +31,28 @@ namespace {
 constexpr int kExitFramesFailed = 1;
 constexpr int kExitBadArguments = 2;
 
-void printError(const std::string& message) {
-    std::fprintf(stderr, "dof3d: %s\n", message.c_str());
+// One frame, with whatever a library throws (no memory, no thread to be
+// had under a memory limit) failing that frame alone, as one line.
+FrameResult renderFrameCaught(dofrt::EffectInstance& instance, const FrameFiles& files,
+                              const RenderOptions& options, Progress* progress, TaskPool* pool) {
+    std::string why;
+    try {
+        return renderFrame(instance, files, options, progress, pool);
+    } catch (const std::bad_alloc&) {
+        why = "out of memory";
+    } catch (const std::system_error& e) {
+        const bool noResources = e.code() == std::errc::resource_unavailable_try_again ||
+                                 e.code() == std::errc::not_enough_memory;
+        why = noResources ? "out of memory or threads (" + oneLine(e.what()) + ")"
+                          : oneLine(e.what());
+    } catch (const std::exception& e) {
+        why = oneLine(e.what());
+    }
+    FrameResult result;
+    result.files = files;
+    result.status = FrameStatus::Failed;
+    result.error = files.input + ": " + why;
+    return result;
 }
 
 // Renders `work` (indices into `results`) `jobs` frames at a time, one
@@ -50,19 +73,26 @@ void renderFrames(const dofrt::EffectLibrary& library, const RenderOptions& opti
             result.status = FrameStatus::Failed;
             result.error = startError;
         } else {
-            // A frame too large for this machine's memory fails alone
-            // instead of ending the program and the frames beside it.
-            try {
-                const std::string rerender = result.rerender;
-                result = renderFrame(instance, result.files, options, &progress, &renderPool);
-                result.rerender = rerender;
-            } catch (const std::bad_alloc&) {
-                result.status = FrameStatus::Failed;
-                result.error = result.files.input + ": not enough memory to render this frame";
-            }
+            const std::string rerender = result.rerender;
+            result = renderFrameCaught(instance, result.files, options, &progress, &renderPool);
+            result.rerender = rerender;
         }
         progress.frameDone(result.files.frame);
     });
+}
+
+// One line per failed frame and per rendered frame that had values the
+// effect cannot take, in frame order; the count of each status.
+void reportFrames(const RunSummary& summary, int counts[4]) {
+    for (const FrameResult& f : summary.frames) {
+        ++counts[int(f.status)];
+        if (f.status == FrameStatus::Failed) printError(f.error);
+        if (f.status == FrameStatus::Rendered && f.nonFiniteValues > 0)
+            printError("warning: " + f.files.input + ": " + std::to_string(f.nonFiniteValues) +
+                       (f.nonFiniteValues == 1 ? " colour or alpha value was"
+                                               : " colour or alpha values were") +
+                       " NaN or infinite, rendered as 0");
+    }
 }
 
 // The line that ends a run: what became of the frames, and on a terminal
@@ -98,17 +128,24 @@ int runRender(const RenderArguments& args) {
         if (args.json) std::fputs(jsonError(error).c_str(), stdout);
         return kExitBadArguments;
     }
+    const bool sequence = !options.frames.empty();
+    const std::vector<FrameFiles> files = expandFrames(
+        options.frames, options.input, options.depthFile, options.output, options.cocMap);
+    // Refused before anything is rendered: an output that would replace an
+    // input or another output.
+    error = outputClash(files, sequence);
+    if (!error.empty()) {
+        printError(error);
+        return kExitBadArguments;
+    }
     auto library = dofrt::loadDepthOfField(&error, options.effectsDir);
     if (!library) {
         printError(error);
         if (args.json) std::fputs(jsonError(error).c_str(), stdout);
         return kExitFramesFailed;
     }
-    const bool sequence = !options.frames.empty();
-    const std::vector<FrameFiles> files = expandFrames(
-        options.frames, options.input, options.depthFile, options.output, options.cocMap);
-    RunSummary summary;
     std::vector<std::size_t> work;
+    RunSummary summary;
     planFrames(options, files, sequence, &summary, &work);
 
     const bool bar = !options.quiet && Progress::stderrIsTerminal();
@@ -119,15 +156,16 @@ int runRender(const RenderArguments& args) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
     int counts[4] = {0, 0, 0, 0};
-    for (const FrameResult& f : summary.frames) ++counts[int(f.status)];
-    // Failures are listed once the bar is gone, each on its own line.
+    // Failures and warnings are listed once the bar is gone, each on its own line.
     progress.finish();
-    for (const FrameResult& f : summary.frames)
-        if (f.status == FrameStatus::Failed) printError(f.error);
+    reportFrames(summary, counts);
     if (options.json) std::fputs(jsonSummary(options, summary).c_str(), stdout);
     if (sequence || bar) printError(summaryLine(counts, options, summary.seconds, bar));
     if (summary.interrupted) {
-        printError("interrupted: frames in progress were not written");
+        // A signal that came after the last frame was written stopped nothing.
+        printError(counts[int(FrameStatus::Interrupted)] > 0
+                       ? "interrupted: frames in progress were not written"
+                       : "interrupted after every frame was written");
         return interruptExitStatus();
     }
     return counts[int(FrameStatus::Failed)] > 0 ? kExitFramesFailed : 0;

@@ -6,7 +6,9 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <sstream>
 #include <vector>
 
 #include "cli/blur_fraction.h"
@@ -16,10 +18,10 @@
 #include "cli/interrupt.h"
 #include "cli/lens_placement.h"
 #include "cli/output_encoding.h"
-#include "cli/pixel_image_io.h"
 #include "cli/radius_map.h"
 #include "cli/render_notes.h"
 #include "cli/render_settings_metadata.h"
+#include "cli/staged_image.h"
 #include "runtime/RenderSession.h"
 
 namespace dof3d {
@@ -62,15 +64,11 @@ bool canCreate(const std::string& path, std::string* error) {
         *error = path + ": cannot write: folder " + folder + " is not writable";
         return false;
     }
-    if (!OIIO::ImageOutput::create(path)) {
-        *error = path + ": cannot write: no writer for this file type";
-        return false;
-    }
-    return true;
+    return createWriter(path, error) != nullptr;
 }
 
-bool writeCocMap(const std::vector<std::uint8_t>& map, const Frame& frame, const std::string& path,
-                 std::string* error) {
+// The radius map as an 8-bit grey picture over the frame's windows.
+OIIO::ImageBuf cocMapImage(const std::vector<std::uint8_t>& map, const Frame& frame) {
     OIIO::ImageSpec imageSpec(frame.width(), frame.height(), 1, OIIO::TypeDesc::UINT8);
     imageSpec.x = frame.imageSpec.x;
     imageSpec.y = frame.imageSpec.y;
@@ -83,7 +81,7 @@ bool writeCocMap(const std::vector<std::uint8_t>& map, const Frame& frame, const
                         "blur radius as a share of the largest radius, 255 = full");
     OIIO::ImageBuf buf(imageSpec);
     buf.set_pixels(buf.roi(), OIIO::TypeUInt8, map.data());
-    return writeImageAtomically(buf, path, error, OIIO::TypeDesc::UINT8);
+    return buf;
 }
 
 // The focus distance of this frame: given, or read under a pixel.
@@ -157,6 +155,27 @@ LoadOptions loadOptionsFor(const FrameFiles& files, const RenderOptions& options
     return load;
 }
 
+// Whether the largest blur, in pixels across and down, stays within what the
+// frame can use: its size and the largest radius. A larger one changes
+// nothing a frame shows but costs time without end (a scale of 1e6 makes
+// every footprint millions of pixels wide).
+bool blurFitsFrame(const Frame& frame, const RenderOptions& options, double radius,
+                   double pixelAspect, std::string* error) {
+    const double across = radius * options.scaleX / pixelAspect;
+    const double down = radius * options.scaleY;
+    const double acrossLimit = frame.width() + kLargestRadius;
+    const double downLimit = frame.height() + kLargestRadius;
+    if (across <= acrossLimit && down <= downLimit) return true;
+    std::ostringstream text;
+    text << frame.path << ": a blur of " << across << " x " << down << " pixels (radius "
+         << radius << ", --scale " << options.scaleX << "," << options.scaleY
+         << ", pixel aspect " << pixelAspect << (options.hasPixelAspect ? "" : " from the file")
+         << ") is more than this " << frame.width() << "x" << frame.height() << " frame can use ("
+         << acrossLimit << " x " << downLimit << ")";
+    *error = text.str();
+    return false;
+}
+
 // Works out the focus, the depth placement, the pixel aspect and the working
 // format, and grows the frame's data window by the reach of the blur.
 bool planFrame(Frame* frame, const RenderOptions& options, EffectPlan* plan, FrameResult* result,
@@ -184,6 +203,7 @@ bool planFrame(Frame* frame, const RenderOptions& options, EffectPlan* plan, Fra
     }
     result->depthFactor = plan->depth.scale.factor;
 
+    if (!blurFitsFrame(*frame, options, radius, pixelAspect, error)) return false;
     // The hat of a fully blurred fragment reaches twice the radius.
     growDataWindow(frame, hatReach(radius * options.scaleX / pixelAspect),
                    hatReach(radius * options.scaleY), options.convention);
@@ -223,18 +243,33 @@ RenderOutcome renderThroughEffect(dofrt::EffectInstance& instance, Frame* frame,
     return renderInOneLayer(frame, plan, context, result->passSeconds, error);
 }
 
-// Writes the render and, when asked, the radius map, each atomically.
-bool writeOutputs(const Frame& frame, const std::vector<std::uint8_t>& cocMap,
-                  const FrameFiles& files, const RenderOptions& options, std::string* error) {
+// Writes the render and, when asked, the radius map: both are written and
+// checked under temporary names first, then put in place together. The
+// render goes last, since its file marks the frame done for a rerun; should
+// it fail to move, the map just put in place goes too.
+RenderOutcome writeOutputs(const Frame& frame, const std::vector<std::uint8_t>& cocMap,
+                           const FrameFiles& files, const RenderOptions& options,
+                           std::string* error) {
     OutputEncoding encoding;
     encoding.dataType = options.dataType;
     encoding.rgbaOnly = options.rgbaOnly;
     encoding.displayColourSpace = options.colourSpace;
     encoding.settingsRecord = settingsRecord(canonicalSettings(options));
     OIIO::ImageBuf image;
-    if (!encodeOutput(frame, encoding, files.output, &image, error)) return false;
-    if (!writeImageAtomically(image, files.output, error)) return false;
-    return files.cocMap.empty() || writeCocMap(cocMap, frame, files.cocMap, error);
+    if (!encodeOutput(frame, encoding, files.output, &image, error)) return RenderOutcome::Failed;
+    StagedImage render, map;
+    if (!render.write(image, files.output, OIIO::TypeUnknown, error))
+        return RenderOutcome::Failed;
+    if (!files.cocMap.empty() &&
+        !map.write(cocMapImage(cocMap, frame), files.cocMap, OIIO::TypeDesc::UINT8, error))
+        return RenderOutcome::Failed;
+    if (interruptRequested()) return RenderOutcome::Interrupted;
+    if (!files.cocMap.empty() && !map.commit(error)) return RenderOutcome::Failed;
+    if (!render.commit(error)) {
+        if (!files.cocMap.empty()) std::remove(files.cocMap.c_str());
+        return RenderOutcome::Failed;
+    }
+    return RenderOutcome::Done;
 }
 
 }  // namespace
@@ -248,9 +283,11 @@ FrameResult renderFrame(dofrt::EffectInstance& instance, const FrameFiles& files
     if (!checkOutputs(files, &error)) return run.failed(error);
 
     Frame frame;
+    // A signal ends a read that is stuck in the system with an error.
     if (!loadFrame(files.input, loadOptionsFor(files, options), &frame, &error))
-        return run.failed(error);
+        return interruptRequested() ? run.interrupted() : run.failed(error);
     result.deep = frame.deep;
+    result.nonFiniteValues = frame.nonFiniteValues;
     result.width = frame.width();
     result.height = frame.height();
     result.loadSeconds = run.seconds();
@@ -273,7 +310,14 @@ FrameResult renderFrame(dofrt::EffectInstance& instance, const FrameFiles& files
     if (interruptRequested()) return run.interrupted();
 
     const auto writeStart = Clock::now();
-    if (!writeOutputs(frame, cocMap, files, options, &error)) return run.failed(error);
+    switch (writeOutputs(frame, cocMap, files, options, &error)) {
+        case RenderOutcome::Failed:
+            return run.failed(error);
+        case RenderOutcome::Interrupted:
+            return run.interrupted();
+        case RenderOutcome::Done:
+            break;
+    }
     result.writeSeconds = secondsSince(writeStart);
     return run.rendered();
 }

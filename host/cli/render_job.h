@@ -9,6 +9,7 @@
 #include "cli/progress.h"
 #include "cli/render_options.h"
 #include "cli/task_pool.h"
+#include "host/Selectors.h"
 #include "runtime/EffectInstance.h"
 
 namespace dof3d {
@@ -23,14 +24,15 @@ struct FrameResult {
     std::string error;  // one line, naming the file
     bool deep = false;
     int width = 0, height = 0;
-    std::string workingFormat;   // "8", "10", "12", "16", "float"
-    double focusDistance = 0.0;  // in the file's units
-    double depthFactor = 0.0;    // file distance to the effect's depth
-    double radius = 0.0;         // the effect's largest blur radius
-    LensFrameReport lens;        // the lens that blurred the frame, if any
-    std::string rerender;        // why an existing output was rendered again
+    std::string workingFormat;        // "8", "10", "12", "16", "float"
+    double focusDistance = 0.0;       // in the file's units
+    double depthFactor = 0.0;         // file distance to the effect's depth
+    double radius = 0.0;              // the effect's largest blur radius
+    LensFrameReport lens;             // the lens that blurred the frame, if any
+    std::string rerender;             // why an existing output was rendered again
+    std::size_t nonFiniteValues = 0;  // colour or alpha values rendered as 0
     double loadSeconds = 0.0;
-    double passSeconds[5] = {0, 0, 0, 0, 0};
+    double passSeconds[kRenderPassCount] = {};
     double writeSeconds = 0.0;
     double totalSeconds = 0.0;
 };

@@ -1,6 +1,7 @@
 #include "cli/render_options.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -40,7 +41,9 @@ bool parseNumber(const std::string& option, const std::string& text, double* val
     char* end = nullptr;
     errno = 0;
     *value = std::strtod(begin, &end);
-    if (text.empty() || end == begin || *end != '\0') {
+    // strtod would skip leading blanks; a blank on either side is refused alike.
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])) || end == begin ||
+        *end != '\0') {
         *error = option + " " + text + ": not a number";
         return false;
     }
@@ -53,8 +56,8 @@ bool parseInteger(const std::string& option, const std::string& text, int* value
     char* end = nullptr;
     errno = 0;
     const long parsed = std::strtol(begin, &end, 10);
-    if (text.empty() || end == begin || *end != '\0' || errno != 0 || parsed < -1000000000L ||
-        parsed > 1000000000L) {
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])) || end == begin ||
+        *end != '\0' || errno != 0 || parsed < -1000000000L || parsed > 1000000000L) {
         *error = option + " " + text + ": not a whole number";
         return false;
     }
@@ -164,7 +167,7 @@ bool parseBlurOptions(const RenderArguments& args, RenderOptions* o, std::string
             return false;
         }
         if (!parseNumber("--radius", args.radius, &o->radius, error)) return false;
-        if (!(o->radius >= 0.0 && o->radius <= 64.0)) {
+        if (!(o->radius >= 0.0 && o->radius <= kLargestRadius)) {
             *error = "--radius " + args.radius + ": out of range (0 to 64 pixels)";
             return false;
         }
@@ -215,11 +218,6 @@ bool parseRenderOptions(const RenderArguments& args, RenderOptions* o, std::stri
     }
     if (args.output.empty()) {
         *error = "no output: give -o OUT";
-        return false;
-    }
-    if (!args.cocMap.empty() && args.cocMap == args.output) {
-        *error =
-            args.cocMap + ": --coc-map and -o name the same file; the map would replace the render";
         return false;
     }
     o->input = args.input;

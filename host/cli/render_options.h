@@ -84,6 +84,9 @@ struct RenderOptions {
 // The most depth slabs --layers takes.
 constexpr int kMaxLayers = 32;
 
+// The effect's largest blur radius in pixels (the range it declares).
+constexpr double kLargestRadius = 64.0;
+
 // Checks and parses everything that does not need the files. False with a
 // one-line `error` naming the option and what is wrong.
 bool parseRenderOptions(const RenderArguments& args, RenderOptions* options, std::string* error);

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "qvlib_bitmaps.h"
+#include "host/ParamDeclaration.h"
 #include "qvlib_testing.h"
 
 namespace {
@@ -114,8 +114,9 @@ struct BitmapBlock {
 }  // namespace
 
 QVBitmap* AllocBitmapQV(QVLong width, QVLong height, QVBitmapType type, char*) {
-    const int pixelBytes = qvlib::bitmapPixelBytes(type);
-    if (pixelBytes == 0 || width < 0 || height < 0) return nullptr;
+    const QVBitmapFormat* format = qvBitmapFormat(type);
+    if (format == nullptr || width < 0 || height < 0) return nullptr;
+    const int pixelBytes = int(format->bytesPerPixel);
     const std::uint64_t rowBytes = std::uint64_t(width) * pixelBytes;
     const std::uint64_t dataBytes = rowBytes * std::uint64_t(height);
     const std::uint64_t recordBytes = (sizeof(BitmapBlock) + 15) & ~std::uint64_t(15);
@@ -140,19 +141,19 @@ void FreeBitmapQV(QVBitmap* bitmap) { FreeMemQV(bitmap); }
 
 const char* GetStringQV(QVULong id) {
     switch (id) {
-        case 30000:
+        case kStringCategory:
             return "3D Post";
-        case 30013:
+        case kStringMenu:
             return "3D Depth of Field...";
-        case 30124:
+        case kStringMethod:
             return "Method";
-        case 30156:
+        case kStringFocalDepth:
             return "Focal Depth";
-        case 30183:
+        case kStringMaximumRadius:
             return "Maximum Radius";
-        case 30298:
+        case kStringSharpUntil:
             return "Sharp Until Depth";
-        case 30336:
+        case kStringMethodChoices:
             return "Box Average;Splatting";
         default:
             return "";
@@ -160,23 +161,6 @@ const char* GetStringQV(QVULong id) {
 }
 
 namespace qvlib {
-
-int bitmapPixelBytes(QVBitmapType type) {
-    switch (type) {
-        case kQVBitmapRGBA8:
-            return 4;
-        case kQVBitmapRGBA10:
-            return 5;
-        case kQVBitmapRGBA12:
-            return 6;
-        case kQVBitmapRGBA16:
-            return 8;
-        case kQVBitmapRGBAFloat:
-            return 16;
-        default:
-            return 0;
-    }
-}
 
 AllocStats allocStats() {
     std::lock_guard<std::mutex> lock(gMutex);

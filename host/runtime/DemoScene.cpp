@@ -381,7 +381,7 @@ DemoScene buildDemoScene(const DemoSceneOptions& options) {
     scene.source = PixelImage::create(options.format, options.width, options.height);
     scene.gbuffers.reset(new GBufferSet(options.width, options.height));
     scene.settings.radius = options.height / 45.0;
-    scene.settings.method = 1.0;
+    scene.settings.method = kMethodBoxAverage;
     scene.settings.focalDepth = kCardDepth;
     scene.settings.focusRangeDepth = kSharpUntil;
     if (!scene.source) return scene;
@@ -404,38 +404,6 @@ DemoScene buildDemoScene(const DemoSceneOptions& options) {
             const int count = storedFragments(pixel, options.colourExponent, stored);
             storeFront(gbuffers, x, y, stored[0], options.colourExponent);
             for (int i = 1; i < count; ++i) storeLayer(gbuffers, x, y, stored[i]);
-        }
-    return scene;
-}
-
-DemoScene buildCheckerScene(int width, int height, QVBitmapType format, float depth,
-                            int cellPixels) {
-    DemoScene scene;
-    scene.source = PixelImage::create(format, width, height);
-    scene.gbuffers.reset(new GBufferSet(width, height));
-    scene.settings.radius = 8.0;
-    scene.settings.method = 1.0;
-    scene.settings.focalDepth = depth;
-    scene.settings.focusRangeDepth = 0.0;
-    if (!scene.source) return scene;
-
-    GBufferSet& gbuffers = *scene.gbuffers;
-    gbuffers.addDepth();
-    gbuffers.addCoverage();
-    gbuffers.addColour(false);
-    const int cell = cellPixels > 0 ? cellPixels : 1;
-    const Rgb light{0.92, 0.85, 0.2};
-    const Rgb dark{0.12, 0.2, 0.6};
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const Rgb& colour = (x / cell + y / cell) % 2 == 0 ? light : dark;
-            storeSource(*scene.source, x, y, colour);
-            std::uint8_t bytes[4];
-            encodeColour(colour, false, bytes);
-            std::uint8_t* channel = gbuffers.colour(x, y);
-            for (int c = 0; c < 3; ++c) channel[c] = bytes[c];
-            gbuffers.depth(x, y) = depth;
-            gbuffers.coverage(x, y) = 255;
         }
     return scene;
 }

@@ -52,10 +52,4 @@ struct DemoSceneOptions {
 // focus on the card with a sharp zone to -7 and a radius of height / 45.
 DemoScene buildDemoScene(const DemoSceneOptions& options = DemoSceneOptions());
 
-// A flat checkerboard of `cellPixels` square cells, every pixel fully covered
-// by one opaque fragment at `depth`, with a plain colour channel matching the
-// source; no transparency, no layers. The settings focus on `depth`.
-DemoScene buildCheckerScene(int width, int height, QVBitmapType format, float depth,
-                            int cellPixels);
-
 }  // namespace dofrt

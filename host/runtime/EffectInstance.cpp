@@ -1,9 +1,9 @@
 #include "runtime/EffectInstance.h"
 
-#include <strings.h>
-
 #include <cstdarg>
 #include <cstring>
+
+#include "host/Selectors.h"
 
 namespace dofrt {
 
@@ -67,19 +67,19 @@ QVULong EffectInstance::callEntry(QVULong selector) {
 
 QVULong EffectInstance::callInit(QVULong selector) {
     FilterDispatch init = host_->record.initEntry;
-    return init ? init(&host_->record, selector) : 0;
+    return init ? init(&host_->record, selector) : QVULong(kDispatchFailed);
 }
 
 QVULong EffectInstance::callExecute(QVULong selector) {
     FilterDispatch execute = host_->record.executeEntry;
-    return execute ? execute(&host_->record, selector) : 0;
+    return execute ? execute(&host_->record, selector) : QVULong(kDispatchFailed);
 }
 
-bool EffectInstance::describe() { return callEntry(1) == 1; }
+bool EffectInstance::describe() { return callEntry(kSelectorDescribe) == kDispatchDone; }
 
 bool EffectInstance::setup() {
     declarations_.clear();
-    setUp_ = callEntry(2) == 1;
+    setUp_ = callEntry(kSelectorSetup) == kDispatchDone;
     return setUp_;
 }
 
@@ -92,21 +92,15 @@ bool EffectInstance::start(std::string* error) {
 bool EffectInstance::cleanup() {
     if (!setUp_) return false;
     setUp_ = false;
-    return callInit(3) == 1;
+    return callInit(kSelectorCleanup) == kDispatchDone;
 }
 
 QVULong EffectInstance::query(std::uint32_t subSelector, std::uint32_t* result) {
     host_->record.querySelector = subSelector;
     host_->record.queryResult = result;
-    const QVULong answer = callExecute(14);
+    const QVULong answer = callExecute(kSelectorQuery);
     host_->record.queryResult = nullptr;
     return answer;
-}
-
-const ParamDeclaration* EffectInstance::findParameter(const std::string& name) const {
-    for (const ParamDeclaration& d : declarations_)
-        if (isUserParameter(d) && strcasecmp(d.name.c_str(), name.c_str()) == 0) return &d;
-    return nullptr;
 }
 
 void EffectInstance::setParameter(const ParamDeclaration& declaration, double value) {
@@ -128,7 +122,7 @@ int EffectInstance::declareParam(IFXFilterInstance* filterInstance, int kind, do
     va_start(args, zero);
     for (int i = 0; i < kMaxPairs; ++i) {
         const std::int32_t tag = va_arg(args, std::int32_t);
-        if (tag == 0) break;
+        if (tag == kTagEnd) break;
         TagValue entry{tag, 0, std::string()};
         if (tag == kTagChoices) {
             const char* text = va_arg(args, const char*);
@@ -147,7 +141,6 @@ int EffectInstance::declareParam(IFXFilterInstance* filterInstance, int kind, do
 
 int EffectInstance::checkAbort(IFXFilterInstance* filterInstance) {
     EffectInstance* self = owner(filterInstance);
-    ++self->abortPolls_;
     const bool stop = self->abortHandler_ && self->abortHandler_();
     if (stop) self->stopRequested_ = true;
     return stop ? 1 : 0;

@@ -10,18 +10,11 @@
 #include <vector>
 
 #include "host/IFXFilterInstance.h"
+#include "host/ParamDeclaration.h"
 #include "host/Parameters.h"
 #include "runtime/EffectLibrary.h"
 
 namespace dofrt {
-
-// Declaration tags the host gives a meaning to.
-enum : std::int32_t {
-    kTagMin = 0x2000A,
-    kTagMax = 0x2000B,
-    kTagNameId = 0x20024,
-    kTagChoices = 0x20012,  // carries a text
-};
 
 struct TagValue {
     std::int32_t tag;
@@ -34,7 +27,7 @@ struct TagValue {
 
 // One DeclareParam call, as the effect made it.
 struct ParamDeclaration {
-    int kind = 0;
+    int kind = 0;                // a ParamKind
     double* value = nullptr;     // where the host writes the parameter
     int zeroWord = 0;            // the word after the value address
     std::vector<TagValue> tags;  // in the order given
@@ -59,9 +52,6 @@ public:
 
     IFXFilterInstance& record();
     const IFXFilterInstance& record() const;
-    struct FilterInfo& filterInfo() {
-        return info_;
-    }
 
     // Raw selector calls, results as the effect returns them.
     QVULong callEntry(QVULong selector);    // ENTRYPOINT1
@@ -73,7 +63,6 @@ public:
     bool describe();
     bool setup();
     bool cleanup();
-    bool isSetUp() const { return setUp_; }
     // Describe, then set up, as a host does on loading an effect; false with
     // a one-line `error` naming the effect when either is refused.
     bool start(std::string* error);
@@ -83,23 +72,16 @@ public:
     QVULong query(std::uint32_t subSelector, std::uint32_t* result);
 
     const std::vector<ParamDeclaration>& declarations() const { return declarations_; }
-    // The declaration whose value the user sets, by its host name (any case),
-    // or null.
-    const ParamDeclaration* findParameter(const std::string& name) const;
     // Writes a value where the effect asked the host to keep it.
     void setParameter(const ParamDeclaration& declaration, double value);
     Parameters* parameters() const;
 
     // CheckAbort: the callback is asked at every poll; without one the render
-    // goes on. The count of polls is kept.
+    // goes on.
     void setAbortHandler(std::function<bool()> handler) { abortHandler_ = std::move(handler); }
-    unsigned abortPolls() const { return abortPolls_; }
     // Whether any poll answered stop since the last reset.
     bool stopRequested() const { return stopRequested_; }
-    void resetAbortState() {
-        abortPolls_ = 0;
-        stopRequested_ = false;
-    }
+    void resetAbortState() { stopRequested_ = false; }
 
     const EffectLibrary& library() const { return library_; }
 
@@ -115,7 +97,6 @@ private:
     struct FilterInfo info_;
     std::vector<ParamDeclaration> declarations_;
     std::function<bool()> abortHandler_;
-    unsigned abortPolls_ = 0;
     bool stopRequested_ = false;
     bool setUp_ = false;
 };

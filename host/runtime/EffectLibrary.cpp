@@ -1,10 +1,8 @@
 #include "runtime/EffectLibrary.h"
 
-#include <dirent.h>
 #include <dlfcn.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <climits>
 
 namespace dofrt {
@@ -38,31 +36,6 @@ std::unique_ptr<EffectLibrary> EffectLibrary::load(const std::string& path, std:
     return std::unique_ptr<EffectLibrary>(
         new EffectLibrary(path, handle, reinterpret_cast<EntryPoint>(entry),
                           reinterpret_cast<ExecuteTestFunc>(test)));
-}
-
-std::vector<std::unique_ptr<EffectLibrary>> EffectLibrary::loadFolder(
-    const std::string& folder, std::vector<std::string>* errors) {
-    std::vector<std::string> names;
-    if (DIR* dir = opendir(folder.c_str())) {
-        while (dirent* entry = readdir(dir)) {
-            const std::string name = entry->d_name;
-            if (name.size() > 3 && name.compare(name.size() - 3, 3, ".so") == 0)
-                names.push_back(name);
-        }
-        closedir(dir);
-    } else if (errors) {
-        errors->push_back(folder + ": cannot read the effects folder");
-    }
-    std::sort(names.begin(), names.end());
-    std::vector<std::unique_ptr<EffectLibrary>> libraries;
-    for (const std::string& name : names) {
-        std::string error;
-        if (auto library = load(folder + "/" + name, &error))
-            libraries.push_back(std::move(library));
-        else if (errors)
-            errors->push_back(error);
-    }
-    return libraries;
 }
 
 std::string EffectLibrary::defaultFolder() {

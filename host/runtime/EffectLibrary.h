@@ -3,7 +3,6 @@
 
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "host/IFXFilterInstance.h"
 
@@ -18,11 +17,6 @@ public:
     // Loads the effect at `path`; null with `error` set when it cannot be
     // loaded or lacks ENTRYPOINT1.
     static std::unique_ptr<EffectLibrary> load(const std::string& path, std::string* error);
-
-    // Every effect library (*.so) of a folder, in name order; those that fail
-    // to load are reported in `errors`.
-    static std::vector<std::unique_ptr<EffectLibrary>> loadFolder(const std::string& folder,
-                                                                  std::vector<std::string>* errors);
 
     // The folder this host takes effects from by default: `effects` beside the
     // `bin` folder of the running program, else the build's own.

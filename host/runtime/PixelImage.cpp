@@ -3,60 +3,47 @@
 #include <cmath>
 #include <cstring>
 
-#include "qvlib_bitmaps.h"
-
 namespace dofrt {
-
-double formatFullScale(QVBitmapType format) {
-    switch (format) {
-        case kQVBitmapRGBA8:
-            return 255.0;
-        case kQVBitmapRGBA10:
-            return 1023.0;
-        case kQVBitmapRGBA12:
-            return 4095.0;
-        case kQVBitmapRGBA16:
-            return 65535.0;
-        default:
-            return 0.0;
-    }
-}
 
 namespace {
 
-// Bits per component of the packed big-endian groups.
-int packedBits(QVBitmapType format) { return format == kQVBitmapRGBA10 ? 10 : 12; }
-
 // The packed group of a pixel as one integer, most significant byte first.
-std::uint64_t readGroup(const std::uint8_t* p, int bytes) {
+std::uint64_t readGroup(const std::uint8_t* p, unsigned bytes) {
     std::uint64_t group = 0;
-    for (int i = 0; i < bytes; ++i) group = (group << 8) | p[i];
+    for (unsigned i = 0; i < bytes; ++i) group = (group << 8) | p[i];
     return group;
 }
 
-void writeGroup(std::uint8_t* p, int bytes, std::uint64_t group) {
-    for (int i = bytes - 1; i >= 0; --i) {
+void writeGroup(std::uint8_t* p, unsigned bytes, std::uint64_t group) {
+    for (unsigned i = bytes; i-- > 0;) {
         p[i] = std::uint8_t(group & 0xFF);
         group >>= 8;
     }
 }
 
+// Where component c sits in a packed group: R in the top bits.
+int groupShift(const QVBitmapFormat& format, int c) { return (3 - c) * int(format.bits); }
+std::uint64_t componentMask(const QVBitmapFormat& format) {
+    return (std::uint64_t(1) << format.bits) - 1;
+}
+
 }  // namespace
 
-PixelImage::PixelImage(QVBitmap* bitmap, int width, int height)
-    : bitmap_(bitmap), width_(width), height_(height) {}
+PixelImage::PixelImage(QVBitmap* bitmap, const QVBitmapFormat& format, int width, int height)
+    : bitmap_(bitmap), format_(format), width_(width), height_(height) {}
 
 PixelImage::~PixelImage() { FreeBitmapQV(bitmap_); }
 
 std::unique_ptr<PixelImage> PixelImage::create(QVBitmapType format, int width, int height,
                                                int rowPixels) {
-    if (qvlib::bitmapPixelBytes(format) == 0 || width < 0 || height < 0) return nullptr;
+    const QVBitmapFormat* facts = qvBitmapFormat(format);
+    if (facts == nullptr || width < 0 || height < 0) return nullptr;
     if (rowPixels == 0) rowPixels = width;
     if (rowPixels < width) return nullptr;
     QVBitmap* bitmap = AllocBitmapQV(rowPixels, height, format, nullptr);
     if (bitmap == nullptr) return nullptr;
     bitmap->width = width;
-    return std::unique_ptr<PixelImage>(new PixelImage(bitmap, width, height));
+    return std::unique_ptr<PixelImage>(new PixelImage(bitmap, *facts, width, height));
 }
 
 std::uint8_t* PixelImage::pixel(int x, int y) {
@@ -70,73 +57,63 @@ const std::uint8_t* PixelImage::pixel(int x, int y) const {
 
 double PixelImage::component(int x, int y, int c) const {
     const std::uint8_t* p = pixel(x, y);
-    switch (format()) {
-        case kQVBitmapRGBA8:
+    if (format_.packed)
+        return double((readGroup(p, format_.bytesPerPixel) >> groupShift(format_, c)) &
+                      componentMask(format_));
+    switch (format_.component) {
+        case QVComponentKind::Byte:
             return p[c];
-        case kQVBitmapRGBA10:
-        case kQVBitmapRGBA12: {
-            const int bits = packedBits(format());
-            const std::uint64_t group = readGroup(p, pixelBytes());
-            return double((group >> ((3 - c) * bits)) & ((1u << bits) - 1));
-        }
-        case kQVBitmapRGBA16: {
+        case QVComponentKind::UShort: {
             std::uint16_t v;
             std::memcpy(&v, p + 2 * c, 2);
             return v;
         }
-        case kQVBitmapRGBAFloat: {
+        case QVComponentKind::Float: {
             float v;
             std::memcpy(&v, p + 4 * c, 4);
             return v;
         }
-        default:
-            return 0.0;
     }
+    return 0.0;
 }
 
 void PixelImage::setComponent(int x, int y, int c, double raw) {
     std::uint8_t* p = pixel(x, y);
-    switch (format()) {
-        case kQVBitmapRGBA8:
+    if (format_.packed) {
+        const std::uint64_t mask = componentMask(format_) << groupShift(format_, c);
+        const std::uint64_t value = std::uint64_t(std::int64_t(raw)) << groupShift(format_, c);
+        const std::uint64_t group = readGroup(p, format_.bytesPerPixel);
+        writeGroup(p, format_.bytesPerPixel, (group & ~mask) | (value & mask));
+        return;
+    }
+    switch (format_.component) {
+        case QVComponentKind::Byte:
             p[c] = std::uint8_t(std::int64_t(raw));
             break;
-        case kQVBitmapRGBA10:
-        case kQVBitmapRGBA12: {
-            const int bits = packedBits(format());
-            const int shift = (3 - c) * bits;
-            const std::uint64_t mask = std::uint64_t((1u << bits) - 1) << shift;
-            std::uint64_t group = readGroup(p, pixelBytes());
-            group = (group & ~mask) | ((std::uint64_t(std::int64_t(raw)) << shift) & mask);
-            writeGroup(p, pixelBytes(), group);
-            break;
-        }
-        case kQVBitmapRGBA16: {
+        case QVComponentKind::UShort: {
             const std::uint16_t v = std::uint16_t(std::int64_t(raw));
             std::memcpy(p + 2 * c, &v, 2);
             break;
         }
-        case kQVBitmapRGBAFloat: {
+        case QVComponentKind::Float: {
             const float v = float(raw);
             std::memcpy(p + 4 * c, &v, 4);
             break;
         }
-        default:
-            break;
     }
 }
 
 double PixelImage::fraction(int x, int y, int c) const {
-    const double scale = formatFullScale(format());
     const double raw = component(x, y, c);
-    return scale > 0 ? raw / scale : raw;
+    return isFloat() ? raw : raw / double(format_.fullScale);
 }
 
 void PixelImage::setFraction(int x, int y, int c, double value) {
-    const double scale = formatFullScale(format());
-    if (scale == 0.0) {
+    if (isFloat()) {
         setComponent(x, y, c, value);
         return;
     }
+    const double scale = double(format_.fullScale);
     double code = std::nearbyint(value * scale);
     if (!(code > 0.0)) code = 0.0;
     if (code > scale) code = scale;

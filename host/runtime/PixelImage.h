@@ -9,9 +9,6 @@
 
 namespace dofrt {
 
-// Full scale of a format's components (0 for float and unknown codes).
-double formatFullScale(QVBitmapType format);
-
 class PixelImage {
 public:
     // A zero-filled buffer whose pixel (0, 0) is the host's absolute (0, 0);
@@ -29,6 +26,7 @@ public:
     int width() const { return width_; }
     int height() const { return height_; }
     int pixelBytes() const { return bitmap_->pixelBytes; }
+    bool isFloat() const { return format_.component == QVComponentKind::Float; }
     std::uint8_t* pixel(int x, int y);
     const std::uint8_t* pixel(int x, int y) const;
 
@@ -48,8 +46,9 @@ public:
     bool copyPixelsFrom(const PixelImage& other);
 
 private:
-    PixelImage(QVBitmap* bitmap, int width, int height);
+    PixelImage(QVBitmap* bitmap, const QVBitmapFormat& format, int width, int height);
     QVBitmap* bitmap_;
+    const QVBitmapFormat& format_;
     int width_;
     int height_;
 };

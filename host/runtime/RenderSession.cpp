@@ -8,10 +8,10 @@ bool setRenderParameters(EffectInstance& instance, const RenderSettings& setting
     const struct {
         std::int32_t nameId;
         double value;
-    } values[] = {{kParamRadius, settings.radius},
-                  {kParamMethod, settings.method},
-                  {kParamFocalDepth, settings.focalDepth},
-                  {kParamSharpUntil, settings.focusRangeDepth}};
+    } values[] = {{kStringMaximumRadius, settings.radius},
+                  {kStringMethod, settings.method},
+                  {kStringFocalDepth, settings.focalDepth},
+                  {kStringSharpUntil, settings.focusRangeDepth}};
     bool all = true;
     for (const auto& v : values) {
         bool found = false;
@@ -24,6 +24,15 @@ bool setRenderParameters(EffectInstance& instance, const RenderSettings& setting
         all = all && found;
     }
     return all;
+}
+
+std::string describeFailure(const RenderReport& report) {
+    if (report.failedSelector == kSelectorPrepare)
+        return "the effect refused to prepare the render";
+    if (report.failedSelector == kSelectorApply)
+        return "the effect failed render pass " + std::to_string(report.failedPass);
+    if (report.stopped) return "the render was stopped";
+    return "the effect did not finish the render";
 }
 
 RenderSession::RenderSession(EffectInstance& instance, PixelImage& source, PixelImage& destination,
@@ -40,7 +49,7 @@ RenderSession::RenderSession(EffectInstance& instance, PixelImage& source, Pixel
     record.scaleY = settings.scaleY;
     record.renderRegion = region_;
     record.outputRect = region_;
-    record.renderPass = 0;
+    record.renderPass = kPassAllocateRadiusMap;
     instance.resetAbortState();
 }
 
@@ -50,19 +59,19 @@ RenderSession::~RenderSession() {
 
 QVULong RenderSession::prepare() {
     prepared_ = true;
-    return instance_.callExecute(10);
+    return instance_.callExecute(kSelectorPrepare);
 }
 
 QVULong RenderSession::apply(std::uint32_t pass, const QVRect& outputRect) {
     IFXFilterInstance& record = instance_.record();
     record.renderPass = pass;
     record.outputRect = outputRect;
-    return instance_.callExecute(11);
+    return instance_.callExecute(kSelectorApply);
 }
 
 QVULong RenderSession::finished() {
     prepared_ = false;
-    return instance_.callExecute(12);
+    return instance_.callExecute(kSelectorFinished);
 }
 
 RenderReport render(EffectInstance& instance, PixelImage& source, PixelImage& destination,
@@ -75,34 +84,35 @@ RenderReport render(EffectInstance& instance, PixelImage& source, PixelImage& de
     const std::vector<QVRect>& resolveRects =
         settings.resolveRects.empty() ? rects : settings.resolveRects;
 
-    if (session.prepare() != 1) {
-        report.failedSelector = 10;
+    if (session.prepare() != kDispatchDone) {
+        report.failedSelector = kSelectorPrepare;
         session.finished();
         return report;
     }
     // Passes 0 and 2 work on the whole region; 1, 3 and 4 on each rectangle.
-    for (std::uint32_t pass = 0; pass <= 4; ++pass) {
-        const bool perRect = pass == 1 || pass == 3 || pass == 4;
-        const std::vector<QVRect>& passRects = pass == 4 ? resolveRects : rects;
+    for (std::uint32_t pass = kPassAllocateRadiusMap; pass < kRenderPassCount; ++pass) {
+        const bool perRect =
+            pass == kPassFillRadiusMap || pass == kPassSplat || pass == kPassWriteOutput;
+        const std::vector<QVRect>& passRects = pass == kPassWriteOutput ? resolveRects : rects;
         const int calls = perRect ? int(passRects.size()) : 1;
-        if (pass == 4 && instance.stopRequested()) break;
+        if (pass == kPassWriteOutput && instance.stopRequested()) break;
         const auto start = std::chrono::steady_clock::now();
         for (int call = 0; call < calls; ++call) {
             if (progress) progress(int(pass), call, calls);
             const QVRect& rect = perRect ? passRects[size_t(call)] : session.region();
-            if (session.apply(pass, rect) != 1) {
-                report.failedSelector = 11;
+            if (session.apply(pass, rect) != kDispatchDone) {
+                report.failedSelector = kSelectorApply;
                 report.failedPass = int(pass);
                 session.finished();
                 return report;
             }
             // The host stops asking for output rectangles once told to stop.
-            if (pass == 3 && instance.stopRequested()) break;
+            if (pass == kPassSplat && instance.stopRequested()) break;
         }
         report.passSeconds[pass] =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
-    const bool finishedOk = session.finished() == 1;
+    const bool finishedOk = session.finished() == kDispatchDone;
     report.stopped = instance.stopRequested();
     report.ok = finishedOk && !report.stopped;
     return report;

@@ -4,26 +4,20 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "host/IFXFilterInstance.h"
+#include "host/Selectors.h"
 #include "runtime/EffectInstance.h"
 #include "runtime/GBufferSet.h"
 #include "runtime/PixelImage.h"
 
 namespace dofrt {
 
-// String ids of the effect's parameter names, by which the host writes them.
-enum ParameterNameId : std::int32_t {
-    kParamFocalDepth = 30156,
-    kParamSharpUntil = 30298,
-    kParamRadius = 30183,
-    kParamMethod = 30124,
-};
-
 struct RenderSettings {
     double radius = 0.0;  // largest blur radius in pixels
-    double method = 1.0;  // 1 box averaging, 2 splatting
+    double method = kMethodBoxAverage;
     double focalDepth = -1.0;
     double focusRangeDepth = 0.0;  // far end of the sharp zone
     double pixelAspect = 1.0;
@@ -37,12 +31,16 @@ struct RenderSettings {
 };
 
 struct RenderReport {
-    bool ok = false;         // every selector answered 1
-    int failedSelector = 0;  // 10 prepare or 11 apply; 0 none
-    int failedPass = -1;     // pass whose apply answered 0
-    bool stopped = false;    // CheckAbort asked to stop during pass 3
-    double passSeconds[5] = {0, 0, 0, 0, 0};
+    bool ok = false;             // every selector answered 1
+    QVULong failedSelector = 0;  // kSelectorPrepare or kSelectorApply; 0 none
+    int failedPass = -1;         // pass whose apply answered 0
+    bool stopped = false;        // CheckAbort asked to stop during pass 3
+    double passSeconds[kRenderPassCount] = {};
 };
+
+// What went wrong in a render that was not ok, as words for a message:
+// "the effect failed render pass 2".
+std::string describeFailure(const RenderReport& report);
 
 // Called before each pass call: pass number, index of the call within the
 // pass and the number of calls of that pass.

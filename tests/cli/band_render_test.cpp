@@ -79,13 +79,12 @@ TEST(BandRender, BandsGiveTheBytesOfOneInstance) {
                 std::string(rendertest::formatName(format)) + (method == 2.0 ? " splat" : " box");
             rendertest::Random random(format * 7 + int(method));
             const int w = 23, h = 61;
-            auto source = rendertest::makeImage(format, w, h);
-            rendertest::fillSource(*source, random);
-            auto one = rendertest::makeImage(format, w, h);
-            rendertest::fillBytes(*one, random);
-            auto banded = rendertest::makeImage(format, w, h);
+            auto source = rendertest::randomImage(format, w, h, random);
+            auto one = rendertest::randomImage(format, w, h, random);
+            auto banded = rendertest::copyOf(*one);
             const std::vector<std::uint8_t> before = rendertest::bufferBytes(*one);
-            auto gb = rendertest::makeGBuffers(w, h, random, rendertest::SceneOptions());
+            rendertest::SceneGBuffers scene(w, h, random, rendertest::kEveryChannel);
+            dofrt::GBufferSet* gb = &scene.set;
             dofrt::RenderSettings settings;
             settings.radius = 2.5;
             settings.method = method;
@@ -98,7 +97,7 @@ TEST(BandRender, BandsGiveTheBytesOfOneInstance) {
             std::string error;
             ASSERT_TRUE(instance.start(&error)) << error;
             ASSERT_TRUE(dofrt::setRenderParameters(instance, settings));
-            ASSERT_TRUE(dofrt::render(instance, *source, *one, gb.get(), settings).ok) << why;
+            ASSERT_TRUE(dofrt::render(instance, *source, *one, gb, settings).ok) << why;
             // Every hat reaches 2 x 2.5 x 1.5 rows and 5 columns; a box
             // window 4 rows (3.75 rounded) and 3 columns.
             for (const dof3d::BandAxis axis : {dof3d::BandAxis::Rows, dof3d::BandAxis::Columns}) {
@@ -111,7 +110,7 @@ TEST(BandRender, BandsGiveTheBytesOfOneInstance) {
                 std::copy(before.begin(), before.end(), banded->record().baseAddr);
                 for (const Band& band : bands)
                     ASSERT_TRUE(dof3d::renderBand(
-                                    doftest::effectLibrary(), *source, *banded, gb.get(), settings,
+                                    doftest::effectLibrary(), *source, *banded, gb, settings,
                                     band, work.band(band), [] { return false; }, nullptr, &error)
                                     .ok)
                         << why << ": " << error;

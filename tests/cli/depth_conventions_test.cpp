@@ -7,6 +7,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstring>
+#include <sstream>
 
 namespace {
 
@@ -89,13 +90,32 @@ TEST(DepthConventions, ScaleBringsFocusAndSharpZoneIntoTheParameterRange) {
     }
 }
 
-TEST(DepthConventions, SharpZoneDeeperThanTheRangeIsRefused) {
-    DepthScale scale;
-    std::string error;
-    EXPECT_FALSE(dof3d::chooseDepthScale(1.0, 100000.0, &scale, &error));
-    EXPECT_EQ(error,
-              "the sharp zone from 1 to 100000 is deeper than the effect's depth range allows (far "
-              "end at most 65535 times the focus)");
+// The far end may lie 65535 over the smallest power of two that brings the
+// focus to 1: 65535 times a focus that is a power of two, just over 32768
+// times one just below.
+TEST(DepthConventions, SharpZoneReachesAsFarAsThePowerOfTwoAllows) {
+    const struct {
+        double focus, sharpUntil;
+        const char* limit;  // null: accepted
+    } cases[] = {
+        {2.0, 131070.0, nullptr},
+        {2.0, 131071.0, "131070 (65535 times the focus)"},
+        {1.5, 65535.0, nullptr},
+        {1.5, 65536.0, "65535 (43690 times the focus)"},
+        {1.875, 65536.0, "65535 (34952 times the focus)"},
+    };
+    for (const auto& c : cases) {
+        std::ostringstream expected;
+        if (c.limit)
+            expected << "the sharp zone from " << c.focus << " to " << c.sharpUntil
+                     << " is deeper than the effect's depth range allows: with this focus its "
+                        "far end may lie at most at "
+                     << c.limit;
+        DepthScale scale;
+        std::string error;
+        EXPECT_EQ(dof3d::chooseDepthScale(c.focus, c.sharpUntil, &scale, &error), !c.limit);
+        EXPECT_EQ(error, expected.str()) << c.focus << " " << c.sharpUntil;
+    }
 }
 
 TEST(DepthConventions, FocusBelowTheSmallestNormalDoubleIsRefused) {

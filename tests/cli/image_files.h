@@ -54,6 +54,7 @@ struct FlatImage {
     std::vector<OIIO::ParamValue> attributes;  // of any type
     float pixelAspect = 1.0f;
     bool unassociatedAlpha = false;
+    int tileSize = 0;  // square tiles; 0 writes scanlines
 
     float& at(int px, int py, int c) {
         return pixels[(std::size_t(py) * std::size_t(width) + std::size_t(px)) * channels.size() +
@@ -97,6 +98,7 @@ inline bool writeFlat(const std::string& path, const FlatImage& image) {
         if (image.channels[c] == "A") imageSpec.alpha_channel = int(c);
         if (image.channels[c] == "Z") imageSpec.z_channel = int(c);
     }
+    imageSpec.tile_width = imageSpec.tile_height = image.tileSize;
     imageSpec.attribute("PixelAspectRatio", image.pixelAspect);
     if (image.unassociatedAlpha) imageSpec.attribute("oiio:UnassociatedAlpha", 1);
     for (const auto& a : image.stringAttributes) imageSpec.attribute(a.first, a.second);

@@ -157,10 +157,10 @@ TEST(RenderBadInput, BadOptionsUnderJsonPrintJson) {
         const char* json;
     } cases[] = {
         {{"render", "in.exr", "-o", "out.exr", "--bogus", "--json"},
-         "{\"command\": \"render\", \"error\": \"The following argument was not expected: "
+         "{\"command\":\"render\",\"error\":\"The following argument was not expected: "
          "--bogus\"}\n"},
         {{"render", "in.exr", "-o", "out.exr", "--radius", "70", "--focus", "3", "--json"},
-         "{\"command\": \"render\", \"error\": \"--radius 70: out of range (0 to 64 pixels)\"}\n"},
+         "{\"command\":\"render\",\"error\":\"--radius 70: out of range (0 to 64 pixels)\"}\n"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = {doftest::dof3dPath()};

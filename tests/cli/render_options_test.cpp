@@ -141,8 +141,6 @@ TEST(RenderOptions, BadValuesAreNamed) {
              a.cocMap = "c.png";
          },
          "c.png: --coc-map needs a frame field for a sequence (#### or %04d)"},
-        {"coc map over the output", [](RenderArguments& a) { a.cocMap = a.output; },
-         "out.exr: --coc-map and -o name the same file; the map would replace the render"},
     };
     for (const BadCase& c : cases) {
         RenderArguments args = base();

@@ -14,9 +14,9 @@ enum Entry { kAllocMem = 1, kFreeMem = 2, kAllocBitmap = 4 };
 
 void describeWithReplaced(int entries) {
     dofrt::EffectInstance instance(doftest::effectLibrary());
-    if (entries & kAllocMem) instance.filterInfo().AllocMem = otherAlloc;
-    if (entries & kFreeMem) instance.filterInfo().FreeMem = otherFree;
-    if (entries & kAllocBitmap) instance.filterInfo().AllocBitmap = otherAllocBitmap;
+    if (entries & kAllocMem) instance.record().FilterInfo->AllocMem = otherAlloc;
+    if (entries & kFreeMem) instance.record().FilterInfo->FreeMem = otherFree;
+    if (entries & kAllocBitmap) instance.record().FilterInfo->AllocBitmap = otherAllocBitmap;
     instance.callEntry(1);
 }
 

@@ -1,7 +1,8 @@
-// The splatting pass asks the host whether to stop, at most once per 100
-// clock ticks, and stops at once when told to. The scene makes the planes
-// show how far the pass got: every pixel is in focus and opaque, so each
-// splat puts weight 1 on its own pixel only.
+// The splatting pass asks the host whether to stop between bands: first
+// after more than 100 clock ticks, then at most once per 100 ticks, and at
+// every poll the planes hold what the literal walk holds after a whole
+// number of pixels. A stop splats nothing more. Every footprint covers the
+// whole region, so every pixel changes every plane element.
 #include <gtest/gtest.h>
 
 #include <ctime>
@@ -12,116 +13,61 @@
 namespace rendertest {
 namespace {
 
-using dofrt::RenderSession;
+class AbortTest : public RenderTest {};
 
-constexpr int kSide = 200;  // enough pixels for many clock ticks of splatting
+TEST_F(AbortTest, PollsSeeWholePixelsAndAStopSplatsNothingMore) {
+    scene(kQVBitmapRGBA16, 48, 40, 7, kCoverage | kColour | kLayers);
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 48; ++x) gbuffers->set.depth(x, y) = -30.0f;  // fully blurred
+    settings.method = 2.0;
+    settings.radius = 30.0;  // hats 60 pixels out
+    const std::size_t elements = 48 * 40;
+    for (const SplatWalkTuning& tuning :
+         {SplatWalkTuning{kSplatBest, 3000, 16, 16}, SplatWalkTuning{kSplatSSE2, 9000, 7, 8}}) {
+        splat_walk_tuning() = tuning;
+        for (unsigned stopAt : {1u, 3u, 0u}) {
+            std::vector<doftest::ReferencePlanes> seen;
+            std::vector<std::clock_t> when;
+            const std::clock_t start = std::clock();
+            instance->setAbortHandler([&] {
+                when.push_back(std::clock());
+                seen.push_back(planesOf(*instance->parameters(), elements));
+                return seen.size() == stopAt;
+            });
+            doftest::ReferencePlanes last;
+            renderHere(*source, *destination, &gbuffers->set, settings, [&](const Parameters& p) {
+                last = planesOf(p, elements);
+                when.push_back(std::clock());
+            });
+            instance->setAbortHandler(nullptr);
 
-// Pixels splatted so far, in visiting order, when they form a prefix of
-// the region's pixels; -1 when the planes are not a prefix.
-long splattedPrefix(const Parameters* p) {
-    const long total = long(kSide) * kSide;
-    long n = 0;
-    while (n < total && p->weightSumR[n] == 1.0) ++n;
-    for (long i = n; i < total; ++i)
-        if (p->weightSumR[i] != 0.0 || p->transmitG[i] != 1.0) return -1;
-    return n;
-}
-
-struct Poll {
-    long prefix;
-    std::clock_t ticksSincePassStart;
-};
-
-class AbortTest : public RenderTest {
-protected:
-    void SetUp() override {
-        RenderTest::SetUp();
-        source = makeImage(kQVBitmapRGBA8, kSide, kSide, 0);
-        destination = makeImage(kQVBitmapRGBA8, kSide, kSide, 0);
-        for (int y = 0; y < kSide; ++y)
-            for (int x = 0; x < kSide; ++x) setPixel(*source, x, y, {51, 102, 153, 255});
-        gbuffers.reset(new GBufferSet(kSide, kSide));
-        gbuffers->addDepth();
-        gbuffers->addCoverage();
-        for (int y = 0; y < kSide; ++y)
-            for (int x = 0; x < kSide; ++x) {
-                gbuffers->depth(x, y) = -10.0f;
-                gbuffers->coverage(x, y) = 255;
+            const std::size_t polls = when.size() - 1;
+            ASSERT_GE(polls, stopAt == 0 ? 2u : stopAt) << "the pass lasts many polls";
+            if (stopAt != 0) {
+                ASSERT_EQ(polls, stopAt);
             }
-        settings.method = 2.0;
-        settings.radius = 5.0;
-        settings.focalDepth = -10.0;
-        ASSERT_TRUE(dofrt::setRenderParameters(*instance, settings));
+            // More than 100 ticks before the first poll and between polls.
+            EXPECT_GT(when[0] - start, std::clock_t(100));
+            EXPECT_GT(when[polls] - start, std::clock_t(100 * polls));
+            if (stopAt != 0) {
+                EXPECT_TRUE(samePlanes(last, seen.back())) << "nothing after a stop";
+            }
+
+            // Each poll's planes are the literal walk's after some pixel, in
+            // order; the weight of element 0 rises with every pixel.
+            std::size_t matched = 0;
+            settings.region = {0, 0, 48, 40};
+            doftest::referenceSplatPlanes(
+                referenceSettings(settings), *source, gbuffers->set.table(),
+                [&](const doftest::ReferencePlanes& planes) {
+                    while (matched < seen.size() && planes[9][0] == seen[matched][9][0] &&
+                           samePlanes(planes, seen[matched]))
+                        ++matched;
+                    return matched < seen.size();
+                });
+            EXPECT_EQ(matched, seen.size()) << "stop at poll " << stopAt;
+        }
     }
-
-    void TearDown() override {
-        source.reset();
-        destination.reset();
-        RenderTest::TearDown();
-    }
-
-    // Runs passes 0 to 3; the handler sees the planes at every poll (when
-    // `inspect`) and answers stop at the poll numbered `stopAt` (1 = the
-    // first; 0 = never).
-    std::vector<Poll> splatUntil(RenderSession& s, unsigned stopAt, bool inspect = true) {
-        std::vector<Poll> polls;
-        const Parameters* p = s.parameters();
-        EXPECT_EQ(s.prepare(), 1u);
-        for (std::uint32_t pass = 0; pass <= 2; ++pass) EXPECT_EQ(s.apply(pass, s.region()), 1u);
-        const std::clock_t start = std::clock();
-        instance->setAbortHandler([&]() {
-            polls.push_back({inspect ? splattedPrefix(p) : 0, std::clock() - start});
-            return polls.size() == stopAt;
-        });
-        EXPECT_EQ(s.apply(3, s.region()), 1u) << "a stop is not a failure";
-        instance->setAbortHandler(nullptr);
-        return polls;
-    }
-
-    std::unique_ptr<PixelImage> source, destination;
-    std::unique_ptr<GBufferSet> gbuffers;
-    RenderSettings settings;
-};
-
-TEST_F(AbortTest, StopAtTheFirstPollKeepsOnlyThePixelsBeforeIt) {
-    RenderSession s(*instance, *source, *destination, gbuffers.get(), settings);
-    const std::vector<Poll> polls = splatUntil(s, 1);
-    ASSERT_EQ(polls.size(), 1u);
-    const long total = long(kSide) * kSide;
-    ASSERT_GE(polls[0].prefix, 0) << "the planes hold a prefix of the pixels";
-    EXPECT_LT(polls[0].prefix, total) << "the pass stopped before its end";
-    EXPECT_GT(polls[0].ticksSincePassStart, std::clock_t(100))
-        << "the first poll waits for more than 100 ticks";
-    // Nothing was splatted after the poll; the splatted pixels hold their
-    // own colour fraction, 51 / 255 = 0.2, with weight 1.
-    const Parameters* p = s.parameters();
-    EXPECT_EQ(splattedPrefix(p), polls[0].prefix);
-    for (long i = 0; i < polls[0].prefix; ++i) {
-        ASSERT_EQ(p->colourSumR[i], 51 / 255.0) << i;
-        ASSERT_EQ(p->transmitB[i], 0.0) << i;
-    }
-    EXPECT_EQ(instance->abortPolls(), 1u);
-    EXPECT_EQ(s.finished(), 1u);
-}
-
-// Each answer counts for its own poll only: a "go on" is not remembered.
-TEST_F(AbortTest, StopAtALaterPoll) {
-    RenderSession s(*instance, *source, *destination, gbuffers.get(), settings);
-    const std::vector<Poll> polls = splatUntil(s, 3);
-    ASSERT_EQ(polls.size(), 3u);
-    for (const Poll& poll : polls) ASSERT_GE(poll.prefix, 0);
-    EXPECT_LT(polls[0].prefix, polls[1].prefix);
-    EXPECT_LT(polls[1].prefix, polls[2].prefix);
-    EXPECT_EQ(splattedPrefix(s.parameters()), polls[2].prefix);
-    EXPECT_EQ(s.finished(), 1u);
-}
-
-TEST_F(AbortTest, NeverStoppedSplatsEveryPixel) {
-    RenderSession s(*instance, *source, *destination, gbuffers.get(), settings);
-    const std::vector<Poll> polls = splatUntil(s, 0, false);
-    EXPECT_GE(polls.size(), 1u) << "the pass lasts long enough to be asked";
-    EXPECT_EQ(splattedPrefix(s.parameters()), long(kSide) * kSide);
-    EXPECT_EQ(s.finished(), 1u);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // Whole renders of random scenes against the literal reference, in every
-// format and both methods, over several layouts of output rectangles.
+// format: the destination's bytes, and after the splatting pass the twelve
+// planes, as the built module renders and as this program's engine renders
+// with each vector unit the processor has, on small tiles and bands.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,115 +12,146 @@
 namespace rendertest {
 namespace {
 
-struct Tiling {
-    const char* name;
-    std::vector<QVRect> rects;  // relative to the region's top-left corner
-    // Full-width bands visit the pixels in the order of one rectangle; other
-    // tilings splat in another order, whose sums may round differently.
-    bool keepsPixelOrder;
-};
+enum Tiling { kWhole, kBands, kQuarters, kUneven, kOutside };
 
-// The region is 11 x 9 pixels at (3, 2) of a 16 x 13 image.
-const QVRect kRegion{3, 2, 11, 9};
-
-std::vector<Tiling> tilings() {
-    return {
-        {"one rectangle", {}, true},
-        {"rows", {{0, 0, 11, 4}, {0, 4, 11, 5}}, true},
-        {"2-D tiles", {{0, 0, 5, 4}, {5, 0, 6, 4}, {0, 4, 5, 5}, {5, 4, 6, 5}}, false},
-        {"uneven tiles in odd order",
-         {{7, 6, 4, 3}, {0, 0, 1, 9}, {1, 0, 10, 2}, {1, 2, 6, 7}, {7, 2, 4, 4}},
-         false},
-    };
+// Output rectangles over a region of w x h at (l, t).
+std::vector<QVRect> tiling(Tiling kind, QVRect r) {
+    const int l = r.left, t = r.top, w = r.width, h = r.height, hw = w / 2, hh = h / 2;
+    switch (kind) {
+        case kBands:
+            return {{l, t, w, hh}, {l, t + hh, w, h - hh}};
+        case kQuarters:
+            return {{l, t, hw, hh},
+                    {l + hw, t, w - hw, hh},
+                    {l, t + hh, hw, h - hh},
+                    {l + hw, t + hh, w - hw, h - hh}};
+        case kUneven:  // in an order other than the raster's
+            return {{l + hw, t + hh, w - hw, h - hh},
+                    {l, t, 1, h},
+                    {l + 1, t, w - 1, hh},
+                    {l + 1, t + hh, hw - 1, h - hh}};
+        case kOutside:  // reaching past every edge, and one of no size
+            return {{l - 3, t - 2, w + 9, h + 7}, {l + 1, t + 1, 0, 4}};
+        default:
+            return {};
+    }
 }
 
-std::vector<QVRect> absolute(const std::vector<QVRect>& rects) {
-    std::vector<QVRect> out;
-    for (QVRect r : rects)
-        out.push_back({kRegion.left + r.left, kRegion.top + r.top, r.width, r.height});
-    return out;
-}
-
-struct SceneCase {
-    const char* name;
-    SceneOptions options;
+struct Scene {
+    const char* why;
+    unsigned features;
     double radius;
-    double focusRangeDepth;
-    double scaleX;
+    double mode;  // 0: both methods
+    QVRect region;
+    Tiling tiling;
+    double scaleX = 1.0;
+    double focusRangeDepth = 0.0;
 };
 
-const std::vector<SceneCase>& sceneCases() {
-    static const std::vector<SceneCase> cases = {
-        {"every channel", {true, true, false, true, true}, 2.5, 0.0, 1.0},
-        {"shared exponent colour", {true, true, true, true, true}, 1.75, 0.0, 1.0},
-        {"sharp zone and wide pixels", {true, true, false, true, true}, 3.0, -20.0, 1.5},
-        {"no colour channel: source colour", {true, false, false, true, false}, 2.0, 0.0, 1.0},
-        {"no transparency", {true, true, false, false, true}, 1.25, 0.0, 1.0},
-        {"large radius", {true, true, true, true, true}, 6.0, 0.0, 1.0},
-    };
-    return cases;
+constexpr QVRect kRegion{3, 2, 11, 9};  // of a 16 x 13 image
+
+const Scene kScenes[] = {
+    {"every channel", kEveryChannel, 2.5, 0, kRegion, kBands},
+    {"shared exponent colour", kEveryChannel | kExponent, 1.75, 0, kRegion, kQuarters},
+    {"sharp zone, wide pixels", kEveryChannel, 3.0, 0, kRegion, kUneven, 1.5, -20.0},
+    {"opaque and fully covered: five planes", kCoverage | kColour | kOpaque, 4.0, 2, kRegion,
+     kQuarters},
+    {"equal layer weights: eight planes", kEveryChannel | kEqualWeights, 3.0, 2, kRegion, kWhole},
+    {"no colour channel: the source's colour, some infinite", kCoverage | kTransparency | kInfinite,
+     2.0, 0, kRegion, kBands},
+    {"footprints larger than the region", kEveryChannel, 12.0, 2, kRegion, kUneven},
+    {"tiny radii", kEveryChannel, 0.3, 0, kRegion, kQuarters},
+    {"radius 0: copies", kEveryChannel, 0.0, 0, kRegion, kUneven},
+    {"radius 0.000005: mode 1 averages each pixel alone, mode 2 copies", kEveryChannel, 0.000005, 0,
+     kRegion, kBands},
+    {"radius 0.0000005: mode 1 copies", kEveryChannel, 0.0000005, 1, kRegion, kWhole},
+    {"no depth channel", kEveryChannel | kNoDepth, 3.0, 0, kRegion, kBands},
+    {"no g-buffer table", kNoTable, 3.0, 0, kRegion, kWhole},
+    {"sparse fragments: weights from the hats' ends alone", kEveryChannel | kSparse, 2.5, 2,
+     kRegion, kWhole},
+    {"no coverage: nothing splatted", kColour | kTransparency | kLayers, 3.0, 2, kRegion, kWhole},
+    {"padded strides", kEveryChannel | kPaddedStrides, 2.5, 0, kRegion, kQuarters},
+    {"padded strides, shared exponent", kEveryChannel | kExponent | kPaddedStrides, 2.5, 2, kRegion,
+     kBands},
+    {"missing layer rows, dummies by element type", kEveryChannel | kMissingLayerRows | kDummyTypes,
+     2.0, 2, kRegion, kWhole},
+    {"reversed, empty and past-the-end layer ranges", kEveryChannel | kOddRanges, 2.0, 2, kRegion,
+     kBands},
+    {"a region one pixel wide", kEveryChannel, 3.0, 0, {5, 0, 1, 13}, kBands},
+    {"a region one pixel high", kEveryChannel, 3.0, 0, {0, 6, 16, 1}, kQuarters},
+    {"rectangles reaching outside the region", kEveryChannel, 2.0, 0, kRegion, kOutside},
+    {"buffers of other layouts: nothing copied", kEveryChannel | kOtherLayout, 0.0, 0, kRegion,
+     kWhole},
+    {"mode 1.4 rounds to 1", kEveryChannel, 2.0, 1.4, kRegion, kWhole},
+    {"modes 1.5 and 2.5 round to 2", kEveryChannel, 2.0, 1.5, kRegion, kWhole},
+    {"modes 1.5 and 2.5 round to 2", kEveryChannel, 2.0, 2.5, kRegion, kBands},
+    {"mode 3: no method, nothing written", kEveryChannel, 2.0, 3.0, kRegion, kWhole},
+    {"mode 0.5 rounds to 0: no method", kEveryChannel, 2.0, 0.5, kRegion, kWhole},
+};
+
+// Each vector unit on tiles and bands of its own small sizes, so that the
+// scenes meet every remainder.
+std::vector<SplatWalkTuning> tunings() {
+    std::vector<SplatWalkTuning> out;
+    const SplatWalkTuning all[] = {
+        {kSplatSSE2, 40, 3, 8}, {kSplatAVX2, 300, 5, 16}, {kSplatAVX512, 2000, 2, 24}};
+    for (const SplatWalkTuning& t : all)
+        if (splat_group_kernels(t.variant) != nullptr) out.push_back(t);
+    return out;
 }
 
 class ReferenceScenes : public RenderTest, public ::testing::WithParamInterface<QVBitmapType> {};
 
-TEST_P(ReferenceScenes, BothMethodsEveryTilingMatchReference) {
+TEST_P(ReferenceScenes, MatchTheLiteralReference) {
     const QVBitmapType format = GetParam();
-    std::uint32_t seed = 1000u + unsigned(format) * 100u;
-    for (const SceneCase& scene : sceneCases()) {
-        for (double method : {1.0, 2.0}) {
-            for (const Tiling& tiling : tilings()) {
-                Random random(seed++);
-                auto source = makeImage(format, 16, 13);
-                auto destination = makeImage(format, 16, 13);
-                fillSource(*source, random);
-                fillBytes(*destination, random);
-                auto gbuffers = makeGBuffers(16, 13, random, scene.options);
-                RenderSettings settings;
-                settings.radius = scene.radius;
-                settings.method = method;
-                settings.focalDepth = -10.0;
-                settings.focusRangeDepth = scene.focusRangeDepth;
-                settings.scaleX = scene.scaleX;
-                settings.pixelAspect = 1.0;
-                settings.scaleY = 0.75;
-                settings.region = kRegion;
-                settings.outputRects = absolute(tiling.rects);
-                expectMatchesReference(*source, *destination, gbuffers.get(), settings,
-                                       std::string(formatName(format)) + ", " + scene.name +
-                                           ", method " + std::to_string(int(method)) + ", " +
-                                           tiling.name);
-            }
-        }
-    }
-}
-
-// The tilings of one scene give the same bytes as one rectangle: every
-// tiling for the box average (the radius map of tiles that share rows
-// included), and the bands that keep the splatting order for splatting.
-TEST_P(ReferenceScenes, TilingsGiveTheBytesOfOneRectangle) {
-    const QVBitmapType format = GetParam();
-    for (double method : {1.0, 2.0}) {
-        std::vector<std::uint8_t> whole;
-        for (const Tiling& tiling : tilings()) {
-            if (method == 2.0 && !tiling.keepsPixelOrder) continue;
-            Random random(77u + unsigned(format));
-            auto source = makeImage(format, 16, 13);
-            auto destination = makeImage(format, 16, 13);
-            fillSource(*source, random);
-            fillBytes(*destination, random);
-            auto gbuffers = makeGBuffers(16, 13, random, SceneOptions());
+    std::uint32_t seed = 1000u * unsigned(format);
+    for (const Scene& scene : kScenes) {
+        for (double mode :
+             scene.mode != 0 ? std::vector<double>{scene.mode} : std::vector<double>{1.0, 2.0}) {
+            Random random(++seed);
+            auto source = randomImage(format, 16, 13, random, scene.features & kInfinite);
+            auto start = randomImage(format, 16, 13, random);
+            if (scene.features & kOtherLayout) start->record().layoutId = 99;
+            SceneGBuffers g(16, 13, random, scene.features);
+            GBufferSet* gbuffers = scene.features & kNoTable ? nullptr : &g.set;
             RenderSettings settings;
-            settings.radius = 3.5;
-            settings.method = method;
+            settings.radius = scene.radius;
+            settings.method = mode;
             settings.focalDepth = -10.0;
-            settings.region = kRegion;
-            settings.outputRects = absolute(tiling.rects);
-            ASSERT_TRUE(run(*source, *destination, gbuffers.get(), settings).ok);
-            if (whole.empty()) {
-                whole = bufferBytes(*destination);
-            } else {
-                EXPECT_TRUE(whole == bufferBytes(*destination))
-                    << formatName(format) << ", method " << method << ", " << tiling.name;
+            settings.focusRangeDepth = scene.focusRangeDepth;
+            settings.scaleX = scene.scaleX;
+            settings.scaleY = 0.75;
+            settings.region = scene.region;
+            settings.outputRects = tiling(scene.tiling, scene.region);
+            const std::string what =
+                formatName(format) + ", " + scene.why + ", mode " + std::to_string(mode);
+
+            auto expected = copyOf(*start);
+            doftest::ReferencePlanes planes;
+            const bool known = doftest::referenceRender(referenceSettings(settings), *source,
+                                                        gbuffers ? gbuffers->table() : nullptr,
+                                                        *expected, &planes);
+            auto destination = copyOf(*start);
+            EXPECT_EQ(renderModule(*source, *destination, gbuffers, settings).ok, known) << what;
+            EXPECT_TRUE(testsupport::sameBytes(bufferBytes(*destination), bufferBytes(*expected)))
+                << what << ", module";
+            for (const SplatWalkTuning& tuning : tunings()) {
+                splat_walk_tuning() = tuning;
+                destination = copyOf(*start);
+                bool splatted = false;
+                const LocalReport report =
+                    renderHere(*source, *destination, gbuffers, settings, [&](const Parameters& p) {
+                        splatted = p.transmitR != nullptr && !planes[0].empty();
+                        if (splatted) {
+                            EXPECT_TRUE(samePlanes(planesOf(p, planes[0].size()), planes))
+                                << what << ", unit " << tuning.variant;
+                        }
+                    });
+                EXPECT_EQ(report.failedPass, known ? -1 : 2) << what;
+                EXPECT_EQ(splatted, !planes[0].empty()) << what;
+                EXPECT_TRUE(
+                    testsupport::sameBytes(bufferBytes(*destination), bufferBytes(*expected)))
+                    << what << ", unit " << tuning.variant;
             }
         }
     }
@@ -126,7 +159,7 @@ TEST_P(ReferenceScenes, TilingsGiveTheBytesOfOneRectangle) {
 
 INSTANTIATE_TEST_SUITE_P(Formats, ReferenceScenes, ::testing::ValuesIn(kAllFormats),
                          [](const ::testing::TestParamInfo<QVBitmapType>& info) {
-                             return std::string(formatName(info.param));
+                             return formatName(info.param);
                          });
 
 }  // namespace

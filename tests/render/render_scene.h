@@ -1,316 +1,296 @@
-// Scenes for the render tests: images in the five formats, g-buffers, the
-// effect run through the runtime, and the literal reference beside it.
+// Scenes for the render tests: images in the five formats, g-buffers with
+// every kind of channel the engine reads, and the effect run two ways: as
+// the host runs the built module, and in this program's own copy of the
+// engine, whose splatting walk the tests tune (vector unit, tile and band
+// sizes).
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "FILTMAIN.h"
+#include "dof/splat_walk.h"
 #include "runtime/GBufferSet.h"
 #include "runtime/PixelImage.h"
 #include "runtime/RenderSession.h"
 #include "support/effect_fixture.h"
+#include "support/format_facts.h"
 #include "support/random.h"
 #include "support/render_reference.h"
+#include "support/same_bytes.h"
 
 namespace rendertest {
 
 using dofrt::GBufferSet;
 using dofrt::PixelImage;
 using dofrt::RenderSettings;
+using testsupport::Random;
 
 constexpr QVBitmapType kAllFormats[] = {kQVBitmapRGBA8, kQVBitmapRGBA10, kQVBitmapRGBA12,
                                         kQVBitmapRGBA16, kQVBitmapRGBAFloat};
 
-inline const char* formatName(QVBitmapType format) {
-    switch (format) {
-        case kQVBitmapRGBA8:
-            return "RGBA8";
-        case kQVBitmapRGBA10:
-            return "RGBA10";
-        case kQVBitmapRGBA12:
-            return "RGBA12";
-        case kQVBitmapRGBA16:
-            return "RGBA16";
-        case kQVBitmapRGBAFloat:
-            return "RGBAFloat";
-        default:
-            return "unknown";
-    }
-}
-
-// Full scale of the integer formats; 1.0 stands for it in the float format.
-inline double fullScale(QVBitmapType format) {
-    switch (format) {
-        case kQVBitmapRGBA8:
-            return 255.0;
-        case kQVBitmapRGBA10:
-            return 1023.0;
-        case kQVBitmapRGBA12:
-            return 4095.0;
-        case kQVBitmapRGBA16:
-            return 65535.0;
-        default:
-            return 1.0;
-    }
-}
-
-using testsupport::Random;
-
-struct RGBA {
-    double r, g, b, a;
-};
-
-inline RGBA pixelOf(const PixelImage& image, int x, int y) {
-    return {image.component(x, y, 0), image.component(x, y, 1), image.component(x, y, 2),
-            image.component(x, y, 3)};
-}
-
-inline void setPixel(PixelImage& image, int x, int y, RGBA v) {
-    image.setComponent(x, y, 0, v.r);
-    image.setComponent(x, y, 1, v.g);
-    image.setComponent(x, y, 2, v.b);
-    image.setComponent(x, y, 3, v.a);
-}
-
-inline std::string describe(RGBA v) {
-    return "(" + std::to_string(v.r) + ", " + std::to_string(v.g) + ", " + std::to_string(v.b) +
-           ", " + std::to_string(v.a) + ")";
-}
-
-// Components compared as stored: raw integers, or float bit patterns.
-#define EXPECT_PIXEL(image, x, y, expected, why)                                                   \
-    do {                                                                                           \
-        const ::rendertest::RGBA got_ = ::rendertest::pixelOf((image), (x), (y));                  \
-        const ::rendertest::RGBA want_ = (expected);                                               \
-        EXPECT_TRUE(::rendertest::sameComponents(got_, want_))                                     \
-            << (why) << " at (" << (x) << ", " << (y) << "): got " << ::rendertest::describe(got_) \
-            << ", expected " << ::rendertest::describe(want_);                                     \
-    } while (0)
-
-inline bool sameFloat(double a, double b) {
-    const float fa = float(a), fb = float(b);
-    return std::memcmp(&fa, &fb, sizeof fa) == 0;
-}
-
-inline bool sameComponents(RGBA a, RGBA b) {
-    return sameFloat(a.r, b.r) && sameFloat(a.g, b.g) && sameFloat(a.b, b.b) && sameFloat(a.a, b.a);
+inline std::string formatName(QVBitmapType format) {
+    return testsupport::formatFacts(format)->name;
 }
 
 // Every byte of an image's buffer, padding pixels included.
 inline std::vector<std::uint8_t> bufferBytes(const PixelImage& image) {
     const QVBitmap& r = image.record();
-    const std::size_t bytes =
-        std::size_t(r.rowPixels) * std::size_t(image.height()) * std::size_t(image.pixelBytes());
-    return std::vector<std::uint8_t>(r.baseAddr, r.baseAddr + bytes);
+    return std::vector<std::uint8_t>(r.baseAddr, r.baseAddr + std::size_t(r.rowPixels) *
+                                                                  std::size_t(image.height()) *
+                                                                  std::size_t(image.pixelBytes()));
 }
 
-inline std::unique_ptr<PixelImage> makeImage(QVBitmapType format, int width, int height,
-                                             int padPixels = 2) {
-    auto image = PixelImage::create(format, width, height, width + padPixels);
-    EXPECT_TRUE(image != nullptr);
+// Rows of width + 2 pixels, every byte from the generator: a sentinel the
+// render must leave wherever it writes nothing. Float pixels get values a
+// picture would have (random bytes make NaNs), and with `infinite` some
+// infinite ones.
+inline std::unique_ptr<PixelImage> randomImage(QVBitmapType format, int width, int height,
+                                               Random& random, bool infinite = false) {
+    auto image = PixelImage::create(format, width, height, width + 2);
+    const QVBitmap& r = image->record();
+    for (std::size_t i = 0, n = bufferBytes(*image).size(); i < n; ++i)
+        r.baseAddr[i] = random.byte();
+    if (format != kQVBitmapRGBAFloat) return image;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < 4; ++c)
+                image->setComponent(x, y, c,
+                                    infinite && random.chance(8)
+                                        ? (random.chance(50) ? 1.0 : -1.0) / 0.0
+                                        : -0.25 + 1.5 * random.unit());
     return image;
 }
 
-// Every byte of the buffer, the row padding included, from the generator:
-// a sentinel pattern the render must leave wherever it writes nothing.
-inline void fillBytes(PixelImage& image, Random& random) {
-    const QVBitmap& r = image.record();
-    const std::size_t bytes =
-        std::size_t(r.rowPixels) * std::size_t(image.height()) * std::size_t(image.pixelBytes());
-    for (std::size_t i = 0; i < bytes; ++i) r.baseAddr[i] = std::uint8_t(random.next());
-    if (image.format() == kQVBitmapRGBAFloat) {
-        // Random bytes make NaNs and huge floats: keep them in the padding and
-        // give the image's own pixels values a picture would have.
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x)
-                for (int c = 0; c < 4; ++c)
-                    image.setComponent(x, y, c, -0.25 + 1.5 * random.unit());
-    }
+// A buffer of the same format, size, layout and bytes.
+inline std::unique_ptr<PixelImage> copyOf(const PixelImage& image) {
+    auto copy =
+        PixelImage::create(image.format(), image.width(), image.height(), image.record().rowPixels);
+    std::memcpy(copy->record().baseAddr, image.record().baseAddr, bufferBytes(image).size());
+    copy->record().layoutId = image.record().layoutId;
+    return copy;
 }
 
-// Source components in raw units: any code of the integer formats, and
-// floats mostly in 0..1 with some beyond; alpha 0 on some pixels.
-inline void fillSource(PixelImage& image, Random& random) {
-    fillBytes(image, random);
-    const double M = fullScale(image.format());
-    const bool isFloat = image.format() == kQVBitmapRGBAFloat;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            for (int c = 0; c < 4; ++c) {
-                double v = isFloat ? -0.25 + 1.5 * random.unit() : double(random.below(int(M) + 1));
-                if (c == 3 && random.below(6) == 0) v = 0.0;
-                image.setComponent(x, y, c, v);
-            }
-        }
-    }
-}
-
-struct SceneOptions {
-    bool coverage = true;
-    bool colour = true;
-    bool exponent = false;
-    bool transparency = true;
-    bool layers = true;
+// What a scene's g-buffers hold.
+enum SceneFeature : unsigned {
+    kCoverage = 1u << 0,
+    kColour = 1u << 1,
+    kExponent = 1u << 2,  // the colour channel with a shared exponent
+    kTransparency = 1u << 3,
+    kLayers = 1u << 4,
+    kEveryChannel = kCoverage | kColour | kTransparency | kLayers,
+    kOpaque = 1u << 5,            // coverage 255 wherever it is not 0
+    kEqualWeights = 1u << 6,      // layer weights equal in the three channels
+    kPaddedStrides = 1u << 7,     // elements further apart than their size
+    kMissingLayerRows = 1u << 8,  // layer rows without a base, a channel without rows
+    kOddRanges = 1u << 9,         // reversed, empty and past-the-end layer ranges
+    kDummyTypes = 1u << 10,       // element types that pick other dummies
+    kInfinite = 1u << 11,         // infinite source colours (float)
+    kNoDepth = 1u << 12,
+    kNoTable = 1u << 13,
+    kOtherLayout = 1u << 14,  // destination of another layout than the source
+    kSparse = 1u << 15,       // coverage mostly 0, else 1 to 3: weights as low as 1e-8
 };
 
-// Depths about a focal depth of -10: in focus, near, far, at the viewer and
-// behind it.
+// Depths about a focal depth of -10: in focus, near, far, at the viewer
+// (depth 0, no finite fraction) and behind it.
 inline float randomDepth(Random& random) {
-    switch (random.below(8)) {
-        case 0:
-            return -10.0f;
-        case 1:
-            return 0.0f;
-        case 2:
-            return 3.0f;
-        default:
-            return float(-1.0 - 30.0 * random.unit());
-    }
+    const int pick = random.below(8);
+    return pick == 0 ? -10.0f
+                     : (pick == 1 ? 0.0f : (pick == 2 ? 3.0f : float(-1.0 - 30.0 * random.unit())));
 }
 
-inline std::unique_ptr<GBufferSet> makeGBuffers(int width, int height, Random& random,
-                                                const SceneOptions& options) {
-    std::unique_ptr<GBufferSet> g(new GBufferSet(width, height));
-    g->addDepth();
-    if (options.coverage) g->addCoverage();
-    if (options.colour) g->addColour(options.exponent);
-    if (options.transparency) g->addTransparency();
-    if (options.layers) g->enableLayers();
-    const int colourBytes = options.exponent ? 4 : 3;
+class SceneGBuffers {
+public:
+    SceneGBuffers(int width, int height, Random& random, unsigned features);
+    GBufferSet set;
+
+private:
+    void padStrides(GBufferEntry entry, int extraBytes);
+    std::vector<std::vector<std::uint8_t>> padded_;
+};
+
+inline SceneGBuffers::SceneGBuffers(int width, int height, Random& random, unsigned features)
+    : set(width, height) {
+    set.addDepth();
+    if (features & kCoverage) set.addCoverage();
+    if (features & kColour) set.addColour((features & kExponent) != 0);
+    if (features & kTransparency) set.addTransparency();
+    if (features & kLayers) set.enableLayers();
+    const int colourBytes = features & kExponent ? 4 : 3;
+    auto bytes = [&](std::uint8_t* to, int n, bool exponent) {
+        for (int b = 0; b < n; ++b)
+            to[b] = std::uint8_t(exponent && b == 3 ? 120 + random.below(16)
+                                                    : (random.chance(30) ? 0 : random.below(256)));
+    };
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
-            g->depth(x, y) = randomDepth(random);
-            if (options.coverage) {
-                const int pick = random.below(4);
-                g->coverage(x, y) =
-                    std::uint8_t(pick == 0 ? 0 : (pick == 1 ? 255 : random.below(256)));
-            }
-            if (options.colour)
-                for (int b = 0; b < colourBytes; ++b)
-                    g->colour(x, y)[b] =
-                        std::uint8_t(b == 3 ? 120 + random.below(16) : random.below(256));
-            if (options.transparency)
-                for (int b = 0; b < 3; ++b)
-                    g->transparency(x, y)[b] =
-                        std::uint8_t(random.below(3) == 0 ? 0 : random.below(256));
-            if (!options.layers) continue;
-            const int layers = random.below(3);
-            for (int k = 0; k < layers; ++k) {
+            set.depth(x, y) = randomDepth(random);
+            const int pick = random.below(4);
+            if (features & kCoverage)
+                set.coverage(x, y) = std::uint8_t(
+                    pick == 0 ? 0 : (pick == 1 || features & kOpaque ? 255 : random.below(256)));
+            if (features & kSparse)
+                set.coverage(x, y) = random.chance(80) ? 0 : 1 + random.below(3);
+            if (features & kColour) bytes(set.colour(x, y), colourBytes, true);
+            if (features & kTransparency) bytes(set.transparency(x, y), 3, false);
+            if (!(features & kLayers)) continue;
+            for (int k = random.below(3); k > 0; --k) {
                 dofrt::LayerFragment f;
                 f.depth = randomDepth(random);
-                for (int b = 0; b < 4; ++b)
-                    f.colour[b] = std::uint8_t(b == 3 ? 120 + random.below(16) : random.below(256));
-                for (int b = 0; b < 3; ++b) f.transparency[b] = std::uint8_t(random.below(256));
-                for (int b = 0; b < 3; ++b) f.weight[b] = std::uint8_t(random.below(256));
-                EXPECT_TRUE(g->addLayer(x, y, f));
+                bytes(f.colour, 4, true);
+                bytes(f.transparency, 3, false);
+                bytes(f.weight, 3, false);
+                if (features & kEqualWeights) f.weight[1] = f.weight[2] = f.weight[0];
+                EXPECT_TRUE(set.addLayer(x, y, f));
             }
+            std::uint16_t* range = set.layerRange(x, y);
+            if (features & kOddRanges && random.chance(30))
+                range[random.below(2)] = std::uint16_t(random.below(4) == 0 ? 0xFFFF : 0);
+            if (features & kOddRanges && random.chance(15)) range[1] = std::uint16_t(range[1] + 2);
         }
     }
-    return g;
+    GBufferChannel* const* table = set.table();
+    if (features & kMissingLayerRows && features & kLayers) {
+        if (features & kTransparency) table[kGBufferTransparency]->layers = nullptr;
+        for (int y = 0; y < height; y += 2) table[kGBufferDepth]->layers[y].layerBase = nullptr;
+    }
+    if (features & kDummyTypes) {
+        table[kGBufferDepth]->elemType = kGBufferElemUShort;
+        if (features & kLayers) table[kGBufferLayerWeight]->elemType = kGBufferElemFloat;
+        if (features & kColour && !(features & kExponent)) table[kGBufferColour]->elemType = 9;
+    }
+    if (features & kPaddedStrides) {
+        // Depth walked by 4 of 6, ranges by 6 of 7, bytes by their stride.
+        const std::pair<GBufferEntry, int> pads[] = {
+            {kGBufferDepth, 2},  {kGBufferLayerRange, 3},   {kGBufferCoverage, 2},
+            {kGBufferColour, 1}, {kGBufferTransparency, 5}, {kGBufferColourExponent, 3}};
+        for (const auto& p : pads)
+            if (table[p.first] != nullptr) padStrides(p.first, p.second);
+    }
+    if (features & kNoDepth) set.remove(kGBufferDepth);
 }
 
-inline doftest::ReferenceSettings referenceSettings(const RenderSettings& s,
-                                                    const PixelImage& source) {
-    doftest::ReferenceSettings r;
-    r.radius = s.radius;
-    r.mode = s.method;
-    r.focalDepth = s.focalDepth;
-    r.focusRangeDepth = s.focusRangeDepth;
-    r.pixelAspect = s.pixelAspect;
-    r.scaleX = s.scaleX;
-    r.scaleY = s.scaleY;
-    r.region = s.region;
-    if (r.region.width == 0 && r.region.height == 0)
-        r.region = QVRect{0, 0, source.width(), source.height()};
-    r.outputRects = s.outputRects;
-    return r;
+// The channel's front elements laid out again `extraBytes` further apart,
+// the gaps zero, so that a walk that rounds its step otherwise reads zeros.
+inline void SceneGBuffers::padStrides(GBufferEntry entry, int extraBytes) {
+    GBufferChannel& ch = *set.channel(entry);
+    const int size = ch.xStride, stride = size + extraBytes;
+    const int width = set.width(), height = set.height();
+    padded_.emplace_back(std::size_t(stride) * std::size_t(width * height) + 16, 0);
+    std::vector<std::uint8_t>& data = padded_.back();
+    for (int i = 0; i < width * height; ++i)
+        std::memcpy(&data[std::size_t(i * stride)], ch.data + i * size, std::size_t(size));
+    ch.data = data.data();
+    ch.xStride = stride;
+    ch.yStride = stride * width;
 }
+
+inline doftest::ReferenceSettings referenceSettings(const RenderSettings& s) {
+    return {s.radius, s.method, s.focalDepth, s.focusRangeDepth, s.pixelAspect,
+            s.scaleX, s.scaleY, s.region,     s.outputRects};
+}
+
+// What a render in this program did: the first status that was not done
+// and its pass (-1 none; 10 for prepare).
+struct LocalReport {
+    int failedPass = -1;
+    FilterStatus status = kStatusDone;
+};
 
 // An effect instance, described and set up, that renders scenes.
 class RenderTest : public doftest::EffectTest {
 protected:
-    // A random scene of one format: source, a destination of random bytes
-    // (kept in `before`), all g-buffer channels, focus at -10.
-    void randomScene(QVBitmapType format, std::uint32_t seed, int width, int height,
-                     double radius) {
-        Random random(seed);
-        source = makeImage(format, width, height);
-        destination = makeImage(format, width, height);
-        fillSource(*source, random);
-        fillBytes(*destination, random);
-        gbuffers = makeGBuffers(width, height, random, SceneOptions());
-        before = bufferBytes(*destination);
-        settings = RenderSettings();
-        settings.radius = radius;
-        settings.focalDepth = -10.0;
-    }
-
-    // A session over the scene, with the settings written to the effect.
-    std::unique_ptr<dofrt::RenderSession> session() {
-        EXPECT_TRUE(dofrt::setRenderParameters(*instance, settings));
-        return std::unique_ptr<dofrt::RenderSession>(
-            new dofrt::RenderSession(*instance, *source, *destination, gbuffers.get(), settings));
-    }
-
-    // The pictures are host blocks: release them before the count of live
-    // blocks is checked.
     void TearDown() override {
-        source.reset();
+        source.reset();  // host blocks, counted by the fixture
         destination.reset();
+        splat_walk_tuning() = savedTuning_;
         doftest::EffectTest::TearDown();
     }
 
-    std::unique_ptr<PixelImage> source, destination;
-    std::unique_ptr<GBufferSet> gbuffers;
-    std::vector<std::uint8_t> before;
-    RenderSettings settings;
+    // A w x h scene of one format from the generator: source, destination,
+    // the g-buffer channels `features` names; focus at -10.
+    void scene(QVBitmapType format, int w, int h, std::uint32_t seed, unsigned features) {
+        Random random(seed);
+        source = randomImage(format, w, h, random);
+        destination = randomImage(format, w, h, random);
+        gbuffers.reset(new SceneGBuffers(w, h, random, features));
+        settings = RenderSettings();
+        settings.focalDepth = -10.0;
+    }
 
-    dofrt::RenderReport run(PixelImage& source, PixelImage& destination, GBufferSet* gbuffers,
-                            const RenderSettings& settings) {
+    // The scene's session, with the settings written to the effect.
+    std::unique_ptr<dofrt::RenderSession> session() {
+        EXPECT_TRUE(dofrt::setRenderParameters(*instance, settings));
+        return std::unique_ptr<dofrt::RenderSession>(
+            new dofrt::RenderSession(*instance, *source, *destination, &gbuffers->set, settings));
+    }
+
+    // A whole render in this program's copy of the effect, in the host's
+    // order of passes; `afterSplat` sees the planes after pass 3.
+    LocalReport renderHere(PixelImage& source, PixelImage& destination, GBufferSet* gbuffers,
+                           const RenderSettings& settings,
+                           const std::function<void(const Parameters&)>& afterSplat = {}) {
+        EXPECT_TRUE(dofrt::setRenderParameters(*instance, settings));
+        dofrt::RenderSession session(*instance, source, destination, gbuffers, settings);
+        IFXFilterInstance& record = instance->record();
+        LocalReport report;
+        report.status = filter_prepare(record);
+        if (report.status != kStatusDone) report.failedPass = 10;
+        std::vector<QVRect> rects = settings.outputRects;
+        if (rects.empty()) rects.push_back(session.region());
+        for (std::uint32_t pass = 0; pass <= 4 && report.failedPass < 0; ++pass) {
+            if (pass == 4 && instance->stopRequested()) break;
+            const bool perRect = pass == 1 || pass == 3 || pass == 4;
+            for (const QVRect& rect : perRect ? rects : std::vector<QVRect>{session.region()}) {
+                record.renderPass = pass;
+                record.outputRect = rect;
+                report.status = filter_apply(record, record.parameters);
+                if (report.status != kStatusDone) report.failedPass = int(pass);
+                if (report.failedPass >= 0 || (pass == 3 && instance->stopRequested())) break;
+            }
+            if (pass == 3 && afterSplat && report.failedPass < 0) afterSplat(*record.parameters);
+        }
+        EXPECT_EQ(filter_finished(record, record.parameters), kStatusDone);
+        return report;
+    }
+
+    // A whole render through the built module, as the host runs it.
+    dofrt::RenderReport renderModule(PixelImage& source, PixelImage& destination,
+                                     GBufferSet* gbuffers, const RenderSettings& settings) {
         EXPECT_TRUE(dofrt::setRenderParameters(*instance, settings));
         return dofrt::render(*instance, source, destination, gbuffers, settings);
     }
 
-    // Renders with the effect and with the reference from the same starting
-    // destination and expects the same bytes everywhere in the buffer.
-    void expectMatchesReference(PixelImage& source, PixelImage& destination, GBufferSet* gbuffers,
-                                const RenderSettings& settings, const std::string& what) {
-        auto expected = PixelImage::create(destination.format(), destination.width(),
-                                           destination.height(), destination.record().rowPixels);
-        ASSERT_TRUE(expected != nullptr);
-        std::memcpy(expected->record().baseAddr, destination.record().baseAddr,
-                    bufferBytes(destination).size());
-        const bool known =
-            doftest::referenceRender(referenceSettings(settings, source), source,
-                                     gbuffers ? gbuffers->table() : nullptr, *expected);
-        const dofrt::RenderReport report = run(source, destination, gbuffers, settings);
-        EXPECT_EQ(report.ok, known) << what;
-        expectSameBytes(*expected, destination, what);
-    }
-
-    static void expectSameBytes(const PixelImage& expected, const PixelImage& actual,
-                                const std::string& what) {
-        const std::vector<std::uint8_t> e = bufferBytes(expected);
-        const std::vector<std::uint8_t> a = bufferBytes(actual);
-        ASSERT_EQ(e.size(), a.size()) << what;
-        const int pixelBytes = actual.pixelBytes();
-        const int rowPixels = actual.record().rowPixels;
-        int reported = 0;
-        for (std::size_t i = 0; i < e.size() && reported < 8; ++i) {
-            if (e[i] == a[i]) continue;
-            const int pixel = int(i) / pixelBytes;
-            ADD_FAILURE() << what << ": byte " << (int(i) % pixelBytes) << " of pixel ("
-                          << pixel % rowPixels << ", " << pixel / rowPixels << ") is " << int(a[i])
-                          << ", expected " << int(e[i]);
-            ++reported;
-        }
-    }
+    std::unique_ptr<PixelImage> source, destination;
+    std::unique_ptr<SceneGBuffers> gbuffers;
+    RenderSettings settings;
+    SplatWalkTuning savedTuning_ = splat_walk_tuning();
 };
+
+// The twelve planes of a Parameters record as the reference keeps them.
+inline doftest::ReferencePlanes planesOf(const Parameters& p, std::size_t elements) {
+    const double* planes[12] = {p.colourSumR,  p.colourSumG,  p.colourSumB, p.opacitySumR,
+                                p.opacitySumG, p.opacitySumB, p.transmitR,  p.transmitG,
+                                p.transmitB,   p.weightSumR,  p.weightSumG, p.weightSumB};
+    doftest::ReferencePlanes out;
+    for (std::size_t i = 0; i < 12; ++i) out[i].assign(planes[i], planes[i] + elements);
+    return out;
+}
+
+inline ::testing::AssertionResult samePlanes(const doftest::ReferencePlanes& actual,
+                                             const doftest::ReferencePlanes& expected) {
+    for (std::size_t i = 0; i < 12; ++i) {
+        ::testing::AssertionResult same = testsupport::sameBytes(actual[i], expected[i]);
+        if (!same) return same << " in plane " << i;
+    }
+    return ::testing::AssertionSuccess();
+}
 
 }  // namespace rendertest

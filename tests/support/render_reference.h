@@ -1,14 +1,18 @@
 // Slow, literal render of the effect for checking the render engine: every
-// pass written out pixel by pixel with its own arithmetic, its own g-buffer
-// reads and the literal splatting of splat_reference.h.
+// pass written out pixel by pixel with its own arithmetic and its own
+// g-buffer reads; the fragments go through splat_pixel one at a time, the
+// literal routine that the engine's blocked walk must match bit for bit.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "host/GBuffer.h"
 #include "host/IFXFilterInstance.h"
 #include "runtime/PixelImage.h"
+#include "support/splat_reference.h"
 
 namespace doftest {
 
@@ -26,21 +30,21 @@ struct ReferenceSettings {
 };
 
 // What a whole render does to `destination`, which holds the host's buffer
-// before the render. The radius map has one byte per pixel of the region,
-// and output rectangles are clipped to the region. Returns false, with the
-// destination untouched, when the method is unknown (the render stops at
-// pass 2).
+// before the render; `planes`, when given, receives the planes after pass 3
+// of the splatting. Returns false, with the destination untouched, when the
+// method is unknown (the render stops at pass 2).
 bool referenceRender(const ReferenceSettings& settings, const dofrt::PixelImage& source,
-                     GBufferChannel* const* gbuffers, dofrt::PixelImage& destination);
+                     GBufferChannel* const* gbuffers, dofrt::PixelImage& destination,
+                     ReferencePlanes* planes = nullptr);
 
-// The radius map a render fills in passes 1, one byte per region pixel.
-std::vector<std::uint8_t> referenceRadiusMap(const ReferenceSettings& settings,
-                                             GBufferChannel* const* gbuffers);
+// Called with the planes after each pixel that pass 3 visits, output
+// rectangle after output rectangle; false stops the walk.
+typedef std::function<bool(const ReferencePlanes&)> ReferencePixelDone;
 
-// The pieces, for hand-worked checks.
-std::int32_t referenceRoundToInt(double value);
-double referenceBlurFraction(float depth, double focalDepth, double focusRangeDepth);
-// A raw component as a fraction by the format's rule.
-double referenceFraction(QVBitmapType format, double raw);
+// The planes after pass 3, or after as many pixels as `done` lets through.
+ReferencePlanes referenceSplatPlanes(const ReferenceSettings& settings,
+                                     const dofrt::PixelImage& source,
+                                     GBufferChannel* const* gbuffers,
+                                     const ReferencePixelDone& done = {});
 
 }  // namespace doftest

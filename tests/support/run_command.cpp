@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <fstream>
 #include <thread>
 
@@ -12,7 +14,9 @@ namespace doftest {
 
 std::string dof3dPath() { return std::string(DOF_TEST_BIN_DIR) + "/dof3d"; }
 
-CommandResult runCommand(const std::vector<std::string>& args) {
+CommandResult runCommand(const std::vector<std::string>& args,
+                         const std::function<void(int pid)>& whileRunning,
+                         std::chrono::seconds limit) {
     CommandResult result;
     int outPipe[2], errPipe[2];
     if (args.empty() || pipe(outPipe) != 0) return result;
@@ -37,11 +41,15 @@ CommandResult runCommand(const std::vector<std::string>& args) {
     }
     close(outPipe[1]);
     close(errPipe[1]);
+    if (child > 0 && whileRunning) whileRunning(int(child));
+    const auto deadline = std::chrono::steady_clock::now() + limit;
     // Read both streams as they come, so that neither pipe fills and stalls.
     pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
     int open = 2;
-    while (open > 0 && poll(fds, 2, -1) > 0) {
+    while (open > 0) {
+        if (std::chrono::steady_clock::now() > deadline && child > 0) kill(child, SIGKILL);
+        if (poll(fds, 2, 100) < 0 && errno != EINTR) break;
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0) continue;
             char buffer[4096];

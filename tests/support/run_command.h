@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,12 @@ struct CommandResult {
 };
 
 // Runs `args[0]` with the rest as arguments (no shell), standard input empty.
-CommandResult runCommand(const std::vector<std::string>& args);
+// `whileRunning`, when given, is called with the child's process id as soon
+// as it is started. A child still running after `limit` is killed (its exit
+// code then says SIGKILL).
+CommandResult runCommand(const std::vector<std::string>& args,
+                         const std::function<void(int pid)>& whileRunning = {},
+                         std::chrono::seconds limit = std::chrono::seconds(600));
 
 // Waits until process `pid` has a handler for `signal` (false after `limit`),
 // so that a test signals a program only once it listens.

@@ -4,9 +4,9 @@
 
 IFXFilterEngine::~IFXFilterEngine() {}
 
-std::uint32_t IFXFilterEngine::Init(IFXFilterInstance const&) { return 0; }
+FilterStatus IFXFilterEngine::Init(IFXFilterInstance const&) { return kStatusDone; }
 
-std::uint32_t IFXFilterEngine::Render(IFXFilterInstance const&) { return 0; }
+FilterStatus IFXFilterEngine::Render(IFXFilterInstance const&) { return kStatusDone; }
 
 void* IFXFilterEngine::operator new(std::size_t size) noexcept {
     return fi_AllocMem(QVULong(size), 0);

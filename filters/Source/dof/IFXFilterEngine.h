@@ -4,13 +4,15 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "host/FilterStatus.h"
+
 struct IFXFilterInstance;
 
 class IFXFilterEngine {
 public:
     virtual ~IFXFilterEngine();
-    virtual std::uint32_t Init(IFXFilterInstance const& instance);
-    virtual std::uint32_t Render(IFXFilterInstance const& instance);
+    virtual FilterStatus Init(IFXFilterInstance const& instance);
+    virtual FilterStatus Render(IFXFilterInstance const& instance);
 
     // Engines live in host memory; a null allocation means no engine.
     static void* operator new(std::size_t size) noexcept;

@@ -7,8 +7,13 @@
 
 #include "dof/IFXFilterEngine.h"
 #include "dof/QVPixel.h"
+#include "dof/splat_walk.h"
 #include "host/IFXFilterInstance.h"
 #include "host/Parameters.h"
+
+namespace maxdof {
+struct SplatChannels;
+}
 
 // Render runs the pass the host numbers in renderPass (0 to 4) with the
 // method in the rounded mode (1 box averaging, 2 splatting) and answers a
@@ -21,29 +26,27 @@ public:
     explicit MaxDOF(Parameters* params) : params_(params) {}
     ~MaxDOF() override {}
 
-    std::uint32_t Render(IFXFilterInstance const& instance) override;
+    FilterStatus Render(IFXFilterInstance const& instance) override;
 
 private:
     static_assert(std::is_same<T, typename Pixel::Component>::value,
                   "component type of the traits");
 
-    std::uint32_t allocateRadiusMap(IFXFilterInstance const& instance);      // pass 0
-    std::uint32_t fillRadiusMap(IFXFilterInstance const& instance);          // pass 1
-    std::uint32_t buildSummedAreaTables(IFXFilterInstance const& instance);  // pass 2, mode 1
-    std::uint32_t allocatePlanes(IFXFilterInstance const& instance);         // pass 2, mode 2
-    std::uint32_t splat(IFXFilterInstance const& instance);                  // pass 3, mode 2
-    std::uint32_t boxAverage(IFXFilterInstance const& instance);             // pass 4, mode 1
-    std::uint32_t resolve(IFXFilterInstance const& instance);                // pass 4, mode 2
+    FilterStatus allocateRadiusMap(IFXFilterInstance const& instance);      // pass 0
+    FilterStatus fillRadiusMap(IFXFilterInstance const& instance);          // pass 1
+    FilterStatus buildSummedAreaTables(IFXFilterInstance const& instance);  // pass 2, mode 1
+    FilterStatus allocatePlanes(IFXFilterInstance const& instance);         // pass 2, mode 2
+    FilterStatus splat(IFXFilterInstance const& instance);                  // pass 3, mode 2
+    bool splatLayers(SplatWalk& walk, const maxdof::SplatChannels& channels,
+                     const std::uint8_t* rangeElement, int x, int y, double Rx, double Ry);
+    FilterStatus boxAverage(IFXFilterInstance const& instance);  // pass 4, mode 1
+    FilterStatus resolve(IFXFilterInstance const& instance);     // pass 4, mode 2
 
     // Copies the rows of `rect` from source to destination as raw bytes,
     // when both buffers share a layout.
     static void copyRows(IFXFilterInstance const& instance, const QVRect& rect);
 
     static std::uint8_t* pixelAt(const QVBitmap& buffer, std::int64_t x, std::int64_t y);
-
-    // Releases the thirteen double buffers, so that each pass 2 leaves only
-    // its own method's buffers behind.
-    void releaseTables();
 
     Parameters* params_;
 };

@@ -5,19 +5,29 @@
 
 #include <cstring>
 #include <ctime>
+#include <initializer_list>
 
 #include "dof/MaxDOF.h"
 #include "dof/MaxDOF_gbuffer.h"
 #include "dof/MaxDOF_region.h"
 #include "dof/abort_poll.h"
 #include "dof/get_radius.h"
+#include "dof/scratch_tables.h"
 #include "dof/splat_pixel.h"
+#include "dof/splat_walk.h"
 #include "host/FilterStatus.h"
 #include "host/GBuffer.h"
 #include "host/fi_memory.h"
 #include "kernels/round_to_int.h"
 
 namespace maxdof {
+
+// The twelve planes exist (pass 2 of the splatting ran and succeeded).
+inline bool planes_allocated(Parameters* params) {
+    for (int t = kColourSums; t < kScratchTableCount; ++t)
+        if (scratch_table(params, t) == nullptr) return false;
+    return true;
+}
 
 // Radii below these leave the image sharp: the radius map, the splatting and
 // the resolve use the first, the box average the second.
@@ -46,7 +56,7 @@ inline double max_radius_y(IFXFilterInstance const& instance, const Parameters* 
 }  // namespace maxdof
 
 template <class Buffer, class Pixel, typename T>
-std::uint32_t MaxDOF<Buffer, Pixel, T>::Render(IFXFilterInstance const& instance) {
+FilterStatus MaxDOF<Buffer, Pixel, T>::Render(IFXFilterInstance const& instance) {
     const std::int32_t method = round_to_int(params_->mode);
     switch (instance.renderPass) {
         case 0:
@@ -58,7 +68,7 @@ std::uint32_t MaxDOF<Buffer, Pixel, T>::Render(IFXFilterInstance const& instance
             if (method == 2) return allocatePlanes(instance);
             return kStatusUnknownPassOrMode;
         case 3:
-            return method == 2 ? splat(instance) : std::uint32_t(kStatusDone);
+            return method == 2 ? splat(instance) : kStatusDone;
         case 4:
             if (method == 1) return boxAverage(instance);
             if (method == 2) return resolve(instance);
@@ -97,20 +107,7 @@ void MaxDOF<Buffer, Pixel, T>::copyRows(IFXFilterInstance const& instance, const
 }
 
 template <class Buffer, class Pixel, typename T>
-void MaxDOF<Buffer, Pixel, T>::releaseTables() {
-    double** tables[] = {&params_->alphaTable,  &params_->colourSumR,  &params_->colourSumG,
-                         &params_->colourSumB,  &params_->opacitySumR, &params_->opacitySumG,
-                         &params_->opacitySumB, &params_->transmitR,   &params_->transmitG,
-                         &params_->transmitB,   &params_->weightSumR,  &params_->weightSumG,
-                         &params_->weightSumB};
-    for (double** table : tables) {
-        fi_FreeMem(*table);
-        *table = nullptr;
-    }
-}
-
-template <class Buffer, class Pixel, typename T>
-std::uint32_t MaxDOF<Buffer, Pixel, T>::allocateRadiusMap(IFXFilterInstance const& instance) {
+FilterStatus MaxDOF<Buffer, Pixel, T>::allocateRadiusMap(IFXFilterInstance const& instance) {
     // A repeated pass 0 must not strand the map of the first.
     fi_FreeMem(params_->cocMap);
     params_->cocMap = nullptr;
@@ -125,7 +122,7 @@ std::uint32_t MaxDOF<Buffer, Pixel, T>::allocateRadiusMap(IFXFilterInstance cons
 // The map holds one byte per pixel of the render region, so that output
 // rectangles sharing rows never overwrite each other's radii.
 template <class Buffer, class Pixel, typename T>
-std::uint32_t MaxDOF<Buffer, Pixel, T>::fillRadiusMap(IFXFilterInstance const& instance) {
+FilterStatus MaxDOF<Buffer, Pixel, T>::fillRadiusMap(IFXFilterInstance const& instance) {
     const QVRect& region = instance.renderRegion;
     const QVRect rect = clip_to_region(instance.outputRect, region);
     if (rect_is_empty(rect)) return kStatusDone;
@@ -154,29 +151,30 @@ std::uint32_t MaxDOF<Buffer, Pixel, T>::fillRadiusMap(IFXFilterInstance const& i
 }
 
 template <class Buffer, class Pixel, typename T>
-std::uint32_t MaxDOF<Buffer, Pixel, T>::buildSummedAreaTables(IFXFilterInstance const& instance) {
-    releaseTables();
+FilterStatus MaxDOF<Buffer, Pixel, T>::buildSummedAreaTables(IFXFilterInstance const& instance) {
+    release_scratch_tables(params_);
     const QVRect& region = instance.renderRegion;
     if (rect_is_empty(region)) return kStatusDone;
     QVULong bytes;
     if (!region_buffer_bytes(region, 1, sizeof(double), &bytes)) return kStatusOutOfMemory;
-    double** tables[4] = {&params_->alphaTable, &params_->colourSumR, &params_->colourSumG,
-                          &params_->colourSumB};
-    for (double** table : tables)
-        *table = static_cast<double*>(fi_AllocMem(bytes, kQVAllocUndefined));
-    for (double** table : tables)
-        if (*table == nullptr) return kStatusOutOfMemory;
+    // Alpha, then R x A, G x A and B x A in the colour sums.
+    double* tables[4];
+    for (int t = 0; t < 4; ++t)
+        tables[t] = scratch_table(params_, kAlphaTable + t) =
+            static_cast<double*>(fi_AllocMem(bytes, kQVAllocUndefined));
+    for (double* table : tables)
+        if (table == nullptr) return kStatusOutOfMemory;
 
     const std::size_t stride = std::size_t(region.width) + 1;
-    for (double** table : tables)
-        for (std::size_t i = 0; i < stride; ++i) (*table)[i] = 0.0;
+    for (double* table : tables)
+        for (std::size_t i = 0; i < stride; ++i) table[i] = 0.0;
 
     const Buffer& src = static_cast<const Buffer&>(*instance.srcBuffer);
     for (int j = 0; j < region.height; ++j) {
         double* above[4];
         double* row[4];
         for (int t = 0; t < 4; ++t) {
-            above[t] = *tables[t] + std::size_t(j) * stride;
+            above[t] = tables[t] + std::size_t(j) * stride;
             row[t] = above[t] + stride;
             row[t][0] = 0.0;
         }
@@ -194,37 +192,26 @@ std::uint32_t MaxDOF<Buffer, Pixel, T>::buildSummedAreaTables(IFXFilterInstance 
 }
 
 template <class Buffer, class Pixel, typename T>
-std::uint32_t MaxDOF<Buffer, Pixel, T>::allocatePlanes(IFXFilterInstance const& instance) {
-    releaseTables();
+FilterStatus MaxDOF<Buffer, Pixel, T>::allocatePlanes(IFXFilterInstance const& instance) {
+    release_scratch_tables(params_);
     const QVRect& region = instance.renderRegion;
     if (rect_is_empty(region)) return kStatusDone;
     QVULong bytes;
     if (!region_buffer_bytes(region, 0, sizeof(double), &bytes)) return kStatusOutOfMemory;
-    double** planes[12] = {&params_->opacitySumR, &params_->opacitySumG, &params_->opacitySumB,
-                           &params_->colourSumR,  &params_->colourSumG,  &params_->colourSumB,
-                           &params_->weightSumR,  &params_->weightSumG,  &params_->weightSumB,
-                           &params_->transmitR,   &params_->transmitG,   &params_->transmitB};
-    for (double** plane : planes) *plane = static_cast<double*>(fi_AllocMem(bytes, kQVAllocZeroed));
-    for (double** plane : planes)
-        if (*plane == nullptr) return kStatusOutOfMemory;
+    // All twelve are asked for before any is tested.
+    for (int kind : {kOpacitySums, kColourSums, kWeightSums, kTransmits})
+        for (int c = 0; c < 3; ++c)
+            scratch_table(params_, kind + c) =
+                static_cast<double*>(fi_AllocMem(bytes, kQVAllocZeroed));
+    if (!maxdof::planes_allocated(params_)) return kStatusOutOfMemory;
 
     const std::size_t elements = std::size_t(region.width) * std::size_t(region.height);
-    for (double* transmit : {params_->transmitR, params_->transmitG, params_->transmitB})
-        for (std::size_t i = 0; i < elements; ++i) transmit[i] = 1.0;
+    for (int c = 0; c < 3; ++c)
+        for (std::size_t i = 0; i < elements; ++i) scratch_table(params_, kTransmits + c)[i] = 1.0;
     return kStatusDone;
 }
 
 namespace maxdof {
-
-// The twelve planes exist (pass 2 of the splatting ran and succeeded).
-inline bool planes_allocated(const Parameters* p) {
-    const double* planes[] = {p->colourSumR,  p->colourSumG,  p->colourSumB, p->opacitySumR,
-                              p->opacitySumG, p->opacitySumB, p->transmitR,  p->transmitG,
-                              p->transmitB,   p->weightSumR,  p->weightSumG, p->weightSumB};
-    for (const double* plane : planes)
-        if (plane == nullptr) return false;
-    return true;
-}
 
 // The channels the splatting reads, chosen once per call.
 struct SplatChannels {
@@ -253,8 +240,12 @@ inline SplatChannels splat_channels(IFXFilterInstance const& instance) {
 
 }  // namespace maxdof
 
+// The pixels of the rectangle in raster order, each front fragment followed
+// by its layers, as the literal walk visits them; the blocked walk applies
+// them band by band. The host is asked whether to stop only between bands,
+// after whole pixels, and at most once per kAbortPollTicks.
 template <class Buffer, class Pixel, typename T>
-std::uint32_t MaxDOF<Buffer, Pixel, T>::splat(IFXFilterInstance const& instance) {
+FilterStatus MaxDOF<Buffer, Pixel, T>::splat(IFXFilterInstance const& instance) {
     const QVRect& region = instance.renderRegion;
     const QVRect rect = clip_to_region(instance.outputRect, region);
     if (rect_is_empty(rect)) return kStatusDone;
@@ -265,6 +256,8 @@ std::uint32_t MaxDOF<Buffer, Pixel, T>::splat(IFXFilterInstance const& instance)
         return kStatusDone;
     }
     if (!maxdof::planes_allocated(params_)) return kStatusOutOfMemory;
+    SplatWalk walk(instance, params_);
+    if (!walk.start()) return kStatusOutOfMemory;
 
     const double Rx = maxdof::max_radius_x(instance, params_);
     const double Ry = maxdof::max_radius_y(instance, params_);
@@ -290,50 +283,65 @@ std::uint32_t MaxDOF<Buffer, Pixel, T>::splat(IFXFilterInstance const& instance)
 
         for (int i = 0; i < rect.width; ++i, depth.next(), coverage.next(), colour.next(),
                  transparency.next(), range.next(), source += Pixel::kBytesPerPixel) {
-            const int x = rect.left + i;
-            const std::clock_t now = std::clock();
-            if (abort_poll_due(last, now) && checkAbort != nullptr) {
-                // The planes keep what was splatted so far; the host knows
-                // of the stop from its own answer.
-                if (checkAbort(host) != 0) return kStatusDone;
-                last = now;
-            }
-
             const std::uint8_t coverageByte = ch.coverage ? *coverage.element() : 0;
-            if (coverageByte == 0) continue;
-
-            double opacity[3];
-            gbuffer_opacity(ch.transparency ? transparency.element() : nullptr, opacity);
-            const double r = maxdof::radius_fraction(gbuffer_depth(depth.element()), params_);
-            double rgb[3];
-            if (ch.colour) {
-                gbuffer_colour(colour.element(), ch.colourWithExponent, rgb);
-            } else {
-                for (int c = 0; c < 3; ++c) rgb[c] = Pixel::fraction(Pixel::read(source, c));
-            }
-            const double c = byte_fraction(coverageByte);
-            if (!splat_fragment(instance, params_, x, y, Rx * r, Ry * r, rgb[0], rgb[1], rgb[2],
-                                opacity[0], opacity[1], opacity[2], c, c, c))
-                return kStatusOutOfMemory;
-
-            if (ch.layerRange == nullptr) continue;
-            std::uint16_t layers[2];
-            gbuffer_layer_range(range.element(), layers);
-            for (std::uint32_t k = layers[0]; k < layers[1]; ++k) {
-                const double rk = maxdof::radius_fraction(
-                    gbuffer_depth(gbuffer_layer_element(*ch.depth, y, k)), params_);
-                gbuffer_opacity(
-                    ch.transparency ? gbuffer_layer_element(*ch.transparency, y, k) : nullptr,
-                    opacity);
-                gbuffer_colour(gbuffer_layer_element(*ch.colour, y, k), ch.colourWithExponent, rgb);
-                const std::uint8_t* weight = gbuffer_layer_element(*ch.layerWeight, y, k);
-                if (!splat_fragment(instance, params_, x, y, Rx * rk, Ry * rk, rgb[0], rgb[1],
-                                    rgb[2], opacity[0], opacity[1], opacity[2],
-                                    byte_fraction(weight[0]), byte_fraction(weight[1]),
-                                    byte_fraction(weight[2])))
+            if (coverageByte != 0) {
+                SplatFragment f;
+                f.x = rect.left + i;
+                f.y = y;
+                gbuffer_opacity(ch.transparency ? transparency.element() : nullptr, f.opacity);
+                const double r = maxdof::radius_fraction(gbuffer_depth(depth.element()), params_);
+                f.radiusX = Rx * r;
+                f.radiusY = Ry * r;
+                if (ch.colour) {
+                    gbuffer_colour(colour.element(), ch.colourWithExponent, f.colour);
+                } else {
+                    for (int c = 0; c < 3; ++c)
+                        f.colour[c] = Pixel::fraction(Pixel::read(source, c));
+                }
+                for (double& c : f.coverage) c = byte_fraction(coverageByte);
+                if (!walk.add(f)) return kStatusOutOfMemory;
+                if (ch.layerRange != nullptr &&
+                    !splatLayers(walk, ch, range.element(), f.x, y, Rx, Ry))
                     return kStatusOutOfMemory;
+            }
+            // No poll after the last pixel: the literal walk polls before each.
+            const bool lastPixel = j + 1 == rect.height && i + 1 == rect.width;
+            if (walk.endPixel() && !lastPixel) {
+                const std::clock_t now = std::clock();
+                if (abort_poll_due(last, now) && checkAbort != nullptr) {
+                    // The planes keep what was splatted so far; the host knows
+                    // of the stop from its own answer.
+                    if (checkAbort(host) != 0) return kStatusDone;
+                    last = now;
+                }
             }
         }
     }
+    walk.flush();
     return kStatusDone;
+}
+
+// The depth layers of pixel (x, y) that its layer range names, in order.
+template <class Buffer, class Pixel, typename T>
+bool MaxDOF<Buffer, Pixel, T>::splatLayers(SplatWalk& walk, const maxdof::SplatChannels& ch,
+                                           const std::uint8_t* rangeElement, int x, int y,
+                                           double Rx, double Ry) {
+    std::uint16_t layers[2];
+    gbuffer_layer_range(rangeElement, layers);
+    for (std::uint32_t k = layers[0]; k < layers[1]; ++k) {
+        SplatFragment f;
+        f.x = x;
+        f.y = y;
+        const double rk =
+            maxdof::radius_fraction(gbuffer_depth(gbuffer_layer_element(*ch.depth, y, k)), params_);
+        f.radiusX = Rx * rk;
+        f.radiusY = Ry * rk;
+        gbuffer_opacity(ch.transparency ? gbuffer_layer_element(*ch.transparency, y, k) : nullptr,
+                        f.opacity);
+        gbuffer_colour(gbuffer_layer_element(*ch.colour, y, k), ch.colourWithExponent, f.colour);
+        const std::uint8_t* weight = gbuffer_layer_element(*ch.layerWeight, y, k);
+        for (int c = 0; c < 3; ++c) f.coverage[c] = byte_fraction(weight[c]);
+        if (!walk.add(f)) return false;
+    }
+    return true;
 }

@@ -19,7 +19,7 @@ inline std::int64_t window_bound(std::int64_t v, std::int64_t limit) {
 }  // namespace maxdof
 
 template <class Buffer, class Pixel, typename T>
-std::uint32_t MaxDOF<Buffer, Pixel, T>::boxAverage(IFXFilterInstance const& instance) {
+FilterStatus MaxDOF<Buffer, Pixel, T>::boxAverage(IFXFilterInstance const& instance) {
     const QVRect& region = instance.renderRegion;
     const QVRect rect = clip_to_region(instance.outputRect, region);
     if (rect_is_empty(rect)) return kStatusDone;
@@ -27,10 +27,11 @@ std::uint32_t MaxDOF<Buffer, Pixel, T>::boxAverage(IFXFilterInstance const& inst
         copyRows(instance, rect);
         return kStatusDone;
     }
-    const double* tables[4] = {params_->alphaTable, params_->colourSumR, params_->colourSumG,
-                               params_->colourSumB};
-    for (const double* table : tables)
-        if (table == nullptr) return kStatusOutOfMemory;
+    // Alpha, then R x A, G x A and B x A in the colour sums.
+    const double* tables[4];
+    for (int t = 0; t < 4; ++t)
+        if ((tables[t] = scratch_table(params_, kAlphaTable + t)) == nullptr)
+            return kStatusOutOfMemory;
     if (params_->cocMap == nullptr) return kStatusOutOfMemory;
 
     const double Rx = maxdof::max_radius_x(instance, params_);
@@ -75,7 +76,7 @@ std::uint32_t MaxDOF<Buffer, Pixel, T>::boxAverage(IFXFilterInstance const& inst
 }
 
 template <class Buffer, class Pixel, typename T>
-std::uint32_t MaxDOF<Buffer, Pixel, T>::resolve(IFXFilterInstance const& instance) {
+FilterStatus MaxDOF<Buffer, Pixel, T>::resolve(IFXFilterInstance const& instance) {
     const QVRect& region = instance.renderRegion;
     const QVRect rect = clip_to_region(instance.outputRect, region);
     if (rect_is_empty(rect)) return kStatusDone;
@@ -85,11 +86,13 @@ std::uint32_t MaxDOF<Buffer, Pixel, T>::resolve(IFXFilterInstance const& instanc
         return kStatusDone;
     if (!maxdof::planes_allocated(params_)) return kStatusOutOfMemory;
 
-    const double* colourSum[3] = {params_->colourSumR, params_->colourSumG, params_->colourSumB};
-    const double* opacitySum[3] = {params_->opacitySumR, params_->opacitySumG,
-                                   params_->opacitySumB};
-    const double* transmit[3] = {params_->transmitR, params_->transmitG, params_->transmitB};
-    const double* weightSum[3] = {params_->weightSumR, params_->weightSumG, params_->weightSumB};
+    const double *colourSum[3], *opacitySum[3], *transmit[3], *weightSum[3];
+    for (int c = 0; c < 3; ++c) {
+        colourSum[c] = scratch_table(params_, kColourSums + c);
+        opacitySum[c] = scratch_table(params_, kOpacitySums + c);
+        transmit[c] = scratch_table(params_, kTransmits + c);
+        weightSum[c] = scratch_table(params_, kWeightSums + c);
+    }
     const Buffer& src = static_cast<const Buffer&>(*instance.srcBuffer);
     const Buffer& dst = static_cast<const Buffer&>(*instance.dstBuffer);
 

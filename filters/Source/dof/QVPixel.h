@@ -105,8 +105,24 @@ private:
     static T lowBits(std::int32_t value) { return T(std::uint32_t(value) & kMask); }
 };
 
-typedef QVPixel<unsigned char, 255u, 8u, 4u> QVPixelRGBA8;
-typedef QVPixel<unsigned short, 1023u, 10u, 5u> QVPixelRGBA10;
-typedef QVPixel<unsigned short, 4095u, 12u, 6u> QVPixelRGBA12;
-typedef QVPixel<unsigned short, 65535u, 16u, 8u> QVPixelRGBA16;
-typedef QVPixel<float, 4294967295u, 32u, 16u> QVPixelRGBAFloat;
+// The traits of a format code, with the arguments its row of the format
+// table gives.
+template <QVBitmapType code>
+using QVPixelOf = QVPixel<QVComponentOf<code>, qvBitmapFormat(code)->fullScale,
+                          qvBitmapFormat(code)->bits, qvBitmapFormat(code)->bytesPerPixel>;
+
+typedef QVPixelOf<kQVBitmapRGBA8> QVPixelRGBA8;
+typedef QVPixelOf<kQVBitmapRGBA10> QVPixelRGBA10;
+typedef QVPixelOf<kQVBitmapRGBA12> QVPixelRGBA12;
+typedef QVPixelOf<kQVBitmapRGBA16> QVPixelRGBA16;
+typedef QVPixelOf<kQVBitmapRGBAFloat> QVPixelRGBAFloat;
+
+// The traits tell packing from the bits; the table says it outright.
+template <QVBitmapType code>
+constexpr bool packingAgrees() {
+    return QVPixelOf<code>::kIsPacked == qvBitmapFormat(code)->packed;
+}
+static_assert(packingAgrees<kQVBitmapRGBA8>() && packingAgrees<kQVBitmapRGBA10>() &&
+                  packingAgrees<kQVBitmapRGBA12>() && packingAgrees<kQVBitmapRGBA16>() &&
+                  packingAgrees<kQVBitmapRGBAFloat>(),
+              "packing of the traits and the format table");

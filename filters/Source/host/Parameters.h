@@ -6,6 +6,12 @@
 
 #include "host/HostTypes.h"
 
+// The values of `mode`, once rounded.
+enum FilterMethod : int {
+    kMethodBoxAverage = 1,
+    kMethodSplatting = 2,
+};
+
 struct Parameters {
     double radius;           // largest blur radius in pixels
     double mode;             // 1 box averaging, 2 splatting (rounded)

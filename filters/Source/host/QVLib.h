@@ -6,16 +6,7 @@
 #include <cstdint>
 
 #include "host/HostTypes.h"
-
-// Format code of a pixel buffer (the byte at offset 12 of the record).
-enum QVBitmapType : unsigned char {
-    kQVBitmapNone = 0,
-    kQVBitmapRGBA8 = 1,
-    kQVBitmapRGBA10 = 2,
-    kQVBitmapRGBA12 = 3,
-    kQVBitmapRGBA16 = 4,
-    kQVBitmapRGBAFloat = 5,
-};
+#include "host/QVBitmapFormats.h"
 
 // Pixel buffer record. Pixel (x, y) lies at baseAddr + (y * rowPixels + x) *
 // pixel size; whole-row copies address rows through dataOffset, pixelBytes and

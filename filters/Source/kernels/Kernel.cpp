@@ -41,9 +41,7 @@ void* Kernel::operator new(std::size_t size) noexcept { return fi_AllocMem(QVULo
 
 void Kernel::operator delete(void* block) noexcept { fi_FreeMem(block); }
 
-// A radius too large to count (or infinite) gets no table, like a failed
-// allocation: the kernel stays empty with radius 0 and readers see null taps.
-HatKernel::HatKernel(double r) {
+bool hat_shape(double r, HatShape* shape) {
     double t, e;
     if (r > 0) {
         t = r + r;
@@ -52,15 +50,23 @@ HatKernel::HatKernel(double r) {
         t = 0.0;
         e = 0.000001;
     }
-    if (!(t < double(kMaxKernelRadius) + 1.0)) return;
-    const int R = int(t);
-    if (!allocate(R)) return;
+    if (!(t < double(kMaxKernelRadius) + 1.0)) return false;
+    shape->radius = int(t);
+    shape->step = 0.5 / e;
+    return true;
+}
+
+// A radius too large to count (or infinite) gets no table, like a failed
+// allocation: the kernel stays empty with radius 0 and readers see null taps.
+HatKernel::HatKernel(double r) {
+    HatShape shape;
+    if (!hat_shape(r, &shape) || !allocate(shape.radius)) return;
+    const int R = shape.radius;
     weights[R] = 1.0;
-    const double step = 0.5 / e;
     // Each tap is k successive subtractions, not 1 - k * step.
     double w = 1.0;
     for (int k = 1; k <= R; ++k) {
-        w = w - step;
+        w = w - shape.step;
         weights[R - k] = w;
         weights[R + k] = w;
     }

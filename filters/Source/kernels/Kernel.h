@@ -34,6 +34,16 @@ private:
     Kernel& operator=(const Kernel&) = delete;
 };
 
+// Half-width and tap step of the hat of radius r: R is the whole part of 2r
+// (0 for r <= 0 or not a number) and the tap at distance k is 1.0 less k
+// successive subtractions of `step`. False when R cannot be counted (an
+// infinite or huge r): such a hat gets no table.
+struct HatShape {
+    int radius;
+    double step;
+};
+bool hat_shape(double r, HatShape* shape);
+
 // Hat (tent) profile reaching 2r taps, not normalised: centre tap 1.0.
 class DOF_EXPORT HatKernel : public Kernel {
 public:

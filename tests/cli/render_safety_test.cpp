@@ -1,0 +1,396 @@
+// dof3d render never loses or harms a file, never hangs and never crashes:
+// outputs that name an input, inputs that never end, blurs too large to
+// finish, a full disk, two quick signals, a memory limit, values the effect
+// cannot take. Each case: arguments, the inputs it needs, the exit status and
+// the one line on standard error, and what is left in the folder.
+#include <OpenImageIO/half.h>
+#include <OpenImageIO/imageio.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
+
+#include "image_files.h"
+#include "support/run_command.h"
+#include "support/same_bytes.h"
+
+namespace {
+
+using doftest::FlatImage;
+using doftest::ScratchFolder;
+
+// `text` with every "{d}" replaced by the folder.
+std::string inFolder(std::string text, const std::string& folder) {
+    for (std::size_t at; (at = text.find("{d}")) != std::string::npos;) text.replace(at, 3, folder);
+    return text;
+}
+
+doftest::CommandResult render(const std::vector<std::string>& args, const std::string& folder,
+                              const std::function<void(int)>& whileRunning = {}) {
+    std::vector<std::string> command = {doftest::dof3dPath(), "render"};
+    for (const std::string& a : args) command.push_back(inFolder(a, folder));
+    command.insert(command.end(), {"-q", "--effects", DOF_TEST_EFFECTS_DIR});
+    return doftest::runCommand(command, whileRunning, std::chrono::seconds(60));
+}
+
+// A 64x64 picture with depth: colour and depth vary, so that the blur shows.
+FlatImage scene(float pixelAspect = 1.0f) {
+    FlatImage image = doftest::makeFlat(64, 64, {"R", "G", "B", "A", "Z"}, OIIO::TypeDesc::HALF);
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) {
+            const float values[5] = {x / 63.0f, y / 63.0f, float((x ^ y) & 7) / 7.0f, 1.0f,
+                                     4.0f + float((x / 8 + y / 8) % 5)};
+            for (int c = 0; c < 5; ++c) image.at(x, y, c) = values[c];
+        }
+    image.pixelAspect = pixelAspect;
+    return image;
+}
+
+std::string readBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// A PNG whose compressed pixels are damaged: libpng prints its own line.
+void writeDamagedPng(const std::string& path) {
+    FlatImage image = doftest::makeFlat(64, 64, {"R", "G", "B"}, OIIO::TypeDesc::UINT8);
+    for (std::size_t i = 0; i < image.pixels.size(); ++i) image.pixels[i] = float(i % 251) / 255.0f;
+    ASSERT_TRUE(doftest::writeFlat(path, image));
+    std::string bytes = readBytes(path);
+    bytes[bytes.find("IDAT") + 20] ^= char(0xFF);
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+struct Refusal {
+    const char* why;
+    std::vector<std::string> args;  // after "render"; {d} is the folder
+    int exitCode;
+    std::string line;  // standard error after "dof3d: "; a final '*' matches any rest
+};
+
+// Each refusal is one line, before anything is written: the folder keeps
+// exactly the files it had.
+TEST(RenderSafety, RefusalsAreOneLineAndTouchNothing) {
+    ScratchFolder dir;
+    const std::string d = dir.path();
+    ASSERT_TRUE(doftest::writeFlat(dir.file("in.exr"), scene()));
+    ASSERT_TRUE(doftest::writeFlat(dir.file("in.1.exr"), scene()));
+    ASSERT_TRUE(doftest::writeFlat(dir.file("z.exr"), scene()));
+    ASSERT_TRUE(doftest::writeFlat(dir.file("aspect.exr"), scene(1e-6f)));
+    writeDamagedPng(dir.file("bad.png"));
+    ASSERT_EQ(link(dir.file("in.exr").c_str(), dir.file("link.exr").c_str()), 0);
+    ASSERT_EQ(symlink(d.c_str(), dir.file("alias").c_str()), 0);
+    ASSERT_EQ(mkfifo(dir.file("fifo.exr").c_str(), 0600), 0);
+    const std::vector<std::string> before = dir.names();
+    const std::string sameAsInput = ": -o names the same file as the input {d}/in.exr";
+    const std::string tooWide = "a blur of 8e+06 x 8";
+
+    const Refusal cases[] = {
+        {"-o is the input",
+         {"{d}/in.exr", "-o", "{d}/in.exr", "--focus", "8"},
+         2,
+         "{d}/in.exr" + sameAsInput},
+        {"-o is the input, spelled otherwise",
+         {"{d}/in.exr", "-o", "{d}/./in.exr", "--focus", "8"},
+         2,
+         "{d}/./in.exr" + sameAsInput},
+        {"-o is a hard link to the input",
+         {"{d}/in.exr", "-o", "{d}/link.exr", "--focus", "8"},
+         2,
+         "{d}/link.exr" + sameAsInput},
+        {"-o reaches the input through a linked folder",
+         {"{d}/in.exr", "-o", "{d}/alias/in.exr", "--focus", "8"},
+         2,
+         "{d}/alias/in.exr" + sameAsInput},
+        {"-o is the depth file",
+         {"{d}/in.exr", "--depth", "{d}/z.exr", "-o", "{d}/z.exr", "--focus", "8"},
+         2,
+         "{d}/z.exr: -o names the same file as --depth {d}/z.exr"},
+        {"--coc-map is the input",
+         {"{d}/in.exr", "-o", "{d}/out.exr", "--coc-map", "{d}/in.exr", "--focus", "8"},
+         2,
+         "{d}/in.exr: --coc-map names the same file as the input {d}/in.exr"},
+        {"--coc-map is -o, neither there yet",
+         {"{d}/in.exr", "-o", "{d}/out.exr", "--coc-map", "{d}/./out.exr", "--focus", "8"},
+         2,
+         "{d}/./out.exr: --coc-map names the same file as -o {d}/out.exr"},
+        {"a sequence written over itself",
+         {"{d}/in.#.exr", "-o", "{d}/in.#.exr", "--frames", "1", "--overwrite", "--focus", "8"},
+         2,
+         "{d}/in.1.exr: -o of frame 1 names the same file as the input of frame 1 {d}/in.1.exr"},
+        {"a device is never opened",
+         {"/dev/zero", "-o", "{d}/out.exr", "--focus", "8"},
+         1,
+         "/dev/zero: not a regular file (a device)"},
+        {"a FIFO is never opened",
+         {"{d}/fifo.exr", "-o", "{d}/out.exr", "--focus", "8"},
+         1,
+         "{d}/fifo.exr: not a regular file (a FIFO)"},
+        {"a scale that makes the footprint millions wide",
+         {"{d}/in.exr", "-o", "{d}/out.exr", "--focus", "8", "--scale", "1e6"},
+         1,
+         "{d}/in.exr: " + tooWide +
+             "e+06 pixels (radius 8, --scale 1e+06,1e+06, pixel aspect 1 from the file) is "
+             "more than this 64x64 frame can use (128 x 128)"},
+        {"the file's pixel aspect does the same",
+         {"{d}/aspect.exr", "-o", "{d}/out.exr", "--focus", "8"},
+         1,
+         "{d}/aspect.exr: " + tooWide +
+             " pixels (radius 8, --scale 1,1, pixel aspect 1e-06 from the file) is more than "
+             "this 64x64 frame can use (128 x 128)"},
+        {"and --pixel-aspect",
+         {"{d}/in.exr", "-o", "{d}/out.exr", "--focus", "8", "--pixel-aspect", "1e-6"},
+         1,
+         "{d}/in.exr: " + tooWide +
+             " pixels (radius 8, --scale 1,1, pixel aspect 1e-06) is more than this 64x64 "
+             "frame can use (128 x 128)"},
+        {"a line break in a file name",
+         {"{d}/a\nb.exr", "-o", "{d}/out.exr", "--focus", "8"},
+         1,
+         "{d}/a\\nb.exr: no such file"},
+        {"a blank before a number",
+         {"{d}/in.exr", "-o", "{d}/out.exr", "--focus", " 8"},
+         2,
+         "--focus  8: not a number"},
+        {"a blank after a number",
+         {"{d}/in.exr", "-o", "{d}/out.exr", "--focus", "8 "},
+         2,
+         "--focus 8 : not a number"},
+        {"an empty value after '='",
+         {"{d}/in.#.exr", "-o", "{d}/o.#.exr", "--frames=", "1", "--focus", "8"},
+         2,
+         "--frames=: no value after '=' (see --help)"},
+        {"libpng's own complaint joins our line",
+         {"{d}/bad.png", "--depth", "{d}/z.exr", "-o", "{d}/out.exr", "--focus", "8"},
+         1,
+         "{d}/bad.png: corrupt or truncated: *"},
+    };
+    for (const Refusal& c : cases) {
+        const doftest::CommandResult run = render(c.args, d);
+        std::string expected = "dof3d: " + inFolder(c.line, d);
+        std::string err = run.err;
+        if (expected.back() == '*') {
+            expected.pop_back();
+            err = err.substr(0, expected.size()) + (err.find('\n') + 1 == err.size() ? "" : "+");
+        } else {
+            expected += "\n";
+        }
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.why << ": " << run.err;
+        EXPECT_EQ(err, expected) << c.why;
+        EXPECT_EQ(dir.names(), before) << c.why;
+    }
+}
+
+// One NaN or infinite colour or alpha value would spread over the frame (the
+// box tables carry it everywhere). It is rendered as 0, said in a warning and
+// counted in --json: the result is the render of the same frame with 0 there.
+// The frames are tiled, and so are the outputs read back before they count.
+TEST(RenderSafety, NonFiniteColourRendersAsZero) {
+    ScratchFolder dir;
+    FlatImage clean = scene();
+    clean.tileSize = 16;
+    for (int c = 0; c < 4; ++c) clean.at(20, 20, c) = 0.0f;
+    ASSERT_TRUE(doftest::writeFlat(dir.file("clean.exr"), clean));
+    const char* methods[] = {"box", "splat"};
+    std::vector<float> expected[2];
+    for (int m = 0; m < 2; ++m) {
+        const doftest::CommandResult run = render(
+            {"{d}/clean.exr", "-o", "{d}/clean_out.exr", "--focus", "6", "--method", methods[m]},
+            dir.path());
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        expected[m] = doftest::readFlat(dir.file("clean_out.exr")).pixels;
+    }
+    const struct {
+        int channel;
+        float value;
+        int method;
+    } cases[] = {{0, NAN, 0},       {0, INFINITY, 1}, {1, INFINITY, 0}, {1, NAN, 1},
+                 {2, -INFINITY, 0}, {2, NAN, 1},      {3, NAN, 1},      {3, INFINITY, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << "channel " << c.channel << " = " << c.value << ", " << methods[c.method]);
+        FlatImage bad = clean;
+        bad.at(20, 20, c.channel) = c.value;
+        ASSERT_TRUE(doftest::writeFlat(dir.file("bad.exr"), bad));
+        const doftest::CommandResult run = render({"{d}/bad.exr", "-o", "{d}/out.exr", "--focus",
+                                                   "6", "--method", methods[c.method], "--json"},
+                                                  dir.path());
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_EQ(run.err, "dof3d: warning: " + dir.file("bad.exr") +
+                               ": 1 colour or alpha value was NaN or infinite, rendered as 0\n");
+        EXPECT_NE(run.out.find("\"nonFiniteValues\":1,"), std::string::npos) << run.out;
+        EXPECT_TRUE(testsupport::sameBytes(doftest::readFlat(dir.file("out.exr")).pixels,
+                                           expected[c.method]));
+    }
+}
+
+// Two termination requests in a row while the output is being written end
+// the program at once, and take the unfinished temporary file with them.
+TEST(RenderSafety, TwoQuickSignalsDuringTheWriteLeaveNothing) {
+    ScratchFolder dir;
+    // Large and stored uncompressed, so that writing and checking it takes a
+    // while; radius 0 renders it quickly.
+    FlatImage big = doftest::makeFlat(1536, 1536, {"R", "G", "B", "A", "Z"}, OIIO::TypeDesc::FLOAT);
+    for (std::size_t i = 0; i < big.pixels.size(); ++i) big.pixels[i] = float(i % 5 + 1);
+    big.stringAttributes = {{"compression", "none"}};
+    ASSERT_TRUE(doftest::writeFlat(dir.file("big.exr"), big));
+    // A temporary of ours that a killed run left: removed when out.exr is
+    // written again.
+    const pid_t gone = fork();
+    if (gone == 0) _exit(0);
+    ASSERT_EQ(waitpid(gone, nullptr, 0), gone);
+    const std::string stale = ".out.exr.dof3d-" + std::to_string(gone) + "-0.tmp";
+    std::ofstream(dir.file(stale)) << "left by a killed run";
+    bool signalled = false;
+    const doftest::CommandResult run = render(
+        {"{d}/big.exr", "-o", "{d}/out.exr", "--focus", "3", "--radius", "0"}, dir.path(),
+        [&](int pid) {
+            // Any new name in the folder is the write under way.
+            const auto writing = [&] {
+                for (const std::string& name : dir.names())
+                    if (name != "big.exr" && name != stale) return true;
+                return false;
+            };
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (!signalled && std::chrono::steady_clock::now() < deadline) {
+                if (writing()) {
+                    kill(pid, SIGTERM);
+                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                    kill(pid, SIGTERM);
+                    signalled = true;
+                }
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+        });
+    ASSERT_TRUE(signalled);
+    EXPECT_EQ(run.exitCode, 128 + SIGTERM) << run.err;
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"big.exr"});
+}
+
+// A full disk: the writer, the close or the flush fails, or the file does
+// not read back whole. The frame fails in one line, nothing takes an
+// output's name (a map that fits is not left without its render), and a
+// rerun once there is room renders every frame again.
+TEST(RenderSafety, FullDiskFailsTheFrameAndLeavesNothing) {
+    if (geteuid() != 0) GTEST_SKIP() << "mounting a small disk needs root";
+    ScratchFolder dir;
+    ASSERT_TRUE(doftest::writeFlat(dir.file("in.1.exr"), scene()));
+    ASSERT_TRUE(doftest::writeFlat(dir.file("in.2.exr"), scene()));
+    // The sizes of a render and its map, to leave room for the one only.
+    ASSERT_EQ(render({"{d}/in.1.exr", "-o", "{d}/o.exr", "--coc-map", "{d}/c.tif", "--focus", "6"},
+                     dir.path())
+                  .exitCode,
+              0);
+    struct stat renderFile, mapFile;
+    ASSERT_EQ(stat(dir.file("o.exr").c_str(), &renderFile), 0);
+    ASSERT_EQ(stat(dir.file("c.tif").c_str(), &mapFile), 0);
+    const std::string disk = dir.file("disk");
+    ASSERT_EQ(mkdir(disk.c_str(), 0700), 0);
+    ASSERT_EQ(mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=400k"), 0);
+    struct Unmount {
+        std::string path;
+        ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+    } unmount{disk};
+    const auto fillLeaving = [&](std::uint64_t room) {
+        std::remove((disk + "/filler").c_str());
+        struct statvfs fs;
+        statvfs(disk.c_str(), &fs);
+        const std::uint64_t fill = fs.f_bavail * fs.f_frsize - room;
+        std::ofstream(disk + "/filler", std::ios::binary) << std::string(fill, 'x');
+    };
+    const std::uint64_t page = 4096;
+    const auto pages = [&](off_t size) { return (std::uint64_t(size) + page - 1) / page * page; };
+    const struct {
+        const char* why;
+        std::vector<std::string> args;
+        std::uint64_t room;
+        std::string line;
+    } cases[] = {
+        {"no room", {"{d}/in.1.exr", "-o", "{d}/disk/o.exr"}, 0, "{d}/disk/o.exr: cannot write: "},
+        {"no room for a PNG",
+         {"{d}/in.1.exr", "-o", "{d}/disk/o.png"},
+         0,
+         "{d}/disk/o.png: cannot write: "},
+        {"room for the render, not for its map",
+         {"{d}/in.1.exr", "-o", "{d}/disk/o.exr", "--coc-map", "{d}/disk/c.tif"},
+         pages(renderFile.st_size) + pages(mapFile.st_size) - page,
+         "{d}/disk/c.tif: cannot write: "},
+        {"a sequence",
+         {"{d}/in.#.exr", "-o", "{d}/disk/o.#.exr", "--frames", "1-2"},
+         0,
+         "{d}/disk/o.1.exr: cannot write: "},
+    };
+    for (const auto& c : cases) {
+        fillLeaving(c.room);
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--focus", "6"});
+        const doftest::CommandResult run = render(args, dir.path());
+        const std::string line = "dof3d: " + inFolder(c.line, dir.path());
+        EXPECT_EQ(run.exitCode, 1) << c.why;
+        EXPECT_EQ(run.err.substr(0, line.size()), line) << c.why << ": " << run.err;
+        std::vector<std::string> left;
+        for (const auto& entry : std::filesystem::directory_iterator(disk))
+            left.push_back(entry.path().filename().string());
+        EXPECT_EQ(left, std::vector<std::string>{"filler"}) << c.why;
+    }
+    std::remove((disk + "/filler").c_str());
+    const doftest::CommandResult rerun = render(
+        {"{d}/in.#.exr", "-o", "{d}/disk/o.#.exr", "--frames", "1-2", "--focus", "6"}, dir.path());
+    EXPECT_EQ(rerun.err, "dof3d: 2 rendered, 0 skipped (made with these settings), 0 failed\n");
+}
+
+// Under a limit on its address space the program runs out of memory, or of
+// threads (the image library's pool), at some step of a frame. Whichever it
+// is, the frame fails with one line that says so, never a crash. The scan
+// runs down until the image library's pool has failed to start.
+TEST(RenderSafety, MemoryLimitFailsTheFrameInOneLine) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's shadow memory does not fit under an address-space limit";
+#endif
+    ScratchFolder dir;
+    // A depth channel of another type than the colour: the reader converts
+    // with the pool's threads.
+    FlatImage frame = doftest::makeFlat(960, 540, {"R", "G", "B", "A", "Z"}, OIIO::TypeDesc::HALF);
+    frame.formats = {OIIO::TypeDesc::HALF, OIIO::TypeDesc::HALF, OIIO::TypeDesc::HALF,
+                     OIIO::TypeDesc::HALF, OIIO::TypeDesc::FLOAT};
+    for (std::size_t i = 0; i < frame.pixels.size(); ++i) frame.pixels[i] = float(i % 7 + 1);
+    ASSERT_TRUE(doftest::writeFlat(dir.file("frame.exr"), frame));
+    const auto limited = [&](long kilobytes) {
+        return doftest::runCommand({"/bin/sh", "-c",
+                                    "ulimit -v " + std::to_string(kilobytes) +
+                                        " && exec \"$0\" render \"$1\" -o \"$2\" " +
+                                        "--focus 3 --method box --radius 8 -q --effects \"$3\"",
+                                    doftest::dof3dPath(), dir.file("frame.exr"),
+                                    dir.file("out.exr"), DOF_TEST_EFFECTS_DIR});
+    };
+    // Memory use is not monotonic in the limit (thread stacks, the pools'
+    // sizes, planes kept for the next render), so every limit of a scan
+    // down from one that renders must either render or fail in one line.
+    ASSERT_EQ(limited(1000000).exitCode, 0);
+    bool poolFailed = false;
+    int failures = 0;
+    for (long limit = 950000; !poolFailed && limit >= 200000; limit -= 25000) {
+        const doftest::CommandResult run = limited(limit);
+        if (run.exitCode == 0) continue;
+        SCOPED_TRACE(testing::Message() << "limit " << limit << " KB: " << run.err);
+        ++failures;
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.err.rfind("dof3d: " + dir.file("frame.exr") + ": out of memory", 0), 0u);
+        EXPECT_EQ(run.err.find('\n') + 1, run.err.size());
+        poolFailed = run.err.find("threads") != std::string::npos;
+    }
+    EXPECT_GT(failures, 0);
+    EXPECT_TRUE(poolFailed);
+}
+
+}  // namespace

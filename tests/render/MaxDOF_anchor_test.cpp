@@ -1,0 +1,140 @@
+// Pixels worked out by hand, which anchor the literal reference that the
+// random scenes are compared with: an opaque sharp fragment in each format,
+// the box average at the region's corner, and a 12-bit alpha that rounds
+// to 0.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "render/render_scene.h"
+
+namespace rendertest {
+namespace {
+
+class AnchorTest : public RenderTest {
+protected:
+    // A scene whose source pixels are all `pixel` and whose depths are all
+    // `depth`, with coverage 0 wherever there is coverage.
+    void uniform(QVBitmapType format, int w, int h, std::vector<double> pixel, float depth,
+                 unsigned features) {
+        scene(format, w, h, 3, features);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                gbuffers->set.depth(x, y) = depth;
+                for (int c = 0; c < 4; ++c) source->setComponent(x, y, c, pixel[std::size_t(c)]);
+                if (features & kCoverage) gbuffers->set.coverage(x, y) = 0;
+            }
+    }
+    std::vector<double> pixelAt(int x, int y) {
+        std::vector<double> v;
+        for (int c = 0; c < 4; ++c) v.push_back(destination->component(x, y, c));
+        return v;
+    }
+};
+
+// One opaque fragment in focus alone on pixel (1, 1): transmittance 0, so
+// the pixel takes the fragment's colour and full alpha. 200/255 x 1023 =
+// 802.35, x 4095 = 3211.76; exponent byte 129 doubles, and above 1 the
+// integer formats store full scale while the float keeps the value.
+TEST_F(AnchorTest, OpaqueSharpFragmentTakesItsOwnColour) {
+    const struct {
+        std::uint8_t bytes[4];
+        bool exponent;
+        std::vector<double> expected[5];  // 8, 10, 12, 16 bits; float
+    } cases[] = {
+        {{200, 100, 50, 0},
+         false,
+         {{200, 100, 50, 255},
+          {802, 401, 201, 1023},
+          {3212, 1606, 803, 4095},
+          {51400, 25700, 12850, 65535},
+          {200 / 255.0, 100 / 255.0, 50 / 255.0, 1.0}}},
+        {{128, 64, 255, 129},
+         true,
+         {{255, 128, 255, 255},
+          {1023, 514, 1023, 1023},
+          {4095, 2056, 4095, 4095},
+          {65535, 32896, 65535, 65535},
+          {256 / 255.0, 128 / 255.0, 2.0, 1.0}}},
+    };
+    for (int f = 0; f < 5; ++f) {
+        for (const auto& c : cases) {
+            uniform(kAllFormats[f], 3, 3, {0.25, 0.5, 0.75, 0.5}, -10.0f,
+                    kCoverage | kColour | (c.exponent ? unsigned(kExponent) : 0u));
+            gbuffers->set.coverage(1, 1) = 255;
+            std::memcpy(gbuffers->set.colour(1, 1), c.bytes, c.exponent ? 4 : 3);
+            settings.method = 2.0;
+            settings.radius = 3.0;
+            const std::vector<double> sourceCorner = {
+                source->component(0, 2, 0), source->component(0, 2, 1), source->component(0, 2, 2),
+                source->component(0, 2, 3)};
+            ASSERT_TRUE(renderModule(*source, *destination, &gbuffers->set, settings).ok);
+            for (int k = 0; k < 4; ++k)
+                EXPECT_EQ(float(pixelAt(1, 1)[std::size_t(k)]),
+                          float(c.expected[f][std::size_t(k)]))
+                    << formatName(kAllFormats[f]) << ", component " << k;
+            EXPECT_EQ(pixelAt(0, 2), sourceCorner) << "no coverage: the source, alpha too";
+        }
+    }
+}
+
+// Radius 1, fraction 1: 3 x 3 windows cut by the corner of a region at
+// (1, 1) whose pixels carry alpha 255, 128 and 64 at (0, 0), (0, 1),
+// (1, 1) and 0 elsewhere; pixels outside the region are bright and opaque.
+// Every window below sums alpha 447 and R x A 9014 (10 x 255 + 30 x 128 +
+// 41 x 64), G x A 9461, B x A 9908: mean colour 20.17, 21.17, 22.17.
+TEST_F(AnchorTest, BoxAverageAtTheRegionCorner) {
+    const struct {
+        int x, y, area;
+        double alpha;  // 447 / area, to the even, in the integer formats
+    } windows[] = {{0, 0, 4, 112}, {1, 1, 9, 50}, {0, 1, 6, 74}, {1, 0, 6, 74}};
+    for (QVBitmapType format : kAllFormats) {
+        uniform(format, 7, 6, {200, 200, 200, 250}, -30.0f, 0);
+        settings.region = QVRect{1, 1, 5, 4};
+        for (int y = 1; y < 5; ++y)
+            for (int x = 1; x < 6; ++x)
+                for (int c = 0; c < 4; ++c) source->setComponent(x, y, c, c == 3 ? 0 : 7);
+        const double corner[3][4] = {{10, 11, 12, 255}, {30, 31, 32, 128}, {41, 42, 43, 64}};
+        const int at[3][2] = {{1, 1}, {1, 2}, {2, 2}};
+        for (int p = 0; p < 3; ++p)
+            for (int c = 0; c < 4; ++c) source->setComponent(at[p][0], at[p][1], c, corner[p][c]);
+        settings.method = 1.0;
+        settings.radius = 1.0;
+        ASSERT_TRUE(renderModule(*source, *destination, &gbuffers->set, settings).ok);
+        const bool isFloat = format == kQVBitmapRGBAFloat;
+        for (const auto& w : windows) {
+            const std::vector<double> expected =
+                isFloat
+                    ? std::vector<double>{9014.0 / 447, 9461.0 / 447, 9908.0 / 447, 447.0 / w.area}
+                    : std::vector<double>{20, 21, 22, w.alpha};
+            for (int c = 0; c < 4; ++c)
+                EXPECT_EQ(float(pixelAt(1 + w.x, 1 + w.y)[std::size_t(c)]),
+                          float(expected[std::size_t(c)]))
+                    << formatName(format) << ", window of " << w.area << ", component " << c;
+        }
+    }
+}
+
+// Five pixels in a row, one of alpha 2 in 12-bit units: the centre pixel's
+// window holds all five, mean alpha 0.4, stored as 0: its colour is not
+// written and the packed group keeps the old colour bits.
+TEST_F(AnchorTest, TwelveBitAlphaRoundingToZeroKeepsTheColourBits) {
+    uniform(kQVBitmapRGBA12, 5, 1, {100, 200, 300, 0}, -10.0f, 0);
+    source->setComponent(0, 0, 3, 2.0);
+    for (int x = 0; x < 5; ++x)
+        for (int c = 0; c < 4; ++c)
+            destination->setComponent(x, 0, c, std::vector<double>{0xABC, 0x123, 0x456, 0xFFF}[c]);
+    gbuffers->set.depth(2, 0) = -30.0f;
+    settings.method = 1.0;
+    settings.radius = 2.0;
+    ASSERT_TRUE(renderModule(*source, *destination, &gbuffers->set, settings).ok);
+    const std::uint8_t expected[6] = {0xAB, 0xC1, 0x23, 0x45, 0x60, 0x00};
+    EXPECT_TRUE(testsupport::sameBytes(destination->pixel(2, 0), expected, 6));
+    EXPECT_EQ(pixelAt(0, 0), (std::vector<double>{100, 200, 300, 2})) << "sharp, with alpha";
+    EXPECT_EQ(pixelAt(1, 0), (std::vector<double>{0xABC, 0x123, 0x456, 0})) << "sharp, alpha 0";
+}
+
+}  // namespace
+}  // namespace rendertest
