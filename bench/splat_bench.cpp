@@ -158,15 +158,15 @@ void BM_SplatBlocked(benchmark::State& state) {
         record.outputRect = record.renderRegion;
         return engine.Render(record);
     };
-    pass(0);
-    pass(1);
+    pass(kPassAllocateRadiusMap);
+    pass(kPassFillRadiusMap);
     for (auto _ : state) {
         state.PauseTiming();
-        pass(2);
+        pass(kPassBuildTables);
         state.ResumeTiming();
-        pass(3);
+        pass(kPassSplat);
     }
-    instance.callExecute(12);
+    instance.callExecute(kSelectorFinished);
     splat_walk_tuning() = saved;
     state.SetItemsProcessed(state.iterations() * taps[int(state.range(0))]);
 }
