@@ -170,36 +170,6 @@ TEST(DepthConventions, ExactFocusDistanceGivesExactlyTheFocalDepth) {
     }
 }
 
-TEST(DepthConventions, FocusProblemsNameTheOption) {
-    struct Case {
-        double stored;
-        DepthConvention convention;
-        const char* expected;
-    } const cases[] = {
-        {5.0, DepthConvention::Distance, ""},
-        {INFINITY, DepthConvention::Distance, "--focus inf is not a finite number"},
-        {std::nan(""), DepthConvention::Distance, "--focus nan is not a finite number"},
-        {0.0, DepthConvention::Distance, "--focus 0 is zero, which puts it at the camera"},
-        {-2.0, DepthConvention::Distance,
-         "--focus -2 lies behind the camera in the distance depth convention"},
-        {2.0, DepthConvention::Negative,
-         "--focus 2 lies behind the camera in the negative depth convention"},
-        {-2.0, DepthConvention::Negative, ""},
-        {2e9, DepthConvention::Distance,
-         "--focus 2000000000 lies at or beyond the no-hit limit (--no-hit-above)"},
-        // 2^-1022 reaches 1 at a factor of 2^1022; below it the factor overflows.
-        {0x1p-1022, DepthConvention::Distance, ""},
-        {0x1p-1074, DepthConvention::Distance,
-         "--focus 4.9406564584124654e-324 is too close to the camera to scale into the effect's "
-         "depth range"},
-        {-0x1p-1074, DepthConvention::Negative,
-         "--focus -4.9406564584124654e-324 is too close to the camera to scale into the "
-         "effect's depth range"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(dof3d::focusProblem("--focus", c.stored, c.convention, 1e9), c.expected);
-}
-
 TEST(DepthConventions, NamesReadBack) {
     for (const char* name : {"distance", "negative", "inverse"}) {
         DepthConvention c;

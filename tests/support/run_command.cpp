@@ -19,12 +19,19 @@ CommandResult runCommand(const std::vector<std::string>& args,
                          std::chrono::seconds limit) {
     CommandResult result;
     int outPipe[2], errPipe[2];
-    if (args.empty() || pipe(outPipe) != 0) return result;
-    if (pipe(errPipe) != 0) {
+    // Close-on-exec, so that a child started at the same time from another
+    // thread does not hold these pipes open.
+    if (args.empty() || pipe2(outPipe, O_CLOEXEC) != 0) return result;
+    if (pipe2(errPipe, O_CLOEXEC) != 0) {
         close(outPipe[0]);
         close(outPipe[1]);
         return result;
     }
+    // The argument list is built before the fork: the child of a threaded
+    // program must not allocate.
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
     const pid_t child = fork();
     if (child == 0) {
         const int devNull = open("/dev/null", O_RDONLY);
@@ -32,10 +39,6 @@ CommandResult runCommand(const std::vector<std::string>& args,
         dup2(outPipe[1], 1);
         dup2(errPipe[1], 2);
         close(outPipe[0]);
-        close(errPipe[0]);
-        std::vector<char*> argv;
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
         execv(argv[0], argv.data());
         _exit(127);
     }
