@@ -26,20 +26,25 @@ Frame colourFrame(Frame& frame, const ViewLayers& view, bool firstView, const Ch
     work.associated = frame.associated;
     work.pixelAspect = frame.pixelAspect;
     work.distance = firstView ? frame.distance : view.distance;
-    const std::vector<float>& own = partPixels(frame, view.part);
     const std::size_t stride = std::size_t(part.nchannels);
     work.pixels.assign(work.pixelCount() * 4, 0.0f);
+    // One value that is not a number would spread over the frame: such
+    // values become 0 in the frame itself, so that each is counted once.
+    const auto finite = [&](float& value) {
+        if (std::isfinite(value)) return value;
+        ++frame.nonFiniteValues;
+        return value = 0.0f;
+    };
     for (std::size_t p = 0; p < work.pixelCount(); ++p) {
         for (int c = 0; c < 3; ++c) {
             const ChannelAt& at = colour[c];
-            const float v =
-                partPixels(frame, at.part)[p * std::size_t(partSpec(frame, at.part).nchannels) +
-                                           std::size_t(at.channel)];
-            // One value that is not a number would spread over the frame.
-            if (!std::isfinite(v)) ++frame.nonFiniteValues;
-            work.pixels[p * 4 + std::size_t(c)] = std::isfinite(v) ? v : 0.0f;
+            const std::size_t n = std::size_t(partSpec(frame, at.part).nchannels);
+            work.pixels[p * 4 + std::size_t(c)] =
+                finite(partPixels(frame, at.part)[p * n + std::size_t(at.channel)]);
         }
-        if (view.alpha >= 0) work.pixels[p * 4 + 3] = own[p * stride + std::size_t(view.alpha)];
+        if (view.alpha >= 0)
+            work.pixels[p * 4 + 3] =
+                finite(partPixels(frame, view.part)[p * stride + std::size_t(view.alpha)]);
     }
     return work;
 }
