@@ -27,7 +27,8 @@ PixelValues storedValues(const Frame& frame, std::size_t p) {
     return v;
 }
 
-bool holdsAnything(const Frame& frame, const PixelValues& v) {
+bool holdsAnything(const Frame& frame, std::size_t p, const PixelValues& v) {
+    if (!frame.holdsAnything.empty()) return frame.holdsAnything[p] != 0;
     if (frame.alphaChannel < 0 || v.alpha > 0.0) return true;
     // Premultiplied colour without alpha is light that covers nothing; it
     // still spreads. Straight colour under zero alpha means nothing.
@@ -80,7 +81,7 @@ void fillFlatChannels(const Frame& frame, const DepthPlacement& depth, dofrt::GB
             const PixelValues v = storedValues(frame, p);
             gb.depth(x, y) =
                 effectDepth(frame.distance[p], depth.noHitAbove, depth.noHit, depth.scale);
-            gb.coverage(x, y) = holdsAnything(frame, v) ? 255 : 0;
+            gb.coverage(x, y) = holdsAnything(frame, p, v) ? 255 : 0;
             if (frame.alphaChannel >= 0) {
                 std::uint8_t* transparency = gb.transparency(x, y);
                 for (int c = 0; c < 3; ++c) transparency[c] = transparencyByte(v.alpha);

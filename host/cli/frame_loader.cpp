@@ -111,39 +111,44 @@ bool readPixels(OIIO::ImageInput& in, const std::string& path, int subimage, int
     return !readFailed(in, answered, path, error);
 }
 
+// The other parts of a multi-part file: flat ones read whole, deep ones
+// named only.
+bool readOtherParts(OIIO::ImageInput& in, const std::string& path, Frame* frame,
+                    std::string* error) {
+    for (int part = 1; in.seek_subimage(part, 0); ++part) {
+        const OIIO::ImageSpec imageSpec = in.spec();
+        if (imageSpec.deep) {
+            const std::string name = imageSpec.get_string_attribute("name");
+            frame->deepPartsLeftOut.push_back(name.empty() ? "part " + std::to_string(part) : name);
+            continue;
+        }
+        ImagePart read;
+        read.imageSpec = imageSpec;
+        if (!readPixels(in, path, part, 0, imageSpec.nchannels, &read.pixels, error)) return false;
+        frame->otherParts.push_back(std::move(read));
+    }
+    return true;
+}
+
 // Depth from another part of a multi-part file: the first part of the same
 // view that holds the channel, placed by its own data window; pixels outside
 // it hit nothing.
-bool depthFromOtherPart(OIIO::ImageInput& in, const std::string& path, const LoadOptions& options,
-                        Frame* frame, bool* found, std::string* error) {
-    *found = false;
+bool depthFromOtherPart(const std::string& asked, DepthConvention convention, Frame* frame) {
     const std::string view = frame->imageSpec.get_string_attribute("view");
-    for (int part = 1; in.seek_subimage(part, 0); ++part) {
-        const OIIO::ImageSpec imageSpec = in.spec();
-        if (imageSpec.deep) continue;
+    for (const ImagePart& part : frame->otherParts) {
+        const OIIO::ImageSpec& imageSpec = part.imageSpec;
         const std::string partView = imageSpec.get_string_attribute("view");
         if (!view.empty() && !partView.empty() && partView != view) continue;
-        const int channel = findDepthChannel(imageSpec, options.depthChannel);
+        const int channel = findDepthChannel(imageSpec, asked);
         if (channel < 0) continue;
-        std::vector<float> depth;
-        if (!readPixels(in, path, part, channel, channel + 1, &depth, error)) return false;
-        frame->distance.assign(frame->pixelCount(), NAN);
-        for (int y = 0; y < frame->height(); ++y) {
-            const int sy = frame->imageSpec.y + y - imageSpec.y;
-            if (sy < 0 || sy >= imageSpec.height) continue;
-            for (int x = 0; x < frame->width(); ++x) {
-                const int sx = frame->imageSpec.x + x - imageSpec.x;
-                if (sx < 0 || sx >= imageSpec.width) continue;
-                frame->distance[std::size_t(y) * std::size_t(frame->width()) + std::size_t(x)] =
-                    cameraDistance(
-                        depth[std::size_t(sy) * std::size_t(imageSpec.width) + std::size_t(sx)],
-                        options.convention);
-            }
-        }
-        *found = true;
+        std::vector<double> depth(std::size_t(imageSpec.width) * std::size_t(imageSpec.height));
+        for (std::size_t p = 0; p < depth.size(); ++p)
+            depth[p] = part.pixels[p * std::size_t(imageSpec.nchannels) + std::size_t(channel)];
+        frame->distance = onWindow(depth, 1, imageSpec, frame->imageSpec, double(NAN));
+        for (double& d : frame->distance) d = cameraDistance(d, convention);
         return true;
     }
-    return true;
+    return false;
 }
 
 bool loadSeparateDepth(const Frame& frame, const LoadOptions& options, std::vector<double>* out,
@@ -201,9 +206,11 @@ void zeroNonFiniteColour(Frame* frame) {
 
 bool loadFlat(OIIO::ImageInput& in, const std::string& path, const LoadOptions& options,
               Frame* frame, std::string* error) {
-    const OIIO::ImageSpec& imageSpec = in.spec();
-    frame->imageSpec = imageSpec;
+    frame->imageSpec = in.spec();
+    // Reading the other parts moves the reader on: the first part's description is the frame's.
+    const OIIO::ImageSpec& imageSpec = frame->imageSpec;
     if (!readPixels(in, path, 0, 0, imageSpec.nchannels, &frame->pixels, error)) return false;
+    if (!readOtherParts(in, path, frame, error)) return false;
     findColourChannels(imageSpec, frame);
     zeroNonFiniteColour(frame);
     // Only an explicit mark says straight alpha; EXR and most others store
@@ -218,10 +225,9 @@ bool loadFlat(OIIO::ImageInput& in, const std::string& path, const LoadOptions& 
             frame->distance[p] = cameraDistance(frame->value(p, channel), options.convention);
         return true;
     }
-    bool found = false;
-    if (!depthFromOtherPart(in, path, options, frame, &found, error)) return false;
-    if (!found) *error = noDepthMessage(path, options.depthChannel);
-    return found;
+    if (depthFromOtherPart(options.depthChannel, options.convention, frame)) return true;
+    *error = noDepthMessage(path, options.depthChannel);
+    return false;
 }
 
 // The value a flattened depth channel gets where a pixel holds no sample:
@@ -330,8 +336,7 @@ double Frame::pixelDistance(std::size_t pixel) const {
     return heaviest->distance;
 }
 
-void growDataWindow(Frame* frame, int padX, int padY, DepthConvention convention) {
-    const OIIO::ImageSpec old = frame->imageSpec;
+OIIO::ImageSpec grownWindow(const OIIO::ImageSpec& old, int padX, int padY) {
     const auto grownBegin = [](int begin, int fullBegin, int pad) {
         const int wanted = begin - pad > fullBegin ? begin - pad : fullBegin;
         return wanted < begin ? wanted : begin;
@@ -344,6 +349,19 @@ void growDataWindow(Frame* frame, int padX, int padY, DepthConvention convention
     const int y0 = grownBegin(old.y, old.full_y, padY);
     const int x1 = grownEnd(old.x + old.width, old.full_x + old.full_width, padX);
     const int y1 = grownEnd(old.y + old.height, old.full_y + old.full_height, padY);
+    OIIO::ImageSpec grown = old;
+    grown.x = x0;
+    grown.y = y0;
+    grown.width = x1 - x0;
+    grown.height = y1 - y0;
+    return grown;
+}
+
+void growDataWindow(Frame* frame, int padX, int padY, DepthConvention convention) {
+    const OIIO::ImageSpec old = frame->imageSpec;
+    const OIIO::ImageSpec grown = grownWindow(old, padX, padY);
+    const int x0 = grown.x, y0 = grown.y;
+    const int x1 = grown.x + grown.width, y1 = grown.y + grown.height;
     if (x0 == old.x && y0 == old.y && x1 == old.x + old.width && y1 == old.y + old.height) return;
     OIIO::ImageSpec& imageSpec = frame->imageSpec;
     imageSpec.x = x0;

@@ -22,6 +22,12 @@ struct LoadOptions {
     double noHitAbove = 1e9;
 };
 
+// A part of a multi-part file besides the first, as stored.
+struct ImagePart {
+    OIIO::ImageSpec imageSpec;
+    std::vector<float> pixels;  // imageSpec.nchannels per pixel, data window, row by row
+};
+
 struct Frame {
     std::string path;
     std::string fileFormat;  // the reader's name for the file type
@@ -42,6 +48,14 @@ struct Frame {
     std::vector<double> distance;
     // Deep inputs: each pixel's fragments, merged to what the effect carries.
     std::vector<PixelFragments> fragments;
+    // The other flat parts of a multi-part file, in the file's order, and the
+    // names of deep ones, which are not carried over.
+    std::vector<ImagePart> otherParts;
+    std::vector<std::string> deepPartsLeftOut;
+    // Whether each pixel holds anything, when colour other than the pixel's
+    // own is rendered with its fragments; empty: decided from the frame's
+    // colour and alpha.
+    std::vector<std::uint8_t> holdsAnything;
 
     int width() const { return imageSpec.width; }
     int height() const { return imageSpec.height; }
@@ -74,6 +88,30 @@ bool loadFrame(const std::string& path, const LoadOptions& options, Frame* frame
 // pixels are empty: every channel 0 (a deep input's depth channel says "far"),
 // no depth hit, no fragments.
 void growDataWindow(Frame* frame, int padX, int padY, DepthConvention convention);
+
+// The description `old` with its data window grown as growDataWindow grows it.
+OIIO::ImageSpec grownWindow(const OIIO::ImageSpec& old, int padX, int padY);
+
+// Values laid out over the window of `from` (channels per pixel), placed on
+// the window of `to`; pixels outside `from` get `fill`.
+template <typename T>
+std::vector<T> onWindow(const std::vector<T>& values, int channels, const OIIO::ImageSpec& from,
+                        const OIIO::ImageSpec& to, T fill) {
+    const std::size_t n = std::size_t(channels);
+    std::vector<T> placed(std::size_t(to.width) * std::size_t(to.height) * n, fill);
+    for (int y = 0; y < to.height; ++y) {
+        const int sy = to.y + y - from.y;
+        if (sy < 0 || sy >= from.height) continue;
+        for (int x = 0; x < to.width; ++x) {
+            const int sx = to.x + x - from.x;
+            if (sx < 0 || sx >= from.width) continue;
+            const std::size_t s = (std::size_t(sy) * std::size_t(from.width) + std::size_t(sx)) * n;
+            const std::size_t d = (std::size_t(y) * std::size_t(to.width) + std::size_t(x)) * n;
+            for (std::size_t c = 0; c < n; ++c) placed[d + c] = values[s + c];
+        }
+    }
+    return placed;
+}
 
 // The most fragments a deep pixel keeps: a row of layers holds at most 65535
 // elements, shared by the pixels of the row.

@@ -67,6 +67,9 @@ Json frameObject(const FrameResult& f) {
     s["radius"] = f.radius;
     s["lens"] = lensObject(f.lens);
     s["nonFiniteValues"] = f.nonFiniteValues;
+    if (!f.blurred.empty()) s["blurred"] = f.blurred;
+    if (!f.blurred.empty()) s["keptSharp"] = f.keptSharp;
+    if (!f.notWritten.empty()) s["notWritten"] = f.notWritten;
     Json& seconds = s["seconds"];
     seconds["load"] = f.loadSeconds;
     seconds["passes"] = Json::array();

@@ -10,9 +10,12 @@ namespace dof3d {
 namespace {
 
 // Calls `visit` with every distance of the frame: each pixel's, or each deep
-// fragment's.
-void forEachDistance(Frame* frame, const std::function<void(double&)>& visit) {
+// fragment's, and each of the other views'.
+void forEachDistance(Frame* frame, const std::vector<std::vector<double>*>& otherViews,
+                     const std::function<void(double&)>& visit) {
     for (double& distance : frame->distance) visit(distance);
+    for (std::vector<double>* view : otherViews)
+        for (double& distance : *view) visit(distance);
     for (PixelFragments& pixel : frame->fragments)
         for (Fragment& fragment : pixel.fragments) visit(fragment.distance);
 }
@@ -21,7 +24,8 @@ void forEachDistance(Frame* frame, const std::function<void(double&)>& visit) {
 
 bool placeDepthsForLens(Frame* frame, const LensOptions& options, double focus, double sharpUntil,
                         double pixelAspect, double noHitAbove, NoHitPolicy noHit,
-                        LensFrameReport* report, std::string* error) {
+                        LensFrameReport* report, std::string* error,
+                        const std::vector<std::vector<double>*>& otherViews) {
     *report = LensFrameReport();
     const LensSpec fromFile = lensFromMetadata(frame->imageSpec);
     const LensSpec& given = options.given;
@@ -50,7 +54,7 @@ bool placeDepthsForLens(Frame* frame, const LensOptions& options, double focus, 
         if (isHit(distance, noHitAbove)) return blur.radius(distance);
         return noHit == NoHitPolicy::Far ? blur.radius(INFINITY) : 0.0;
     };
-    forEachDistance(frame, [&](double& distance) {
+    forEachDistance(frame, otherViews, [&](double& distance) {
         const double radius = lensRadius(distance);
         report->largestBlur = std::max(report->largestBlur, radius);
         ++report->depths;
@@ -61,7 +65,7 @@ bool placeDepthsForLens(Frame* frame, const LensOptions& options, double focus, 
 
     const LensDepthRemap remap(blur, report->radius);
     report->sharpUntil = remap.sharpUntil();
-    forEachDistance(frame, [&](double& distance) {
+    forEachDistance(frame, otherViews, [&](double& distance) {
         if (isHit(distance, noHitAbove))
             distance = remap.distance(distance);
         else

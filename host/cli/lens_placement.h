@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "cli/depth_conventions.h"
 #include "cli/frame_loader.h"
@@ -40,10 +41,12 @@ struct LensFrameReport {
 // NoHitPolicy::Focus, stay where the effect puts them on the focal plane.
 // The radius is the largest blur of the frame, at most kMaxEffectRadius.
 // Not active without a lens; false with `error` when the lens is incomplete
-// or cannot focus there.
+// or cannot focus there. The distances of `otherViews` are placed with the
+// frame's, for one radius.
 bool placeDepthsForLens(Frame* frame, const LensOptions& options, double focus, double sharpUntil,
                         double pixelAspect, double noHitAbove, NoHitPolicy noHit,
-                        LensFrameReport* report, std::string* error);
+                        LensFrameReport* report, std::string* error,
+                        const std::vector<std::vector<double>*>& otherViews = {});
 
 // The warning for a frame whose lens blurs beyond the effect's limit, or
 // empty.

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "cli/frame_layers.h"
 #include "cli/render_settings_metadata.h"
 
 namespace dof3d {
@@ -277,6 +278,58 @@ bool encodeOutput(const Frame& frame, const OutputEncoding& encoding, const std:
         return false;
     }
     image->swap(buf);
+    return true;
+}
+
+bool encodeOtherParts(const Frame& frame, const OutputEncoding& encoding, const std::string& path,
+                      std::vector<OIIO::ImageBuf>* parts, std::vector<std::string>* leftOut,
+                      std::string* error) {
+    auto writer = OIIO::ImageOutput::create(path);
+    if (!writer) {
+        *error = path + ": no writer for this file type";
+        return false;
+    }
+    const std::string format = writer->format_name();
+    if (!encoding.rgbaOnly) {
+        // What encodeOutput keeps of the first part.
+        const OIIO::ImageSpec& in = frame.imageSpec;
+        const bool moreThanColour = in.nchannels > (frame.alphaChannel >= 0 ? 4 : 3);
+        for (int c = 0; c < in.nchannels; ++c) {
+            const bool colour = c == frame.colourChannel[0] || c == frame.colourChannel[1] ||
+                                c == frame.colourChannel[2];
+            const bool dropped = (moreThanColour && !writer->supports("nchannels") && !colour &&
+                                  c != frame.alphaChannel) ||
+                                 (c == frame.alphaChannel && !writer->supports("alpha"));
+            if (dropped) leftOut->push_back(std::string(in.channel_name(c)));
+        }
+    }
+    const bool severalParts = writer->supports("multiimage") && !encoding.rgbaOnly;
+    const TypeDesc asked = dataTypeNamed(encoding.dataType);
+    for (std::size_t i = 0; i < frame.otherParts.size(); ++i) {
+        const ImagePart& part = frame.otherParts[i];
+        OIIO::ImageSpec out = part.imageSpec;
+        const std::string name = partName(out, int(i + 1));
+        if (!severalParts) {
+            leftOut->push_back(name);
+            continue;
+        }
+        std::vector<TypeDesc> types;
+        for (int c = 0; c < out.nchannels; ++c)
+            types.push_back(
+                storable(format, asked != OIIO::TypeUnknown ? asked : out.channelformat(c)));
+        bool uniform = true;
+        for (TypeDesc t : types) uniform = uniform && t == types.front();
+        out.format = uniform ? types.front() : TypeDesc(TypeDesc::FLOAT);
+        out.channelformats = uniform ? std::vector<TypeDesc>() : types;
+        out.erase_attribute("dof3d:settings");
+        OIIO::ImageBuf buf(out);
+        if (!buf.set_pixels(buf.roi(), TypeDesc::FLOAT, part.pixels.data())) {
+            *error = path + ": cannot convert the pixels of part " + name + ": " + buf.geterror();
+            return false;
+        }
+        parts->push_back(std::move(buf));
+    }
+    for (const std::string& deep : frame.deepPartsLeftOut) leftOut->push_back(deep);
     return true;
 }
 

@@ -12,6 +12,7 @@
 #include <OpenImageIO/imagebuf.h>
 
 #include <string>
+#include <vector>
 
 #include "cli/frame_loader.h"
 
@@ -36,5 +37,14 @@ std::string colourSpaceProblem(const std::string& name);
 // the file, its pixels are already in them. False with a one-line `error`.
 bool encodeOutput(const Frame& frame, const OutputEncoding& encoding, const std::string& path,
                   OIIO::ImageBuf* image, std::string* error);
+
+// The frame's other parts as further parts of `path`: every flat part, as
+// stored, where the file type holds several parts (OpenEXR) and not only R,
+// G, B and A are asked for; none otherwise. `leftOut` receives what of the
+// frame the output does not hold: channels of the first part the file type
+// drops, parts, deep parts.
+bool encodeOtherParts(const Frame& frame, const OutputEncoding& encoding, const std::string& path,
+                      std::vector<OIIO::ImageBuf>* parts, std::vector<std::string>* leftOut,
+                      std::string* error);
 
 }  // namespace dof3d

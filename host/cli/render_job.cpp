@@ -13,9 +13,11 @@
 
 #include "cli/blur_fraction.h"
 #include "cli/effect_buffers.h"
+#include "cli/frame_layers.h"
 #include "cli/frame_loader.h"
 #include "cli/frame_render.h"
 #include "cli/interrupt.h"
+#include "cli/layer_render.h"
 #include "cli/lens_placement.h"
 #include "cli/output_encoding.h"
 #include "cli/radius_map.h"
@@ -167,9 +169,9 @@ bool blurFitsFrame(const Frame& frame, const RenderOptions& options, double radi
     const double downLimit = frame.height() + kLargestRadius;
     if (across <= acrossLimit && down <= downLimit) return true;
     std::ostringstream text;
-    text << frame.path << ": a blur of " << across << " x " << down << " pixels (radius "
-         << radius << ", --scale " << options.scaleX << "," << options.scaleY
-         << ", pixel aspect " << pixelAspect << (options.hasPixelAspect ? "" : " from the file")
+    text << frame.path << ": a blur of " << across << " x " << down << " pixels (radius " << radius
+         << ", --scale " << options.scaleX << "," << options.scaleY << ", pixel aspect "
+         << pixelAspect << (options.hasPixelAspect ? "" : " from the file")
          << ") is more than this " << frame.width() << "x" << frame.height() << " frame can use ("
          << acrossLimit << " x " << downLimit << ")";
     *error = text.str();
@@ -178,8 +180,8 @@ bool blurFitsFrame(const Frame& frame, const RenderOptions& options, double radi
 
 // Works out the focus, the depth placement, the pixel aspect and the working
 // format, and grows the frame's data window by the reach of the blur.
-bool planFrame(Frame* frame, const RenderOptions& options, EffectPlan* plan, FrameResult* result,
-               std::string* error) {
+bool planFrame(Frame* frame, FrameLayers* layers, const RenderOptions& options, EffectPlan* plan,
+               FrameResult* result, std::string* error) {
     double focus = 0.0;
     if (!focusForFrame(*frame, options, &focus, error)) return false;
     result->focusDistance = focus;
@@ -187,8 +189,12 @@ bool planFrame(Frame* frame, const RenderOptions& options, EffectPlan* plan, Fra
     plan->depth.noHit = options.noHit;
     const double pixelAspect = options.hasPixelAspect ? options.pixelAspect : frame->pixelAspect;
     double sharpUntil = options.hasSharpUntil ? options.sharpUntilDistance : 0.0;
+    // Every view is blurred by the one lens, for one radius.
+    std::vector<std::vector<double>*> otherViews;
+    for (std::size_t v = 1; v < layers->views.size(); ++v)
+        otherViews.push_back(&layers->views[v].distance);
     if (!placeDepthsForLens(frame, options.lens, focus, sharpUntil, pixelAspect, options.noHitAbove,
-                            options.noHit, &result->lens, error))
+                            options.noHit, &result->lens, error, otherViews))
         return false;
     const double radius = result->lens.active ? result->lens.radius : options.radius;
     result->radius = radius;
@@ -205,8 +211,8 @@ bool planFrame(Frame* frame, const RenderOptions& options, EffectPlan* plan, Fra
 
     if (!blurFitsFrame(*frame, options, radius, pixelAspect, error)) return false;
     // The hat of a fully blurred fragment reaches twice the radius.
-    growDataWindow(frame, hatReach(radius * options.scaleX / pixelAspect),
-                   hatReach(radius * options.scaleY), options.convention);
+    growRenderedParts(frame, layers, hatReach(radius * options.scaleX / pixelAspect),
+                      hatReach(radius * options.scaleY), options.convention);
     result->width = frame->width();
     result->height = frame->height();
     plan->method = options.method;
@@ -227,20 +233,45 @@ bool planFrame(Frame* frame, const RenderOptions& options, EffectPlan* plan, Fra
     return true;
 }
 
-// Runs the effect over the frame's pixels and stores its result in the frame.
+// Runs the effect over the frame's pixels and stores its result in the
+// frame; adds the time of each pass to `passSeconds`.
 RenderOutcome renderThroughEffect(dofrt::EffectInstance& instance, Frame* frame,
                                   const EffectPlan& plan, const RenderOptions& options,
-                                  Progress* progress, TaskPool* pool, FrameResult* result,
-                                  std::string* error) {
+                                  Progress* progress, TaskPool* pool, int frameNumber,
+                                  double passSeconds[kRenderPassCount], std::string* error) {
     FrameRenderContext context;
     context.library = &instance.library();
     context.pool = pool;
     context.threads = options.threads;
     context.progress = progress;
-    context.frameNumber = result->files.frame;
-    if (plan.method == Method::Splat && options.layers > 1)
-        return renderInSlabs(frame, plan, options.layers, context, result->passSeconds, error);
-    return renderInOneLayer(frame, plan, context, result->passSeconds, error);
+    context.frameNumber = frameNumber;
+    double seconds[kRenderPassCount] = {};
+    const RenderOutcome outcome =
+        plan.method == Method::Splat && options.layers > 1
+            ? renderInSlabs(frame, plan, options.layers, context, seconds, error)
+            : renderInOneLayer(frame, plan, context, seconds, error);
+    for (int pass = 0; pass < int(kRenderPassCount); ++pass) passSeconds[pass] += seconds[pass];
+    return outcome;
+}
+
+// Renders the frame's other views and colour layers, then its own colour.
+// The progress bar follows the last, the frame's main render.
+RenderOutcome renderEveryView(dofrt::EffectInstance& instance, Frame* frame,
+                              const FrameLayers& layers, const EffectPlan& plan,
+                              const RenderOptions& options, Progress* progress, TaskPool* pool,
+                              FrameResult* result, std::string* error) {
+    const int frameNumber = result->files.frame;
+    const RenderOutcome others = renderOtherColour(
+        frame, layers,
+        [&](Frame* colour, std::string* why) {
+            return renderThroughEffect(instance, colour, plan, options, nullptr, pool, frameNumber,
+                                       result->passSeconds, why);
+        },
+        error);
+    if (others != RenderOutcome::Done) return others;
+    result->nonFiniteValues = frame->nonFiniteValues;
+    return renderThroughEffect(instance, frame, plan, options, progress, pool, frameNumber,
+                               result->passSeconds, error);
 }
 
 // Writes the render and, when asked, the radius map: both are written and
@@ -249,17 +280,21 @@ RenderOutcome renderThroughEffect(dofrt::EffectInstance& instance, Frame* frame,
 // it fail to move, the map just put in place goes too.
 RenderOutcome writeOutputs(const Frame& frame, const std::vector<std::uint8_t>& cocMap,
                            const FrameFiles& files, const RenderOptions& options,
-                           std::string* error) {
+                           std::vector<std::string>* notWritten, std::string* error) {
     OutputEncoding encoding;
     encoding.dataType = options.dataType;
     encoding.rgbaOnly = options.rgbaOnly;
     encoding.displayColourSpace = options.colourSpace;
     encoding.settingsRecord = settingsRecord(canonicalSettings(options));
     OIIO::ImageBuf image;
-    if (!encodeOutput(frame, encoding, files.output, &image, error)) return RenderOutcome::Failed;
-    StagedImage render, map;
-    if (!render.write(image, files.output, OIIO::TypeUnknown, error))
+    std::vector<OIIO::ImageBuf> otherParts;
+    if (!encodeOutput(frame, encoding, files.output, &image, error) ||
+        !encodeOtherParts(frame, encoding, files.output, &otherParts, notWritten, error))
         return RenderOutcome::Failed;
+    std::vector<const OIIO::ImageBuf*> parts{&image};
+    for (const OIIO::ImageBuf& part : otherParts) parts.push_back(&part);
+    StagedImage render, map;
+    if (!render.write(parts, files.output, OIIO::TypeUnknown, error)) return RenderOutcome::Failed;
     if (!files.cocMap.empty() &&
         !map.write(cocMapImage(cocMap, frame), files.cocMap, OIIO::TypeDesc::UINT8, error))
         return RenderOutcome::Failed;
@@ -293,13 +328,18 @@ FrameResult renderFrame(dofrt::EffectInstance& instance, const FrameFiles& files
     result.loadSeconds = run.seconds();
     if (interruptRequested()) return run.interrupted();
 
+    FrameLayers layers = describeLayers(frame, options.depthChannel, options.convention);
+    result.blurred = layers.blurred;
+    result.keptSharp = layers.keptSharp;
+    result.keptSharpBesidesDepth = layers.keptSharpBesidesDepth;
     EffectPlan plan;
-    if (!planFrame(&frame, options, &plan, &result, &error)) return run.failed(error);
+    if (!planFrame(&frame, &layers, options, &plan, &result, &error)) return run.failed(error);
     noteFramePlan(result, options, progress);
     // From the depths as they are before the render replaces the frame's pixels.
     std::vector<std::uint8_t> cocMap;
     if (!files.cocMap.empty()) cocMap = radiusMap(frame, plan.depth, plan.settings);
-    switch (renderThroughEffect(instance, &frame, plan, options, progress, pool, &result, &error)) {
+    switch (
+        renderEveryView(instance, &frame, layers, plan, options, progress, pool, &result, &error)) {
         case RenderOutcome::Failed:
             return run.failed(error);
         case RenderOutcome::Interrupted:
@@ -310,7 +350,7 @@ FrameResult renderFrame(dofrt::EffectInstance& instance, const FrameFiles& files
     if (interruptRequested()) return run.interrupted();
 
     const auto writeStart = Clock::now();
-    switch (writeOutputs(frame, cocMap, files, options, &error)) {
+    switch (writeOutputs(frame, cocMap, files, options, &result.notWritten, &error)) {
         case RenderOutcome::Failed:
             return run.failed(error);
         case RenderOutcome::Interrupted:
@@ -319,6 +359,7 @@ FrameResult renderFrame(dofrt::EffectInstance& instance, const FrameFiles& files
             break;
     }
     result.writeSeconds = secondsSince(writeStart);
+    noteNotWritten(result, progress);
     return run.rendered();
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "cli/frame_sequence.h"
 #include "cli/lens_placement.h"
@@ -24,13 +25,17 @@ struct FrameResult {
     std::string error;  // one line, naming the file
     bool deep = false;
     int width = 0, height = 0;
-    std::string workingFormat;        // "8", "10", "12", "16", "float"
-    double focusDistance = 0.0;       // in the file's units
-    double depthFactor = 0.0;         // file distance to the effect's depth
-    double radius = 0.0;              // the effect's largest blur radius
-    LensFrameReport lens;             // the lens that blurred the frame, if any
-    std::string rerender;             // why an existing output was rendered again
-    std::size_t nonFiniteValues = 0;  // colour or alpha values rendered as 0
+    std::string workingFormat;            // "8", "10", "12", "16", "float"
+    double focusDistance = 0.0;           // in the file's units
+    double depthFactor = 0.0;             // file distance to the effect's depth
+    double radius = 0.0;                  // the effect's largest blur radius
+    LensFrameReport lens;                 // the lens that blurred the frame, if any
+    std::string rerender;                 // why an existing output was rendered again
+    std::size_t nonFiniteValues = 0;      // colour or alpha values rendered as 0
+    std::vector<std::string> blurred;     // views and colour layers
+    std::vector<std::string> keptSharp;   // channels left as they were
+    bool keptSharpBesidesDepth = false;   // more than the depth channels read
+    std::vector<std::string> notWritten;  // what the output's file type cannot hold
     double loadSeconds = 0.0;
     double passSeconds[kRenderPassCount] = {};
     double writeSeconds = 0.0;

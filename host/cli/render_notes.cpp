@@ -6,6 +6,25 @@
 
 namespace dof3d {
 
+namespace {
+
+std::string listed(const std::vector<std::string>& names) {
+    std::string list;
+    for (const std::string& name : names) list += (list.empty() ? "" : ", ") + name;
+    return list;
+}
+
+void print(const std::vector<std::string>& notes, Progress* progress) {
+    for (const std::string& note : notes) {
+        if (progress)
+            progress->note(note);
+        else
+            std::fprintf(stderr, "dof3d: %s\n", note.c_str());
+    }
+}
+
+}  // namespace
+
 void noteFramePlan(const FrameResult& result, const RenderOptions& options, Progress* progress) {
     std::vector<std::string> notes;
     const std::string& path = result.files.input;
@@ -26,12 +45,16 @@ void noteFramePlan(const FrameResult& result, const RenderOptions& options, Prog
     }
     const std::string clamped = clampWarning(lens, path);
     if (!clamped.empty()) notes.push_back(clamped);
-    for (const std::string& note : notes) {
-        if (progress)
-            progress->note(note);
-        else
-            std::fprintf(stderr, "dof3d: %s\n", note.c_str());
-    }
+    // Depth alone is not news: every frame has it.
+    if (result.keptSharpBesidesDepth)
+        notes.push_back(path + ": kept sharp: " + listed(result.keptSharp));
+    print(notes, progress);
+}
+
+void noteNotWritten(const FrameResult& result, Progress* progress) {
+    if (result.notWritten.empty()) return;
+    print({result.files.output + ": left out of this file type: " + listed(result.notWritten)},
+          progress);
 }
 
 }  // namespace dof3d

@@ -96,7 +96,10 @@ void pixelParts(const Frame& frame, std::size_t p, const SlabPlan& plan,
             if (!frame.associated) piece.colour[c] *= piece.alpha;
         }
         // Nothing (no alpha, and no light under zero alpha) is no piece.
-        if (!(piece.alpha > 0.0) && !(frame.associated && lit)) return;
+        const bool holds = frame.holdsAnything.empty()
+                               ? piece.alpha > 0.0 || (frame.associated && lit)
+                               : frame.holdsAnything[p] != 0;
+        if (!holds) return;
         piece.alpha = std::min(1.0, std::max(0.0, piece.alpha));
         *wholeSharp = addPiece(builder, piece, plan, depth) == plan.sharpSlab();
         return;

@@ -70,7 +70,7 @@ bool flushToDisk(const std::string& path) {
 // Whether the file reads back whole, through the reader of the type it was
 // written as, as an image of the written size.
 bool readsBack(const std::string& path, const std::string& fileType, const OIIO::ImageSpec& written,
-               std::string* problem) {
+               int partCount, std::string* problem) {
     auto in = OIIO::ImageInput::create(fileType);
     OIIO::ImageSpec opened;
     if (!in || !in->open(path, opened)) {
@@ -80,6 +80,11 @@ bool readsBack(const std::string& path, const std::string& fileType, const OIIO:
     }
     // A type that takes no alpha (JPEG) drops it while writing: the size is
     // what must come back.
+    // Every part is there; the first is checked whole.
+    if (partCount > 1 && (!in->seek_subimage(partCount - 1, 0) || !in->seek_subimage(0, 0))) {
+        *problem = "the file does not read back with its " + std::to_string(partCount) + " parts";
+        return false;
+    }
     const OIIO::ImageSpec& found = in->spec();
     if (found.width != written.width || found.height != written.height) {
         *problem = "the file reads back as " + std::to_string(found.width) + "x" +
@@ -149,6 +154,11 @@ std::unique_ptr<OIIO::ImageOutput> createWriter(const std::string& path, std::st
 
 bool StagedImage::write(const OIIO::ImageBuf& buf, const std::string& path,
                         OIIO::TypeDesc dataFormat, std::string* error) {
+    return write(std::vector<const OIIO::ImageBuf*>{&buf}, path, dataFormat, error);
+}
+
+bool StagedImage::write(const std::vector<const OIIO::ImageBuf*>& parts, const std::string& path,
+                        OIIO::TypeDesc dataFormat, std::string* error) {
     discard();
     path_ = path;
     auto out = createWriter(path, error);
@@ -156,26 +166,36 @@ bool StagedImage::write(const OIIO::ImageBuf& buf, const std::string& path,
     removeStaleTemporaries(path);
     temporary_ = temporaryFor(path);
     slot_ = rememberTemporary(temporary_);
-    OIIO::ImageSpec imageSpec = buf.spec();
-    if (dataFormat != OIIO::TypeUnknown) imageSpec.set_format(dataFormat);
+    std::vector<OIIO::ImageSpec> specs;
+    for (const OIIO::ImageBuf* part : parts) {
+        specs.push_back(part->spec());
+        if (dataFormat != OIIO::TypeUnknown) specs.back().set_format(dataFormat);
+    }
     // The writer was chosen by the output's own extension; the temporary's
     // name does not choose it.
     std::string problem;
-    if (!out->open(temporary_, imageSpec)) {
-        problem = oneLine(out->geterror());
-    } else {
-        const OIIO::ImageSpec expected = out->spec();
-        const bool written = buf.write(out.get());
-        const std::string writeProblem = written ? std::string() : oneLine(buf.geterror());
-        const bool closed = out->close();
-        if (!written)
-            problem = writeProblem;
-        else if (!closed)
+    OIIO::ImageSpec expected;
+    bool opened = false, closed = true;
+    for (std::size_t i = 0; i < parts.size() && problem.empty(); ++i) {
+        const bool next = i == 0
+                              ? out->open(temporary_, int(specs.size()), specs.data())
+                              : out->open(temporary_, specs[i], OIIO::ImageOutput::AppendSubimage);
+        opened = opened || next;
+        if (!next) {
+            problem = oneLine(out->geterror());
+            break;
+        }
+        if (i == 0) expected = out->spec();
+        if (!parts[i]->write(out.get())) problem = oneLine(parts[i]->geterror());
+    }
+    if (opened) closed = out->close();
+    if (problem.empty()) {
+        if (!closed)
             problem = oneLine(out->geterror());
         else if (!flushToDisk(temporary_))
             problem = std::string("the data did not reach the disk: ") + std::strerror(errno);
         else
-            readsBack(temporary_, out->format_name(), expected, &problem);
+            readsBack(temporary_, out->format_name(), expected, int(parts.size()), &problem);
     }
     if (problem.empty()) return true;
     // The message names the output, not our temporary.

@@ -13,6 +13,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace dof3d {
 
@@ -34,6 +35,9 @@ public:
     // `path`, and the temporary is gone.
     bool write(const OIIO::ImageBuf& buf, const std::string& path, OIIO::TypeDesc dataFormat,
                std::string* error);
+    // The same for a file of several parts (a multi-part OpenEXR), in order.
+    bool write(const std::vector<const OIIO::ImageBuf*>& parts, const std::string& path,
+               OIIO::TypeDesc dataFormat, std::string* error);
     // Renames the written temporary over `path`.
     bool commit(std::string* error);
     // Removes the temporary, if one is there.
