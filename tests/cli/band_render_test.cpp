@@ -110,8 +110,8 @@ TEST(BandRender, BandsGiveTheBytesOfOneInstance) {
                 std::copy(before.begin(), before.end(), banded->record().baseAddr);
                 for (const Band& band : bands)
                     ASSERT_TRUE(dof3d::renderBand(
-                                    doftest::effectLibrary(), *source, *banded, gb, settings,
-                                    band, work.band(band), [] { return false; }, nullptr, &error)
+                                    doftest::effectLibrary(), *source, *banded, gb, settings, band,
+                                    work.band(band), [] { return false; }, nullptr, &error)
                                     .ok)
                         << why << ": " << error;
                 EXPECT_TRUE(testsupport::sameBytes(rendertest::bufferBytes(*banded),

@@ -400,24 +400,22 @@ std::vector<Case> readCases() {
                 cases.emplace_back(), cases.back().where = file + ":" + std::to_string(number);
             open = true;
             Case& c = cases.back();
-            if (key == "case")
+            const std::map<std::string, std::vector<std::string> Case::*> lists = {
+                {"inputs", &Case::inputs},
+                {"run", &Case::args},
+                {"twin", &Case::twin},
+                {"made", &Case::made},
+                {"check", &Case::check}};
+            if (lists.count(key))
+                c.*lists.at(key) = words(value);
+            else if (key == "case")
                 c.why = value;
-            else if (key == "inputs")
-                c.inputs = words(value);
-            else if (key == "run")
-                c.args = words(value);
-            else if (key == "twin")
-                c.twin = words(value);
             else if (key == "status")
                 c.status = std::stoi(value);
             else if (key == "err")
                 c.err = value;
             else if (key == "stdout")
                 c.out.push_back(unescape(value));
-            else if (key == "made")
-                c.made = words(value);
-            else if (key == "check")
-                c.check = words(value);
             else
                 ADD_FAILURE() << file << ":" << number << ": unknown key " << key;
         }
@@ -425,8 +423,11 @@ std::vector<Case> readCases() {
     return cases;
 }
 
+// {d} is the case's folder, {s} the sample images beside the checkout.
 std::string inFolder(std::string text, const std::string& folder) {
     for (std::size_t at; (at = text.find("{d}")) != std::string::npos;) text.replace(at, 3, folder);
+    for (std::size_t at; (at = text.find("{s}")) != std::string::npos;)
+        text.replace(at, 3, DOF_TEST_SOURCE_DIR "/../shared/data/openexr-images");
     return text;
 }
 
@@ -646,6 +647,38 @@ const std::map<std::string, Check>& checks() {
                  std::vector<long>({spec.x, spec.y, spec.width, spec.height, spec.full_width}),
                  numbers(a, 0));
              EXPECT_GT(got.at(2, 5, 3), 0.0f);  // blur spread left of the old window
+         }},
+        // FILE, then KEY=VALUE: a header field (x, y, width, height, nchannels,
+        // deep, channels, format) or a text attribute; KEY^FILE2: the same
+        // attribute as FILE2's, which must have it.
+        {"header",
+         [](const Outcome& o, const auto& a) {
+             const auto field = [](const OIIO::ImageSpec& s, const std::string& key) {
+                 const std::map<std::string, long> numbers = {{"x", s.x},
+                                                              {"y", s.y},
+                                                              {"width", s.width},
+                                                              {"height", s.height},
+                                                              {"nchannels", s.nchannels},
+                                                              {"deep", s.deep}};
+                 std::string names;
+                 for (const std::string& n : s.channelnames)
+                     names += (names.empty() ? "" : ",") + n;
+                 if (numbers.count(key)) return std::to_string(numbers.at(key));
+                 return key == "channels" ? names
+                        : key == "format" ? std::string(s.format.c_str())
+                                          : std::string(s.get_string_attribute(key));
+             };
+             OIIO::ImageSpec spec, other;
+             o.read(a[0], &spec);
+             for (std::size_t i = 1; i < a.size(); ++i) {
+                 const std::size_t at = a[i].find_first_of("=^");
+                 const std::string key = a[i].substr(0, at), value = a[i].substr(at + 1);
+                 if (a[i][at] == '^') {
+                     doftest::readFlat(inFolder(value, o.dir), &other);
+                     ASSERT_NE(field(other, key), "") << key;
+                 }
+                 EXPECT_EQ(field(spec, key), a[i][at] == '^' ? field(other, key) : value) << key;
+             }
          }},
         // The four pictures; side by side holds the colour of the other three.
         {"demo",

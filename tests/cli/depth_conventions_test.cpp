@@ -170,18 +170,4 @@ TEST(DepthConventions, ExactFocusDistanceGivesExactlyTheFocalDepth) {
     }
 }
 
-TEST(DepthConventions, NamesReadBack) {
-    for (const char* name : {"distance", "negative", "inverse"}) {
-        DepthConvention c;
-        ASSERT_TRUE(dof3d::parseDepthConvention(name, &c));
-        EXPECT_STREQ(dof3d::depthConventionName(c), name);
-    }
-    DepthConvention c;
-    EXPECT_FALSE(dof3d::parseDepthConvention("z", &c));
-    NoHitPolicy p;
-    EXPECT_TRUE(dof3d::parseNoHitPolicy("focus", &p));
-    EXPECT_EQ(p, NoHitPolicy::Focus);
-    EXPECT_FALSE(dof3d::parseNoHitPolicy("near", &p));
-}
-
 }  // namespace

@@ -1,12 +1,11 @@
 // A frame as the effect's buffers: source colour in the association each
-// method needs, coverage and transparency from alpha, deep fragments as the
-// front fragment and layers; and the result back in the file's association.
+// method needs, coverage and transparency from alpha; and the result back in
+// the file's association.
 #include "cli/effect_buffers.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 
 #include "support/effect_fixture.h"
 
@@ -117,74 +116,6 @@ TEST_F(EffectBuffers, SourceAndChannelsOfFlatFrames) {
         EXPECT_EQ(buffers.gbuffers->channel(kGBufferColourExponent), nullptr);
         EXPECT_EQ(buffers.gbuffers->channel(kGBufferLayerRange), nullptr);
     }
-}
-
-TEST_F(EffectBuffers, WithoutAlphaEveryPixelIsCoveredAndOpaque) {
-    Frame frame = flatFrame(true);
-    frame.alphaChannel = -1;
-    dof3d::EffectBuffers buffers;
-    std::string error;
-    ASSERT_TRUE(dof3d::buildEffectBuffers(frame, Method::Splat, kQVBitmapRGBAFloat, placement(),
-                                          &buffers, &error));
-    EXPECT_EQ(buffers.gbuffers->channel(kGBufferTransparency), nullptr);
-    for (int x = 0; x < 3; ++x) {
-        EXPECT_EQ(buffers.gbuffers->coverage(x, 0), 255);
-        EXPECT_EQ(buffers.source->component(x, 0, 3), 1.0);
-    }
-}
-
-// The layer element k of row y of a channel, as the effect finds it.
-const std::uint8_t* layerElement(GBufferChannel* channel, int y, std::uint32_t k) {
-    const GBufferLayerRow& row = channel->layers[y];
-    EXPECT_LT(k, row.layerCount);
-    return row.layerBase + std::size_t(k) * std::size_t(row.layerStride);
-}
-
-TEST_F(EffectBuffers, DeepPixelsBecomeFrontFragmentAndLayers) {
-    Frame f;
-    f.path = "deep.exr";
-    f.deep = true;
-    f.imageSpec = OIIO::ImageSpec(2, 1, 5, OIIO::TypeDesc::HALF);
-    for (int c = 0; c < 3; ++c) f.colourChannel[c] = c;
-    f.alphaChannel = 3;
-    f.pixels = {0.35f, 0.25f, 0.2f, 1.0f, 2.0f, 0, 0, 0, 0, INFINITY};
-    f.fragments.resize(2);
-    // The lighter fragment in front: the heavier one takes the front slot.
-    f.fragments[0].alpha = 1.0;
-    f.fragments[0].fragments = {{2.0, 0.25, {0.05, 0.1, 0.2}}, {4.0, 0.75, {0.3, 0.15, 0.0}}};
-    dof3d::EffectBuffers buffers;
-    std::string error;
-    ASSERT_TRUE(dof3d::buildEffectBuffers(f, Method::Splat, kQVBitmapRGBAFloat, placement(),
-                                          &buffers, &error))
-        << error;
-    dofrt::GBufferSet& gb = *buffers.gbuffers;
-    // Front: the 0.75 fragment (share 191, colour x 255/191).
-    EXPECT_EQ(gb.coverage(0, 0), 191);
-    EXPECT_EQ(gb.depth(0, 0), -2.0f);
-    const std::uint8_t front[4] = {204, 102, 0, 127};
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(gb.colour(0, 0)[i], front[i]) << i;
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(gb.transparency(0, 0)[i], 0);
-    // One layer: the 0.25 fragment.
-    EXPECT_EQ(gb.layerRange(0, 0)[0], 0);
-    EXPECT_EQ(gb.layerRange(0, 0)[1], 1);
-    EXPECT_EQ(gb.layerCount(0), 1u);
-    float layerDepth;
-    std::memcpy(&layerDepth, layerElement(gb.channel(kGBufferDepth), 0, 0), 4);
-    EXPECT_EQ(layerDepth, -1.0f);
-    const std::uint8_t back[4] = {51, 102, 203, 128};
-    for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(layerElement(gb.channel(kGBufferColourExponent), 0, 0)[i], back[i]);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(layerElement(gb.channel(kGBufferLayerWeight), 0, 0)[i], 64);
-        EXPECT_EQ(layerElement(gb.channel(kGBufferTransparency), 0, 0)[i], 0);
-    }
-    // The empty pixel: not covered, no layers, placed far.
-    EXPECT_EQ(gb.coverage(1, 0), 0);
-    EXPECT_EQ(gb.depth(1, 0), -1e30f);
-    EXPECT_EQ(gb.layerRange(1, 0)[0], gb.layerRange(1, 0)[1]);
-    // The source is the flattened image.
-    EXPECT_EQ(buffers.source->component(0, 0, 0), double(0.35f));
-    EXPECT_EQ(buffers.source->component(0, 0, 3), 1.0);
 }
 
 struct StoreCase {

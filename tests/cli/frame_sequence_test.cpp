@@ -30,14 +30,6 @@ TEST(FrameSequence, FramePathsFillEveryField) {
         EXPECT_EQ(dof3d::framePath(c.pattern, c.frame), c.expected) << c.pattern;
 }
 
-TEST(FrameSequence, PatternDetection) {
-    EXPECT_TRUE(dof3d::hasFramePattern("a.####.exr"));
-    EXPECT_TRUE(dof3d::hasFramePattern("a.%04d.exr"));
-    EXPECT_TRUE(dof3d::hasFramePattern("a.%d.exr"));
-    EXPECT_FALSE(dof3d::hasFramePattern("a.exr"));
-    EXPECT_FALSE(dof3d::hasFramePattern("100%.exr"));
-}
-
 TEST(FrameSequence, FrameLists) {
     struct Case {
         const char* text;
@@ -79,22 +71,6 @@ TEST(FrameSequence, BadFrameListsSayWhy) {
         EXPECT_FALSE(dof3d::parseFrameList(c.text, &frames, &error)) << c.text;
         EXPECT_EQ(error, c.error);
     }
-}
-
-TEST(FrameSequence, ExpandNamesEveryFile) {
-    const auto files =
-        dof3d::expandFrames({3, 4}, "in.####.exr", "z.%02d.png", "out.####.exr", "coc.####.png");
-    ASSERT_EQ(files.size(), 2u);
-    EXPECT_EQ(files[1].frame, 4);
-    EXPECT_EQ(files[1].input, "in.0004.exr");
-    EXPECT_EQ(files[1].depth, "z.04.png");
-    EXPECT_EQ(files[1].output, "out.0004.exr");
-    EXPECT_EQ(files[1].cocMap, "coc.0004.png");
-    const auto single = dof3d::expandFrames({}, "in.exr", "", "out.exr", "");
-    ASSERT_EQ(single.size(), 1u);
-    EXPECT_EQ(single[0].input, "in.exr");
-    EXPECT_EQ(single[0].depth, "");
-    EXPECT_EQ(single[0].cocMap, "");
 }
 
 }  // namespace

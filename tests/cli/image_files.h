@@ -3,6 +3,7 @@
 #pragma once
 
 #include <OpenImageIO/deepdata.h>
+#include <OpenImageIO/half.h>
 #include <OpenImageIO/imageio.h>
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -39,22 +39,24 @@ TEST(JsonSummary, WholeRun) {
     failed.error = "in.1002.exr: no such file";
     summary.frames = {done, failed};
     summary.seconds = 3;
-    EXPECT_EQ(dof3d::jsonSummary(options, summary),
-              "{\"command\":\"render\",\"settings\":{\"radius\":8.0,\"method\":\"splat\","
-              "\"focus\":7.7,\"focusAt\":null,\"sharpUntil\":null,\"depthConvention\":"
-              "\"distance\",\"noHit\":\"far\",\"noHitAbove\":1000000000.0,\"pixelAspect\":null,"
-              "\"scale\":[1.0,1.0],\"format\":\"auto\",\"fstop\":null,\"focalLength\":null,"
-              "\"sensorWidth\":null,\"depthUnit\":\"m\",\"colorspace\":\"sRGB\",\"jobs\":2,\"threads\":1,\"layers\":8},\"frames\":[{\"frame\":1001,"
-              "\"input\":\"in.1001.exr\",\"output\":\"out\\n1001.exr\",\"status\":\"rendered\","
-              "\"width\":4,\"height\":2,\"deep\":false,\"workingFormat\":\"float\","
-              "\"focusDistance\":0.3333333333333333,\"depthFactor\":1.0,\"radius\":8.0,\"lens\":null,"
-              "\"nonFiniteValues\":2,"
-              "\"seconds\":{\"load\":0.5,"
-              "\"passes\":[0.0,0.0,0.0,null,0.0],\"write\":0.25,\"total\":2.25}},{\"frame\":1002,"
-              "\"input\":\"in.\xef\xbf\xbd\xef\xbf\xbd.exr\",\"output\":\"out.1002.exr\","
-              "\"status\":\"failed\",\"error\":\"in.1002.exr: no such file\"}],\"totals\":"
-              "{\"rendered\":1,\"skipped\":0,\"failed\":1,\"interrupted\":0,\"seconds\":3.0},"
-              "\"interrupted\":false}\n");
+    EXPECT_EQ(
+        dof3d::jsonSummary(options, summary),
+        "{\"command\":\"render\",\"settings\":{\"radius\":8.0,\"method\":\"splat\","
+        "\"focus\":7.7,\"focusAt\":null,\"sharpUntil\":null,\"depthConvention\":"
+        "\"distance\",\"noHit\":\"far\",\"noHitAbove\":1000000000.0,\"pixelAspect\":null,"
+        "\"scale\":[1.0,1.0],\"format\":\"auto\",\"fstop\":null,\"focalLength\":null,"
+        "\"sensorWidth\":null,\"depthUnit\":\"m\",\"colorspace\":\"sRGB\",\"jobs\":2,\"threads\":1,"
+        "\"layers\":8},\"frames\":[{\"frame\":1001,"
+        "\"input\":\"in.1001.exr\",\"output\":\"out\\n1001.exr\",\"status\":\"rendered\","
+        "\"width\":4,\"height\":2,\"deep\":false,\"workingFormat\":\"float\","
+        "\"focusDistance\":0.3333333333333333,\"depthFactor\":1.0,\"radius\":8.0,\"lens\":null,"
+        "\"nonFiniteValues\":2,"
+        "\"seconds\":{\"load\":0.5,"
+        "\"passes\":[0.0,0.0,0.0,null,0.0],\"write\":0.25,\"total\":2.25}},{\"frame\":1002,"
+        "\"input\":\"in.\xef\xbf\xbd\xef\xbf\xbd.exr\",\"output\":\"out.1002.exr\","
+        "\"status\":\"failed\",\"error\":\"in.1002.exr: no such file\"}],\"totals\":"
+        "{\"rendered\":1,\"skipped\":0,\"failed\":1,\"interrupted\":0,\"seconds\":3.0},"
+        "\"interrupted\":false}\n");
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// dof3d render over runs: sequences rendered, skipped and rendered again, an
-// interrupt, and real EXR files when the samples are beside the checkout.
+// dof3d render over runs: sequences rendered, skipped and rendered again, and
+// an interrupt.
 #include <OpenImageIO/half.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -138,51 +138,6 @@ TEST(RenderCommand, InterruptLeavesNoOutput) {
     EXPECT_EQ(WEXITSTATUS(status), 130);
     EXPECT_EQ(err, "dof3d: interrupted: frames in progress were not written\n");
     EXPECT_EQ(dir.names(), std::vector<std::string>{"big.exr"});
-}
-
-std::string sampleFile(const char* name) {
-    return std::string(DOF_TEST_SOURCE_DIR) + "/../shared/data/openexr-images/" + name;
-}
-
-TEST(RenderCommand, RealDeepExr) {
-    const std::string input = sampleFile("v2_LowResLeftView_Trunks.exr");
-    if (!doftest::fileExists(input)) GTEST_SKIP() << "sample images not beside the checkout";
-    ScratchFolder dir;
-    const auto run =
-        render({input, "-o", dir.file("out.exr"), "--focus", "300", "--radius", "2", "--json"});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    OIIO::ImageSpec imageSpec;
-    const FlatImage got = doftest::readFlat(dir.file("out.exr"), &imageSpec);
-    EXPECT_FALSE(imageSpec.deep);
-    EXPECT_EQ(got.channels, (std::vector<std::string>{"R", "G", "B", "A", "Z"}));
-    OIIO::ImageSpec inputSpec;
-    doftest::readFlat(input, &inputSpec);
-    ASSERT_NE(inputSpec.get_string_attribute("Copyright"), "");  // EXR's owner attribute
-    EXPECT_EQ(imageSpec.get_string_attribute("Copyright"),
-              inputSpec.get_string_attribute("Copyright"));
-    // The data window (0,141)-(1023,575) grows up by the reach of 4 rows.
-    EXPECT_EQ(imageSpec.y, 137);
-    EXPECT_EQ(imageSpec.height, 439);
-    EXPECT_NE(run.out.find("\"deep\":true"), std::string::npos);
-}
-
-TEST(RenderCommand, RealMultiViewAndMultiPartExr) {
-    const std::string single = sampleFile("Beachball_singlepart.0001.exr");
-    const std::string multi = sampleFile("Beachball_multipart.0001.exr");
-    if (!doftest::fileExists(single)) GTEST_SKIP() << "sample images not beside the checkout";
-    ScratchFolder dir;
-    auto run = render({single, "-o", dir.file("single.exr"), "--focus", "9.5", "--radius", "3"});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    OIIO::ImageSpec imageSpec;
-    FlatImage got = doftest::readFlat(dir.file("single.exr"), &imageSpec);
-    EXPECT_EQ(imageSpec.nchannels, 20);  // every view's channels kept
-    EXPECT_EQ(imageSpec.format, OIIO::TypeDesc::HALF);
-    EXPECT_EQ(imageSpec.get_string_attribute("name"), "rgba");
-    // The depth of the colour part comes from its view's depth part.
-    run = render({multi, "-o", dir.file("multi.exr"), "--focus", "9.5", "--radius", "3"});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    got = doftest::readFlat(dir.file("multi.exr"), &imageSpec);
-    EXPECT_EQ(imageSpec.nchannels, 4);
 }
 
 }  // namespace
