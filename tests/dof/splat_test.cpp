@@ -1,8 +1,7 @@
-// Splatting fragments into the twelve accumulation planes: splat_pixel
-// against the slow literal reference, with sentinels around every plane; the
-// blocked walk, with every vector unit this processor runs and on planes
-// earlier passes left, against splat_pixel called once per fragment; and
-// hat tables that cannot be had.
+// Splatting fragments into the twelve accumulation planes: splat_pixel and
+// the blocked walk, with every vector unit this processor runs, against the
+// slow literal reference, with sentinels around every plane; and hat tables
+// that cannot be had.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -111,28 +110,6 @@ SplatFragment randomFragment(Random& random, QVRect region, int nonFinitePercent
     return f;
 }
 
-using Splat = doftest::HostAllocTest;
-
-// Random regions, some at the ends of the coordinates, so that x + R + 1
-// passes 2^31.
-TEST_F(Splat, PixelMatchesTheReference) {
-    for (std::uint32_t seed = 1; seed <= 300; ++seed) {
-        Random random(seed);
-        const int w = random.between(1, 12), h = random.between(1, 9);
-        const QVRect region = {seed % 7 == 0 ? kMaxInt - w + 1 : random.between(-20, 20),
-                               seed % 5 == 0 ? kMinInt : random.between(-20, 20), w, h};
-        ReferencePlanes expected =
-            seed % 2 ? doftest::referenceFreshPlanes(region) : usedPlanes(region, random);
-        Planes planes(region, expected);
-        for (int n = random.between(1, 6); n > 0; --n) {
-            const SplatFragment f = randomFragment(random, region, 20);
-            ASSERT_TRUE(planes.splat(f));
-            doftest::referenceSplat(expected, region, f);
-        }
-        ASSERT_TRUE(planes.equal(expected)) << "seed " << seed;
-    }
-}
-
 class SplatWalkTest : public doftest::HostAllocTest {
 protected:
     void TearDown() override {
@@ -142,42 +119,44 @@ protected:
     SplatWalkTuning saved_ = splat_walk_tuning();
 };
 
-TEST_F(SplatWalkTest, MatchesTheLiteralWalk) {
+// Random regions, some at the ends of the coordinates so that x + R + 1
+// passes 2^31, fresh or as earlier passes leave them; fragments queued
+// through the walk with random tile and band sizes.
+TEST_F(SplatWalkTest, PixelAndWalkMatchTheReference) {
     for (SplatVariant variant : {kSplatSSE2, kSplatAVX2, kSplatAVX512}) {
         if (splat_group_kernels(variant) == nullptr) continue;
         for (std::uint32_t seed = 1; seed <= 150; ++seed) {
             Random random(seed);
-            const QVRect region{random.between(-5, 5), random.between(-5, 5),
-                                random.chance(15) ? 1 : random.between(1, 90),
-                                random.chance(15) ? 1 : random.between(1, 30)};
+            const int w = random.chance(15) ? 1 : random.between(1, 90);
+            const int h = random.chance(15) ? 1 : random.between(1, 30);
+            const QVRect region{seed % 7 == 0 ? kMaxInt - w + 1 : random.between(-5, 5),
+                                seed % 5 == 0 ? kMinInt : random.between(-5, 5), w, h};
             splat_walk_tuning() = {variant, std::uint64_t(random.between(1, 6000)),
                                    random.between(1, 9), 8 * random.between(1, 8)};
-            const ReferencePlanes start =
+            ReferencePlanes expected =
                 seed % 2 ? doftest::referenceFreshPlanes(region) : usedPlanes(region, random);
-            Planes literal(region, start), blocked(region, start);
+            Planes literal(region, expected), blocked(region, expected);
             SplatWalk walk(blocked.instance, &blocked.params);
             ASSERT_TRUE(walk.start());
             SplatFragment f = randomFragment(random, region, 0);
             for (int i = random.between(1, 120); i > 0; --i) {
                 // Mostly sweeps along a row with gaps, as the pass visits
                 // pixels: wide groups of similar hats.
-                const int x = f.x + random.between(1, 24);
-                const bool sweep = random.chance(70) && x < region.left + region.width;
+                const std::int64_t x = std::int64_t(f.x) + random.between(1, 24);
+                const bool sweep = random.chance(70) && x < std::int64_t(region.left) + w;
                 const double radius = f.radiusX;
                 f = randomFragment(random, region, seed % 3 == 0 ? 8 : 0);
                 if (sweep) {
-                    f.x = x;
+                    f.x = int(x);
                     f.radiusX = f.radiusY = radius + random.unit() - 0.5;
                 }
                 ASSERT_TRUE(literal.splat(f));
                 ASSERT_TRUE(walk.add(f));
+                doftest::referenceSplat(expected, region, f);
                 if (random.chance(60)) walk.endPixel();
             }
             walk.flush();
-            ReferencePlanes expected;
-            for (std::size_t p = 0; p < 12; ++p)
-                expected[p].assign(literal.storage[p].begin() + kPad,
-                                   literal.storage[p].end() - kPad);
+            ASSERT_TRUE(literal.equal(expected)) << "splat_pixel, seed " << seed;
             ASSERT_TRUE(blocked.equal(expected)) << "variant " << variant << ", seed " << seed;
         }
     }
