@@ -127,10 +127,11 @@ TEST_F(SplatWalkTest, PixelAndWalkMatchTheReference) {
         if (splat_group_kernels(variant) == nullptr) continue;
         for (std::uint32_t seed = 1; seed <= 150; ++seed) {
             Random random(seed);
-            const int w = random.chance(15) ? 1 : random.between(1, 90);
-            const int h = random.chance(15) ? 1 : random.between(1, 30);
-            const QVRect region{seed % 7 == 0 ? kMaxInt - w + 1 : random.between(-5, 5),
-                                seed % 5 == 0 ? kMinInt : random.between(-5, 5), w, h};
+            QVRect region{random.between(-5, 5), random.between(-5, 5),
+                          random.chance(15) ? 1 : random.between(1, 90),
+                          random.chance(15) ? 1 : random.between(1, 30)};
+            if (seed % 7 == 0) region.left = kMaxInt - region.width + 1;
+            if (seed % 5 == 0) region.top = kMinInt;
             splat_walk_tuning() = {variant, std::uint64_t(random.between(1, 6000)),
                                    random.between(1, 9), 8 * random.between(1, 8)};
             ReferencePlanes expected =
@@ -138,12 +139,14 @@ TEST_F(SplatWalkTest, PixelAndWalkMatchTheReference) {
             Planes literal(region, expected), blocked(region, expected);
             SplatWalk walk(blocked.instance, &blocked.params);
             ASSERT_TRUE(walk.start());
+            const int count = random.between(1, 120);
             SplatFragment f = randomFragment(random, region, 0);
-            for (int i = random.between(1, 120); i > 0; --i) {
+            for (int i = 0; i < count; ++i) {
                 // Mostly sweeps along a row with gaps, as the pass visits
                 // pixels: wide groups of similar hats.
                 const std::int64_t x = std::int64_t(f.x) + random.between(1, 24);
-                const bool sweep = random.chance(70) && x < std::int64_t(region.left) + w;
+                const bool sweep =
+                    random.chance(70) && x < std::int64_t(region.left) + region.width;
                 const double radius = f.radiusX;
                 f = randomFragment(random, region, seed % 3 == 0 ? 8 : 0);
                 if (sweep) {
