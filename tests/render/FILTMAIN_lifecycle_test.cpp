@@ -44,7 +44,7 @@ TEST_F(LifecycleTest, EngineByFormatCode) {
         if (!known) {
             EXPECT_EQ(filter_apply(instance->record(), instance->parameters()),
                       kStatusUnknownPassOrMode);
-            for (std::uint32_t pass = 0; pass <= 4; ++pass)
+            for (std::uint32_t pass = kPassAllocateRadiusMap; pass <= kPassWriteOutput; ++pass)
                 EXPECT_EQ(s->apply(pass, s->region()), 0u) << "code " << code << ", pass " << pass;
             EXPECT_EQ(allocations(), allocated) << "code " << code;
         }
@@ -68,7 +68,7 @@ TEST_F(LifecycleTest, NoEngineWithoutParameters) {
     dofrt::RenderSession s(failed, *source, *destination, &gbuffers->set, settings);
     EXPECT_EQ(s.prepare(), 0u);
     EXPECT_EQ(failed.record().engine, nullptr);
-    EXPECT_EQ(s.apply(0, s.region()), 0u);
+    EXPECT_EQ(s.apply(kPassAllocateRadiusMap, s.region()), 0u);
 }
 
 // Out of protocol: a second prepare replaces the engine without stranding
@@ -80,11 +80,12 @@ TEST_F(LifecycleTest, RepeatedPrepareAndFinishedLeakNothing) {
     const std::uint64_t live = doftest::liveBlocks();
     ASSERT_EQ(s->prepare(), 1u);
     EXPECT_EQ(doftest::liveBlocks(), live) << "the first engine was released";
-    for (std::uint32_t pass = 0; pass <= 4; ++pass) ASSERT_EQ(s->apply(pass, s->region()), 1u);
+    for (std::uint32_t pass = kPassAllocateRadiusMap; pass <= kPassWriteOutput; ++pass)
+        ASSERT_EQ(s->apply(pass, s->region()), 1u);
     EXPECT_EQ(s->finished(), 1u);
     EXPECT_TRUE(allBuffersNull(instance->parameters()));
     EXPECT_EQ(s->finished(), 1u) << "a second finished is harmless";
-    EXPECT_EQ(s->apply(4, s->region()), 0u) << "no engine after finished";
+    EXPECT_EQ(s->apply(kPassWriteOutput, s->region()), 0u) << "no engine after finished";
 }
 
 // A failure injected at each allocation of a whole render in turn, output
@@ -111,9 +112,11 @@ TEST_F(LifecycleTest, AllocationFailureAtEveryStep) {
                 EXPECT_EQ(doftest::liveBlocks(), live) << what << ", failure at " << n;
                 EXPECT_EQ(report.ok, n > steps) << what << ", failure at " << n;
                 if (n == 1) {
-                    EXPECT_EQ(report.failedSelector, 10) << what;
+                    EXPECT_EQ(report.failedSelector, kSelectorPrepare) << what;
                 } else if (n <= steps) {
-                    EXPECT_EQ(report.failedPass, n == 2 ? 0 : (n <= tables ? 2 : 3))
+                    EXPECT_EQ(report.failedPass,
+                              int(n == 2 ? kPassAllocateRadiusMap
+                                         : (n <= tables ? kPassBuildTables : kPassSplat)))
                         << what << ", failure at " << n;
                 }
             }

@@ -37,11 +37,11 @@ TEST_F(LimitsTest, PassStatusesByMethod) {
         auto s = session();
         ASSERT_EQ(s->prepare(), 1u);
         const std::uint64_t allocated = allocations();
-        for (std::uint32_t pass : {5u, 6u, 255u, 0xFFFFFFFFu})
+        for (std::uint32_t pass : {kRenderPassCount + 0u, kRenderPassCount + 1u, 255u, 0xFFFFFFFFu})
             EXPECT_EQ(s->apply(pass, s->region()), 0u) << "pass " << pass;
         EXPECT_EQ(allocations(), allocated) << "passes above 4 allocate nothing";
         EXPECT_EQ(bufferBytes(*destination), before);
-        for (std::uint32_t pass = 0; pass <= 4; ++pass)
+        for (std::uint32_t pass = kPassAllocateRadiusMap; pass <= kPassWriteOutput; ++pass)
             EXPECT_EQ(s->apply(pass, s->region()), c.answers[pass])
                 << "mode " << c.mode << ", pass " << pass;
         if (c.mode == 3.0) {
@@ -60,12 +60,18 @@ TEST_F(LimitsTest, BufferSizesBeyondThirtyTwoBitsFail) {
         QVRect region;
         const char* why;
     } cases[] = {
-        {0, 1.0, {0, 0, 65536, 65536}, "map of 2^32 bytes"},
-        {0, 2.0, {0, 0, 65537, 65536}, "map that wraps to 65536 bytes in 32 bits"},
-        {0, 1.0, {0, 0, 0x7FFFFFFF, 3}, "wide region"},
-        {2, 1.0, {0, 0, 23170, 23170}, "(w + 1) x (h + 1) x 8 just above 2^32"},
-        {2, 2.0, {0, 0, 65536, 8192}, "planes of exactly 2^32 bytes"},
-        {2, 1.0, {0, 0, 0x7FFFFFFF, 0x3FFFFFFF}, "(w + 1) x (h + 1) x 8 = 2^64, which wraps to 0"},
+        {kPassAllocateRadiusMap, 1.0, {0, 0, 65536, 65536}, "map of 2^32 bytes"},
+        {kPassAllocateRadiusMap,
+         2.0,
+         {0, 0, 65537, 65536},
+         "map that wraps to 65536 bytes in 32 bits"},
+        {kPassAllocateRadiusMap, 1.0, {0, 0, 0x7FFFFFFF, 3}, "wide region"},
+        {kPassBuildTables, 1.0, {0, 0, 23170, 23170}, "(w + 1) x (h + 1) x 8 just above 2^32"},
+        {kPassBuildTables, 2.0, {0, 0, 65536, 8192}, "planes of exactly 2^32 bytes"},
+        {kPassBuildTables,
+         1.0,
+         {0, 0, 0x7FFFFFFF, 0x3FFFFFFF},
+         "(w + 1) x (h + 1) x 8 = 2^64, which wraps to 0"},
     };
     for (const auto& c : cases) {
         settings.method = c.method;
@@ -110,10 +116,11 @@ TEST_F(LimitsTest, RegionAtTheLargestCoordinateIsWalkedUpToIt) {
         auto s = session();
         const std::size_t pixels = std::size_t(c.region.width) * std::size_t(c.region.height);
         ASSERT_EQ(s->prepare(), 1u);
-        ASSERT_EQ(s->apply(0, c.region), 1u);
+        ASSERT_EQ(s->apply(kPassAllocateRadiusMap, c.region), 1u);
         const Parameters* p = s->parameters();
         std::memset(p->cocMap, 0xEE, pixels);
-        for (std::uint32_t pass = 1; pass <= 3; ++pass) ASSERT_EQ(s->apply(pass, c.region), 1u);
+        for (std::uint32_t pass = kPassFillRadiusMap; pass <= kPassSplat; ++pass)
+            ASSERT_EQ(s->apply(pass, c.region), 1u);
         for (std::size_t i = 0; i < pixels; ++i) {
             const bool named = int(i % std::size_t(c.region.width)) < c.namedColumns &&
                                int(i / std::size_t(c.region.width)) < c.namedRows;
@@ -133,18 +140,20 @@ TEST_F(LimitsTest, RepeatedPassesAndMethodChangesStayInsideTheBuffers) {
     auto s = session();
     const QVRect all = s->region();
     ASSERT_EQ(s->prepare(), 1u);
-    for (std::uint32_t pass : {0u, 0u, 1u, 2u}) EXPECT_EQ(s->apply(pass, all), 1u);
+    for (RenderPass pass :
+         {kPassAllocateRadiusMap, kPassAllocateRadiusMap, kPassFillRadiusMap, kPassBuildTables})
+        EXPECT_EQ(s->apply(pass, all), 1u);
     const Parameters* p = s->parameters();
     EXPECT_NE(p->alphaTable, nullptr);
     settings.method = 2.0;
     ASSERT_TRUE(dofrt::setRenderParameters(*instance, settings));
-    EXPECT_EQ(s->apply(2, all), 1u);
+    EXPECT_EQ(s->apply(kPassBuildTables, all), 1u);
     EXPECT_EQ(p->alphaTable, nullptr) << "the box tables went with the method";
-    EXPECT_EQ(s->apply(3, all), 1u);
+    EXPECT_EQ(s->apply(kPassSplat, all), 1u);
     settings.method = 1.0;
     ASSERT_TRUE(dofrt::setRenderParameters(*instance, settings));
     const std::vector<std::uint8_t> afterSplat = bufferBytes(*destination);
-    EXPECT_EQ(s->apply(4, all), 0u) << "no summed-area tables for the box average";
+    EXPECT_EQ(s->apply(kPassWriteOutput, all), 0u) << "no summed-area tables for the box average";
     EXPECT_EQ(bufferBytes(*destination), afterSplat);
     EXPECT_EQ(s->finished(), 1u);
 }

@@ -147,7 +147,7 @@ TEST_P(ReferenceScenes, MatchTheLiteralReference) {
                                 << what << ", unit " << tuning.variant;
                         }
                     });
-                EXPECT_EQ(report.failedPass, known ? -1 : 2) << what;
+                EXPECT_EQ(report.failedPass, known ? -1 : int(kPassBuildTables)) << what;
                 EXPECT_EQ(splatted, !planes[0].empty()) << what;
                 EXPECT_TRUE(
                     testsupport::sameBytes(bufferBytes(*destination), bufferBytes(*expected)))

@@ -198,7 +198,7 @@ inline doftest::ReferenceSettings referenceSettings(const RenderSettings& s) {
 }
 
 // What a render in this program did: the first status that was not done
-// and its pass (-1 none; 10 for prepare).
+// and its pass (-1 none; kSelectorPrepare for prepare).
 struct LocalReport {
     int failedPass = -1;
     FilterStatus status = kStatusDone;
@@ -242,20 +242,23 @@ protected:
         IFXFilterInstance& record = instance->record();
         LocalReport report;
         report.status = filter_prepare(record);
-        if (report.status != kStatusDone) report.failedPass = 10;
+        if (report.status != kStatusDone) report.failedPass = kSelectorPrepare;
         std::vector<QVRect> rects = settings.outputRects;
         if (rects.empty()) rects.push_back(session.region());
-        for (std::uint32_t pass = 0; pass <= 4 && report.failedPass < 0; ++pass) {
-            if (pass == 4 && instance->stopRequested()) break;
-            const bool perRect = pass == 1 || pass == 3 || pass == 4;
+        for (std::uint32_t pass = kPassAllocateRadiusMap;
+             pass <= kPassWriteOutput && report.failedPass < 0; ++pass) {
+            if (pass == kPassWriteOutput && instance->stopRequested()) break;
+            const bool perRect = pass == kPassFillRadiusMap || pass >= kPassSplat;
             for (const QVRect& rect : perRect ? rects : std::vector<QVRect>{session.region()}) {
                 record.renderPass = pass;
                 record.outputRect = rect;
                 report.status = filter_apply(record, record.parameters);
                 if (report.status != kStatusDone) report.failedPass = int(pass);
-                if (report.failedPass >= 0 || (pass == 3 && instance->stopRequested())) break;
+                if (report.failedPass >= 0 || (pass == kPassSplat && instance->stopRequested()))
+                    break;
             }
-            if (pass == 3 && afterSplat && report.failedPass < 0) afterSplat(*record.parameters);
+            if (pass == kPassSplat && afterSplat && report.failedPass < 0)
+                afterSplat(*record.parameters);
         }
         EXPECT_EQ(filter_finished(record, record.parameters), kStatusDone);
         return report;

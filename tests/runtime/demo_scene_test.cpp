@@ -1,6 +1,5 @@
-// The built-in scene: the channels as the effect reads them, layer ranges
-// the effect can walk, and pixels worked out by hand from the scene's
-// geometry.
+// The built-in scene: the channels as the effect reads them and pixels
+// worked out by hand from the scene's geometry.
 #include <gtest/gtest.h>
 
 #include <cstddef>
@@ -66,41 +65,6 @@ TEST_F(DemoSceneTest, ChannelsAsTheEffectReadsThem) {
     EXPECT_EQ(scene_->settings.method, 1.0);
 }
 
-// Every pixel's layers form one run; the runs of a row follow one another
-// from x = 0 and use every layer of the row. The front is the nearest
-// fragment, the layers go on farther, and the shares add up to the pixel
-// within the rounding of each share.
-TEST_F(DemoSceneTest, LayerRangesTileEachRowNearestFirst) {
-    GBufferSet& g = *scene_->gbuffers;
-    int pixelsWithLayers = 0;
-    for (int y = 0; y < g.height(); ++y) {
-        std::uint32_t next = 0;
-        for (int x = 0; x < g.width(); ++x) {
-            const std::uint16_t* range = g.layerRange(x, y);
-            if (range[0] == range[1]) {
-                ASSERT_EQ(range[0], 0) << x << "," << y;
-                ASSERT_EQ(g.coverage(x, y), 255) << "the rest of a pixel follows as layers";
-                continue;
-            }
-            ++pixelsWithLayers;
-            ASSERT_EQ(range[0], next) << x << "," << y;
-            next = range[1];
-            float nearer = g.depth(x, y);
-            int shares = g.coverage(x, y);
-            for (int k = range[0]; k < range[1]; ++k) {
-                EXPECT_LE(layerDepth(g, y, k), nearer) << x << "," << y << " layer " << k;
-                nearer = layerDepth(g, y, k);
-                const std::uint8_t* w = layerElement(g, kGBufferLayerWeight, y, k);
-                EXPECT_TRUE(w[0] == w[1] && w[0] == w[2] && w[0] > 0);
-                shares += w[0];
-            }
-            EXPECT_NEAR(shares, 255, 1 + range[1] - range[0]) << x << "," << y;
-        }
-        EXPECT_EQ(next, g.layerCount(y)) << "row " << y;
-    }
-    EXPECT_GT(pixelsWithLayers, 1000);
-}
-
 struct PixelCase {
     int x, y;
     float depthMin, depthMax;  // equal for an exact depth
@@ -161,13 +125,6 @@ TEST_F(DemoSceneTest, HandWorkedPixels) {
         const std::uint8_t* behind = layerElement(g, kGBufferTransparency, c.y, range[0]);
         EXPECT_EQ(Bytes(behind, behind + 3), Bytes(3, 0)) << "opaque behind";
     }
-}
-
-TEST_F(DemoSceneTest, RefusedSourceLeavesNothingLive) {
-    qvlib::failAllAllocations(true);
-    DemoScene scene = dofrt::buildDemoScene();
-    qvlib::failAllAllocations(false);
-    EXPECT_EQ(scene.source, nullptr);
 }
 
 }  // namespace

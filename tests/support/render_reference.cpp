@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "host/Parameters.h"
 #include "support/format_facts.h"
 
 namespace doftest {
@@ -191,7 +190,7 @@ void boxAverage(const ReferenceSettings& s, const PixelImage& source, const QVRe
     }
 }
 
-// The literal pass 3 over one rectangle, through splat_pixel; false when
+// The literal pass 3 over one rectangle, one fragment at a time; false when
 // `done` stopped it.
 bool splatRect(const ReferenceSettings& s, const PixelImage& source,
                GBufferChannel* const* gbuffers, const QVRect& r, ReferencePlanes& planes,
@@ -205,39 +204,34 @@ bool splatRect(const ReferenceSettings& s, const PixelImage& source,
     const GBufferChannel* weight = entry(gbuffers, kGBufferLayerWeight);
     const GBufferChannel* range = entry(gbuffers, kGBufferLayerRange);
     const bool layersOn = range && colour && weight;
-    IFXFilterInstance instance{};
-    instance.renderRegion = s.region;
-    Parameters p{};
-    double** slots[12] = {&p.colourSumR,  &p.colourSumG,  &p.colourSumB, &p.opacitySumR,
-                          &p.opacitySumG, &p.opacitySumB, &p.transmitR,  &p.transmitG,
-                          &p.transmitB,   &p.weightSumR,  &p.weightSumG, &p.weightSumB};
-    for (std::size_t i = 0; i < 12; ++i) *slots[i] = planes[i].data();
-    double rgb[3], opacity[3], cover[3];
+    SplatFragment f{};
     auto splat = [&](int x, int y, const std::uint8_t* depthElement) {
-        const double f = blurFraction(readFloat(depthElement), s.focalDepth, s.focusRangeDepth);
-        splat_pixel(instance, &p, x, y, s.radius * s.scaleX / s.pixelAspect * f,
-                    s.radius * s.scaleY * f, rgb[0], rgb[1], rgb[2], opacity[0], opacity[1],
-                    opacity[2], cover[0], cover[1], cover[2]);
+        const double b = blurFraction(readFloat(depthElement), s.focalDepth, s.focusRangeDepth);
+        f.x = x, f.y = y;
+        f.radiusX = s.radius * s.scaleX / s.pixelAspect * b;
+        f.radiusY = s.radius * s.scaleY * b;
+        referenceSplat(planes, s.region, f);
     };
     for (int y = r.top; y < r.top + r.height; ++y) {
         for (int x = r.left; x < r.left + r.width; ++x) {
             const int cov = coverage ? *frontElement(coverage, x, y, r.left, ~0) : 0;
             if (cov != 0) {
                 opacityOf(transparency ? frontElement(transparency, x, y, r.left, ~0) : nullptr,
-                          opacity);
+                          f.opacity);
                 for (int c = 0; c < 3; ++c) {
-                    rgb[c] = fraction(source.format(), source.component(x, y, c));
-                    cover[c] = byteFraction(cov);
+                    f.colour[c] = fraction(source.format(), source.component(x, y, c));
+                    f.coverage[c] = byteFraction(cov);
                 }
-                if (colour) colourOf(frontElement(colour, x, y, r.left, ~0), withExponent, rgb);
+                if (colour)
+                    colourOf(frontElement(colour, x, y, r.left, ~0), withExponent, f.colour);
                 splat(x, y, frontElement(depth, x, y, r.left, ~3));
                 std::uint16_t pair[2] = {0, 0};
                 if (layersOn) std::memcpy(pair, frontElement(range, x, y, r.left, ~1), 4);
                 for (std::uint32_t k = pair[0]; k < pair[1]; ++k) {
-                    opacityOf(transparency ? layerElement(transparency, y, k) : nullptr, opacity);
-                    colourOf(layerElement(colour, y, k), withExponent, rgb);
+                    opacityOf(transparency ? layerElement(transparency, y, k) : nullptr, f.opacity);
+                    colourOf(layerElement(colour, y, k), withExponent, f.colour);
                     for (int c = 0; c < 3; ++c)
-                        cover[c] = byteFraction(layerElement(weight, y, k)[c]);
+                        f.coverage[c] = byteFraction(layerElement(weight, y, k)[c]);
                     splat(x, y, layerElement(depth, y, k));
                 }
             }

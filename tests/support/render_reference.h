@@ -1,7 +1,7 @@
 // Slow, literal render of the effect for checking the render engine: every
 // pass written out pixel by pixel with its own arithmetic and its own
-// g-buffer reads; the fragments go through splat_pixel one at a time, the
-// literal routine that the engine's blocked walk must match bit for bit.
+// g-buffer reads; the fragments are splatted one at a time by the literal
+// splatting reference, which the engine's blocked walk must match bit for bit.
 #pragma once
 
 #include <cstddef>
