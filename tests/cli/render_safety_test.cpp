@@ -43,17 +43,26 @@ doftest::CommandResult render(const std::vector<std::string>& args, const std::s
     return doftest::runCommand(command, whileRunning, std::chrono::seconds(60));
 }
 
-// A 64x64 picture with depth: colour and depth vary, so that the blur shows.
-FlatImage scene(float pixelAspect = 1.0f) {
-    FlatImage image = doftest::makeFlat(64, 64, {"R", "G", "B", "A", "Z"}, OIIO::TypeDesc::HALF);
-    for (int y = 0; y < 64; ++y)
-        for (int x = 0; x < 64; ++x) {
-            const float values[5] = {x / 63.0f, y / 63.0f, float((x ^ y) & 7) / 7.0f, 1.0f,
-                                     4.0f + float((x / 8 + y / 8) % 5)};
-            for (int c = 0; c < 5; ++c) image.at(x, y, c) = values[c];
-        }
-    image.pixelAspect = pixelAspect;
-    return image;
+// A large render fully blurred: every fragment splats over 257 x 257
+// pixels, many seconds even for the vector kernels. SIGINT ends it with a
+// line and no output.
+TEST(RenderSafety, InterruptLeavesNoOutput) {
+    ScratchFolder dir;
+    FlatImage big = doftest::makeFlat(1280, 960, {"R", "G", "B", "A", "Z"}, OIIO::TypeDesc::HALF);
+    for (std::size_t i = 0; i < big.pixels.size(); ++i)
+        big.pixels[i] = i % 5 == 4 ? 1000.0f : i % 5 == 3 ? 1.0f : float(i % 7) / 7.0f;
+    ASSERT_TRUE(doftest::writeFlat(dir.file("big.exr"), big));
+    const doftest::CommandResult run =
+        render({"{d}/big.exr", "-o", "{d}/out.exr", "--focus", "10", "--radius", "64"}, dir.path(),
+               [](int pid) {
+                   // A loaded machine may take seconds to start the program.
+                   ASSERT_TRUE(doftest::waitUntilCatching(pid, SIGINT, std::chrono::seconds(60)));
+                   std::this_thread::sleep_for(std::chrono::milliseconds(500));
+                   kill(pid, SIGINT);
+               });
+    EXPECT_EQ(run.exitCode, 130);
+    EXPECT_EQ(run.err, "dof3d: interrupted: frames in progress were not written\n");
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"big.exr"});
 }
 
 // Two termination requests in a row while the output is being written end
@@ -106,8 +115,10 @@ TEST(RenderSafety, TwoQuickSignalsDuringTheWriteLeaveNothing) {
 TEST(RenderSafety, FullDiskFailsTheFrameAndLeavesNothing) {
     if (geteuid() != 0) GTEST_SKIP() << "mounting a small disk needs root";
     ScratchFolder dir;
-    ASSERT_TRUE(doftest::writeFlat(dir.file("in.1.exr"), scene()));
-    ASSERT_TRUE(doftest::writeFlat(dir.file("in.2.exr"), scene()));
+    FlatImage frame = doftest::makeFlat(64, 64, {"R", "G", "B", "A", "Z"}, OIIO::TypeDesc::HALF);
+    for (std::size_t i = 0; i < frame.pixels.size(); ++i) frame.pixels[i] = float(i % 9 + 1);
+    ASSERT_TRUE(doftest::writeFlat(dir.file("in.1.exr"), frame));
+    ASSERT_TRUE(doftest::writeFlat(dir.file("in.2.exr"), frame));
     // The sizes of a render and its map, to leave room for the one only.
     ASSERT_EQ(render({"{d}/in.1.exr", "-o", "{d}/o.exr", "--coc-map", "{d}/c.tif", "--focus", "6"},
                      dir.path())
