@@ -33,7 +33,7 @@ std::string dataTypeProblem(const std::string& path, const std::string& dataType
 // configuration (OpenColorIO's, where one is set) knows it.
 std::string colourSpaceProblem(const std::string& name);
 
-// The image to write to `path`: its spec says the channels and data types of
+// The image to write to `path`: its description gives the channels and data types of
 // the file, its pixels are already in them. False with a one-line `error`.
 bool encodeOutput(const Frame& frame, const OutputEncoding& encoding, const std::string& path,
                   OIIO::ImageBuf* image, std::string* error);

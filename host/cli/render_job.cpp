@@ -338,26 +338,19 @@ FrameResult renderFrame(dofrt::EffectInstance& instance, const FrameFiles& files
     // From the depths as they are before the render replaces the frame's pixels.
     std::vector<std::uint8_t> cocMap;
     if (!files.cocMap.empty()) cocMap = radiusMap(frame, plan.depth, plan.settings);
-    switch (
-        renderEveryView(instance, &frame, layers, plan, options, progress, pool, &result, &error)) {
-        case RenderOutcome::Failed:
-            return run.failed(error);
-        case RenderOutcome::Interrupted:
-            return run.interrupted();
-        case RenderOutcome::Done:
-            break;
-    }
+    // How a step that did not finish ends the frame.
+    const auto ended = [&](RenderOutcome outcome) {
+        return outcome == RenderOutcome::Failed ? run.failed(error) : run.interrupted();
+    };
+    const RenderOutcome rendered =
+        renderEveryView(instance, &frame, layers, plan, options, progress, pool, &result, &error);
+    if (rendered != RenderOutcome::Done) return ended(rendered);
     if (interruptRequested()) return run.interrupted();
 
     const auto writeStart = Clock::now();
-    switch (writeOutputs(frame, cocMap, files, options, &result.notWritten, &error)) {
-        case RenderOutcome::Failed:
-            return run.failed(error);
-        case RenderOutcome::Interrupted:
-            return run.interrupted();
-        case RenderOutcome::Done:
-            break;
-    }
+    const RenderOutcome written =
+        writeOutputs(frame, cocMap, files, options, &result.notWritten, &error);
+    if (written != RenderOutcome::Done) return ended(written);
     result.writeSeconds = secondsSince(writeStart);
     noteNotWritten(result, progress);
     return run.rendered();

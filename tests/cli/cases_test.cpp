@@ -340,8 +340,8 @@ struct Outcome {
     doftest::CommandResult run, twin;
     std::vector<doftest::CommandResult> before;
     std::string file(const std::string& name) const { return dir + "/" + name; }
-    FlatImage read(const std::string& name, OIIO::ImageSpec* spec = nullptr) const {
-        return doftest::readFlat(file(name), spec);
+    FlatImage read(const std::string& name, OIIO::ImageSpec* header = nullptr) const {
+        return doftest::readFlat(file(name), header);
     }
 };
 
@@ -461,17 +461,17 @@ bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 // metadata.
 void givesTheSceneBack(const Outcome& o) {
     const FlatImage in = scene();
-    OIIO::ImageSpec spec;
-    const FlatImage got = o.read("out.exr", &spec);
+    OIIO::ImageSpec header;
+    const FlatImage got = o.read("out.exr", &header);
     ASSERT_EQ(got.channels, in.channels);
     int differing = 0;
     for (std::size_t i = 0; i < in.pixels.size(); ++i)
         differing += !sameBits(got.pixels[i], in.pixels[i]);
     EXPECT_EQ(differing, 0);
-    EXPECT_EQ(spec.get_string_attribute("ImageDescription"), "keep me");  // EXR's comments
-    EXPECT_EQ(spec.get_string_attribute("studio:shot"), "sq010");
-    EXPECT_EQ(spec.get_string_attribute("Software"), "scene writer 1.0");
-    EXPECT_EQ(spec.format, OIIO::TypeDesc::FLOAT);
+    EXPECT_EQ(header.get_string_attribute("ImageDescription"), "keep me");  // EXR's comments
+    EXPECT_EQ(header.get_string_attribute("studio:shot"), "sq010");
+    EXPECT_EQ(header.get_string_attribute("Software"), "scene writer 1.0");
+    EXPECT_EQ(header.format, OIIO::TypeDesc::FLOAT);
 }
 
 // Columns of a row whose value lies strictly between the two sides.
@@ -502,10 +502,10 @@ void blurGrowsWithDistance(const Outcome& o) {
 // The radius map as bytes, row 0.
 std::function<void(const Outcome&)> cocRow(std::vector<long> expected) {
     return [expected](const Outcome& o) {
-        OIIO::ImageSpec spec;
-        const FlatImage coc = o.read("coc.png", &spec);
+        OIIO::ImageSpec header;
+        const FlatImage coc = o.read("coc.png", &header);
         ASSERT_GE(coc.width, int(expected.size()));  // the blur may widen the window
-        EXPECT_EQ(spec.nchannels, 1);
+        EXPECT_EQ(header.nchannels, 1);
         for (int x = 0; x < int(expected.size()); ++x)
             EXPECT_EQ(std::lround(coc.at(x, 0, 0) * 255), expected[std::size_t(x)]) << x;
     };
@@ -517,10 +517,10 @@ std::function<void(const Outcome&)> keepsFormat(std::string in, std::string out,
                                                 OIIO::TypeDesc type, double scale, int sharp,
                                                 int far, int changed) {
     return [=](const Outcome& o) {
-        OIIO::ImageSpec spec;
-        const FlatImage a = o.read(in), b = o.read(out, &spec);
+        OIIO::ImageSpec header;
+        const FlatImage a = o.read(in), b = o.read(out, &header);
         ASSERT_EQ(b.width, a.width);
-        EXPECT_EQ(spec.format, type);
+        EXPECT_EQ(header.format, type);
         EXPECT_EQ(b.channels.size(), a.channels.size());
         int changedFar = 0;
         for (int y = 0; y < a.height; ++y)
@@ -539,12 +539,12 @@ std::function<void(const Outcome&)> keepsFormat(std::string in, std::string out,
 
 // Deep samples at the focus flatten by over-compositing front to back.
 void flattensTheSamples(const Outcome& o) {
-    OIIO::ImageSpec spec;
-    const FlatImage got = o.read("out.exr", &spec);
+    OIIO::ImageSpec header;
+    const FlatImage got = o.read("out.exr", &header);
     const auto samples = deepAtFocus();
     ASSERT_EQ(got.channels, (std::vector<std::string>{"R", "G", "B", "A", "Z"}));
-    EXPECT_EQ(spec.channelformat(0), OIIO::TypeDesc::HALF);
-    EXPECT_EQ(spec.channelformat(4), OIIO::TypeDesc::FLOAT);
+    EXPECT_EQ(header.channelformat(0), OIIO::TypeDesc::HALF);
+    EXPECT_EQ(header.channelformat(4), OIIO::TypeDesc::FLOAT);
     for (int p = 0; p < 16 * 8; ++p) {
         double out[4] = {0, 0, 0, 0}, through = 1.0;
         for (const TestSample& s : samples[std::size_t(p)]) {
@@ -664,8 +664,8 @@ const std::map<std::string, Check>& checks() {
                         : key == "format" ? std::string(s.format.c_str())
                                           : std::string(s.get_string_attribute(key));
              };
-             OIIO::ImageSpec spec, other;
-             o.read(a[0], &spec);
+             OIIO::ImageSpec header, other;
+             o.read(a[0], &header);
              for (std::size_t i = 1; i < a.size(); ++i) {
                  const std::size_t at = a[i].find_first_of("=^");
                  const std::string key = a[i].substr(0, at), value = a[i].substr(at + 1);
@@ -673,7 +673,7 @@ const std::map<std::string, Check>& checks() {
                      doftest::readFlat(inFolder(value, o.dir), &other);
                      ASSERT_NE(field(other, key), "") << key;
                  }
-                 EXPECT_EQ(field(spec, key), a[i][at] == '^' ? field(other, key) : value) << key;
+                 EXPECT_EQ(field(header, key), a[i][at] == '^' ? field(other, key) : value) << key;
              }
          }},
         // The four pictures; side by side holds the colour of the other three.
@@ -682,9 +682,9 @@ const std::map<std::string, Check>& checks() {
              EXPECT_EQ(sortedNames(o.file("p")),
                        (std::vector<std::string>{"box.png", "side_by_side.png", "source.png",
                                                  "splat.png"}));
-             OIIO::ImageSpec spec;
-             const FlatImage side = o.read("p/side_by_side.png", &spec);
-             EXPECT_EQ(spec.format, OIIO::TypeDesc::UINT16);
+             OIIO::ImageSpec header;
+             const FlatImage side = o.read("p/side_by_side.png", &header);
+             EXPECT_EQ(header.format, OIIO::TypeDesc::UINT16);
              ASSERT_EQ(side.width, 3 * 64);
              const char* thirds[] = {"p/source.png", "p/box.png", "p/splat.png"};
              for (int t = 0; t < 3; ++t) {
