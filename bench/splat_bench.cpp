@@ -123,6 +123,14 @@ void BM_SplatLiteral(benchmark::State& state) {
 }
 BENCHMARK(BM_SplatLiteral)->Arg(4)->Arg(16)->Arg(64)->Unit(benchmark::kMillisecond);
 
+// The scene's settings for splatting at `radius`.
+dofrt::RenderSettings splatSettings(const dofrt::DemoScene& scene, double radius) {
+    dofrt::RenderSettings settings = scene.settings;
+    settings.radius = radius;
+    settings.method = 2.0;
+    return settings;
+}
+
 void BM_SplatBlocked(benchmark::State& state) {
     const SplatVariant variant = SplatVariant(state.range(1));
     if (splat_group_kernels(variant) == nullptr || effect() == nullptr) {
@@ -130,9 +138,7 @@ void BM_SplatBlocked(benchmark::State& state) {
         return;
     }
     dofrt::DemoScene& scene = frame();
-    dofrt::RenderSettings settings = scene.settings;
-    settings.radius = double(state.range(0));
-    settings.method = 2.0;
+    const dofrt::RenderSettings settings = splatSettings(scene, double(state.range(0)));
     static std::map<int, std::int64_t> taps;
     if (taps.count(int(state.range(0))) == 0)
         taps[int(state.range(0))] =
@@ -178,9 +184,7 @@ void BM_RenderSplatFrame(benchmark::State& state) {
         return;
     }
     dofrt::DemoScene& scene = frame();
-    dofrt::RenderSettings settings = scene.settings;
-    settings.radius = double(state.range(0));
-    settings.method = 2.0;
+    const dofrt::RenderSettings settings = splatSettings(scene, double(state.range(0)));
     dofrt::EffectInstance instance(*effect());
     auto destination = dofrt::PixelImage::create(scene.source->format(), scene.source->width(),
                                                  scene.source->height());
