@@ -1,6 +1,7 @@
 // The render lifecycle: prepare picks the engine by the destination's
 // format, apply runs a pass, finished releases everything; calls out of
-// protocol and an allocation failure at every step leave nothing behind.
+// protocol, passes above 4 and an allocation failure at every step leave
+// nothing behind.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -11,8 +12,6 @@
 
 namespace rendertest {
 namespace {
-
-std::uint64_t allocations() { return qvlib::allocStats().totalAllocations; }
 
 bool allBuffersNull(Parameters* p) {
     for (int t = 0; t < kScratchTableCount; ++t)
@@ -29,31 +28,51 @@ protected:
     }
 };
 
-// Codes 1 to 5 get an engine; any other code none: prepare answers 0, and
-// so does every apply, which finds no pass to run (status 4, not a want of
-// memory), writes nothing and allocates nothing.
-TEST_F(LifecycleTest, EngineByFormatCode) {
-    for (int code : {1, 2, 3, 4, 5, 0, 6, 128, 255}) {
-        const bool known = code >= 1 && code <= 5;
+// Answers of prepare and of passes 0 to 4 by format code and method. Codes
+// other than 1 to 5 get no engine: every apply then answers 0 (status 4,
+// not a want of memory) and allocates nothing. An unknown method fails
+// passes 2 and 4 only. Passes above 4 fail and allocate nothing anywhere; a
+// render whose pass 4 fails writes nothing.
+TEST_F(LifecycleTest, AnswersByFormatCodeAndMethod) {
+    const struct {
+        int code;
+        double method;
+        QVULong answers[5];
+    } cases[] = {{1, 1.0, {1, 1, 1, 1, 1}},  {2, 2.0, {1, 1, 1, 1, 1}}, {3, 1.0, {1, 1, 1, 1, 1}},
+                 {4, 2.0, {1, 1, 1, 1, 1}},  {5, 2.0, {1, 1, 1, 1, 1}}, {1, 3.0, {1, 1, 0, 1, 0}},
+                 {0, 1.0, {0, 0, 0, 0, 0}},  {6, 2.0, {0, 0, 0, 0, 0}}, {128, 1.0, {0, 0, 0, 0, 0}},
+                 {255, 2.0, {0, 0, 0, 0, 0}}};
+    for (const auto& c : cases) {
+        const bool known = c.code >= 1 && c.code <= 5;
+        const std::string what =
+            "code " + std::to_string(c.code) + ", method " + std::to_string(c.method);
+        scene(QVBitmapType(known ? c.code : 2), 5, 4, 5, kEveryChannel);
+        settings.radius = 1.5;
+        settings.method = c.method;
+        destination->record().formatCode = QVBitmapType(c.code);
         const std::vector<std::uint8_t> before = bufferBytes(*destination);
-        destination->record().formatCode = QVBitmapType(code);
         auto s = session();
-        const std::uint64_t allocated = allocations();
-        EXPECT_EQ(s->prepare(), known ? 1u : 0u) << "code " << code;
-        EXPECT_EQ(instance->record().engine != nullptr, known) << "code " << code;
+        EXPECT_EQ(s->prepare(), known ? 1u : 0u) << what;
+        EXPECT_EQ(instance->record().engine != nullptr, known) << what;
         if (!known) {
             EXPECT_EQ(filter_apply(instance->record(), instance->parameters()),
                       kStatusUnknownPassOrMode);
-            for (std::uint32_t pass = kPassAllocateRadiusMap; pass <= kPassWriteOutput; ++pass)
-                EXPECT_EQ(s->apply(pass, s->region()), 0u) << "code " << code << ", pass " << pass;
-            EXPECT_EQ(allocations(), allocated) << "code " << code;
+        }
+        const std::uint64_t allocated = allocations();
+        for (std::uint32_t pass : {kRenderPassCount + 0u, kRenderPassCount + 1u, 255u, 0xFFFFFFFFu})
+            EXPECT_EQ(s->apply(pass, s->region()), 0u) << what << ", pass " << pass;
+        EXPECT_EQ(allocations(), allocated) << what << ": passes above 4 allocate nothing";
+        for (std::uint32_t pass = kPassAllocateRadiusMap; pass <= kPassWriteOutput; ++pass)
+            EXPECT_EQ(s->apply(pass, s->region()), c.answers[pass]) << what << ", pass " << pass;
+        if (!known) {
+            EXPECT_EQ(allocations(), allocated) << what;
         }
         EXPECT_EQ(s->finished(), 1u);
         EXPECT_EQ(instance->record().engine, nullptr) << "finished clears the engine";
         EXPECT_TRUE(allBuffersNull(instance->parameters()));
-        destination->record().formatCode = kQVBitmapRGBA10;
-        if (!known) {
-            EXPECT_EQ(bufferBytes(*destination), before) << "code " << code;
+        destination->record().formatCode = QVBitmapType(known ? c.code : 2);
+        if (c.answers[kPassWriteOutput] == 0) {
+            EXPECT_EQ(bufferBytes(*destination), before) << what;
         }
     }
 }
@@ -72,20 +91,36 @@ TEST_F(LifecycleTest, NoEngineWithoutParameters) {
 }
 
 // Out of protocol: a second prepare replaces the engine without stranding
-// the first; a second finished finds nothing left to release.
-TEST_F(LifecycleTest, RepeatedPrepareAndFinishedLeakNothing) {
-    settings.method = 2.0;
+// the first; repeated passes and a method changed between pass 2 and pass 4
+// leak nothing and never read a buffer of the other method; a second
+// finished finds nothing left to release.
+TEST_F(LifecycleTest, RepeatedCallsAndMethodChangesLeakNothing) {
+    settings.method = 1.0;
     auto s = session();
+    const QVRect all = s->region();
     ASSERT_EQ(s->prepare(), 1u);
     const std::uint64_t live = doftest::liveBlocks();
     ASSERT_EQ(s->prepare(), 1u);
     EXPECT_EQ(doftest::liveBlocks(), live) << "the first engine was released";
-    for (std::uint32_t pass = kPassAllocateRadiusMap; pass <= kPassWriteOutput; ++pass)
-        ASSERT_EQ(s->apply(pass, s->region()), 1u);
+    for (RenderPass pass :
+         {kPassAllocateRadiusMap, kPassAllocateRadiusMap, kPassFillRadiusMap, kPassBuildTables})
+        EXPECT_EQ(s->apply(pass, all), 1u);
+    const Parameters* p = s->parameters();
+    EXPECT_NE(p->alphaTable, nullptr);
+    settings.method = 2.0;
+    ASSERT_TRUE(dofrt::setRenderParameters(*instance, settings));
+    EXPECT_EQ(s->apply(kPassBuildTables, all), 1u);
+    EXPECT_EQ(p->alphaTable, nullptr) << "the box tables went with the method";
+    EXPECT_EQ(s->apply(kPassSplat, all), 1u);
+    settings.method = 1.0;
+    ASSERT_TRUE(dofrt::setRenderParameters(*instance, settings));
+    const std::vector<std::uint8_t> afterSplat = bufferBytes(*destination);
+    EXPECT_EQ(s->apply(kPassWriteOutput, all), 0u) << "no summed-area tables for the box average";
+    EXPECT_EQ(bufferBytes(*destination), afterSplat);
     EXPECT_EQ(s->finished(), 1u);
     EXPECT_TRUE(allBuffersNull(instance->parameters()));
     EXPECT_EQ(s->finished(), 1u) << "a second finished is harmless";
-    EXPECT_EQ(s->apply(kPassWriteOutput, s->region()), 0u) << "no engine after finished";
+    EXPECT_EQ(s->apply(kPassWriteOutput, all), 0u) << "no engine after finished";
 }
 
 // A failure injected at each allocation of a whole render in turn, output

@@ -139,7 +139,7 @@ TEST_P(ReferenceScenes, MatchTheLiteralReference) {
                 splat_walk_tuning() = tuning;
                 destination = copyOf(*start);
                 bool splatted = false;
-                const LocalReport report =
+                const dofrt::RenderReport report =
                     renderHere(*source, *destination, gbuffers, settings, [&](const Parameters& p) {
                         splatted = p.transmitR != nullptr && !planes[0].empty();
                         if (splatted) {

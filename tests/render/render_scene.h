@@ -16,6 +16,7 @@
 
 #include "FILTMAIN.h"
 #include "dof/splat_walk.h"
+#include "qvlib_testing.h"
 #include "runtime/GBufferSet.h"
 #include "runtime/PixelImage.h"
 #include "runtime/RenderSession.h"
@@ -38,6 +39,9 @@ constexpr QVBitmapType kAllFormats[] = {kQVBitmapRGBA8, kQVBitmapRGBA10, kQVBitm
 inline std::string formatName(QVBitmapType format) {
     return testsupport::formatFacts(format)->name;
 }
+
+// Calls of the host allocator so far.
+inline std::uint64_t allocations() { return qvlib::allocStats().totalAllocations; }
 
 // Every byte of an image's buffer, padding pixels included.
 inline std::vector<std::uint8_t> bufferBytes(const PixelImage& image) {
@@ -197,12 +201,23 @@ inline doftest::ReferenceSettings referenceSettings(const RenderSettings& s) {
             s.scaleX, s.scaleY, s.region,     s.outputRects};
 }
 
-// What a render in this program did: the first status that was not done
-// and its pass (-1 none; kSelectorPrepare for prepare).
-struct LocalReport {
-    int failedPass = -1;
-    FilterStatus status = kStatusDone;
-};
+// What this program's copy of the effect runs after a pass 3 that went
+// through, before the next call: the planes as the splatting left them.
+inline std::function<void(const Parameters&)>& afterLocalSplat() {
+    static std::function<void(const Parameters&)> hook;
+    return hook;
+}
+
+// This program's copy of the execute dispatcher, put in the record in place
+// of the module's so that the host's own render drives it.
+inline QVULong localExecute(IFXFilterInstance* record, QVULong selector) {
+    static bool splatted = false;
+    const bool splatting = selector == kSelectorApply && record->renderPass == kPassSplat;
+    if (splatted && !splatting && afterLocalSplat()) afterLocalSplat()(*record->parameters);
+    const QVULong result = ExecuteFunc(record, selector);
+    splatted = splatting && result == kDispatchDone;
+    return result;
+}
 
 // An effect instance, described and set up, that renders scenes.
 class RenderTest : public doftest::EffectTest {
@@ -232,35 +247,18 @@ protected:
             new dofrt::RenderSession(*instance, *source, *destination, &gbuffers->set, settings));
     }
 
-    // A whole render in this program's copy of the effect, in the host's
-    // order of passes; `afterSplat` sees the planes after pass 3.
-    LocalReport renderHere(PixelImage& source, PixelImage& destination, GBufferSet* gbuffers,
-                           const RenderSettings& settings,
-                           const std::function<void(const Parameters&)>& afterSplat = {}) {
-        EXPECT_TRUE(dofrt::setRenderParameters(*instance, settings));
-        dofrt::RenderSession session(*instance, source, destination, gbuffers, settings);
+    // A whole render in this program's copy of the effect, as the host runs
+    // it; `afterSplat` sees the planes after pass 3.
+    dofrt::RenderReport renderHere(PixelImage& source, PixelImage& destination,
+                                   GBufferSet* gbuffers, const RenderSettings& settings,
+                                   const std::function<void(const Parameters&)>& afterSplat = {}) {
         IFXFilterInstance& record = instance->record();
-        LocalReport report;
-        report.status = filter_prepare(record);
-        if (report.status != kStatusDone) report.failedPass = kSelectorPrepare;
-        std::vector<QVRect> rects = settings.outputRects;
-        if (rects.empty()) rects.push_back(session.region());
-        for (std::uint32_t pass = kPassAllocateRadiusMap;
-             pass <= kPassWriteOutput && report.failedPass < 0; ++pass) {
-            if (pass == kPassWriteOutput && instance->stopRequested()) break;
-            const bool perRect = pass == kPassFillRadiusMap || pass >= kPassSplat;
-            for (const QVRect& rect : perRect ? rects : std::vector<QVRect>{session.region()}) {
-                record.renderPass = pass;
-                record.outputRect = rect;
-                report.status = filter_apply(record, record.parameters);
-                if (report.status != kStatusDone) report.failedPass = int(pass);
-                if (report.failedPass >= 0 || (pass == kPassSplat && instance->stopRequested()))
-                    break;
-            }
-            if (pass == kPassSplat && afterSplat && report.failedPass < 0)
-                afterSplat(*record.parameters);
-        }
-        EXPECT_EQ(filter_finished(record, record.parameters), kStatusDone);
+        const FilterDispatch module = record.executeEntry;
+        record.executeEntry = localExecute;
+        afterLocalSplat() = afterSplat;
+        const dofrt::RenderReport report = renderModule(source, destination, gbuffers, settings);
+        afterLocalSplat() = nullptr;
+        record.executeEntry = module;
         return report;
     }
 
