@@ -91,45 +91,39 @@ void writeSource(const LineCall& c, unsigned char* origin) {
     }
 }
 
-std::vector<QVLong> ints(const std::vector<double>& v) { return {v.begin(), v.end()}; }
-
 enum RoutineIndex { kStd, kAw, kBoxLine, kBoxPlane, kStdLut, kGrey, kGreyMax, kGreyLut };
 
-// One call of a routine, or of its reference when `slow`.
+// One call of a routine, or of its reference when `slow`, with the same
+// arguments.
 void call(int routine, bool slow, LineCall& c, unsigned char* src, unsigned char* out) {
-    const std::ptrdiff_t s = c.srcStride * c.size, o = c.outStride * c.size;
-    const std::vector<double>& w = c.weights;
+    const int s = int(c.srcStride * c.size), o = int(c.outStride * c.size);
+    const std::vector<QVLong> a(c.alpha.begin(), c.alpha.end()), r(c.c1.begin(), c.c1.end()),
+        g(c.c2.begin(), c.c2.end()), b(c.c3.begin(), c.c3.end());
     switch (routine) {
         case kStd:
-            if (slow) return blurref::stdBlur(c.alpha[0], c.c1, c.c2, c.c3, c.n, out, o, w);
-            return std_blur(&c.alpha[0], c.c1.data(), c.c2.data(), c.c3.data(), c.n, out, o,
-                            c.kernelArg);
+            return (slow ? blurref::std_blur : std_blur)(c.alpha.data(), c.c1.data(), c.c2.data(),
+                                                         c.c3.data(), c.n, out, o, c.kernelArg);
         case kAw:
-            if (slow) return blurref::awBlur(c.alpha, c.c1, c.c2, c.c3, c.n, out, o, w);
-            return aw_blur(c.alpha.data(), c.c1.data(), c.c2.data(), c.c3.data(), c.n, out, o,
-                           c.kernelArg);
+            return (slow ? blurref::aw_blur : aw_blur)(c.alpha.data(), c.c1.data(), c.c2.data(),
+                                                       c.c3.data(), c.n, out, o, c.kernelArg);
         case kBoxLine:
-        case kBoxPlane: {
-            const bool plane = routine == kBoxPlane;
-            if (slow)
-                return blurref::boxBlur(ints(c.alpha), ints(c.c1), ints(c.c2), ints(c.c3), c.n, out,
-                                        o, c.radiusArg, plane);
-            return boxBlur(ints(c.alpha).data(), ints(c.c1).data(), ints(c.c2).data(),
-                           ints(c.c3).data(), c.n, out, o, c.radiusArg, plane ? 7 : 0);
-        }
+        case kBoxPlane:
+            return (slow ? blurref::boxBlur : boxBlur)(a.data(), r.data(), g.data(), b.data(), c.n,
+                                                       out, o, c.radiusArg,
+                                                       routine == kBoxPlane ? 7 : 0);
         case kStdLut:
-            if (slow) return blurref::stdLutBlur(src, s, o, c.n, out, w, c.lut);
-            return std_LUT_blur(src, int(s), int(o), c.n, out, c.kernelArg, c.lutArg);
+            return (slow ? blurref::std_LUT_blur : std_LUT_blur)(src, s, o, c.n, out, c.kernelArg,
+                                                                 c.lutArg);
         case kGrey:
-            if (slow) return blurref::grayscaleBlur(src, out, s, o, c.n, w);
-            return grayscale_blur(src, out, int(s), int(o), c.n, c.kernelArg);
+            return (slow ? blurref::grayscale_blur : grayscale_blur)(src, out, s, o, c.n,
+                                                                     c.kernelArg);
         case kGreyMax:
-            if (slow) return blurref::grayscaleMaxBlur(src, out, s, o, c.n, w);
-            return grayscale_max_blur(src, out, int(s), int(o), c.n, c.kernelArg);
+            return (slow ? blurref::grayscale_max_blur : grayscale_max_blur)(src, out, s, o, c.n,
+                                                                             c.kernelArg);
         default:  // unsigned strides: a step back is the value that wraps to it
-            if (slow) return blurref::grayscaleLutBlur(src, out, s, o, c.n, w, c.lut);
-            return grayscale_LUT_blur(src, out, unsigned(s), unsigned(o), unsigned(c.n),
-                                      unsigned(c.radiusArg), c.weightsArg, c.lutArg);
+            return (slow ? blurref::grayscale_LUT_blur : grayscale_LUT_blur)(
+                src, out, unsigned(s), unsigned(o), unsigned(c.n), unsigned(c.radiusArg),
+                c.weightsArg, c.lutArg);
     }
 }
 
@@ -219,69 +213,57 @@ LineCall randomCall(const Routine& r, const LineShape& shape, const StrideRow& s
     return c;
 }
 
-struct Param {
-    int routine, shape, strides;
-};
+using LineBlur = doftest::HostAllocTest;
 
-std::vector<Param> allParams() {
-    std::vector<Param> params;
-    for (int r = 0; r < int(std::size(kRoutines)); ++r)
-        for (int s = 0; s < int(std::size(kShapes)); ++s)
-            for (int t = 0; t < int(std::size(kStrides)); ++t) {
-                const bool grey = kRoutines[r].size == 1;
-                if (kStrides[t].inPlace && !grey) continue;       // planes in, pixels out
-                if (r == kGreyLut && kShapes[s].n < 0) continue;  // its length is unsigned
-                params.push_back({r, s, t});
+// Every routine over every shape and arrangement of strides, five styles of
+// line each: every byte of the buffers written and read, and the host blocks
+// a call takes and gives back.
+TEST_F(LineBlur, MatchesReference) {
+    for (int routine = 0; routine < int(std::size(kRoutines)); ++routine) {
+        const Routine& r = kRoutines[routine];
+        for (int shapeIndex = 0; shapeIndex < int(std::size(kShapes)); ++shapeIndex) {
+            const LineShape& shape = kShapes[shapeIndex];
+            for (const StrideRow& strides : kStrides) {
+                if (strides.inPlace && r.size != 1) continue;      // planes in, pixels out
+                if (routine == kGreyLut && shape.n < 0) continue;  // its length is unsigned
+                for (int style = 0; style < kStyleCount; ++style) {
+                    SCOPED_TRACE(std::string(r.name) + shape.name + strides.name + ", " +
+                                 kStyleNames[style]);
+                    Random random(std::uint32_t(routine * 1000 + shapeIndex * 10 + style));
+                    LineCall c = randomCall(r, shape, strides, Style(style), random);
+                    prepare(c, style % 2 ? blurref::TableRounding::Truncate
+                                         : blurref::TableRounding::Nearest);
+                    const int reach =
+                        strides.inPlace && std::abs(strides.out) > std::abs(strides.src)
+                            ? strides.out
+                            : strides.src;
+                    SentinelLine src(c.n, reach * r.size, std::size_t(r.size));
+                    if (r.readsBytes) writeSource(c, src.origin());
+                    const Bytes sourceBefore = src.bytes;
+                    SentinelLine actual =
+                        strides.inPlace ? src : SentinelLine(c.n, strides.out * r.size, r.size);
+                    SentinelLine expected = actual;
+
+                    call(routine, true, c, src.origin(), expected.origin());
+                    const qvlib::AllocStats before = qvlib::allocStats();
+                    call(routine, false, c, strides.inPlace ? actual.origin() : src.origin(),
+                         actual.origin());
+                    const qvlib::AllocStats after = qvlib::allocStats();
+
+                    EXPECT_TRUE(sameBytes(actual.bytes, expected.bytes));
+                    if (!strides.inPlace) {
+                        EXPECT_TRUE(sameBytes(src.bytes, sourceBefore))
+                            << "the source is only read";
+                    }
+                    const bool scratch = r.scratch == 1 || (r.scratch == 2 && strides.inPlace);
+                    const std::uint64_t blocks = scratch && c.n > 0 ? 1 : 0;
+                    EXPECT_EQ(after.totalAllocations - before.totalAllocations, blocks);
+                    EXPECT_EQ(after.totalFrees - before.totalFrees, blocks);
+                }
             }
-    return params;
-}
-
-class LineBlur : public doftest::HostAllocTest, public ::testing::WithParamInterface<Param> {};
-
-// Every byte of the buffers written and read, and the host blocks a call takes
-// and gives back.
-TEST_P(LineBlur, MatchesReference) {
-    const Routine& r = kRoutines[GetParam().routine];
-    const LineShape& shape = kShapes[GetParam().shape];
-    const StrideRow& strides = kStrides[GetParam().strides];
-    for (int style = 0; style < kStyleCount; ++style) {
-        SCOPED_TRACE(kStyleNames[style]);
-        Random random(GetParam().routine * 1000 + GetParam().shape * 10 + style);
-        LineCall c = randomCall(r, shape, strides, Style(style), random);
-        prepare(c, style % 2 ? blurref::TableRounding::Truncate : blurref::TableRounding::Nearest);
-        const int reach = strides.inPlace && std::abs(strides.out) > std::abs(strides.src)
-                              ? strides.out
-                              : strides.src;
-        SentinelLine src(c.n, reach * r.size, std::size_t(r.size));
-        if (r.readsBytes) writeSource(c, src.origin());
-        const Bytes sourceBefore = src.bytes;
-        SentinelLine actual =
-            strides.inPlace ? src : SentinelLine(c.n, strides.out * r.size, r.size);
-        SentinelLine expected = actual;
-
-        call(GetParam().routine, true, c, src.origin(), expected.origin());
-        const qvlib::AllocStats before = qvlib::allocStats();
-        call(GetParam().routine, false, c, strides.inPlace ? actual.origin() : src.origin(),
-             actual.origin());
-        const qvlib::AllocStats after = qvlib::allocStats();
-
-        EXPECT_TRUE(sameBytes(actual.bytes, expected.bytes));
-        if (!strides.inPlace) {
-            EXPECT_TRUE(sameBytes(src.bytes, sourceBefore)) << "the source is only read";
         }
-        const bool takesScratch = r.scratch == 1 || (r.scratch == 2 && strides.inPlace);
-        const std::uint64_t blocks = takesScratch && c.n > 0 ? 1 : 0;
-        EXPECT_EQ(after.totalAllocations - before.totalAllocations, blocks);
-        EXPECT_EQ(after.totalFrees - before.totalFrees, blocks);
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(RoutinesShapesStrides, LineBlur, ::testing::ValuesIn(allParams()),
-                         [](const ::testing::TestParamInfo<Param>& info) {
-                             return std::string(kRoutines[info.param.routine].name) +
-                                    kShapes[info.param.shape].name +
-                                    kStrides[info.param.strides].name;
-                         });
 
 // One row per rounding rule of a routine, and lines picked so that another
 // order of the same operations rounds the other way, worked step by step in

@@ -1,7 +1,10 @@
 #include "support/blur_reference.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+
+#include "kernels/Kernel.h"
 
 namespace blurref {
 
@@ -18,11 +21,21 @@ Window windowOf(long long i, long long n, long long R) {
     return {i - R < 0 ? 0 : i - R, i + R > n - 1 ? n - 1 : i + R, i - R >= 0 && i + R <= n - 1};
 }
 
+std::vector<double> tapsOf(Kernel const* kernel) {
+    return {kernel->weights, kernel->weights + 2 * kernel->radius + 1};
+}
+
 long long radiusOf(std::vector<double> const& weights) { return (long long)(weights.size() / 2); }
 
 template <typename Byte>
-Byte* at(Byte* base, long long i, std::ptrdiff_t stride) {
-    return base + std::ptrdiff_t(i) * stride;
+Byte* at(Byte* base, long long i, long long stride) {
+    return base + std::ptrdiff_t(i * stride);
+}
+
+// Nearest integer with halves to the even neighbour (the default rounding
+// mode), then the low 8 bits.
+unsigned char wrappedRound(double value) {
+    return (unsigned char)std::uint64_t(std::int64_t(std::nearbyint(value)));
 }
 
 // The weighted sum of x over output i's window and the sum of the weights,
@@ -31,18 +44,18 @@ struct Sums {
     double s = 0.0, w = 0.0;
 };
 
-Sums weightedSums(std::vector<double> const& x, std::vector<double> const& weights, long long i,
+Sums weightedSums(double const* x, std::vector<double> const& weights, long long i,
                   Window const& win) {
     const long long R = radiusOf(weights);
     Sums sums;
     for (long long j = win.lo; j <= win.hi; ++j) {
-        sums.s = sums.s + weights[std::size_t(R + j - i)] * x[std::size_t(j)];
+        sums.s = sums.s + weights[std::size_t(R + j - i)] * x[j];
         sums.w = sums.w + weights[std::size_t(R + j - i)];
     }
     return sums;
 }
 
-std::vector<double> samples(unsigned char const* src, std::ptrdiff_t stride, int n) {
+std::vector<double> samples(unsigned char const* src, long long stride, long long n) {
     std::vector<double> x;
     for (long long j = 0; j < n; ++j) x.push_back(*at(src, j, stride));
     return x;
@@ -60,13 +73,13 @@ unsigned char truncatedByte(long long numerator, long long denominator) {
 // going down, a cut one renormalises by the weights of its taps, halves to
 // even. The sum is 32 bits wide.
 template <typename Sample>
-unsigned char tableByte(std::vector<double> const& weights, std::vector<QVULong> const& lut,
-                        long long i, Window const& win, Sample sample) {
+unsigned char tableByte(std::vector<double> const& weights, QVULong const* lut, long long i,
+                        Window const& win, Sample sample) {
     const long long R = radiusOf(weights);
     std::uint64_t S = 0;
     double W = 0.0;
     for (long long j = win.lo; j <= win.hi; ++j) {
-        S += lut[std::size_t((R + j - i) * 256 + sample(j))];
+        S += lut[(R + j - i) * 256 + sample(j)];
         W = W + weights[std::size_t(R + j - i)];
     }
     S &= 0xFFFFFFFFu;
@@ -76,53 +89,47 @@ unsigned char tableByte(std::vector<double> const& weights, std::vector<QVULong>
 
 }  // namespace
 
-unsigned char wrappedRound(double value) {
-    // The default rounding mode sends halves to the even neighbour.
-    return (unsigned char)std::uint64_t(std::int64_t(std::nearbyint(value)));
-}
-
-void stdBlur(double alpha, std::vector<double> const& c1, std::vector<double> const& c2,
-             std::vector<double> const& c3, int n, unsigned char* out, std::ptrdiff_t stride,
-             std::vector<double> const& weights) {
+void std_blur(double const* alpha, double const* c1, double const* c2, double const* c3, int n,
+              unsigned char* out, QVLong stride, Kernel const* kernel) {
+    const std::vector<double> weights = tapsOf(kernel);
+    const double a = alpha[0];
     for (long long i = 0; i < n; ++i) {
         unsigned char* pixel = at(out, i, stride);
-        pixel[0] = wrappedRound(alpha);
-        if (alpha == 0.0) continue;
+        pixel[0] = wrappedRound(a);
+        if (a == 0.0) continue;
         const Window win = windowOf(i, n, radiusOf(weights));
-        const std::vector<double>* planes[3] = {&c1, &c2, &c3};
+        const double* planes[3] = {c1, c2, c3};
         for (int c = 0; c < 3; ++c) {
-            const Sums sums = weightedSums(*planes[c], weights, i, win);
-            pixel[1 + c] =
-                wrappedRound(sums.s * (win.whole ? 1.0 / alpha : 1.0 / (sums.w * alpha)));
+            const Sums sums = weightedSums(planes[c], weights, i, win);
+            pixel[1 + c] = wrappedRound(sums.s * (win.whole ? 1.0 / a : 1.0 / (sums.w * a)));
         }
     }
 }
 
-void awBlur(std::vector<double> const& alpha, std::vector<double> const& c1,
-            std::vector<double> const& c2, std::vector<double> const& c3, int n, unsigned char* out,
-            std::ptrdiff_t stride, std::vector<double> const& weights) {
+void aw_blur(double const* alpha, double const* c1, double const* c2, double const* c3, int n,
+             unsigned char* out, QVLong stride, Kernel const* kernel) {
+    const std::vector<double> weights = tapsOf(kernel);
     for (long long i = 0; i < n; ++i) {
         unsigned char* pixel = at(out, i, stride);
         const Window win = windowOf(i, n, radiusOf(weights));
         const Sums a = weightedSums(alpha, weights, i, win);
         pixel[0] = wrappedRound(a.s / a.w);
         if (!(a.s > 0)) continue;
-        const std::vector<double>* planes[3] = {&c1, &c2, &c3};
+        const double* planes[3] = {c1, c2, c3};
         for (int c = 0; c < 3; ++c)
-            pixel[1 + c] = wrappedRound(weightedSums(*planes[c], weights, i, win).s * (1.0 / a.s));
+            pixel[1 + c] = wrappedRound(weightedSums(planes[c], weights, i, win).s * (1.0 / a.s));
     }
 }
 
-void boxBlur(std::vector<QVLong> const& alpha, std::vector<QVLong> const& c1,
-             std::vector<QVLong> const& c2, std::vector<QVLong> const& c3, long n,
-             unsigned char* out, std::ptrdiff_t stride, long R, bool weighted) {
+void boxBlur(QVLong const* alpha, QVLong const* c1, QVLong const* c2, QVLong const* c3, QVLong n,
+             unsigned char* out, QVLong stride, QVLong R, QVLong weighted) {
     for (long long i = 0; i < n; ++i) {
         unsigned char* pixel = at(out, i, stride);
         const Window win = windowOf(i, n, R);
         long long sa = 0, s1 = 0, s2 = 0, s3 = 0;
         for (long long j = win.lo; j <= win.hi; ++j) {
-            sa += weighted ? alpha[std::size_t(j)] : 0;
-            s1 += c1[std::size_t(j)], s2 += c2[std::size_t(j)], s3 += c3[std::size_t(j)];
+            sa += weighted ? alpha[j] : 0;
+            s1 += c1[j], s2 += c2[j], s3 += c3[j];
         }
         // The sums and the divisor are 32-bit integers; only input outside
         // the byte ranges makes them wrap, and a divisor wrapped to 0 leaves
@@ -137,9 +144,9 @@ void boxBlur(std::vector<QVLong> const& alpha, std::vector<QVLong> const& c1,
     }
 }
 
-void stdLutBlur(unsigned char const* src, std::ptrdiff_t srcStride, std::ptrdiff_t outStride, int n,
-                unsigned char* out, std::vector<double> const& weights,
-                std::vector<QVULong> const& lut) {
+void std_LUT_blur(unsigned char const* src, int srcStride, int outStride, int n, unsigned char* out,
+                  GaussianKernel const* kernel, QVULong const* lut) {
+    const std::vector<double> weights = tapsOf(kernel);
     for (long long i = 0; i < n; ++i) {
         unsigned char* pixel = at(out, i, outStride);
         pixel[0] = src[0];
@@ -151,19 +158,19 @@ void stdLutBlur(unsigned char const* src, std::ptrdiff_t srcStride, std::ptrdiff
     }
 }
 
-void grayscaleBlur(unsigned char const* src, unsigned char* out, std::ptrdiff_t srcStride,
-                   std::ptrdiff_t outStride, int n, std::vector<double> const& weights) {
-    const std::vector<double> x = samples(src, srcStride, n);
+void grayscale_blur(unsigned char const* src, unsigned char* out, int srcStride, int outStride,
+                    int n, Kernel const* kernel) {
+    const std::vector<double> weights = tapsOf(kernel), x = samples(src, srcStride, n);
     for (long long i = 0; i < n; ++i) {
         const Window win = windowOf(i, n, radiusOf(weights));
-        const Sums sums = weightedSums(x, weights, i, win);
+        const Sums sums = weightedSums(x.data(), weights, i, win);
         *at(out, i, outStride) = wrappedRound(win.whole ? sums.s : sums.s * (1.0 / sums.w));
     }
 }
 
-void grayscaleMaxBlur(unsigned char const* src, unsigned char* out, std::ptrdiff_t srcStride,
-                      std::ptrdiff_t outStride, int n, std::vector<double> const& weights) {
-    const std::vector<double> x = samples(src, srcStride, n);
+void grayscale_max_blur(unsigned char const* src, unsigned char* out, int srcStride, int outStride,
+                        int n, Kernel const* kernel) {
+    const std::vector<double> weights = tapsOf(kernel), x = samples(src, srcStride, n);
     const long long R = radiusOf(weights);
     for (long long i = 0; i < n; ++i) {
         const Window win = windowOf(i, n, R);
@@ -174,13 +181,14 @@ void grayscaleMaxBlur(unsigned char const* src, unsigned char* out, std::ptrdiff
     }
 }
 
-void grayscaleLutBlur(unsigned char const* src, unsigned char* out, std::ptrdiff_t srcStride,
-                      std::ptrdiff_t outStride, int n, std::vector<double> const& weights,
-                      std::vector<QVULong> const& lut) {
-    const std::vector<double> x = samples(src, srcStride, n);
+void grayscale_LUT_blur(unsigned char const* src, unsigned char* out, unsigned int srcStride,
+                        unsigned int outStride, unsigned int n, unsigned int R,
+                        double const* weights, QVULong const* lut) {
+    const std::vector<double> taps(weights, weights + 2 * R + 1);
+    const std::vector<double> x = samples(src, std::int32_t(srcStride), n);
     for (long long i = 0; i < n; ++i)
-        *at(out, i, outStride) = tableByte(weights, lut, i, windowOf(i, n, radiusOf(weights)),
-                                           [&](long long j) { return int(x[std::size_t(j)]); });
+        *at(out, i, std::int32_t(outStride)) = tableByte(
+            taps, lut, i, windowOf(i, n, R), [&](long long j) { return int(x[std::size_t(j)]); });
 }
 
 std::vector<QVULong> productTable(std::vector<double> const& weights, TableRounding rounding) {

@@ -1,48 +1,34 @@
 // Deliberately slow, literal line blurs: every output is worked out afresh
 // from the formula for its own window, with no runs and no running sums, so
 // that the tests of the exported line blurs compare against values reached
-// another way. Each writes the same bytes the routine under test should write
-// and no other.
+// another way. Each takes the arguments of the routine of the same name,
+// reads the kernel's taps and writes the same bytes the routine should write
+// and no other. The single-channel blurs read the whole source before they
+// write, so out may overlap src.
 #pragma once
 
-#include <cstddef>
 #include <vector>
 
-#include "host/HostTypes.h"
+#include "blur/line_blur.h"
 
 namespace blurref {
 
-// Nearest integer with halves to the even neighbour, then the low 8 bits.
-unsigned char wrappedRound(double value);
-
-// Premultiplied RGBA planes into bytes (alpha in byte 0); weights holds 2R + 1
-// taps, centre at index R.
-void stdBlur(double alpha, std::vector<double> const& c1, std::vector<double> const& c2,
-             std::vector<double> const& c3, int n, unsigned char* out, std::ptrdiff_t stride,
-             std::vector<double> const& weights);
-void awBlur(std::vector<double> const& alpha, std::vector<double> const& c1,
-            std::vector<double> const& c2, std::vector<double> const& c3, int n, unsigned char* out,
-            std::ptrdiff_t stride, std::vector<double> const& weights);
-
-// Integer box mean; alpha holds one value when weighted is false.
-void boxBlur(std::vector<QVLong> const& alpha, std::vector<QVLong> const& c1,
-             std::vector<QVLong> const& c2, std::vector<QVLong> const& c3, long n,
-             unsigned char* out, std::ptrdiff_t stride, long R, bool weighted);
-
-// Interleaved RGBA bytes through a product table of (2R + 1) x 256 entries.
-void stdLutBlur(unsigned char const* src, std::ptrdiff_t srcStride, std::ptrdiff_t outStride, int n,
-                unsigned char* out, std::vector<double> const& weights,
-                std::vector<QVULong> const& lut);
-
-// Single-channel lines. The source is read in full before anything is
-// written, so out may overlap src.
-void grayscaleBlur(unsigned char const* src, unsigned char* out, std::ptrdiff_t srcStride,
-                   std::ptrdiff_t outStride, int n, std::vector<double> const& weights);
-void grayscaleMaxBlur(unsigned char const* src, unsigned char* out, std::ptrdiff_t srcStride,
-                      std::ptrdiff_t outStride, int n, std::vector<double> const& weights);
-void grayscaleLutBlur(unsigned char const* src, unsigned char* out, std::ptrdiff_t srcStride,
-                      std::ptrdiff_t outStride, int n, std::vector<double> const& weights,
-                      std::vector<QVULong> const& lut);
+void std_blur(double const* alpha, double const* c1, double const* c2, double const* c3, int n,
+              unsigned char* out, QVLong stride, Kernel const* kernel);
+void aw_blur(double const* alpha, double const* c1, double const* c2, double const* c3, int n,
+             unsigned char* out, QVLong stride, Kernel const* kernel);
+void boxBlur(QVLong const* alpha, QVLong const* c1, QVLong const* c2, QVLong const* c3, QVLong n,
+             unsigned char* out, QVLong stride, QVLong R, QVLong weighted);
+void std_LUT_blur(unsigned char const* src, int srcStride, int outStride, int n, unsigned char* out,
+                  GaussianKernel const* kernel, QVULong const* lut);
+void grayscale_blur(unsigned char const* src, unsigned char* out, int srcStride, int outStride,
+                    int n, Kernel const* kernel);
+void grayscale_max_blur(unsigned char const* src, unsigned char* out, int srcStride, int outStride,
+                        int n, Kernel const* kernel);
+// A stride past 2^31 is a step back.
+void grayscale_LUT_blur(unsigned char const* src, unsigned char* out, unsigned int srcStride,
+                        unsigned int outStride, unsigned int n, unsigned int R,
+                        double const* weights, QVULong const* lut);
 
 // How a product table turns weight x value x 65536 into an integer.
 enum class TableRounding { Nearest, Truncate };
