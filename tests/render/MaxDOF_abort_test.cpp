@@ -35,10 +35,11 @@ TEST_F(AbortTest, PollsSeeWholePixelsAndAStopSplatsNothingMore) {
                 return seen.size() == stopAt;
             });
             doftest::ReferencePlanes last;
-            renderHere(*source, *destination, &gbuffers->set, settings, [&](const Parameters& p) {
-                last = planesOf(p, elements);
-                when.push_back(std::clock());
-            });
+            renderWatched(true, *source, *destination, &gbuffers->set, settings,
+                          [&](const Parameters& p) {
+                              last = planesOf(p, elements);
+                              when.push_back(std::clock());
+                          });
             instance->setAbortHandler(nullptr);
 
             const std::size_t polls = when.size() - 1;

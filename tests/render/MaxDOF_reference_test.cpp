@@ -17,77 +17,69 @@ enum Tiling { kWhole, kBands, kQuarters, kUneven, kOutside };
 // Output rectangles over a region of w x h at (l, t).
 std::vector<QVRect> tiling(Tiling kind, QVRect r) {
     const int l = r.left, t = r.top, w = r.width, h = r.height, hw = w / 2, hh = h / 2;
+    // clang-format off
     switch (kind) {
-        case kBands:
-            return {{l, t, w, hh}, {l, t + hh, w, h - hh}};
-        case kQuarters:
-            return {{l, t, hw, hh},
-                    {l + hw, t, w - hw, hh},
-                    {l, t + hh, hw, h - hh},
-                    {l + hw, t + hh, w - hw, h - hh}};
-        case kUneven:  // in an order other than the raster's
-            return {{l + hw, t + hh, w - hw, h - hh},
-                    {l, t, 1, h},
-                    {l + 1, t, w - 1, hh},
-                    {l + 1, t + hh, hw - 1, h - hh}};
-        case kOutside:  // reaching past every edge, and one of no size
-            return {{l - 3, t - 2, w + 9, h + 7}, {l + 1, t + 1, 0, 4}};
-        default:
-            return {};
+        case kBands: return {{l, t, w, hh}, {l, t + hh, w, h - hh}};
+        case kQuarters: return {{l, t, hw, hh}, {l + hw, t, w - hw, hh},
+                                {l, t + hh, hw, h - hh}, {l + hw, t + hh, w - hw, h - hh}};
+        // In an order other than the raster's.
+        case kUneven: return {{l + hw, t + hh, w - hw, h - hh}, {l, t, 1, h},
+                              {l + 1, t, w - 1, hh}, {l + 1, t + hh, hw - 1, h - hh}};
+        // Reaching past every edge, and one of no size.
+        case kOutside: return {{l - 3, t - 2, w + 9, h + 7}, {l + 1, t + 1, 0, 4}};
+        default: return {};
     }
+    // clang-format on
 }
+
+constexpr QVRect kRegion{3, 2, 11, 9};  // of a 16 x 13 image
 
 struct Scene {
     const char* why;
     unsigned features;
     double radius;
     double mode;  // 0: both methods
-    QVRect region;
     Tiling tiling;
+    QVRect region = kRegion;
     double scaleX = 1.0;
     double focusRangeDepth = 0.0;
 };
 
-constexpr QVRect kRegion{3, 2, 11, 9};  // of a 16 x 13 image
-
+// clang-format off
 const Scene kScenes[] = {
-    {"every channel", kEveryChannel, 2.5, 0, kRegion, kBands},
-    {"shared exponent colour", kEveryChannel | kExponent, 1.75, 0, kRegion, kQuarters},
-    {"sharp zone, wide pixels", kEveryChannel, 3.0, 0, kRegion, kUneven, 1.5, -20.0},
-    {"opaque and fully covered: five planes", kCoverage | kColour | kOpaque, 4.0, 2, kRegion,
-     kQuarters},
-    {"equal layer weights: eight planes", kEveryChannel | kEqualWeights, 3.0, 2, kRegion, kWhole},
-    {"no colour channel: the source's colour, some infinite", kCoverage | kTransparency | kInfinite,
-     2.0, 0, kRegion, kBands},
-    {"footprints larger than the region", kEveryChannel, 12.0, 2, kRegion, kUneven},
-    {"tiny radii", kEveryChannel, 0.3, 0, kRegion, kQuarters},
-    {"radius 0: copies", kEveryChannel, 0.0, 0, kRegion, kUneven},
-    {"radius 0.000005: mode 1 averages each pixel alone, mode 2 copies", kEveryChannel, 0.000005, 0,
-     kRegion, kBands},
-    {"radius 0.0000005: mode 1 copies", kEveryChannel, 0.0000005, 1, kRegion, kWhole},
-    {"no depth channel", kEveryChannel | kNoDepth, 3.0, 0, kRegion, kBands},
-    {"no g-buffer table", kNoTable, 3.0, 0, kRegion, kWhole},
-    {"sparse fragments: weights from the hats' ends alone", kEveryChannel | kSparse, 2.5, 2,
-     kRegion, kWhole},
-    {"no coverage: nothing splatted", kColour | kTransparency | kLayers, 3.0, 2, kRegion, kWhole},
-    {"padded strides", kEveryChannel | kPaddedStrides, 2.5, 0, kRegion, kQuarters},
-    {"padded strides, shared exponent", kEveryChannel | kExponent | kPaddedStrides, 2.5, 2, kRegion,
-     kBands},
-    {"missing layer rows, dummies by element type", kEveryChannel | kMissingLayerRows | kDummyTypes,
-     2.0, 2, kRegion, kWhole},
-    {"reversed, empty and past-the-end layer ranges", kEveryChannel | kOddRanges, 2.0, 2, kRegion,
-     kBands},
-    {"a region one pixel wide", kEveryChannel, 3.0, 0, {5, 0, 1, 13}, kBands},
-    {"a region one pixel high", kEveryChannel, 3.0, 0, {0, 6, 16, 1}, kQuarters},
-    {"rectangles reaching outside the region", kEveryChannel, 2.0, 0, kRegion, kOutside},
-    {"buffers of other layouts: nothing copied", kEveryChannel | kOtherLayout, 0.0, 0, kRegion,
-     kWhole},
-    {"mode 1.4 rounds to 1", kEveryChannel, 2.0, 1.4, kRegion, kWhole},
-    {"modes 1.5 and 2.5 round to 2", kEveryChannel, 2.0, 1.5, kRegion, kWhole},
-    {"modes 1.5 and 2.5 round to 2", kEveryChannel, 2.0, 2.5, kRegion, kBands},
-    {"mode 3: no method, nothing written", kEveryChannel, 2.0, 3.0, kRegion, kWhole},
-    {"mode 0.5 rounds to 0: no method", kEveryChannel, 2.0, 0.5, kRegion, kWhole},
+    {"every channel", kEveryChannel, 2.5, 0, kBands},
+    {"shared exponent colour", kEveryChannel | kExponent, 1.75, 0, kQuarters},
+    {"sharp zone, wide pixels", kEveryChannel, 3.0, 0, kUneven, kRegion, 1.5, -20.0},
+    {"opaque and fully covered: five planes", kCoverage | kColour | kOpaque, 4.0, 2, kQuarters},
+    {"equal layer weights: eight planes", kEveryChannel | kEqualWeights, 3.0, 2, kWhole},
+    {"no colour channel: the source's colour, some infinite",
+     kCoverage | kTransparency | kInfinite, 2.0, 0, kBands},
+    {"footprints larger than the region", kEveryChannel, 12.0, 2, kUneven},
+    {"tiny radii", kEveryChannel, 0.3, 0, kQuarters},
+    {"radius 0: copies", kEveryChannel, 0.0, 0, kUneven},
+    {"radius 0.000005: mode 1 averages each pixel alone, mode 2 copies",
+     kEveryChannel, 0.000005, 0, kBands},
+    {"radius 0.0000005: mode 1 copies", kEveryChannel, 0.0000005, 1, kWhole},
+    {"no depth channel", kEveryChannel | kNoDepth, 3.0, 0, kBands},
+    {"no g-buffer table", kNoTable, 3.0, 0, kWhole},
+    {"sparse fragments: weights from the hats' ends alone", kEveryChannel | kSparse, 2.5, 2, kWhole},
+    {"no coverage: nothing splatted", kColour | kTransparency | kLayers, 3.0, 2, kWhole},
+    {"padded strides", kEveryChannel | kPaddedStrides, 2.5, 0, kQuarters},
+    {"padded strides, shared exponent", kEveryChannel | kExponent | kPaddedStrides, 2.5, 2, kBands},
+    {"missing layer rows, dummies by element type",
+     kEveryChannel | kMissingLayerRows | kDummyTypes, 2.0, 2, kWhole},
+    {"reversed, empty and past-the-end layer ranges", kEveryChannel | kOddRanges, 2.0, 2, kBands},
+    {"a region one pixel wide", kEveryChannel, 3.0, 0, kBands, {5, 0, 1, 13}},
+    {"a region one pixel high", kEveryChannel, 3.0, 0, kQuarters, {0, 6, 16, 1}},
+    {"rectangles reaching outside the region", kEveryChannel, 2.0, 0, kOutside},
+    {"buffers of other layouts: nothing copied", kEveryChannel | kOtherLayout, 0.0, 0, kWhole},
+    {"mode 1.4 rounds to 1", kEveryChannel, 2.0, 1.4, kWhole},
+    {"modes 1.5 and 2.5 round to 2", kEveryChannel, 2.0, 1.5, kWhole},
+    {"modes 1.5 and 2.5 round to 2", kEveryChannel, 2.0, 2.5, kBands},
+    {"mode 3: no method, nothing written", kEveryChannel, 2.0, 3.0, kWhole},
+    {"mode 0.5 rounds to 0: no method", kEveryChannel, 2.0, 0.5, kWhole},
 };
+// clang-format on
 
 // Each vector unit on tiles and bands of its own small sizes, so that the
 // scenes meet every remainder.
@@ -131,27 +123,27 @@ TEST_P(ReferenceScenes, MatchTheLiteralReference) {
             const bool known = doftest::referenceRender(referenceSettings(settings), *source,
                                                         gbuffers ? gbuffers->table() : nullptr,
                                                         *expected, &planes);
-            auto destination = copyOf(*start);
-            EXPECT_EQ(renderModule(*source, *destination, gbuffers, settings).ok, known) << what;
-            EXPECT_TRUE(testsupport::sameBytes(bufferBytes(*destination), bufferBytes(*expected)))
-                << what << ", module";
-            for (const SplatWalkTuning& tuning : tunings()) {
-                splat_walk_tuning() = tuning;
-                destination = copyOf(*start);
+            // This program's engine with each vector unit, then the built module.
+            const std::vector<SplatWalkTuning> units = tunings();
+            for (std::size_t u = 0; u <= units.size(); ++u) {
+                const bool local = u < units.size();
+                if (local) splat_walk_tuning() = units[u];
+                const std::string who =
+                    what + (local ? ", unit " + std::to_string(units[u].variant) : ", module");
+                auto destination = copyOf(*start);
                 bool splatted = false;
-                const dofrt::RenderReport report =
-                    renderHere(*source, *destination, gbuffers, settings, [&](const Parameters& p) {
+                const dofrt::RenderReport report = renderWatched(
+                    local, *source, *destination, gbuffers, settings, [&](const Parameters& p) {
                         splatted = p.transmitR != nullptr && !planes[0].empty();
                         if (splatted) {
-                            EXPECT_TRUE(samePlanes(planesOf(p, planes[0].size()), planes))
-                                << what << ", unit " << tuning.variant;
+                            EXPECT_TRUE(samePlanes(planesOf(p, planes[0].size()), planes)) << who;
                         }
                     });
-                EXPECT_EQ(report.failedPass, known ? -1 : int(kPassBuildTables)) << what;
-                EXPECT_EQ(splatted, !planes[0].empty()) << what;
+                EXPECT_EQ(report.failedPass, known ? -1 : int(kPassBuildTables)) << who;
+                EXPECT_EQ(splatted, !planes[0].empty()) << who;
                 EXPECT_TRUE(
                     testsupport::sameBytes(bufferBytes(*destination), bufferBytes(*expected)))
-                    << what << ", unit " << tuning.variant;
+                    << who;
             }
         }
     }

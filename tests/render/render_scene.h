@@ -1,6 +1,6 @@
 // Scenes for the render tests: images in the five formats, g-buffers with
-// every kind of channel the engine reads, and the effect run two ways: as
-// the host runs the built module, and in this program's own copy of the
+// every kind of channel the engine reads, and the effect run as the host
+// runs it, through the built module or this program's own copy of the
 // engine, whose splatting walk the tests tune (vector unit, tile and band
 // sizes).
 #pragma once
@@ -201,20 +201,25 @@ inline doftest::ReferenceSettings referenceSettings(const RenderSettings& s) {
             s.scaleX, s.scaleY, s.region,     s.outputRects};
 }
 
-// What this program's copy of the effect runs after a pass 3 that went
-// through, before the next call: the planes as the splatting left them.
-inline std::function<void(const Parameters&)>& afterLocalSplat() {
-    static std::function<void(const Parameters&)> hook;
-    return hook;
+// Where the watching dispatcher below forwards each call, and what it runs
+// after a pass 3 that went through, before the next call: the planes as the
+// splatting left them.
+struct WatchedExecute {
+    FilterDispatch target = nullptr;
+    std::function<void(const Parameters&)> afterSplat;
+};
+
+inline WatchedExecute& watchedExecute() {
+    static WatchedExecute watched;
+    return watched;
 }
 
-// This program's copy of the execute dispatcher, put in the record in place
-// of the module's so that the host's own render drives it.
-inline QVULong localExecute(IFXFilterInstance* record, QVULong selector) {
+inline QVULong watchingExecute(IFXFilterInstance* record, QVULong selector) {
     static bool splatted = false;
+    const WatchedExecute& watched = watchedExecute();
     const bool splatting = selector == kSelectorApply && record->renderPass == kPassSplat;
-    if (splatted && !splatting && afterLocalSplat()) afterLocalSplat()(*record->parameters);
-    const QVULong result = ExecuteFunc(record, selector);
+    if (splatted && !splatting && watched.afterSplat) watched.afterSplat(*record->parameters);
+    const QVULong result = watched.target(record, selector);
     splatted = splatting && result == kDispatchDone;
     return result;
 }
@@ -247,18 +252,19 @@ protected:
             new dofrt::RenderSession(*instance, *source, *destination, &gbuffers->set, settings));
     }
 
-    // A whole render in this program's copy of the effect, as the host runs
-    // it; `afterSplat` sees the planes after pass 3.
-    dofrt::RenderReport renderHere(PixelImage& source, PixelImage& destination,
-                                   GBufferSet* gbuffers, const RenderSettings& settings,
-                                   const std::function<void(const Parameters&)>& afterSplat = {}) {
+    // A whole render as the host runs it, through the built module or, with
+    // `local`, this program's copy of the effect, whose walk the tests tune;
+    // `afterSplat` sees the planes after pass 3.
+    dofrt::RenderReport renderWatched(bool local, PixelImage& source, PixelImage& destination,
+                                      GBufferSet* gbuffers, const RenderSettings& settings,
+                                      const std::function<void(const Parameters&)>& afterSplat) {
         IFXFilterInstance& record = instance->record();
         const FilterDispatch module = record.executeEntry;
-        record.executeEntry = localExecute;
-        afterLocalSplat() = afterSplat;
+        watchedExecute() = {local ? ExecuteFunc : module, afterSplat};
+        record.executeEntry = watchingExecute;
         const dofrt::RenderReport report = renderModule(source, destination, gbuffers, settings);
-        afterLocalSplat() = nullptr;
         record.executeEntry = module;
+        watchedExecute() = {};
         return report;
     }
 
