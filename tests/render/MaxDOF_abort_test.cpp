@@ -59,7 +59,7 @@ TEST_F(AbortTest, PollsSeeWholePixelsAndAStopSplatsNothingMore) {
             std::size_t matched = 0;
             settings.region = {0, 0, 48, 40};
             doftest::referenceSplatPlanes(
-                referenceSettings(settings), *source, gbuffers->set.table(),
+                settings, *source, gbuffers->set.table(),
                 [&](const doftest::ReferencePlanes& planes) {
                     while (matched < seen.size() && planes[9][0] == seen[matched][9][0] &&
                            samePlanes(planes, seen[matched]))

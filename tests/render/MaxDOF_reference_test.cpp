@@ -120,7 +120,7 @@ TEST_P(ReferenceScenes, MatchTheLiteralReference) {
 
             auto expected = copyOf(*start);
             doftest::ReferencePlanes planes;
-            const bool known = doftest::referenceRender(referenceSettings(settings), *source,
+            const bool known = doftest::referenceRender(settings, *source,
                                                         gbuffers ? gbuffers->table() : nullptr,
                                                         *expected, &planes);
             // This program's engine with each vector unit, then the built module.

@@ -110,14 +110,12 @@ inline float randomDepth(Random& random) {
                      : (pick == 1 ? 0.0f : (pick == 2 ? 3.0f : float(-1.0 - 30.0 * random.unit())));
 }
 
-class SceneGBuffers {
-public:
+// A scene's g-buffers, and the storage of the channels laid out again with
+// padded strides.
+struct SceneGBuffers {
     SceneGBuffers(int width, int height, Random& random, unsigned features);
     GBufferSet set;
-
-private:
-    void padStrides(GBufferEntry entry, int extraBytes);
-    std::vector<std::vector<std::uint8_t>> padded_;
+    std::vector<std::vector<std::uint8_t>> padded;
 };
 
 inline SceneGBuffers::SceneGBuffers(int width, int height, Random& random, unsigned features)
@@ -171,34 +169,26 @@ inline SceneGBuffers::SceneGBuffers(int width, int height, Random& random, unsig
         if (features & kColour && !(features & kExponent)) table[kGBufferColour]->elemType = 9;
     }
     if (features & kPaddedStrides) {
-        // Depth walked by 4 of 6, ranges by 6 of 7, bytes by their stride.
+        // Depth walked by 4 of 6, ranges by 6 of 7, bytes by their stride; the
+        // gaps are zero, so that a walk that rounds its step otherwise reads
+        // zeros.
         const std::pair<GBufferEntry, int> pads[] = {
             {kGBufferDepth, 2},  {kGBufferLayerRange, 3},   {kGBufferCoverage, 2},
             {kGBufferColour, 1}, {kGBufferTransparency, 5}, {kGBufferColourExponent, 3}};
-        for (const auto& p : pads)
-            if (table[p.first] != nullptr) padStrides(p.first, p.second);
+        for (const auto& p : pads) {
+            GBufferChannel* ch = table[p.first];
+            if (ch == nullptr) continue;
+            const int size = ch->xStride, stride = size + p.second;
+            padded.emplace_back(std::size_t(stride) * std::size_t(width * height) + 16, 0);
+            for (int i = 0; i < width * height; ++i)
+                std::memcpy(&padded.back()[std::size_t(i * stride)], ch->data + i * size,
+                            std::size_t(size));
+            ch->data = padded.back().data();
+            ch->xStride = stride;
+            ch->yStride = stride * width;
+        }
     }
     if (features & kNoDepth) set.remove(kGBufferDepth);
-}
-
-// The channel's front elements laid out again `extraBytes` further apart,
-// the gaps zero, so that a walk that rounds its step otherwise reads zeros.
-inline void SceneGBuffers::padStrides(GBufferEntry entry, int extraBytes) {
-    GBufferChannel& ch = *set.channel(entry);
-    const int size = ch.xStride, stride = size + extraBytes;
-    const int width = set.width(), height = set.height();
-    padded_.emplace_back(std::size_t(stride) * std::size_t(width * height) + 16, 0);
-    std::vector<std::uint8_t>& data = padded_.back();
-    for (int i = 0; i < width * height; ++i)
-        std::memcpy(&data[std::size_t(i * stride)], ch.data + i * size, std::size_t(size));
-    ch.data = data.data();
-    ch.xStride = stride;
-    ch.yStride = stride * width;
-}
-
-inline doftest::ReferenceSettings referenceSettings(const RenderSettings& s) {
-    return {s.radius, s.method, s.focalDepth, s.focusRangeDepth, s.pixelAspect,
-            s.scaleX, s.scaleY, s.region,     s.outputRects};
 }
 
 // Where the watching dispatcher below forwards each call, and what it runs

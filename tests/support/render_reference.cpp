@@ -97,7 +97,7 @@ void opacityOf(const std::uint8_t* transparency, double out[3]) {
 }
 
 // The output rectangles, cut to the region.
-std::vector<QVRect> rectsOf(const ReferenceSettings& s) {
+std::vector<QVRect> rectsOf(const dofrt::RenderSettings& s) {
     std::vector<QVRect> rects = s.outputRects;
     if (rects.empty()) rects.push_back(s.region);
     for (QVRect& r : rects) {
@@ -132,7 +132,8 @@ std::size_t at(const QVRect& region, int x, int y) {
 }
 
 // Pass 1 over every rectangle: the blur fraction times 255, to the even.
-std::vector<std::uint8_t> radiusMap(const ReferenceSettings& s, GBufferChannel* const* gbuffers) {
+std::vector<std::uint8_t> radiusMap(const dofrt::RenderSettings& s,
+                                    GBufferChannel* const* gbuffers) {
     std::vector<std::uint8_t> map(std::size_t(s.region.width) * std::size_t(s.region.height), 0);
     const GBufferChannel* depth = entry(gbuffers, kGBufferDepth);
     if (depth == nullptr || s.radius < 0.00001) return map;
@@ -148,7 +149,7 @@ std::vector<std::uint8_t> radiusMap(const ReferenceSettings& s, GBufferChannel* 
 }
 
 // Summed-area table of A (q = 0) or of component q - 1 times A.
-std::vector<double> summedTable(const ReferenceSettings& s, const PixelImage& source, int q) {
+std::vector<double> summedTable(const dofrt::RenderSettings& s, const PixelImage& source, int q) {
     const std::size_t W = std::size_t(s.region.width) + 1;
     std::vector<double> T(W * (std::size_t(s.region.height) + 1), 0.0);
     for (std::size_t j = 1; j * W < T.size(); ++j)
@@ -161,7 +162,7 @@ std::vector<double> summedTable(const ReferenceSettings& s, const PixelImage& so
     return T;
 }
 
-void boxAverage(const ReferenceSettings& s, const PixelImage& source, const QVRect& r,
+void boxAverage(const dofrt::RenderSettings& s, const PixelImage& source, const QVRect& r,
                 const std::vector<std::uint8_t>& map, const std::vector<double> tables[4],
                 PixelImage& destination) {
     const QVBitmapType format = source.format();
@@ -192,7 +193,7 @@ void boxAverage(const ReferenceSettings& s, const PixelImage& source, const QVRe
 
 // The literal pass 3 over one rectangle, one fragment at a time; false when
 // `done` stopped it.
-bool splatRect(const ReferenceSettings& s, const PixelImage& source,
+bool splatRect(const dofrt::RenderSettings& s, const PixelImage& source,
                GBufferChannel* const* gbuffers, const QVRect& r, ReferencePlanes& planes,
                const ReferencePixelDone& done) {
     const GBufferChannel* depth = entry(gbuffers, kGBufferDepth);
@@ -241,7 +242,7 @@ bool splatRect(const ReferenceSettings& s, const PixelImage& source,
     return true;
 }
 
-void resolveRect(const ReferenceSettings& s, const PixelImage& source, const QVRect& r,
+void resolveRect(const dofrt::RenderSettings& s, const PixelImage& source, const QVRect& r,
                  const ReferencePlanes& planes, PixelImage& destination) {
     const QVBitmapType format = source.format();
     const double M = fullScale(format) == 0 ? 1.0 : fullScale(format);
@@ -273,7 +274,7 @@ void resolveRect(const ReferenceSettings& s, const PixelImage& source, const QVR
 
 }  // namespace
 
-ReferencePlanes referenceSplatPlanes(const ReferenceSettings& s, const PixelImage& source,
+ReferencePlanes referenceSplatPlanes(const dofrt::RenderSettings& s, const PixelImage& source,
                                      GBufferChannel* const* gbuffers,
                                      const ReferencePixelDone& done) {
     ReferencePlanes planes = referenceFreshPlanes(s.region);
@@ -282,10 +283,10 @@ ReferencePlanes referenceSplatPlanes(const ReferenceSettings& s, const PixelImag
     return planes;
 }
 
-bool referenceRender(const ReferenceSettings& s, const PixelImage& source,
+bool referenceRender(const dofrt::RenderSettings& s, const PixelImage& source,
                      GBufferChannel* const* gbuffers, PixelImage& destination,
                      ReferencePlanes* planesAfterSplat) {
-    const int method = roundToInt(s.mode);
+    const int method = roundToInt(s.method);
     if (method != 1 && method != 2) return false;
     if (s.region.width <= 0 || s.region.height <= 0) return true;
     const std::vector<QVRect> rects = rectsOf(s);

@@ -12,28 +12,17 @@
 #include "host/GBuffer.h"
 #include "host/IFXFilterInstance.h"
 #include "runtime/PixelImage.h"
+#include "runtime/RenderSession.h"
 #include "support/splat_reference.h"
 
 namespace doftest {
 
-struct ReferenceSettings {
-    double radius = 0.0;
-    double mode = 1.0;
-    double focalDepth = -1.0;
-    double focusRangeDepth = 0.0;
-    double pixelAspect = 1.0;
-    double scaleX = 1.0;
-    double scaleY = 1.0;
-    QVRect region{0, 0, 0, 0};
-    // Passes 1, 3 and 4 run over these in order; empty = the region.
-    std::vector<QVRect> outputRects;
-};
-
-// What a whole render does to `destination`, which holds the host's buffer
-// before the render; `planes`, when given, receives the planes after pass 3
-// of the splatting. Returns false, with the destination untouched, when the
-// method is unknown (the render stops at pass 2).
-bool referenceRender(const ReferenceSettings& settings, const dofrt::PixelImage& source,
+// What a whole render with these settings (the region given, pass 4 over
+// the rectangles of passes 1 and 3) does to `destination`, which holds the
+// host's buffer before the render; `planes`, when given, receives the planes
+// after pass 3 of the splatting. Returns false, with the destination
+// untouched, when the method is unknown (the render stops at pass 2).
+bool referenceRender(const dofrt::RenderSettings& settings, const dofrt::PixelImage& source,
                      GBufferChannel* const* gbuffers, dofrt::PixelImage& destination,
                      ReferencePlanes* planes = nullptr);
 
@@ -42,7 +31,7 @@ bool referenceRender(const ReferenceSettings& settings, const dofrt::PixelImage&
 typedef std::function<bool(const ReferencePlanes&)> ReferencePixelDone;
 
 // The planes after pass 3, or after as many pixels as `done` lets through.
-ReferencePlanes referenceSplatPlanes(const ReferenceSettings& settings,
+ReferencePlanes referenceSplatPlanes(const dofrt::RenderSettings& settings,
                                      const dofrt::PixelImage& source,
                                      GBufferChannel* const* gbuffers,
                                      const ReferencePixelDone& done = {});
