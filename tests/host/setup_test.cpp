@@ -11,14 +11,23 @@ namespace {
 
 using dofrt::TagValue;
 
-class Setup : public doftest::EffectTest {};
+using SetupLifecycle = doftest::HostAllocTest;
 
-TEST_F(Setup, InstanceFieldsAndRecord) {
-    const IFXFilterInstance& r = instance->record();
+// Set up takes one block for the record and writes the instance's fields;
+// finished after no render releases only null buffers; clean up gives the
+// record back.
+TEST_F(SetupLifecycle, RecordHeldFromSetupToCleanup) {
+    const std::uint64_t before = doftest::liveBlocks();
+    dofrt::EffectInstance instance(doftest::effectLibrary());
+    ASSERT_TRUE(instance.describe());
+    ASSERT_TRUE(instance.setup());
+    EXPECT_EQ(doftest::liveBlocks(), before + 1);
+    EXPECT_GE(qvlib::allocStats().liveBytes, sizeof(Parameters));
+    const IFXFilterInstance& r = instance.record();
     EXPECT_EQ(r.setupFlags, 0xE0000000u);
     EXPECT_EQ(r.setupWord, 0x3F1A36E2u);
     EXPECT_STREQ(r.setupString, "chch-h");
-    const Parameters* p = instance->parameters();
+    const Parameters* p = instance.parameters();
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(p->radius, 0.0);
     EXPECT_EQ(p->mode, 1.0);
@@ -29,12 +38,18 @@ TEST_F(Setup, InstanceFieldsAndRecord) {
     const std::vector<char> nulls(reinterpret_cast<const char*>(&p->cocMap + 1) - first, 0);
     EXPECT_EQ(nulls.size(), 14 * sizeof(void*));
     EXPECT_TRUE(testsupport::sameBytes(first, nulls.data(), nulls.size()));
+    EXPECT_EQ(instance.callExecute(12), 1u);
+    EXPECT_EQ(doftest::liveBlocks(), before + 1);
+    EXPECT_TRUE(instance.cleanup());
+    EXPECT_EQ(doftest::liveBlocks(), before);
 }
+
+using Declarations = doftest::EffectTest;
 
 // The five declarations reach the host in exactly this order, with these
 // kinds, value addresses, words and tag/value pairs; -65535 travels as the
 // 32-bit word 0xFFFF0001.
-TEST_F(Setup, DeclaresFiveParametersInOrder) {
+TEST_F(Declarations, FiveParametersInOrder) {
     Parameters* p = instance->parameters();
     const struct {
         int kind;
@@ -63,8 +78,6 @@ TEST_F(Setup, DeclaresFiveParametersInOrder) {
     }
 }
 
-using SetupLifecycle = doftest::HostAllocTest;
-
 // No record: result 0, nothing declared, and no instance field written
 // beyond the two entry addresses the dispatcher stores before the handler.
 TEST_F(SetupLifecycle, OutOfMemoryWritesNothing) {
@@ -79,21 +92,6 @@ TEST_F(SetupLifecycle, OutOfMemoryWritesNothing) {
     expected.initEntry = instance.record().initEntry;
     expected.executeEntry = instance.record().executeEntry;
     EXPECT_TRUE(testsupport::sameBytes(&instance.record(), &expected, sizeof expected));
-}
-
-// Set up takes the record's block; finished after no render releases only
-// null buffers; clean up gives the record back.
-TEST_F(SetupLifecycle, RecordHeldFromSetupToCleanup) {
-    const std::uint64_t before = doftest::liveBlocks();
-    dofrt::EffectInstance instance(doftest::effectLibrary());
-    ASSERT_TRUE(instance.describe());
-    ASSERT_TRUE(instance.setup());
-    EXPECT_EQ(doftest::liveBlocks(), before + 1);
-    EXPECT_GE(qvlib::allocStats().liveBytes, sizeof(Parameters));
-    EXPECT_EQ(instance.callExecute(12), 1u);
-    EXPECT_EQ(doftest::liveBlocks(), before + 1);
-    EXPECT_TRUE(instance.cleanup());
-    EXPECT_EQ(doftest::liveBlocks(), before);
 }
 
 }  // namespace
