@@ -39,44 +39,40 @@ dofrt::LayerFragment fragment(float depth, int tag) {
     return f;
 }
 
-std::uint8_t* depthAt(GBufferSet& g, int x, int y) { return (std::uint8_t*)&g.depth(x, y); }
-std::uint8_t* coverageAt(GBufferSet& g, int x, int y) { return &g.coverage(x, y); }
-std::uint8_t* colourAt(GBufferSet& g, int x, int y) { return g.colour(x, y); }
-std::uint8_t* transparencyAt(GBufferSet& g, int x, int y) { return g.transparency(x, y); }
-std::uint8_t* rangeAt(GBufferSet& g, int x, int y) { return (std::uint8_t*)g.layerRange(x, y); }
-
 // Each channel packed and zeroed, its accessor reaching element (x, y) at
 // data + x xStride + y yStride, and layer rows where a render reads layers.
 TEST(GBufferSet, DescriptorsArePackedAndZeroed) {
+    GBufferSet g(7, 3), plain(7, 3);
+    for (int entry = 0; entry < kGBufferEntryCount; ++entry)
+        EXPECT_EQ(g.table()[entry], nullptr) << "absent until added";
+    addAll(g, true);
+    addAll(plain, false);
     const struct {
+        GBufferSet* set;
         GBufferEntry entry;
-        bool withExponent;
         int xStride;
         std::uint8_t elemType;
         bool hasLayers;
-        std::uint8_t* (*element)(GBufferSet&, int, int);
+        void* element;  // (5, 2) through the set's accessor
     } cases[] = {
-        {kGBufferDepth, true, 4, kGBufferElemFloat, true, depthAt},
-        {kGBufferColourExponent, true, 4, kGBufferElemUByte, true, colourAt},
-        {kGBufferCoverage, true, 1, kGBufferElemUByte, false, coverageAt},
-        {kGBufferColour, false, 3, kGBufferElemUByte, true, colourAt},
-        {kGBufferTransparency, true, 3, kGBufferElemUByte, true, transparencyAt},
-        {kGBufferLayerWeight, true, 3, kGBufferElemUByte, true, nullptr},
-        {kGBufferLayerRange, true, 4, kGBufferElemUShort, false, rangeAt},
+        {&g, kGBufferDepth, 4, kGBufferElemFloat, true, &g.depth(5, 2)},
+        {&g, kGBufferColourExponent, 4, kGBufferElemUByte, true, g.colour(5, 2)},
+        {&g, kGBufferCoverage, 1, kGBufferElemUByte, false, &g.coverage(5, 2)},
+        {&plain, kGBufferColour, 3, kGBufferElemUByte, true, plain.colour(5, 2)},
+        {&g, kGBufferTransparency, 3, kGBufferElemUByte, true, g.transparency(5, 2)},
+        {&g, kGBufferLayerWeight, 3, kGBufferElemUByte, true, nullptr},
+        {&g, kGBufferLayerRange, 4, kGBufferElemUShort, false, g.layerRange(5, 2)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(int(c.entry));
-        GBufferSet g(7, 3);
-        EXPECT_EQ(g.table()[c.entry], nullptr) << "absent until added";
-        addAll(g, c.withExponent);
-        const GBufferChannel* channel = g.channel(c.entry);
+        const GBufferChannel* channel = c.set->channel(c.entry);
         ASSERT_NE(channel, nullptr);
         EXPECT_EQ(channel->xStride, c.xStride);
         EXPECT_EQ(channel->yStride, 7 * c.xStride);
         EXPECT_EQ(channel->elemType, c.elemType);
         EXPECT_EQ(Bytes(channel->data, channel->data + 21 * c.xStride), Bytes(21 * c.xStride, 0));
         if (c.element) {
-            EXPECT_EQ(c.element(g, 5, 2), channel->data + 5 * c.xStride + 14 * c.xStride);
+            EXPECT_EQ(c.element, channel->data + 5 * c.xStride + 14 * c.xStride);
         }
         ASSERT_EQ(channel->layers != nullptr, c.hasLayers);
         for (int y = 0; c.hasLayers && y < 3; ++y) {
