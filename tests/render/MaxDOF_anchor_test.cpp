@@ -13,6 +13,14 @@
 namespace rendertest {
 namespace {
 
+// The four components of pixel (x, y), as floats: the float format keeps
+// them so.
+std::vector<float> pixelAt(const PixelImage& image, int x, int y) {
+    std::vector<float> v;
+    for (int c = 0; c < 4; ++c) v.push_back(float(image.component(x, y, c)));
+    return v;
+}
+
 class AnchorTest : public RenderTest {
 protected:
     // A scene whose source pixels are all `pixel` and whose depths are all
@@ -27,11 +35,6 @@ protected:
                 if (features & kCoverage) gbuffers->set.coverage(x, y) = 0;
             }
     }
-    std::vector<double> pixelAt(int x, int y) {
-        std::vector<double> v;
-        for (int c = 0; c < 4; ++c) v.push_back(destination->component(x, y, c));
-        return v;
-    }
 };
 
 // One opaque fragment in focus alone on pixel (1, 1): transmittance 0, so
@@ -39,43 +42,33 @@ protected:
 // 802.35, x 4095 = 3211.76; exponent byte 129 doubles, and above 1 the
 // integer formats store full scale while the float keeps the value.
 TEST_F(AnchorTest, OpaqueSharpFragmentTakesItsOwnColour) {
+    // clang-format off
     const struct {
         std::uint8_t bytes[4];
         bool exponent;
-        std::vector<double> expected[5];  // 8, 10, 12, 16 bits; float
+        float expected[5][4];  // 8, 10, 12, 16 bits; float
     } cases[] = {
-        {{200, 100, 50, 0},
-         false,
-         {{200, 100, 50, 255},
-          {802, 401, 201, 1023},
-          {3212, 1606, 803, 4095},
-          {51400, 25700, 12850, 65535},
-          {200 / 255.0, 100 / 255.0, 50 / 255.0, 1.0}}},
-        {{128, 64, 255, 129},
-         true,
-         {{255, 128, 255, 255},
-          {1023, 514, 1023, 1023},
-          {4095, 2056, 4095, 4095},
-          {65535, 32896, 65535, 65535},
-          {256 / 255.0, 128 / 255.0, 2.0, 1.0}}},
+        {{200, 100, 50, 0}, false, {{200, 100, 50, 255}, {802, 401, 201, 1023}, {3212, 1606, 803, 4095},
+                                    {51400, 25700, 12850, 65535}, {200 / 255.0, 100 / 255.0, 50 / 255.0, 1}}},
+        {{128, 64, 255, 129}, true, {{255, 128, 255, 255}, {1023, 514, 1023, 1023}, {4095, 2056, 4095, 4095},
+                                     {65535, 32896, 65535, 65535}, {256 / 255.0, 128 / 255.0, 2, 1}}},
     };
+    // clang-format on
     for (int f = 0; f < 5; ++f) {
         for (const auto& c : cases) {
+            SCOPED_TRACE(formatName(kAllFormats[f]));
             uniform(kAllFormats[f], 3, 3, {0.25, 0.5, 0.75, 0.5}, -10.0f,
                     kCoverage | kColour | (c.exponent ? unsigned(kExponent) : 0u));
             gbuffers->set.coverage(1, 1) = 255;
             std::memcpy(gbuffers->set.colour(1, 1), c.bytes, c.exponent ? 4 : 3);
             settings.method = 2.0;
             settings.radius = 3.0;
-            const std::vector<double> sourceCorner = {
-                source->component(0, 2, 0), source->component(0, 2, 1), source->component(0, 2, 2),
-                source->component(0, 2, 3)};
+            const std::vector<float> sourceCorner = pixelAt(*source, 0, 2);
             ASSERT_TRUE(renderModule(*source, *destination, &gbuffers->set, settings).ok);
-            for (int k = 0; k < 4; ++k)
-                EXPECT_EQ(float(pixelAt(1, 1)[std::size_t(k)]),
-                          float(c.expected[f][std::size_t(k)]))
-                    << formatName(kAllFormats[f]) << ", component " << k;
-            EXPECT_EQ(pixelAt(0, 2), sourceCorner) << "no coverage: the source, alpha too";
+            EXPECT_EQ(pixelAt(*destination, 1, 1),
+                      std::vector<float>(c.expected[f], c.expected[f] + 4));
+            EXPECT_EQ(pixelAt(*destination, 0, 2), sourceCorner)
+                << "no coverage: the source, alpha too";
         }
     }
 }
@@ -105,14 +98,12 @@ TEST_F(AnchorTest, BoxAverageAtTheRegionCorner) {
         ASSERT_TRUE(renderModule(*source, *destination, &gbuffers->set, settings).ok);
         const bool isFloat = format == kQVBitmapRGBAFloat;
         for (const auto& w : windows) {
-            const std::vector<double> expected =
-                isFloat
-                    ? std::vector<double>{9014.0 / 447, 9461.0 / 447, 9908.0 / 447, 447.0 / w.area}
-                    : std::vector<double>{20, 21, 22, w.alpha};
-            for (int c = 0; c < 4; ++c)
-                EXPECT_EQ(float(pixelAt(1 + w.x, 1 + w.y)[std::size_t(c)]),
-                          float(expected[std::size_t(c)]))
-                    << formatName(format) << ", window of " << w.area << ", component " << c;
+            const std::vector<float> expected =
+                isFloat ? std::vector<float>{float(9014.0 / 447), float(9461.0 / 447),
+                                             float(9908.0 / 447), float(447.0 / w.area)}
+                        : std::vector<float>{20, 21, 22, float(w.alpha)};
+            EXPECT_EQ(pixelAt(*destination, 1 + w.x, 1 + w.y), expected)
+                << formatName(format) << ", window of " << w.area;
         }
     }
 }
@@ -132,8 +123,10 @@ TEST_F(AnchorTest, TwelveBitAlphaRoundingToZeroKeepsTheColourBits) {
     ASSERT_TRUE(renderModule(*source, *destination, &gbuffers->set, settings).ok);
     const std::uint8_t expected[6] = {0xAB, 0xC1, 0x23, 0x45, 0x60, 0x00};
     EXPECT_TRUE(testsupport::sameBytes(destination->pixel(2, 0), expected, 6));
-    EXPECT_EQ(pixelAt(0, 0), (std::vector<double>{100, 200, 300, 2})) << "sharp, with alpha";
-    EXPECT_EQ(pixelAt(1, 0), (std::vector<double>{0xABC, 0x123, 0x456, 0})) << "sharp, alpha 0";
+    EXPECT_EQ(pixelAt(*destination, 0, 0), (std::vector<float>{100, 200, 300, 2}))
+        << "sharp, with alpha";
+    EXPECT_EQ(pixelAt(*destination, 1, 0), (std::vector<float>{0xABC, 0x123, 0x456, 0}))
+        << "sharp, alpha 0";
 }
 
 }  // namespace
