@@ -5,7 +5,6 @@
 #include <cmath>
 #include <limits>
 #include <memory>
-#include <optional>
 #include <vector>
 
 #include "qvlib_testing.h"
@@ -118,31 +117,28 @@ TEST_F(KernelNormalize, RandomKernelsMatchReference) {
     }
 }
 
-// What building a kernel takes from the host allocator. Tables that a 32-bit
-// size cannot count (2R + 1 doubles past 2^31 bytes, R above 134217727) are
-// not asked for.
+// What building a kernel on the heap takes from the host allocator: the
+// object, then its table. Tables that a 32-bit size cannot count (2R + 1
+// doubles past 2^31 bytes, R above 134217727) are not asked for.
 struct MemoryRow {
     bool gaussian;
     double a, b;  // r, or sigma and cutoff
-    bool heap;
-    int failAt;  // the allocation call that fails, 0 for none
+    int failAt;   // the allocation call that fails, 0 for none
     int calls;
     int taps;  // 0: no table
     const char* why;
 };
 
 const MemoryRow kMemory[] = {
-    {false, 2.25, 0, false, 0, 1, 9, "2R + 1 doubles"},
-    {false, 1.0, 0, true, 0, 2, 5, "a heap kernel: object and table"},
-    {true, 2.0, 0.01, true, 0, 2, 13, "a heap Gaussian: object and table"},
-    {false, 2.25, 0, false, 1, 1, 0, "a refused table leaves an empty kernel"},
-    {false, 1.0, 0, true, 1, 1, 0, "a refused object: null, no constructor run"},
-    {false, 1.0, 0, true, 2, 2, 0, "an object without its table still deletes"},
-    {false, kInf, 0, false, 0, 0, 0, "infinite radius"},
-    {false, 67108864.0, 0, false, 0, 0, 0, "2r one past the countable radius"},
-    {false, 67108863.75, 0, false, 0, 1, 0, "the largest countable radius asks for its table"},
-    {true, 1.0, kNaN, false, 0, 0, 0, "cutoff not a number"},
-    {true, 1e9, 0.5, false, 0, 0, 0, "sigma past the countable range"},
+    {false, 2.25, 0, 0, 2, 9, "object and 2R + 1 doubles"},
+    {true, 2.0, 0.01, 0, 2, 13, "a Gaussian: object and table"},
+    {false, 2.25, 0, 2, 2, 0, "a refused table leaves an empty kernel, which still deletes"},
+    {false, 1.0, 0, 1, 1, 0, "a refused object: null, no constructor run"},
+    {false, kInf, 0, 0, 1, 0, "infinite radius"},
+    {false, 67108864.0, 0, 0, 1, 0, "2r one past the countable radius"},
+    {false, 67108863.75, 0, 0, 2, 0, "the largest countable radius asks for its table"},
+    {true, 1.0, kNaN, 0, 1, 0, "cutoff not a number"},
+    {true, 1e9, 0.5, 0, 1, 0, "sigma past the countable range"},
 };
 
 using KernelMemory = doftest::HostAllocTest;
@@ -153,26 +149,18 @@ TEST_F(KernelMemory, Rows) {
         const qvlib::AllocStats before = qvlib::allocStats();
         qvlib::failAllocationAt(row.failAt);
         qvlib::setAllocationLimit(1 << 20);  // no need to hold 2 GB for the largest radius
-        std::unique_ptr<Kernel> heap;
-        std::optional<HatKernel> hat;
-        std::optional<GaussianKernel> gaussian;
-        if (row.heap)
-            heap.reset(row.gaussian ? static_cast<Kernel*>(new GaussianKernel(row.a, row.b))
-                                    : new HatKernel(row.a));
-        else if (row.gaussian)
-            gaussian.emplace(row.a, row.b);
-        else
-            hat.emplace(row.a);
+        std::unique_ptr<Kernel> kernel(row.gaussian
+                                           ? static_cast<Kernel*>(new GaussianKernel(row.a, row.b))
+                                           : new HatKernel(row.a));
         qvlib::setAllocationLimit(0xFFFFFFFFull);
         qvlib::failAllocationAt(0);
 
         const qvlib::AllocStats during = qvlib::allocStats();
         EXPECT_EQ(during.totalAllocations - before.totalAllocations, std::uint64_t(row.calls));
         const std::uint64_t object =
-            heap ? (row.gaussian ? sizeof(GaussianKernel) : sizeof(HatKernel)) : 0;
+            kernel ? (row.gaussian ? sizeof(GaussianKernel) : sizeof(HatKernel)) : 0;
         EXPECT_EQ(during.liveBytes - before.liveBytes, object + 8u * row.taps);
-        Kernel* kernel = row.heap ? heap.get() : hat ? &*hat : static_cast<Kernel*>(&*gaussian);
-        ASSERT_EQ(kernel == nullptr, row.heap && row.failAt == 1);
+        ASSERT_EQ(kernel == nullptr, row.failAt == 1);
         if (kernel == nullptr) continue;
         kernel->normalize();  // nothing to scale without a table
         EXPECT_EQ(kernel->weights == nullptr, row.taps == 0);
