@@ -15,9 +15,9 @@
 #include <limits>
 #include <vector>
 
+#include "dof/QVPixel.h"
 #include "dof/abort_poll.h"
 #include "dof/get_radius.h"
-#include "dof/pixel_traits.h"
 #include "host/Parameters.h"
 #include "kernels/round_to_int.h"
 #include "runtime/PixelImage.h"
@@ -49,6 +49,24 @@ struct Row {
 };
 
 using Bytes = std::vector<std::uint8_t>;
+
+// Calls f with a value of the plug-in's pixel traits of format code 1 to 5,
+// so that one table of rows runs over every format.
+template <class F>
+decltype(auto) withPixelTraits(int code, F&& f) {
+    switch (code) {
+        case 1:
+            return f(QVPixelRGBA8());
+        case 2:
+            return f(QVPixelRGBA10());
+        case 3:
+            return f(QVPixelRGBA12());
+        case 4:
+            return f(QVPixelRGBA16());
+        default:
+            return f(QVPixelRGBAFloat());
+    }
+}
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
@@ -140,7 +158,7 @@ double pluginValue(const Row& row) {
         params.focusRangeDepth = row.b;
         return get_radius(float(row.c), &params);
     }
-    return doftest::withPixelTraits(int(row.a), [&](auto traits) -> double {
+    return withPixelTraits(int(row.a), [&](auto traits) -> double {
         using P = decltype(traits);
         if (row.rule == kFraction) return P::fraction(typename P::Component(row.b));
         if (row.rule == kCode) return P::colourFromFraction(row.b);
@@ -239,7 +257,7 @@ TEST_F(NumericRules, PackingRows) {
         const Bytes expected = threePixels(row.pixel, row.after, row.pixel);
         Bytes line = start;
         std::uint8_t* middle = line.data() + row.pixel.size();
-        doftest::withPixelTraits(row.code, [&](auto traits) {
+        withPixelTraits(row.code, [&](auto traits) {
             using P = decltype(traits);
             for (int c = 0; c < 4; ++c) EXPECT_EQ(double(P::read(middle, c)), row.components[c]);
             P::write(middle, row.written, typename P::Component(row.value));
