@@ -44,35 +44,34 @@ TEST_F(LifecycleTest, AnswersByFormatCodeAndMethod) {
                  {255, 2.0, {0, 0, 0, 0, 0}}};
     for (const auto& c : cases) {
         const bool known = c.code >= 1 && c.code <= 5;
-        const std::string what =
-            "code " + std::to_string(c.code) + ", method " + std::to_string(c.method);
+        SCOPED_TRACE(::testing::Message() << "code " << c.code << ", method " << c.method);
         scene(QVBitmapType(known ? c.code : 2), 5, 4, 5, kEveryChannel);
         settings.radius = 1.5;
         settings.method = c.method;
         destination->record().formatCode = QVBitmapType(c.code);
         const std::vector<std::uint8_t> before = bufferBytes(*destination);
         auto s = session();
-        EXPECT_EQ(s->prepare(), known ? 1u : 0u) << what;
-        EXPECT_EQ(instance->record().engine != nullptr, known) << what;
+        EXPECT_EQ(s->prepare(), known ? 1u : 0u);
+        EXPECT_EQ(instance->record().engine != nullptr, known);
         if (!known) {
             EXPECT_EQ(filter_apply(instance->record(), instance->parameters()),
                       kStatusUnknownPassOrMode);
         }
         const std::uint64_t allocated = allocations();
         for (std::uint32_t pass : {kRenderPassCount + 0u, kRenderPassCount + 1u, 255u, 0xFFFFFFFFu})
-            EXPECT_EQ(s->apply(pass, s->region()), 0u) << what << ", pass " << pass;
-        EXPECT_EQ(allocations(), allocated) << what << ": passes above 4 allocate nothing";
+            EXPECT_EQ(s->apply(pass, s->region()), 0u) << "pass " << pass;
+        EXPECT_EQ(allocations(), allocated) << "passes above 4 allocate nothing";
         for (std::uint32_t pass = kPassAllocateRadiusMap; pass <= kPassWriteOutput; ++pass)
-            EXPECT_EQ(s->apply(pass, s->region()), c.answers[pass]) << what << ", pass " << pass;
+            EXPECT_EQ(s->apply(pass, s->region()), c.answers[pass]) << "pass " << pass;
         if (!known) {
-            EXPECT_EQ(allocations(), allocated) << what;
+            EXPECT_EQ(allocations(), allocated);
         }
         EXPECT_EQ(s->finished(), 1u);
         EXPECT_EQ(instance->record().engine, nullptr) << "finished clears the engine";
         EXPECT_TRUE(allBuffersNull(instance->parameters()));
         destination->record().formatCode = QVBitmapType(known ? c.code : 2);
         if (c.answers[kPassWriteOutput] == 0) {
-            EXPECT_EQ(bufferBytes(*destination), before) << what;
+            EXPECT_EQ(bufferBytes(*destination), before);
         }
     }
 }
@@ -135,24 +134,24 @@ TEST_F(LifecycleTest, AllocationFailureAtEveryStep) {
         settings.outputRects = {{0, 0, 5, 2}, {0, 2, 5, 2}};
         for (double method : {1.0, 2.0}) {
             settings.method = method;
-            const std::string what = formatName(format) + ", method " + std::to_string(method);
+            SCOPED_TRACE(formatName(format) + ", method " + std::to_string(method));
             const std::uint64_t tables = method == 1.0 ? 6 : 14;
             const std::uint64_t steps = method == 1.0 ? 6 : 16;
             const std::uint64_t live = doftest::liveBlocks();
             for (std::uint64_t n = 1; n <= steps + 1; ++n) {
+                SCOPED_TRACE(::testing::Message() << "failure at allocation " << n);
                 qvlib::failAllocationAt(n);
                 const dofrt::RenderReport report =
                     renderModule(*source, *destination, &gbuffers->set, settings);
                 qvlib::failAllocationAt(0);
-                EXPECT_EQ(doftest::liveBlocks(), live) << what << ", failure at " << n;
-                EXPECT_EQ(report.ok, n > steps) << what << ", failure at " << n;
-                if (n == 1) {
-                    EXPECT_EQ(report.failedSelector, kSelectorPrepare) << what;
-                } else if (n <= steps) {
+                EXPECT_EQ(doftest::liveBlocks(), live);
+                EXPECT_EQ(report.ok, n > steps);
+                EXPECT_EQ(report.failedSelector,
+                          n == 1 ? kSelectorPrepare : (n <= steps ? kSelectorApply : 0u));
+                if (n > 1 && n <= steps) {
                     EXPECT_EQ(report.failedPass,
                               int(n == 2 ? kPassAllocateRadiusMap
-                                         : (n <= tables ? kPassBuildTables : kPassSplat)))
-                        << what << ", failure at " << n;
+                                         : (n <= tables ? kPassBuildTables : kPassSplat)));
                 }
             }
         }
