@@ -191,28 +191,22 @@ inline SceneGBuffers::SceneGBuffers(int width, int height, Random& random, unsig
     if (features & kNoDepth) set.remove(kGBufferDepth);
 }
 
-// Where the watching dispatcher below forwards each call, and what it runs
-// after a pass 3 that went through, before the next call: the planes as the
-// splatting left them.
+// A dispatcher for the record's execute entry that forwards each call to
+// `target` and, after a pass 3 that went through, runs `afterSplat` on the
+// planes as the splatting left them before the next call.
 struct WatchedExecute {
-    FilterDispatch target = nullptr;
-    std::function<void(const Parameters&)> afterSplat;
+    static inline FilterDispatch target = nullptr;
+    static inline std::function<void(const Parameters&)> afterSplat;
+    static inline bool splatted = false;
+
+    static QVULong execute(IFXFilterInstance* record, QVULong selector) {
+        const bool splatting = selector == kSelectorApply && record->renderPass == kPassSplat;
+        if (splatted && !splatting && afterSplat) afterSplat(*record->parameters);
+        const QVULong result = target(record, selector);
+        splatted = splatting && result == kDispatchDone;
+        return result;
+    }
 };
-
-inline WatchedExecute& watchedExecute() {
-    static WatchedExecute watched;
-    return watched;
-}
-
-inline QVULong watchingExecute(IFXFilterInstance* record, QVULong selector) {
-    static bool splatted = false;
-    const WatchedExecute& watched = watchedExecute();
-    const bool splatting = selector == kSelectorApply && record->renderPass == kPassSplat;
-    if (splatted && !splatting && watched.afterSplat) watched.afterSplat(*record->parameters);
-    const QVULong result = watched.target(record, selector);
-    splatted = splatting && result == kDispatchDone;
-    return result;
-}
 
 // An effect instance, described and set up, that renders scenes.
 class RenderTest : public doftest::EffectTest {
@@ -250,11 +244,12 @@ protected:
                                       const std::function<void(const Parameters&)>& afterSplat) {
         IFXFilterInstance& record = instance->record();
         const FilterDispatch module = record.executeEntry;
-        watchedExecute() = {local ? ExecuteFunc : module, afterSplat};
-        record.executeEntry = watchingExecute;
+        WatchedExecute::target = local ? ExecuteFunc : module;
+        WatchedExecute::afterSplat = afterSplat;
+        record.executeEntry = WatchedExecute::execute;
         const dofrt::RenderReport report = renderModule(source, destination, gbuffers, settings);
         record.executeEntry = module;
-        watchedExecute() = {};
+        WatchedExecute::afterSplat = nullptr;
         return report;
     }
 
