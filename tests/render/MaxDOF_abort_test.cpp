@@ -58,14 +58,14 @@ TEST_F(AbortTest, PollsSeeWholePixelsAndAStopSplatsNothingMore) {
             // order; the weight of element 0 rises with every pixel.
             std::size_t matched = 0;
             settings.region = {0, 0, 48, 40};
-            doftest::referenceSplatPlanes(
-                settings, *source, gbuffers->set.table(),
-                [&](const doftest::ReferencePlanes& planes) {
-                    while (matched < seen.size() && planes[9][0] == seen[matched][9][0] &&
-                           samePlanes(planes, seen[matched]))
-                        ++matched;
-                    return matched < seen.size();
-                });
+            doftest::referenceSplatPlanes(settings, *source, gbuffers->set.table(),
+                                          [&](const doftest::ReferencePlanes& planes) {
+                                              while (matched < seen.size() &&
+                                                     planes[9][0] == seen[matched][9][0] &&
+                                                     samePlanes(planes, seen[matched]))
+                                                  ++matched;
+                                              return matched < seen.size();
+                                          });
             EXPECT_EQ(matched, seen.size()) << "stop at poll " << stopAt;
         }
     }

@@ -1,7 +1,6 @@
 // Pixels worked out by hand, which anchor the literal reference that the
-// random scenes are compared with: an opaque sharp fragment in each format,
-// the box average at the region's corner, and a 12-bit alpha that rounds
-// to 0.
+// random scenes are compared with: an opaque sharp fragment in each format
+// and the box average at the region's corner.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -106,27 +105,6 @@ TEST_F(AnchorTest, BoxAverageAtTheRegionCorner) {
                 << formatName(format) << ", window of " << w.area;
         }
     }
-}
-
-// Five pixels in a row, one of alpha 2 in 12-bit units: the centre pixel's
-// window holds all five, mean alpha 0.4, stored as 0: its colour is not
-// written and the packed group keeps the old colour bits.
-TEST_F(AnchorTest, TwelveBitAlphaRoundingToZeroKeepsTheColourBits) {
-    uniform(kQVBitmapRGBA12, 5, 1, {100, 200, 300, 0}, -10.0f, 0);
-    source->setComponent(0, 0, 3, 2.0);
-    for (int x = 0; x < 5; ++x)
-        for (int c = 0; c < 4; ++c)
-            destination->setComponent(x, 0, c, std::vector<double>{0xABC, 0x123, 0x456, 0xFFF}[c]);
-    gbuffers->set.depth(2, 0) = -30.0f;
-    settings.method = 1.0;
-    settings.radius = 2.0;
-    ASSERT_TRUE(renderModule(*source, *destination, &gbuffers->set, settings).ok);
-    const std::uint8_t expected[6] = {0xAB, 0xC1, 0x23, 0x45, 0x60, 0x00};
-    EXPECT_TRUE(testsupport::sameBytes(destination->pixel(2, 0), expected, 6));
-    EXPECT_EQ(pixelAt(*destination, 0, 0), (std::vector<float>{100, 200, 300, 2}))
-        << "sharp, with alpha";
-    EXPECT_EQ(pixelAt(*destination, 1, 0), (std::vector<float>{0xABC, 0x123, 0x456, 0}))
-        << "sharp, alpha 0";
 }
 
 }  // namespace

@@ -100,6 +100,7 @@ enum SceneFeature : unsigned {
     kNoTable = 1u << 13,
     kOtherLayout = 1u << 14,  // destination of another layout than the source
     kSparse = 1u << 15,       // coverage mostly 0, else 1 to 3: weights as low as 1e-8
+    kClearSource = 1u << 16,  // source alpha 0 to 2 in raw units: averages that store 0
 };
 
 // Depths about a focal depth of -10: in focus, near, far, at the viewer
