@@ -116,11 +116,11 @@ void rawCopy(const PixelImage& source, PixelImage& destination, const QVRect& r)
     const QVBitmap& s = source.record();
     QVBitmap& d = destination.record();
     if (s.layoutId != d.layoutId) return;
+    auto row = [&](const QVBitmap& b, int y) {
+        return b.baseAddr + b.dataOffset + int64_t(r.left) * b.pixelBytes + int64_t(y) * b.rowBytes;
+    };
     for (int y = r.top; y < r.top + r.height; ++y)
-        for (int b = 0; b < r.width * s.pixelBytes; ++b)
-            d.baseAddr[d.dataOffset + int64_t(r.left) * d.pixelBytes + int64_t(y) * d.rowBytes +
-                       b] = s.baseAddr[s.dataOffset + int64_t(r.left) * s.pixelBytes +
-                                       int64_t(y) * s.rowBytes + b];
+        for (int b = 0; b < r.width * s.pixelBytes; ++b) row(d, y)[b] = row(s, y)[b];
 }
 
 const GBufferChannel* entry(GBufferChannel* const* gbuffers, int e) {
