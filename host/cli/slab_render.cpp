@@ -2,6 +2,7 @@
 // them, render every slab through the effect on bands, composite.
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 #include "cli/band_tasks.h"
 #include "cli/footprint_work.h"
@@ -69,26 +70,52 @@ RenderOutcome renderInSlabs(Frame* frame, const EffectPlan& plan, int layers,
     announce();
     for (int pass = 0; pass < 5; ++pass) passSeconds[pass] = 0.0;
 
-    // One slab after the other, front to back, each on all threads: the
-    // memory of one slab's render serves the next.
-    SlabComposite composite(*frame, slabs.sharpSlab());
-    for (int s = 0; s < int(slabs.slabs().size()); ++s) {
-        if (interruptRequested()) return RenderOutcome::Interrupted;
-        SlabLayer layer;
-        if (!buildSlabLayer(parts, slabs, s, radii, plan.slabFormat, context.pool, context.threads,
-                            &layer, error)) {
-            *error = frame->path + ": " + *error;
+    // Every slab's layer, built side by side, each on one thread; then the
+    // renders of all slabs on the frame's threads at once, the largest first,
+    // so that no slab waits for another's last band. A render larger than
+    // a thread's share of the frame is cut into bands.
+    const std::size_t slabCount = slabs.slabs().size();
+    const int count = int(slabCount);
+    std::vector<SlabLayer> slabLayers(slabCount);
+    std::vector<std::unique_ptr<SlabTiling>> tilings(slabCount);
+    std::vector<std::string> buildErrors(slabCount);
+    forEachTask(context.pool, context.threads, count, [&](int s) {
+        if (interruptRequested()) return;
+        SlabLayer& layer = slabLayers[std::size_t(s)];
+        if (buildSlabLayer(parts, slabs, s, radii, plan.slabFormat, nullptr, 1, &layer,
+                           &buildErrors[std::size_t(s)]))
+            tilings[std::size_t(s)].reset(new SlabTiling(layer));
+    });
+    if (interruptRequested()) return RenderOutcome::Interrupted;
+    double total = 0.0;
+    for (int s = 0; s < count; ++s) {
+        if (!buildErrors[std::size_t(s)].empty()) {
+            *error = frame->path + ": " + buildErrors[std::size_t(s)];
             return RenderOutcome::Failed;
         }
-        const std::vector<BandTask> tasks = planSlabTiles(layer, context.threads);
+        total += tilings[std::size_t(s)]->work();
+    }
+    const double share = context.threads > 1 ? total / double(context.threads) : 0.0;
+    std::vector<BandTask> tasks;
+    std::vector<bool> rendered(slabCount, false);
+    for (int s = 0; s < count; ++s) {
         slabWork[std::size_t(s)] = 0.0;
-        for (const BandTask& t : tasks) slabWork[std::size_t(s)] += t.work;
-        announce();
-        const RenderOutcome outcome = renderBands(
-            tasks, RenderBuffers{layer.source.get(), layer.destination.get(), layer.gbuffers.get()},
-            settings, context, frame->path, passSeconds, error);
-        if (outcome != RenderOutcome::Done) return outcome;
-        if (!tasks.empty()) composite.addBehind(layer, context.pool, context.threads);
+        for (const BandTask& t : tilings[std::size_t(s)]->tasks(share)) {
+            slabWork[std::size_t(s)] += t.work;
+            rendered[std::size_t(s)] = true;
+            tasks.push_back(t);
+        }
+    }
+    announce();
+    const RenderOutcome outcome =
+        renderBands(tasks, settings, context, frame->path, passSeconds, error);
+    if (outcome != RenderOutcome::Done) return outcome;
+    SlabComposite composite(*frame, slabs.sharpSlab());
+    for (int s = 0; s < count; ++s) {
+        if (rendered[std::size_t(s)])
+            composite.addBehind(slabLayers[std::size_t(s)], context.pool, context.threads);
+        tilings[std::size_t(s)].reset();
+        slabLayers[std::size_t(s)] = SlabLayer();
     }
     composite.store(parts, frame);
     return RenderOutcome::Done;
