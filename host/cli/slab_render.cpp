@@ -70,31 +70,29 @@ RenderOutcome renderInSlabs(Frame* frame, const EffectPlan& plan, int layers,
     announce();
     for (int pass = 0; pass < 5; ++pass) passSeconds[pass] = 0.0;
 
-    // Every slab's layer, built side by side, each on one thread; then the
-    // renders of all slabs on the frame's threads at once, the largest first,
-    // so that no slab waits for another's last band. A render larger than
-    // a thread's share of the frame is cut into bands.
+    // Every slab's layer, each built on all threads, and the renders it
+    // needs, the slabs side by side; then the renders of all slabs on the
+    // frame's threads at once, the largest first, so that no slab waits for
+    // another's last band. A render larger than a thread's share of the
+    // frame is cut into bands.
     const std::size_t slabCount = slabs.slabs().size();
     const int count = int(slabCount);
     std::vector<SlabLayer> slabLayers(slabCount);
     std::vector<std::unique_ptr<SlabTiling>> tilings(slabCount);
-    std::vector<std::string> buildErrors(slabCount);
-    forEachTask(context.pool, context.threads, count, [&](int s) {
-        if (interruptRequested()) return;
-        SlabLayer& layer = slabLayers[std::size_t(s)];
-        if (buildSlabLayer(parts, slabs, s, radii, plan.slabFormat, nullptr, 1, &layer,
-                           &buildErrors[std::size_t(s)]))
-            tilings[std::size_t(s)].reset(new SlabTiling(layer));
-    });
-    if (interruptRequested()) return RenderOutcome::Interrupted;
-    double total = 0.0;
     for (int s = 0; s < count; ++s) {
-        if (!buildErrors[std::size_t(s)].empty()) {
-            *error = frame->path + ": " + buildErrors[std::size_t(s)];
+        if (interruptRequested()) return RenderOutcome::Interrupted;
+        SlabLayer& layer = slabLayers[std::size_t(s)];
+        if (!buildSlabLayer(parts, slabs, s, radii, plan.slabFormat, context.pool, context.threads,
+                            &layer, error)) {
+            *error = frame->path + ": " + *error;
             return RenderOutcome::Failed;
         }
-        total += tilings[std::size_t(s)]->work();
     }
+    forEachTask(context.pool, context.threads, count, [&](int s) {
+        tilings[std::size_t(s)].reset(new SlabTiling(slabLayers[std::size_t(s)]));
+    });
+    double total = 0.0;
+    for (const std::unique_ptr<SlabTiling>& tiling : tilings) total += tiling->work();
     const double share = context.threads > 1 ? total / double(context.threads) : 0.0;
     std::vector<BandTask> tasks;
     std::vector<bool> rendered(slabCount, false);
