@@ -18,9 +18,9 @@ std::string passFailure(const std::string& path, const dofrt::RenderReport& repo
 
 }  // namespace
 
-RenderOutcome renderBands(std::vector<BandTask> tasks, const RenderBuffers& buffers,
-                          const dofrt::RenderSettings& settings, const FrameRenderContext& context,
-                          const std::string& path, double passSeconds[5], std::string* error) {
+RenderOutcome renderBands(std::vector<BandTask> tasks, const dofrt::RenderSettings& settings,
+                          const FrameRenderContext& context, const std::string& path,
+                          double passSeconds[5], std::string* error) {
     // The largest first, so that no thread is left with one at the end.
     std::stable_sort(tasks.begin(), tasks.end(),
                      [](const BandTask& a, const BandTask& b) { return a.work > b.work; });
@@ -33,6 +33,7 @@ RenderOutcome renderBands(std::vector<BandTask> tasks, const RenderBuffers& buff
     forEachTask(context.pool, context.threads, int(tasks.size()), [&](int i) {
         std::string bandError;
         const BandTask& task = tasks[std::size_t(i)];
+        const RenderBuffers& buffers = task.buffers;
         const dofrt::RenderReport report = renderBand(
             *context.library, *buffers.source, *buffers.destination, buffers.gbuffers, settings,
             task.band, task.work, [] { return interruptRequested(); }, onWork, &bandError);

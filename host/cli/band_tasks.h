@@ -10,23 +10,25 @@
 
 namespace dof3d {
 
+struct RenderBuffers {
+    dofrt::PixelImage* source = nullptr;
+    dofrt::PixelImage* destination = nullptr;  // every band writes its own rows
+    dofrt::GBufferSet* gbuffers = nullptr;
+};
+
+// One band's render: the buffers of the render it is part of, and its work.
 struct BandTask {
     Band band;
     double work = 0.0;
+    RenderBuffers buffers;
 };
 
-struct RenderBuffers {
-    dofrt::PixelImage* source;
-    dofrt::PixelImage* destination;  // every band writes its own rows
-    dofrt::GBufferSet* gbuffers;
-};
-
-// Renders every band, the largest first, and adds the seconds of their
+// Renders every band, of one render or of several, the largest first, and adds the seconds of their
 // passes to `passSeconds`. Interrupted when a stop was asked for; failed,
 // with `error` naming `path`, when the effect could not start or a pass
 // failed.
-RenderOutcome renderBands(std::vector<BandTask> tasks, const RenderBuffers& buffers,
-                          const dofrt::RenderSettings& settings, const FrameRenderContext& context,
-                          const std::string& path, double passSeconds[5], std::string* error);
+RenderOutcome renderBands(std::vector<BandTask> tasks, const dofrt::RenderSettings& settings,
+                          const FrameRenderContext& context, const std::string& path,
+                          double passSeconds[5], std::string* error);
 
 }  // namespace dof3d

@@ -23,6 +23,9 @@ struct FrameRenderContext {
     int threads = 1;           // threads this frame may use
     Progress* progress = nullptr;
     int frameNumber = 0;
+    // Bytes the layers of a frame's depth slabs may take at once; 0: a
+    // quarter of the machine's memory, and at least 1 GB.
+    double slabMemory = 0.0;
 };
 
 // How the effect renders the frame: working format, depths and parameters

@@ -49,13 +49,13 @@ RenderOutcome renderInOneLayer(Frame* frame, const EffectPlan& plan,
         context.progress->frameWork(context.frameNumber, total);
     }
 
+    const RenderBuffers frameBuffers{buffers.source.get(), buffers.destination.get(),
+                                     buffers.gbuffers.get()};
     std::vector<BandTask> tasks;
-    for (const Band& b : bands) tasks.push_back(BandTask{b, work.band(b)});
+    for (const Band& b : bands) tasks.push_back(BandTask{b, work.band(b), frameBuffers});
     for (int pass = 0; pass < 5; ++pass) passSeconds[pass] = 0.0;
-    const RenderOutcome outcome = renderBands(
-        tasks,
-        RenderBuffers{buffers.source.get(), buffers.destination.get(), buffers.gbuffers.get()},
-        settings, context, frame->path, passSeconds, error);
+    const RenderOutcome outcome =
+        renderBands(tasks, settings, context, frame->path, passSeconds, error);
     if (outcome != RenderOutcome::Done) return outcome;
     storeResult(buffers, plan.method, frame);
     return RenderOutcome::Done;

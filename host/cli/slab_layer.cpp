@@ -20,23 +20,38 @@ template <typename T>
 class AreaSums {
 public:
     AreaSums() = default;
-    explicit AreaSums(const QVRect& window) : window_(window) {
+    // The table of value(x, y) over the window, in the area's coordinates:
+    // each row's running sums, then each column's, on up to `threads`
+    // threads of `pool`. Every element is the sum a row-by-row walk makes,
+    // added in the same order.
+    template <typename Value>
+    AreaSums(const QVRect& window, TaskPool* pool, int threads, const Value& value)
+        : window_(window) {
         dofrt::assignLarge(table_, std::size_t(window.width + 1) * std::size_t(window.height + 1),
-                           T(0));
-    }
-    // Call once per pixel of the window, row by row from the top, left to
-    // right, in the area's coordinates.
-    void add(int x, int y, T value) {
-        x -= window_.left, y -= window_.top;
-        row_ = (x == 0) ? value : row_ + value;
-        at(x + 1, y + 1) = at(x + 1, y) + row_;
+                           T());
+        if (window.width <= 0) return;
+        forEachTask(pool, threads, window.height, [&](int y) {
+            T row = value(window.left, window.top + y);
+            at(1, y + 1) = row;
+            for (int x = 1; x < window.width; ++x) {
+                row = row + value(window.left + x, window.top + y);
+                at(x + 1, y + 1) = row;
+            }
+        });
+        constexpr int kColumns = 512;
+        forEachTask(pool, threads, (window.width + kColumns - 1) / kColumns, [&](int run) {
+            const int first = 1 + run * kColumns;
+            const int end = std::min(window.width + 1, first + kColumns);
+            for (int y = 2; y <= window.height; ++y)
+                for (int x = first; x < end; ++x) at(x, y) = at(x, y - 1) + at(x, y);
+        });
     }
     // The sum over columns x - rx .. x + rx and rows y - ry .. y + ry.
     T around(int x, int y, int rx, int ry) const {
         x -= window_.left, y -= window_.top;
         const int x0 = std::max(0, x - rx), x1 = std::min(window_.width, x + rx + 1);
         const int y0 = std::max(0, y - ry), y1 = std::min(window_.height, y + ry + 1);
-        if (x1 <= x0 || y1 <= y0) return T(0);
+        if (x1 <= x0 || y1 <= y0) return T();
         return at(x1, y1) - at(x0, y1) - at(x1, y0) + at(x0, y0);
     }
 
@@ -44,12 +59,30 @@ private:
     T& at(int x, int y) {
         return table_[std::size_t(y) * std::size_t(window_.width + 1) + std::size_t(x)];
     }
-    T at(int x, int y) const {
+    const T& at(int x, int y) const {
         return table_[std::size_t(y) * std::size_t(window_.width + 1) + std::size_t(x)];
     }
     QVRect window_{0, 0, 0, 0};
-    T row_ = T(0);
     std::vector<T> table_;
+};
+
+// What the pixels around a hole hold, to fill it with: open pixels count as
+// transparent fragments, holes not at all.
+struct Surround {
+    double weight = 0.0, alpha = 0.0, colour[3] = {0.0, 0.0, 0.0};
+
+    Surround operator+(const Surround& o) const {
+        return Surround{
+            weight + o.weight,
+            alpha + o.alpha,
+            {colour[0] + o.colour[0], colour[1] + o.colour[1], colour[2] + o.colour[2]}};
+    }
+    Surround operator-(const Surround& o) const {
+        return Surround{
+            weight - o.weight,
+            alpha - o.alpha,
+            {colour[0] - o.colour[0], colour[1] - o.colour[1], colour[2] - o.colour[2]}};
+    }
 };
 
 // What a pixel holds for one slab.
@@ -125,18 +158,25 @@ bool buildSlabLayer(const SlabParts& parts, const SlabPlan& plan, int slab, cons
     layer->footprint = footprintPixels(fraction, radii);
     const int w = area.width, h = area.height;
 
-    // Where the slab's own pixels are, and where holes may need filling.
+    // Where the slab's own pixels are, and where holes may need filling
+    // (each row's first and last such pixel, set by the thread of the row).
     const QVRect whole{0, 0, w, h};
-    AreaSums<std::int32_t> own(whole);
-    int fillLeft = w, fillTop = h, fillRight = -1, fillBottom = -1;
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const SlabPixel p = slabPixel(parts, slab, blursFar, area.left + x, area.top + y);
-            own.add(x, y, p.own ? 1 : 0);
-            if (!p.fillable) continue;
-            fillLeft = std::min(fillLeft, x), fillRight = std::max(fillRight, x);
-            fillTop = std::min(fillTop, y), fillBottom = std::max(fillBottom, y);
+    std::vector<int> fillFirst(std::size_t(h), w), fillLast(std::size_t(h), -1);
+    const AreaSums<std::int32_t> own(whole, pool, threads, [&](int x, int y) {
+        const SlabPixel p = slabPixel(parts, slab, blursFar, area.left + x, area.top + y);
+        if (p.fillable) {
+            fillFirst[std::size_t(y)] = std::min(fillFirst[std::size_t(y)], x);
+            fillLast[std::size_t(y)] = x;
         }
+        return std::int32_t(p.own ? 1 : 0);
+    });
+    int fillLeft = w, fillTop = h, fillRight = -1, fillBottom = -1;
+    for (int y = 0; y < h; ++y) {
+        if (fillLast[std::size_t(y)] < 0) continue;
+        fillLeft = std::min(fillLeft, fillFirst[std::size_t(y)]);
+        fillRight = std::max(fillRight, fillLast[std::size_t(y)]);
+        fillTop = std::min(fillTop, y), fillBottom = y;
+    }
     // What surrounds the holes to fill, as far as their squares reach.
     const int limit = std::max(fillX, fillY);
     const bool fills = fillRight >= 0;
@@ -144,20 +184,12 @@ bool buildSlabLayer(const SlabParts& parts, const SlabPlan& plan, int slab, cons
         fills ? grown(QVRect{fillLeft, fillTop, fillRight - fillLeft + 1, fillBottom - fillTop + 1},
                       limit, limit, w, h)
               : QVRect{0, 0, 0, 0};
-    AreaSums<double> weight, alpha, colour[3];
-    if (fills) {
-        weight = AreaSums<double>(window);
-        alpha = AreaSums<double>(window);
-        for (AreaSums<double>& c : colour) c = AreaSums<double>(window);
-        for (int y = window.top; y < window.top + window.height; ++y)
-            for (int x = window.left; x < window.left + window.width; ++x) {
-                const SlabPixel p = slabPixel(parts, slab, blursFar, area.left + x, area.top + y);
-                // Open pixels count as transparent, holes not at all.
-                weight.add(x, y, p.own ? 1.0 : 1.0 - p.hole);
-                alpha.add(x, y, p.own ? double(p.own->alpha) : 0.0);
-                for (int c = 0; c < 3; ++c) colour[c].add(x, y, p.own ? p.own->colour[c] : 0.0);
-            }
-    }
+    const AreaSums<Surround> surround(window, pool, threads, [&](int x, int y) {
+        const SlabPixel p = slabPixel(parts, slab, blursFar, area.left + x, area.top + y);
+        if (!p.own) return Surround{1.0 - p.hole, 0.0, {0.0, 0.0, 0.0}};
+        return Surround{
+            1.0, double(p.own->alpha), {p.own->colour[0], p.own->colour[1], p.own->colour[2]}};
+    });
 
     layer->source = dofrt::PixelImage::create(format, w, h);
     layer->destination = dofrt::PixelImage::create(format, w, h);
@@ -201,13 +233,14 @@ bool buildSlabLayer(const SlabParts& parts, const SlabPlan& plan, int slab, cons
                     // holding it fills the hole too.
                     if (p.fillable) {
                         int half = 1;
-                        while (half < limit && weight.around(x, y, half, half) < 1.0) half *= 2;
+                        while (half < limit && surround.around(x, y, half, half).weight < 1.0)
+                            half *= 2;
                         half = std::min(limit, 2 * half);
-                        const double sum = weight.around(x, y, half, half);
-                        if (sum >= 1.0) {
+                        const Surround sum = surround.around(x, y, half, half);
+                        if (sum.weight >= 1.0) {
                             for (int c = 0; c < 3; ++c)
-                                rgb[c] = p.hole * colour[c].around(x, y, half, half) / sum;
-                            a = p.hole * alpha.around(x, y, half, half) / sum;
+                                rgb[c] = p.hole * sum.colour[c] / sum.weight;
+                            a = p.hole * sum.alpha / sum.weight;
                             coverage = 255;
                         }
                     }

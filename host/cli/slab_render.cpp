@@ -1,7 +1,10 @@
 // Splatting in depth slabs: plan the slabs, cut the frame's pixels into
 // them, render every slab through the effect on bands, composite.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 #include "cli/band_tasks.h"
 #include "cli/footprint_work.h"
@@ -43,6 +46,22 @@ double estimatedWork(const SlabParts& parts, const SlabPlan& slabs, int slab,
     return 1.5 * own * (kVisitWork + footprint + 3.0 * kRegionPixelWork);
 }
 
+// The memory the layers of one group of slabs may take.
+double slabMemoryBudget(const FrameRenderContext& context) {
+    if (context.slabMemory > 0.0) return context.slabMemory;
+    const long pages = sysconf(_SC_PHYS_PAGES), pageBytes = sysconf(_SC_PAGESIZE);
+    const double machine = pages > 0 && pageBytes > 0 ? double(pages) * double(pageBytes) : 0.0;
+    return std::max(double(1u << 30), machine / 4.0);
+}
+
+// What a built layer holds: its source and destination, and its depth,
+// coverage and transparency bytes.
+double layerBytes(const SlabLayer& layer) {
+    if (!layer.source) return 0.0;
+    const double pixels = double(layer.area.width) * double(layer.area.height);
+    return (2.0 * double(layer.source->pixelBytes()) + 8.0) * pixels;
+}
+
 }  // namespace
 
 RenderOutcome renderInSlabs(Frame* frame, const EffectPlan& plan, int layers,
@@ -69,26 +88,66 @@ RenderOutcome renderInSlabs(Frame* frame, const EffectPlan& plan, int layers,
     announce();
     for (int pass = 0; pass < 5; ++pass) passSeconds[pass] = 0.0;
 
-    // One slab after the other, front to back, each on all threads: the
-    // memory of one slab's render serves the next.
+    // Slabs in groups of consecutive slabs whose layers fit the memory a
+    // frame may hold at once (all of them, for frames of common sizes). Every
+    // layer of a group is built, each on all threads, and the renders it
+    // needs are planned, the slabs side by side; then the renders of the
+    // whole group go to the frame's threads at once, the largest first, so
+    // that no slab waits for another's last band. A render larger than a
+    // thread's share of the group is cut into bands. The group's layers are
+    // composited front to back and released before the next group is built.
+    const std::size_t slabCount = slabs.slabs().size();
+    std::vector<SlabLayer> slabLayers(slabCount);
+    std::vector<std::unique_ptr<SlabTiling>> tilings(slabCount);
     SlabComposite composite(*frame, slabs.sharpSlab());
-    for (int s = 0; s < int(slabs.slabs().size()); ++s) {
+    const double budget = slabMemoryBudget(context);
+    int first = 0;
+    double groupBytes = 0.0;
+    const auto renderGroup = [&](int end) {
+        forEachTask(context.pool, context.threads, end - first, [&](int i) {
+            tilings[std::size_t(first + i)].reset(
+                new SlabTiling(slabLayers[std::size_t(first + i)]));
+        });
+        double total = 0.0;
+        for (int s = first; s < end; ++s) total += tilings[std::size_t(s)]->work();
+        const double share = context.threads > 1 ? total / double(context.threads) : 0.0;
+        std::vector<BandTask> tasks;
+        std::vector<bool> rendered(slabCount, false);
+        for (int s = first; s < end; ++s) {
+            slabWork[std::size_t(s)] = 0.0;
+            for (const BandTask& t : tilings[std::size_t(s)]->tasks(share)) {
+                slabWork[std::size_t(s)] += t.work;
+                rendered[std::size_t(s)] = true;
+                tasks.push_back(t);
+            }
+        }
+        announce();
+        const RenderOutcome outcome =
+            renderBands(tasks, settings, context, frame->path, passSeconds, error);
+        if (outcome != RenderOutcome::Done) return outcome;
+        for (int s = first; s < end; ++s) {
+            if (rendered[std::size_t(s)])
+                composite.addBehind(slabLayers[std::size_t(s)], context.pool, context.threads);
+            tilings[std::size_t(s)].reset();
+            slabLayers[std::size_t(s)] = SlabLayer();
+        }
+        first = end;
+        groupBytes = 0.0;
+        return RenderOutcome::Done;
+    };
+    for (int s = 0; s < int(slabCount); ++s) {
         if (interruptRequested()) return RenderOutcome::Interrupted;
-        SlabLayer layer;
+        SlabLayer& layer = slabLayers[std::size_t(s)];
         if (!buildSlabLayer(parts, slabs, s, radii, plan.slabFormat, context.pool, context.threads,
                             &layer, error)) {
             *error = frame->path + ": " + *error;
             return RenderOutcome::Failed;
         }
-        const std::vector<BandTask> tasks = planSlabTiles(layer, context.threads);
-        slabWork[std::size_t(s)] = 0.0;
-        for (const BandTask& t : tasks) slabWork[std::size_t(s)] += t.work;
-        announce();
-        const RenderOutcome outcome = renderBands(
-            tasks, RenderBuffers{layer.source.get(), layer.destination.get(), layer.gbuffers.get()},
-            settings, context, frame->path, passSeconds, error);
-        if (outcome != RenderOutcome::Done) return outcome;
-        if (!tasks.empty()) composite.addBehind(layer, context.pool, context.threads);
+        groupBytes += layerBytes(layer);
+        if (groupBytes >= budget || s + 1 == int(slabCount)) {
+            const RenderOutcome outcome = renderGroup(s + 1);
+            if (outcome != RenderOutcome::Done) return outcome;
+        }
     }
     composite.store(parts, frame);
     return RenderOutcome::Done;

@@ -5,8 +5,6 @@
 
 namespace dof3d {
 
-namespace {
-
 // Counts of fragments (pixels with coverage) over rectangles of an area.
 class FragmentCounts {
 public:
@@ -82,6 +80,8 @@ private:
     std::vector<std::int64_t> sums_;
 };
 
+namespace {
+
 QVRect intersection(const QVRect& a, const QVRect& b) {
     const int left = std::max(a.left, b.left), top = std::max(a.top, b.top);
     const int right = std::min(a.left + a.width, b.left + b.width);
@@ -128,51 +128,96 @@ double workOf(const std::vector<BandTask>& tasks) {
     return sum;
 }
 
-// The cheapest tiling: square tiles of 64 pixels and up, or the whole area.
-std::vector<BandTask> cheapestTiles(const SlabLayer& layer, const FragmentCounts& counts) {
-    const int whole = std::max(layer.area.width, layer.area.height);
-    std::vector<BandTask> best = tiles(layer, counts, whole);
-    double bestWork = workOf(best);
-    for (int side = 64; side < whole; side *= 2) {
-        std::vector<BandTask> candidate = tiles(layer, counts, side);
-        const double w = workOf(candidate);
-        if (w < bestWork) {
-            bestWork = w;
-            best.swap(candidate);
+// Cuts `tile` across its longer side into at most `count` bands, none of
+// them narrower than the reach, so that the dearest band costs as little as
+// it can: the smallest cost limit that `count` bands can keep, by bisection,
+// each band as long as the limit lets it be.
+std::vector<BandTask> cutTile(const SlabLayer& layer, const FragmentCounts& counts,
+                              const BandTask& tile, int count) {
+    const QVRect& r = tile.band.rows;
+    const bool columns = r.width > r.height;
+    const int length = columns ? r.width : r.height;
+    const int reach = std::max(1, columns ? layer.reachX : layer.reachY);
+    count = std::min(count, length / reach);
+    if (count <= 1) return {tile};
+    const auto bandTask = [&](int first, int end, BandTask* task) {
+        const QVRect band = columns ? QVRect{r.left + first, r.top, end - first, r.height}
+                                    : QVRect{r.left, r.top + first, r.width, end - first};
+        return tileTask(layer, counts, band, tile.band.region, task);
+    };
+    // A band's work grows with its end.
+    const auto bandWork = [&](int first, int end) {
+        BandTask task;
+        return bandTask(first, end, &task) ? task.work : 0.0;
+    };
+    const auto cutsWithin = [&](double limit, std::vector<int>* ends) {
+        ends->clear();
+        for (int first = 0; first < length;) {
+            if (int(ends->size()) == count) return false;
+            int fits = std::min(length, first + reach), above = length + 1;
+            if (bandWork(first, fits) > limit) return false;
+            while (above - fits > 1) {
+                const int mid = fits + (above - fits) / 2;
+                (bandWork(first, mid) <= limit ? fits : above) = mid;
+            }
+            ends->push_back(fits);
+            first = fits;
+        }
+        return true;
+    };
+    std::vector<int> best{length}, ends;
+    double low = 0.0, high = tile.work;
+    for (int step = 0; step < 30; ++step) {
+        const double limit = 0.5 * (low + high);
+        if (cutsWithin(limit, &ends)) {
+            high = limit;
+            best.swap(ends);
+        } else {
+            low = limit;
         }
     }
-    return best;
+    std::vector<BandTask> out;
+    int first = 0;
+    for (int end : best) {
+        BandTask task;
+        if (bandTask(first, end, &task)) out.push_back(task);
+        first = end;
+    }
+    return out;
 }
 
 }  // namespace
 
-std::vector<BandTask> planSlabTiles(const SlabLayer& layer, int threads) {
-    if (layer.area.width == 0) return {};
-    const FragmentCounts counts(layer);
-    const std::vector<BandTask> cheapest = cheapestTiles(layer, counts);
-    const double share = threads > 1 ? workOf(cheapest) / double(threads) : 0.0;
-    std::vector<BandTask> out;
-    for (const BandTask& tile : cheapest) {
-        const int bands = share > 0.0 ? int(std::ceil(tile.work / share - 1e-9)) : 1;
-        // Cut across the longer side, where the bands' reach overlaps least.
-        const QVRect& r = tile.band.rows;
-        const bool columns = r.width > r.height;
-        const int length = columns ? r.width : r.height;
-        const int reach = std::max(1, columns ? layer.reachX : layer.reachY);
-        if (bands <= 1 || length < 2 * reach) {
-            out.push_back(tile);
-            continue;
-        }
-        // Bands of equal size, each reaching what can reach it in the tile.
-        const int count = std::min(bands, length / reach);
-        for (int b = 0; b < count; ++b) {
-            const int first = length * b / count, end = length * (b + 1) / count;
-            const QVRect band = columns ? QVRect{r.left + first, r.top, end - first, r.height}
-                                        : QVRect{r.left, r.top + first, r.width, end - first};
-            BandTask task;
-            if (tileTask(layer, counts, band, tile.band.region, &task)) out.push_back(task);
+SlabTiling::SlabTiling(const SlabLayer& layer) : layer_(layer) {
+    if (layer.area.width == 0) return;
+    counts_.reset(new FragmentCounts(layer));
+    // The cheapest tiling: square tiles of 64 pixels and up, or the whole area.
+    const int whole = std::max(layer.area.width, layer.area.height);
+    cheapest_ = tiles(layer, *counts_, whole);
+    work_ = workOf(cheapest_);
+    for (int side = 64; side < whole; side *= 2) {
+        std::vector<BandTask> candidate = tiles(layer, *counts_, side);
+        const double w = workOf(candidate);
+        if (w < work_) {
+            work_ = w;
+            cheapest_.swap(candidate);
         }
     }
+}
+
+SlabTiling::~SlabTiling() = default;
+
+std::vector<BandTask> SlabTiling::tasks(double share) const {
+    std::vector<BandTask> out;
+    for (const BandTask& tile : cheapest_) {
+        const int bands = share > 0.0 ? int(std::ceil(tile.work / share - 1e-9)) : 1;
+        for (const BandTask& band :
+             bands > 1 ? cutTile(layer_, *counts_, tile, bands) : std::vector<BandTask>{tile})
+            out.push_back(band);
+    }
+    const RenderBuffers buffers{layer_.source.get(), layer_.destination.get(),
+                                layer_.gbuffers.get()};
+    for (BandTask& task : out) task.buffers = buffers;
     return out;
 }
 

@@ -6,10 +6,11 @@
 // layer is transparent there. Small tiles skip the empty parts of a slab
 // that is scattered over the frame; large ones splat fewer fragments twice
 // where tiles meet: the tile size that costs least is taken. A tile that
-// would keep one thread busy while the others wait is cut into bands,
-// across its longer side.
+// would keep one thread busy while the others wait is cut into bands of
+// about equal work, across its longer side.
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "cli/band_tasks.h"
@@ -17,8 +18,27 @@
 
 namespace dof3d {
 
-// The renders of a built slab for `threads` threads; none for an empty slab.
-// Bands are in the slab's own pixels.
-std::vector<BandTask> planSlabTiles(const SlabLayer& layer, int threads);
+class FragmentCounts;
+
+// The renders of one built slab. The layer must outlive it.
+class SlabTiling {
+public:
+    explicit SlabTiling(const SlabLayer& layer);
+    ~SlabTiling();
+
+    // The work of the cheapest tiling; 0 for a slab that no render needs.
+    double work() const { return work_; }
+
+    // The renders, in the slab's own pixels, with the layer's buffers: the
+    // cheapest tiles, and a tile of more than `share` work cut into bands of
+    // about equal work (0: no cut).
+    std::vector<BandTask> tasks(double share) const;
+
+private:
+    const SlabLayer& layer_;
+    std::unique_ptr<FragmentCounts> counts_;
+    std::vector<BandTask> cheapest_;
+    double work_ = 0.0;
+};
 
 }  // namespace dof3d
