@@ -36,16 +36,11 @@ enum Rule {
     kPoll,       // a: clock at the last question, b: clock now (see clockAt)
 };
 
-// Whether the runtime's images follow the row too; they divide by the full
-// scale where the plug-in multiplies by its reciprocal.
-enum Side { kBoth, kPluginOnly };
-
 struct Row {
     Rule rule;
     double a, b, c;
     double expected;  // bit for bit; a NaN matches any NaN
     const char* why;
-    Side side = kBoth;
 };
 
 using Bytes = std::vector<std::uint8_t>;
@@ -81,7 +76,6 @@ const Row kRows[] = {
     {kRound, -4294967296.0, 0, 0, 0, "-2^32, bottom of the exact range"},
     {kRound, 4503595332403199.0, 0, 0, -1, "2^52 - 2^32 - 1, top of the exact range"},
 
-    {kBlur, -10, -20, -15, 0, "inside the sharp zone"},
     {kBlur, -10, -20, -20, 0, "at its far end: shifted onto F"},
     // N and d are the float -20.3 (-0x1.44ccccp+4): d is not beyond N, so it
     // is shifted by 10.1999992370605 to the float -0x1.433334p+3, a hair
@@ -90,14 +84,9 @@ const Row kRows[] = {
      "the zone's far end is exclusive"},
     // Shifted to -15: q = RN(1/15), RN(RN(-1/10) + q) / q is one ulp above 0.5.
     {kBlur, -10, -20, -25, 0x1.0000000000001p-1, "behind the zone, shifted by F - N"},
-    {kBlur, -10, -20, -40, 1, "shifted to -30: |1 - 3| limited to 1"},
-    {kBlur, -10, -20, -5, 0.5, "in front of F the zone plays no part: 0.1 / 0.2"},
     {kBlur, -10, -5, -15, 0x1.0000000000001p-1, "zone off: the sum comes before the division"},
     // q = RN(1/12), RN(-0.1 + q) = -0x1.1111111111118p-6, over q.
     {kBlur, -10, -5, -12, 0x1.999999999999ep-3, "zone off, 0.2 up to rounding"},
-    {kBlur, -1, 0, -0.5, 0.5, "the initial parameters: q = 2, |-1 + 2| / 2"},
-    {kBlur, -10, -20, 5, 0, "behind the viewer"},
-    {kBlur, -10, -20, 0, kNaN, "depth 0: the non-number is passed on"},
     {kBlur, 0, 0, -0.0, kNaN, "depth -0 with F = 0"},
     {kBlur, 0, 0, -1e-30, 1, "F = 0: 1 / F is infinite"},
     {kBlur, 0, -5, -10, 1, "F = 0, shifted to -5"},
@@ -112,26 +101,17 @@ const Row kRows[] = {
     {kFraction, 2, 512, 0, 0x1.0040100401004p-1, "512 / 1023"},
     {kFraction, 4, 65535, 0, 1, "16-bit full scale"},
     {kFraction, 5, -2.5, 0, -2.5, "a float is its own fraction"},
-    {kFraction, 2, 9, 0, 0x1.2048120481204p-7, "9 x RN(1/1023); 9 / 1023 ends in ...5",
-     kPluginOnly},
-    {kFraction, 3, 33, 0, 0x1.081081081081p-7, "33 x RN(1/4095); a quotient ends in ...1",
-     kPluginOnly},
-    {kFraction, 4, 33, 0, 0x1.080108010801p-11, "33 x RN(1/65535); a quotient ends in ...1",
-     kPluginOnly},
 
     {kCode, 1, 0.5, 0, 128, "127.5 to the even code"},
     {kCode, 2, 0.5, 0, 512, "511.5 to the even code"},
     {kCode, 3, 0.5, 0, 2048, "2047.5 to the even code"},
     {kCode, 4, 0.5, 0, 32768, "32767.5 to the even code"},
-    {kCode, 1, -0.1, 0, 0, "below 0 limited"},
-    {kCode, 4, 1.5, 0, 65535, "above 1 limited"},
     {kCode, 2, kNaN, 0, 0, "not a number stores 0"},
-    {kCode, 5, 1.75, 0, 1.75, "floats are not limited"},
 
-    {kAlphaCode, 1, 1.5, 0, 0x7E, "382.5 to 382 = 0x17E, its low byte", kPluginOnly},
-    {kRawCode, 2, 1023.5, 0, 0, "1024 has no bit in the low 10", kPluginOnly},
-    {kRawCode, 4, -1, 0, 0xFFFF, "-1 keeps its low 16 bits", kPluginOnly},
-    {kRawCode, 1, 3.5, 0, 4, "3.5 to the even 4", kPluginOnly},
+    {kAlphaCode, 1, 1.5, 0, 0x7E, "382.5 to 382 = 0x17E, its low byte"},
+    {kRawCode, 2, 1023.5, 0, 0, "1024 has no bit in the low 10"},
+    {kRawCode, 4, -1, 0, 0xFFFF, "-1 keeps its low 16 bits"},
+    {kRawCode, 1, 3.5, 0, 4, "3.5 to the even 4"},
 
     {kPoll, 0, 100, 0, false, "exactly 100 ticks is not more"},
     {kPoll, 0, 101, 0, true, "101 ticks"},
@@ -191,7 +171,7 @@ TEST_F(NumericRules, EveryRow) {
     for (const Row& row : kRows) {
         SCOPED_TRACE(row.why);
         EXPECT_TRUE(sameValue(pluginValue(row), row.expected)) << "plug-in";
-        if ((row.rule == kFraction || row.rule == kCode) && row.side == kBoth) {
+        if (row.rule == kFraction || row.rule == kCode) {
             EXPECT_TRUE(sameValue(runtimeValue(row), row.expected)) << "runtime image";
         }
     }
@@ -215,20 +195,9 @@ const PackingRow kPacking[] = {
     // 1111111111 0000000001 1000000000 0101010101 cut into bytes.
     {2, {0xFF, 0xC0, 0x18, 0x01, 0x55}, {0x3FF, 0x001, 0x200, 0x155},
      1, 0x2AA, {0xFF, 0xEA, 0xA8, 0x01, 0x55}, "G 1010101010 spans bytes 1 and 2"},
-    {2, {0xFF, 0xC0, 0x18, 0x01, 0x55}, {0x3FF, 0x001, 0x200, 0x155},
-     0, 0, {0x00, 0x00, 0x18, 0x01, 0x55}, "R clears byte 0 and the top of byte 1"},
-    {2, {0xFF, 0xC0, 0x18, 0x01, 0x55}, {0x3FF, 0x001, 0x200, 0x155},
-     2, 0x0FF, {0xFF, 0xC0, 0x13, 0xFD, 0x55}, "B 0011111111 over bytes 2 and 3"},
-    // 0001001000 1101000101 0110011110 0010011010.
-    {2, {0x12, 0x34, 0x56, 0x78, 0x9A}, {72, 837, 414, 154},
-     3, 0x3FF, {0x12, 0x34, 0x56, 0x7B, 0xFF}, "A fills byte 4 and two bits of byte 3"},
     {2, {0, 0, 0, 0, 0}, {0, 0, 0, 0},
      1, 0x7FF, {0x00, 0x3F, 0xF0, 0, 0}, "an 11-bit value keeps its low 10 bits, R stays 0"},
     // Three hex digits per component.
-    {3, {0xAB, 0xC1, 0x23, 0xFF, 0xF0, 0x00}, {0xABC, 0x123, 0xFFF, 0x000},
-     3, 0x5A5, {0xAB, 0xC1, 0x23, 0xFF, 0xF5, 0xA5}, "A in the low 12 bits"},
-    {3, {0xAB, 0xC1, 0x23, 0xFF, 0xF0, 0x00}, {0xABC, 0x123, 0xFFF, 0x000},
-     1, 0, {0xAB, 0xC0, 0x00, 0xFF, 0xF0, 0x00}, "G shares byte 1 with R"},
     {3, {0xAB, 0xC1, 0x23, 0xFF, 0xF0, 0x00}, {0xABC, 0x123, 0xFFF, 0x000},
      2, 0x800, {0xAB, 0xC1, 0x23, 0x80, 0x00, 0x00}, "B shares byte 4 with A"},
     {4, {0x34, 0x12, 0xFF, 0x00, 0x00, 0xFF, 0xCD, 0xAB}, {0x1234, 0x00FF, 0xFF00, 0xABCD},
