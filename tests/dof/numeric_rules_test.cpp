@@ -4,8 +4,8 @@
 // and when the splatting pass asks the host whether to stop. Expected doubles
 // are worked out apart, as hex floats with every step of the arithmetic
 // rounded to double by hand; the rules the runtime's images share run there
-// too. Then the component layout of the five formats, bytes worked out by
-// hand from the bit positions.
+// too. Then the component layout of the formats, bytes worked out by hand
+// from the bit positions.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -217,8 +217,9 @@ Bytes threePixels(const Bytes& left, const Bytes& middle, const Bytes& right) {
     return all;
 }
 
-// Plug-in traits and runtime images alike; only the written component's
-// bits may change, and the neighbours show a write out of place.
+// Only the written component's bits may change, and the neighbours show a
+// write out of place. The runtime's images pack alike: the render tests
+// read and write every format through them beside the plug-in.
 TEST_F(NumericRules, PackingRows) {
     for (const PackingRow& row : kPacking) {
         SCOPED_TRACE(row.why);
@@ -231,14 +232,7 @@ TEST_F(NumericRules, PackingRows) {
             for (int c = 0; c < 4; ++c) EXPECT_EQ(double(P::read(middle, c)), row.components[c]);
             P::write(middle, row.written, typename P::Component(row.value));
         });
-        EXPECT_TRUE(testsupport::sameBytes(line, expected)) << "plug-in";
-        auto image = dofrt::PixelImage::create(QVBitmapType(row.code), 3, 1);
-        ASSERT_TRUE(image);
-        std::memcpy(image->pixel(0, 0), start.data(), start.size());
-        for (int c = 0; c < 4; ++c) EXPECT_EQ(image->component(1, 0, c), row.components[c]);
-        image->setComponent(1, 0, row.written, row.value);
-        EXPECT_TRUE(testsupport::sameBytes(image->pixel(0, 0), expected.data(), start.size()))
-            << "runtime image";
+        EXPECT_TRUE(testsupport::sameBytes(line, expected));
     }
 }
 
