@@ -20,11 +20,11 @@ std::vector<unsigned char> bytesOf(const IFXFilterInstance& record) {
     return std::vector<unsigned char>(p, p + sizeof record);
 }
 
+using Lifecycle = doftest::HostAllocTest;
+
 // Without capability bit 0x10 the effect refuses to describe itself and
 // writes nothing, but the dispatcher has written the entry codes before.
-using Describe = doftest::HostAllocTest;
-
-TEST_F(Describe, HostFlagRule) {
+TEST_F(Lifecycle, DescribeHostFlagRule) {
     const struct {
         std::uint8_t hostFlags;
         QVULong result;
@@ -104,12 +104,10 @@ TEST_F(Dispatch, ExecuteTestAnswersZero) {
     EXPECT_EQ(doftest::effectLibrary().executeTest()(), 0);
 }
 
-using SetupLifecycle = doftest::HostAllocTest;
-
 // Set up takes one block for the record and writes the instance's fields;
 // finished after no render releases only null buffers; clean up gives the
 // record back.
-TEST_F(SetupLifecycle, RecordHeldFromSetupToCleanup) {
+TEST_F(Lifecycle, SetupRecordHeldFromSetupToCleanup) {
     const std::uint64_t before = doftest::liveBlocks();
     dofrt::EffectInstance instance(doftest::effectLibrary());
     ASSERT_TRUE(instance.describe());
@@ -137,12 +135,10 @@ TEST_F(SetupLifecycle, RecordHeldFromSetupToCleanup) {
     EXPECT_EQ(doftest::liveBlocks(), before);
 }
 
-using Declarations = doftest::EffectTest;
-
 // The five declarations reach the host in exactly this order, with these
 // kinds, value addresses, words and tag/value pairs; -65535 travels as the
 // 32-bit word 0xFFFF0001.
-TEST_F(Declarations, FiveParametersInOrder) {
+TEST_F(Dispatch, FiveParametersDeclaredInOrder) {
     Parameters* p = instance->parameters();
     const struct {
         int kind;
@@ -173,7 +169,7 @@ TEST_F(Declarations, FiveParametersInOrder) {
 
 // No record: result 0, nothing declared, and no instance field written
 // beyond the two entry addresses the dispatcher stores before the handler.
-TEST_F(SetupLifecycle, OutOfMemoryWritesNothing) {
+TEST_F(Lifecycle, SetupOutOfMemoryWritesNothing) {
     dofrt::EffectInstance instance(doftest::effectLibrary());
     ASSERT_TRUE(instance.describe());
     IFXFilterInstance expected;
