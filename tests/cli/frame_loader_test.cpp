@@ -60,18 +60,8 @@ TEST(FrameLoader, DepthFromAnotherPartOfTheSameView) {
     OIIO::ImageSpec depth = other;
     depth.x = 11;
     depth.attribute("view", "right");
-    const OIIO::ImageSpec specs[3] = {colour, other, depth};
-    auto out = OIIO::ImageOutput::create(path);
-    ASSERT_TRUE(out->open(path, 3, specs));
-    const float rgba[16] = {};
-    const float leftZ[4] = {99, 99, 99, 99};
-    const float rightZ[4] = {5, 6, 7, 8};
-    ASSERT_TRUE(out->write_image(OIIO::TypeFloat, rgba));
-    ASSERT_TRUE(out->open(path, specs[1], OIIO::ImageOutput::AppendSubimage));
-    ASSERT_TRUE(out->write_image(OIIO::TypeFloat, leftZ));
-    ASSERT_TRUE(out->open(path, specs[2], OIIO::ImageOutput::AppendSubimage));
-    ASSERT_TRUE(out->write_image(OIIO::TypeFloat, rightZ));
-    ASSERT_TRUE(out->close());
+    ASSERT_TRUE(doftest::writeParts(path, {colour, other, depth},
+                                    {std::vector<float>(16), {99, 99, 99, 99}, {5, 6, 7, 8}}));
 
     dof3d::Frame frame;
     std::string error;

@@ -62,7 +62,7 @@ TEST(RenderSafety, InterruptLeavesNoOutput) {
                });
     EXPECT_EQ(run.exitCode, 130);
     EXPECT_EQ(run.err, "dof3d: interrupted: frames in progress were not written\n");
-    EXPECT_EQ(dir.names(), std::vector<std::string>{"big.exr"});
+    EXPECT_EQ(doftest::namesIn(dir.path()), std::vector<std::string>{"big.exr"});
 }
 
 // Two termination requests in a row while the output is being written end
@@ -88,7 +88,7 @@ TEST(RenderSafety, TwoQuickSignalsDuringTheWriteLeaveNothing) {
         [&](int pid) {
             // Any new name in the folder is the write under way.
             const auto writing = [&] {
-                for (const std::string& name : dir.names())
+                for (const std::string& name : doftest::namesIn(dir.path()))
                     if (name != "big.exr" && name != stale) return true;
                 return false;
             };
@@ -105,7 +105,7 @@ TEST(RenderSafety, TwoQuickSignalsDuringTheWriteLeaveNothing) {
         });
     ASSERT_TRUE(signalled);
     EXPECT_EQ(run.exitCode, 128 + SIGTERM) << run.err;
-    EXPECT_EQ(dir.names(), std::vector<std::string>{"big.exr"});
+    EXPECT_EQ(doftest::namesIn(dir.path()), std::vector<std::string>{"big.exr"});
 }
 
 // A full disk: the writer, the close or the flush fails, or the file does
