@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iomanip>
 #include <iterator>
 #include <map>
 #include <regex>
@@ -42,15 +43,14 @@ void writeBytes(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-// Writes the image `make` gives.
-Writer flat(const std::function<FlatImage()>& make) {
-    return [make](const std::string& p) { doftest::writeFlat(p, make()); };
+Writer flat(const FlatImage& image) {
+    return [image](const std::string& p) { doftest::writeFlat(p, image); };
 }
 
 // Writes the image and keeps the first `fraction` of its bytes.
-Writer cut(const std::function<FlatImage()>& make, double fraction) {
+Writer cut(const FlatImage& image, double fraction) {
     return [=](const std::string& p) {
-        doftest::writeFlat(p, make());
+        doftest::writeFlat(p, image);
         const std::string bytes = readBytes(p);
         writeBytes(p, bytes.substr(0, std::size_t(double(bytes.size()) * fraction)));
     };
@@ -275,6 +275,24 @@ void writeThreeParts(const std::string& path) {
     doftest::writeParts(path, specs, pixels);
 }
 
+// Colour of the right view on a 2 x 2 window at (10, 10) of 20 x 20, the
+// left view's depth (99) on the same window, then the right view's depth (5,
+// 6, 7, 8) on the window one pixel to the right.
+void writeViewParts(const std::string& path) {
+    OIIO::ImageSpec colour(2, 2, 4, OIIO::TypeDesc::FLOAT), left(2, 2, 1, OIIO::TypeDesc::FLOAT);
+    left.channelnames = {"Z"};
+    for (OIIO::ImageSpec* s : {&colour, &left}) {
+        s->x = s->y = 10;
+        s->full_width = s->full_height = 20;
+        s->attribute("view", s == &left ? "left" : "right");
+    }
+    OIIO::ImageSpec right = left;
+    right.x = 11;
+    right.attribute("view", "right");
+    const std::vector<float> opaque = {0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1};
+    doftest::writeParts(path, {colour, left, right}, {opaque, {99, 99, 99, 99}, {5, 6, 7, 8}});
+}
+
 // Six 16 x 16 blocks (whole JPEG blocks) across 96 x 16, as stored: colour
 // and alpha.
 struct Block {
@@ -326,28 +344,18 @@ FlatImage blockImage(const BlockInput& in) {
 const std::map<std::string, Writer>& generators() {
     const OIIO::TypeDesc f = OIIO::TypeDesc::FLOAT;
     static const std::map<std::string, Writer> made = {
-        {"in.exr", flat([] { return squares(); })},
-        {"z.exr", flat([] { return squares(); })},
-        {"z48.exr", flat([=] { return doftest::makeFlat(64, 48, {"Z"}, f); })},
-        {"aspect.exr", flat([] { return squares(1e-6f); })},
-        {"tiled.exr", flat([] {
-             return squares(1, {0, 0, 0, 0});
-         })},
+        {"in.exr", flat(squares())},
+        {"z.exr", flat(squares())},
+        {"z48.exr", flat(doftest::makeFlat(64, 48, {"Z"}, f))},
+        {"aspect.exr", flat(squares(1e-6f))},
+        {"tiled.exr", flat(squares(1, {0, 0, 0, 0}))},
         // tiled.exr with NaN, infinite and -infinite values at (20, 20)
-        {"nan.exr", flat([] {
-             return squares(1, {NAN, INFINITY, -INFINITY, NAN});
-         })},
-        {"scene.exr", flat(scene)},
-        {"bands.exr", flat(edgeBands)},
-        {"coc.exr", flat([] {
-             return depthRow({10, 15, 20, 12.5f, 0});
-         })},
-        {"lens.exr", flat([] {
-             return depthRow({5.05f, 10.1f, 2.525f, 1.01f}, 3600);
-         })},
-        {"tagged.exr", flat([] {
-             return depthRow({5.05f, 10.1f, 2.525f, 1.01f}, 3600, true);
-         })},
+        {"nan.exr", flat(squares(1, {NAN, INFINITY, -INFINITY, NAN}))},
+        {"scene.exr", flat(scene())},
+        {"bands.exr", flat(edgeBands())},
+        {"coc.exr", flat(depthRow({10, 15, 20, 12.5f, 0}))},
+        {"lens.exr", flat(depthRow({5.05f, 10.1f, 2.525f, 1.01f}, 3600))},
+        {"tagged.exr", flat(depthRow({5.05f, 10.1f, 2.525f, 1.01f}, 3600, true))},
         {"window.exr",  // a 4 x 4 data window at (20, 3) of a 40 x 30 frame, opaque at 50
          flat([] {
              FlatImage s = doftest::makeFlat(4, 4, {"R", "G", "B", "A", "Z"}, OIIO::TypeDesc::HALF);
@@ -355,10 +363,15 @@ const std::map<std::string, Writer>& generators() {
              for (int i = 0; i < 16; ++i) s.at(i % 4, i / 4, 0) = s.at(i % 4, i / 4, 3) = 1;
              for (int i = 0; i < 16; ++i) s.at(i % 4, i / 4, 4) = 50;
              return s;
-         })},
-        {"nodepth.exr", flat([] {
-             return doftest::makeFlat(4, 4, {"R", "G", "B", "A"}, OIIO::TypeDesc::HALF);
-         })},
+         }())},
+        {"names.exr",  // no Z: depth.Z 4 and 0.5, cam.z -6 and 3
+         flat([=] {
+             FlatImage s = doftest::makeFlat(2, 1, {"R", "G", "B", "A", "depth.Z", "cam.z"}, f);
+             const float values[] = {4.0f, -6.0f, 0.5f, 3.0f};
+             for (int i = 0; i < 4; ++i) s.at(i / 2, 0, 4 + i % 2) = values[i];
+             return s;
+         }())},
+        {"nodepth.exr", flat(doftest::makeFlat(4, 4, {"R", "G", "B", "A"}, OIIO::TypeDesc::HALF))},
         {"junk.exr", [](const std::string& p) { writeBytes(p, "not an image at all"); }},
         {"cut.exr",  // two thirds of a scene of random values
          cut(
@@ -367,7 +380,7 @@ const std::map<std::string, Writer>& generators() {
                  for (std::size_t i = 0; i < big.pixels.size(); ++i)
                      big.pixels[i] = float((i * 2654435761u) % 1000u) / 1000.0f;
                  return big;
-             },
+             }(),
              2.0 / 3)},
         {"cut.tif",  // an uncompressed 16-bit TIFF cut inside its strips
          cut(
@@ -378,7 +391,7 @@ const std::map<std::string, Writer>& generators() {
                      image.pixels[i] = float((i * 7919u) % 65536u) / 65535.0f;
                  image.stringAttributes = {{"compression", "none"}};
                  return image;
-             },
+             }(),
              0.6)},
         {"huge.png",  // a 4 x 4 PNG whose header claims 100000 x 100000, checksum right
          [](const std::string& p) {
@@ -400,55 +413,31 @@ const std::map<std::string, Writer>& generators() {
              bytes[bytes.find("IDAT") + 20] ^= char(0xFF);
              writeBytes(p, bytes);
          }},
-        {"in.png",  // 8 bits, straight alpha, half transparent on the far top row
-         flat([] {
-             return bytesImage(32, 16, 4, [](int x, int y, int c) {
-                 const int v[4] = {(x * 37 + y * 11) % 256, (x * 5) % 256, (y * 13) % 256,
-                                   x >= 16 && y == 0 ? 128 : 255};
-                 return v[c];
-             });
-         })},
-        {"z.png",  // 0.2 (in focus) on the left half, 1.0 on the right
-         flat([] {
-             return bytesImage(32, 16, 1, [](int x, int, int) { return x < 16 ? 51 : 255; });
-         })},
-        {"in.tif",  // 16 bits, the size of z.png
-         flat([] {
-             FlatImage tif = doftest::makeFlat(32, 16, {"R", "G", "B"}, OIIO::TypeDesc::UINT16);
-             for (int y = 0; y < 16; ++y)
-                 for (int x = 0; x < 32; ++x) {
-                     tif.at(x, y, 0) = float((x * 2741 + y * 977) % 65536) / 65535.0f;
-                     tif.at(x, y, 1) = float((x * 31) % 65536) / 65535.0f;
-                     tif.at(x, y, 2) = 0.5f;
-                 }
-             return tif;
-         })},
         {"deep.exr", [](const std::string& p) { doftest::writeDeep(p, 16, 8, deepAtFocus()); }},
         {"layers.exr", [](const std::string& p) { doftest::writeDeep(p, 41, 41, deepLayers()); }},
         {"flat.png",  // alpha 3 shows any premultiplying on the way
-         flat([] {
-             return bytesImage(96, 40, 4, [](int, int, int c) { return c == 3 ? 3 : 13 + 64 * c; });
-         })},
-        {"edge.png", flat([] { return edge(1); })},
-        {"edge3.png", flat([] { return edge(3); })},
-        {"ramp.png", flat([] { return edge(1, true); })},
-        {"half.exr", flat([] { return blockImage(blockInputs().at("half.exr")); })},
-        {"float.exr", flat([] { return blockImage(blockInputs().at("float.exr")); })},
-        {"blocks.png", flat([] { return blockImage(blockInputs().at("blocks.png")); })},
-        {"blocks.tif", flat([] { return blockImage(blockInputs().at("blocks.tif")); })},
-        {"z96.exr", flat([=] {
+         flat(bytesImage(96, 40, 4, [](int, int, int c) { return c == 3 ? 3 : 13 + 64 * c; }))},
+        {"edge.png", flat(edge(1))},
+        {"edge3.png", flat(edge(3))},
+        {"ramp.png", flat(edge(1, true))},
+        {"half.exr", flat(blockImage(blockInputs().at("half.exr")))},
+        {"float.exr", flat(blockImage(blockInputs().at("float.exr")))},
+        {"blocks.png", flat(blockImage(blockInputs().at("blocks.png")))},
+        {"blocks.tif", flat(blockImage(blockInputs().at("blocks.tif")))},
+        {"z96.exr",  // for the blocks: 10 (the focus) on the left half, 40 on the right
+         flat([=] {
              FlatImage z = doftest::makeFlat(96, 16, {"Z"}, f);
-             std::fill(z.pixels.begin(), z.pixels.end(), 10.0f);
+             for (int i = 0; i < 96 * 16; ++i) z.pixels[std::size_t(i)] = i % 96 < 48 ? 10 : 40;
              return z;
-         })},
-        {"stereo.exr", flat([] { return stereo(false); })},
-        {"left.exr", flat([] { return stereo(true); })},
-        {"aovs.exr", flat(aovs)},
+         }())},
+        {"stereo.exr", flat(stereo(false))},
+        {"left.exr", flat(stereo(true))},
+        {"aovs.exr", flat(aovs())},
         {"parts.exr", writeThreeParts},
+        {"views.exr", writeViewParts},
         {"link.exr",
-         [](const std::string& p) {
-             link((p.substr(0, p.size() - 8) + "in.exr").c_str(), p.c_str());
-         }},
+         [](const std::string&
+                p) { link((p.substr(0, p.size() - 8) + "in.exr").c_str(), p.c_str()); }},
         {"alias",
          [](const std::string& p) { symlink(p.substr(0, p.size() - 6).c_str(), p.c_str()); }},
         {"fifo.exr", [](const std::string& p) { mkfifo(p.c_str(), 0600); }},
@@ -480,30 +469,17 @@ struct Case {
     std::string err;
 };
 
-std::vector<std::string> words(const std::string& text) {
-    std::vector<std::string> list;
-    std::string word;
-    bool quoted = false, any = false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '"') {
-            quoted = !quoted, any = true;
-        } else if (c == ' ' && !quoted) {
-            if (any) list.push_back(word);
-            word.clear(), any = false;
-        } else if (c == '\\' && i + 1 < text.size() && text[i + 1] == 'n') {
-            word += '\n', ++i, any = true;
-        } else {
-            word += c, any = true;
-        }
-    }
-    if (any) list.push_back(word);
-    return list;
-}
-
 std::string unescape(std::string text) {
     for (std::size_t at; (at = text.find("\\n")) != std::string::npos;) text.replace(at, 2, "\n");
     return text;
+}
+
+// Words apart by blanks, "..." keeping blanks.
+std::vector<std::string> words(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<std::string> list;
+    for (std::string word; in >> std::quoted(word);) list.push_back(unescape(word));
+    return list;
 }
 
 std::vector<Case> readCases() {
@@ -594,18 +570,17 @@ std::vector<float> valuesOf(const Outcome& o, const std::string& what) {
     }
     int from = 0, to = image.width;
     if (hash != std::string::npos) std::sscanf(what.c_str() + hash + 1, "%d-%d", &from, &to);
-    std::vector<float> values;
+    std::vector<int> channels;
     for (const std::string& name : names) {
-        const auto c = std::find(image.channels.begin(), image.channels.end(), name);
-        if (c == image.channels.end()) ADD_FAILURE() << what << ": no channel " << name;
+        channels.push_back(int(std::find(image.channels.begin(), image.channels.end(), name) -
+                               image.channels.begin()));
+        if (channels.back() == int(image.channels.size())) ADD_FAILURE() << what << ": no " << name;
     }
+    std::vector<float> values;
     for (int y = 0; y < image.height; ++y)
         for (int x = from; x < to; ++x)
-            for (const std::string& name : names) {
-                const auto c = std::find(image.channels.begin(), image.channels.end(), name);
-                if (c != image.channels.end())
-                    values.push_back(image.at(x, y, int(c - image.channels.begin())));
-            }
+            for (int c : channels)
+                if (c < int(image.channels.size())) values.push_back(image.at(x, y, c));
     EXPECT_FALSE(values.empty()) << what;
     return values;
 }
