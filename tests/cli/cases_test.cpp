@@ -711,8 +711,8 @@ void encodesTheBlocks(const Outcome& o, const std::vector<std::string>& a) {
             for (int c = 0; c < header.nchannels; ++c) {
                 // JPEG's halved chroma smooths across the blocks' edges.
                 if (jpeg && (x % 16 < 2 || x % 16 > 13)) continue;
-                const double e =
-                    encoded(in, type, a[5][0], (in.display ? kDisplay : kLinear)[x / 16], c);
+                const Block& block = in.display ? kDisplay[x / 16] : kLinear[x / 16];
+                const double e = encoded(in, type, a[5][0], block, c);
                 const double g = got.at(x, y, c);
                 bool ok;
                 if (!header.channelformat(c).is_floating_point()) {
