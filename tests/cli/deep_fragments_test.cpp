@@ -20,44 +20,6 @@ double decodeComponent(const std::uint8_t colour[4], int c) {
     return colour[c] / 255.0 * std::pow(2.0, colour[3] - 128);
 }
 
-TEST(DeepFragments, SamplesCompositeFrontToBack) {
-    // Given back sample first; the sort puts the half-transparent one in front.
-    const std::vector<DeepSample> samples = {
-        {5.0, {0.25, 0.5, 0.75}, 1.0},
-        {2.0, {0.25, 0.0, 0.0}, 0.5},
-    };
-    const PixelFragments pixel = dof3d::flattenSamples(samples);
-    ASSERT_EQ(pixel.fragments.size(), 2u);
-    EXPECT_EQ(pixel.fragments[0].distance, 2.0);
-    EXPECT_EQ(pixel.fragments[0].weight, 0.5);
-    EXPECT_EQ(pixel.fragments[0].colour[0], 0.25);
-    EXPECT_EQ(pixel.fragments[1].distance, 5.0);
-    EXPECT_EQ(pixel.fragments[1].weight, 0.5);  // alpha 1 behind half let through
-    EXPECT_EQ(pixel.fragments[1].colour[0], 0.125);
-    EXPECT_EQ(pixel.fragments[1].colour[1], 0.25);
-    EXPECT_EQ(pixel.fragments[1].colour[2], 0.375);
-    EXPECT_EQ(pixel.alpha, 1.0);
-    EXPECT_EQ(pixel.colour[0], 0.375);
-    EXPECT_EQ(pixel.colour[1], 0.25);
-    EXPECT_EQ(pixel.colour[2], 0.375);
-}
-
-TEST(DeepFragments, NoHitSortsLastAndAlphaIsLimited) {
-    const std::vector<DeepSample> samples = {
-        {std::nan(""), {1.0, 1.0, 1.0}, 2.0},
-        {3.0, {0.5, 0.0, 0.0}, -1.0},
-    };
-    const PixelFragments pixel = dof3d::flattenSamples(samples);
-    ASSERT_EQ(pixel.fragments.size(), 2u);
-    EXPECT_EQ(pixel.fragments[0].distance, 3.0);
-    EXPECT_EQ(pixel.fragments[0].weight, 0.0);     // alpha -1 counts as 0
-    EXPECT_EQ(pixel.fragments[0].colour[0], 0.5);  // its light still adds
-    EXPECT_TRUE(std::isnan(pixel.fragments[1].distance));
-    EXPECT_EQ(pixel.fragments[1].weight, 1.0);  // alpha 2 counts as 1
-    EXPECT_EQ(pixel.alpha, 1.0);
-    EXPECT_EQ(pixel.colour[0], 1.5);
-}
-
 PixelFragments pixelOf(double alpha, std::vector<Fragment> fragments) {
     PixelFragments p;
     p.alpha = alpha;
@@ -65,6 +27,39 @@ PixelFragments pixelOf(double alpha, std::vector<Fragment> fragments) {
         for (int c = 0; c < 3; ++c) p.colour[c] += f.colour[c];
     p.fragments = std::move(fragments);
     return p;
+}
+
+// The same alpha, flattened colour and fragments, bit for bit (NaN matching
+// NaN).
+void expectPixel(const PixelFragments& got, const PixelFragments& expected, const char* why) {
+    const auto same = [](double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); };
+    EXPECT_EQ(got.alpha, expected.alpha) << why;
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(got.colour[c], expected.colour[c]) << why;
+    ASSERT_EQ(got.fragments.size(), expected.fragments.size()) << why;
+    for (std::size_t k = 0; k < expected.fragments.size(); ++k) {
+        const Fragment &g = got.fragments[k], &e = expected.fragments[k];
+        EXPECT_TRUE(same(g.distance, e.distance) && g.weight == e.weight &&
+                    g.colour[0] == e.colour[0] && g.colour[1] == e.colour[1] &&
+                    g.colour[2] == e.colour[2])
+            << why << ": fragment " << k;
+    }
+}
+
+TEST(DeepFragments, SamplesCompositeFrontToBack) {
+    const struct {
+        const char* why;
+        std::vector<DeepSample> samples;
+        PixelFragments expected;
+    } cases[] = {
+        {"given back first, the half-transparent one sorts in front; the opaque one behind "
+         "is seen in the half it lets through",
+         {{5.0, {0.25, 0.5, 0.75}, 1.0}, {2.0, {0.25, 0.0, 0.0}, 0.5}},
+         pixelOf(1.0, {{2.0, 0.5, {0.25, 0, 0}}, {5.0, 0.5, {0.125, 0.25, 0.375}}})},
+        {"no hit sorts last; alpha -1 counts as 0 (its light still adds), alpha 2 as 1",
+         {{std::nan(""), {1.0, 1.0, 1.0}, 2.0}, {3.0, {0.5, 0.0, 0.0}, -1.0}},
+         pixelOf(1.0, {{3.0, 0.0, {0.5, 0, 0}}, {std::nan(""), 1.0, {1, 1, 1}}})},
+    };
+    for (const auto& c : cases) expectPixel(dof3d::flattenSamples(c.samples), c.expected, c.why);
 }
 
 struct MergeCase {
@@ -106,14 +101,9 @@ TEST(DeepFragments, MergeFoldsWhatTheBytesCannotCarry) {
     for (const MergeCase& c : cases) {
         PixelFragments pixel = c.pixel;
         dof3d::mergeFragments(pixel, c.maxFragments);
-        ASSERT_EQ(pixel.fragments.size(), c.expected.size()) << c.why;
-        for (std::size_t k = 0; k < c.expected.size(); ++k) {
-            EXPECT_EQ(pixel.fragments[k].distance, c.expected[k].distance) << c.why << " " << k;
-            EXPECT_EQ(pixel.fragments[k].weight, c.expected[k].weight) << c.why << " " << k;
-            for (int ch = 0; ch < 3; ++ch)
-                EXPECT_EQ(pixel.fragments[k].colour[ch], c.expected[k].colour[ch])
-                    << c.why << " " << k;
-        }
+        PixelFragments expected = c.pixel;
+        expected.fragments = c.expected;
+        expectPixel(pixel, expected, c.why);
     }
 }
 
@@ -142,54 +132,49 @@ TEST(DeepFragments, SharedExponentBytes) {
     }
 }
 
-TEST(DeepFragments, ShareAndTransparencyBytes) {
-    struct Case {
-        double value;
-        double alpha;
-        std::uint8_t share;
-        std::uint8_t transparency;
-    } const cases[] = {
-        {1.0, 1.0, 255, 0},       {0.5, 1.0, 128, 0},     // 127.5 rounds to even 128
-        {0.25, 0.5, 128, 127},                            // 255 - round(127.5)
-        {0.0, 1.0, 0, 0},         {0.75, 0.75, 255, 64},  // 255 - round(191.25)
-        {1.0 / 510.0, 1.0, 0, 0},                         // half a code rounds to even 0
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(dof3d::shareByte(c.value, c.alpha), c.share) << c.value << "/" << c.alpha;
-        EXPECT_EQ(dof3d::transparencyByte(c.alpha), c.transparency) << c.alpha;
-    }
-    EXPECT_EQ(dof3d::shareByte(0.5, 0.0), 0);
+// The rounding and limits the encoded pixels below do not reach.
+TEST(DeepFragments, ShareAndTransparencyBytesAtTheirEdges) {
+    EXPECT_EQ(dof3d::shareByte(1.0 / 510.0, 1.0), 0);  // half a code rounds to even 0
+    EXPECT_EQ(dof3d::shareByte(0.5, 0.0), 0);          // an uncovered pixel
+    EXPECT_EQ(dof3d::transparencyByte(0.75), 64);      // 255 - round(191.25)
     EXPECT_EQ(dof3d::transparencyByte(-0.5), 255);
     EXPECT_EQ(dof3d::transparencyByte(1.5), 0);
 }
 
 TEST(DeepFragments, EncodedPixelCarriesSharesAndCompensatedColours) {
-    PixelFragments pixel =
-        pixelOf(1.0, {{2.0, 0.75, {0.3, 0.15, 0.0}}, {4.0, 0.25, {0.05, 0.1, 0.2}}});
-    const dof3d::EncodedPixel encoded = dof3d::encodePixel(pixel);
-    EXPECT_EQ(encoded.transparency, 0);
-    ASSERT_EQ(encoded.fragments.size(), 2u);
-    EXPECT_EQ(encoded.front, 0u);
-    EXPECT_EQ(encoded.fragments[0].weight, 191);  // 191.25
-    EXPECT_EQ(encoded.fragments[1].weight, 64);   // 63.75
-    // Colour x 255 / share: (0.4005, 0.2003, 0) and (0.1992, 0.3984, 0.7969).
-    const std::uint8_t front[4] = {204, 102, 0, 127};
-    const std::uint8_t back[4] = {51, 102, 203, 128};
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(encoded.fragments[0].colour[i], front[i]) << i;
-        EXPECT_EQ(encoded.fragments[1].colour[i], back[i]) << i;
+    const struct {
+        const char* why;
+        PixelFragments pixel;
+        std::uint8_t transparency;
+        std::size_t front;
+        std::vector<dof3d::EncodedFragment> expected;
+    } cases[] = {
+        {"shares 191.25 and 63.75; colour x 255 / share: (0.4005, 0.2003, 0) and (0.1992, "
+         "0.3984, 0.7969)",
+         pixelOf(1.0, {{2.0, 0.75, {0.3, 0.15, 0.0}}, {4.0, 0.25, {0.05, 0.1, 0.2}}}),
+         0,
+         0,
+         {{2.0, 191, {204, 102, 0, 127}}, {4.0, 64, {51, 102, 203, 128}}}},
+        {"half covered: shares of the pixel's alpha, 63.75 and 127.5 (to even); colours 0.1 x "
+         "256 / 64 = 0.4; the heaviest is the front one",
+         pixelOf(0.5,
+                 {{1.0, 0.125, {0.1, 0, 0}}, {2.0, 0.25, {0.2, 0, 0}}, {3.0, 0.125, {0.1, 0, 0}}}),
+         127,
+         1,
+         {{1.0, 64, {204, 0, 0, 127}}, {2.0, 128, {204, 0, 0, 127}}, {3.0, 64, {204, 0, 0, 127}}}},
+    };
+    for (const auto& c : cases) {
+        const dof3d::EncodedPixel encoded = dof3d::encodePixel(c.pixel);
+        EXPECT_EQ(encoded.transparency, c.transparency) << c.why;
+        EXPECT_EQ(encoded.front, c.front) << c.why;
+        ASSERT_EQ(encoded.fragments.size(), c.expected.size()) << c.why;
+        for (std::size_t k = 0; k < c.expected.size(); ++k) {
+            const dof3d::EncodedFragment &g = encoded.fragments[k], &e = c.expected[k];
+            EXPECT_EQ(g.distance, e.distance) << c.why;
+            EXPECT_EQ(g.weight, e.weight) << c.why << ": fragment " << k;
+            for (int i = 0; i < 4; ++i) EXPECT_EQ(g.colour[i], e.colour[i]) << c.why << " " << k;
+        }
     }
-}
-
-TEST(DeepFragments, HeaviestFragmentIsTheFrontOne) {
-    PixelFragments pixel = pixelOf(
-        0.5, {{1.0, 0.125, {0.1, 0, 0}}, {2.0, 0.25, {0.2, 0, 0}}, {3.0, 0.125, {0.1, 0, 0}}});
-    const dof3d::EncodedPixel encoded = dof3d::encodePixel(pixel);
-    EXPECT_EQ(encoded.front, 1u);
-    EXPECT_EQ(encoded.transparency, 127);  // 255 - round(127.5)
-    ASSERT_EQ(encoded.fragments.size(), 3u);
-    EXPECT_EQ(encoded.fragments[0].distance, 1.0);
-    EXPECT_EQ(encoded.fragments[2].distance, 3.0);
 }
 
 // Over-compositing written out: colour = sum c_k prod_{j<k} (1 - a_j),

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -15,6 +16,15 @@
 #include <vector>
 
 namespace doftest {
+
+// Names of every file in a folder, sorted.
+inline std::vector<std::string> namesIn(const std::string& folder) {
+    std::vector<std::string> list;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        list.push_back(entry.path().filename().string());
+    std::sort(list.begin(), list.end());
+    return list;
+}
 
 // A fresh folder under the system's temporary folder, removed afterwards.
 class ScratchFolder {
@@ -30,14 +40,6 @@ public:
     }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
     const std::string& path() const { return path_; }
-    // Names of every file in the folder, sorted.
-    std::vector<std::string> names() const {
-        std::vector<std::string> list;
-        for (const auto& entry : std::filesystem::directory_iterator(path_))
-            list.push_back(entry.path().filename().string());
-        std::sort(list.begin(), list.end());
-        return list;
-    }
 
 private:
     std::string path_;
@@ -83,14 +85,9 @@ inline bool writeFlat(const std::string& path, const FlatImage& image) {
                               image.formats[0]);
     imageSpec.x = image.x;
     imageSpec.y = image.y;
-    imageSpec.full_x = 0;
-    imageSpec.full_y = 0;
+    imageSpec.full_x = imageSpec.full_y = 0;
     imageSpec.full_width = image.fullWidth ? image.fullWidth : image.width;
     imageSpec.full_height = image.fullHeight ? image.fullHeight : image.height;
-    if (image.x == 0 && image.y == 0 && image.fullWidth == 0) {
-        imageSpec.full_x = imageSpec.x;
-        imageSpec.full_y = imageSpec.y;
-    }
     imageSpec.channelnames = image.channels;
     if (image.formats.size() == image.channels.size()) imageSpec.channelformats = image.formats;
     imageSpec.alpha_channel = -1;
@@ -110,14 +107,15 @@ inline bool writeFlat(const std::string& path, const FlatImage& image) {
     return out->close() && ok;
 }
 
-// Reads every channel of subimage 0 as floats, with the file's own values
-// (straight alpha stays straight). Width 0 when it cannot be read.
-inline FlatImage readFlat(const std::string& path, OIIO::ImageSpec* specOut = nullptr) {
+// Reads every channel of a subimage (a part) as floats, with the file's own
+// values (straight alpha stays straight). Width 0 when it cannot be read.
+inline FlatImage readFlat(const std::string& path, OIIO::ImageSpec* specOut = nullptr,
+                          int part = 0) {
     FlatImage image;
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
     auto in = OIIO::ImageInput::open(path, &config);
-    if (!in) return image;
+    if (!in || !in->seek_subimage(part, 0)) return image;
     const OIIO::ImageSpec& imageSpec = in->spec();
     if (specOut) *specOut = imageSpec;
     image.width = imageSpec.width;
@@ -128,7 +126,7 @@ inline FlatImage readFlat(const std::string& path, OIIO::ImageSpec* specOut = nu
     image.pixels.assign(std::size_t(imageSpec.width) * std::size_t(imageSpec.height) *
                             std::size_t(imageSpec.nchannels),
                         0.0f);
-    if (!in->read_image(0, 0, 0, imageSpec.nchannels, OIIO::TypeFloat, image.pixels.data()))
+    if (!in->read_image(part, 0, 0, imageSpec.nchannels, OIIO::TypeFloat, image.pixels.data()))
         image.width = 0;
     return image;
 }
@@ -165,7 +163,17 @@ inline bool writeDeep(const std::string& path, int width, int height,
     return out->close() && ok;
 }
 
-inline bool fileExists(const std::string& path) { return std::filesystem::exists(path); }
+// Writes one multi-part OpenEXR, a part per header.
+inline bool writeParts(const std::string& path, const std::vector<OIIO::ImageSpec>& specs,
+                       const std::vector<std::vector<float>>& pixels) {
+    auto out = OIIO::ImageOutput::create(path);
+    if (!out || !out->open(path, int(specs.size()), specs.data())) return false;
+    for (std::size_t i = 0; i < specs.size(); ++i)
+        if ((i > 0 && !out->open(path, specs[i], OIIO::ImageOutput::AppendSubimage)) ||
+            !out->write_image(OIIO::TypeFloat, pixels[i].data()))
+            return false;
+    return out->close();
+}
 
 // The value a half channel stores for v.
 inline float asHalf(float v) { return float(half(v)); }

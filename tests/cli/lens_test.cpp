@@ -44,12 +44,6 @@ double effectBlur(double distance, double radius, double focus, double zoneEnd) 
     return radius * std::min(1.0, std::fabs(1.0 - d / f));
 }
 
-TEST(Lens, ThinLensRadiusByHand) {
-    const dof3d::ThinLensBlur blur = lensBlur();
-    for (const Depth& d : kDepths)
-        EXPECT_NEAR(blur.radius(d.distance), d.radius, 1e-9) << d.distance;
-}
-
 TEST(Lens, EffectOnMovedDepthsGivesTheLensRadiusInOrder) {
     const dof3d::ThinLensBlur blur = lensBlur();
     for (double radius : {40.0, 64.0, 2.5}) {
@@ -104,10 +98,6 @@ TEST(Lens, LensFromMetadataAndWhatIsMissing) {
          dof3d::lensFromMetadata(exif),
          "the lens has no sensor width: give --sensor-width (the file has no "
          "sensorOverallDimensions attribute)"},
-        {"nothing",
-         {0, 50, 36},
-         {},
-         "the lens has no f-number: give --fstop (the file has no aperture attribute)"},
     };
     for (const auto& c : cases) {
         LensSpec lens;
@@ -152,12 +142,6 @@ TEST(Lens, FramePlacementClampsAndPlacesWhatHitNothing) {
                     1e-3)
             << p;
     EXPECT_EQ(frame.distance[0], kFocus);
-
-    // Without a lens given, only a complete lens in the file blurs.
-    options.given = LensSpec();
-    ASSERT_TRUE(dof3d::placeDepthsForLens(&frame, options, kFocus, 0.0, 1.0, 1e9,
-                                          dof3d::NoHitPolicy::Far, &report, &error));
-    EXPECT_FALSE(report.active);
 }
 
 }  // namespace

@@ -36,16 +36,4 @@ TEST(Progress, LineWeighsFramesByTheirWork) {
         EXPECT_EQ(dof3d::Progress::line(c.state, c.width), c.expected) << c.why;
 }
 
-TEST(Progress, OffATerminalOnlyNotesPrint) {
-    testing::internal::CaptureStderr();
-    {
-        dof3d::Progress progress(false, 3, "box");
-        progress.frameWork(1, 10);
-        progress.addWork(1, 5);
-        progress.note("in.exr: a note");
-        progress.frameDone(1);
-    }
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "dof3d: in.exr: a note\n");
-}
-
 }  // namespace

@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <thread>
 
 #include "image_files.h"
@@ -29,18 +30,15 @@ namespace {
 using doftest::FlatImage;
 using doftest::ScratchFolder;
 
-// `text` with every "{d}" replaced by the folder.
-std::string inFolder(std::string text, const std::string& folder) {
-    for (std::size_t at; (at = text.find("{d}")) != std::string::npos;) text.replace(at, 3, folder);
-    return text;
-}
-
-doftest::CommandResult render(const std::vector<std::string>& args, const std::string& folder,
+// Runs dof3d render on `args`, words apart by blanks, "{d}" standing for the
+// folder; killed after two minutes.
+doftest::CommandResult render(std::string args, const std::string& folder,
                               const std::function<void(int)>& whileRunning = {}) {
+    for (std::size_t at; (at = args.find("{d}")) != std::string::npos;) args.replace(at, 3, folder);
+    std::istringstream words(args + " -q --effects " DOF_TEST_EFFECTS_DIR);
     std::vector<std::string> command = {doftest::dof3dPath(), "render"};
-    for (const std::string& a : args) command.push_back(inFolder(a, folder));
-    command.insert(command.end(), {"-q", "--effects", DOF_TEST_EFFECTS_DIR});
-    return doftest::runCommand(command, whileRunning, std::chrono::seconds(60));
+    command.insert(command.end(), std::istream_iterator<std::string>(words), {});
+    return doftest::runCommand(command, whileRunning, std::chrono::seconds(120));
 }
 
 // A large render fully blurred: every fragment splats over 257 x 257
@@ -53,16 +51,15 @@ TEST(RenderSafety, InterruptLeavesNoOutput) {
         big.pixels[i] = i % 5 == 4 ? 1000.0f : i % 5 == 3 ? 1.0f : float(i % 7) / 7.0f;
     ASSERT_TRUE(doftest::writeFlat(dir.file("big.exr"), big));
     const doftest::CommandResult run =
-        render({"{d}/big.exr", "-o", "{d}/out.exr", "--focus", "10", "--radius", "64"}, dir.path(),
-               [](int pid) {
-                   // A loaded machine may take seconds to start the program.
-                   ASSERT_TRUE(doftest::waitUntilCatching(pid, SIGINT, std::chrono::seconds(60)));
-                   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-                   kill(pid, SIGINT);
-               });
+        render("{d}/big.exr -o {d}/out.exr --focus 10 --radius 64", dir.path(), [](int pid) {
+            // A loaded machine may take seconds to start the program.
+            ASSERT_TRUE(doftest::waitUntilCatching(pid, SIGINT, std::chrono::seconds(60)));
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            kill(pid, SIGINT);
+        });
     EXPECT_EQ(run.exitCode, 130);
     EXPECT_EQ(run.err, "dof3d: interrupted: frames in progress were not written\n");
-    EXPECT_EQ(dir.names(), std::vector<std::string>{"big.exr"});
+    EXPECT_EQ(doftest::namesIn(dir.path()), std::vector<std::string>{"big.exr"});
 }
 
 // Two termination requests in a row while the output is being written end
@@ -83,12 +80,11 @@ TEST(RenderSafety, TwoQuickSignalsDuringTheWriteLeaveNothing) {
     const std::string stale = ".out.exr.dof3d-" + std::to_string(gone) + "-0.tmp";
     std::ofstream(dir.file(stale)) << "left by a killed run";
     bool signalled = false;
-    const doftest::CommandResult run = render(
-        {"{d}/big.exr", "-o", "{d}/out.exr", "--focus", "3", "--radius", "0"}, dir.path(),
-        [&](int pid) {
+    const doftest::CommandResult run =
+        render("{d}/big.exr -o {d}/out.exr --focus 3 --radius 0", dir.path(), [&](int pid) {
             // Any new name in the folder is the write under way.
             const auto writing = [&] {
-                for (const std::string& name : dir.names())
+                for (const std::string& name : doftest::namesIn(dir.path()))
                     if (name != "big.exr" && name != stale) return true;
                 return false;
             };
@@ -105,7 +101,7 @@ TEST(RenderSafety, TwoQuickSignalsDuringTheWriteLeaveNothing) {
         });
     ASSERT_TRUE(signalled);
     EXPECT_EQ(run.exitCode, 128 + SIGTERM) << run.err;
-    EXPECT_EQ(dir.names(), std::vector<std::string>{"big.exr"});
+    EXPECT_EQ(doftest::namesIn(dir.path()), std::vector<std::string>{"big.exr"});
 }
 
 // A full disk: the writer, the close or the flush fails, or the file does
@@ -120,10 +116,8 @@ TEST(RenderSafety, FullDiskFailsTheFrameAndLeavesNothing) {
     ASSERT_TRUE(doftest::writeFlat(dir.file("in.1.exr"), frame));
     ASSERT_TRUE(doftest::writeFlat(dir.file("in.2.exr"), frame));
     // The sizes of a render and its map, to leave room for the one only.
-    ASSERT_EQ(render({"{d}/in.1.exr", "-o", "{d}/o.exr", "--coc-map", "{d}/c.tif", "--focus", "6"},
-                     dir.path())
-                  .exitCode,
-              0);
+    ASSERT_EQ(
+        render("{d}/in.1.exr -o {d}/o.exr --coc-map {d}/c.tif --focus 6", dir.path()).exitCode, 0);
     struct stat renderFile, mapFile;
     ASSERT_EQ(stat(dir.file("o.exr").c_str(), &renderFile), 0);
     ASSERT_EQ(stat(dir.file("c.tif").c_str(), &mapFile), 0);
@@ -143,42 +137,29 @@ TEST(RenderSafety, FullDiskFailsTheFrameAndLeavesNothing) {
     };
     const std::uint64_t page = 4096;
     const auto pages = [&](off_t size) { return (std::uint64_t(size) + page - 1) / page * page; };
+    // Arguments, and the room left; the first output that cannot be written.
     const struct {
-        const char* why;
-        std::vector<std::string> args;
+        const char* args;
         std::uint64_t room;
-        std::string line;
+        const char* failing;
     } cases[] = {
-        {"no room", {"{d}/in.1.exr", "-o", "{d}/disk/o.exr"}, 0, "{d}/disk/o.exr: cannot write: "},
-        {"no room for a PNG",
-         {"{d}/in.1.exr", "-o", "{d}/disk/o.png"},
-         0,
-         "{d}/disk/o.png: cannot write: "},
-        {"room for the render, not for its map",
-         {"{d}/in.1.exr", "-o", "{d}/disk/o.exr", "--coc-map", "{d}/disk/c.tif"},
-         pages(renderFile.st_size) + pages(mapFile.st_size) - page,
-         "{d}/disk/c.tif: cannot write: "},
-        {"a sequence",
-         {"{d}/in.#.exr", "-o", "{d}/disk/o.#.exr", "--frames", "1-2"},
-         0,
-         "{d}/disk/o.1.exr: cannot write: "},
+        {"{d}/in.1.exr -o {d}/disk/o.exr", 0, "o.exr"},
+        {"{d}/in.1.exr -o {d}/disk/o.png", 0, "o.png"},
+        {"{d}/in.1.exr -o {d}/disk/o.exr --coc-map {d}/disk/c.tif",  // room for the render only
+         pages(renderFile.st_size) + pages(mapFile.st_size) - page, "c.tif"},
+        {"{d}/in.#.exr -o {d}/disk/o.#.exr --frames 1-2", 0, "o.1.exr"},
     };
     for (const auto& c : cases) {
         fillLeaving(c.room);
-        std::vector<std::string> args = c.args;
-        args.insert(args.end(), {"--focus", "6"});
-        const doftest::CommandResult run = render(args, dir.path());
-        const std::string line = "dof3d: " + inFolder(c.line, dir.path());
-        EXPECT_EQ(run.exitCode, 1) << c.why;
-        EXPECT_EQ(run.err.substr(0, line.size()), line) << c.why << ": " << run.err;
-        std::vector<std::string> left;
-        for (const auto& entry : std::filesystem::directory_iterator(disk))
-            left.push_back(entry.path().filename().string());
-        EXPECT_EQ(left, std::vector<std::string>{"filler"}) << c.why;
+        const doftest::CommandResult run = render(c.args + std::string(" --focus 6"), dir.path());
+        const std::string line = "dof3d: " + disk + "/" + c.failing + ": cannot write: ";
+        EXPECT_EQ(run.exitCode, 1) << c.args;
+        EXPECT_EQ(run.err.substr(0, line.size()), line) << c.args << ": " << run.err;
+        EXPECT_EQ(doftest::namesIn(disk), std::vector<std::string>{"filler"}) << c.args;
     }
     std::remove((disk + "/filler").c_str());
-    const doftest::CommandResult rerun = render(
-        {"{d}/in.#.exr", "-o", "{d}/disk/o.#.exr", "--frames", "1-2", "--focus", "6"}, dir.path());
+    const doftest::CommandResult rerun =
+        render("{d}/in.#.exr -o {d}/disk/o.#.exr --frames 1-2 --focus 6", dir.path());
     EXPECT_EQ(rerun.err, "dof3d: 2 rendered, 0 skipped (made with these settings), 0 failed\n");
 }
 

@@ -6,14 +6,64 @@
 #include <cmath>
 
 #include "cli/demo_frame.h"
-#include "slab_frames.h"
+#include "cli/frame_render.h"
+#include "support/effect_fixture.h"
 #include "support/kernel_reference.h"
 #include "support/random.h"
 #include "support/same_bytes.h"
 
 namespace {
 
-using slabtest::at;
+// A flat RGBA frame with depth (distances; focus and depths in the effect's
+// range, so that no depth scaling applies), premultiplied, all zero.
+dof3d::Frame flatFrame(int width, int height) {
+    dof3d::Frame f;
+    f.path = "frame.exr";
+    f.imageSpec = OIIO::ImageSpec(width, height, 4, OIIO::TypeDesc::FLOAT);
+    f.pixels.assign(f.pixelCount() * 4, 0.0f);
+    f.colourChannel[0] = 0, f.colourChannel[1] = 1, f.colourChannel[2] = 2;
+    f.alphaChannel = 3;
+    f.distance.assign(f.pixelCount(), 0.0);
+    return f;
+}
+
+void setPixel(dof3d::Frame& f, int x, int y, float r, float g, float b, float a, double distance) {
+    const std::size_t p = std::size_t(y) * std::size_t(f.width()) + std::size_t(x);
+    float* px = &f.pixels[p * 4];
+    px[0] = r, px[1] = g, px[2] = b, px[3] = a;
+    f.distance[p] = distance;
+}
+
+float at(const dof3d::Frame& f, int x, int y, int c) {
+    return f
+        .pixels[(std::size_t(y) * std::size_t(f.width()) + std::size_t(x)) * 4 + std::size_t(c)];
+}
+
+// Renders `frame` in place in `layers` slabs (1: the effect's own render)
+// with the focus at `focus`, sharp to `sharpUntil` (0: no sharp zone) and the
+// largest radius `radius`, on `threads`.
+void render(dof3d::Frame* frame, double focus, double radius, int layers = 8, int threads = 1,
+            double sharpUntil = 0.0) {
+    dof3d::EffectPlan plan;
+    plan.depth.scale.factor = 1.0;
+    plan.depth.scale.focalDepth = -focus;
+    plan.depth.scale.focusRangeDepth = -sharpUntil;
+    plan.settings.radius = radius;
+    plan.settings.method = 2.0;
+    plan.settings.focalDepth = -focus;
+    plan.settings.focusRangeDepth = -sharpUntil;
+    dof3d::TaskPool pool(threads - 1);
+    dof3d::FrameRenderContext context;
+    context.library = &doftest::effectLibrary();
+    context.pool = &pool;
+    context.threads = threads;
+    double seconds[5];
+    std::string error;
+    const dof3d::RenderOutcome outcome =
+        layers == 1 ? dof3d::renderInOneLayer(frame, plan, context, seconds, &error)
+                    : dof3d::renderInSlabs(frame, plan, layers, context, seconds, &error);
+    ASSERT_EQ(outcome, dof3d::RenderOutcome::Done) << error;
+}
 
 // The share of pixel x that a hat of radius r spreads from columns 0 to
 // edge - 1 of a row `width` wide, the hat's weights normalised over the
@@ -52,15 +102,15 @@ TEST(SlabRender, EdgesAgainstTheirHats) {
     };
     const int w = 64, h = 24, edge = 32;
     for (const auto& c : cases) {
-        dof3d::Frame frame = slabtest::flatFrame(w, h);
+        dof3d::Frame frame = flatFrame(w, h);
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
                 if (x < edge)
-                    slabtest::setPixel(frame, x, y, 1, 0, 0, 1, c.left);
+                    setPixel(frame, x, y, 1, 0, 0, 1, c.left);
                 else if (c.right != Right::Nothing)
-                    slabtest::setPixel(frame, x, y, 0, 0, 1, 1, c.right == Right::Sharp ? 10 : 40);
+                    setPixel(frame, x, y, 0, 0, 1, 1, c.right == Right::Sharp ? 10 : 40);
             }
-        slabtest::render(&frame, 10.0, 7.4);
+        render(&frame, 10.0, 7.4);
         const int reach = int(2 * c.redRadius);
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
@@ -78,10 +128,6 @@ TEST(SlabRender, EdgesAgainstTheirHats) {
     }
 }
 
-}  // namespace
-
-namespace {
-
 // A plane tilted away from the camera, from the focus at the bottom row to
 // twice its distance at the top, across every slab behind the focus: left
 // half bright, right half dark. A line along a slab boundary would show as
@@ -92,13 +138,13 @@ namespace {
 TEST(SlabRender, TiltedPlaneShowsNoLineAtSlabBoundaries) {
     const int w = 48, h = 200;
     for (int layers : {8, 12}) {
-        dof3d::Frame frame = slabtest::flatFrame(w, h);
+        dof3d::Frame frame = flatFrame(w, h);
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
                 const float v = x < 24 ? 0.9f : 0.1f;
-                slabtest::setPixel(frame, x, y, v, v, v, 1, 10.0 * (2.0 - double(y) / (h - 1)));
+                setPixel(frame, x, y, v, v, v, 1, 10.0 * (2.0 - double(y) / (h - 1)));
             }
-        slabtest::render(&frame, 10.0, 6.0, layers);
+        render(&frame, 10.0, 6.0, layers);
         for (int y = 0; y < h; ++y) {
             double sum = 0.0;
             for (int x = 0; x < w; ++x) {
@@ -122,17 +168,17 @@ TEST(SlabRender, TiltedPlaneShowsNoLineAtSlabBoundaries) {
 TEST(SlabRender, AFrameAtTheFocusComesBackUnchanged) {
     testsupport::Random random(5);
     for (bool associated : {true, false}) {
-        dof3d::Frame frame = slabtest::flatFrame(23, 11);
+        dof3d::Frame frame = flatFrame(23, 11);
         frame.associated = associated;
         for (int y = 0; y < 11; ++y)
             for (int x = 0; x < 23; ++x) {
                 const int kind = random.below(4);
                 const float a = kind == 0 ? 0.0f : (kind == 1 ? 1.0f : float(random.unit()));
-                slabtest::setPixel(frame, x, y, float(2.5 * random.unit() - 0.25),
-                                   float(random.unit()), float(random.unit()), a, 10.0);
+                setPixel(frame, x, y, float(2.5 * random.unit() - 0.25), float(random.unit()),
+                         float(random.unit()), a, 10.0);
             }
         const std::vector<float> before = frame.pixels;
-        slabtest::render(&frame, 10.0, 12.0);
+        render(&frame, 10.0, 12.0);
         EXPECT_TRUE(testsupport::sameBytes(frame.pixels, before)) << associated;
     }
 }
@@ -142,27 +188,19 @@ TEST(SlabRender, AFrameAtTheFocusComesBackUnchanged) {
 // itself blurred at 40) or over nothing: the light it adds to the frame is
 // its own to within 10 %.
 TEST(SlabRender, IsolatedPointKeepsItsLight) {
-    const struct {
-        double point, wall;  // distances; wall 0: nothing behind
-        const char* why;
-    } cases[] = {
-        {20, 40, "far point before a blurred wall"}, {20, 0, "far point over nothing"},
-        {5, 10, "near point before a sharp wall"},   {5, 40, "near point before a blurred wall"},
-        {5, 0, "near point over nothing"},
-    };
+    // Point and wall distances; wall 0: nothing behind.
+    const double cases[][2] = {{20, 40}, {20, 0}, {5, 10}, {5, 40}, {5, 0}};
     const int n = 100;
     for (const auto& c : cases) {
-        dof3d::Frame frame = slabtest::flatFrame(n, n);
-        for (int y = 0; y < n; ++y)
-            for (int x = 0; x < n; ++x)
-                if (c.wall > 0) slabtest::setPixel(frame, x, y, 0.1f, 0.1f, 0.1f, 1, c.wall);
-        slabtest::setPixel(frame, n / 2, n / 2, 50, 50, 50, 1, c.point);
-        slabtest::render(&frame, 10.0, 16.0);
+        dof3d::Frame frame = flatFrame(n, n);
+        for (int p = 0; p < n * n && c[1] > 0; ++p)
+            setPixel(frame, p % n, p / n, 0.1f, 0.1f, 0.1f, 1, c[1]);
+        setPixel(frame, n / 2, n / 2, 50, 50, 50, 1, c[0]);
+        render(&frame, 10.0, 16.0);
         double sum = 0.0;
-        for (int y = 0; y < n; ++y)
-            for (int x = 0; x < n; ++x) sum += at(frame, x, y, 0);
-        const double wall = c.wall > 0 ? 0.1 * (n * n - 1) : 0.0;
-        EXPECT_NEAR((sum - wall) / 50.0, 1.0, 0.1) << c.why;
+        for (int p = 0; p < n * n; ++p) sum += at(frame, p % n, p / n, 0);
+        const double wall = c[1] > 0 ? 0.1 * (n * n - 1) : 0.0;
+        EXPECT_NEAR((sum - wall) / 50.0, 1.0, 0.1) << "point at " << c[0] << ", wall at " << c[1];
     }
 }
 
@@ -172,15 +210,18 @@ TEST(SlabRender, IsolatedPointKeepsItsLight) {
 // the blue behind it blurs without taking it along.
 TEST(SlabRender, DeepSamplesBlurInTheirOwnSlabs) {
     const int w = 32, h = 16;
-    std::vector<std::vector<dof3d::DeepSample>> samples(std::size_t(w * h));
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            auto& s = samples[std::size_t(y * w + x)];
-            s.push_back(dof3d::DeepSample{40.0, {0.0, 0.0, 1.0}, 1.0});
-            if (x == 16) s.push_back(dof3d::DeepSample{10.0, {0.6, 0.0, 0.0}, 0.6});
-        }
-    dof3d::Frame frame = slabtest::deepFrame(w, h, samples);
-    slabtest::render(&frame, 10.0, 6.0);
+    dof3d::Frame frame = flatFrame(w, h);
+    frame.deep = true;
+    frame.distance.clear();
+    for (std::size_t p = 0; p < frame.pixelCount(); ++p) {
+        std::vector<dof3d::DeepSample> samples = {{40.0, {0.0, 0.0, 1.0}, 1.0}};
+        if (p % w == 16) samples.push_back({10.0, {0.6, 0.0, 0.0}, 0.6});
+        frame.fragments.push_back(dof3d::flattenSamples(samples));
+        for (int c = 0; c < 3; ++c)
+            frame.pixels[p * 4 + std::size_t(c)] = float(frame.fragments[p].colour[c]);
+        frame.pixels[p * 4 + 3] = float(frame.fragments[p].alpha);
+    }
+    render(&frame, 10.0, 6.0);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             EXPECT_NEAR(at(frame, x, y, 0), x == 16 ? 0.6 : 0.0, 1e-6) << x << "," << y;
@@ -188,10 +229,6 @@ TEST(SlabRender, DeepSamplesBlurInTheirOwnSlabs) {
             EXPECT_NEAR(at(frame, x, y, 3), 1.0, 1e-6) << x << "," << y;
         }
 }
-
-}  // namespace
-
-namespace {
 
 // Focus on the card at 6, sharp to 7, radius 8: the near sphere, the ground
 // in front and everything behind blur. The composite stays opaque; the card
@@ -201,8 +238,8 @@ namespace {
 TEST(SlabRender, BuiltInSceneStaysOpaqueOnAnyNumberOfThreads) {
     const dof3d::Frame scene = dof3d::demoFrame(320, 180);
     dof3d::Frame one = scene, three = scene;
-    slabtest::render(&one, 6.0, 8.0, 8, 1, 7.0);
-    slabtest::render(&three, 6.0, 8.0, 8, 3, 7.0);
+    render(&one, 6.0, 8.0, 8, 1, 7.0);
+    render(&three, 6.0, 8.0, 8, 3, 7.0);
     EXPECT_TRUE(testsupport::sameBytes(three.pixels, one.pixels));
     const auto nearerAround = [&](int x, int y) {
         for (int j = std::max(0, y - 16); j < std::min(scene.height(), y + 17); ++j)
