@@ -43,7 +43,7 @@ float at(const dof3d::Frame& f, int x, int y, int c) {
 // with the focus at `focus`, sharp to `sharpUntil` (0: no sharp zone) and the
 // largest radius `radius`, on `threads`.
 void render(dof3d::Frame* frame, double focus, double radius, int layers = 8, int threads = 1,
-            double sharpUntil = 0.0) {
+            double sharpUntil = 0.0, double slabMemory = 0.0) {
     dof3d::EffectPlan plan;
     plan.depth.scale.factor = 1.0;
     plan.depth.scale.focalDepth = -focus;
@@ -57,6 +57,7 @@ void render(dof3d::Frame* frame, double focus, double radius, int layers = 8, in
     context.library = &doftest::effectLibrary();
     context.pool = &pool;
     context.threads = threads;
+    context.slabMemory = slabMemory;
     double seconds[5];
     std::string error;
     const dof3d::RenderOutcome outcome =
@@ -234,12 +235,13 @@ TEST(SlabRender, DeepSamplesBlurInTheirOwnSlabs) {
 // in front and everything behind blur. The composite stays opaque; the card
 // keeps every pixel, its silhouette against the blurred wall included,
 // wherever no nearer blur reaches (16 pixels); and the slabs' bands on three
-// threads give the bytes of one thread.
+// threads, each slab a group of its own (a byte of memory for layers), give
+// the bytes of one thread and one group.
 TEST(SlabRender, BuiltInSceneStaysOpaqueOnAnyNumberOfThreads) {
     const dof3d::Frame scene = dof3d::demoFrame(320, 180);
     dof3d::Frame one = scene, three = scene;
     render(&one, 6.0, 8.0, 8, 1, 7.0);
-    render(&three, 6.0, 8.0, 8, 3, 7.0);
+    render(&three, 6.0, 8.0, 8, 3, 7.0, 1.0);
     EXPECT_TRUE(testsupport::sameBytes(three.pixels, one.pixels));
     const auto nearerAround = [&](int x, int y) {
         for (int j = std::max(0, y - 16); j < std::min(scene.height(), y + 17); ++j)
