@@ -34,26 +34,25 @@ using doftest::TestSample;
 
 using Writer = std::function<void(const std::string& path)>;
 
-std::string readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 void writeBytes(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-Writer flat(const FlatImage& image) {
-    return [image](const std::string& p) { doftest::writeFlat(p, image); };
+// Writes the image, then lets `change` edit the file's bytes, when given.
+Writer flat(const FlatImage& image, const std::function<void(std::string&)>& change = {}) {
+    return [=](const std::string& p) {
+        doftest::writeFlat(p, image);
+        if (!change) return;
+        std::ifstream in(p, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        change(bytes);
+        writeBytes(p, bytes);
+    };
 }
 
 // Writes the image and keeps the first `fraction` of its bytes.
 Writer cut(const FlatImage& image, double fraction) {
-    return [=](const std::string& p) {
-        doftest::writeFlat(p, image);
-        const std::string bytes = readBytes(p);
-        writeBytes(p, bytes.substr(0, std::size_t(double(bytes.size()) * fraction)));
-    };
+    return flat(image, [=](std::string& b) { b.resize(std::size_t(double(b.size()) * fraction)); });
 }
 
 const std::vector<std::string> kRGBAZ = {"R", "G", "B", "A", "Z"};
@@ -237,20 +236,17 @@ FlatImage stereo(bool alone) {
 // Colour as the sum of two colour layers, normals in colour's names; alpha
 // empty, half and whole by columns; light under zero alpha in one layer only.
 FlatImage aovs() {
-    FlatImage in = patterned({"R", "G", "B", "A", "Z", "diffuse.R", "diffuse.G", "diffuse.B",
-                              "specular.R", "specular.G", "specular.B", "N.R", "N.G", "N.B"});
-    for (int y = 0; y < 12; ++y)
-        for (int x = 0; x < 16; ++x) {
-            in.at(x, y, 3) = x < 4 ? 0.0f : (x < 8 ? 0.5f : 1.0f);
-            in.at(x, y, 4) = float(2 + (x + y) % 5);
-            for (int c = 0; c < 3; ++c) {
-                const float colour = in.at(x, y, c) * in.at(x, y, 3);
-                in.at(x, y, 5 + c) = 0.25f * colour;
-                in.at(x, y, 8 + c) = colour - 0.25f * colour;
-                in.at(x, y, c) = in.at(x, y, 5 + c) + in.at(x, y, 8 + c);
-                in.at(x, y, 11 + c) = float(x - y + c);
-            }
-        }
+    const std::vector<std::string> names = {
+        "R",         "G",          "B",          "A",          "Z",   "diffuse.R", "diffuse.G",
+        "diffuse.B", "specular.R", "specular.G", "specular.B", "N.R", "N.G",       "N.B"};
+    FlatImage in = filled(16, 12, names, OIIO::TypeDesc::FLOAT, [](int x, int y, int c) {
+        const int k = c < 5 ? c % 3 : (c - 5) % 3;  // the channel's place in its layer
+        const float alpha = x < 4 ? 0.0f : (x < 8 ? 0.5f : 1.0f), colour = pattern(x, y, k) * alpha;
+        const float diffuse = 0.25f * colour, specular = colour - 0.25f * colour;
+        const float values[] = {
+            diffuse + specular, alpha, float(2 + (x + y) % 5), diffuse, specular, float(x - y + k)};
+        return values[c < 3 ? 0 : c < 5 ? c - 2 : 3 + (c - 5) / 3];
+    });
     in.at(2, 3, 5) = 0.0f, in.at(2, 3, 8) = in.at(2, 3, 0) = 2.0f;
     return in;
 }
@@ -381,34 +377,29 @@ const std::map<std::string, Writer>& generators() {
         {"cut.tif",  // an uncompressed 16-bit TIFF cut inside its strips
          cut(
              [] {
-                 FlatImage image =
-                     doftest::makeFlat(64, 48, {"R", "G", "B", "A"}, OIIO::TypeDesc::UINT16);
-                 for (std::size_t i = 0; i < image.pixels.size(); ++i)
-                     image.pixels[i] = float((i * 7919u) % 65536u) / 65535.0f;
+                 FlatImage image = filled(64, 48, {"R", "G", "B", "A"}, OIIO::TypeDesc::UINT16,
+                                          [](int x, int y, int c) {
+                                              const std::size_t i((y * 64 + x) * 4 + c);
+                                              return float((i * 7919u) % 65536u) / 65535.0f;
+                                          });
                  image.stringAttributes = {{"compression", "none"}};
                  return image;
              }(),
              0.6)},
         {"huge.png",  // a 4 x 4 PNG whose header claims 100000 x 100000, checksum right
-         [](const std::string& p) {
-             doftest::writeFlat(p, doftest::makeFlat(4, 4, {"R", "G", "B"}, OIIO::TypeDesc::UINT8));
-             std::string bytes = readBytes(p);
-             for (int at : {16, 20})
-                 for (int i = 0; i < 4; ++i)
-                     bytes[std::size_t(at + i)] = char(100000 >> (24 - 8 * i));
-             const std::uint32_t crc = pngCrc(bytes.substr(12, 17));
-             for (int i = 0; i < 4; ++i) bytes[std::size_t(29 + i)] = char(crc >> (24 - 8 * i));
-             writeBytes(p, bytes);
-         }},
+         flat(doftest::makeFlat(4, 4, {"R", "G", "B"}, OIIO::TypeDesc::UINT8),
+              [](std::string& bytes) {
+                  for (int at : {16, 20})
+                      for (int i = 0; i < 4; ++i)
+                          bytes[std::size_t(at + i)] = char(100000 >> (24 - 8 * i));
+                  const std::uint32_t crc = pngCrc(bytes.substr(12, 17));
+                  for (int i = 0; i < 4; ++i)
+                      bytes[std::size_t(29 + i)] = char(crc >> (24 - 8 * i));
+              })},
         {"bad.png",  // damaged compressed pixels: libpng says so itself
-         [](const std::string& p) {
-             doftest::writeFlat(p, bytesImage(64, 64, 3, [](int x, int y, int c) {
-                                    return (x * 3 + y * 192 + c) % 251;
-                                }));
-             std::string bytes = readBytes(p);
-             bytes[bytes.find("IDAT") + 20] ^= char(0xFF);
-             writeBytes(p, bytes);
-         }},
+         flat(
+             bytesImage(64, 64, 3, [](int x, int y, int c) { return (x * 3 + y * 192 + c) % 251; }),
+             [](std::string& bytes) { bytes[bytes.find("IDAT") + 20] ^= char(0xFF); })},
         {"deep.exr", [](const std::string& p) { doftest::writeDeep(p, 16, 8, deepAtFocus()); }},
         {"layers.exr", [](const std::string& p) { doftest::writeDeep(p, 41, 41, deepLayers()); }},
         {"flat.png",  // alpha 3 shows any premultiplying on the way
@@ -564,7 +555,8 @@ std::vector<float> valuesOf(const Outcome& o, const std::string& what) {
     if (hash != std::string::npos)
         std::sscanf(what.c_str() + hash + 1, "%d-%d,%d-%d", &from, &to, &top, &bottom);
     if (to > image.width || bottom > image.height) ADD_FAILURE() << what << ": outside the image";
-    to = std::min(to, image.width), bottom = std::min(bottom, image.height);
+    to = std::min(to, image.width);
+    bottom = std::min(bottom, image.height);
     std::vector<int> channels;
     for (const std::string& name : names) {
         channels.push_back(int(std::find(image.channels.begin(), image.channels.end(), name) -
@@ -590,14 +582,10 @@ int edgeWidth(const FlatImage& image, int row) {
     return width;
 }
 
-// bands.exr at radius 6: the focus band keeps every value (its rows out of the
-// next band's reach) and the edge widens with the distance from the focus.
+// bands.exr at radius 6: the edge widens with the distance from the focus
+// (the case's rows check that the focus band keeps every value).
 void blurGrowsWithDistance(const Outcome& o) {
-    const FlatImage in = edgeBands(), got = o.read("out.exr");
-    ASSERT_EQ(got.width, 40);
-    for (int y = 0; y < 14; ++y)
-        for (int x = 0; x < 40; ++x)
-            for (int c = 0; c < 4; ++c) ASSERT_EQ(got.at(x, y, c), in.at(x, y, c)) << x << "," << y;
+    const FlatImage got = o.read("out.exr");
     EXPECT_EQ(edgeWidth(got, 8), 0);
     EXPECT_LT(0, edgeWidth(got, 24));
     EXPECT_LT(edgeWidth(got, 24), edgeWidth(got, 40));
@@ -616,8 +604,8 @@ void flattensTheSamples(const Outcome& o) {
     for (int p = 0; p < 16 * 8; ++p) {
         double out[4] = {0, 0, 0, 0}, through = 1.0;
         for (const TestSample& s : samples[std::size_t(p)]) {
-            const double stored[4] = {doftest::asHalf(s.r), doftest::asHalf(s.g),
-                                      doftest::asHalf(s.b), doftest::asHalf(s.a)};
+            const double stored[4] = {float(half(s.r)), float(half(s.g)), float(half(s.b)),
+                                      float(half(s.a))};
             for (int c = 0; c < 4; ++c) out[c] += stored[c] * through;
             through *= 1.0 - stored[3];
         }
@@ -704,7 +692,7 @@ void encodesTheBlocks(const Outcome& o, const std::vector<std::string>& a) {
                                    std::round(g * codes)) <= tolerance;
                 } else if (header.channelformat(c) == OIIO::TypeDesc::HALF) {
                     ok = converted && c < 3 ? std::fabs(g - e) <= std::fabs(e) * 0x1p-10
-                                            : doftest::asHalf(float(e)) == float(g);
+                                            : float(half(float(e))) == float(g);
                 } else {
                     ok = converted && c < 3 ? std::fabs(g - e) <= std::fabs(e) * 1e-4
                                             : float(e) == float(g);
@@ -717,7 +705,7 @@ void encodesTheBlocks(const Outcome& o, const std::vector<std::string>& a) {
 }
 
 // FILE, then KEY=VALUE: a header field (x, y, width, height, nchannels,
-// full_width, deep, channels, format, parts) or a text attribute; KEY^FILE2:
+// full_width, deep, channels, format) or a text attribute; KEY^FILE2:
 // the same attribute as FILE2's, which must have it.
 void headerHolds(const Outcome& o, const std::vector<std::string>& a) {
     const auto field = [](const OIIO::ImageSpec& s, const std::string& key) {
@@ -736,13 +724,6 @@ void headerHolds(const Outcome& o, const std::vector<std::string>& a) {
     for (std::size_t i = 2; i < a.size(); ++i) {
         const std::size_t at = a[i].find_first_of("=^");
         const std::string key = a[i].substr(0, at), value = a[i].substr(at + 1);
-        if (key == "parts") {
-            auto in = OIIO::ImageInput::open(o.file(a[1]));
-            int parts = 0;
-            while (in && in->seek_subimage(parts, 0)) ++parts;
-            EXPECT_EQ(std::to_string(parts), value);
-            continue;
-        }
         if (a[i][at] == '^') {
             doftest::readFlat(inFolder(value, o.dir), &other);
             ASSERT_NE(field(other, key), "") << key;
