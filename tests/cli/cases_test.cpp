@@ -87,24 +87,18 @@ FlatImage squares(float pixelAspect = 1.0f, std::vector<float> at2020 = {}) {
 // depth.
 FlatImage scene() {
     FlatImage s =
-        doftest::makeFlat(24, 16, {"R", "G", "B", "A", "Z", "id", "N.x"}, OIIO::TypeDesc::FLOAT);
+        filled(24, 16, {"R", "G", "B", "A", "Z", "id", "N.x"}, OIIO::TypeDesc::FLOAT,
+               [](int x, int y, int c) {
+                   const float id = float(x * 100 + y), n = -0.5f + 0.01f * float(x);
+                   const float v[4][7] = {
+                       {(x + y) % 2 ? 0.8f : 0.2f, 0.5f, 0.25f * float(y % 4), 1, 10, id, n},
+                       {0.1f, (x % 3) * 0.4f, 0.9f, 1, 25, id, n},
+                       {0.25f, 0.125f * float(x % 4), 0.0625f, 0.5f, 6, id, n},
+                       {0, 0, 0, 0, 0, id, n}};
+                   return v[x < 8 ? 0 : x < 16 ? 1 : y >= 8 ? 2 : 3][c];
+               });
     s.stringAttributes = {
         {"Software", "scene writer 1.0"}, {"comments", "keep me"}, {"studio:shot", "sq010"}};
-    for (int y = 0; y < 16; ++y)
-        for (int x = 0; x < 24; ++x) {
-            float v[7] = {0, 0, 0, 0, 0, float(x * 100 + y), -0.5f + 0.01f * float(x)};
-            if (x < 8) {
-                const float p[5] = {(x + y) % 2 ? 0.8f : 0.2f, 0.5f, 0.25f * float(y % 4), 1, 10};
-                std::copy(p, p + 5, v);
-            } else if (x < 16) {
-                const float p[5] = {0.1f, (x % 3) * 0.4f, 0.9f, 1, 25};
-                std::copy(p, p + 5, v);
-            } else if (y >= 8) {
-                const float p[5] = {0.25f, 0.125f * float(x % 4), 0.0625f, 0.5f, 6};
-                std::copy(p, p + 5, v);
-            }
-            for (int c = 0; c < 7; ++c) s.at(x, y, c) = v[c];
-        }
     s.at(20, 3, 0) = 0.3f;
     s.at(10, 5, 0) = 3.0f;
     s.at(12, 12, 4) = 1e10f;
@@ -195,12 +189,9 @@ std::vector<std::vector<TestSample>> deepAtFocus() {
 // black one at 40; at the centre (20, 20) the front one is greener and the far
 // one red.
 std::vector<std::vector<TestSample>> deepLayers() {
-    std::vector<std::vector<TestSample>> samples(41 * 41);
-    for (int p = 0; p < 41 * 41; ++p) {
-        const bool centre = p == 20 * 41 + 20;
-        samples[std::size_t(p)] = {{0.25f, centre ? 0.5f : 0.25f, 0.25f, 0.5f, 10.0f},
-                                   {centre ? 1.0f : 0.0f, 0.0f, 0.0f, 1.0f, 40.0f}};
-    }
+    std::vector<std::vector<TestSample>> samples(
+        41 * 41, {{0.25f, 0.25f, 0.25f, 0.5f, 10.0f}, {0.0f, 0.0f, 0.0f, 1.0f, 40.0f}});
+    samples[20 * 41 + 20] = {{0.25f, 0.5f, 0.25f, 0.5f, 10.0f}, {1.0f, 0.0f, 0.0f, 1.0f, 40.0f}};
     return samples;
 }
 
@@ -690,12 +681,11 @@ void encodesTheBlocks(const Outcome& o, const std::vector<std::string>& a) {
                     const double tolerance = jpeg ? 3 : (converted && c < 3 ? 1 : 0);
                     ok = std::fabs(std::round(std::clamp(e, 0.0, 1.0) * codes) -
                                    std::round(g * codes)) <= tolerance;
-                } else if (header.channelformat(c) == OIIO::TypeDesc::HALF) {
-                    ok = converted && c < 3 ? std::fabs(g - e) <= std::fabs(e) * 0x1p-10
-                                            : float(half(float(e))) == float(g);
-                } else {
-                    ok = converted && c < 3 ? std::fabs(g - e) <= std::fabs(e) * 1e-4
-                                            : float(e) == float(g);
+                } else {  // half or float: to the type's precision, or its very value
+                    const bool isHalf = header.channelformat(c) == OIIO::TypeDesc::HALF;
+                    ok = converted && c < 3
+                             ? std::fabs(g - e) <= std::fabs(e) * (isHalf ? 0x1p-10 : 1e-4)
+                             : (isHalf ? float(half(float(e))) : float(e)) == float(g);
                 }
                 if (!ok && ++mismatches <= 3)
                     ADD_FAILURE() << "pixel " << x << "," << y << " channel " << c << " expected "
