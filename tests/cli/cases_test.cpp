@@ -245,21 +245,19 @@ FlatImage aovs() {
 // Three parts: colour with depth, the same colour as a part of its own, and
 // data on a window of its own.
 void writeThreeParts(const std::string& path) {
-    const FlatImage beauty = patterned({"R", "G", "B", "A", "Z"});
+    const FlatImage beauty = filled(16, 12, kRGBAZ, OIIO::TypeDesc::FLOAT, [](int x, int y, int c) {
+        return c < 3 ? pattern(x, y, c) : c == 3 ? 1.0f : float(1 + (y * 16 + x) % 7);
+    });
     std::vector<OIIO::ImageSpec> specs = {OIIO::ImageSpec(16, 12, 5, OIIO::TypeDesc::HALF),
                                           OIIO::ImageSpec(16, 12, 3, OIIO::TypeDesc::HALF),
                                           OIIO::ImageSpec(3, 2, 1, OIIO::TypeDesc::FLOAT)};
-    std::vector<std::vector<float>> pixels = {beauty.pixels, {}, {0.5f, 1, 2, 3, 4, 5}};
     specs[0].channelnames = beauty.channels;
-    for (std::size_t p = 0; p < 16 * 12; ++p) {
-        pixels[0][p * 5 + 3] = 1.0f, pixels[0][p * 5 + 4] = float(1 + p % 7);
-        pixels[1].insert(pixels[1].end(), &pixels[0][p * 5], &pixels[0][p * 5 + 3]);
-    }
     specs[2].x = 5, specs[2].y = 4, specs[2].channelnames = {"mask"};
     specs[2].full_x = specs[2].full_y = 0, specs[2].full_width = 16, specs[2].full_height = 12;
     const char* names[] = {"rgba", "diffuse", "notes"};
     for (int i = 0; i < 3; ++i) specs[std::size_t(i)].attribute("name", names[i]);
-    doftest::writeParts(path, specs, pixels);
+    doftest::writeParts(path, specs,
+                        {beauty.pixels, patterned({"R", "G", "B"}).pixels, {0.5f, 1, 2, 3, 4, 5}});
 }
 
 // Colour of the right view on a 2 x 2 window at (10, 10) of 20 x 20, the
@@ -613,15 +611,12 @@ void flattensTheSamples(const Outcome& o) {
     }
 }
 
-// The Gaussian spreads the edge a few pixels, rising and mirrored.
+// The Gaussian spreads the edge a few pixels (the case's rows check how
+// far), rising and mirrored.
 void gaussianEdge(const Outcome& o) {
     const FlatImage got = o.read("out.png");
-    ASSERT_EQ(got.channels.size(), 3u);
+    ASSERT_EQ(got.width, 96);
     const auto at = [&](int x) { return std::lround(got.at(x, 20, 0) * 255); };
-    EXPECT_EQ(at(30), 0);
-    EXPECT_EQ(at(70), 255);
-    EXPECT_GT(at(47), 0);
-    EXPECT_LT(at(48), 255);
     for (int x = 36; x < 60; ++x) EXPECT_LE(at(x), at(x + 1)) << x;
     for (int d = 0; d < 8; ++d) EXPECT_NEAR(255 - at(47 - d), at(48 + d), 1) << d;
 }
