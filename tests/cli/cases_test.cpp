@@ -681,10 +681,8 @@ void headerHolds(const Outcome& o, const std::vector<std::string>& a) {
         const std::string keys[] = {"x", "y", "width", "height", "deep", "full_width", "nchannels"};
         const long numbers[] = {s.x, s.y, s.width, s.height, s.deep, s.full_width, s.nchannels};
         const auto number = std::find(std::begin(keys), std::end(keys), key);
-        std::string names;
-        for (const std::string& n : s.channelnames) names += (names.empty() ? "" : ",") + n;
         if (number != std::end(keys)) return std::to_string(numbers[number - keys]);
-        return key == "channels" ? names
+        return key == "channels" ? OIIO::Strutil::join(s.channelnames, ",")
                : key == "format" ? std::string(s.format.c_str())
                                  : std::string(s.get_string_attribute(key));
     };
