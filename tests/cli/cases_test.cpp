@@ -449,13 +449,10 @@ std::vector<std::string> words(const std::string& text) {
 }
 
 std::vector<Case> readCases() {
-    std::vector<std::string> files;
-    for (const auto& entry :
-         std::filesystem::directory_iterator(DOF_TEST_SOURCE_DIR "/tests/cli/cases"))
-        if (entry.path().extension() == ".txt") files.push_back(entry.path().string());
-    std::sort(files.begin(), files.end());
     std::vector<Case> cases;
-    for (const std::string& file : files) {
+    for (const std::string& name : doftest::namesIn(DOF_TEST_SOURCE_DIR "/tests/cli/cases")) {
+        const std::string file = DOF_TEST_SOURCE_DIR "/tests/cli/cases/" + name;
+        if (std::filesystem::path(name).extension() != ".txt") continue;
         std::ifstream in(file);
         std::string line;
         bool open = false;
@@ -791,11 +788,8 @@ void runCases(const std::vector<Case>& cases) {
             EXPECT_NE(o.run.out.find(part), std::string::npos) << part << "\n" << o.run.out;
         for (const auto& check : c.checks) {
             SCOPED_TRACE("check: " + check[0]);
-            const auto named = checks().find(check[0]);
-            if (named == checks().end())
-                ADD_FAILURE() << "no check " << check[0];
-            else
-                named->second(o, check);
+            EXPECT_EQ(checks().count(check[0]), 1u) << "no check " << check[0];
+            if (checks().count(check[0])) checks().at(check[0])(o, check);
         }
     }
 }
