@@ -137,13 +137,10 @@ FlatImage depthRow(std::vector<float> z, int sensorPixels = 0, bool tagged = fal
     return s;
 }
 
-// 8-bit codes v(x, y, channel), straight alpha; one channel is Y.
-FlatImage bytesImage(int w, int h, int channels, const std::function<int(int, int, int)>& v) {
-    const std::vector<std::string> names = {"R", "G", "B", "A"};
-    FlatImage image = filled(w, h,
-                             channels == 1 ? std::vector<std::string>{"Y"}
-                                           : std::vector(names.begin(), names.begin() + channels),
-                             OIIO::TypeDesc::UINT8,
+// 8-bit codes v(x, y, channel) in the channels named, straight alpha.
+FlatImage bytesImage(int w, int h, std::vector<std::string> names,
+                     const std::function<int(int, int, int)>& v) {
+    FlatImage image = filled(w, h, std::move(names), OIIO::TypeDesc::UINT8,
                              [&](int x, int y, int c) { return float(v(x, y, c)) / 255.0f; });
     image.unassociatedAlpha = true;
     return image;
@@ -152,9 +149,9 @@ FlatImage bytesImage(int w, int h, int channels, const std::function<int(int, in
 // 96 x 40 codes, black up to x = 47 and white from 48; `boxed`: as the box
 // of radius 3 leaves it, its 7-sample means 255 k / 7 truncated to 36, 72,
 // 109, 145, 182 and 218 for k = 1 to 6 white samples, in every row.
-FlatImage edge(int channels, bool boxed = false) {
+FlatImage edge(std::vector<std::string> names, bool boxed = false) {
     const int ramp[8] = {0, 36, 72, 109, 145, 182, 218, 255};  // x = 44 to 51
-    return bytesImage(96, 40, channels, [=](int x, int, int) {
+    return bytesImage(96, 40, std::move(names), [=](int x, int, int) {
         return !boxed ? (x < 48 ? 0 : 255) : x < 44 ? 0 : x > 51 ? 255 : ramp[x - 44];
     });
 }
@@ -381,16 +378,17 @@ const std::map<std::string, Writer>& generators() {
                       bytes[std::size_t(29 + i)] = char(crc >> (24 - 8 * i));
               })},
         {"bad.png",  // damaged compressed pixels: libpng says so itself
-         flat(
-             bytesImage(64, 64, 3, [](int x, int y, int c) { return (x * 3 + y * 192 + c) % 251; }),
-             [](std::string& bytes) { bytes[bytes.find("IDAT") + 20] ^= char(0xFF); })},
+         flat(bytesImage(64, 64, {"R", "G", "B"},
+                         [](int x, int y, int c) { return (x * 3 + y * 192 + c) % 251; }),
+              [](std::string& bytes) { bytes[bytes.find("IDAT") + 20] ^= char(0xFF); })},
         {"deep.exr", [](const std::string& p) { doftest::writeDeep(p, 16, 8, deepAtFocus()); }},
         {"layers.exr", [](const std::string& p) { doftest::writeDeep(p, 41, 41, deepLayers()); }},
         {"flat.png",  // alpha 3 shows any premultiplying on the way
-         flat(bytesImage(96, 40, 4, [](int, int, int c) { return c == 3 ? 3 : 13 + 64 * c; }))},
-        {"edge.png", flat(edge(1))},
-        {"edge3.png", flat(edge(3))},
-        {"ramp.png", flat(edge(1, true))},
+         flat(bytesImage(96, 40, {"R", "G", "B", "A"},
+                         [](int, int, int c) { return c == 3 ? 3 : 13 + 64 * c; }))},
+        {"edge.png", flat(edge({"Y"}))},
+        {"edge3.png", flat(edge({"R", "G", "B"}))},
+        {"ramp.png", flat(edge({"Y"}, true))},
         {"half.exr", flat(blockImage(blockInputs().at("half.exr")))},
         {"float.exr", flat(blockImage(blockInputs().at("float.exr")))},
         {"blocks.png", flat(blockImage(blockInputs().at("blocks.png")))},
@@ -615,10 +613,8 @@ double encoded(const BlockInput& in, OIIO::TypeDesc type, char alpha, const Bloc
     if (c == 3 || c == 4) return c == 3 && alpha != '-' ? a : 10.0;
     double v = block.c[c] / scale;
     const bool displayOut = !type.is_floating_point();
-    if (alpha == 'B') {  // colour over black, in the input's encoding
-        v = in.display ? v * a : v;
-        return displayOut && !in.display ? toDisplay(v) : v;
-    }
+    if (alpha == 'B')  // colour over black, in the input's encoding
+        return in.display ? v * a : (displayOut ? toDisplay(v) : v);
     if (!in.display && a > 0) v /= a;  // straight, for the conversion
     if (displayOut != in.display) v = displayOut ? toDisplay(v) : toLinear(v);
     return alpha == 'P' && a > 0 ? v * a : v;
