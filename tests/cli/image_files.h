@@ -5,11 +5,9 @@
 #include <OpenImageIO/deepdata.h>
 #include <OpenImageIO/half.h>
 #include <OpenImageIO/imageio.h>
-#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -63,10 +61,7 @@ struct FlatImage {
         return pixels[(std::size_t(py) * std::size_t(width) + std::size_t(px)) * channels.size() +
                       std::size_t(c)];
     }
-    float at(int px, int py, int c) const {
-        return pixels[(std::size_t(py) * std::size_t(width) + std::size_t(px)) * channels.size() +
-                      std::size_t(c)];
-    }
+    float at(int px, int py, int c) const { return const_cast<FlatImage*>(this)->at(px, py, c); }
 };
 
 inline FlatImage makeFlat(int width, int height, std::vector<std::string> channels,
@@ -90,12 +85,12 @@ inline bool writeFlat(const std::string& path, const FlatImage& image) {
     imageSpec.full_height = image.fullHeight ? image.fullHeight : image.height;
     imageSpec.channelnames = image.channels;
     if (image.formats.size() == image.channels.size()) imageSpec.channelformats = image.formats;
-    imageSpec.alpha_channel = -1;
-    imageSpec.z_channel = -1;
-    for (std::size_t c = 0; c < image.channels.size(); ++c) {
-        if (image.channels[c] == "A") imageSpec.alpha_channel = int(c);
-        if (image.channels[c] == "Z") imageSpec.z_channel = int(c);
-    }
+    const auto index = [&](const char* name) {
+        const auto at = std::find(image.channels.rbegin(), image.channels.rend(), name);
+        return at == image.channels.rend() ? -1 : int(image.channels.rend() - at) - 1;
+    };
+    imageSpec.alpha_channel = index("A");
+    imageSpec.z_channel = index("Z");
     imageSpec.tile_width = imageSpec.tile_height = image.tileSize;
     imageSpec.attribute("PixelAspectRatio", image.pixelAspect);
     if (image.unassociatedAlpha) imageSpec.attribute("oiio:UnassociatedAlpha", 1);
@@ -111,21 +106,16 @@ inline bool writeFlat(const std::string& path, const FlatImage& image) {
 // values (straight alpha stays straight). Width 0 when it cannot be read.
 inline FlatImage readFlat(const std::string& path, OIIO::ImageSpec* specOut = nullptr,
                           int part = 0) {
-    FlatImage image;
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
     auto in = OIIO::ImageInput::open(path, &config);
-    if (!in || !in->seek_subimage(part, 0)) return image;
+    if (!in || !in->seek_subimage(part, 0)) return FlatImage();
     const OIIO::ImageSpec& imageSpec = in->spec();
     if (specOut) *specOut = imageSpec;
-    image.width = imageSpec.width;
-    image.height = imageSpec.height;
+    FlatImage image =
+        makeFlat(imageSpec.width, imageSpec.height, imageSpec.channelnames, OIIO::TypeDesc::FLOAT);
     image.x = imageSpec.x;
     image.y = imageSpec.y;
-    image.channels = imageSpec.channelnames;
-    image.pixels.assign(std::size_t(imageSpec.width) * std::size_t(imageSpec.height) *
-                            std::size_t(imageSpec.nchannels),
-                        0.0f);
     if (!in->read_image(part, 0, 0, imageSpec.nchannels, OIIO::TypeFloat, image.pixels.data()))
         image.width = 0;
     return image;
@@ -174,8 +164,5 @@ inline bool writeParts(const std::string& path, const std::vector<OIIO::ImageSpe
             return false;
     return out->close();
 }
-
-// The value a half channel stores for v.
-inline float asHalf(float v) { return float(half(v)); }
 
 }  // namespace doftest
