@@ -44,49 +44,33 @@ struct SourceCase {
     bool associated;
     Method method;
     QVBitmapType format;
-    double expected[3][4];  // raw components of the three source pixels
     std::uint8_t coverage[3];
+    double expected[3][4];  // raw components of the three source pixels
 };
 
 TEST_F(EffectBuffers, SourceAndChannelsOfFlatFrames) {
+    // clang-format off
     const SourceCase cases[] = {
         {"splat sees premultiplied colour as stored",
-         true,
-         Method::Splat,
-         kQVBitmapRGBAFloat,
-         {{0.5, 0.25, 0.125, 0.5}, {0, 0, 0, 0}, {0.25, 0, 0, 0}},
-         {255, 0, 255}},
+         true, Method::Splat, kQVBitmapRGBAFloat, {255, 0, 255},
+         {{0.5, 0.25, 0.125, 0.5}, {0, 0, 0, 0}, {0.25, 0, 0, 0}}},
         {"box sees straight colour; zero alpha keeps what is stored",
-         true,
-         Method::Box,
-         kQVBitmapRGBAFloat,
-         {{1.0, 0.5, 0.25, 0.5}, {0, 0, 0, 0}, {0.25, 0, 0, 0}},
-         {255, 0, 255}},
+         true, Method::Box, kQVBitmapRGBAFloat, {255, 0, 255},
+         {{1.0, 0.5, 0.25, 0.5}, {0, 0, 0, 0}, {0.25, 0, 0, 0}}},
         {"straight files are premultiplied for splatting; colour under zero alpha is nothing",
-         false,
-         Method::Splat,
-         kQVBitmapRGBAFloat,
-         {{0.25, 0.125, 0.0625, 0.5}, {0, 0, 0, 0}, {0, 0, 0, 0}},
-         {255, 0, 0}},
+         false, Method::Splat, kQVBitmapRGBAFloat, {255, 0, 0},
+         {{0.25, 0.125, 0.0625, 0.5}, {0, 0, 0, 0}, {0, 0, 0, 0}}},
         {"straight files go to box averaging as they are",
-         false,
-         Method::Box,
-         kQVBitmapRGBAFloat,
-         {{0.5, 0.25, 0.125, 0.5}, {0, 0, 0, 0}, {0.25, 0, 0, 0}},
-         {255, 0, 0}},
+         false, Method::Box, kQVBitmapRGBAFloat, {255, 0, 0},
+         {{0.5, 0.25, 0.125, 0.5}, {0, 0, 0, 0}, {0.25, 0, 0, 0}}},
         {"8-bit codes, 127.5 and 31.875 rounded to nearest",
-         true,
-         Method::Splat,
-         kQVBitmapRGBA8,
-         {{128, 64, 32, 128}, {0, 0, 0, 0}, {64, 0, 0, 0}},
-         {255, 0, 255}},
+         true, Method::Splat, kQVBitmapRGBA8, {255, 0, 255},
+         {{128, 64, 32, 128}, {0, 0, 0, 0}, {64, 0, 0, 0}}},
         {"12-bit codes of straight colour",
-         true,
-         Method::Box,
-         kQVBitmapRGBA12,
-         {{4095, 2048, 1024, 2048}, {0, 0, 0, 0}, {1024, 0, 0, 0}},
-         {255, 0, 255}},
+         true, Method::Box, kQVBitmapRGBA12, {255, 0, 255},
+         {{4095, 2048, 1024, 2048}, {0, 0, 0, 0}, {1024, 0, 0, 0}}},
     };
+    // clang-format on
     for (const SourceCase& c : cases) {
         const Frame frame = flatFrame(c.associated);
         dof3d::EffectBuffers buffers;
@@ -117,41 +101,28 @@ TEST_F(EffectBuffers, SourceAndChannelsOfFlatFrames) {
 }
 
 struct StoreCase {
-    const char* why;
     bool associated;
     Method method;
     double result[4];   // what the effect left in the destination, float format
     float expected[4];  // the frame's R, G, B, A afterwards
+    const char* why;
 };
 
 TEST_F(EffectBuffers, ResultReturnsInTheFilesAssociation) {
+    // clang-format off
     const StoreCase cases[] = {
-        {"splat result is premultiplied, like the file",
-         true,
-         Method::Splat,
-         {0.3, 0.2, 0.1, 0.6},
-         {0.3f, 0.2f, 0.1f, 0.6f}},
-        {"splat result un-premultiplied for a straight file",
-         false,
-         Method::Splat,
-         {0.3, 0.15, 0.0, 0.6},
-         {0.5f, 0.25f, 0.0f, 0.6f}},
-        {"box result premultiplied again",
-         true,
-         Method::Box,
-         {0.5, 0.25, 1.0, 0.5},
-         {0.25f, 0.125f, 0.5f, 0.5f}},
-        {"box result as it is for a straight file",
-         false,
-         Method::Box,
-         {0.5, 0.25, 1.0, 0.5},
-         {0.5f, 0.25f, 1.0f, 0.5f}},
-        {"box result of zero alpha over a covered pixel: no colour",
-         true,
-         Method::Box,
-         {0.7, 0.7, 0.7, 0.0},
-         {0.0f, 0.0f, 0.0f, 0.0f}},
+        {true, Method::Splat, {0.3, 0.2, 0.1, 0.6}, {0.3f, 0.2f, 0.1f, 0.6f},
+         "splat result is premultiplied, like the file"},
+        {false, Method::Splat, {0.3, 0.15, 0.0, 0.6}, {0.5f, 0.25f, 0.0f, 0.6f},
+         "splat result un-premultiplied for a straight file"},
+        {true, Method::Box, {0.5, 0.25, 1.0, 0.5}, {0.25f, 0.125f, 0.5f, 0.5f},
+         "box result premultiplied again"},
+        {false, Method::Box, {0.5, 0.25, 1.0, 0.5}, {0.5f, 0.25f, 1.0f, 0.5f},
+         "box result as it is for a straight file"},
+        {true, Method::Box, {0.7, 0.7, 0.7, 0.0}, {0.0f, 0.0f, 0.0f, 0.0f},
+         "box result of zero alpha over a covered pixel: no colour"},
     };
+    // clang-format on
     for (const StoreCase& c : cases) {
         Frame frame = flatFrame(c.associated);
         dof3d::EffectBuffers buffers;
