@@ -23,8 +23,8 @@ struct FrameRenderContext {
     int threads = 1;           // threads this frame may use
     Progress* progress = nullptr;
     int frameNumber = 0;
-    // Bytes the layers of a frame's depth slabs may take at once; 0: a
-    // quarter of the machine's memory, and at least 1 GB.
+    // Bytes the layers of a frame's depth slabs may take at once; 0: what
+    // suits the threads (see slab_render.cpp).
     double slabMemory = 0.0;
 };
 

@@ -13,6 +13,7 @@
 #include "cli/slab_composite.h"
 #include "cli/slab_layer.h"
 #include "cli/slab_tiles.h"
+#include "host/QVBitmapFormats.h"
 
 namespace dof3d {
 
@@ -46,20 +47,25 @@ double estimatedWork(const SlabParts& parts, const SlabPlan& slabs, int slab,
     return 1.5 * own * (kVisitWork + footprint + 3.0 * kRegionPixelWork);
 }
 
-// The memory the layers of one group of slabs may take.
-double slabMemoryBudget(const FrameRenderContext& context) {
+// The memory the layers of one group of slabs may take. On one thread every
+// slab is a group of its own, and the memory of one slab's layer serves the
+// next; on more, a group holds about one frame's worth of layers: the small
+// slabs go together, so that one slab's last band does not keep the other
+// threads waiting, while fresh pages (a fault and a clearing each) stay few.
+double slabMemoryBudget(const FrameRenderContext& context, double frameLayerBytes) {
     if (context.slabMemory > 0.0) return context.slabMemory;
+    if (context.threads <= 1) return 0.0;
     const long pages = sysconf(_SC_PHYS_PAGES), pageBytes = sysconf(_SC_PAGESIZE);
     const double machine = pages > 0 && pageBytes > 0 ? double(pages) * double(pageBytes) : 0.0;
-    return std::max(double(1u << 30), machine / 4.0);
+    return std::min(frameLayerBytes, std::max(double(1u << 30), machine / 4.0));
 }
 
 // What a built layer holds: its source and destination, and its depth,
 // coverage and transparency bytes.
-double layerBytes(const SlabLayer& layer) {
-    if (!layer.source) return 0.0;
-    const double pixels = double(layer.area.width) * double(layer.area.height);
-    return (2.0 * double(layer.source->pixelBytes()) + 8.0) * pixels;
+double layerBytes(QVBitmapType format, const QVRect& area) {
+    const QVBitmapFormat* facts = qvBitmapFormat(format);
+    const double pixels = double(area.width) * double(area.height);
+    return (2.0 * double(facts ? facts->bytesPerPixel : 16) + 8.0) * pixels;
 }
 
 }  // namespace
@@ -88,8 +94,8 @@ RenderOutcome renderInSlabs(Frame* frame, const EffectPlan& plan, int layers,
     announce();
     for (int pass = 0; pass < 5; ++pass) passSeconds[pass] = 0.0;
 
-    // Slabs in groups of consecutive slabs whose layers fit the memory a
-    // frame may hold at once (all of them, for frames of common sizes). Every
+    // Slabs in groups of consecutive slabs whose layers fit the memory
+    // budget above. Every
     // layer of a group is built, each on all threads, and the renders it
     // needs are planned, the slabs side by side; then the renders of the
     // whole group go to the frame's threads at once, the largest first, so
@@ -100,7 +106,8 @@ RenderOutcome renderInSlabs(Frame* frame, const EffectPlan& plan, int layers,
     std::vector<SlabLayer> slabLayers(slabCount);
     std::vector<std::unique_ptr<SlabTiling>> tilings(slabCount);
     SlabComposite composite(*frame, slabs.sharpSlab());
-    const double budget = slabMemoryBudget(context);
+    const double budget = slabMemoryBudget(
+        context, layerBytes(plan.slabFormat, QVRect{0, 0, frame->width(), frame->height()}));
     int first = 0;
     double groupBytes = 0.0;
     const auto renderGroup = [&](int end) {
@@ -143,7 +150,7 @@ RenderOutcome renderInSlabs(Frame* frame, const EffectPlan& plan, int layers,
             *error = frame->path + ": " + *error;
             return RenderOutcome::Failed;
         }
-        groupBytes += layerBytes(layer);
+        groupBytes += layerBytes(plan.slabFormat, layer.area);
         if (groupBytes >= budget || s + 1 == int(slabCount)) {
             const RenderOutcome outcome = renderGroup(s + 1);
             if (outcome != RenderOutcome::Done) return outcome;
