@@ -94,9 +94,8 @@ RenderOutcome renderInSlabs(Frame* frame, const EffectPlan& plan, int layers,
     announce();
     for (int pass = 0; pass < 5; ++pass) passSeconds[pass] = 0.0;
 
-    // Slabs in groups of consecutive slabs whose layers fit the memory
-    // budget above. Every
-    // layer of a group is built, each on all threads, and the renders it
+    // Slabs in groups of consecutive slabs whose layers fit the budget above.
+    // Every layer of a group is built, each on all threads, and the renders it
     // needs are planned, the slabs side by side; then the renders of the
     // whole group go to the frame's threads at once, the largest first, so
     // that no slab waits for another's last band. A render larger than a

@@ -128,8 +128,8 @@ double workOf(const std::vector<BandTask>& tasks) {
     return sum;
 }
 
-// Cuts `tile` across its longer side into at most `count` bands, none of
-// them narrower than the reach, so that the dearest band costs as little as
+// Cuts `tile` across its longer side into at most `count` bands, none but
+// the last narrower than the reach, so that the dearest band costs as little as
 // it can: the smallest cost limit that `count` bands can keep, by bisection,
 // each band as long as the limit lets it be.
 std::vector<BandTask> cutTile(const SlabLayer& layer, const FragmentCounts& counts,
