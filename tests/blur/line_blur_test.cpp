@@ -171,17 +171,15 @@ struct StrideRow {
     bool inPlace;
 };
 
+// Gapped: the bytes between elements stay as they were.
+// clang-format off
 const StrideRow kStrides[] = {
-    {"Packed", 1, 1, false},
-    {"Gapped", 3, 2, false},  // the bytes between elements stay as they were
-    {"ReversedSource", -1, 3, false},
-    {"ReversedOutput", 2, -1, false},
-    {"ReversedBoth", -2, -3, false},
-    {"InPlace", 1, 1, true},
-    {"InPlaceReversed", -2, -2, true},
-    {"InPlaceColumnOverRow", 3, 1, true},
-    {"InPlaceRowOverColumn", 1, 2, true},
+    {"Packed", 1, 1, false}, {"Gapped", 3, 2, false},
+    {"ReversedSource", -1, 3, false}, {"ReversedOutput", 2, -1, false}, {"ReversedBoth", -2, -3, false},
+    {"InPlace", 1, 1, true}, {"InPlaceReversed", -2, -2, true},
+    {"InPlaceColumnOverRow", 3, 1, true}, {"InPlaceRowOverColumn", 1, 2, true},
 };
+// clang-format on
 
 // How a random line is drawn.
 enum Style { kOpaque, kUneven, kSparse, kClear, kPastFullScale, kStyleCount };
@@ -338,10 +336,8 @@ const RoundingRow kRounding[] = {
 };
 // clang-format on
 
-using LineBlurRounding = doftest::HostAllocTest;
-
 // The reference is held to the same hand-worked bytes.
-TEST_F(LineBlurRounding, HandWorkedRows) {
+TEST_F(LineBlur, RoundingWorkedByHand) {
     for (const RoundingRow& row : kRounding) {
         SCOPED_TRACE(row.why);
         const Routine& r = kRoutines[row.routine];
@@ -365,60 +361,53 @@ TEST_F(LineBlurRounding, HandWorkedRows) {
 enum Fault { kEmptyKernel, kNoScratch, kTooLong, kNoWeights, kNoTable, kNegativeRadius };
 
 struct FailureRow {
-    int routine;
     Fault fault;
-    bool inPlace;
+    std::vector<int> routines;
     int calls;  // host allocations asked for
     const char* why;
 };
 
+// clang-format off
 const FailureRow kFailures[] = {
-    {kStd, kEmptyKernel, false, 0, "a kernel whose table was refused"},
-    {kAw, kEmptyKernel, false, 0, "a kernel whose table was refused"},
-    {kStdLut, kEmptyKernel, false, 0, "a kernel whose table was refused"},
-    {kStdLut, kNoTable, false, 0, "no product table"},
-    {kGrey, kEmptyKernel, false, 0, "a kernel whose table was refused"},
-    {kGreyMax, kEmptyKernel, false, 0, "a kernel whose table was refused"},
-    {kGrey, kNoScratch, false, 1, "the scratch line refused: the source cannot be read first"},
-    {kGreyMax, kNoScratch, false, 1, "the scratch line refused"},
-    {kGrey, kTooLong, false, 0, "2^29 samples need 2^32 bytes, one past a 32-bit size"},
-    {kGreyMax, kTooLong, false, 0, "2^29 samples need 2^32 bytes"},
-    {kGreyLut, kNoScratch, true, 1, "in place without its working copy"},
-    {kGreyLut, kNoWeights, false, 0, "no weights"},
-    {kGreyLut, kNoTable, false, 0, "no product table"},
-    {kBoxLine, kNegativeRadius, false, 0, "a negative radius names no window"},
-    {kBoxPlane, kNegativeRadius, false, 0, "a negative radius names no window"},
+    {kEmptyKernel, {kStd, kAw, kStdLut, kGrey, kGreyMax}, 0, "a kernel whose table was refused"},
+    // The LUT blur needs its working copy only in place, so it runs in place.
+    {kNoScratch, {kGrey, kGreyMax, kGreyLut}, 1, "the scratch line refused: the source cannot be read first"},
+    {kTooLong, {kGrey, kGreyMax}, 0, "2^29 samples need 2^32 bytes, one past a 32-bit size"},
+    {kNoWeights, {kGreyLut}, 0, "no weights"},
+    {kNoTable, {kStdLut, kGreyLut}, 0, "no product table"},
+    {kNegativeRadius, {kBoxLine, kBoxPlane}, 0, "a negative radius names no window"},
 };
+// clang-format on
 
-using LineBlurFailure = doftest::HostAllocTest;
-
-TEST_F(LineBlurFailure, OutputLeftUntouched) {
+TEST_F(LineBlur, FailuresLeaveTheOutputUntouched) {
     for (const FailureRow& row : kFailures) {
-        SCOPED_TRACE(std::string(kRoutines[row.routine].name) + ": " + row.why);
-        const Routine& r = kRoutines[row.routine];
-        const StrideRow strides = {"", 1, 1, row.inPlace};
-        Random random(row.routine);
-        LineCall c = randomCall(r, {"", 6, 1}, strides, kUneven, random);
-        prepare(c, blurref::TableRounding::Nearest);
-        qvlib::failAllocationAt(1);
-        GaussianKernel empty(2.0, 0.01);
-        qvlib::failAllocationAt(0);
-        if (row.fault == kEmptyKernel) c.kernelArg = &empty;
-        if (row.fault == kNoWeights) c.weightsArg = nullptr;
-        if (row.fault == kNoTable) c.lutArg = nullptr;
-        if (row.fault == kNegativeRadius) c.radiusArg = -1;
-        if (row.fault == kTooLong) c.n = 0x20000000, c.srcStride = c.outStride = 0;
+        for (int routine : row.routines) {
+            const Routine& r = kRoutines[routine];
+            SCOPED_TRACE(std::string(r.name) + ": " + row.why);
+            const bool inPlace = row.fault == kNoScratch && r.scratch == 2;
+            Random random(routine);
+            LineCall c = randomCall(r, {"", 6, 1}, {"", 1, 1, inPlace}, kUneven, random);
+            prepare(c, blurref::TableRounding::Nearest);
+            qvlib::failAllocationAt(1);
+            GaussianKernel empty(2.0, 0.01);
+            qvlib::failAllocationAt(0);
+            if (row.fault == kEmptyKernel) c.kernelArg = &empty;
+            if (row.fault == kNoWeights) c.weightsArg = nullptr;
+            if (row.fault == kNoTable) c.lutArg = nullptr;
+            if (row.fault == kNegativeRadius) c.radiusArg = -1;
+            if (row.fault == kTooLong) c.n = 0x20000000, c.srcStride = c.outStride = 0;
 
-        SentinelLine src(c.n, c.srcStride * r.size, std::size_t(r.size));
-        if (r.readsBytes) writeSource(c, src.origin());
-        SentinelLine out = row.inPlace ? src : SentinelLine(c.n, c.outStride * r.size, r.size);
-        const Bytes untouched = out.bytes;
-        const std::uint64_t before = qvlib::allocStats().totalAllocations;
-        if (row.fault == kNoScratch) qvlib::failAllocationAt(1);
-        call(row.routine, false, c, row.inPlace ? out.origin() : src.origin(), out.origin());
-        qvlib::failAllocationAt(0);
-        EXPECT_EQ(qvlib::allocStats().totalAllocations - before, std::uint64_t(row.calls));
-        EXPECT_TRUE(sameBytes(out.bytes, untouched));
+            SentinelLine src(c.n, c.srcStride * r.size, std::size_t(r.size));
+            if (r.readsBytes) writeSource(c, src.origin());
+            SentinelLine out = inPlace ? src : SentinelLine(c.n, c.outStride * r.size, r.size);
+            const Bytes untouched = out.bytes;
+            const std::uint64_t before = qvlib::allocStats().totalAllocations;
+            if (row.fault == kNoScratch) qvlib::failAllocationAt(1);
+            call(routine, false, c, inPlace ? out.origin() : src.origin(), out.origin());
+            qvlib::failAllocationAt(0);
+            EXPECT_EQ(qvlib::allocStats().totalAllocations - before, std::uint64_t(row.calls));
+            EXPECT_TRUE(sameBytes(out.bytes, untouched));
+        }
     }
 }
 

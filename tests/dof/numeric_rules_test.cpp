@@ -49,18 +49,15 @@ using Bytes = std::vector<std::uint8_t>;
 // so that one table of rows runs over every format.
 template <class F>
 decltype(auto) withPixelTraits(int code, F&& f) {
+    // clang-format off
     switch (code) {
-        case 1:
-            return f(QVPixelRGBA8());
-        case 2:
-            return f(QVPixelRGBA10());
-        case 3:
-            return f(QVPixelRGBA12());
-        case 4:
-            return f(QVPixelRGBA16());
-        default:
-            return f(QVPixelRGBAFloat());
+        case 1: return f(QVPixelRGBA8());
+        case 2: return f(QVPixelRGBA10());
+        case 3: return f(QVPixelRGBA12());
+        case 4: return f(QVPixelRGBA16());
+        default: return f(QVPixelRGBAFloat());
     }
+    // clang-format on
 }
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN();

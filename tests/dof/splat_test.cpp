@@ -117,14 +117,7 @@ SplatFragment randomFragment(Random& random, QVRect region, int nonFinitePercent
     return f;
 }
 
-class SplatWalkTest : public doftest::HostAllocTest {
-protected:
-    void TearDown() override {
-        splat_walk_tuning() = saved_;
-        doftest::HostAllocTest::TearDown();
-    }
-    SplatWalkTuning saved_ = splat_walk_tuning();
-};
+using SplatWalkTest = doftest::HostAllocTest;
 
 // Random regions, some at the ends of the coordinates so that x + R + 1
 // passes 2^31, fresh or as earlier passes leave them; fragments queued

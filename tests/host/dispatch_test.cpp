@@ -209,17 +209,13 @@ TEST(EntryAssertionDeathTest, EachTableCheckInOrder) {
         int entries;
         const char* message;
     } cases[] = {
-        {kAllocMem,
-         "^FILTMAIN:219: failed assertion `filterInstance->FilterInfo->AllocMem == "
-         "AllocMemQV'\n" EMULATOR_LINE "$"},
-        {kFreeMem,
-         "^FILTMAIN:220: failed assertion `filterInstance->FilterInfo->FreeMem == "
-         "FreeMemQV'\n" EMULATOR_LINE "$"},
-        {kAllocBitmap,
-         "^FILTMAIN:221: failed assertion `filterInstance->FilterInfo->AllocBitmap == "
-         "AllocBitmapQV'\n" EMULATOR_LINE "$"},
+        // clang-format off
+        {kAllocMem, "^FILTMAIN:219: failed assertion `filterInstance->FilterInfo->AllocMem == AllocMemQV'\n" EMULATOR_LINE "$"},
+        {kFreeMem, "^FILTMAIN:220: failed assertion `filterInstance->FilterInfo->FreeMem == FreeMemQV'\n" EMULATOR_LINE "$"},
+        {kAllocBitmap, "^FILTMAIN:221: failed assertion `filterInstance->FilterInfo->AllocBitmap == AllocBitmapQV'\n" EMULATOR_LINE "$"},
         // With every entry wrong the first check reports.
         {kAllocMem | kFreeMem | kAllocBitmap, "^FILTMAIN:219: "},
+        // clang-format on
     };
     for (const auto& c : cases)
         EXPECT_EXIT(describeWithReplaced(c.entries), testing::KilledBySignal(SIGABRT), c.message);

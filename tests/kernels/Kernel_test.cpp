@@ -20,6 +20,8 @@ using testsupport::sameBytes;
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 const double kInf = std::numeric_limits<double>::infinity();
 
+using Kernels = doftest::HostAllocTest;
+
 std::vector<double> tapsOf(const Kernel& k) {
     if (k.weights == nullptr) return {};
     return std::vector<double>(k.weights, k.weights + 2 * k.radius + 1);
@@ -52,9 +54,7 @@ const HatRow kHats[] = {
 };
 // clang-format on
 
-using HatKernelTaps = doftest::HostAllocTest;
-
-TEST_F(HatKernelTaps, HandWorkedRows) {
+TEST_F(Kernels, HatTapsHandWorked) {
     for (const HatRow& row : kHats) {
         SCOPED_TRACE(row.why);
         std::vector<double> expected(row.outward.rbegin(), row.outward.rend());
@@ -89,9 +89,7 @@ const GaussianRow kGaussians[] = {
     {1, -1, 5, 0.0000037, "negative cutoff limited to 0.000001: sqrt(2 ln 1e6) = 5.26"},
 };
 
-using GaussianKernelTaps = doftest::HostAllocTest;
-
-TEST_F(GaussianKernelTaps, Rows) {
+TEST_F(Kernels, GaussianTaps) {
     for (const GaussianRow& row : kGaussians) {
         SCOPED_TRACE(row.why);
         GaussianKernel kernel(row.sigma, row.cutoff);
@@ -102,10 +100,8 @@ TEST_F(GaussianKernelTaps, Rows) {
     }
 }
 
-using KernelNormalize = doftest::HostAllocTest;
-
 // The left half summed in index order, doubled, plus the centre.
-TEST_F(KernelNormalize, RandomKernelsMatchReference) {
+TEST_F(Kernels, NormalizeRandomKernelsMatchReference) {
     testsupport::Random random(1414);
     for (int i = 0; i < 200; ++i) {
         const double size = random.unit() * 12.0;
@@ -141,9 +137,7 @@ const MemoryRow kMemory[] = {
     {true, 1e9, 0.5, 0, 1, 0, "sigma past the countable range"},
 };
 
-using KernelMemory = doftest::HostAllocTest;
-
-TEST_F(KernelMemory, Rows) {
+TEST_F(Kernels, HostMemory) {
     for (const MemoryRow& row : kMemory) {
         SCOPED_TRACE(row.why);
         const qvlib::AllocStats before = qvlib::allocStats();

@@ -98,33 +98,25 @@ class ReferenceScenes : public RenderTest, public ::testing::WithParamInterface<
 TEST_P(ReferenceScenes, MatchTheLiteralReference) {
     const QVBitmapType format = GetParam();
     std::uint32_t seed = 1000u * unsigned(format);
-    for (const Scene& scene : kScenes) {
+    for (const Scene& row : kScenes) {
         for (double mode :
-             scene.mode != 0 ? std::vector<double>{scene.mode} : std::vector<double>{1.0, 2.0}) {
-            Random random(++seed);
-            auto source = randomImage(format, 16, 13, random, scene.features & kInfinite);
-            for (int i = 0; i < 16 * 13 && scene.features & kClearSource; ++i)
-                source->setComponent(i % 16, i / 16, 3, random.below(3));
-            auto start = randomImage(format, 16, 13, random);
-            if (scene.features & kOtherLayout) start->record().layoutId = 99;
-            SceneGBuffers g(16, 13, random, scene.features);
-            GBufferSet* gbuffers = scene.features & kNoTable ? nullptr : &g.set;
-            RenderSettings settings;
-            settings.radius = scene.radius;
+             row.mode != 0 ? std::vector<double>{row.mode} : std::vector<double>{1.0, 2.0}) {
+            scene(format, 16, 13, ++seed, row.features);
+            GBufferSet* table = row.features & kNoTable ? nullptr : &gbuffers->set;
+            settings.radius = row.radius;
             settings.method = mode;
-            settings.focalDepth = -10.0;
-            settings.focusRangeDepth = scene.focusRangeDepth;
-            settings.scaleX = scene.scaleX;
+            settings.focusRangeDepth = row.focusRangeDepth;
+            settings.scaleX = row.scaleX;
             settings.scaleY = 0.75;
-            settings.region = scene.region;
-            settings.outputRects = tiling(scene.tiling, scene.region);
+            settings.region = row.region;
+            settings.outputRects = tiling(row.tiling, row.region);
             const std::string what =
-                formatName(format) + ", " + scene.why + ", mode " + std::to_string(mode);
+                formatName(format) + ", " + row.why + ", mode " + std::to_string(mode);
 
-            auto expected = copyOf(*start);
+            auto expected = copyOf(*destination);
             doftest::ReferencePlanes planes;
             const bool known = doftest::referenceRender(
-                settings, *source, gbuffers ? gbuffers->table() : nullptr, *expected, &planes);
+                settings, *source, table ? table->table() : nullptr, *expected, &planes);
             // This program's engine with each vector unit, then the built module.
             const std::vector<SplatWalkTuning> units = tunings();
             for (std::size_t u = 0; u <= units.size(); ++u) {
@@ -132,10 +124,10 @@ TEST_P(ReferenceScenes, MatchTheLiteralReference) {
                 if (local) splat_walk_tuning() = units[u];
                 const std::string who =
                     what + (local ? ", unit " + std::to_string(units[u].variant) : ", module");
-                auto destination = copyOf(*start);
+                auto rendered = copyOf(*destination);
                 bool splatted = false;
-                const dofrt::RenderReport report = renderWatched(
-                    local, *source, *destination, gbuffers, settings, [&](const Parameters& p) {
+                const dofrt::RenderReport report =
+                    render(*source, *rendered, table, settings, local, [&](const Parameters& p) {
                         splatted = p.transmitR != nullptr && !planes[0].empty();
                         if (splatted) {
                             EXPECT_TRUE(samePlanes(planesOf(p, planes[0].size()), planes)) << who;
@@ -143,8 +135,7 @@ TEST_P(ReferenceScenes, MatchTheLiteralReference) {
                     });
                 EXPECT_EQ(report.failedPass, known ? -1 : int(kPassBuildTables)) << who;
                 EXPECT_EQ(splatted, !planes[0].empty()) << who;
-                EXPECT_TRUE(
-                    testsupport::sameBytes(bufferBytes(*destination), bufferBytes(*expected)))
+                EXPECT_TRUE(testsupport::sameBytes(bufferBytes(*rendered), bufferBytes(*expected)))
                     << who;
             }
         }

@@ -168,7 +168,7 @@ TEST_F(EdgeTest, AllocationFailureAtEveryStep) {
                 SCOPED_TRACE(::testing::Message() << "failure at allocation " << n);
                 qvlib::failAllocationAt(n);
                 const dofrt::RenderReport report =
-                    renderModule(*source, *destination, &gbuffers->set, settings);
+                    render(*source, *destination, &gbuffers->set, settings);
                 qvlib::failAllocationAt(0);
                 EXPECT_EQ(doftest::liveBlocks(), live);
                 EXPECT_EQ(report.ok, n > steps);
@@ -211,7 +211,7 @@ TEST_F(EdgeTest, OpaqueSharpFragmentTakesItsOwnColour) {
             settings.method = 2.0;
             settings.radius = 3.0;
             const std::vector<float> sourceCorner = pixelAt(*source, 0, 2);
-            ASSERT_TRUE(renderModule(*source, *destination, &gbuffers->set, settings).ok);
+            ASSERT_TRUE(render(*source, *destination, &gbuffers->set, settings).ok);
             EXPECT_EQ(pixelAt(*destination, 1, 1),
                       std::vector<float>(c.expected[f], c.expected[f] + 4));
             EXPECT_EQ(pixelAt(*destination, 0, 2), sourceCorner)
@@ -242,7 +242,7 @@ TEST_F(EdgeTest, BoxAverageAtTheRegionCorner) {
             for (int c = 0; c < 4; ++c) source->setComponent(at[p][0], at[p][1], c, corner[p][c]);
         settings.method = 1.0;
         settings.radius = 1.0;
-        ASSERT_TRUE(renderModule(*source, *destination, &gbuffers->set, settings).ok);
+        ASSERT_TRUE(render(*source, *destination, &gbuffers->set, settings).ok);
         const bool isFloat = format == kQVBitmapRGBAFloat;
         for (const auto& w : windows) {
             const std::vector<float> expected =
@@ -358,11 +358,10 @@ TEST_F(EdgeTest, PollsSeeWholePixelsAndAStopSplatsNothingMore) {
                 return seen.size() == stopAt;
             });
             doftest::ReferencePlanes last;
-            renderWatched(true, *source, *destination, &gbuffers->set, settings,
-                          [&](const Parameters& p) {
-                              last = planesOf(p, elements);
-                              when.push_back(std::clock());
-                          });
+            render(*source, *destination, &gbuffers->set, settings, true, [&](const Parameters& p) {
+                last = planesOf(p, elements);
+                when.push_back(std::clock());
+            });
             instance->setAbortHandler(nullptr);
 
             const std::size_t polls = when.size() - 1;

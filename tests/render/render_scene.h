@@ -215,7 +215,6 @@ protected:
     void TearDown() override {
         source.reset();  // host blocks, counted by the fixture
         destination.reset();
-        splat_walk_tuning() = savedTuning_;
         doftest::EffectTest::TearDown();
     }
 
@@ -223,8 +222,11 @@ protected:
     // the g-buffer channels `features` names; focus at -10.
     void scene(QVBitmapType format, int w, int h, std::uint32_t seed, unsigned features) {
         Random random(seed);
-        source = randomImage(format, w, h, random);
+        source = randomImage(format, w, h, random, features & kInfinite);
+        for (int i = 0; i < w * h && features & kClearSource; ++i)
+            source->setComponent(i % w, i / w, 3, random.below(3));
         destination = randomImage(format, w, h, random);
+        if (features & kOtherLayout) destination->record().layoutId = 99;
         gbuffers.reset(new SceneGBuffers(w, h, random, features));
         settings = RenderSettings();
         settings.focalDepth = -10.0;
@@ -239,32 +241,26 @@ protected:
 
     // A whole render as the host runs it, through the built module or, with
     // `local`, this program's copy of the effect, whose walk the tests tune;
-    // `afterSplat` sees the planes after pass 3.
-    dofrt::RenderReport renderWatched(bool local, PixelImage& source, PixelImage& destination,
-                                      GBufferSet* gbuffers, const RenderSettings& settings,
-                                      const std::function<void(const Parameters&)>& afterSplat) {
+    // `afterSplat`, when given, sees the planes after pass 3.
+    dofrt::RenderReport render(PixelImage& source, PixelImage& destination, GBufferSet* gbuffers,
+                               const RenderSettings& settings, bool local = false,
+                               const std::function<void(const Parameters&)>& afterSplat = {}) {
         IFXFilterInstance& record = instance->record();
         const FilterDispatch module = record.executeEntry;
         WatchedExecute::target = local ? ExecuteFunc : module;
         WatchedExecute::afterSplat = afterSplat;
         record.executeEntry = WatchedExecute::execute;
-        const dofrt::RenderReport report = renderModule(source, destination, gbuffers, settings);
+        EXPECT_TRUE(dofrt::setRenderParameters(*instance, settings));
+        const dofrt::RenderReport report =
+            dofrt::render(*instance, source, destination, gbuffers, settings);
         record.executeEntry = module;
         WatchedExecute::afterSplat = nullptr;
         return report;
     }
 
-    // A whole render through the built module, as the host runs it.
-    dofrt::RenderReport renderModule(PixelImage& source, PixelImage& destination,
-                                     GBufferSet* gbuffers, const RenderSettings& settings) {
-        EXPECT_TRUE(dofrt::setRenderParameters(*instance, settings));
-        return dofrt::render(*instance, source, destination, gbuffers, settings);
-    }
-
     std::unique_ptr<PixelImage> source, destination;
     std::unique_ptr<SceneGBuffers> gbuffers;
     RenderSettings settings;
-    SplatWalkTuning savedTuning_ = splat_walk_tuning();
 };
 
 // The twelve planes of a Parameters record as the reference keeps them.

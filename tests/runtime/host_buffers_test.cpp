@@ -208,20 +208,9 @@ TEST_F(HostBuffers, GBufferRowHoldsAtMost65535Layers) {
     EXPECT_EQ(g.layerRange(1, 0)[1], 0);
 }
 
-// The default 640 x 360 frame in 8 bits, built once: focal length 360 pixels,
-// so at depth z one pixel spans |z| / 360 world units.
-class DemoSceneTest : public HostBuffers {
-protected:
-    static void SetUpTestSuite() { scene_ = new dofrt::DemoScene(dofrt::buildDemoScene()); }
-    static void TearDownTestSuite() { delete scene_; }
-    static dofrt::DemoScene* scene_;
-};
-
-dofrt::DemoScene* DemoSceneTest::scene_ = nullptr;
-
 // The colour channel with its exponent byte, or the plain one, which limits
 // the lamps to white; layers on every channel that has them in a render.
-TEST_F(DemoSceneTest, ChannelsAsTheEffectReadsThem) {
+TEST_F(HostBuffers, DemoSceneChannelsAsTheEffectReadsThem) {
     for (bool exponent : {true, false}) {
         SCOPED_TRACE(exponent ? "with exponent" : "plain colour");
         dofrt::DemoSceneOptions options;
@@ -238,10 +227,6 @@ TEST_F(DemoSceneTest, ChannelsAsTheEffectReadsThem) {
         const Bytes lamp = exponent ? Bytes{191, 159, 112} : Bytes{255, 255, 255};
         EXPECT_EQ(Bytes(g.colour(20, 130), g.colour(20, 130) + 3), lamp);
     }
-    EXPECT_EQ(scene_->settings.radius, 8.0);  // 360 / 45, focused on the card
-    EXPECT_EQ(scene_->settings.focalDepth, -6.0);
-    EXPECT_EQ(scene_->settings.focusRangeDepth, -7.0);
-    EXPECT_EQ(scene_->settings.method, 1.0);
 }
 
 struct PixelCase {
@@ -282,8 +267,15 @@ const PixelCase kPixels[] = {
     return ::testing::AssertionFailure() << depth << " outside " << lo << " .. " << hi;
 }
 
-TEST_F(DemoSceneTest, HandWorkedPixels) {
-    GBufferSet& g = *scene_->gbuffers;
+// The default 640 x 360 frame in 8 bits: focal length 360 pixels, so at
+// depth z one pixel spans |z| / 360 world units.
+TEST_F(HostBuffers, DemoSceneHandWorkedPixels) {
+    const dofrt::DemoScene scene = dofrt::buildDemoScene();
+    EXPECT_EQ(scene.settings.radius, 8.0);  // 360 / 45, focused on the card
+    EXPECT_EQ(scene.settings.focalDepth, -6.0);
+    EXPECT_EQ(scene.settings.focusRangeDepth, -7.0);
+    EXPECT_EQ(scene.settings.method, 1.0);
+    GBufferSet& g = *scene.gbuffers;
     for (const PixelCase& c : kPixels) {
         SCOPED_TRACE(c.why);
         EXPECT_TRUE(depthIn(g.depth(c.x, c.y), c.depthMin, c.depthMax));
@@ -291,7 +283,7 @@ TEST_F(DemoSceneTest, HandWorkedPixels) {
         EXPECT_EQ(Bytes(g.colour(c.x, c.y), g.colour(c.x, c.y) + 4), c.colour);
         EXPECT_EQ(Bytes(g.transparency(c.x, c.y), g.transparency(c.x, c.y) + 3),
                   Bytes(3, c.transparency));
-        const std::uint8_t* source = scene_->source->pixel(c.x, c.y);
+        const std::uint8_t* source = scene.source->pixel(c.x, c.y);
         if (!c.source.empty()) {
             EXPECT_EQ(Bytes(source, source + 4), c.source);
         }

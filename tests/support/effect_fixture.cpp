@@ -26,6 +26,7 @@ void HostAllocTest::SetUp() {
 }
 
 void HostAllocTest::TearDown() {
+    splat_walk_tuning() = tuning_;
     qvlib::failAllocationAt(0);
     qvlib::failAllAllocations(false);
     EXPECT_EQ(liveBlocks(), liveAtStart_) << "host allocations left live";

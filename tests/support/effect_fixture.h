@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "dof/splat_walk.h"
 #include "qvlib_testing.h"
 #include "runtime/EffectInstance.h"
 #include "runtime/EffectLibrary.h"
@@ -20,7 +21,8 @@ const dofrt::EffectLibrary& effectLibrary();
 std::uint64_t liveBlocks();
 
 // Base fixture: records the allocator's live blocks before a test and expects
-// the same number after it, and disarms any injected failure.
+// the same number after it, disarms any injected failure, and puts back the
+// splatting walk's tuning, which tests may change.
 class HostAllocTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -28,6 +30,7 @@ protected:
 
 private:
     std::uint64_t liveAtStart_ = 0;
+    SplatWalkTuning tuning_ = splat_walk_tuning();
 };
 
 // An instance of the effect, described and set up.
