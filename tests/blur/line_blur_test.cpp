@@ -370,7 +370,7 @@ struct FailureRow {
 // clang-format off
 const FailureRow kFailures[] = {
     {kEmptyKernel, {kStd, kAw, kStdLut, kGrey, kGreyMax}, 0, "a kernel whose table was refused"},
-    // The LUT blur needs its working copy only in place, so it runs in place.
+    // The grey LUT blur takes its working copy only in place: it runs in place here.
     {kNoScratch, {kGrey, kGreyMax, kGreyLut}, 1, "the scratch line refused: the source cannot be read first"},
     {kTooLong, {kGrey, kGreyMax}, 0, "2^29 samples need 2^32 bytes, one past a 32-bit size"},
     {kNoWeights, {kGreyLut}, 0, "no weights"},

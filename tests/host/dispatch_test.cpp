@@ -14,12 +14,6 @@ namespace {
 using dofrt::TagValue;
 using testsupport::sameBytes;
 
-// The record's bytes, padding included, to show a call left it alone.
-std::vector<unsigned char> bytesOf(const IFXFilterInstance& record) {
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(&record);
-    return std::vector<unsigned char>(p, p + sizeof record);
-}
-
 using Lifecycle = doftest::HostAllocTest;
 
 // Without capability bit 0x10 the effect refuses to describe itself and
@@ -71,13 +65,14 @@ TEST_F(Dispatch, SelectorsThatWriteNothing) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.why);
-        const std::vector<unsigned char> before = bytesOf(instance->record());
+        IFXFilterInstance before;  // every byte, padding included
+        std::memcpy(&before, &instance->record(), sizeof before);
         const std::size_t declared = instance->declarations().size();
         const QVULong result = c.dispatcher == kEntry  ? instance->callEntry(c.selector)
                                : c.dispatcher == kInit ? instance->callInit(c.selector)
                                                        : instance->callExecute(c.selector);
         EXPECT_EQ(result, 1u);
-        EXPECT_TRUE(sameBytes(bytesOf(instance->record()), before));
+        EXPECT_TRUE(sameBytes(&instance->record(), &before, sizeof before));
         EXPECT_EQ(instance->declarations().size(), declared);
     }
 }

@@ -296,9 +296,8 @@ bool referenceRender(const dofrt::RenderSettings& s, const PixelImage& source,
         for (const QVRect& r : rects) rawCopy(source, destination, r);
     } else if (method == 1) {
         const std::vector<std::uint8_t> map = radiusMap(s, gbuffers);
-        const std::vector<double> tables[4] = {summedTable(s, source, 0), summedTable(s, source, 1),
-                                               summedTable(s, source, 2),
-                                               summedTable(s, source, 3)};
+        std::vector<double> tables[4];
+        for (int q = 0; q < 4; ++q) tables[q] = summedTable(s, source, q);
         for (const QVRect& r : rects) boxAverage(s, source, r, map, tables, destination);
     } else {
         const ReferencePlanes planes = referenceSplatPlanes(s, source, gbuffers);
