@@ -102,7 +102,7 @@ TEST_P(ReferenceScenes, MatchTheLiteralReference) {
         for (double mode :
              row.mode != 0 ? std::vector<double>{row.mode} : std::vector<double>{1.0, 2.0}) {
             scene(format, 16, 13, ++seed, row.features);
-            GBufferSet* table = row.features & kNoTable ? nullptr : &gbuffers->set;
+            GBufferSet* channels = row.features & kNoTable ? nullptr : &gbuffers->set;
             settings.radius = row.radius;
             settings.method = mode;
             settings.focusRangeDepth = row.focusRangeDepth;
@@ -116,7 +116,7 @@ TEST_P(ReferenceScenes, MatchTheLiteralReference) {
             auto expected = copyOf(*destination);
             doftest::ReferencePlanes planes;
             const bool known = doftest::referenceRender(
-                settings, *source, table ? table->table() : nullptr, *expected, &planes);
+                settings, *source, channels ? channels->table() : nullptr, *expected, &planes);
             // This program's engine with each vector unit, then the built module.
             const std::vector<SplatWalkTuning> units = tunings();
             for (std::size_t u = 0; u <= units.size(); ++u) {
@@ -127,7 +127,7 @@ TEST_P(ReferenceScenes, MatchTheLiteralReference) {
                 auto rendered = copyOf(*destination);
                 bool splatted = false;
                 const dofrt::RenderReport report =
-                    render(*source, *rendered, table, settings, local, [&](const Parameters& p) {
+                    render(*source, *rendered, channels, settings, local, [&](const Parameters& p) {
                         splatted = p.transmitR != nullptr && !planes[0].empty();
                         if (splatted) {
                             EXPECT_TRUE(samePlanes(planesOf(p, planes[0].size()), planes)) << who;

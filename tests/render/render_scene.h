@@ -218,8 +218,8 @@ protected:
         doftest::EffectTest::TearDown();
     }
 
-    // A w x h scene of one format from the generator: source, destination,
-    // the g-buffer channels `features` names; focus at -10.
+    // A w x h scene of one format from the generator: source, destination
+    // and g-buffer channels as `features` describes them; focus at -10.
     void scene(QVBitmapType format, int w, int h, std::uint32_t seed, unsigned features) {
         Random random(seed);
         source = randomImage(format, w, h, random, features & kInfinite);
