@@ -13,13 +13,6 @@ using dof3d::DeepSample;
 using dof3d::Fragment;
 using dof3d::PixelFragments;
 
-// What the bytes of a shared-exponent colour stand for, written out here on
-// its own: b / 255 x 2^(e - 128), e = 0 black.
-double decodeComponent(const std::uint8_t colour[4], int c) {
-    if (colour[3] == 0) return 0.0;
-    return colour[c] / 255.0 * std::pow(2.0, colour[3] - 128);
-}
-
 PixelFragments pixelOf(double alpha, std::vector<Fragment> fragments) {
     PixelFragments p;
     p.alpha = alpha;
@@ -174,52 +167,6 @@ TEST(DeepFragments, EncodedPixelCarriesSharesAndCompensatedColours) {
             EXPECT_EQ(g.weight, e.weight) << c.why << ": fragment " << k;
             for (int i = 0; i < 4; ++i) EXPECT_EQ(g.colour[i], e.colour[i]) << c.why << " " << k;
         }
-    }
-}
-
-// Over-compositing written out: colour = sum c_k prod_{j<k} (1 - a_j),
-// samples given already front to back.
-void literalFlatten(const std::vector<DeepSample>& samples, double colour[3], double* alpha) {
-    double through = 1.0;
-    colour[0] = colour[1] = colour[2] = 0.0;
-    *alpha = 0.0;
-    for (const DeepSample& s : samples) {
-        for (int c = 0; c < 3; ++c) colour[c] += s.colour[c] * through;
-        *alpha += s.alpha * through;
-        through = through * (1.0 - s.alpha);
-    }
-}
-
-TEST(DeepFragments, ShareWeightedColoursGiveBackTheFlattenedPixel) {
-    // An unblurred splat of all fragments averages their colours with the
-    // share bytes as weights; that must be the flattened colour to within
-    // one 8-bit code.
-    const std::vector<std::vector<DeepSample>> stacks = {
-        {{1.0, {0.9, 0.2, 0.1}, 1.0}},
-        {{1.0, {0.3, 0.1, 0.05}, 0.4}, {2.0, {0.2, 0.6, 0.9}, 1.0}},
-        {{1.0, {0.05, 0.0, 0.01}, 0.07}, {1.5, {0.3, 0.3, 0.0}, 0.5}, {2.0, {0.0, 0.1, 0.8}, 1.0}},
-        {{1.0, {0.2, 0.2, 0.2}, 0.25},
-         {2.0, {0.1, 0.3, 0.1}, 0.35},
-         {3.0, {0.01, 0.02, 0.6}, 0.6},
-         {4.0, {0.7, 0.1, 0.3}, 1.0}},
-        {{1.0, {0.002, 0.001, 0.0}, 0.003}, {2.0, {0.5, 0.4, 0.3}, 1.0}},
-    };
-    for (std::size_t s = 0; s < stacks.size(); ++s) {
-        double expected[3], alpha;
-        literalFlatten(stacks[s], expected, &alpha);
-        PixelFragments pixel = dof3d::flattenSamples(stacks[s]);
-        dof3d::mergeFragments(pixel, 64);
-        const dof3d::EncodedPixel encoded = dof3d::encodePixel(pixel);
-        double sum[3] = {0, 0, 0}, shares = 0;
-        for (const dof3d::EncodedFragment& f : encoded.fragments) {
-            shares += f.weight / 255.0;
-            for (int c = 0; c < 3; ++c) sum[c] += f.weight / 255.0 * decodeComponent(f.colour, c);
-        }
-        ASSERT_GT(shares, 0.0);
-        for (int c = 0; c < 3; ++c)
-            EXPECT_NEAR(sum[c] / shares, expected[c], 1.0 / 255.0)
-                << "stack " << s << " channel " << c;
-        EXPECT_NEAR(1.0 - encoded.transparency / 255.0, alpha, 0.5 / 255.0) << "stack " << s;
     }
 }
 
