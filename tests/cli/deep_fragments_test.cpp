@@ -64,33 +64,26 @@ struct MergeCase {
 
 TEST(DeepFragments, MergeFoldsWhatTheBytesCannotCarry) {
     const double tiny = 1.0 / 1024.0;  // share byte round(255 / 1024) = 0
+    // clang-format off
     const MergeCase cases[] = {
         {"a zero-share front joins the first that stays, a zero-share behind joins its front",
-         pixelOf(1.0, {{1.0, tiny, {0.25, 0, 0}},
-                       {2.0, 0.5, {0, 0.25, 0}},
-                       {3.0, tiny, {0, 0, 0.25}},
-                       {4.0, 510.0 / 1024.0, {0.5, 0, 0}}}),
-         8,
+         pixelOf(1.0, {{1.0, tiny, {0.25, 0, 0}}, {2.0, 0.5, {0, 0.25, 0}},
+                       {3.0, tiny, {0, 0, 0.25}}, {4.0, 510.0 / 1024.0, {0.5, 0, 0}}}), 8,
          {{2.0, 0.5 + 2 * tiny, {0.25, 0.25, 0.25}}, {4.0, 510.0 / 1024.0, {0.5, 0, 0}}}},
         {"over the cap the lightest joins its front neighbour, first lightest on ties",
-         pixelOf(1.0, {{1.0, 0.5, {0.5, 0, 0}},
-                       {2.0, 0.125, {0, 0.125, 0}},
-                       {3.0, 0.25, {0, 0, 0.25}},
-                       {4.0, 0.125, {0.125, 0, 0}}}),
-         2,
+         pixelOf(1.0, {{1.0, 0.5, {0.5, 0, 0}}, {2.0, 0.125, {0, 0.125, 0}},
+                       {3.0, 0.25, {0, 0, 0.25}}, {4.0, 0.125, {0.125, 0, 0}}}), 2,
          {{1.0, 0.625, {0.5, 0.125, 0}}, {3.0, 0.375, {0.125, 0, 0.25}}}},
         {"the lightest at the front joins the one behind it",
-         pixelOf(
-             1.0,
-             {{1.0, 0.125, {0.125, 0, 0}}, {2.0, 0.5, {0.5, 0, 0}}, {3.0, 0.375, {0.375, 0, 0}}}),
-         2,
+         pixelOf(1.0, {{1.0, 0.125, {0.125, 0, 0}}, {2.0, 0.5, {0.5, 0, 0}},
+                       {3.0, 0.375, {0.375, 0, 0}}}), 2,
          {{2.0, 0.625, {0.625, 0, 0}}, {3.0, 0.375, {0.375, 0, 0}}}},
         {"an uncovered pixel with light keeps it in one fragment at its nearest sample",
-         pixelOf(0.0, {{1.5, 0.0, {0.25, 0, 0}}, {2.5, 0.0, {0, 0.5, 0}}}),
-         8,
+         pixelOf(0.0, {{1.5, 0.0, {0.25, 0, 0}}, {2.5, 0.0, {0, 0.5, 0}}}), 8,
          {{1.5, 0.0, {0.25, 0.5, 0}}}},
         {"an uncovered, unlit pixel keeps nothing", pixelOf(0.0, {{1.5, 0.0, {0, 0, 0}}}), 8, {}},
     };
+    // clang-format on
     for (const MergeCase& c : cases) {
         PixelFragments pixel = c.pixel;
         dof3d::mergeFragments(pixel, c.maxFragments);
@@ -142,19 +135,17 @@ TEST(DeepFragments, EncodedPixelCarriesSharesAndCompensatedColours) {
         std::size_t front;
         std::vector<dof3d::EncodedFragment> expected;
     } cases[] = {
+        // clang-format off
         {"shares 191.25 and 63.75; colour x 255 / share: (0.4005, 0.2003, 0) and (0.1992, "
          "0.3984, 0.7969)",
-         pixelOf(1.0, {{2.0, 0.75, {0.3, 0.15, 0.0}}, {4.0, 0.25, {0.05, 0.1, 0.2}}}),
-         0,
-         0,
+         pixelOf(1.0, {{2.0, 0.75, {0.3, 0.15, 0.0}}, {4.0, 0.25, {0.05, 0.1, 0.2}}}), 0, 0,
          {{2.0, 191, {204, 102, 0, 127}}, {4.0, 64, {51, 102, 203, 128}}}},
         {"half covered: shares of the pixel's alpha, 63.75 and 127.5 (to even); colours 0.1 x "
          "256 / 64 = 0.4; the heaviest is the front one",
-         pixelOf(0.5,
-                 {{1.0, 0.125, {0.1, 0, 0}}, {2.0, 0.25, {0.2, 0, 0}}, {3.0, 0.125, {0.1, 0, 0}}}),
-         127,
-         1,
+         pixelOf(0.5, {{1.0, 0.125, {0.1, 0, 0}}, {2.0, 0.25, {0.2, 0, 0}},
+                       {3.0, 0.125, {0.1, 0, 0}}}), 127, 1,
          {{1.0, 64, {204, 0, 0, 127}}, {2.0, 128, {204, 0, 0, 127}}, {3.0, 64, {204, 0, 0, 127}}}},
+        // clang-format on
     };
     for (const auto& c : cases) {
         const dof3d::EncodedPixel encoded = dof3d::encodePixel(c.pixel);
