@@ -13,13 +13,6 @@ using dof3d::DeepSample;
 using dof3d::Fragment;
 using dof3d::PixelFragments;
 
-// What the bytes of a shared-exponent colour stand for, written out here on
-// its own: b / 255 x 2^(e - 128), e = 0 black.
-double decodeComponent(const std::uint8_t colour[4], int c) {
-    if (colour[3] == 0) return 0.0;
-    return colour[c] / 255.0 * std::pow(2.0, colour[3] - 128);
-}
-
 PixelFragments pixelOf(double alpha, std::vector<Fragment> fragments) {
     PixelFragments p;
     p.alpha = alpha;
@@ -71,33 +64,26 @@ struct MergeCase {
 
 TEST(DeepFragments, MergeFoldsWhatTheBytesCannotCarry) {
     const double tiny = 1.0 / 1024.0;  // share byte round(255 / 1024) = 0
+    // clang-format off
     const MergeCase cases[] = {
         {"a zero-share front joins the first that stays, a zero-share behind joins its front",
-         pixelOf(1.0, {{1.0, tiny, {0.25, 0, 0}},
-                       {2.0, 0.5, {0, 0.25, 0}},
-                       {3.0, tiny, {0, 0, 0.25}},
-                       {4.0, 510.0 / 1024.0, {0.5, 0, 0}}}),
-         8,
+         pixelOf(1.0, {{1.0, tiny, {0.25, 0, 0}}, {2.0, 0.5, {0, 0.25, 0}},
+                       {3.0, tiny, {0, 0, 0.25}}, {4.0, 510.0 / 1024.0, {0.5, 0, 0}}}), 8,
          {{2.0, 0.5 + 2 * tiny, {0.25, 0.25, 0.25}}, {4.0, 510.0 / 1024.0, {0.5, 0, 0}}}},
         {"over the cap the lightest joins its front neighbour, first lightest on ties",
-         pixelOf(1.0, {{1.0, 0.5, {0.5, 0, 0}},
-                       {2.0, 0.125, {0, 0.125, 0}},
-                       {3.0, 0.25, {0, 0, 0.25}},
-                       {4.0, 0.125, {0.125, 0, 0}}}),
-         2,
+         pixelOf(1.0, {{1.0, 0.5, {0.5, 0, 0}}, {2.0, 0.125, {0, 0.125, 0}},
+                       {3.0, 0.25, {0, 0, 0.25}}, {4.0, 0.125, {0.125, 0, 0}}}), 2,
          {{1.0, 0.625, {0.5, 0.125, 0}}, {3.0, 0.375, {0.125, 0, 0.25}}}},
         {"the lightest at the front joins the one behind it",
-         pixelOf(
-             1.0,
-             {{1.0, 0.125, {0.125, 0, 0}}, {2.0, 0.5, {0.5, 0, 0}}, {3.0, 0.375, {0.375, 0, 0}}}),
-         2,
+         pixelOf(1.0, {{1.0, 0.125, {0.125, 0, 0}}, {2.0, 0.5, {0.5, 0, 0}},
+                       {3.0, 0.375, {0.375, 0, 0}}}), 2,
          {{2.0, 0.625, {0.625, 0, 0}}, {3.0, 0.375, {0.375, 0, 0}}}},
         {"an uncovered pixel with light keeps it in one fragment at its nearest sample",
-         pixelOf(0.0, {{1.5, 0.0, {0.25, 0, 0}}, {2.5, 0.0, {0, 0.5, 0}}}),
-         8,
+         pixelOf(0.0, {{1.5, 0.0, {0.25, 0, 0}}, {2.5, 0.0, {0, 0.5, 0}}}), 8,
          {{1.5, 0.0, {0.25, 0.5, 0}}}},
         {"an uncovered, unlit pixel keeps nothing", pixelOf(0.0, {{1.5, 0.0, {0, 0, 0}}}), 8, {}},
     };
+    // clang-format on
     for (const MergeCase& c : cases) {
         PixelFragments pixel = c.pixel;
         dof3d::mergeFragments(pixel, c.maxFragments);
@@ -149,19 +135,17 @@ TEST(DeepFragments, EncodedPixelCarriesSharesAndCompensatedColours) {
         std::size_t front;
         std::vector<dof3d::EncodedFragment> expected;
     } cases[] = {
+        // clang-format off
         {"shares 191.25 and 63.75; colour x 255 / share: (0.4005, 0.2003, 0) and (0.1992, "
          "0.3984, 0.7969)",
-         pixelOf(1.0, {{2.0, 0.75, {0.3, 0.15, 0.0}}, {4.0, 0.25, {0.05, 0.1, 0.2}}}),
-         0,
-         0,
+         pixelOf(1.0, {{2.0, 0.75, {0.3, 0.15, 0.0}}, {4.0, 0.25, {0.05, 0.1, 0.2}}}), 0, 0,
          {{2.0, 191, {204, 102, 0, 127}}, {4.0, 64, {51, 102, 203, 128}}}},
         {"half covered: shares of the pixel's alpha, 63.75 and 127.5 (to even); colours 0.1 x "
          "256 / 64 = 0.4; the heaviest is the front one",
-         pixelOf(0.5,
-                 {{1.0, 0.125, {0.1, 0, 0}}, {2.0, 0.25, {0.2, 0, 0}}, {3.0, 0.125, {0.1, 0, 0}}}),
-         127,
-         1,
+         pixelOf(0.5, {{1.0, 0.125, {0.1, 0, 0}}, {2.0, 0.25, {0.2, 0, 0}},
+                       {3.0, 0.125, {0.1, 0, 0}}}), 127, 1,
          {{1.0, 64, {204, 0, 0, 127}}, {2.0, 128, {204, 0, 0, 127}}, {3.0, 64, {204, 0, 0, 127}}}},
+        // clang-format on
     };
     for (const auto& c : cases) {
         const dof3d::EncodedPixel encoded = dof3d::encodePixel(c.pixel);
@@ -174,52 +158,6 @@ TEST(DeepFragments, EncodedPixelCarriesSharesAndCompensatedColours) {
             EXPECT_EQ(g.weight, e.weight) << c.why << ": fragment " << k;
             for (int i = 0; i < 4; ++i) EXPECT_EQ(g.colour[i], e.colour[i]) << c.why << " " << k;
         }
-    }
-}
-
-// Over-compositing written out: colour = sum c_k prod_{j<k} (1 - a_j),
-// samples given already front to back.
-void literalFlatten(const std::vector<DeepSample>& samples, double colour[3], double* alpha) {
-    double through = 1.0;
-    colour[0] = colour[1] = colour[2] = 0.0;
-    *alpha = 0.0;
-    for (const DeepSample& s : samples) {
-        for (int c = 0; c < 3; ++c) colour[c] += s.colour[c] * through;
-        *alpha += s.alpha * through;
-        through = through * (1.0 - s.alpha);
-    }
-}
-
-TEST(DeepFragments, ShareWeightedColoursGiveBackTheFlattenedPixel) {
-    // An unblurred splat of all fragments averages their colours with the
-    // share bytes as weights; that must be the flattened colour to within
-    // one 8-bit code.
-    const std::vector<std::vector<DeepSample>> stacks = {
-        {{1.0, {0.9, 0.2, 0.1}, 1.0}},
-        {{1.0, {0.3, 0.1, 0.05}, 0.4}, {2.0, {0.2, 0.6, 0.9}, 1.0}},
-        {{1.0, {0.05, 0.0, 0.01}, 0.07}, {1.5, {0.3, 0.3, 0.0}, 0.5}, {2.0, {0.0, 0.1, 0.8}, 1.0}},
-        {{1.0, {0.2, 0.2, 0.2}, 0.25},
-         {2.0, {0.1, 0.3, 0.1}, 0.35},
-         {3.0, {0.01, 0.02, 0.6}, 0.6},
-         {4.0, {0.7, 0.1, 0.3}, 1.0}},
-        {{1.0, {0.002, 0.001, 0.0}, 0.003}, {2.0, {0.5, 0.4, 0.3}, 1.0}},
-    };
-    for (std::size_t s = 0; s < stacks.size(); ++s) {
-        double expected[3], alpha;
-        literalFlatten(stacks[s], expected, &alpha);
-        PixelFragments pixel = dof3d::flattenSamples(stacks[s]);
-        dof3d::mergeFragments(pixel, 64);
-        const dof3d::EncodedPixel encoded = dof3d::encodePixel(pixel);
-        double sum[3] = {0, 0, 0}, shares = 0;
-        for (const dof3d::EncodedFragment& f : encoded.fragments) {
-            shares += f.weight / 255.0;
-            for (int c = 0; c < 3; ++c) sum[c] += f.weight / 255.0 * decodeComponent(f.colour, c);
-        }
-        ASSERT_GT(shares, 0.0);
-        for (int c = 0; c < 3; ++c)
-            EXPECT_NEAR(sum[c] / shares, expected[c], 1.0 / 255.0)
-                << "stack " << s << " channel " << c;
-        EXPECT_NEAR(1.0 - encoded.transparency / 255.0, alpha, 0.5 / 255.0) << "stack " << s;
     }
 }
 

@@ -205,32 +205,6 @@ TEST(SlabRender, IsolatedPointKeepsItsLight) {
     }
 }
 
-// Every pixel seen through a red half-transparent sample at the focus in
-// one column, over a blue opaque sample blurred by the full radius: each
-// sample is rendered in its own slab, so the red stays in its column and
-// the blue behind it blurs without taking it along.
-TEST(SlabRender, DeepSamplesBlurInTheirOwnSlabs) {
-    const int w = 32, h = 16;
-    dof3d::Frame frame = flatFrame(w, h);
-    frame.deep = true;
-    frame.distance.clear();
-    for (std::size_t p = 0; p < frame.pixelCount(); ++p) {
-        std::vector<dof3d::DeepSample> samples = {{40.0, {0.0, 0.0, 1.0}, 1.0}};
-        if (p % w == 16) samples.push_back({10.0, {0.6, 0.0, 0.0}, 0.6});
-        frame.fragments.push_back(dof3d::flattenSamples(samples));
-        for (int c = 0; c < 3; ++c)
-            frame.pixels[p * 4 + std::size_t(c)] = float(frame.fragments[p].colour[c]);
-        frame.pixels[p * 4 + 3] = float(frame.fragments[p].alpha);
-    }
-    render(&frame, 10.0, 6.0);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            EXPECT_NEAR(at(frame, x, y, 0), x == 16 ? 0.6 : 0.0, 1e-6) << x << "," << y;
-            EXPECT_NEAR(at(frame, x, y, 2), x == 16 ? 0.4 : 1.0, 1e-6) << x << "," << y;
-            EXPECT_NEAR(at(frame, x, y, 3), 1.0, 1e-6) << x << "," << y;
-        }
-}
-
 // Focus on the card at 6, sharp to 7, radius 8: the near sphere, the ground
 // in front and everything behind blur. The composite stays opaque; the card
 // keeps every pixel, its silhouette against the blurred wall included,
