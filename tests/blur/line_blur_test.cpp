@@ -171,15 +171,17 @@ struct StrideRow {
     bool inPlace;
 };
 
-// Gapped: the bytes between elements stay as they were.
-// clang-format off
 const StrideRow kStrides[] = {
-    {"Packed", 1, 1, false}, {"Gapped", 3, 2, false},
-    {"ReversedSource", -1, 3, false}, {"ReversedOutput", 2, -1, false}, {"ReversedBoth", -2, -3, false},
-    {"InPlace", 1, 1, true}, {"InPlaceReversed", -2, -2, true},
-    {"InPlaceColumnOverRow", 3, 1, true}, {"InPlaceRowOverColumn", 1, 2, true},
+    {"Packed", 1, 1, false},
+    {"Gapped", 3, 2, false},  // the bytes between elements stay as they were
+    {"ReversedSource", -1, 3, false},
+    {"ReversedOutput", 2, -1, false},
+    {"ReversedBoth", -2, -3, false},
+    {"InPlace", 1, 1, true},
+    {"InPlaceReversed", -2, -2, true},
+    {"InPlaceColumnOverRow", 3, 1, true},
+    {"InPlaceRowOverColumn", 1, 2, true},
 };
-// clang-format on
 
 // How a random line is drawn.
 enum Style { kOpaque, kUneven, kSparse, kClear, kPastFullScale, kStyleCount };
