@@ -5,7 +5,7 @@
 #include "blur/line_blur.h"
 #include "blur/line_runs.h"
 
-using line_blur::lineElement;
+using dof::line_blur::lineElement;
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "kernels/round_to_int.h"
 
-namespace line_blur {
+namespace dof::line_blur {
 
 // Nearest integer, halves to the even neighbour.
 inline unsigned char roundedByte(double value) {
@@ -23,4 +23,4 @@ inline unsigned char fixedPointByte(std::uint32_t sum) {
 // byte-scale value renormalised by the weights W of the taps that remain.
 inline double fixedPointScale(double weightSum) { return 1.52587890625e-05 / weightSum; }
 
-}  // namespace line_blur
+}  // namespace dof::line_blur

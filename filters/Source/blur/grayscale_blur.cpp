@@ -8,14 +8,14 @@
 #include "blur/scratch_line.h"
 #include "kernels/Kernel.h"
 
-using line_blur::cutWindow;
-using line_blur::lineElement;
-using line_blur::LineRuns;
-using line_blur::roundedByte;
-using line_blur::ScratchLine;
-using line_blur::splitLine;
-using line_blur::TapWindow;
-using line_blur::usableKernel;
+using dof::line_blur::cutWindow;
+using dof::line_blur::lineElement;
+using dof::line_blur::LineRuns;
+using dof::line_blur::roundedByte;
+using dof::line_blur::ScratchLine;
+using dof::line_blur::splitLine;
+using dof::line_blur::TapWindow;
+using dof::line_blur::usableKernel;
 
 namespace {
 

@@ -8,15 +8,15 @@
 #include "blur/line_runs.h"
 #include "blur/scratch_line.h"
 
-using line_blur::cutWindow;
-using line_blur::fixedPointByte;
-using line_blur::fixedPointScale;
-using line_blur::lineElement;
-using line_blur::LineRuns;
-using line_blur::roundedByte;
-using line_blur::ScratchLine;
-using line_blur::splitLine;
-using line_blur::TapWindow;
+using dof::line_blur::cutWindow;
+using dof::line_blur::fixedPointByte;
+using dof::line_blur::fixedPointScale;
+using dof::line_blur::lineElement;
+using dof::line_blur::LineRuns;
+using dof::line_blur::roundedByte;
+using dof::line_blur::ScratchLine;
+using dof::line_blur::splitLine;
+using dof::line_blur::TapWindow;
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "kernels/Kernel.h"
 
-namespace line_blur {
+namespace dof::line_blur {
 
 // A kernel whose table could not be allocated has no taps, and a radius below
 // 0 names none: a routine given either leaves its output as it is.
@@ -12,4 +12,4 @@ inline bool usableKernel(Kernel const* kernel) {
     return kernel != nullptr && kernel->weights != nullptr && kernel->radius >= 0;
 }
 
-}  // namespace line_blur
+}  // namespace dof::line_blur

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-namespace line_blur {
+namespace dof::line_blur {
 
 // Element i of a line that advances by stride bytes, of any sign.
 template <typename Byte>
@@ -51,4 +51,4 @@ inline TapWindow<Index> cutWindow(Index i, Index n, Index R) {
     return window;
 }
 
-}  // namespace line_blur
+}  // namespace dof::line_blur

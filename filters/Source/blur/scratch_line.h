@@ -6,7 +6,7 @@
 
 #include "host/fi_memory.h"
 
-namespace line_blur {
+namespace dof::line_blur {
 
 class ScratchLine {
 public:
@@ -31,4 +31,4 @@ private:
     void* block_;
 };
 
-}  // namespace line_blur
+}  // namespace dof::line_blur

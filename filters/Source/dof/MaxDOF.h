@@ -11,7 +11,7 @@
 #include "host/IFXFilterInstance.h"
 #include "host/Parameters.h"
 
-namespace maxdof {
+namespace dof::maxdof {
 struct SplatChannels;
 }
 
@@ -37,7 +37,7 @@ private:
     FilterStatus buildSummedAreaTables(IFXFilterInstance const& instance);  // pass 2, mode 1
     FilterStatus allocatePlanes(IFXFilterInstance const& instance);         // pass 2, mode 2
     FilterStatus splat(IFXFilterInstance const& instance);                  // pass 3, mode 2
-    bool splatLayers(SplatWalk& walk, const maxdof::SplatChannels& channels,
+    bool splatLayers(SplatWalk& walk, const dof::maxdof::SplatChannels& channels,
                      const std::uint8_t* rangeElement, int x, int y, double Rx, double Ry);
     FilterStatus boxAverage(IFXFilterInstance const& instance);  // pass 4, mode 1
     FilterStatus resolve(IFXFilterInstance const& instance);     // pass 4, mode 2

@@ -20,7 +20,7 @@
 #include "host/fi_memory.h"
 #include "kernels/round_to_int.h"
 
-namespace maxdof {
+namespace dof::maxdof {
 
 // The twelve planes exist (pass 2 of the splatting ran and succeeded).
 inline bool planes_allocated(Parameters* params) {
@@ -53,7 +53,7 @@ inline double max_radius_y(IFXFilterInstance const& instance, const Parameters* 
     return params->radius * instance.scaleY;
 }
 
-}  // namespace maxdof
+}  // namespace dof::maxdof
 
 template <class Buffer, class Pixel, typename T>
 FilterStatus MaxDOF<Buffer, Pixel, T>::Render(IFXFilterInstance const& instance) {
@@ -128,8 +128,8 @@ FilterStatus MaxDOF<Buffer, Pixel, T>::fillRadiusMap(IFXFilterInstance const& in
     if (rect_is_empty(rect)) return kStatusDone;
     if (params_->cocMap == nullptr) return kStatusOutOfMemory;
 
-    const GBufferChannel* depth = maxdof::channel(instance, kGBufferDepth);
-    if (depth == nullptr || params_->radius < maxdof::kSharpRadius) {
+    const GBufferChannel* depth = dof::maxdof::channel(instance, kGBufferDepth);
+    if (depth == nullptr || params_->radius < dof::maxdof::kSharpRadius) {
         for (int j = 0; j < rect.height; ++j)
             std::memset(params_->cocMap + region_index(region, rect.left, rect.top + j), 0,
                         std::size_t(rect.width));
@@ -140,7 +140,7 @@ FilterStatus MaxDOF<Buffer, Pixel, T>::fillRadiusMap(IFXFilterInstance const& in
         unsigned char* coc = params_->cocMap + region_index(region, rect.left, y);
         GBufferRowWalk walk(*depth, rect.left, y, GBufferRowWalk::kDepthStep);
         for (int i = 0; i < rect.width; ++i, walk.next()) {
-            const double r = maxdof::radius_fraction(gbuffer_depth(walk.element()), params_);
+            const double r = dof::maxdof::radius_fraction(gbuffer_depth(walk.element()), params_);
             std::int32_t v = round_to_int(255.0 * r);
             if (v < 0) v = 0;
             if (v > 255) v = 255;
@@ -203,7 +203,7 @@ FilterStatus MaxDOF<Buffer, Pixel, T>::allocatePlanes(IFXFilterInstance const& i
         for (int c = 0; c < 3; ++c)
             scratch_table(params_, kind + c) =
                 static_cast<double*>(fi_AllocMem(bytes, kQVAllocZeroed));
-    if (!maxdof::planes_allocated(params_)) return kStatusOutOfMemory;
+    if (!dof::maxdof::planes_allocated(params_)) return kStatusOutOfMemory;
 
     const std::size_t elements = std::size_t(region.width) * std::size_t(region.height);
     for (int c = 0; c < 3; ++c)
@@ -211,7 +211,7 @@ FilterStatus MaxDOF<Buffer, Pixel, T>::allocatePlanes(IFXFilterInstance const& i
     return kStatusDone;
 }
 
-namespace maxdof {
+namespace dof::maxdof {
 
 // The channels the splatting reads, chosen once per call.
 struct SplatChannels {
@@ -238,7 +238,7 @@ inline SplatChannels splat_channels(IFXFilterInstance const& instance) {
     return ch;
 }
 
-}  // namespace maxdof
+}  // namespace dof::maxdof
 
 // The pixels of the rectangle in raster order, each front fragment followed
 // by its layers, as the literal walk visits them; the blocked walk applies
@@ -249,18 +249,18 @@ FilterStatus MaxDOF<Buffer, Pixel, T>::splat(IFXFilterInstance const& instance) 
     const QVRect& region = instance.renderRegion;
     const QVRect rect = clip_to_region(instance.outputRect, region);
     if (rect_is_empty(rect)) return kStatusDone;
-    const maxdof::SplatChannels ch = maxdof::splat_channels(instance);
-    if (ch.depth == nullptr || params_->radius < maxdof::kSharpRadius) {
+    const dof::maxdof::SplatChannels ch = dof::maxdof::splat_channels(instance);
+    if (ch.depth == nullptr || params_->radius < dof::maxdof::kSharpRadius) {
         // Nothing to blur: the source is the result, and pass 4 adds nothing.
         copyRows(instance, rect);
         return kStatusDone;
     }
-    if (!maxdof::planes_allocated(params_)) return kStatusOutOfMemory;
+    if (!dof::maxdof::planes_allocated(params_)) return kStatusOutOfMemory;
     SplatWalk walk(instance, params_);
     if (!walk.start()) return kStatusOutOfMemory;
 
-    const double Rx = maxdof::max_radius_x(instance, params_);
-    const double Ry = maxdof::max_radius_y(instance, params_);
+    const double Rx = dof::maxdof::max_radius_x(instance, params_);
+    const double Ry = dof::maxdof::max_radius_y(instance, params_);
     const Buffer& src = static_cast<const Buffer&>(*instance.srcBuffer);
     CheckAbortFunc checkAbort =
         instance.FilterInfo != nullptr ? instance.FilterInfo->CheckAbort : nullptr;
@@ -289,7 +289,8 @@ FilterStatus MaxDOF<Buffer, Pixel, T>::splat(IFXFilterInstance const& instance) 
                 f.x = rect.left + i;
                 f.y = y;
                 gbuffer_opacity(ch.transparency ? transparency.element() : nullptr, f.opacity);
-                const double r = maxdof::radius_fraction(gbuffer_depth(depth.element()), params_);
+                const double r =
+                    dof::maxdof::radius_fraction(gbuffer_depth(depth.element()), params_);
                 f.radiusX = Rx * r;
                 f.radiusY = Ry * r;
                 if (ch.colour) {
@@ -323,7 +324,7 @@ FilterStatus MaxDOF<Buffer, Pixel, T>::splat(IFXFilterInstance const& instance) 
 
 // The depth layers of pixel (x, y) that its layer range names, in order.
 template <class Buffer, class Pixel, typename T>
-bool MaxDOF<Buffer, Pixel, T>::splatLayers(SplatWalk& walk, const maxdof::SplatChannels& ch,
+bool MaxDOF<Buffer, Pixel, T>::splatLayers(SplatWalk& walk, const dof::maxdof::SplatChannels& ch,
                                            const std::uint8_t* rangeElement, int x, int y,
                                            double Rx, double Ry) {
     std::uint16_t layers[2];
@@ -332,8 +333,8 @@ bool MaxDOF<Buffer, Pixel, T>::splatLayers(SplatWalk& walk, const maxdof::SplatC
         SplatFragment f;
         f.x = x;
         f.y = y;
-        const double rk =
-            maxdof::radius_fraction(gbuffer_depth(gbuffer_layer_element(*ch.depth, y, k)), params_);
+        const double rk = dof::maxdof::radius_fraction(
+            gbuffer_depth(gbuffer_layer_element(*ch.depth, y, k)), params_);
         f.radiusX = Rx * rk;
         f.radiusY = Ry * rk;
         gbuffer_opacity(ch.transparency ? gbuffer_layer_element(*ch.transparency, y, k) : nullptr,

@@ -5,7 +5,7 @@
 
 #include "dof/MaxDOF_impl.h"
 
-namespace maxdof {
+namespace dof::maxdof {
 
 // The resolve keeps the source where the splats left less weight than this.
 constexpr double kMinWeightSum = 0.00000001;
@@ -16,14 +16,14 @@ inline std::int64_t window_bound(std::int64_t v, std::int64_t limit) {
     return v < 0 ? 0 : (v > limit ? limit : v);
 }
 
-}  // namespace maxdof
+}  // namespace dof::maxdof
 
 template <class Buffer, class Pixel, typename T>
 FilterStatus MaxDOF<Buffer, Pixel, T>::boxAverage(IFXFilterInstance const& instance) {
     const QVRect& region = instance.renderRegion;
     const QVRect rect = clip_to_region(instance.outputRect, region);
     if (rect_is_empty(rect)) return kStatusDone;
-    if (params_->radius < maxdof::kCopyRadius) {
+    if (params_->radius < dof::maxdof::kCopyRadius) {
         copyRows(instance, rect);
         return kStatusDone;
     }
@@ -34,8 +34,8 @@ FilterStatus MaxDOF<Buffer, Pixel, T>::boxAverage(IFXFilterInstance const& insta
             return kStatusOutOfMemory;
     if (params_->cocMap == nullptr) return kStatusOutOfMemory;
 
-    const double Rx = maxdof::max_radius_x(instance, params_);
-    const double Ry = maxdof::max_radius_y(instance, params_);
+    const double Rx = dof::maxdof::max_radius_x(instance, params_);
+    const double Ry = dof::maxdof::max_radius_y(instance, params_);
     const std::int64_t W = region.width;
     const std::int64_t H = region.height;
     const std::size_t stride = std::size_t(W) + 1;
@@ -51,10 +51,10 @@ FilterStatus MaxDOF<Buffer, Pixel, T>::boxAverage(IFXFilterInstance const& insta
             const std::int32_t hx = round_to_int(Rx * f);
             const std::int32_t hy = round_to_int(Ry * f);
             const std::int64_t cx = std::int64_t(rect.left) - region.left + i;
-            const std::int64_t x0 = maxdof::window_bound(cx - hx, W);
-            const std::int64_t x1 = maxdof::window_bound(cx + hx + 1, W);
-            const std::int64_t y0 = maxdof::window_bound(cy - hy, H);
-            const std::int64_t y1 = maxdof::window_bound(cy + hy + 1, H);
+            const std::int64_t x0 = dof::maxdof::window_bound(cx - hx, W);
+            const std::int64_t x1 = dof::maxdof::window_bound(cx + hx + 1, W);
+            const std::int64_t y0 = dof::maxdof::window_bound(cy - hy, H);
+            const std::int64_t y1 = dof::maxdof::window_bound(cy + hy + 1, H);
             const std::size_t top = std::size_t(y0) * stride;
             const std::size_t bottom = std::size_t(y1) * stride;
             double S[4];
@@ -81,10 +81,10 @@ FilterStatus MaxDOF<Buffer, Pixel, T>::resolve(IFXFilterInstance const& instance
     const QVRect rect = clip_to_region(instance.outputRect, region);
     if (rect_is_empty(rect)) return kStatusDone;
     // Nothing was splatted: pass 3 has already copied the source.
-    if (maxdof::channel(instance, kGBufferDepth) == nullptr ||
-        params_->radius < maxdof::kSharpRadius)
+    if (dof::maxdof::channel(instance, kGBufferDepth) == nullptr ||
+        params_->radius < dof::maxdof::kSharpRadius)
         return kStatusDone;
-    if (!maxdof::planes_allocated(params_)) return kStatusOutOfMemory;
+    if (!dof::maxdof::planes_allocated(params_)) return kStatusOutOfMemory;
 
     const double *colourSum[3], *opacitySum[3], *transmit[3], *weightSum[3];
     for (int c = 0; c < 3; ++c) {
@@ -108,7 +108,7 @@ FilterStatus MaxDOF<Buffer, Pixel, T>::resolve(IFXFilterInstance const& instance
             double a[3];
             for (int c = 0; c < 3; ++c) {
                 const double W = weightSum[c][p];
-                if (W < maxdof::kMinWeightSum) {
+                if (W < dof::maxdof::kMinWeightSum) {
                     Pixel::write(d, c, Pixel::read(s, c));
                     a[c] = alphaIn;
                     continue;
