@@ -16,11 +16,11 @@
 
 namespace {
 
-const dofrt::EffectLibrary* effect(std::string* error) {
+const dof::runtime::EffectLibrary* effect(std::string* error) {
     static std::string loadError;
-    static std::unique_ptr<dofrt::EffectLibrary> library = [] {
+    static std::unique_ptr<dof::runtime::EffectLibrary> library = [] {
         const char* other = std::getenv("DOF_BENCH_EFFECTS");
-        return dofrt::loadDepthOfField(&loadError, other ? other : DOF_BENCH_EFFECTS_DIR);
+        return dof::runtime::loadDepthOfField(&loadError, other ? other : DOF_BENCH_EFFECTS_DIR);
     }();
     *error = loadError;
     return library.get();
@@ -34,7 +34,7 @@ const dof3d::Frame& scene() {
 // Arguments: radius, threads, layers (1: the effect's single render).
 void BM_Frame(benchmark::State& state) {
     std::string error;
-    const dofrt::EffectLibrary* library = effect(&error);
+    const dof::runtime::EffectLibrary* library = effect(&error);
     if (library == nullptr) {
         state.SkipWithError(error.c_str());
         return;

@@ -14,42 +14,42 @@
 
 namespace {
 
-const dofrt::EffectLibrary* effect(std::string* error) {
+const dof::runtime::EffectLibrary* effect(std::string* error) {
     static std::string loadError;
-    static std::unique_ptr<dofrt::EffectLibrary> library =
-        dofrt::loadDepthOfField(&loadError, DOF_BENCH_EFFECTS_DIR);
+    static std::unique_ptr<dof::runtime::EffectLibrary> library =
+        dof::runtime::loadDepthOfField(&loadError, DOF_BENCH_EFFECTS_DIR);
     *error = loadError;
     return library.get();
 }
 
 // 640 x 360 in 8 bits, built once.
-dofrt::DemoScene& scene() {
-    static dofrt::DemoScene demo = dofrt::buildDemoScene();
+dof::runtime::DemoScene& scene() {
+    static dof::runtime::DemoScene demo = dof::runtime::buildDemoScene();
     return demo;
 }
 
 void renderFrames(benchmark::State& state, double method) {
     std::string error;
-    const dofrt::EffectLibrary* library = effect(&error);
-    dofrt::DemoScene& demo = scene();
+    const dof::runtime::EffectLibrary* library = effect(&error);
+    dof::runtime::DemoScene& demo = scene();
     if (library == nullptr || !demo.source) {
         state.SkipWithError(library == nullptr ? error.c_str() : "no source buffer");
         return;
     }
-    dofrt::EffectInstance instance(*library);
-    auto destination = dofrt::PixelImage::create(demo.source->format(), demo.source->width(),
-                                                 demo.source->height());
-    dofrt::RenderSettings settings = demo.settings;
+    dof::runtime::EffectInstance instance(*library);
+    auto destination = dof::runtime::PixelImage::create(demo.source->format(), demo.source->width(),
+                                                        demo.source->height());
+    dof::runtime::RenderSettings settings = demo.settings;
     settings.radius = double(state.range(0));
     settings.method = method;
     if (!destination || !instance.describe() || !instance.setup() ||
-        !dofrt::setRenderParameters(instance, settings)) {
+        !dof::runtime::setRenderParameters(instance, settings)) {
         state.SkipWithError("the effect could not be set up");
         return;
     }
     for (auto _ : state) {
-        const dofrt::RenderReport report =
-            dofrt::render(instance, *demo.source, *destination, demo.gbuffers.get(), settings);
+        const dof::runtime::RenderReport report = dof::runtime::render(
+            instance, *demo.source, *destination, demo.gbuffers.get(), settings);
         if (!report.ok) {
             state.SkipWithError("the render failed");
             break;

@@ -26,32 +26,32 @@
 
 namespace {
 
-const dofrt::EffectLibrary* effect() {
+const dof::runtime::EffectLibrary* effect() {
     static std::string error;
-    static std::unique_ptr<dofrt::EffectLibrary> library =
-        dofrt::loadDepthOfField(&error, DOF_BENCH_EFFECTS_DIR);
+    static std::unique_ptr<dof::runtime::EffectLibrary> library =
+        dof::runtime::loadDepthOfField(&error, DOF_BENCH_EFFECTS_DIR);
     return library.get();
 }
 
-dofrt::DemoScene& frame() {
-    static dofrt::DemoScene scene = [] {
-        dofrt::DemoSceneOptions options;
+dof::runtime::DemoScene& frame() {
+    static dof::runtime::DemoScene scene = [] {
+        dof::runtime::DemoSceneOptions options;
         options.width = 1920;
         options.height = 1080;
-        return dofrt::buildDemoScene(options);
+        return dof::runtime::buildDemoScene(options);
     }();
     return scene;
 }
 
 // The scene's fragments in the order the pass visits them, for rows
 // [top, bottom), with the radius `radius`.
-std::vector<SplatFragment> fragmentsOf(dofrt::DemoScene& scene, double radius, int top,
+std::vector<SplatFragment> fragmentsOf(dof::runtime::DemoScene& scene, double radius, int top,
                                        int bottom) {
     Parameters p{};
     p.radius = radius;
     p.focalDepth = scene.settings.focalDepth;
     p.focusRangeDepth = scene.settings.focusRangeDepth;
-    dofrt::GBufferSet& g = *scene.gbuffers;
+    dof::runtime::GBufferSet& g = *scene.gbuffers;
     const GBufferChannel& depth = *g.channel(kGBufferDepth);
     const GBufferChannel* colour = g.channel(kGBufferColourExponent);
     std::vector<SplatFragment> out;
@@ -104,7 +104,7 @@ std::int64_t tapsOf(const std::vector<SplatFragment>& fragments, int width, int 
 }
 
 void BM_SplatLiteral(benchmark::State& state) {
-    dofrt::DemoScene& scene = frame();
+    dof::runtime::DemoScene& scene = frame();
     const std::vector<SplatFragment> fragments =
         fragmentsOf(scene, double(state.range(0)), 536, 544);
     const QVRect region{0, 0, scene.source->width(), scene.source->height()};
@@ -124,8 +124,8 @@ void BM_SplatLiteral(benchmark::State& state) {
 BENCHMARK(BM_SplatLiteral)->Arg(4)->Arg(16)->Arg(64)->Unit(benchmark::kMillisecond);
 
 // The scene's settings for splatting at `radius`.
-dofrt::RenderSettings splatSettings(const dofrt::DemoScene& scene, double radius) {
-    dofrt::RenderSettings settings = scene.settings;
+dof::runtime::RenderSettings splatSettings(const dof::runtime::DemoScene& scene, double radius) {
+    dof::runtime::RenderSettings settings = scene.settings;
     settings.radius = radius;
     settings.method = 2.0;
     return settings;
@@ -137,24 +137,24 @@ void BM_SplatBlocked(benchmark::State& state) {
         state.SkipWithError("this processor lacks the vector unit, or no effect");
         return;
     }
-    dofrt::DemoScene& scene = frame();
-    const dofrt::RenderSettings settings = splatSettings(scene, double(state.range(0)));
+    dof::runtime::DemoScene& scene = frame();
+    const dof::runtime::RenderSettings settings = splatSettings(scene, double(state.range(0)));
     static std::map<int, std::int64_t> taps;
     if (taps.count(int(state.range(0))) == 0)
         taps[int(state.range(0))] =
             tapsOf(fragmentsOf(scene, settings.radius, 0, scene.source->height()),
                    scene.source->width(), scene.source->height());
 
-    dofrt::EffectInstance instance(*effect());
-    auto destination = dofrt::PixelImage::create(scene.source->format(), scene.source->width(),
-                                                 scene.source->height());
+    dof::runtime::EffectInstance instance(*effect());
+    auto destination = dof::runtime::PixelImage::create(
+        scene.source->format(), scene.source->width(), scene.source->height());
     instance.describe();
     instance.setup();
-    dofrt::setRenderParameters(instance, settings);
+    dof::runtime::setRenderParameters(instance, settings);
     // The session fills the record; the passes run in this program's copy of
     // the engine, whose kernels the tuning picks.
-    dofrt::RenderSession session(instance, *scene.source, *destination, scene.gbuffers.get(),
-                                 settings);
+    dof::runtime::RenderSession session(instance, *scene.source, *destination, scene.gbuffers.get(),
+                                        settings);
     const SplatWalkTuning saved = splat_walk_tuning();
     splat_walk_tuning().variant = variant;
     IFXFilterInstance& record = instance.record();
@@ -183,16 +183,17 @@ void BM_RenderSplatFrame(benchmark::State& state) {
         state.SkipWithError("no effect");
         return;
     }
-    dofrt::DemoScene& scene = frame();
-    const dofrt::RenderSettings settings = splatSettings(scene, double(state.range(0)));
-    dofrt::EffectInstance instance(*effect());
-    auto destination = dofrt::PixelImage::create(scene.source->format(), scene.source->width(),
-                                                 scene.source->height());
+    dof::runtime::DemoScene& scene = frame();
+    const dof::runtime::RenderSettings settings = splatSettings(scene, double(state.range(0)));
+    dof::runtime::EffectInstance instance(*effect());
+    auto destination = dof::runtime::PixelImage::create(
+        scene.source->format(), scene.source->width(), scene.source->height());
     instance.describe();
     instance.setup();
-    dofrt::setRenderParameters(instance, settings);
+    dof::runtime::setRenderParameters(instance, settings);
     for (auto _ : state) {
-        if (!dofrt::render(instance, *scene.source, *destination, scene.gbuffers.get(), settings)
+        if (!dof::runtime::render(instance, *scene.source, *destination, scene.gbuffers.get(),
+                                  settings)
                  .ok) {
             state.SkipWithError("the render failed");
             break;

@@ -23,7 +23,7 @@ std::vector<QVRect> strips(const QVRect& rect) {
 // cut to the columns where its rows hold any. The effect then splats what it
 // would over the whole region in the same order, without stopping at the
 // pixels around that hold nothing.
-std::vector<QVRect> fragmentStrips(dofrt::GBufferSet* gbuffers, const QVRect& region) {
+std::vector<QVRect> fragmentStrips(dof::runtime::GBufferSet* gbuffers, const QVRect& region) {
     if (gbuffers == nullptr || gbuffers->channel(kGBufferCoverage) == nullptr)
         return strips(region);
     std::vector<QVRect> out;
@@ -134,21 +134,21 @@ std::vector<Band> planBands(const QVRect& region, int count, int reach, const Re
     return bands;
 }
 
-dofrt::RenderReport renderBand(const dofrt::EffectLibrary& library, dofrt::PixelImage& source,
-                               dofrt::PixelImage& destination, dofrt::GBufferSet* gbuffers,
-                               const dofrt::RenderSettings& settings, const Band& band, double work,
-                               const std::function<bool()>& stop, const WorkDone& onWork,
-                               std::string* startError) {
-    dofrt::RenderReport failed;
-    dofrt::EffectInstance instance(library);
+dof::runtime::RenderReport renderBand(
+    const dof::runtime::EffectLibrary& library, dof::runtime::PixelImage& source,
+    dof::runtime::PixelImage& destination, dof::runtime::GBufferSet* gbuffers,
+    const dof::runtime::RenderSettings& settings, const Band& band, double work,
+    const std::function<bool()>& stop, const WorkDone& onWork, std::string* startError) {
+    dof::runtime::RenderReport failed;
+    dof::runtime::EffectInstance instance(library);
     if (!instance.start(startError)) return failed;
-    dofrt::RenderSettings bandSettings = settings;
+    dof::runtime::RenderSettings bandSettings = settings;
     bandSettings.region = band.region;
     // Box averaging reads the radius map of every pixel pass 1 visits.
     bandSettings.outputRects =
         settings.method == 2.0 ? fragmentStrips(gbuffers, band.region) : strips(band.region);
     bandSettings.resolveRects = strips(band.rows);
-    if (!dofrt::setRenderParameters(instance, bandSettings)) {
+    if (!dof::runtime::setRenderParameters(instance, bandSettings)) {
         *startError = "the effect did not declare its four parameters";
         return failed;
     }
@@ -160,7 +160,7 @@ dofrt::RenderReport renderBand(const dofrt::EffectLibrary& library, dofrt::Pixel
     const double bandWork = kRegionPixelWork * pixels(band.rows);
     const double splatWork = std::max(0.0, work - 2.0 * regionWork - bandWork);
     double reported = 0.0;
-    const dofrt::PassProgress progress = [&](int pass, int call, int calls) {
+    const dof::runtime::PassProgress progress = [&](int pass, int call, int calls) {
         const double share = calls > 0 ? double(call) / double(calls) : 0.0;
         double done = 0.0;
         if (pass == kPassFillRadiusMap) done = regionWork * share;
@@ -170,8 +170,8 @@ dofrt::RenderReport renderBand(const dofrt::EffectLibrary& library, dofrt::Pixel
         if (onWork && done > reported) onWork(done - reported);
         reported = std::max(reported, done);
     };
-    dofrt::RenderReport report =
-        dofrt::render(instance, source, destination, gbuffers, bandSettings, progress);
+    dof::runtime::RenderReport report =
+        dof::runtime::render(instance, source, destination, gbuffers, bandSettings, progress);
     if (onWork && report.ok && work > reported) onWork(work - reported);
     return report;
 }

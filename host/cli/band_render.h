@@ -62,11 +62,11 @@ typedef std::function<void(double work)> WorkDone;
 // that hold fragments, in the order the region holds them. The instance's
 // CheckAbort answers `stop()`. `startError` receives the reason when the
 // effect cannot be started.
-dofrt::RenderReport renderBand(const dofrt::EffectLibrary& library, dofrt::PixelImage& source,
-                               dofrt::PixelImage& destination, dofrt::GBufferSet* gbuffers,
-                               const dofrt::RenderSettings& settings, const Band& band, double work,
-                               const std::function<bool()>& stop, const WorkDone& onWork,
-                               std::string* startError);
+dof::runtime::RenderReport renderBand(
+    const dof::runtime::EffectLibrary& library, dof::runtime::PixelImage& source,
+    dof::runtime::PixelImage& destination, dof::runtime::GBufferSet* gbuffers,
+    const dof::runtime::RenderSettings& settings, const Band& band, double work,
+    const std::function<bool()>& stop, const WorkDone& onWork, std::string* startError);
 
 // Rows per output rectangle: the host hands the passes strips of the region.
 constexpr int kStripRows = 16;

@@ -11,14 +11,14 @@ namespace {
 
 // With a method and a format it knows, the effect fails a selector only
 // when the host's allocator refused it memory.
-std::string passFailure(const std::string& path, const dofrt::RenderReport& report) {
-    const std::string what = dofrt::describeFailure(report);
+std::string passFailure(const std::string& path, const dof::runtime::RenderReport& report) {
+    const std::string what = dof::runtime::describeFailure(report);
     return path + ": " + (report.failedSelector != 0 ? "out of memory (" + what + ")" : what);
 }
 
 }  // namespace
 
-RenderOutcome renderBands(std::vector<BandTask> tasks, const dofrt::RenderSettings& settings,
+RenderOutcome renderBands(std::vector<BandTask> tasks, const dof::runtime::RenderSettings& settings,
                           const FrameRenderContext& context, const std::string& path,
                           double passSeconds[5], std::string* error) {
     // The largest first, so that no thread is left with one at the end.
@@ -28,13 +28,13 @@ RenderOutcome renderBands(std::vector<BandTask> tasks, const dofrt::RenderSettin
         if (context.progress) context.progress->addWork(context.frameNumber, w);
     };
     std::mutex mutex;
-    std::vector<dofrt::RenderReport> reports(tasks.size());
+    std::vector<dof::runtime::RenderReport> reports(tasks.size());
     std::string startError;
     forEachTask(context.pool, context.threads, int(tasks.size()), [&](int i) {
         std::string bandError;
         const BandTask& task = tasks[std::size_t(i)];
         const RenderBuffers& buffers = task.buffers;
-        const dofrt::RenderReport report = renderBand(
+        const dof::runtime::RenderReport report = renderBand(
             *context.library, *buffers.source, *buffers.destination, buffers.gbuffers, settings,
             task.band, task.work, [] { return interruptRequested(); }, onWork, &bandError);
         std::lock_guard<std::mutex> lock(mutex);
@@ -43,7 +43,7 @@ RenderOutcome renderBands(std::vector<BandTask> tasks, const dofrt::RenderSettin
     });
 
     bool stopped = false;
-    for (const dofrt::RenderReport& r : reports) {
+    for (const dof::runtime::RenderReport& r : reports) {
         for (int pass = 0; pass < 5; ++pass) passSeconds[pass] += r.passSeconds[pass];
         stopped = stopped || r.stopped;
     }
@@ -52,7 +52,7 @@ RenderOutcome renderBands(std::vector<BandTask> tasks, const dofrt::RenderSettin
         *error = path + ": " + startError;
         return RenderOutcome::Failed;
     }
-    for (const dofrt::RenderReport& r : reports)
+    for (const dof::runtime::RenderReport& r : reports)
         if (!r.ok) {
             *error = passFailure(path, r);
             return RenderOutcome::Failed;

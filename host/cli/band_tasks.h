@@ -11,9 +11,9 @@
 namespace dof3d {
 
 struct RenderBuffers {
-    dofrt::PixelImage* source = nullptr;
-    dofrt::PixelImage* destination = nullptr;  // every band writes its own rows
-    dofrt::GBufferSet* gbuffers = nullptr;
+    dof::runtime::PixelImage* source = nullptr;
+    dof::runtime::PixelImage* destination = nullptr;  // every band writes its own rows
+    dof::runtime::GBufferSet* gbuffers = nullptr;
 };
 
 // One band's render: the buffers of the render it is part of, and its work.
@@ -27,7 +27,7 @@ struct BandTask {
 // passes to `passSeconds`. Interrupted when a stop was asked for; failed,
 // with `error` naming `path`, when the effect could not start or a pass
 // failed.
-RenderOutcome renderBands(std::vector<BandTask> tasks, const dofrt::RenderSettings& settings,
+RenderOutcome renderBands(std::vector<BandTask> tasks, const dof::runtime::RenderSettings& settings,
                           const FrameRenderContext& context, const std::string& path,
                           double passSeconds[5], std::string* error);
 

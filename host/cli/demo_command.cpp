@@ -47,30 +47,30 @@ struct MethodRun {
     const char* title;
     const char* fileName;
     double method;
-    std::unique_ptr<dofrt::PixelImage> result;
-    dofrt::RenderReport report;
+    std::unique_ptr<dof::runtime::PixelImage> result;
+    dof::runtime::RenderReport report;
 };
 
 // One render into a destination that starts as a copy of the source, as a
 // host hands it: pixels the effect leaves alone keep the source.
-bool renderMethod(dofrt::EffectInstance& instance, dofrt::DemoScene& scene, MethodRun& run,
-                  std::string* error) {
-    const dofrt::PixelImage& source = *scene.source;
-    run.result = dofrt::PixelImage::create(source.format(), source.width(), source.height());
+bool renderMethod(dof::runtime::EffectInstance& instance, dof::runtime::DemoScene& scene,
+                  MethodRun& run, std::string* error) {
+    const dof::runtime::PixelImage& source = *scene.source;
+    run.result = dof::runtime::PixelImage::create(source.format(), source.width(), source.height());
     if (!run.result || !run.result->copyPixelsFrom(source)) {
         *error = std::string(run.title) + ": the host refused the destination buffer";
         return false;
     }
-    dofrt::RenderSettings settings = scene.settings;
+    dof::runtime::RenderSettings settings = scene.settings;
     settings.method = run.method;
-    if (!dofrt::setRenderParameters(instance, settings)) {
+    if (!dof::runtime::setRenderParameters(instance, settings)) {
         *error = std::string(run.title) + ": the effect did not declare its four parameters";
         return false;
     }
     run.report =
-        dofrt::render(instance, *scene.source, *run.result, scene.gbuffers.get(), settings);
+        dof::runtime::render(instance, *scene.source, *run.result, scene.gbuffers.get(), settings);
     if (run.report.ok) return true;
-    *error = std::string(run.title) + ": " + dofrt::describeFailure(run.report);
+    *error = std::string(run.title) + ": " + dof::runtime::describeFailure(run.report);
     return false;
 }
 
@@ -100,11 +100,11 @@ void printTimings(const MethodRun& run) {
 }
 
 int runDemo(const DemoOptions& options) {
-    dofrt::DemoSceneOptions sceneOptions;
+    dof::runtime::DemoSceneOptions sceneOptions;
     sceneOptions.width = options.width;
     sceneOptions.height = options.height;
     sceneOptions.format = formatCode(options.format);
-    dofrt::DemoScene scene = dofrt::buildDemoScene(sceneOptions);
+    dof::runtime::DemoScene scene = dof::runtime::buildDemoScene(sceneOptions);
     if (!scene.source) {
         printError("demo: the host refused a " + std::to_string(options.width) + "x" +
                    std::to_string(options.height) + " source buffer");
@@ -117,12 +117,12 @@ int runDemo(const DemoOptions& options) {
         scene.settings.focusRangeDepth = options.sharpUntil;
 
     std::string error;
-    auto library = dofrt::loadDepthOfField(&error, options.effectsDir);
+    auto library = dof::runtime::loadDepthOfField(&error, options.effectsDir);
     if (!library) {
         printError(error);
         return 1;
     }
-    dofrt::EffectInstance instance(*library);
+    dof::runtime::EffectInstance instance(*library);
     if (!instance.start(&error)) {
         printError(error);
         return 1;

@@ -5,11 +5,11 @@
 namespace dof3d {
 
 Frame demoFrame(int width, int height) {
-    dofrt::DemoSceneOptions options;
+    dof::runtime::DemoSceneOptions options;
     options.width = width;
     options.height = height;
     options.format = kQVBitmapRGBAFloat;
-    const dofrt::DemoScene scene = dofrt::buildDemoScene(options);
+    const dof::runtime::DemoScene scene = dof::runtime::buildDemoScene(options);
     Frame frame;
     frame.path = "built-in scene";
     frame.imageSpec = OIIO::ImageSpec(width, height, 4, OIIO::TypeDesc::FLOAT);

@@ -35,7 +35,7 @@ bool holdsAnything(const Frame& frame, std::size_t p, const PixelValues& v) {
     return frame.associated && (v.colour[0] != 0.0 || v.colour[1] != 0.0 || v.colour[2] != 0.0);
 }
 
-bool fillDeepChannels(const Frame& frame, const DepthPlacement& depth, dofrt::GBufferSet& gb,
+bool fillDeepChannels(const Frame& frame, const DepthPlacement& depth, dof::runtime::GBufferSet& gb,
                       std::string* error) {
     for (int y = 0; y < frame.height(); ++y)
         for (int x = 0; x < frame.width(); ++x) {
@@ -57,7 +57,7 @@ bool fillDeepChannels(const Frame& frame, const DepthPlacement& depth, dofrt::GB
             for (std::size_t k = 0; k < encoded.fragments.size(); ++k) {
                 if (k == encoded.front) continue;
                 const EncodedFragment& f = encoded.fragments[k];
-                dofrt::LayerFragment layer;
+                dof::runtime::LayerFragment layer;
                 layer.depth = effectDepth(f.distance, depth.noHitAbove, depth.noHit, depth.scale);
                 for (int c = 0; c < 4; ++c) layer.colour[c] = f.colour[c];
                 for (int c = 0; c < 3; ++c) {
@@ -74,7 +74,8 @@ bool fillDeepChannels(const Frame& frame, const DepthPlacement& depth, dofrt::GB
     return true;
 }
 
-void fillFlatChannels(const Frame& frame, const DepthPlacement& depth, dofrt::GBufferSet& gb) {
+void fillFlatChannels(const Frame& frame, const DepthPlacement& depth,
+                      dof::runtime::GBufferSet& gb) {
     for (int y = 0; y < frame.height(); ++y)
         for (int x = 0; x < frame.width(); ++x) {
             const std::size_t p = std::size_t(y) * std::size_t(frame.width()) + std::size_t(x);
@@ -94,14 +95,14 @@ void fillFlatChannels(const Frame& frame, const DepthPlacement& depth, dofrt::GB
 bool buildEffectBuffers(const Frame& frame, Method method, QVBitmapType format,
                         const DepthPlacement& depth, EffectBuffers* buffers, std::string* error) {
     const int width = frame.width(), height = frame.height();
-    buffers->source = dofrt::PixelImage::create(format, width, height);
-    buffers->destination = dofrt::PixelImage::create(format, width, height);
+    buffers->source = dof::runtime::PixelImage::create(format, width, height);
+    buffers->destination = dof::runtime::PixelImage::create(format, width, height);
     if (!buffers->source || !buffers->destination) {
         *error = frame.path + ": out of memory (the host allocator refused the " +
                  std::to_string(width) + "x" + std::to_string(height) + " pixel buffers)";
         return false;
     }
-    dofrt::PixelImage& source = *buffers->source;
+    dof::runtime::PixelImage& source = *buffers->source;
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
             const std::size_t p = std::size_t(y) * std::size_t(width) + std::size_t(x);
@@ -116,8 +117,8 @@ bool buildEffectBuffers(const Frame& frame, Method method, QVBitmapType format,
         }
     buffers->destination->copyPixelsFrom(source);
 
-    buffers->gbuffers.reset(new dofrt::GBufferSet(width, height));
-    dofrt::GBufferSet& gb = *buffers->gbuffers;
+    buffers->gbuffers.reset(new dof::runtime::GBufferSet(width, height));
+    dof::runtime::GBufferSet& gb = *buffers->gbuffers;
     gb.addDepth();
     gb.addCoverage();
     if (frame.deep) {
@@ -132,8 +133,8 @@ bool buildEffectBuffers(const Frame& frame, Method method, QVBitmapType format,
 }
 
 void storeResult(const EffectBuffers& buffers, Method method, Frame* frame) {
-    const dofrt::PixelImage& source = *buffers.source;
-    const dofrt::PixelImage& result = *buffers.destination;
+    const dof::runtime::PixelImage& source = *buffers.source;
+    const dof::runtime::PixelImage& result = *buffers.destination;
     const int width = frame->width();
     const std::size_t stride = std::size_t(frame->imageSpec.nchannels);
     for (int y = 0; y < frame->height(); ++y)

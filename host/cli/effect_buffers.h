@@ -34,9 +34,9 @@ struct DepthPlacement {
 };
 
 struct EffectBuffers {
-    std::unique_ptr<dofrt::PixelImage> source;
-    std::unique_ptr<dofrt::PixelImage> destination;  // starts as a copy of the source
-    std::unique_ptr<dofrt::GBufferSet> gbuffers;
+    std::unique_ptr<dof::runtime::PixelImage> source;
+    std::unique_ptr<dof::runtime::PixelImage> destination;  // starts as a copy of the source
+    std::unique_ptr<dof::runtime::GBufferSet> gbuffers;
 };
 
 // The working format for a frame: 8 or 16 bits where the file stores

@@ -4,7 +4,7 @@
 
 namespace dof3d {
 
-BlurRadii blurRadii(const dofrt::RenderSettings& s) {
+BlurRadii blurRadii(const dof::runtime::RenderSettings& s) {
     // The effect's own order of operations: radius x scale / aspect.
     return BlurRadii{s.radius * s.scaleX / s.pixelAspect, s.radius * s.scaleY};
 }
@@ -15,7 +15,7 @@ double footprintPixels(double fraction, const BlurRadii& radii) {
 }
 
 FrameWork oneRenderWork(const Frame& frame, const DepthPlacement& depth,
-                        const dofrt::RenderSettings& settings) {
+                        const dof::runtime::RenderSettings& settings) {
     const FocusDepths focus{settings.focalDepth, settings.focusRangeDepth};
     const BlurRadii radii = blurRadii(settings);
     // Below this radius the effect copies the source and splats nothing.

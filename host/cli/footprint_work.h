@@ -15,7 +15,7 @@ struct BlurRadii {
     double across = 0.0;
     double down = 0.0;
 };
-BlurRadii blurRadii(const dofrt::RenderSettings& settings);
+BlurRadii blurRadii(const dof::runtime::RenderSettings& settings);
 
 // Pixels a fragment with this blur fraction splats: (2 Rx + 1) x (2 Ry + 1).
 double footprintPixels(double fraction, const BlurRadii& radii);
@@ -27,6 +27,6 @@ struct FrameWork {
     int reachX = 0, reachY = 0;
 };
 FrameWork oneRenderWork(const Frame& frame, const DepthPlacement& depth,
-                        const dofrt::RenderSettings& settings);
+                        const dof::runtime::RenderSettings& settings);
 
 }  // namespace dof3d

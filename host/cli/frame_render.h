@@ -18,7 +18,7 @@ enum class RenderOutcome { Done, Failed, Interrupted };
 
 // What a frame's render works with besides the frame.
 struct FrameRenderContext {
-    const dofrt::EffectLibrary* library = nullptr;
+    const dof::runtime::EffectLibrary* library = nullptr;
     TaskPool* pool = nullptr;  // null: everything on the calling thread
     int threads = 1;           // threads this frame may use
     Progress* progress = nullptr;
@@ -36,7 +36,7 @@ struct EffectPlan {
     // Slab layers are composited: float unless a format was asked for.
     QVBitmapType slabFormat = kQVBitmapRGBAFloat;
     DepthPlacement depth;
-    dofrt::RenderSettings settings;
+    dof::runtime::RenderSettings settings;
 };
 
 // The effect's single render of the frame, in bands across its longer side

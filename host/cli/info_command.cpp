@@ -55,12 +55,12 @@ std::string channelList(std::uint32_t mask) {
 
 int runInfo(const std::string& effectsDir) {
     std::string error;
-    auto library = dofrt::loadDepthOfField(&error, effectsDir);
+    auto library = dof::runtime::loadDepthOfField(&error, effectsDir);
     if (!library) {
         printError(error);
         return 1;
     }
-    dofrt::EffectInstance instance(*library);
+    dof::runtime::EffectInstance instance(*library);
     if (!instance.start(&error)) {
         printError(error);
         return 1;
@@ -70,8 +70,8 @@ int runInfo(const std::string& effectsDir) {
     std::printf("category:  %s\n", record.categoryName);
     std::printf("menu:      %s\n", record.menuName);
     std::printf("parameters:\n");
-    for (const dofrt::ParamDeclaration& d : instance.declarations()) {
-        if (!dofrt::isUserParameter(d)) continue;
+    for (const dof::runtime::ParamDeclaration& d : instance.declarations()) {
+        if (!dof::runtime::isUserParameter(d)) continue;
         std::printf("  %-20s %-7s", d.name.c_str(), kindName(d.kind));
         if (d.hasTag(kTagMin) || d.hasTag(kTagMax))
             std::printf(" range %d..%d", d.tagValue(kTagMin), d.tagValue(kTagMax));

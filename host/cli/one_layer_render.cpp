@@ -24,7 +24,7 @@ RenderOutcome renderInOneLayer(Frame* frame, const EffectPlan& plan,
     EffectBuffers buffers;
     if (!buildEffectBuffers(*frame, plan.method, plan.format, plan.depth, &buffers, error))
         return RenderOutcome::Failed;
-    dofrt::RenderSettings settings = plan.settings;
+    dof::runtime::RenderSettings settings = plan.settings;
     const QVRect region{0, 0, frame->width(), frame->height()};
     settings.region = region;
 

@@ -2,7 +2,7 @@
 
 namespace dof3d {
 
-OIIO::ImageBuf toImageBuf(const dofrt::PixelImage& image) {
+OIIO::ImageBuf toImageBuf(const dof::runtime::PixelImage& image) {
     OIIO::ImageSpec imageSpec(image.width(), image.height(), 4, OIIO::TypeDesc::FLOAT);
     imageSpec.alpha_channel = 3;
     imageSpec.attribute("oiio:UnassociatedAlpha", 1);

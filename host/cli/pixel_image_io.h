@@ -13,6 +13,6 @@ namespace dof3d {
 // scale; float pixels as they are). The effect's buffers hold colour not
 // multiplied by alpha, and the buffer says so, so that writers of formats
 // that store straight colour do not divide it by alpha once more.
-OIIO::ImageBuf toImageBuf(const dofrt::PixelImage& image);
+OIIO::ImageBuf toImageBuf(const dof::runtime::PixelImage& image);
 
 }  // namespace dof3d

@@ -25,7 +25,7 @@ float frontDepth(const Frame& frame, std::size_t p, const DepthPlacement& depth)
 }  // namespace
 
 std::vector<std::uint8_t> radiusMap(const Frame& frame, const DepthPlacement& depth,
-                                    const dofrt::RenderSettings& settings) {
+                                    const dof::runtime::RenderSettings& settings) {
     std::vector<std::uint8_t> map(frame.pixelCount(), 0);
     // Below this radius the effect's map is all zero.
     if (settings.radius < 0.00001) return map;

@@ -14,6 +14,6 @@
 namespace dof3d {
 
 std::vector<std::uint8_t> radiusMap(const Frame& frame, const DepthPlacement& depth,
-                                    const dofrt::RenderSettings& settings);
+                                    const dof::runtime::RenderSettings& settings);
 
 }  // namespace dof3d

@@ -33,7 +33,7 @@ constexpr int kExitBadArguments = 2;
 
 // One frame, with whatever a library throws (no memory, no thread to be
 // had under a memory limit) failing that frame alone, as one line.
-FrameResult renderFrameCaught(dofrt::EffectInstance& instance, const FrameFiles& files,
+FrameResult renderFrameCaught(dof::runtime::EffectInstance& instance, const FrameFiles& files,
                               const RenderOptions& options, Progress* progress, TaskPool* pool) {
     std::string why;
     try {
@@ -58,7 +58,7 @@ FrameResult renderFrameCaught(dofrt::EffectInstance& instance, const FrameFiles&
 // Renders `work` (indices into `results`) `jobs` frames at a time, one
 // effect instance each, taking frames in order as threads come free; each
 // frame renders on up to options.threads threads of its own.
-void renderFrames(const dofrt::EffectLibrary& library, const RenderOptions& options,
+void renderFrames(const dof::runtime::EffectLibrary& library, const RenderOptions& options,
                   const std::vector<std::size_t>& work, std::vector<FrameResult>& results,
                   Progress& progress) {
     const int jobs = int(std::min<std::size_t>(std::size_t(options.jobs), work.size()));
@@ -67,7 +67,7 @@ void renderFrames(const dofrt::EffectLibrary& library, const RenderOptions& opti
     TaskPool renderPool(jobs * (options.threads - 1));
     framePool.run(int(work.size()), jobs, [&](int i) {
         FrameResult& result = results[work[std::size_t(i)]];
-        dofrt::EffectInstance instance(library);
+        dof::runtime::EffectInstance instance(library);
         std::string startError;
         if (!instance.start(&startError)) {
             result.status = FrameStatus::Failed;
@@ -138,7 +138,7 @@ int runRender(const RenderArguments& args) {
         printError(error);
         return kExitBadArguments;
     }
-    auto library = dofrt::loadDepthOfField(&error, options.effectsDir);
+    auto library = dof::runtime::loadDepthOfField(&error, options.effectsDir);
     if (!library) {
         printError(error);
         if (args.json) std::fputs(jsonError(error).c_str(), stdout);

@@ -222,7 +222,7 @@ bool planFrame(Frame* frame, FrameLayers* layers, const RenderOptions& options, 
     const bool slabs = options.method == Method::Splat && options.layers > 1;
     result->workingFormat = formatName(slabs ? plan->slabFormat : plan->format);
 
-    dofrt::RenderSettings& settings = plan->settings;
+    dof::runtime::RenderSettings& settings = plan->settings;
     settings.radius = radius;
     settings.method = double(int(options.method));
     settings.focalDepth = plan->depth.scale.focalDepth;
@@ -235,7 +235,7 @@ bool planFrame(Frame* frame, FrameLayers* layers, const RenderOptions& options, 
 
 // Runs the effect over the frame's pixels and stores its result in the
 // frame; adds the time of each pass to `passSeconds`.
-RenderOutcome renderThroughEffect(dofrt::EffectInstance& instance, Frame* frame,
+RenderOutcome renderThroughEffect(dof::runtime::EffectInstance& instance, Frame* frame,
                                   const EffectPlan& plan, const RenderOptions& options,
                                   Progress* progress, TaskPool* pool, int frameNumber,
                                   double passSeconds[kRenderPassCount], std::string* error) {
@@ -256,7 +256,7 @@ RenderOutcome renderThroughEffect(dofrt::EffectInstance& instance, Frame* frame,
 
 // Renders the frame's other views and colour layers, then its own colour.
 // The progress bar follows the last, the frame's main render.
-RenderOutcome renderEveryView(dofrt::EffectInstance& instance, Frame* frame,
+RenderOutcome renderEveryView(dof::runtime::EffectInstance& instance, Frame* frame,
                               const FrameLayers& layers, const EffectPlan& plan,
                               const RenderOptions& options, Progress* progress, TaskPool* pool,
                               FrameResult* result, std::string* error) {
@@ -309,7 +309,7 @@ RenderOutcome writeOutputs(const Frame& frame, const std::vector<std::uint8_t>& 
 
 }  // namespace
 
-FrameResult renderFrame(dofrt::EffectInstance& instance, const FrameFiles& files,
+FrameResult renderFrame(dof::runtime::EffectInstance& instance, const FrameFiles& files,
                         const RenderOptions& options, Progress* progress, TaskPool* pool) {
     FrameRun run(files);
     FrameResult& result = run.result();

@@ -9,7 +9,7 @@ SlabComposite::SlabComposite(const Frame& frame, int sharpSlab)
       sharpSlab_(sharpSlab),
       othersShow_(frame.pixelCount(), 0),
       opaque_(frame.pixelCount(), 1) {
-    dofrt::assignLarge(sum_, frame.pixelCount() * 4, 0.0);
+    dof::runtime::assignLarge(sum_, frame.pixelCount() * 4, 0.0);
     if (frame.alphaChannel < 0) return;
     for (std::size_t p = 0; p < frame.pixelCount(); ++p)
         opaque_[p] = frame.value(p, frame.alphaChannel) == 1.0f;
@@ -17,7 +17,7 @@ SlabComposite::SlabComposite(const Frame& frame, int sharpSlab)
 
 void SlabComposite::addBehind(const SlabLayer& layer, TaskPool* pool, int threads) {
     const QVRect& a = layer.area;
-    const dofrt::PixelImage& image = *layer.destination;
+    const dof::runtime::PixelImage& image = *layer.destination;
     const bool floats = image.format() == kQVBitmapRGBAFloat;
     forEachTask(pool, threads, a.height, [&](int ly) {
         const float* row = floats ? reinterpret_cast<const float*>(image.pixel(0, ly)) : nullptr;

@@ -27,8 +27,8 @@ public:
     template <typename Value>
     AreaSums(const QVRect& window, TaskPool* pool, int threads, const Value& value)
         : window_(window) {
-        dofrt::assignLarge(table_, std::size_t(window.width + 1) * std::size_t(window.height + 1),
-                           T());
+        dof::runtime::assignLarge(
+            table_, std::size_t(window.width + 1) * std::size_t(window.height + 1), T());
         if (window.width <= 0) return;
         forEachTask(pool, threads, window.height, [&](int y) {
             T row = value(window.left, window.top + y);
@@ -191,20 +191,20 @@ bool buildSlabLayer(const SlabParts& parts, const SlabPlan& plan, int slab, cons
             1.0, double(p.own->alpha), {p.own->colour[0], p.own->colour[1], p.own->colour[2]}};
     });
 
-    layer->source = dofrt::PixelImage::create(format, w, h);
-    layer->destination = dofrt::PixelImage::create(format, w, h);
+    layer->source = dof::runtime::PixelImage::create(format, w, h);
+    layer->destination = dof::runtime::PixelImage::create(format, w, h);
     if (!layer->source || !layer->destination) {
         *error = "the host allocator refused the " + std::to_string(w) + "x" + std::to_string(h) +
                  " pixel buffers of a depth slab";
         return false;
     }
-    layer->gbuffers.reset(new dofrt::GBufferSet(w, h));
-    dofrt::GBufferSet& gb = *layer->gbuffers;
+    layer->gbuffers.reset(new dof::runtime::GBufferSet(w, h));
+    dof::runtime::GBufferSet& gb = *layer->gbuffers;
     gb.addDepth();
     gb.addCoverage();
     gb.addTransparency();
     const float depth = slabs[std::size_t(slab)].depth;
-    dofrt::PixelImage& source = *layer->source;
+    dof::runtime::PixelImage& source = *layer->source;
     const bool floats = format == kQVBitmapRGBAFloat;
     constexpr int kRows = 16;
     forEachTask(pool, threads, (h + kRows - 1) / kRows, [&](int run) {

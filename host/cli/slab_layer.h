@@ -33,9 +33,9 @@ struct SlabLayer {
     int slab = 0;
     QVRect area{0, 0, 0, 0};  // in frame pixels; empty when the slab holds nothing
     // Buffers of the area's size: the area's corner is the effect's (0, 0).
-    std::unique_ptr<dofrt::PixelImage> source;
-    std::unique_ptr<dofrt::PixelImage> destination;
-    std::unique_ptr<dofrt::GBufferSet> gbuffers;
+    std::unique_ptr<dof::runtime::PixelImage> source;
+    std::unique_ptr<dof::runtime::PixelImage> destination;
+    std::unique_ptr<dof::runtime::GBufferSet> gbuffers;
     int reachX = 0, reachY = 0;  // pixels a fragment spreads on each side of its own
     double footprint = 0.0;      // pixels of a fragment's footprint
 };

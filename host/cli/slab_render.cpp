@@ -73,7 +73,7 @@ double layerBytes(QVBitmapType format, const QVRect& area) {
 RenderOutcome renderInSlabs(Frame* frame, const EffectPlan& plan, int layers,
                             const FrameRenderContext& context, double passSeconds[5],
                             std::string* error) {
-    dofrt::RenderSettings settings = plan.settings;
+    dof::runtime::RenderSettings settings = plan.settings;
     settings.method = 2.0;
     const FocusDepths focus{settings.focalDepth, settings.focusRangeDepth};
     const BlurRadii radii = blurRadii(settings);

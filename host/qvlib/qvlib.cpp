@@ -26,7 +26,7 @@ constexpr std::uint64_t kLiveMagic = 0x51564c69624d656dull;   // "QVLibMem"
 constexpr std::uint64_t kFreedMagic = 0x46726565644d656dull;  // "FreedMem"
 
 std::mutex gMutex;
-qvlib::AllocStats gStats = {0, 0, 0, 0};
+dof::qvlib::AllocStats gStats = {0, 0, 0, 0};
 std::uint64_t gFailAt = 0;  // countdown to the injected failure
 bool gFailAll = false;
 std::uint64_t gLimit = 0xFFFFFFFFull;
@@ -160,7 +160,7 @@ const char* GetStringQV(QVULong id) {
     }
 }
 
-namespace qvlib {
+namespace dof::qvlib {
 
 AllocStats allocStats() {
     std::lock_guard<std::mutex> lock(gMutex);
@@ -182,4 +182,4 @@ void setAllocationLimit(std::uint64_t bytes) {
     gLimit = bytes;
 }
 
-}  // namespace qvlib
+}  // namespace dof::qvlib

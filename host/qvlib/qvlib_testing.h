@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace qvlib {
+namespace dof::qvlib {
 
 struct AllocStats {
     std::uint64_t liveBlocks;
@@ -26,4 +26,4 @@ void failAllAllocations(bool fail);
 // host could hand out).
 void setAllocationLimit(std::uint64_t bytes);
 
-}  // namespace qvlib
+}  // namespace dof::qvlib

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-namespace dofrt {
+namespace dof::runtime {
 
 namespace {
 
@@ -408,4 +408,4 @@ DemoScene buildDemoScene(const DemoSceneOptions& options) {
     return scene;
 }
 
-}  // namespace dofrt
+}  // namespace dof::runtime

@@ -8,7 +8,7 @@
 #include "runtime/PixelImage.h"
 #include "runtime/RenderSession.h"
 
-namespace dofrt {
+namespace dof::runtime {
 
 // A frame ready to render: the source, its channels and settings that suit it.
 struct DemoScene {
@@ -52,4 +52,4 @@ struct DemoSceneOptions {
 // focus on the card with a sharp zone to -7 and a radius of height / 45.
 DemoScene buildDemoScene(const DemoSceneOptions& options = DemoSceneOptions());
 
-}  // namespace dofrt
+}  // namespace dof::runtime

@@ -5,7 +5,7 @@
 
 #include "host/Selectors.h"
 
-namespace dofrt {
+namespace dof::runtime {
 
 // The record the effect sees comes first, so that the pointer it hands back to
 // the host functions leads to its owner.
@@ -146,4 +146,4 @@ int EffectInstance::checkAbort(IFXFilterInstance* filterInstance) {
     return stop ? 1 : 0;
 }
 
-}  // namespace dofrt
+}  // namespace dof::runtime

@@ -14,7 +14,7 @@
 #include "host/Parameters.h"
 #include "runtime/EffectLibrary.h"
 
-namespace dofrt {
+namespace dof::runtime {
 
 struct TagValue {
     std::int32_t tag;
@@ -101,4 +101,4 @@ private:
     bool setUp_ = false;
 };
 
-}  // namespace dofrt
+}  // namespace dof::runtime

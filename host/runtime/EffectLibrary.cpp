@@ -5,7 +5,7 @@
 
 #include <climits>
 
-namespace dofrt {
+namespace dof::runtime {
 
 EffectLibrary::EffectLibrary(std::string path, void* handle, EntryPoint entry,
                              ExecuteTestFunc executeTest)
@@ -57,4 +57,4 @@ std::unique_ptr<EffectLibrary> loadDepthOfField(std::string* error, const std::s
     return EffectLibrary::load(dir + "/DepthOfField.so", error);
 }
 
-}  // namespace dofrt
+}  // namespace dof::runtime

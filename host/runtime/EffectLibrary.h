@@ -6,7 +6,7 @@
 
 #include "host/IFXFilterInstance.h"
 
-namespace dofrt {
+namespace dof::runtime {
 
 typedef QVULong (*EntryPoint)(IFXFilterInstance* filterInstance, QVULong selector);
 typedef int (*ExecuteTestFunc)(void);
@@ -43,4 +43,4 @@ private:
 std::unique_ptr<EffectLibrary> loadDepthOfField(std::string* error,
                                                 const std::string& folder = std::string());
 
-}  // namespace dofrt
+}  // namespace dof::runtime

@@ -4,7 +4,7 @@
 
 #include "runtime/HugePages.h"
 
-namespace dofrt {
+namespace dof::runtime {
 
 struct GBufferSet::Channel {
     GBufferChannel descriptor;
@@ -144,4 +144,4 @@ bool GBufferSet::addLayer(int x, int y, const LayerFragment& fragment) {
     return true;
 }
 
-}  // namespace dofrt
+}  // namespace dof::runtime

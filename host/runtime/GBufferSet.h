@@ -8,7 +8,7 @@
 
 #include "host/GBuffer.h"
 
-namespace dofrt {
+namespace dof::runtime {
 
 // One fragment behind the front one of a pixel.
 struct LayerFragment {
@@ -72,4 +72,4 @@ private:
     GBufferChannel* table_[kGBufferEntryCount];
 };
 
-}  // namespace dofrt
+}  // namespace dof::runtime

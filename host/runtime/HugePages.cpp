@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace dofrt {
+namespace dof::runtime {
 
 void preferHugePages(void* data, std::size_t bytes) {
 #ifdef MADV_HUGEPAGE
@@ -19,4 +19,4 @@ void preferHugePages(void* data, std::size_t bytes) {
 #endif
 }
 
-}  // namespace dofrt
+}  // namespace dof::runtime

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <vector>
 
-namespace dofrt {
+namespace dof::runtime {
 
 // Advises the system to back the whole huge pages inside [data, data + bytes).
 void preferHugePages(void* data, std::size_t bytes);
@@ -21,4 +21,4 @@ void assignLarge(std::vector<T>& v, std::size_t n, const T& value) {
     v.assign(n, value);
 }
 
-}  // namespace dofrt
+}  // namespace dof::runtime

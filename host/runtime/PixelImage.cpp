@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-namespace dofrt {
+namespace dof::runtime {
 
 namespace {
 
@@ -128,4 +128,4 @@ bool PixelImage::copyPixelsFrom(const PixelImage& other) {
     return true;
 }
 
-}  // namespace dofrt
+}  // namespace dof::runtime

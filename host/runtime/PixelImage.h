@@ -7,7 +7,7 @@
 
 #include "host/QVLib.h"
 
-namespace dofrt {
+namespace dof::runtime {
 
 class PixelImage {
 public:
@@ -53,4 +53,4 @@ private:
     int height_;
 };
 
-}  // namespace dofrt
+}  // namespace dof::runtime

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-namespace dofrt {
+namespace dof::runtime {
 
 bool setRenderParameters(EffectInstance& instance, const RenderSettings& settings) {
     const struct {
@@ -118,4 +118,4 @@ RenderReport render(EffectInstance& instance, PixelImage& source, PixelImage& de
     return report;
 }
 
-}  // namespace dofrt
+}  // namespace dof::runtime

@@ -13,7 +13,7 @@
 #include "runtime/GBufferSet.h"
 #include "runtime/PixelImage.h"
 
-namespace dofrt {
+namespace dof::runtime {
 
 struct RenderSettings {
     double radius = 0.0;  // largest blur radius in pixels
@@ -80,4 +80,4 @@ RenderReport render(EffectInstance& instance, PixelImage& source, PixelImage& de
                     GBufferSet* gbuffers, const RenderSettings& settings,
                     const PassProgress& progress = PassProgress());
 
-}  // namespace dofrt
+}  // namespace dof::runtime

@@ -25,8 +25,9 @@
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-using testsupport::Random;
-using testsupport::sameBytes;
+using dof::test::Random;
+using dof::test::sameBytes;
+namespace reference = dof::test::reference;
 
 // n elements of `size` bytes, element i at origin() + i x stride, inside a
 // buffer whose every other byte holds a known pattern: comparing the whole
@@ -67,12 +68,12 @@ struct LineCall {
 
 // A kernel with exactly these taps: sigma R + 1/2 with a cutoff of exp(-1/2)
 // reaches R taps, which are then overwritten.
-void prepare(LineCall& c, blurref::TableRounding rounding) {
+void prepare(LineCall& c, reference::TableRounding rounding) {
     const int R = int(c.weights.size() / 2);
     c.kernel.reset(new GaussianKernel(R + 0.5, std::exp(-0.5)));
     ASSERT_TRUE(c.kernel && c.kernel->radius == R);
     for (int k = 0; k <= 2 * R; ++k) c.kernel->weights[k] = c.weights[std::size_t(k)];
-    c.lut = blurref::productTable(c.weights, rounding);
+    c.lut = reference::productTable(c.weights, rounding);
     c.kernelArg = c.kernel.get(), c.weightsArg = c.weights.data(), c.lutArg = c.lut.data();
     c.radiusArg = R;
 }
@@ -101,27 +102,27 @@ void call(int routine, bool slow, LineCall& c, unsigned char* src, unsigned char
         g(c.c2.begin(), c.c2.end()), b(c.c3.begin(), c.c3.end());
     switch (routine) {
         case kStd:
-            return (slow ? blurref::std_blur : std_blur)(c.alpha.data(), c.c1.data(), c.c2.data(),
-                                                         c.c3.data(), c.n, out, o, c.kernelArg);
+            return (slow ? reference::std_blur : std_blur)(c.alpha.data(), c.c1.data(), c.c2.data(),
+                                                           c.c3.data(), c.n, out, o, c.kernelArg);
         case kAw:
-            return (slow ? blurref::aw_blur : aw_blur)(c.alpha.data(), c.c1.data(), c.c2.data(),
-                                                       c.c3.data(), c.n, out, o, c.kernelArg);
+            return (slow ? reference::aw_blur : aw_blur)(c.alpha.data(), c.c1.data(), c.c2.data(),
+                                                         c.c3.data(), c.n, out, o, c.kernelArg);
         case kBoxLine:
         case kBoxPlane:
-            return (slow ? blurref::boxBlur : boxBlur)(a.data(), r.data(), g.data(), b.data(), c.n,
-                                                       out, o, c.radiusArg,
-                                                       routine == kBoxPlane ? 7 : 0);
+            return (slow ? reference::boxBlur : boxBlur)(a.data(), r.data(), g.data(), b.data(),
+                                                         c.n, out, o, c.radiusArg,
+                                                         routine == kBoxPlane ? 7 : 0);
         case kStdLut:
-            return (slow ? blurref::std_LUT_blur : std_LUT_blur)(src, s, o, c.n, out, c.kernelArg,
-                                                                 c.lutArg);
+            return (slow ? reference::std_LUT_blur : std_LUT_blur)(src, s, o, c.n, out, c.kernelArg,
+                                                                   c.lutArg);
         case kGrey:
-            return (slow ? blurref::grayscale_blur : grayscale_blur)(src, out, s, o, c.n,
-                                                                     c.kernelArg);
+            return (slow ? reference::grayscale_blur : grayscale_blur)(src, out, s, o, c.n,
+                                                                       c.kernelArg);
         case kGreyMax:
-            return (slow ? blurref::grayscale_max_blur : grayscale_max_blur)(src, out, s, o, c.n,
-                                                                             c.kernelArg);
+            return (slow ? reference::grayscale_max_blur : grayscale_max_blur)(src, out, s, o, c.n,
+                                                                               c.kernelArg);
         default:  // unsigned strides: a step back is the value that wraps to it
-            return (slow ? blurref::grayscale_LUT_blur : grayscale_LUT_blur)(
+            return (slow ? reference::grayscale_LUT_blur : grayscale_LUT_blur)(
                 src, out, unsigned(s), unsigned(o), unsigned(c.n), unsigned(c.radiusArg),
                 c.weightsArg, c.lutArg);
     }
@@ -213,7 +214,7 @@ LineCall randomCall(const Routine& r, const LineShape& shape, const StrideRow& s
     return c;
 }
 
-using LineBlur = doftest::HostAllocTest;
+using LineBlur = dof::test::HostAllocTest;
 
 // Every routine over every shape and arrangement of strides, five styles of
 // line each: every byte of the buffers written and read, and the host blocks
@@ -231,8 +232,8 @@ TEST_F(LineBlur, MatchesReference) {
                                  kStyleNames[style]);
                     Random random(std::uint32_t(routine * 1000 + shapeIndex * 10 + style));
                     LineCall c = randomCall(r, shape, strides, Style(style), random);
-                    prepare(c, style % 2 ? blurref::TableRounding::Truncate
-                                         : blurref::TableRounding::Nearest);
+                    prepare(c, style % 2 ? reference::TableRounding::Truncate
+                                         : reference::TableRounding::Nearest);
                     const int reach =
                         strides.inPlace && std::abs(strides.out) > std::abs(strides.src)
                             ? strides.out
@@ -245,10 +246,10 @@ TEST_F(LineBlur, MatchesReference) {
                     SentinelLine expected = actual;
 
                     call(routine, true, c, src.origin(), expected.origin());
-                    const qvlib::AllocStats before = qvlib::allocStats();
+                    const dof::qvlib::AllocStats before = dof::qvlib::allocStats();
                     call(routine, false, c, strides.inPlace ? actual.origin() : src.origin(),
                          actual.origin());
-                    const qvlib::AllocStats after = qvlib::allocStats();
+                    const dof::qvlib::AllocStats after = dof::qvlib::allocStats();
 
                     EXPECT_TRUE(sameBytes(actual.bytes, expected.bytes));
                     if (!strides.inPlace) {
@@ -347,7 +348,7 @@ TEST_F(LineBlur, RoundingWorkedByHand) {
         c.n = int(row.values.size()), c.size = r.size, c.weights = row.weights;
         c.c1 = c.c2 = c.c3 = row.values;
         if (!row.alpha.empty()) c.alpha = row.alpha;
-        prepare(c, blurref::TableRounding::Nearest);
+        prepare(c, reference::TableRounding::Nearest);
         for (const auto& entry : row.entries) c.lut[std::size_t(entry.first)] = entry.second;
         Bytes src(std::size_t(c.n * r.size)), out(src.size(), 119), reference = out;
         if (r.readsBytes) writeSource(c, src.data());
@@ -389,10 +390,10 @@ TEST_F(LineBlur, FailuresLeaveTheOutputUntouched) {
             const bool inPlace = row.fault == kNoScratch && r.scratch == 2;
             Random random(routine);
             LineCall c = randomCall(r, {"", 6, 1}, {"", 1, 1, inPlace}, kUneven, random);
-            prepare(c, blurref::TableRounding::Nearest);
-            qvlib::failAllocationAt(1);
+            prepare(c, reference::TableRounding::Nearest);
+            dof::qvlib::failAllocationAt(1);
             GaussianKernel empty(2.0, 0.01);
-            qvlib::failAllocationAt(0);
+            dof::qvlib::failAllocationAt(0);
             if (row.fault == kEmptyKernel) c.kernelArg = &empty;
             if (row.fault == kNoWeights) c.weightsArg = nullptr;
             if (row.fault == kNoTable) c.lutArg = nullptr;
@@ -403,11 +404,11 @@ TEST_F(LineBlur, FailuresLeaveTheOutputUntouched) {
             if (r.readsBytes) writeSource(c, src.origin());
             SentinelLine out = inPlace ? src : SentinelLine(c.n, c.outStride * r.size, r.size);
             const Bytes untouched = out.bytes;
-            const std::uint64_t before = qvlib::allocStats().totalAllocations;
-            if (row.fault == kNoScratch) qvlib::failAllocationAt(1);
+            const std::uint64_t before = dof::qvlib::allocStats().totalAllocations;
+            if (row.fault == kNoScratch) dof::qvlib::failAllocationAt(1);
             call(routine, false, c, inPlace ? out.origin() : src.origin(), out.origin());
-            qvlib::failAllocationAt(0);
-            EXPECT_EQ(qvlib::allocStats().totalAllocations - before, std::uint64_t(row.calls));
+            dof::qvlib::failAllocationAt(0);
+            EXPECT_EQ(dof::qvlib::allocStats().totalAllocations - before, std::uint64_t(row.calls));
             EXPECT_TRUE(sameBytes(out.bytes, untouched));
         }
     }

@@ -7,7 +7,7 @@
 #include <cmath>
 
 #include "cli/frame_render.h"
-#include "render/render_scene.h"
+#include "effect/render_scene.h"
 #include "support/same_bytes.h"
 
 namespace {
@@ -73,19 +73,19 @@ TEST(BandRender, BoxTablesAreExactWhileTheirSumsFitADouble) {
 // A random scene with depth layers in every format, rendered by one
 // instance and on three bands; box averaging too where its tables are exact.
 TEST(BandRender, BandsGiveTheBytesOfOneInstance) {
-    for (QVBitmapType format : rendertest::kAllFormats)
+    for (QVBitmapType format : dof::test::kAllFormats)
         for (double method : {2.0, 1.0}) {
             const std::string why =
-                std::string(rendertest::formatName(format)) + (method == 2.0 ? " splat" : " box");
-            rendertest::Random random(format * 7 + int(method));
+                std::string(dof::test::formatName(format)) + (method == 2.0 ? " splat" : " box");
+            dof::test::Random random(format * 7 + int(method));
             const int w = 23, h = 61;
-            auto source = rendertest::randomImage(format, w, h, random);
-            auto one = rendertest::randomImage(format, w, h, random);
-            auto banded = rendertest::copyOf(*one);
-            const std::vector<std::uint8_t> before = rendertest::bufferBytes(*one);
-            rendertest::SceneGBuffers scene(w, h, random, rendertest::kEveryChannel);
-            dofrt::GBufferSet* gb = &scene.set;
-            dofrt::RenderSettings settings;
+            auto source = dof::test::randomImage(format, w, h, random);
+            auto one = dof::test::randomImage(format, w, h, random);
+            auto banded = dof::test::copyOf(*one);
+            const std::vector<std::uint8_t> before = dof::test::bufferBytes(*one);
+            dof::test::SceneGBuffers scene(w, h, random, dof::test::kEveryChannel);
+            dof::runtime::GBufferSet* gb = &scene.set;
+            dof::runtime::RenderSettings settings;
             settings.radius = 2.5;
             settings.method = method;
             settings.focalDepth = -10.0;
@@ -93,11 +93,11 @@ TEST(BandRender, BandsGiveTheBytesOfOneInstance) {
             settings.region = QVRect{0, 0, w, h};
             if (method == 1.0 && !dof3d::boxTablesExact(format, double(w) * h)) continue;
 
-            dofrt::EffectInstance instance(doftest::effectLibrary());
+            dof::runtime::EffectInstance instance(dof::test::effectLibrary());
             std::string error;
             ASSERT_TRUE(instance.start(&error)) << error;
-            ASSERT_TRUE(dofrt::setRenderParameters(instance, settings));
-            ASSERT_TRUE(dofrt::render(instance, *source, *one, gb, settings).ok) << why;
+            ASSERT_TRUE(dof::runtime::setRenderParameters(instance, settings));
+            ASSERT_TRUE(dof::runtime::render(instance, *source, *one, gb, settings).ok) << why;
             // Every hat reaches 2 x 2.5 x 1.5 rows and 5 columns; a box
             // window 4 rows (3.75 rounded) and 3 columns.
             for (const dof3d::BandAxis axis : {dof3d::BandAxis::Rows, dof3d::BandAxis::Columns}) {
@@ -110,12 +110,12 @@ TEST(BandRender, BandsGiveTheBytesOfOneInstance) {
                 std::copy(before.begin(), before.end(), banded->record().baseAddr);
                 for (const Band& band : bands)
                     ASSERT_TRUE(dof3d::renderBand(
-                                    doftest::effectLibrary(), *source, *banded, gb, settings, band,
-                                    work.band(band), [] { return false; }, nullptr, &error)
+                                    dof::test::effectLibrary(), *source, *banded, gb, settings,
+                                    band, work.band(band), [] { return false; }, nullptr, &error)
                                     .ok)
                         << why << ": " << error;
-                EXPECT_TRUE(testsupport::sameBytes(rendertest::bufferBytes(*banded),
-                                                   rendertest::bufferBytes(*one)))
+                EXPECT_TRUE(dof::test::sameBytes(dof::test::bufferBytes(*banded),
+                                                 dof::test::bufferBytes(*one)))
                     << why << (rows ? " in rows" : " in columns");
             }
         }

@@ -30,27 +30,27 @@ TEST(BlurFraction, RadiusMapBytesAndHatReach) {
     EXPECT_EQ(dof3d::depthForFraction(0.5, false, zone), -25.0f);
 }
 
-class BlurFractionEffect : public doftest::EffectTest {};
+class BlurFractionEffect : public dof::test::EffectTest {};
 
 // Random depths, with and without a sharp zone: every byte of the radius
 // map equals the effect's own after its radius map pass.
 TEST_F(BlurFractionEffect, RadiusMapMatchesTheEffects) {
-    testsupport::Random random(11);
+    dof::test::Random random(11);
     const int w = 97, h = 5;
-    auto source = dofrt::PixelImage::create(kQVBitmapRGBAFloat, w, h);
-    auto destination = dofrt::PixelImage::create(kQVBitmapRGBAFloat, w, h);
-    dofrt::GBufferSet gb(w, h);
+    auto source = dof::runtime::PixelImage::create(kQVBitmapRGBAFloat, w, h);
+    auto destination = dof::runtime::PixelImage::create(kQVBitmapRGBAFloat, w, h);
+    dof::runtime::GBufferSet gb(w, h);
     gb.addDepth();
     for (const FocusDepths focus : {FocusDepths{-7.3, 0.0}, FocusDepths{-7.3, -12.9}}) {
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x)
                 gb.depth(x, y) = -float(std::ldexp(1.0 + random.unit(), random.between(-3, 6)));
-        dofrt::RenderSettings settings;
+        dof::runtime::RenderSettings settings;
         settings.radius = 9.0;
         settings.focalDepth = focus.focalDepth;
         settings.focusRangeDepth = focus.focusRangeDepth;
-        ASSERT_TRUE(dofrt::setRenderParameters(*instance, settings));
-        dofrt::RenderSession session(*instance, *source, *destination, &gb, settings);
+        ASSERT_TRUE(dof::runtime::setRenderParameters(*instance, settings));
+        dof::runtime::RenderSession session(*instance, *source, *destination, &gb, settings);
         ASSERT_EQ(session.prepare(), 1u);
         ASSERT_EQ(session.apply(0, session.region()), 1u);
         ASSERT_EQ(session.apply(1, session.region()), 1u);

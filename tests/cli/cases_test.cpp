@@ -29,8 +29,8 @@
 
 namespace {
 
-using doftest::FlatImage;
-using doftest::TestSample;
+using dof::test::FlatImage;
+using dof::test::TestSample;
 
 using Writer = std::function<void(const std::string& path)>;
 
@@ -41,7 +41,7 @@ void writeBytes(const std::string& path, const std::string& bytes) {
 // Writes the image, then lets `change` edit the file's bytes, when given.
 Writer flat(const FlatImage& image, const std::function<void(std::string&)>& change = {}) {
     return [=](const std::string& p) {
-        doftest::writeFlat(p, image);
+        dof::test::writeFlat(p, image);
         if (!change) return;
         std::ifstream in(p, std::ios::binary);
         std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -60,7 +60,7 @@ const std::vector<std::string> kRGBAZ = {"R", "G", "B", "A", "Z"};
 // w x h of `type`, v(x, y, channel) in every channel.
 FlatImage filled(int w, int h, std::vector<std::string> names, OIIO::TypeDesc type,
                  const std::function<float(int, int, int)>& v) {
-    FlatImage image = doftest::makeFlat(w, h, std::move(names), type);
+    FlatImage image = dof::test::makeFlat(w, h, std::move(names), type);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
             for (int c = 0; c < int(image.channels.size()); ++c) image.at(x, y, c) = v(x, y, c);
@@ -256,8 +256,8 @@ void writeThreeParts(const std::string& path) {
     specs[2].full_x = specs[2].full_y = 0, specs[2].full_width = 16, specs[2].full_height = 12;
     const char* names[] = {"rgba", "diffuse", "notes"};
     for (int i = 0; i < 3; ++i) specs[std::size_t(i)].attribute("name", names[i]);
-    doftest::writeParts(path, specs,
-                        {beauty.pixels, patterned({"R", "G", "B"}).pixels, {0.5f, 1, 2, 3, 4, 5}});
+    dof::test::writeParts(
+        path, specs, {beauty.pixels, patterned({"R", "G", "B"}).pixels, {0.5f, 1, 2, 3, 4, 5}});
 }
 
 // Colour of the right view on a 2 x 2 window at (10, 10) of 20 x 20, the
@@ -275,7 +275,7 @@ void writeViewParts(const std::string& path) {
     right.x = 11;
     right.attribute("view", "right");
     const std::vector<float> opaque = {0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1};
-    doftest::writeParts(path, {colour, left, right}, {opaque, {99, 99, 99, 99}, {5, 6, 7, 8}});
+    dof::test::writeParts(path, {colour, left, right}, {opaque, {99, 99, 99, 99}, {5, 6, 7, 8}});
 }
 
 // Six 16 x 16 blocks (whole JPEG blocks) across 96 x 16, as stored: colour
@@ -328,7 +328,7 @@ const std::map<std::string, Writer>& generators() {
     static const std::map<std::string, Writer> made = {
         {"in.exr", flat(squares())},
         {"z.exr", flat(squares())},
-        {"z48.exr", flat(doftest::makeFlat(64, 48, {"Z"}, f))},
+        {"z48.exr", flat(dof::test::makeFlat(64, 48, {"Z"}, f))},
         {"aspect.exr", flat(squares(1e-6f))},
         {"tiled.exr", flat(squares(1, {0, 0, 0, 0}))},
         // tiled.exr with NaN, infinite and -infinite values at (20, 20)
@@ -352,7 +352,8 @@ const std::map<std::string, Writer>& generators() {
                          const float values[] = {4.0f, -6.0f, 0.5f, 3.0f};
                          return c < 4 ? 0.0f : values[x * 2 + c - 4];
                      }))},
-        {"nodepth.exr", flat(doftest::makeFlat(4, 4, {"R", "G", "B", "A"}, OIIO::TypeDesc::HALF))},
+        {"nodepth.exr",
+         flat(dof::test::makeFlat(4, 4, {"R", "G", "B", "A"}, OIIO::TypeDesc::HALF))},
         {"junk.exr", [](const std::string& p) { writeBytes(p, "not an image at all"); }},
         {"cut.exr", cut(scene(true), 2.0 / 3)},  // two thirds of a scene of random values
         {"cut.tif",  // an uncompressed 16-bit TIFF cut inside its strips
@@ -368,7 +369,7 @@ const std::map<std::string, Writer>& generators() {
              }(),
              0.6)},
         {"huge.png",  // a 4 x 4 PNG whose header claims 100000 x 100000, checksum right
-         flat(doftest::makeFlat(4, 4, {"R", "G", "B"}, OIIO::TypeDesc::UINT8),
+         flat(dof::test::makeFlat(4, 4, {"R", "G", "B"}, OIIO::TypeDesc::UINT8),
               [](std::string& bytes) {
                   for (int at : {16, 20})
                       for (int i = 0; i < 4; ++i)
@@ -381,8 +382,8 @@ const std::map<std::string, Writer>& generators() {
          flat(bytesImage(64, 64, {"R", "G", "B"},
                          [](int x, int y, int c) { return (x * 3 + y * 192 + c) % 251; }),
               [](std::string& bytes) { bytes[bytes.find("IDAT") + 20] ^= char(0xFF); })},
-        {"deep.exr", [](const std::string& p) { doftest::writeDeep(p, 16, 8, deepAtFocus()); }},
-        {"layers.exr", [](const std::string& p) { doftest::writeDeep(p, 41, 41, deepLayers()); }},
+        {"deep.exr", [](const std::string& p) { dof::test::writeDeep(p, 16, 8, deepAtFocus()); }},
+        {"layers.exr", [](const std::string& p) { dof::test::writeDeep(p, 41, 41, deepLayers()); }},
         {"flat.png",  // alpha 3 shows any premultiplying on the way
          flat(bytesImage(96, 40, {"R", "G", "B", "A"},
                          [](int, int, int c) { return c == 3 ? 3 : 13 + 64 * c; }))},
@@ -414,14 +415,14 @@ const std::map<std::string, Writer>& generators() {
 // What a case finds in its folder afterwards, to check pixels with.
 struct Outcome {
     std::string dir;
-    doftest::CommandResult run;
-    std::vector<doftest::CommandResult> before;
+    dof::test::CommandResult run;
+    std::vector<dof::test::CommandResult> before;
     std::string file(const std::string& name) const { return dir + "/" + name; }
     // NAME[@PART]: a part of a multi-part file.
     FlatImage read(const std::string& name, OIIO::ImageSpec* header = nullptr) const {
         const std::size_t at = name.find('@');
-        return doftest::readFlat(file(name.substr(0, at)), header,
-                                 at == std::string::npos ? 0 : std::stoi(name.substr(at + 1)));
+        return dof::test::readFlat(file(name.substr(0, at)), header,
+                                   at == std::string::npos ? 0 : std::stoi(name.substr(at + 1)));
     }
 };
 
@@ -448,7 +449,7 @@ std::vector<std::string> words(const std::string& text) {
 
 std::vector<Case> readCases() {
     std::vector<Case> cases;
-    for (const std::string& name : doftest::namesIn(DOF_TEST_SOURCE_DIR "/tests/cli/cases")) {
+    for (const std::string& name : dof::test::namesIn(DOF_TEST_SOURCE_DIR "/tests/cli/cases")) {
         const std::string file = DOF_TEST_SOURCE_DIR "/tests/cli/cases/" + name;
         if (std::filesystem::path(name).extension() != ".txt") continue;
         std::ifstream in(file);
@@ -506,7 +507,7 @@ std::string inFolder(std::string text, const std::string& folder) {
 }
 
 std::vector<std::string> command(const std::vector<std::string>& args, const std::string& dir) {
-    std::vector<std::string> all = {doftest::dof3dPath()};
+    std::vector<std::string> all = {dof::test::dof3dPath()};
     for (const std::string& a : args) all.push_back(inFolder(a, dir));
     const bool takesEffects = !args.empty() && args[0] != "blur" && args[0] != "--version";
     if (takesEffects && std::find(args.begin(), args.end(), "--effects") == args.end())
@@ -668,7 +669,7 @@ void headerHolds(const Outcome& o, const std::vector<std::string>& a) {
         const std::size_t at = a[i].find_first_of("=^");
         const std::string key = a[i].substr(0, at), value = a[i].substr(at + 1);
         if (a[i][at] == '^') {
-            doftest::readFlat(inFolder(value, o.dir), &other);
+            dof::test::readFlat(inFolder(value, o.dir), &other);
             ASSERT_NE(field(other, key), "") << key;
         }
         EXPECT_EQ(field(header, key), a[i][at] == '^' ? field(other, key) : value) << key;
@@ -712,7 +713,7 @@ const std::map<std::string, Check>& checks() {
         // files FOLDER NAME...: what the folder holds
         {"files",
          [](const Outcome& o, const auto& a) {
-             EXPECT_EQ(doftest::namesIn(o.file(a[1])),
+             EXPECT_EQ(dof::test::namesIn(o.file(a[1])),
                        std::vector<std::string>(a.begin() + 2, a.end()));
          }},
         {"flattened", [](const Outcome& o, const auto&) { flattensTheSamples(o); }},
@@ -724,7 +725,7 @@ const std::map<std::string, Check>& checks() {
 // The cases run two at a time: each start of the program costs most of a
 // second, little of it on the processor the other one uses.
 void runCases(const std::vector<Case>& cases) {
-    doftest::ScratchFolder root;
+    dof::test::ScratchFolder root;
     std::vector<Outcome> outcomes(cases.size());
     for (std::size_t i = 0; i < cases.size(); ++i) {
         outcomes[i].dir = root.file(std::to_string(i));
@@ -734,7 +735,7 @@ void runCases(const std::vector<Case>& cases) {
                 outcomes[i].dir + "/" + input);
     }
     const auto run = [&](const std::vector<std::string>& args, std::size_t i) {
-        return doftest::runCommand(command(args, outcomes[i].dir), {}, std::chrono::seconds(120));
+        return dof::test::runCommand(command(args, outcomes[i].dir), {}, std::chrono::seconds(120));
     };
     dof3d::TaskPool pool(1);
     pool.run(int(cases.size()), 2, [&](int task) {
@@ -761,7 +762,7 @@ void runCases(const std::vector<Case>& cases) {
         std::vector<std::string> names = c.inputs;
         names.insert(names.end(), c.made.begin(), c.made.end());
         std::sort(names.begin(), names.end());
-        EXPECT_EQ(doftest::namesIn(o.dir), names);
+        EXPECT_EQ(dof::test::namesIn(o.dir), names);
         for (const std::string& part : c.out)
             EXPECT_NE(o.run.out.find(part), std::string::npos) << part << "\n" << o.run.out;
         for (const auto& check : c.checks) {

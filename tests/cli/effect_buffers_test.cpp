@@ -37,7 +37,7 @@ dof3d::DepthPlacement placement() {
     return d;
 }
 
-class EffectBuffers : public doftest::HostAllocTest {};
+class EffectBuffers : public dof::test::HostAllocTest {};
 
 struct SourceCase {
     const char* why;

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace doftest {
+namespace dof::test {
 
 // Names of every file in a folder, sorted.
 inline std::vector<std::string> namesIn(const std::string& folder) {
@@ -165,4 +165,4 @@ inline bool writeParts(const std::string& path, const std::vector<OIIO::ImageSpe
     return out->close();
 }
 
-}  // namespace doftest
+}  // namespace dof::test

@@ -27,18 +27,18 @@
 
 namespace {
 
-using doftest::FlatImage;
-using doftest::ScratchFolder;
+using dof::test::FlatImage;
+using dof::test::ScratchFolder;
 
 // Runs dof3d render on `args`, words apart by blanks, "{d}" standing for the
 // folder; killed after two minutes.
-doftest::CommandResult render(std::string args, const std::string& folder,
-                              const std::function<void(int)>& whileRunning = {}) {
+dof::test::CommandResult render(std::string args, const std::string& folder,
+                                const std::function<void(int)>& whileRunning = {}) {
     for (std::size_t at; (at = args.find("{d}")) != std::string::npos;) args.replace(at, 3, folder);
     std::istringstream words(args + " -q --effects " DOF_TEST_EFFECTS_DIR);
-    std::vector<std::string> command = {doftest::dof3dPath(), "render"};
+    std::vector<std::string> command = {dof::test::dof3dPath(), "render"};
     command.insert(command.end(), std::istream_iterator<std::string>(words), {});
-    return doftest::runCommand(command, whileRunning, std::chrono::seconds(120));
+    return dof::test::runCommand(command, whileRunning, std::chrono::seconds(120));
 }
 
 // A large render fully blurred: every fragment splats over 257 x 257
@@ -46,20 +46,20 @@ doftest::CommandResult render(std::string args, const std::string& folder,
 // line and no output.
 TEST(RenderSafety, InterruptLeavesNoOutput) {
     ScratchFolder dir;
-    FlatImage big = doftest::makeFlat(1280, 960, {"R", "G", "B", "A", "Z"}, OIIO::TypeDesc::HALF);
+    FlatImage big = dof::test::makeFlat(1280, 960, {"R", "G", "B", "A", "Z"}, OIIO::TypeDesc::HALF);
     for (std::size_t i = 0; i < big.pixels.size(); ++i)
         big.pixels[i] = i % 5 == 4 ? 1000.0f : i % 5 == 3 ? 1.0f : float(i % 7) / 7.0f;
-    ASSERT_TRUE(doftest::writeFlat(dir.file("big.exr"), big));
-    const doftest::CommandResult run =
+    ASSERT_TRUE(dof::test::writeFlat(dir.file("big.exr"), big));
+    const dof::test::CommandResult run =
         render("{d}/big.exr -o {d}/out.exr --focus 10 --radius 64", dir.path(), [](int pid) {
             // A loaded machine may take seconds to start the program.
-            ASSERT_TRUE(doftest::waitUntilCatching(pid, SIGINT, std::chrono::seconds(60)));
+            ASSERT_TRUE(dof::test::waitUntilCatching(pid, SIGINT, std::chrono::seconds(60)));
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
             kill(pid, SIGINT);
         });
     EXPECT_EQ(run.exitCode, 130);
     EXPECT_EQ(run.err, "dof3d: interrupted: frames in progress were not written\n");
-    EXPECT_EQ(doftest::namesIn(dir.path()), std::vector<std::string>{"big.exr"});
+    EXPECT_EQ(dof::test::namesIn(dir.path()), std::vector<std::string>{"big.exr"});
 }
 
 // Two termination requests in a row while the output is being written end
@@ -68,10 +68,11 @@ TEST(RenderSafety, TwoQuickSignalsDuringTheWriteLeaveNothing) {
     ScratchFolder dir;
     // Large and stored uncompressed, so that writing and checking it takes a
     // while; radius 0 renders it quickly.
-    FlatImage big = doftest::makeFlat(1536, 1536, {"R", "G", "B", "A", "Z"}, OIIO::TypeDesc::FLOAT);
+    FlatImage big =
+        dof::test::makeFlat(1536, 1536, {"R", "G", "B", "A", "Z"}, OIIO::TypeDesc::FLOAT);
     for (std::size_t i = 0; i < big.pixels.size(); ++i) big.pixels[i] = float(i % 5 + 1);
     big.stringAttributes = {{"compression", "none"}};
-    ASSERT_TRUE(doftest::writeFlat(dir.file("big.exr"), big));
+    ASSERT_TRUE(dof::test::writeFlat(dir.file("big.exr"), big));
     // A temporary of ours that a killed run left: removed when out.exr is
     // written again.
     const pid_t gone = fork();
@@ -80,11 +81,11 @@ TEST(RenderSafety, TwoQuickSignalsDuringTheWriteLeaveNothing) {
     const std::string stale = ".out.exr.dof3d-" + std::to_string(gone) + "-0.tmp";
     std::ofstream(dir.file(stale)) << "left by a killed run";
     bool signalled = false;
-    const doftest::CommandResult run =
+    const dof::test::CommandResult run =
         render("{d}/big.exr -o {d}/out.exr --focus 3 --radius 0", dir.path(), [&](int pid) {
             // Any new name in the folder is the write under way.
             const auto writing = [&] {
-                for (const std::string& name : doftest::namesIn(dir.path()))
+                for (const std::string& name : dof::test::namesIn(dir.path()))
                     if (name != "big.exr" && name != stale) return true;
                 return false;
             };
@@ -101,7 +102,7 @@ TEST(RenderSafety, TwoQuickSignalsDuringTheWriteLeaveNothing) {
         });
     ASSERT_TRUE(signalled);
     EXPECT_EQ(run.exitCode, 128 + SIGTERM) << run.err;
-    EXPECT_EQ(doftest::namesIn(dir.path()), std::vector<std::string>{"big.exr"});
+    EXPECT_EQ(dof::test::namesIn(dir.path()), std::vector<std::string>{"big.exr"});
 }
 
 // A full disk: the writer, the close or the flush fails, or the file does
@@ -111,10 +112,10 @@ TEST(RenderSafety, TwoQuickSignalsDuringTheWriteLeaveNothing) {
 TEST(RenderSafety, FullDiskFailsTheFrameAndLeavesNothing) {
     if (geteuid() != 0) GTEST_SKIP() << "mounting a small disk needs root";
     ScratchFolder dir;
-    FlatImage frame = doftest::makeFlat(64, 64, {"R", "G", "B", "A", "Z"}, OIIO::TypeDesc::HALF);
+    FlatImage frame = dof::test::makeFlat(64, 64, {"R", "G", "B", "A", "Z"}, OIIO::TypeDesc::HALF);
     for (std::size_t i = 0; i < frame.pixels.size(); ++i) frame.pixels[i] = float(i % 9 + 1);
-    ASSERT_TRUE(doftest::writeFlat(dir.file("in.1.exr"), frame));
-    ASSERT_TRUE(doftest::writeFlat(dir.file("in.2.exr"), frame));
+    ASSERT_TRUE(dof::test::writeFlat(dir.file("in.1.exr"), frame));
+    ASSERT_TRUE(dof::test::writeFlat(dir.file("in.2.exr"), frame));
     // The sizes of a render and its map, to leave room for the one only.
     ASSERT_EQ(
         render("{d}/in.1.exr -o {d}/o.exr --coc-map {d}/c.tif --focus 6", dir.path()).exitCode, 0);
@@ -151,14 +152,14 @@ TEST(RenderSafety, FullDiskFailsTheFrameAndLeavesNothing) {
     };
     for (const auto& c : cases) {
         fillLeaving(c.room);
-        const doftest::CommandResult run = render(c.args + std::string(" --focus 6"), dir.path());
+        const dof::test::CommandResult run = render(c.args + std::string(" --focus 6"), dir.path());
         const std::string line = "dof3d: " + disk + "/" + c.failing + ": cannot write: ";
         EXPECT_EQ(run.exitCode, 1) << c.args;
         EXPECT_EQ(run.err.substr(0, line.size()), line) << c.args << ": " << run.err;
-        EXPECT_EQ(doftest::namesIn(disk), std::vector<std::string>{"filler"}) << c.args;
+        EXPECT_EQ(dof::test::namesIn(disk), std::vector<std::string>{"filler"}) << c.args;
     }
     std::remove((disk + "/filler").c_str());
-    const doftest::CommandResult rerun =
+    const dof::test::CommandResult rerun =
         render("{d}/in.#.exr -o {d}/disk/o.#.exr --frames 1-2 --focus 6", dir.path());
     EXPECT_EQ(rerun.err, "dof3d: 2 rendered, 0 skipped (made with these settings), 0 failed\n");
 }
@@ -174,18 +175,19 @@ TEST(RenderSafety, MemoryLimitFailsTheFrameInOneLine) {
     ScratchFolder dir;
     // A depth channel of another type than the colour: the reader converts
     // with the pool's threads.
-    FlatImage frame = doftest::makeFlat(960, 540, {"R", "G", "B", "A", "Z"}, OIIO::TypeDesc::HALF);
+    FlatImage frame =
+        dof::test::makeFlat(960, 540, {"R", "G", "B", "A", "Z"}, OIIO::TypeDesc::HALF);
     frame.formats = {OIIO::TypeDesc::HALF, OIIO::TypeDesc::HALF, OIIO::TypeDesc::HALF,
                      OIIO::TypeDesc::HALF, OIIO::TypeDesc::FLOAT};
     for (std::size_t i = 0; i < frame.pixels.size(); ++i) frame.pixels[i] = float(i % 7 + 1);
-    ASSERT_TRUE(doftest::writeFlat(dir.file("frame.exr"), frame));
+    ASSERT_TRUE(dof::test::writeFlat(dir.file("frame.exr"), frame));
     const auto limited = [&](long kilobytes) {
-        return doftest::runCommand({"/bin/sh", "-c",
-                                    "ulimit -v " + std::to_string(kilobytes) +
-                                        " && exec \"$0\" render \"$1\" -o \"$2\" " +
-                                        "--focus 3 --method box --radius 8 -q --effects \"$3\"",
-                                    doftest::dof3dPath(), dir.file("frame.exr"),
-                                    dir.file("out.exr"), DOF_TEST_EFFECTS_DIR});
+        return dof::test::runCommand({"/bin/sh", "-c",
+                                      "ulimit -v " + std::to_string(kilobytes) +
+                                          " && exec \"$0\" render \"$1\" -o \"$2\" " +
+                                          "--focus 3 --method box --radius 8 -q --effects \"$3\"",
+                                      dof::test::dof3dPath(), dir.file("frame.exr"),
+                                      dir.file("out.exr"), DOF_TEST_EFFECTS_DIR});
     };
     // Memory use is not monotonic in the limit (thread stacks, the pools'
     // sizes, planes kept for the next render), so every limit of a scan
@@ -194,7 +196,7 @@ TEST(RenderSafety, MemoryLimitFailsTheFrameInOneLine) {
     bool poolFailed = false;
     int failures = 0;
     for (long limit = 950000; !poolFailed && limit >= 200000; limit -= 25000) {
-        const doftest::CommandResult run = limited(limit);
+        const dof::test::CommandResult run = limited(limit);
         if (run.exitCode == 0) continue;
         SCOPED_TRACE(testing::Message() << "limit " << limit << " KB: " << run.err);
         ++failures;

@@ -54,7 +54,7 @@ void render(dof3d::Frame* frame, double focus, double radius, int layers = 8, in
     plan.settings.focusRangeDepth = -sharpUntil;
     dof3d::TaskPool pool(threads - 1);
     dof3d::FrameRenderContext context;
-    context.library = &doftest::effectLibrary();
+    context.library = &dof::test::effectLibrary();
     context.pool = &pool;
     context.threads = threads;
     context.slabMemory = slabMemory;
@@ -70,7 +70,7 @@ void render(dof3d::Frame* frame, double focus, double radius, int layers = 8, in
 // edge - 1 of a row `width` wide, the hat's weights normalised over the
 // columns of the row it reaches.
 double edgeShare(double r, int edge, int width, int x) {
-    const std::vector<double> taps = doftest::referenceHatTaps(r);
+    const std::vector<double> taps = dof::test::referenceHatTaps(r);
     const int R = int(taps.size() / 2);
     double inside = 0.0, all = 0.0;
     for (int k = -R; k <= R; ++k) {
@@ -167,7 +167,7 @@ TEST(SlabRender, TiltedPlaneShowsNoLineAtSlabBoundaries) {
 // Random colours (beyond full scale, and light under zero alpha among them)
 // and alphas, all at the focus: every value comes back as it was.
 TEST(SlabRender, AFrameAtTheFocusComesBackUnchanged) {
-    testsupport::Random random(5);
+    dof::test::Random random(5);
     for (bool associated : {true, false}) {
         dof3d::Frame frame = flatFrame(23, 11);
         frame.associated = associated;
@@ -180,7 +180,7 @@ TEST(SlabRender, AFrameAtTheFocusComesBackUnchanged) {
             }
         const std::vector<float> before = frame.pixels;
         render(&frame, 10.0, 12.0);
-        EXPECT_TRUE(testsupport::sameBytes(frame.pixels, before)) << associated;
+        EXPECT_TRUE(dof::test::sameBytes(frame.pixels, before)) << associated;
     }
 }
 
@@ -216,7 +216,7 @@ TEST(SlabRender, BuiltInSceneStaysOpaqueOnAnyNumberOfThreads) {
     dof3d::Frame one = scene, three = scene;
     render(&one, 6.0, 8.0, 8, 1, 7.0, 1e12);
     render(&three, 6.0, 8.0, 8, 3, 7.0, 1.0);
-    EXPECT_TRUE(testsupport::sameBytes(three.pixels, one.pixels));
+    EXPECT_TRUE(dof::test::sameBytes(three.pixels, one.pixels));
     const auto nearerAround = [&](int x, int y) {
         for (int j = std::max(0, y - 16); j < std::min(scene.height(), y + 17); ++j)
             for (int i = std::max(0, x - 16); i < std::min(scene.width(), x + 17); ++i)

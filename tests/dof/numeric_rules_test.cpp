@@ -145,7 +145,7 @@ double pluginValue(const Row& row) {
 }
 
 double runtimeValue(const Row& row) {
-    auto image = dofrt::PixelImage::create(QVBitmapType(int(row.a)), 1, 1);
+    auto image = dof::runtime::PixelImage::create(QVBitmapType(int(row.a)), 1, 1);
     if (!image) return kNaN;
     if (row.rule == kFraction) {
         image->setComponent(0, 0, 1, row.b);
@@ -162,7 +162,7 @@ double runtimeValue(const Row& row) {
     return ::testing::AssertionFailure() << std::hexfloat << actual << ", expected " << expected;
 }
 
-using NumericRules = doftest::HostAllocTest;
+using NumericRules = dof::test::HostAllocTest;
 
 TEST_F(NumericRules, EveryRow) {
     for (const Row& row : kRows) {
@@ -229,7 +229,7 @@ TEST_F(NumericRules, PackingRows) {
             for (int c = 0; c < 4; ++c) EXPECT_EQ(double(P::read(middle, c)), row.components[c]);
             P::write(middle, row.written, typename P::Component(row.value));
         });
-        EXPECT_TRUE(testsupport::sameBytes(line, expected));
+        EXPECT_TRUE(dof::test::sameBytes(line, expected));
     }
 }
 

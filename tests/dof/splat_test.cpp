@@ -18,8 +18,8 @@
 
 namespace {
 
-using doftest::ReferencePlanes;
-using testsupport::Random;
+using dof::test::Random;
+using dof::test::ReferencePlanes;
 
 const double kInf = std::numeric_limits<double>::infinity();
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -57,7 +57,7 @@ struct Planes {
             padded.insert(padded.end(), expected[p].begin(), expected[p].end());
             padded.insert(padded.end(), kPad, kSentinel);
             ::testing::AssertionResult same =
-                testsupport::sameBytes(anyNaN(storage[p]), anyNaN(padded));
+                dof::test::sameBytes(anyNaN(storage[p]), anyNaN(padded));
             if (!same) return same << " in plane " << p << " (" << kPad << " sentinels first)";
         }
         return ::testing::AssertionSuccess();
@@ -72,7 +72,7 @@ struct Planes {
 // transmittances and opacities agree (as fragments of equal coverage leave
 // them) or not.
 ReferencePlanes usedPlanes(QVRect region, Random& random) {
-    ReferencePlanes planes = doftest::referenceFreshPlanes(region);
+    ReferencePlanes planes = dof::test::referenceFreshPlanes(region);
     for (std::size_t i = 0; i < planes[0].size(); ++i) {
         // 0: nothing agrees; 1: weights; 2: and transmittances; 3: and
         // opacities equal to the weights.
@@ -117,7 +117,7 @@ SplatFragment randomFragment(Random& random, QVRect region, int nonFinitePercent
     return f;
 }
 
-using SplatWalkTest = doftest::HostAllocTest;
+using SplatWalkTest = dof::test::HostAllocTest;
 
 // Random regions, some at the ends of the coordinates so that x + R + 1
 // passes 2^31, fresh or as earlier passes leave them; fragments queued
@@ -135,7 +135,7 @@ TEST_F(SplatWalkTest, PixelAndWalkMatchTheReference) {
             splat_walk_tuning() = {variant, std::uint64_t(random.between(1, 6000)),
                                    random.between(1, 9), 8 * random.between(1, 8)};
             ReferencePlanes expected =
-                seed % 2 ? doftest::referenceFreshPlanes(region) : usedPlanes(region, random);
+                seed % 2 ? dof::test::referenceFreshPlanes(region) : usedPlanes(region, random);
             Planes literal(region, expected), blocked(region, expected);
             SplatWalk walk(blocked.instance, &blocked.params);
             ASSERT_TRUE(walk.start());
@@ -155,7 +155,7 @@ TEST_F(SplatWalkTest, PixelAndWalkMatchTheReference) {
                 }
                 ASSERT_TRUE(literal.splat(f));
                 ASSERT_TRUE(walk.add(f));
-                doftest::referenceSplat(expected, region, f);
+                dof::test::referenceSplat(expected, region, f);
                 if (random.chance(60)) walk.endPixel();
             }
             walk.flush();
@@ -182,35 +182,35 @@ TEST_F(SplatWalkTest, TablesThatCannotBeHad) {
     const QVRect region{0, 0, 20, 15};
     for (const auto& c : cases) {
         Random random(5);
-        Planes literal(region, doftest::referenceFreshPlanes(region));
-        Planes blocked(region, doftest::referenceFreshPlanes(region));
+        Planes literal(region, dof::test::referenceFreshPlanes(region));
+        Planes blocked(region, dof::test::referenceFreshPlanes(region));
         SplatWalk walk(blocked.instance, &blocked.params);
         ASSERT_TRUE(walk.start());
-        ReferencePlanes before = doftest::referenceFreshPlanes(region);
+        ReferencePlanes before = dof::test::referenceFreshPlanes(region);
         for (int i = 0; i < 30; ++i) {
             const SplatFragment f = randomFragment(random, region, 0);
             ASSERT_TRUE(literal.splat(f) && walk.add(f));
-            doftest::referenceSplat(before, region, f);
+            dof::test::referenceSplat(before, region, f);
         }
         SplatFragment bad = randomFragment(random, region, 0);
         bad.radiusX = c.radiusX, bad.radiusY = c.radiusY;
-        const qvlib::AllocStats start = qvlib::allocStats();
-        qvlib::failAllocationAt(c.failAt);
+        const dof::qvlib::AllocStats start = dof::qvlib::allocStats();
+        dof::qvlib::failAllocationAt(c.failAt);
         EXPECT_FALSE(literal.splat(bad)) << c.why;
-        qvlib::failAllocationAt(0);
+        dof::qvlib::failAllocationAt(0);
         EXPECT_TRUE(literal.equal(before)) << c.why;
         splat_pixel(literal.instance, &literal.params, 1, 2, c.radiusX, c.radiusY, 0.5, 0.5, 0.5, 1,
                     1, 1, 1, 1, 1);
-        const qvlib::AllocStats end = qvlib::allocStats();
+        const dof::qvlib::AllocStats end = dof::qvlib::allocStats();
         EXPECT_EQ(end.totalAllocations - start.totalAllocations, 2 * c.allocations) << c.why;
         if (c.failAt == 0) {
             EXPECT_FALSE(walk.add(bad)) << c.why;
             EXPECT_TRUE(blocked.equal(before)) << c.why;
         }
     }
-    Planes planes(region, doftest::referenceFreshPlanes(region));
+    Planes planes(region, dof::test::referenceFreshPlanes(region));
     SplatWalk walk(planes.instance, &planes.params);
-    qvlib::failAllocationAt(1);
+    dof::qvlib::failAllocationAt(1);
     EXPECT_FALSE(walk.start());
 }
 

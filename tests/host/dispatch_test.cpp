@@ -11,10 +11,10 @@
 
 namespace {
 
-using dofrt::TagValue;
-using testsupport::sameBytes;
+using dof::runtime::TagValue;
+using dof::test::sameBytes;
 
-using Lifecycle = doftest::HostAllocTest;
+using Lifecycle = dof::test::HostAllocTest;
 
 // Without capability bit 0x10 the effect refuses to describe itself and
 // writes nothing, but the dispatcher has written the entry codes before.
@@ -25,7 +25,7 @@ TEST_F(Lifecycle, DescribeHostFlagRule) {
     } cases[] = {{0x10, 1}, {0xFF, 1}, {0x11, 1}, {0x00, 0}, {0xEF, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(int(c.hostFlags));
-        dofrt::EffectInstance instance(doftest::effectLibrary(), c.hostFlags);
+        dof::runtime::EffectInstance instance(dof::test::effectLibrary(), c.hostFlags);
         EXPECT_EQ(instance.callEntry(1), c.result);
         const IFXFilterInstance& r = instance.record();
         const bool named = c.result == 1;
@@ -41,7 +41,7 @@ TEST_F(Lifecycle, DescribeHostFlagRule) {
     }
 }
 
-using Dispatch = doftest::EffectTest;
+using Dispatch = dof::test::EffectTest;
 
 // Answered 1 without a handler touching the instance or declaring anything.
 TEST_F(Dispatch, SelectorsThatWriteNothing) {
@@ -95,20 +95,20 @@ TEST_F(Dispatch, QuerySubSelectors) {
 // ExecuteTest, exported for the host's self-test, answers 0. (The entries
 // that set up hands the host are the dispatchers every other test calls.)
 TEST_F(Dispatch, ExecuteTestAnswersZero) {
-    ASSERT_NE(doftest::effectLibrary().executeTest(), nullptr);
-    EXPECT_EQ(doftest::effectLibrary().executeTest()(), 0);
+    ASSERT_NE(dof::test::effectLibrary().executeTest(), nullptr);
+    EXPECT_EQ(dof::test::effectLibrary().executeTest()(), 0);
 }
 
 // Set up takes one block for the record and writes the instance's fields;
 // finished after no render releases only null buffers; clean up gives the
 // record back.
 TEST_F(Lifecycle, SetupRecordHeldFromSetupToCleanup) {
-    const std::uint64_t before = doftest::liveBlocks();
-    dofrt::EffectInstance instance(doftest::effectLibrary());
+    const std::uint64_t before = dof::test::liveBlocks();
+    dof::runtime::EffectInstance instance(dof::test::effectLibrary());
     ASSERT_TRUE(instance.describe());
     ASSERT_TRUE(instance.setup());
-    EXPECT_EQ(doftest::liveBlocks(), before + 1);
-    EXPECT_GE(qvlib::allocStats().liveBytes, sizeof(Parameters));
+    EXPECT_EQ(dof::test::liveBlocks(), before + 1);
+    EXPECT_GE(dof::qvlib::allocStats().liveBytes, sizeof(Parameters));
     const IFXFilterInstance& r = instance.record();
     EXPECT_EQ(r.setupFlags, 0xE0000000u);
     EXPECT_EQ(r.setupWord, 0x3F1A36E2u);
@@ -125,9 +125,9 @@ TEST_F(Lifecycle, SetupRecordHeldFromSetupToCleanup) {
     EXPECT_EQ(nulls.size(), 14 * sizeof(void*));
     EXPECT_TRUE(sameBytes(first, nulls.data(), nulls.size()));
     EXPECT_EQ(instance.callExecute(12), 1u);
-    EXPECT_EQ(doftest::liveBlocks(), before + 1);
+    EXPECT_EQ(dof::test::liveBlocks(), before + 1);
     EXPECT_TRUE(instance.cleanup());
-    EXPECT_EQ(doftest::liveBlocks(), before);
+    EXPECT_EQ(dof::test::liveBlocks(), before);
 }
 
 // The five declarations reach the host in exactly this order, with these
@@ -165,11 +165,11 @@ TEST_F(Dispatch, FiveParametersDeclaredInOrder) {
 // No record: result 0, nothing declared, and no instance field written
 // beyond the two entry addresses the dispatcher stores before the handler.
 TEST_F(Lifecycle, SetupOutOfMemoryWritesNothing) {
-    dofrt::EffectInstance instance(doftest::effectLibrary());
+    dof::runtime::EffectInstance instance(dof::test::effectLibrary());
     ASSERT_TRUE(instance.describe());
     IFXFilterInstance expected;
     std::memcpy(&expected, &instance.record(), sizeof expected);
-    qvlib::failAllocationAt(1);
+    dof::qvlib::failAllocationAt(1);
     EXPECT_FALSE(instance.setup());
     EXPECT_TRUE(instance.declarations().empty());
     EXPECT_NE(instance.record().initEntry, nullptr);
@@ -187,7 +187,7 @@ QVBitmap* otherAllocBitmap(QVLong, QVLong, QVBitmapType, char*) { return nullptr
 enum Entry { kAllocMem = 1, kFreeMem = 2, kAllocBitmap = 4 };
 
 void describeWithReplaced(int entries) {
-    dofrt::EffectInstance instance(doftest::effectLibrary());
+    dof::runtime::EffectInstance instance(dof::test::effectLibrary());
     if (entries & kAllocMem) instance.record().FilterInfo->AllocMem = otherAlloc;
     if (entries & kFreeMem) instance.record().FilterInfo->FreeMem = otherFree;
     if (entries & kAllocBitmap) instance.record().FilterInfo->AllocBitmap = otherAllocBitmap;

@@ -15,12 +15,12 @@
 
 namespace {
 
-using testsupport::sameBytes;
+using dof::test::sameBytes;
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 const double kInf = std::numeric_limits<double>::infinity();
 
-using Kernels = doftest::HostAllocTest;
+using Kernels = dof::test::HostAllocTest;
 
 std::vector<double> tapsOf(const Kernel& k) {
     if (k.weights == nullptr) return {};
@@ -95,21 +95,21 @@ TEST_F(Kernels, GaussianTaps) {
         GaussianKernel kernel(row.sigma, row.cutoff);
         ASSERT_EQ(kernel.radius, row.R);
         EXPECT_TRUE(sameBytes(&kernel.sigma, &row.sigma, sizeof row.sigma)) << "kept as passed";
-        EXPECT_TRUE(sameBytes(tapsOf(kernel), doftest::referenceGaussianTaps(row.sigma, row.R)));
+        EXPECT_TRUE(sameBytes(tapsOf(kernel), dof::test::referenceGaussianTaps(row.sigma, row.R)));
         EXPECT_NEAR(kernel.weights[0], row.endTap, 5e-7);
     }
 }
 
 // The left half summed in index order, doubled, plus the centre.
 TEST_F(Kernels, NormalizeRandomKernelsMatchReference) {
-    testsupport::Random random(1414);
+    dof::test::Random random(1414);
     for (int i = 0; i < 200; ++i) {
         const double size = random.unit() * 12.0;
         std::unique_ptr<Kernel> kernel(i % 2 ? static_cast<Kernel*>(new HatKernel(size))
                                              : new GaussianKernel(size, random.unit()));
         const std::vector<double> before = tapsOf(*kernel);
         kernel->normalize();
-        EXPECT_TRUE(sameBytes(tapsOf(*kernel), doftest::referenceNormalized(before))) << i;
+        EXPECT_TRUE(sameBytes(tapsOf(*kernel), dof::test::referenceNormalized(before))) << i;
     }
 }
 
@@ -140,16 +140,16 @@ const MemoryRow kMemory[] = {
 TEST_F(Kernels, HostMemory) {
     for (const MemoryRow& row : kMemory) {
         SCOPED_TRACE(row.why);
-        const qvlib::AllocStats before = qvlib::allocStats();
-        qvlib::failAllocationAt(row.failAt);
-        qvlib::setAllocationLimit(1 << 20);  // no need to hold 2 GB for the largest radius
+        const dof::qvlib::AllocStats before = dof::qvlib::allocStats();
+        dof::qvlib::failAllocationAt(row.failAt);
+        dof::qvlib::setAllocationLimit(1 << 20);  // no need to hold 2 GB for the largest radius
         std::unique_ptr<Kernel> kernel(row.gaussian
                                            ? static_cast<Kernel*>(new GaussianKernel(row.a, row.b))
                                            : new HatKernel(row.a));
-        qvlib::setAllocationLimit(0xFFFFFFFFull);
-        qvlib::failAllocationAt(0);
+        dof::qvlib::setAllocationLimit(0xFFFFFFFFull);
+        dof::qvlib::failAllocationAt(0);
 
-        const qvlib::AllocStats during = qvlib::allocStats();
+        const dof::qvlib::AllocStats during = dof::qvlib::allocStats();
         EXPECT_EQ(during.totalAllocations - before.totalAllocations, std::uint64_t(row.calls));
         const std::uint64_t object =
             kernel ? (row.gaussian ? sizeof(GaussianKernel) : sizeof(HatKernel)) : 0;

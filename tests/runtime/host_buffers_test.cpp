@@ -16,10 +16,10 @@
 
 namespace {
 
-using dofrt::GBufferSet;
-using dofrt::PixelImage;
+using dof::runtime::GBufferSet;
+using dof::runtime::PixelImage;
 using Bytes = std::vector<std::uint8_t>;
-using HostBuffers = doftest::HostAllocTest;
+using HostBuffers = dof::test::HostAllocTest;
 
 // Pixel (x, y) lies at baseAddr + (y x rowPixels + x) x the format's bytes.
 TEST_F(HostBuffers, ImageShapes) {
@@ -42,7 +42,7 @@ TEST_F(HostBuffers, ImageShapes) {
         ASSERT_EQ(image != nullptr, c.made);
         if (!image) continue;
         const int row = c.rowPixels ? c.rowPixels : c.width;
-        const int bytes = testsupport::formatFacts(c.code)->bytesPerPixel;
+        const int bytes = dof::test::formatFacts(c.code)->bytesPerPixel;
         EXPECT_EQ(image->pixelBytes(), bytes);
         EXPECT_EQ(image->record().formatCode, c.code);
         EXPECT_EQ(image->record().width, c.width);
@@ -52,7 +52,7 @@ TEST_F(HostBuffers, ImageShapes) {
         const std::uint8_t* all = image->pixel(0, 0);
         EXPECT_EQ(Bytes(all, all + row * bytes * c.height), Bytes(row * bytes * c.height, 0));
     }
-    qvlib::failAllocationAt(1);
+    dof::qvlib::failAllocationAt(1);
     EXPECT_FALSE(PixelImage::create(kQVBitmapRGBA8, 4, 2)) << "the host allocator refuses";
 }
 
@@ -87,8 +87,8 @@ void addAll(GBufferSet& g, bool withExponent) {
 }
 
 // A fragment whose bytes count up from tag: colour, transparency, weight.
-dofrt::LayerFragment fragment(float depth, int tag) {
-    dofrt::LayerFragment f{depth, {}, {}, {}};
+dof::runtime::LayerFragment fragment(float depth, int tag) {
+    dof::runtime::LayerFragment f{depth, {}, {}, {}};
     for (int b = 0; b < 4; ++b) f.colour[b] = std::uint8_t(tag + b);
     for (int b = 0; b < 3; ++b) f.transparency[b] = std::uint8_t(tag + 4 + b);
     for (int b = 0; b < 3; ++b) f.weight[b] = std::uint8_t(tag + 7 + b);
@@ -172,7 +172,7 @@ TEST_F(HostBuffers, GBufferLayersRunPerPixel) {
         // Row 0 holds steps 0, 1, 2 and 4 in that order.
         const int accepted[] = {0, 1, 2, 4};
         for (int k = 0; k < 4; ++k) {
-            const dofrt::LayerFragment f = fragment(-10.0f - accepted[k], 10 * accepted[k]);
+            const dof::runtime::LayerFragment f = fragment(-10.0f - accepted[k], 10 * accepted[k]);
             const std::uint8_t* depth = reinterpret_cast<const std::uint8_t*>(&f.depth);
             EXPECT_EQ(layerBytes(g, kGBufferDepth, 0, k, 4), Bytes(depth, depth + 4));
             EXPECT_EQ(layerBytes(g, colour, 0, k, colourBytes),
@@ -213,10 +213,10 @@ TEST_F(HostBuffers, GBufferRowHoldsAtMost65535Layers) {
 TEST_F(HostBuffers, DemoSceneChannelsAsTheEffectReadsThem) {
     for (bool exponent : {true, false}) {
         SCOPED_TRACE(exponent ? "with exponent" : "plain colour");
-        dofrt::DemoSceneOptions options;
+        dof::runtime::DemoSceneOptions options;
         options.width = 40;  // pixel x sees what x + 300 of the default frame sees
         options.colourExponent = exponent;
-        dofrt::DemoScene scene = dofrt::buildDemoScene(options);
+        dof::runtime::DemoScene scene = dof::runtime::buildDemoScene(options);
         GBufferSet& g = *scene.gbuffers;
         const GBufferEntry colour = exponent ? kGBufferColourExponent : kGBufferColour;
         for (GBufferEntry entry :
@@ -270,7 +270,7 @@ const PixelCase kPixels[] = {
 // The default 640 x 360 frame in 8 bits: focal length 360 pixels, so at
 // depth z one pixel spans |z| / 360 world units.
 TEST_F(HostBuffers, DemoSceneHandWorkedPixels) {
-    const dofrt::DemoScene scene = dofrt::buildDemoScene();
+    const dof::runtime::DemoScene scene = dof::runtime::buildDemoScene();
     EXPECT_EQ(scene.settings.radius, 8.0);  // 360 / 45, focused on the card
     EXPECT_EQ(scene.settings.focalDepth, -6.0);
     EXPECT_EQ(scene.settings.focusRangeDepth, -7.0);

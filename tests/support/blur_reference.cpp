@@ -6,7 +6,7 @@
 
 #include "kernels/Kernel.h"
 
-namespace blurref {
+namespace dof::test::reference {
 
 namespace {
 
@@ -202,4 +202,4 @@ std::vector<QVULong> productTable(std::vector<double> const& weights, TableRound
     return table;
 }
 
-}  // namespace blurref
+}  // namespace dof::test::reference

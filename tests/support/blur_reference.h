@@ -11,7 +11,7 @@
 
 #include "blur/line_blur.h"
 
-namespace blurref {
+namespace dof::test::reference {
 
 void std_blur(double const* alpha, double const* c1, double const* c2, double const* c3, int n,
               unsigned char* out, QVLong stride, Kernel const* kernel);
@@ -36,4 +36,4 @@ enum class TableRounding { Nearest, Truncate };
 // The product table of the LUT blurs: entry k x 256 + v = weights[k] x v x 65536.
 std::vector<QVULong> productTable(std::vector<double> const& weights, TableRounding rounding);
 
-}  // namespace blurref
+}  // namespace dof::test::reference

@@ -2,12 +2,12 @@
 
 #include <cstdlib>
 
-namespace doftest {
+namespace dof::test {
 
-const dofrt::EffectLibrary& effectLibrary() {
-    static std::unique_ptr<dofrt::EffectLibrary> library = [] {
+const runtime::EffectLibrary& effectLibrary() {
+    static std::unique_ptr<runtime::EffectLibrary> library = [] {
         std::string error;
-        auto loaded = dofrt::loadDepthOfField(&error, DOF_TEST_EFFECTS_DIR);
+        auto loaded = runtime::loadDepthOfField(&error, DOF_TEST_EFFECTS_DIR);
         if (!loaded) {
             std::fprintf(stderr, "%s\n", error.c_str());
             std::abort();
@@ -17,24 +17,24 @@ const dofrt::EffectLibrary& effectLibrary() {
     return *library;
 }
 
-std::uint64_t liveBlocks() { return qvlib::allocStats().liveBlocks; }
+std::uint64_t liveBlocks() { return dof::qvlib::allocStats().liveBlocks; }
 
 void HostAllocTest::SetUp() {
-    qvlib::failAllocationAt(0);
-    qvlib::failAllAllocations(false);
+    dof::qvlib::failAllocationAt(0);
+    dof::qvlib::failAllAllocations(false);
     liveAtStart_ = liveBlocks();
 }
 
 void HostAllocTest::TearDown() {
     splat_walk_tuning() = tuning_;
-    qvlib::failAllocationAt(0);
-    qvlib::failAllAllocations(false);
+    dof::qvlib::failAllocationAt(0);
+    dof::qvlib::failAllAllocations(false);
     EXPECT_EQ(liveBlocks(), liveAtStart_) << "host allocations left live";
 }
 
 void EffectTest::SetUp() {
     HostAllocTest::SetUp();
-    instance.reset(new dofrt::EffectInstance(effectLibrary()));
+    instance.reset(new runtime::EffectInstance(effectLibrary()));
     ASSERT_TRUE(instance->describe());
     ASSERT_TRUE(instance->setup());
 }
@@ -44,4 +44,4 @@ void EffectTest::TearDown() {
     HostAllocTest::TearDown();
 }
 
-}  // namespace doftest
+}  // namespace dof::test

@@ -12,10 +12,10 @@
 #include "runtime/EffectInstance.h"
 #include "runtime/EffectLibrary.h"
 
-namespace doftest {
+namespace dof::test {
 
 // The effect library built beside the tests.
-const dofrt::EffectLibrary& effectLibrary();
+const runtime::EffectLibrary& effectLibrary();
 
 // Live blocks of the host allocator right now.
 std::uint64_t liveBlocks();
@@ -39,7 +39,7 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    std::unique_ptr<dofrt::EffectInstance> instance;
+    std::unique_ptr<runtime::EffectInstance> instance;
 };
 
-}  // namespace doftest
+}  // namespace dof::test

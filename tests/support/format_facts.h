@@ -3,7 +3,7 @@
 // and the runtime's images, which are all checked against it.
 #pragma once
 
-namespace testsupport {
+namespace dof::test {
 
 struct FormatFacts {
     int code;  // the byte at offset 12 of a buffer record
@@ -29,4 +29,4 @@ inline const FormatFacts* formatFacts(int code) {
     return nullptr;
 }
 
-}  // namespace testsupport
+}  // namespace dof::test

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-namespace doftest {
+namespace dof::test {
 
 std::vector<double> referenceHatTaps(double r) {
     const bool positive = r > 0;
@@ -39,4 +39,4 @@ std::vector<double> referenceNormalized(const std::vector<double>& taps) {
     return scaled;
 }
 
-}  // namespace doftest
+}  // namespace dof::test

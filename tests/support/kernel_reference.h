@@ -3,7 +3,7 @@
 
 #include <vector>
 
-namespace doftest {
+namespace dof::test {
 
 // The hat of radius r as its 2R + 1 taps, index 0 the tap at -R. Every tap is
 // built on its own by |d| subtractions of the step from 1.0.
@@ -16,4 +16,4 @@ std::vector<double> referenceGaussianTaps(double sigma, int R);
 // The taps scaled to sum to 1 by the left half, counted twice, and the centre.
 std::vector<double> referenceNormalized(const std::vector<double>& taps);
 
-}  // namespace doftest
+}  // namespace dof::test

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <random>
 
-namespace testsupport {
+namespace dof::test {
 
 class Random {
 public:
@@ -25,4 +25,4 @@ private:
     std::mt19937 gen_;
 };
 
-}  // namespace testsupport
+}  // namespace dof::test

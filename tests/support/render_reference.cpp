@@ -6,11 +6,11 @@
 
 #include "support/format_facts.h"
 
-namespace doftest {
+namespace dof::test {
 
 namespace {
 
-using dofrt::PixelImage;
+using runtime::PixelImage;
 using std::int64_t;
 
 std::int32_t roundToInt(double value) {
@@ -32,7 +32,7 @@ double blurFraction(float depth, double F, double N) {
     return r < 0.0 ? 0.0 : (r > 1.0 ? 1.0 : r);
 }
 
-double fullScale(QVBitmapType format) { return testsupport::formatFacts(format)->fullScale; }
+double fullScale(QVBitmapType format) { return formatFacts(format)->fullScale; }
 
 // 8 bits by the host's table of b / 255, the others times the reciprocal.
 double fraction(QVBitmapType format, double raw) {
@@ -46,8 +46,7 @@ double byteFraction(int b) { return b / 255.0; }
 // even and cut to their low bits.
 double stored(QVBitmapType format, double v) {
     if (fullScale(format) == 0) return double(float(v));
-    return double(std::uint32_t(roundToInt(v)) &
-                  ((1u << testsupport::formatFacts(format)->bits) - 1));
+    return double(std::uint32_t(roundToInt(v)) & ((1u << formatFacts(format)->bits) - 1));
 }
 
 // The front element of pixel (x, y) of a row walked from column `walkLeft`:
@@ -97,7 +96,7 @@ void opacityOf(const std::uint8_t* transparency, double out[3]) {
 }
 
 // The output rectangles, cut to the region.
-std::vector<QVRect> rectsOf(const dofrt::RenderSettings& s) {
+std::vector<QVRect> rectsOf(const runtime::RenderSettings& s) {
     std::vector<QVRect> rects = s.outputRects;
     if (rects.empty()) rects.push_back(s.region);
     for (QVRect& r : rects) {
@@ -132,7 +131,7 @@ std::size_t at(const QVRect& region, int x, int y) {
 }
 
 // Pass 1 over every rectangle: the blur fraction times 255, to the even.
-std::vector<std::uint8_t> radiusMap(const dofrt::RenderSettings& s,
+std::vector<std::uint8_t> radiusMap(const runtime::RenderSettings& s,
                                     GBufferChannel* const* gbuffers) {
     std::vector<std::uint8_t> map(std::size_t(s.region.width) * std::size_t(s.region.height), 0);
     const GBufferChannel* depth = entry(gbuffers, kGBufferDepth);
@@ -149,7 +148,7 @@ std::vector<std::uint8_t> radiusMap(const dofrt::RenderSettings& s,
 }
 
 // Summed-area table of A (q = 0) or of component q - 1 times A.
-std::vector<double> summedTable(const dofrt::RenderSettings& s, const PixelImage& source, int q) {
+std::vector<double> summedTable(const runtime::RenderSettings& s, const PixelImage& source, int q) {
     const std::size_t W = std::size_t(s.region.width) + 1;
     std::vector<double> T(W * (std::size_t(s.region.height) + 1), 0.0);
     for (std::size_t j = 1; j * W < T.size(); ++j)
@@ -162,7 +161,7 @@ std::vector<double> summedTable(const dofrt::RenderSettings& s, const PixelImage
     return T;
 }
 
-void boxAverage(const dofrt::RenderSettings& s, const PixelImage& source, const QVRect& r,
+void boxAverage(const runtime::RenderSettings& s, const PixelImage& source, const QVRect& r,
                 const std::vector<std::uint8_t>& map, const std::vector<double> tables[4],
                 PixelImage& destination) {
     const QVBitmapType format = source.format();
@@ -193,7 +192,7 @@ void boxAverage(const dofrt::RenderSettings& s, const PixelImage& source, const 
 
 // The literal pass 3 over one rectangle, one fragment at a time; false when
 // `done` stopped it.
-bool splatRect(const dofrt::RenderSettings& s, const PixelImage& source,
+bool splatRect(const runtime::RenderSettings& s, const PixelImage& source,
                GBufferChannel* const* gbuffers, const QVRect& r, ReferencePlanes& planes,
                const ReferencePixelDone& done) {
     const GBufferChannel* depth = entry(gbuffers, kGBufferDepth);
@@ -242,7 +241,7 @@ bool splatRect(const dofrt::RenderSettings& s, const PixelImage& source,
     return true;
 }
 
-void resolveRect(const dofrt::RenderSettings& s, const PixelImage& source, const QVRect& r,
+void resolveRect(const runtime::RenderSettings& s, const PixelImage& source, const QVRect& r,
                  const ReferencePlanes& planes, PixelImage& destination) {
     const QVBitmapType format = source.format();
     const double M = fullScale(format) == 0 ? 1.0 : fullScale(format);
@@ -274,7 +273,7 @@ void resolveRect(const dofrt::RenderSettings& s, const PixelImage& source, const
 
 }  // namespace
 
-ReferencePlanes referenceSplatPlanes(const dofrt::RenderSettings& s, const PixelImage& source,
+ReferencePlanes referenceSplatPlanes(const runtime::RenderSettings& s, const PixelImage& source,
                                      GBufferChannel* const* gbuffers,
                                      const ReferencePixelDone& done) {
     ReferencePlanes planes = referenceFreshPlanes(s.region);
@@ -283,7 +282,7 @@ ReferencePlanes referenceSplatPlanes(const dofrt::RenderSettings& s, const Pixel
     return planes;
 }
 
-bool referenceRender(const dofrt::RenderSettings& s, const PixelImage& source,
+bool referenceRender(const runtime::RenderSettings& s, const PixelImage& source,
                      GBufferChannel* const* gbuffers, PixelImage& destination,
                      ReferencePlanes* planesAfterSplat) {
     const int method = roundToInt(s.method);
@@ -307,4 +306,4 @@ bool referenceRender(const dofrt::RenderSettings& s, const PixelImage& source,
     return true;
 }
 
-}  // namespace doftest
+}  // namespace dof::test

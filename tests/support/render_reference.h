@@ -15,15 +15,15 @@
 #include "runtime/RenderSession.h"
 #include "support/splat_reference.h"
 
-namespace doftest {
+namespace dof::test {
 
 // What a whole render with these settings (the region given, pass 4 over
 // the rectangles of passes 1 and 3) does to `destination`, which holds the
 // host's buffer before the render; `planes`, when given, receives the planes
 // after pass 3 of the splatting. Returns false, with the destination
 // untouched, when the method is unknown (the render stops at pass 2).
-bool referenceRender(const dofrt::RenderSettings& settings, const dofrt::PixelImage& source,
-                     GBufferChannel* const* gbuffers, dofrt::PixelImage& destination,
+bool referenceRender(const runtime::RenderSettings& settings, const runtime::PixelImage& source,
+                     GBufferChannel* const* gbuffers, runtime::PixelImage& destination,
                      ReferencePlanes* planes = nullptr);
 
 // Called with the planes after each pixel that pass 3 visits, output
@@ -31,9 +31,9 @@ bool referenceRender(const dofrt::RenderSettings& settings, const dofrt::PixelIm
 typedef std::function<bool(const ReferencePlanes&)> ReferencePixelDone;
 
 // The planes after pass 3, or after as many pixels as `done` lets through.
-ReferencePlanes referenceSplatPlanes(const dofrt::RenderSettings& settings,
-                                     const dofrt::PixelImage& source,
+ReferencePlanes referenceSplatPlanes(const runtime::RenderSettings& settings,
+                                     const runtime::PixelImage& source,
                                      GBufferChannel* const* gbuffers,
                                      const ReferencePixelDone& done = {});
 
-}  // namespace doftest
+}  // namespace dof::test

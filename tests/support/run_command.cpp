@@ -10,7 +10,7 @@
 #include <fstream>
 #include <thread>
 
-namespace doftest {
+namespace dof::test {
 
 std::string dof3dPath() { return std::string(DOF_TEST_BIN_DIR) + "/dof3d"; }
 
@@ -88,4 +88,4 @@ bool waitUntilCatching(int pid, int signal, std::chrono::seconds limit) {
     return false;
 }
 
-}  // namespace doftest
+}  // namespace dof::test

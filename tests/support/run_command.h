@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace doftest {
+namespace dof::test {
 
 struct CommandResult {
     int exitCode = -1;  // exit status, or 128 + signal when killed
@@ -30,4 +30,4 @@ bool waitUntilCatching(int pid, int signal, std::chrono::seconds limit);
 // The dof3d binary built beside the tests.
 std::string dof3dPath();
 
-}  // namespace doftest
+}  // namespace dof::test

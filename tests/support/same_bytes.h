@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <vector>
 
-namespace testsupport {
+namespace dof::test {
 
 inline ::testing::AssertionResult sameBytes(const void* actual, const void* expected,
                                             std::size_t size) {
@@ -27,4 +27,4 @@ template <typename T>
     return sameBytes(actual.data(), expected.data(), actual.size() * sizeof(T));
 }
 
-}  // namespace testsupport
+}  // namespace dof::test

@@ -5,7 +5,7 @@
 
 #include "support/kernel_reference.h"
 
-namespace doftest {
+namespace dof::test {
 
 ReferencePlanes referenceFreshPlanes(QVRect region) {
     ReferencePlanes planes;
@@ -40,4 +40,4 @@ void referenceSplat(ReferencePlanes& planes, QVRect region, SplatFragment const&
     }
 }
 
-}  // namespace doftest
+}  // namespace dof::test

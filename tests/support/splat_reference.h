@@ -9,7 +9,7 @@
 #include "dof/splat_pixel.h"
 #include "host/IFXFilterInstance.h"
 
-namespace doftest {
+namespace dof::test {
 
 // The twelve planes in the order the Parameters record holds them: colour
 // sums, opacity sums, transmittances, weight sums, each R, G, B; width x
@@ -21,4 +21,4 @@ ReferencePlanes referenceFreshPlanes(QVRect region);
 
 void referenceSplat(ReferencePlanes& planes, QVRect region, SplatFragment const& fragment);
 
-}  // namespace doftest
+}  // namespace dof::test

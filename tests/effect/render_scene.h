@@ -26,22 +26,19 @@
 #include "support/render_reference.h"
 #include "support/same_bytes.h"
 
-namespace rendertest {
+namespace dof::test {
 
-using dofrt::GBufferSet;
-using dofrt::PixelImage;
-using dofrt::RenderSettings;
-using testsupport::Random;
+using runtime::GBufferSet;
+using runtime::PixelImage;
+using runtime::RenderSettings;
 
 constexpr QVBitmapType kAllFormats[] = {kQVBitmapRGBA8, kQVBitmapRGBA10, kQVBitmapRGBA12,
                                         kQVBitmapRGBA16, kQVBitmapRGBAFloat};
 
-inline std::string formatName(QVBitmapType format) {
-    return testsupport::formatFacts(format)->name;
-}
+inline std::string formatName(QVBitmapType format) { return formatFacts(format)->name; }
 
 // Calls of the host allocator so far.
-inline std::uint64_t allocations() { return qvlib::allocStats().totalAllocations; }
+inline std::uint64_t allocations() { return dof::qvlib::allocStats().totalAllocations; }
 
 // Every byte of an image's buffer, padding pixels included.
 inline std::vector<std::uint8_t> bufferBytes(const PixelImage& image) {
@@ -145,7 +142,7 @@ inline SceneGBuffers::SceneGBuffers(int width, int height, Random& random, unsig
             if (features & kTransparency) bytes(set.transparency(x, y), 3, false);
             if (!(features & kLayers)) continue;
             for (int k = random.below(3); k > 0; --k) {
-                dofrt::LayerFragment f;
+                runtime::LayerFragment f;
                 f.depth = randomDepth(random);
                 bytes(f.colour, 4, true);
                 bytes(f.transparency, 3, false);
@@ -210,12 +207,12 @@ struct WatchedExecute {
 };
 
 // An effect instance, described and set up, that renders scenes.
-class RenderTest : public doftest::EffectTest {
+class RenderTest : public EffectTest {
 protected:
     void TearDown() override {
         source.reset();  // host blocks, counted by the fixture
         destination.reset();
-        doftest::EffectTest::TearDown();
+        EffectTest::TearDown();
     }
 
     // A w x h scene of one format from the generator: source, destination
@@ -233,26 +230,26 @@ protected:
     }
 
     // The scene's session, with the settings written to the effect.
-    std::unique_ptr<dofrt::RenderSession> session() {
-        EXPECT_TRUE(dofrt::setRenderParameters(*instance, settings));
-        return std::unique_ptr<dofrt::RenderSession>(
-            new dofrt::RenderSession(*instance, *source, *destination, &gbuffers->set, settings));
+    std::unique_ptr<runtime::RenderSession> session() {
+        EXPECT_TRUE(runtime::setRenderParameters(*instance, settings));
+        return std::unique_ptr<runtime::RenderSession>(
+            new runtime::RenderSession(*instance, *source, *destination, &gbuffers->set, settings));
     }
 
     // A whole render as the host runs it, through the built module or, with
     // `local`, this program's copy of the effect, whose walk the tests tune;
     // `afterSplat`, when given, sees the planes after pass 3.
-    dofrt::RenderReport render(PixelImage& source, PixelImage& destination, GBufferSet* gbuffers,
-                               const RenderSettings& settings, bool local = false,
-                               const std::function<void(const Parameters&)>& afterSplat = {}) {
+    runtime::RenderReport render(PixelImage& source, PixelImage& destination, GBufferSet* gbuffers,
+                                 const RenderSettings& settings, bool local = false,
+                                 const std::function<void(const Parameters&)>& afterSplat = {}) {
         IFXFilterInstance& record = instance->record();
         const FilterDispatch module = record.executeEntry;
         WatchedExecute::target = local ? ExecuteFunc : module;
         WatchedExecute::afterSplat = afterSplat;
         record.executeEntry = WatchedExecute::execute;
-        EXPECT_TRUE(dofrt::setRenderParameters(*instance, settings));
-        const dofrt::RenderReport report =
-            dofrt::render(*instance, source, destination, gbuffers, settings);
+        EXPECT_TRUE(runtime::setRenderParameters(*instance, settings));
+        const runtime::RenderReport report =
+            runtime::render(*instance, source, destination, gbuffers, settings);
         record.executeEntry = module;
         WatchedExecute::afterSplat = nullptr;
         return report;
@@ -264,22 +261,22 @@ protected:
 };
 
 // The twelve planes of a Parameters record as the reference keeps them.
-inline doftest::ReferencePlanes planesOf(const Parameters& p, std::size_t elements) {
+inline ReferencePlanes planesOf(const Parameters& p, std::size_t elements) {
     const double* planes[12] = {p.colourSumR,  p.colourSumG,  p.colourSumB, p.opacitySumR,
                                 p.opacitySumG, p.opacitySumB, p.transmitR,  p.transmitG,
                                 p.transmitB,   p.weightSumR,  p.weightSumG, p.weightSumB};
-    doftest::ReferencePlanes out;
+    ReferencePlanes out;
     for (std::size_t i = 0; i < 12; ++i) out[i].assign(planes[i], planes[i] + elements);
     return out;
 }
 
-inline ::testing::AssertionResult samePlanes(const doftest::ReferencePlanes& actual,
-                                             const doftest::ReferencePlanes& expected) {
+inline ::testing::AssertionResult samePlanes(const ReferencePlanes& actual,
+                                             const ReferencePlanes& expected) {
     for (std::size_t i = 0; i < 12; ++i) {
-        ::testing::AssertionResult same = testsupport::sameBytes(actual[i], expected[i]);
+        ::testing::AssertionResult same = sameBytes(actual[i], expected[i]);
         if (!same) return same << " in plane " << i;
     }
     return ::testing::AssertionSuccess();
 }
 
-}  // namespace rendertest
+}  // namespace dof::test

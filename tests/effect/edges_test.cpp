@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "dof/scratch_tables.h"
+#include "effect/render_scene.h"
 #include "qvlib_testing.h"
-#include "render/render_scene.h"
 
-namespace rendertest {
+namespace dof::test {
 namespace {
 
 // The four components of pixel (x, y), as floats: the float format keeps
@@ -104,12 +104,12 @@ TEST_F(EdgeTest, AnswersByFormatCodeAndMethod) {
 
 // An instance whose set up failed has no Parameters record: no engine.
 TEST_F(EdgeTest, NoEngineWithoutParameters) {
-    dofrt::EffectInstance failed(doftest::effectLibrary());
+    runtime::EffectInstance failed(effectLibrary());
     ASSERT_TRUE(failed.describe());
-    qvlib::failAllAllocations(true);
+    dof::qvlib::failAllAllocations(true);
     ASSERT_FALSE(failed.setup());
-    qvlib::failAllAllocations(false);
-    dofrt::RenderSession s(failed, *source, *destination, &gbuffers->set, settings);
+    dof::qvlib::failAllAllocations(false);
+    runtime::RenderSession s(failed, *source, *destination, &gbuffers->set, settings);
     EXPECT_EQ(s.prepare(), 0u);
     EXPECT_EQ(failed.record().engine, nullptr);
     EXPECT_EQ(s.apply(kPassAllocateRadiusMap, s.region()), 0u);
@@ -124,21 +124,21 @@ TEST_F(EdgeTest, RepeatedCallsAndMethodChangesLeakNothing) {
     auto s = session();
     const QVRect all = s->region();
     ASSERT_EQ(s->prepare(), 1u);
-    const std::uint64_t live = doftest::liveBlocks();
+    const std::uint64_t live = liveBlocks();
     ASSERT_EQ(s->prepare(), 1u);
-    EXPECT_EQ(doftest::liveBlocks(), live) << "the first engine was released";
+    EXPECT_EQ(liveBlocks(), live) << "the first engine was released";
     for (RenderPass pass :
          {kPassAllocateRadiusMap, kPassAllocateRadiusMap, kPassFillRadiusMap, kPassBuildTables})
         EXPECT_EQ(s->apply(pass, all), 1u);
     const Parameters* p = s->parameters();
     EXPECT_NE(p->alphaTable, nullptr);
     settings.method = 2.0;
-    ASSERT_TRUE(dofrt::setRenderParameters(*instance, settings));
+    ASSERT_TRUE(runtime::setRenderParameters(*instance, settings));
     EXPECT_EQ(s->apply(kPassBuildTables, all), 1u);
     EXPECT_EQ(p->alphaTable, nullptr) << "the box tables went with the method";
     EXPECT_EQ(s->apply(kPassSplat, all), 1u);
     settings.method = 1.0;
-    ASSERT_TRUE(dofrt::setRenderParameters(*instance, settings));
+    ASSERT_TRUE(runtime::setRenderParameters(*instance, settings));
     const std::vector<std::uint8_t> afterSplat = bufferBytes(*destination);
     EXPECT_EQ(s->apply(kPassWriteOutput, all), 0u) << "no summed-area tables for the box average";
     EXPECT_EQ(bufferBytes(*destination), afterSplat);
@@ -163,14 +163,14 @@ TEST_F(EdgeTest, AllocationFailureAtEveryStep) {
             SCOPED_TRACE(formatName(format) + ", method " + std::to_string(method));
             const std::uint64_t tables = method == 1.0 ? 6 : 14;
             const std::uint64_t steps = method == 1.0 ? 6 : 16;
-            const std::uint64_t live = doftest::liveBlocks();
+            const std::uint64_t live = liveBlocks();
             for (std::uint64_t n = 1; n <= steps + 1; ++n) {
                 SCOPED_TRACE(::testing::Message() << "failure at allocation " << n);
-                qvlib::failAllocationAt(n);
-                const dofrt::RenderReport report =
+                dof::qvlib::failAllocationAt(n);
+                const runtime::RenderReport report =
                     render(*source, *destination, &gbuffers->set, settings);
-                qvlib::failAllocationAt(0);
-                EXPECT_EQ(doftest::liveBlocks(), live);
+                dof::qvlib::failAllocationAt(0);
+                EXPECT_EQ(liveBlocks(), live);
                 EXPECT_EQ(report.ok, n > steps);
                 EXPECT_EQ(report.failedSelector,
                           n == 1 ? kSelectorPrepare : (n <= steps ? kSelectorApply : 0u));
@@ -349,7 +349,7 @@ TEST_F(EdgeTest, PollsSeeWholePixelsAndAStopSplatsNothingMore) {
          {SplatWalkTuning{kSplatBest, 3000, 16, 16}, SplatWalkTuning{kSplatSSE2, 9000, 7, 8}}) {
         splat_walk_tuning() = tuning;
         for (unsigned stopAt : {1u, 3u, 0u}) {
-            std::vector<doftest::ReferencePlanes> seen;
+            std::vector<ReferencePlanes> seen;
             std::vector<std::clock_t> when;
             const std::clock_t start = std::clock();
             instance->setAbortHandler([&] {
@@ -357,7 +357,7 @@ TEST_F(EdgeTest, PollsSeeWholePixelsAndAStopSplatsNothingMore) {
                 seen.push_back(planesOf(*instance->parameters(), elements));
                 return seen.size() == stopAt;
             });
-            doftest::ReferencePlanes last;
+            ReferencePlanes last;
             render(*source, *destination, &gbuffers->set, settings, true, [&](const Parameters& p) {
                 last = planesOf(p, elements);
                 when.push_back(std::clock());
@@ -380,18 +380,17 @@ TEST_F(EdgeTest, PollsSeeWholePixelsAndAStopSplatsNothingMore) {
             // order; the weight of element 0 rises with every pixel.
             std::size_t matched = 0;
             settings.region = {0, 0, 48, 40};
-            doftest::referenceSplatPlanes(settings, *source, gbuffers->set.table(),
-                                          [&](const doftest::ReferencePlanes& planes) {
-                                              while (matched < seen.size() &&
-                                                     planes[9][0] == seen[matched][9][0] &&
-                                                     samePlanes(planes, seen[matched]))
-                                                  ++matched;
-                                              return matched < seen.size();
-                                          });
+            referenceSplatPlanes(
+                settings, *source, gbuffers->set.table(), [&](const ReferencePlanes& planes) {
+                    while (matched < seen.size() && planes[9][0] == seen[matched][9][0] &&
+                           samePlanes(planes, seen[matched]))
+                        ++matched;
+                    return matched < seen.size();
+                });
             EXPECT_EQ(matched, seen.size()) << "stop at poll " << stopAt;
         }
     }
 }
 
 }  // namespace
-}  // namespace rendertest
+}  // namespace dof::test

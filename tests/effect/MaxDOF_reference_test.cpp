@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "render/render_scene.h"
+#include "effect/render_scene.h"
 
-namespace rendertest {
+namespace dof::test {
 namespace {
 
 enum Tiling { kWhole, kBands, kQuarters, kUneven, kOutside };
@@ -114,8 +114,8 @@ TEST_P(ReferenceScenes, MatchTheLiteralReference) {
                 formatName(format) + ", " + row.why + ", mode " + std::to_string(mode);
 
             auto expected = copyOf(*destination);
-            doftest::ReferencePlanes planes;
-            const bool known = doftest::referenceRender(
+            ReferencePlanes planes;
+            const bool known = referenceRender(
                 settings, *source, channels ? channels->table() : nullptr, *expected, &planes);
             // This program's engine with each vector unit, then the built module.
             const std::vector<SplatWalkTuning> units = tunings();
@@ -126,7 +126,7 @@ TEST_P(ReferenceScenes, MatchTheLiteralReference) {
                     what + (local ? ", unit " + std::to_string(units[u].variant) : ", module");
                 auto rendered = copyOf(*destination);
                 bool splatted = false;
-                const dofrt::RenderReport report =
+                const runtime::RenderReport report =
                     render(*source, *rendered, channels, settings, local, [&](const Parameters& p) {
                         splatted = p.transmitR != nullptr && !planes[0].empty();
                         if (splatted) {
@@ -135,8 +135,7 @@ TEST_P(ReferenceScenes, MatchTheLiteralReference) {
                     });
                 EXPECT_EQ(report.failedPass, known ? -1 : int(kPassBuildTables)) << who;
                 EXPECT_EQ(splatted, !planes[0].empty()) << who;
-                EXPECT_TRUE(testsupport::sameBytes(bufferBytes(*rendered), bufferBytes(*expected)))
-                    << who;
+                EXPECT_TRUE(sameBytes(bufferBytes(*rendered), bufferBytes(*expected))) << who;
             }
         }
     }
@@ -148,4 +147,4 @@ INSTANTIATE_TEST_SUITE_P(Formats, ReferenceScenes, ::testing::ValuesIn(kAllForma
                          });
 
 }  // namespace
-}  // namespace rendertest
+}  // namespace dof::test
