@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "cli/demo_frame.h"
-#include "cli/frame_render.h"
+#include "demo/demo_frame.h"
+#include "render/frame_render.h"
 #include "runtime/EffectLibrary.h"
 
 namespace {
@@ -26,8 +26,8 @@ const dof::runtime::EffectLibrary* effect(std::string* error) {
     return library.get();
 }
 
-const dof3d::Frame& scene() {
-    static const dof3d::Frame frame = dof3d::demoFrame(1920, 1080);
+const dof::Frame& scene() {
+    static const dof::Frame frame = dof::demoFrame(1920, 1080);
     return frame;
 }
 
@@ -40,7 +40,7 @@ void BM_Frame(benchmark::State& state) {
         return;
     }
     const int threads = int(state.range(1)), layers = int(state.range(2));
-    dof3d::EffectPlan plan;
+    dof::EffectPlan plan;
     plan.depth.scale.factor = 1.0;
     plan.depth.scale.focalDepth = -6.0;
     plan.depth.scale.focusRangeDepth = -7.0;
@@ -48,20 +48,20 @@ void BM_Frame(benchmark::State& state) {
     plan.settings.method = 2.0;
     plan.settings.focalDepth = -6.0;
     plan.settings.focusRangeDepth = -7.0;
-    dof3d::TaskPool pool(threads - 1);
-    dof3d::FrameRenderContext context;
+    dof::TaskPool pool(threads - 1);
+    dof::FrameRenderContext context;
     context.library = library;
     context.pool = &pool;
     context.threads = threads;
     for (auto _ : state) {
         state.PauseTiming();
-        dof3d::Frame frame = scene();
+        dof::Frame frame = scene();
         state.ResumeTiming();
         double seconds[5];
-        const dof3d::RenderOutcome outcome =
-            layers == 1 ? dof3d::renderInOneLayer(&frame, plan, context, seconds, &error)
-                        : dof3d::renderInSlabs(&frame, plan, layers, context, seconds, &error);
-        if (outcome != dof3d::RenderOutcome::Done) {
+        const dof::RenderOutcome outcome =
+            layers == 1 ? dof::renderInOneLayer(&frame, plan, context, seconds, &error)
+                        : dof::renderInSlabs(&frame, plan, layers, context, seconds, &error);
+        if (outcome != dof::RenderOutcome::Done) {
             state.SkipWithError(error.c_str());
             break;
         }

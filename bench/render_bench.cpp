@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "runtime/DemoScene.h"
+#include "demo/demo_scene.h"
 #include "runtime/EffectInstance.h"
 #include "runtime/EffectLibrary.h"
 #include "runtime/RenderSession.h"
@@ -23,15 +23,15 @@ const dof::runtime::EffectLibrary* effect(std::string* error) {
 }
 
 // 640 x 360 in 8 bits, built once.
-dof::runtime::DemoScene& scene() {
-    static dof::runtime::DemoScene demo = dof::runtime::buildDemoScene();
+dof::DemoScene& scene() {
+    static dof::DemoScene demo = dof::buildDemoScene();
     return demo;
 }
 
 void renderFrames(benchmark::State& state, double method) {
     std::string error;
     const dof::runtime::EffectLibrary* library = effect(&error);
-    dof::runtime::DemoScene& demo = scene();
+    dof::DemoScene& demo = scene();
     if (library == nullptr || !demo.source) {
         state.SkipWithError(library == nullptr ? error.c_str() : "no source buffer");
         return;

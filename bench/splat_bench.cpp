@@ -14,12 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "demo/demo_scene.h"
 #include "dof/MaxDOF.h"
 #include "dof/MaxDOF_gbuffer.h"
 #include "dof/get_radius.h"
 #include "dof/splat_walk.h"
 #include "kernels/Kernel.h"
-#include "runtime/DemoScene.h"
 #include "runtime/EffectInstance.h"
 #include "runtime/EffectLibrary.h"
 #include "runtime/RenderSession.h"
@@ -33,20 +33,19 @@ const dof::runtime::EffectLibrary* effect() {
     return library.get();
 }
 
-dof::runtime::DemoScene& frame() {
-    static dof::runtime::DemoScene scene = [] {
-        dof::runtime::DemoSceneOptions options;
+dof::DemoScene& frame() {
+    static dof::DemoScene scene = [] {
+        dof::DemoSceneOptions options;
         options.width = 1920;
         options.height = 1080;
-        return dof::runtime::buildDemoScene(options);
+        return dof::buildDemoScene(options);
     }();
     return scene;
 }
 
 // The scene's fragments in the order the pass visits them, for rows
 // [top, bottom), with the radius `radius`.
-std::vector<SplatFragment> fragmentsOf(dof::runtime::DemoScene& scene, double radius, int top,
-                                       int bottom) {
+std::vector<SplatFragment> fragmentsOf(dof::DemoScene& scene, double radius, int top, int bottom) {
     Parameters p{};
     p.radius = radius;
     p.focalDepth = scene.settings.focalDepth;
@@ -104,7 +103,7 @@ std::int64_t tapsOf(const std::vector<SplatFragment>& fragments, int width, int 
 }
 
 void BM_SplatLiteral(benchmark::State& state) {
-    dof::runtime::DemoScene& scene = frame();
+    dof::DemoScene& scene = frame();
     const std::vector<SplatFragment> fragments =
         fragmentsOf(scene, double(state.range(0)), 536, 544);
     const QVRect region{0, 0, scene.source->width(), scene.source->height()};
@@ -124,7 +123,7 @@ void BM_SplatLiteral(benchmark::State& state) {
 BENCHMARK(BM_SplatLiteral)->Arg(4)->Arg(16)->Arg(64)->Unit(benchmark::kMillisecond);
 
 // The scene's settings for splatting at `radius`.
-dof::runtime::RenderSettings splatSettings(const dof::runtime::DemoScene& scene, double radius) {
+dof::runtime::RenderSettings splatSettings(const dof::DemoScene& scene, double radius) {
     dof::runtime::RenderSettings settings = scene.settings;
     settings.radius = radius;
     settings.method = 2.0;
@@ -137,7 +136,7 @@ void BM_SplatBlocked(benchmark::State& state) {
         state.SkipWithError("this processor lacks the vector unit, or no effect");
         return;
     }
-    dof::runtime::DemoScene& scene = frame();
+    dof::DemoScene& scene = frame();
     const dof::runtime::RenderSettings settings = splatSettings(scene, double(state.range(0)));
     static std::map<int, std::int64_t> taps;
     if (taps.count(int(state.range(0))) == 0)
@@ -183,7 +182,7 @@ void BM_RenderSplatFrame(benchmark::State& state) {
         state.SkipWithError("no effect");
         return;
     }
-    dof::runtime::DemoScene& scene = frame();
+    dof::DemoScene& scene = frame();
     const dof::runtime::RenderSettings settings = splatSettings(scene, double(state.range(0)));
     dof::runtime::EffectInstance instance(*effect());
     auto destination = dof::runtime::PixelImage::create(

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "runtime/DemoScene.h"
+#include "demo/demo_scene.h"
 #include "runtime/PixelImage.h"
 #include "support/effect_fixture.h"
 #include "support/format_facts.h"
@@ -213,10 +213,10 @@ TEST_F(HostBuffers, GBufferRowHoldsAtMost65535Layers) {
 TEST_F(HostBuffers, DemoSceneChannelsAsTheEffectReadsThem) {
     for (bool exponent : {true, false}) {
         SCOPED_TRACE(exponent ? "with exponent" : "plain colour");
-        dof::runtime::DemoSceneOptions options;
+        dof::DemoSceneOptions options;
         options.width = 40;  // pixel x sees what x + 300 of the default frame sees
         options.colourExponent = exponent;
-        dof::runtime::DemoScene scene = dof::runtime::buildDemoScene(options);
+        dof::DemoScene scene = dof::buildDemoScene(options);
         GBufferSet& g = *scene.gbuffers;
         const GBufferEntry colour = exponent ? kGBufferColourExponent : kGBufferColour;
         for (GBufferEntry entry :
@@ -270,7 +270,7 @@ const PixelCase kPixels[] = {
 // The default 640 x 360 frame in 8 bits: focal length 360 pixels, so at
 // depth z one pixel spans |z| / 360 world units.
 TEST_F(HostBuffers, DemoSceneHandWorkedPixels) {
-    const dof::runtime::DemoScene scene = dof::runtime::buildDemoScene();
+    const dof::DemoScene scene = dof::buildDemoScene();
     EXPECT_EQ(scene.settings.radius, 8.0);  // 360 / 45, focused on the card
     EXPECT_EQ(scene.settings.focalDepth, -6.0);
     EXPECT_EQ(scene.settings.focusRangeDepth, -7.0);

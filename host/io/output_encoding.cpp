@@ -1,0 +1,336 @@
+#include "io/output_encoding.h"
+
+#include <OpenImageIO/color.h>
+#include <OpenImageIO/imagebufalgo.h>
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#include "io/render_settings_metadata.h"
+#include "model/channel_layers.h"
+
+namespace dof {
+
+namespace {
+
+using OIIO::TypeDesc;
+
+// Ranks data types by what they hold, for one type standing for several.
+int precisionRank(TypeDesc type) {
+    if (type == TypeDesc::UINT8) return 0;
+    if (type == TypeDesc::UINT16) return 1;
+    if (type == TypeDesc::HALF) return 2;
+    return 3;
+}
+
+// The data types a writer stores, by its name, least precise first; writers
+// not named here take whatever OpenImageIO hands them.
+const std::vector<TypeDesc>* writerTypes(const std::string& format) {
+    static const std::vector<std::pair<std::string, std::vector<TypeDesc>>> table = {
+        {"openexr", {TypeDesc::HALF, TypeDesc::FLOAT, TypeDesc::UINT32}},
+        {"tiff", {TypeDesc::UINT8, TypeDesc::UINT16, TypeDesc::FLOAT}},
+        {"png", {TypeDesc::UINT8, TypeDesc::UINT16}},
+        {"jpeg", {TypeDesc::UINT8}},
+        {"bmp", {TypeDesc::UINT8}},
+        {"targa", {TypeDesc::UINT8}},
+        {"webp", {TypeDesc::UINT8}},
+        {"pnm", {TypeDesc::UINT8, TypeDesc::UINT16}},
+        {"sgi", {TypeDesc::UINT8, TypeDesc::UINT16}},
+        {"dpx", {TypeDesc::UINT8, TypeDesc::UINT16}},
+        {"hdr", {TypeDesc::FLOAT}},
+    };
+    for (const auto& w : table)
+        if (format == w.first) return &w.second;
+    return nullptr;
+}
+
+bool stores(const std::string& format, TypeDesc type) {
+    const std::vector<TypeDesc>* types = writerTypes(format);
+    return types == nullptr || std::find(types->begin(), types->end(), type) != types->end();
+}
+
+// The type a writer stores for a wanted one it may not: the first that loses
+// nothing, else its most precise.
+TypeDesc storable(const std::string& format, TypeDesc wanted) {
+    if (stores(format, wanted)) return wanted;
+    TypeDesc best = writerTypes(format)->front();
+    for (TypeDesc t : *writerTypes(format)) {
+        if (precisionRank(t) >= precisionRank(wanted)) return t;
+        if (precisionRank(t) > precisionRank(best)) best = t;
+    }
+    return best;
+}
+
+bool isFloat(TypeDesc type) { return type.is_floating_point(); }
+
+TypeDesc dataTypeNamed(const std::string& name) {
+    if (name == "uint8") return TypeDesc::UINT8;
+    if (name == "uint16") return TypeDesc::UINT16;
+    if (name == "half") return TypeDesc::HALF;
+    if (name == "float") return TypeDesc::FLOAT;
+    return OIIO::TypeUnknown;
+}
+
+// What colour in an output is relative to its alpha.
+enum class Association {
+    Premultiplied,
+    Straight,
+    OverBlack,  // no alpha written: colour composited over black
+    Opaque,     // no alpha to begin with
+};
+
+// The scene-linear colour space of the configuration.
+std::string linearName(const OIIO::ColorConfig& config) {
+    for (const char* role : {"scene_linear", "linear"}) {
+        const char* name = config.getColorSpaceNameByRole(role);
+        if (name != nullptr && *name) return name;
+    }
+    return "linear";
+}
+
+OIIO::ColorConfig& colourConfig() {
+    // Reading the configuration is slow and it never changes during a run.
+    static OIIO::ColorConfig config;
+    return config;
+}
+
+// Converts the colour of every pixel (R, G, B at `colour`, alpha at `alpha`
+// or -1) of an interleaved float image with `channels` per pixel. Colour
+// goes straight for the conversion and comes back in `to`'s association;
+// light under zero alpha is neither divided nor multiplied.
+bool convertColour(std::vector<float>& pixels, int width, int height, int channels,
+                   const int colour[3], int alpha, Association from, Association to,
+                   const std::string& fromSpace, const std::string& toSpace, std::string* error) {
+    const std::size_t count = std::size_t(width) * std::size_t(height);
+    std::vector<float> rgb(count * 3);
+    for (std::size_t p = 0; p < count; ++p) {
+        const float* px = &pixels[p * std::size_t(channels)];
+        const float a = alpha >= 0 ? px[alpha] : 1.0f;
+        for (int c = 0; c < 3; ++c) {
+            float v = px[colour[c]];
+            if (from == Association::Premultiplied && to != Association::OverBlack && a > 0.0f)
+                v /= a;
+            else if (from == Association::Straight && to == Association::OverBlack)
+                v *= a;
+            rgb[p * 3 + std::size_t(c)] = v;
+        }
+    }
+    if (fromSpace != toSpace) {
+        OIIO::ImageBuf buf(OIIO::ImageSpec(width, height, 3, TypeDesc::FLOAT), rgb.data());
+        if (!OIIO::ImageBufAlgo::colorconvert(buf, buf, fromSpace, toSpace, false, "", "",
+                                              &colourConfig())) {
+            *error = "cannot convert colour from " + fromSpace + " to " + toSpace + ": " +
+                     buf.geterror();
+            return false;
+        }
+    }
+    for (std::size_t p = 0; p < count; ++p) {
+        float* px = &pixels[p * std::size_t(channels)];
+        const float a = alpha >= 0 ? px[alpha] : 1.0f;
+        for (int c = 0; c < 3; ++c) {
+            float v = rgb[p * 3 + std::size_t(c)];
+            if (to == Association::Premultiplied && a > 0.0f) v *= a;
+            px[colour[c]] = v;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string dataTypeProblem(const std::string& path, const std::string& dataType) {
+    if (dataType.empty()) return std::string();
+    auto writer = OIIO::ImageOutput::create(path);
+    if (!writer) return std::string();  // the output's own check names it
+    const std::string format = writer->format_name();
+    if (stores(format, dataTypeNamed(dataType))) return std::string();
+    // Named as -d names them; uint32 is not among those.
+    std::vector<std::string> names;
+    for (TypeDesc t : *writerTypes(format))
+        if (t != TypeDesc::UINT32)
+            names.push_back(t == TypeDesc::UINT8    ? "uint8"
+                            : t == TypeDesc::UINT16 ? "uint16"
+                                                    : t.c_str());
+    std::string list = names.front();
+    for (std::size_t i = 1; i < names.size(); ++i)
+        list += (i + 1 == names.size() ? " or " : ", ") + names[i];
+    return "--data-type " + dataType + ": " + format + " files store " + list;
+}
+
+std::string colourSpaceProblem(const std::string& name) {
+    OIIO::ColorConfig& config = colourConfig();
+    if (config.createColorProcessor(linearName(config), name)) return std::string();
+    config.geterror();
+    std::string known;
+    for (int i = 0; i < config.getNumColorSpaces(); ++i)
+        known += std::string(i ? ", " : "") + config.getColorSpaceNameByIndex(i);
+    return "--colorspace " + name + ": not a colour space here (known: " + known + ")";
+}
+
+bool encodeOutput(const Frame& frame, const OutputEncoding& encoding, const std::string& path,
+                  OIIO::ImageBuf* image, std::string* error) {
+    auto writer = OIIO::ImageOutput::create(path);
+    if (!writer) {
+        *error = path + ": no writer for this file type";
+        return false;
+    }
+    const std::string format = writer->format_name();
+    const OIIO::ImageSpec& in = frame.imageSpec;
+
+    // Channels: all of them, or R, G, B and alpha where the file type takes
+    // no others or only those are asked for.
+    std::vector<int> order;
+    const bool moreThanColour = in.nchannels > (frame.alphaChannel >= 0 ? 4 : 3);
+    if (moreThanColour && (encoding.rgbaOnly || !writer->supports("nchannels"))) {
+        for (int c = 0; c < 3; ++c)
+            if (order.empty() || order.back() != frame.colourChannel[c])
+                order.push_back(frame.colourChannel[c]);
+        if (frame.alphaChannel >= 0) order.push_back(frame.alphaChannel);
+    } else {
+        for (int c = 0; c < in.nchannels; ++c) order.push_back(c);
+    }
+    if (frame.alphaChannel >= 0 && !writer->supports("alpha"))
+        order.erase(std::remove(order.begin(), order.end(), frame.alphaChannel), order.end());
+
+    // Data types: the one asked for, else the input's per channel where the
+    // file type keeps several, else the most precise of them; each one the
+    // file type stores.
+    const TypeDesc asked = dataTypeNamed(encoding.dataType);
+    std::vector<TypeDesc> types;
+    for (int c : order) types.push_back(asked != OIIO::TypeUnknown ? asked : in.channelformat(c));
+    if (!writer->supports("channelformats")) {
+        TypeDesc widest = types.front();
+        for (TypeDesc t : types)
+            if (precisionRank(t) > precisionRank(widest)) widest = t;
+        types.assign(types.size(), widest);
+    }
+    for (TypeDesc& t : types) t = storable(format, t);
+
+    int alpha = -1;  // in the output
+    for (std::size_t i = 0; i < order.size(); ++i)
+        if (order[i] == frame.alphaChannel) alpha = int(i);
+
+    // Colour: linear in floating-point pixels, encoded for display in
+    // integer ones; converted when the classes differ or alpha changes its
+    // meaning.
+    const OIIO::ColorConfig& config = colourConfig();
+    const bool linearIn = isFloat(in.channelformat(frame.colourChannel[0]));
+    std::size_t colourOut = 0;
+    while (order[colourOut] != frame.colourChannel[0]) ++colourOut;
+    const bool linearOut = isFloat(types[colourOut]);
+    const std::string fromSpace = linearIn ? linearName(config) : encoding.displayColourSpace;
+    const std::string toSpace = linearOut ? linearName(config) : encoding.displayColourSpace;
+    Association from = Association::Opaque, to = Association::Opaque;
+    if (frame.alphaChannel >= 0) {
+        from = frame.associated ? Association::Premultiplied : Association::Straight;
+        if (alpha < 0)
+            to = Association::OverBlack;
+        else if (format == "png" || (format == frame.fileFormat && !frame.associated))
+            to = Association::Straight;  // PNG stores straight colour
+        else
+            to = Association::Premultiplied;
+    }
+    std::vector<float> values = frame.pixels;
+    const bool sameAssociation =
+        from == to || (from == Association::Premultiplied && to == Association::OverBlack);
+    if ((fromSpace != toSpace || !sameAssociation) &&
+        !convertColour(values, frame.width(), frame.height(), in.nchannels, frame.colourChannel,
+                       frame.alphaChannel, from, to, fromSpace, toSpace, error)) {
+        *error = path + ": " + *error;
+        return false;
+    }
+    const std::size_t count = frame.pixelCount();
+    const std::size_t channels = order.size();
+    std::vector<float> pixels(count * channels);
+    for (std::size_t p = 0; p < count; ++p)
+        for (std::size_t i = 0; i < channels; ++i)
+            pixels[p * channels + i] =
+                values[p * std::size_t(in.nchannels) + std::size_t(order[i])];
+
+    OIIO::ImageSpec out = in;
+    out.nchannels = int(channels);
+    out.channelnames.clear();
+    for (int c : order) out.channelnames.push_back(in.channel_name(c));
+    out.alpha_channel = alpha;
+    out.z_channel = -1;
+    for (std::size_t i = 0; i < order.size(); ++i)
+        if (order[i] == in.z_channel) out.z_channel = int(i);
+    bool uniform = true;
+    for (TypeDesc t : types) uniform = uniform && t == types.front();
+    // Pixels are kept in the file's type, so that what is written is what
+    // the buffer holds; mixed types are kept as float and stored per channel.
+    out.format = uniform ? types.front() : TypeDesc(TypeDesc::FLOAT);
+    out.channelformats = uniform ? std::vector<TypeDesc>() : types;
+    if (to == Association::Straight)
+        out.attribute("oiio:UnassociatedAlpha", 1);
+    else
+        out.erase_attribute("oiio:UnassociatedAlpha");
+    out.attribute("oiio:ColorSpace", linearOut ? std::string("Linear") : toSpace);
+    out.erase_attribute("dof3d:settings");
+    const char* recordAttribute = settingsAttributeFor(format);
+    if (recordAttribute != nullptr && !encoding.settingsRecord.empty())
+        out.attribute(recordAttribute, encoding.settingsRecord);
+
+    OIIO::ImageBuf buf(out);
+    if (!buf.set_pixels(buf.roi(), TypeDesc::FLOAT, pixels.data())) {
+        *error = path + ": cannot convert the pixels: " + buf.geterror();
+        return false;
+    }
+    image->swap(buf);
+    return true;
+}
+
+bool encodeOtherParts(const Frame& frame, const OutputEncoding& encoding, const std::string& path,
+                      std::vector<OIIO::ImageBuf>* parts, std::vector<std::string>* leftOut,
+                      std::string* error) {
+    auto writer = OIIO::ImageOutput::create(path);
+    if (!writer) {
+        *error = path + ": no writer for this file type";
+        return false;
+    }
+    const std::string format = writer->format_name();
+    if (!encoding.rgbaOnly) {
+        // What encodeOutput keeps of the first part.
+        const OIIO::ImageSpec& in = frame.imageSpec;
+        const bool moreThanColour = in.nchannels > (frame.alphaChannel >= 0 ? 4 : 3);
+        for (int c = 0; c < in.nchannels; ++c) {
+            const bool colour = c == frame.colourChannel[0] || c == frame.colourChannel[1] ||
+                                c == frame.colourChannel[2];
+            const bool dropped = (moreThanColour && !writer->supports("nchannels") && !colour &&
+                                  c != frame.alphaChannel) ||
+                                 (c == frame.alphaChannel && !writer->supports("alpha"));
+            if (dropped) leftOut->push_back(std::string(in.channel_name(c)));
+        }
+    }
+    const bool severalParts = writer->supports("multiimage") && !encoding.rgbaOnly;
+    const TypeDesc asked = dataTypeNamed(encoding.dataType);
+    for (std::size_t i = 0; i < frame.otherParts.size(); ++i) {
+        const ImagePart& part = frame.otherParts[i];
+        OIIO::ImageSpec out = part.imageSpec;
+        const std::string name = partName(out, int(i + 1));
+        if (!severalParts) {
+            leftOut->push_back(name);
+            continue;
+        }
+        std::vector<TypeDesc> types;
+        for (int c = 0; c < out.nchannels; ++c)
+            types.push_back(
+                storable(format, asked != OIIO::TypeUnknown ? asked : out.channelformat(c)));
+        bool uniform = true;
+        for (TypeDesc t : types) uniform = uniform && t == types.front();
+        out.format = uniform ? types.front() : TypeDesc(TypeDesc::FLOAT);
+        out.channelformats = uniform ? std::vector<TypeDesc>() : types;
+        out.erase_attribute("dof3d:settings");
+        OIIO::ImageBuf buf(out);
+        if (!buf.set_pixels(buf.roi(), TypeDesc::FLOAT, part.pixels.data())) {
+            *error = path + ": cannot convert the pixels of part " + name + ": " + buf.geterror();
+            return false;
+        }
+        parts->push_back(std::move(buf));
+    }
+    for (const std::string& deep : frame.deepPartsLeftOut) leftOut->push_back(deep);
+    return true;
+}
+
+}  // namespace dof

@@ -1,0 +1,50 @@
+// How a rendered frame's values become an output file's pixels: the channels
+// the file type takes, their data types, colour linear or encoded for display,
+// and colour premultiplied by alpha or straight.
+//
+// Integer pixels (8 and 16 bits) are display-referred: their colour is
+// encoded for a display (sRGB unless another colour space is named).
+// Floating-point pixels (half, float) are linear. A frame is read in the
+// class of its own data type and converted to that of the output's, so
+// linear OpenEXR renders become sRGB in a PNG and back.
+#pragma once
+
+#include <OpenImageIO/imagebuf.h>
+
+#include <string>
+#include <vector>
+
+#include "model/frame.h"
+
+namespace dof {
+
+struct OutputEncoding {
+    std::string dataType;  // uint8, uint16, half, float; empty keeps the input's
+    bool rgbaOnly = false;
+    std::string displayColourSpace = "sRGB";  // of integer pixels, read and written
+    std::string settingsRecord;               // stored in the file when not empty
+};
+
+// What is wrong with writing `dataType` (empty: any) to `path`'s file type,
+// or empty when the file type stores it.
+std::string dataTypeProblem(const std::string& path, const std::string& dataType);
+
+// What is wrong with a colour space name, or empty when OpenImageIO's colour
+// configuration (OpenColorIO's, where one is set) knows it.
+std::string colourSpaceProblem(const std::string& name);
+
+// The image to write to `path`: its description gives the channels and data types of
+// the file, its pixels are already in them. False with a one-line `error`.
+bool encodeOutput(const Frame& frame, const OutputEncoding& encoding, const std::string& path,
+                  OIIO::ImageBuf* image, std::string* error);
+
+// The frame's other parts as further parts of `path`: every flat part, as
+// stored, where the file type holds several parts (OpenEXR) and not only R,
+// G, B and A are asked for; none otherwise. `leftOut` receives what of the
+// frame the output does not hold: channels of the first part the file type
+// drops, parts, deep parts.
+bool encodeOtherParts(const Frame& frame, const OutputEncoding& encoding, const std::string& path,
+                      std::vector<OIIO::ImageBuf>* parts, std::vector<std::string>* leftOut,
+                      std::string* error);
+
+}  // namespace dof

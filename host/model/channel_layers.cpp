@@ -1,0 +1,256 @@
+#include "model/channel_layers.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <map>
+
+namespace dof {
+
+namespace {
+
+struct ChannelName {
+    std::string view, layer, base;
+};
+
+std::vector<std::string> split(const std::string& name) {
+    std::vector<std::string> parts(1);
+    for (char c : name) {
+        if (c == '.')
+            parts.emplace_back();
+        else
+            parts.back() += c;
+    }
+    return parts;
+}
+
+std::string join(const std::vector<std::string>& parts, std::size_t count) {
+    std::string joined;
+    for (std::size_t i = 0; i < count; ++i) joined += (i ? "." : "") + parts[i];
+    return joined;
+}
+
+std::vector<std::string> multiView(const OIIO::ImageSpec& imageSpec) {
+    std::vector<std::string> views;
+    const OIIO::ParamValue* list = imageSpec.find_attribute("multiView");
+    if (list == nullptr || list->type().basetype != OIIO::TypeDesc::STRING) return views;
+    for (int i = 0; i < list->nvalues() * int(list->type().basevalues()); ++i)
+        views.push_back(list->get_string_indexed(i));
+    return views;
+}
+
+// The view, layer and last name of a channel in a part listing `views`
+// (empty outside multi-view parts) that belongs to view `partView`.
+ChannelName parse(const std::string& name, const std::vector<std::string>& views,
+                  const std::string& partView) {
+    const std::vector<std::string> parts = split(name);
+    const std::size_t n = parts.size();
+    ChannelName parsed{views.empty() ? partView : views.front(), join(parts, n - 1), parts.back()};
+    if (n >= 2 && std::find(views.begin(), views.end(), parts[n - 2]) != views.end()) {
+        parsed.view = parts[n - 2];
+        parsed.layer = join(parts, n - 2);
+    }
+    return parsed;
+}
+
+std::string lower(std::string text) {
+    for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// The channels of one layer of one view in one part, by last name.
+struct LayerChannels {
+    int part = 0;
+    std::string view, layer;
+    std::map<std::string, int> byName;
+    int find(const char* upper, const char* lowerCase) const {
+        for (const char* name : {upper, lowerCase}) {
+            const auto it = byName.find(name);
+            if (it != byName.end()) return it->second;
+        }
+        return -1;
+    }
+    bool hasColour() const {
+        return find("R", "r") >= 0 && find("G", "g") >= 0 && find("B", "b") >= 0;
+    }
+};
+
+// The layer and last name of a depth channel: the one asked for, else Z,
+// else depth.Z.
+std::vector<std::pair<std::string, std::string>> depthLayerNames(const std::string& asked) {
+    if (asked.empty()) return {{"", "Z"}, {"depth", "Z"}};
+    const std::vector<std::string> parts = split(asked);
+    return {{join(parts, parts.size() - 1), parts.back()}};
+}
+
+// A view's depth: the asked name (else Z, else depth.Z) as a layer and a last
+// name, in the view's layers of its own part first.
+const LayerChannels* depthOf(const std::vector<LayerChannels>& layers, const ViewLayers& view,
+                             const std::string& asked, int* channel) {
+    const std::vector<std::pair<std::string, std::string>> names = depthLayerNames(asked);
+    for (int pass = 0; pass < 2; ++pass)
+        for (const auto& name : names)
+            for (const LayerChannels& l : layers) {
+                if ((l.part == view.part) != (pass == 0) || l.view != view.name ||
+                    l.layer != name.first)
+                    continue;
+                const auto it = l.byName.find(name.second);
+                if (it == l.byName.end()) continue;
+                *channel = it->second;
+                return &l;
+            }
+    return nullptr;
+}
+
+bool sameWindow(const OIIO::ImageSpec& a, const OIIO::ImageSpec& b) {
+    return a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height;
+}
+
+}  // namespace
+
+bool isDataLayer(const std::string& layer) {
+    const std::vector<std::string> parts = split(lower(layer));
+    const std::string& name = parts.back();
+    static const char* const kData[] = {
+        "n",         "p",        "z",      "pref",         "pw",
+        "pworld",    "pz",       "depth",  "zdepth",       "normal",
+        "normals",   "nw",       "nn",     "position",     "uv",
+        "st",        "mv",       "motion", "motionvector", "motionvectors",
+        "vel",       "velocity", "vector", "forward",      "backward",
+        "disparity", "id"};
+    for (const char* data : kData)
+        if (name == data) return true;
+    const auto endsWith = [&](const std::string& tail) {
+        return name.size() >= tail.size() &&
+               name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
+    };
+    return name.rfind("crypto", 0) == 0 || endsWith("id") || endsWith("ids");
+}
+
+std::string partName(const OIIO::ImageSpec& imageSpec, int part) {
+    const std::string name = imageSpec.get_string_attribute("name");
+    return name.empty() ? "part " + std::to_string(part) : name;
+}
+
+const OIIO::ImageSpec& partSpec(const Frame& frame, int part) {
+    return part == 0 ? frame.imageSpec : frame.otherParts[std::size_t(part - 1)].imageSpec;
+}
+
+std::vector<float>& partPixels(Frame& frame, int part) {
+    return part == 0 ? frame.pixels : frame.otherParts[std::size_t(part - 1)].pixels;
+}
+
+FrameLayers describeLayers(const Frame& frame, const std::string& depthChannel,
+                           DepthConvention convention) {
+    FrameLayers result;
+    const int partCount = 1 + int(frame.otherParts.size());
+    std::vector<LayerChannels> layers;
+    for (int part = 0; part < partCount; ++part) {
+        const OIIO::ImageSpec& imageSpec = partSpec(frame, part);
+        const std::vector<std::string> views = multiView(imageSpec);
+        const std::string partView = imageSpec.get_string_attribute("view");
+        for (int c = 0; c < imageSpec.nchannels; ++c) {
+            const ChannelName name = parse(std::string(imageSpec.channel_name(c)), views, partView);
+            auto it = std::find_if(layers.begin(), layers.end(), [&](const LayerChannels& l) {
+                return l.part == part && l.view == name.view && l.layer == name.layer;
+            });
+            if (it == layers.end())
+                it = layers.insert(layers.end(), LayerChannels{part, name.view, name.layer, {}});
+            it->byName[name.base] = c;
+        }
+    }
+
+    // The frame's own colour is the first view; other views' colour is a
+    // layer of their own with R, G and B.
+    std::vector<bool> used(layers.size(), false);
+    std::vector<std::vector<bool>> blurredChannel;
+    for (int part = 0; part < partCount; ++part)
+        blurredChannel.emplace_back(std::size_t(partSpec(frame, part).nchannels), false);
+    ViewLayers first;
+    const std::vector<std::string> firstViews = multiView(frame.imageSpec);
+    first.name = firstViews.empty() ? std::string(frame.imageSpec.get_string_attribute("view"))
+                                    : firstViews.front();
+    for (int c = 0; c < 3; ++c) first.colour[c] = frame.colourChannel[c];
+    first.alpha = frame.alphaChannel;
+    result.views.push_back(first);
+    for (std::size_t i = 0; i < layers.size(); ++i) {
+        const LayerChannels& l = layers[i];
+        if (!l.layer.empty() || !l.hasColour()) continue;
+        if (l.part == 0 && l.view == first.name) {
+            used[i] = true;
+            continue;
+        }
+        const bool known = std::any_of(result.views.begin(), result.views.end(),
+                                       [&](const ViewLayers& v) { return v.name == l.view; });
+        if (known) continue;
+        ViewLayers view;
+        view.name = l.view;
+        view.part = l.part;
+        view.colour[0] = l.find("R", "r");
+        view.colour[1] = l.find("G", "g");
+        view.colour[2] = l.find("B", "b");
+        view.alpha = l.find("A", "a");
+        int channel = -1;
+        const LayerChannels* depth = depthOf(layers, view, depthChannel, &channel);
+        if (depth == nullptr) continue;  // no depth of its own: kept sharp
+        const OIIO::ImageSpec& from = partSpec(frame, depth->part);
+        const std::vector<float>& pixels = partPixels(const_cast<Frame&>(frame), depth->part);
+        std::vector<double> stored(std::size_t(from.width) * std::size_t(from.height));
+        for (std::size_t p = 0; p < stored.size(); ++p)
+            stored[p] = pixels[p * std::size_t(from.nchannels) + std::size_t(channel)];
+        view.distance = onWindow(stored, 1, from, partSpec(frame, view.part), double(NAN));
+        for (double& d : view.distance) d = cameraDistance(d, convention);
+        used[i] = true;
+        result.views.push_back(std::move(view));
+    }
+    for (ViewLayers& view : result.views) {
+        std::vector<bool>& own = blurredChannel[std::size_t(view.part)];
+        for (int c : view.colour) own[std::size_t(c)] = true;
+        if (view.alpha >= 0) own[std::size_t(view.alpha)] = true;
+        result.blurred.push_back(view.name.empty() ? "colour" : view.name);
+    }
+
+    // Colour layers go with the view they belong to, where their part has
+    // the window of the view's colour.
+    for (std::size_t i = 0; i < layers.size(); ++i) {
+        const LayerChannels& l = layers[i];
+        // A part of its own with R, G and B is a colour layer named by the part.
+        const std::string layer =
+            l.layer.empty() && l.part != 0 ? partName(partSpec(frame, l.part), l.part) : l.layer;
+        if (used[i] || layer.empty() || !l.hasColour() || isDataLayer(layer)) continue;
+        for (ViewLayers& view : result.views) {
+            if (view.name != l.view ||
+                !sameWindow(partSpec(frame, l.part), partSpec(frame, view.part)))
+                continue;
+            for (int c : {l.find("R", "r"), l.find("G", "g"), l.find("B", "b"), l.find("A", "a")})
+                if (c >= 0) {
+                    view.layerChannels.push_back({l.part, c});
+                    blurredChannel[std::size_t(l.part)][std::size_t(c)] = true;
+                }
+            result.blurred.push_back(
+                l.view.empty() || l.view == first.name ? layer : layer + " (" + l.view + ")");
+            break;
+        }
+    }
+
+    const std::vector<std::pair<std::string, std::string>> depthNames =
+        depthLayerNames(depthChannel);
+    for (int part = 0; part < partCount; ++part) {
+        const OIIO::ImageSpec& imageSpec = partSpec(frame, part);
+        const std::string prefix = partCount == 1 ? std::string() : partName(imageSpec, part) + "/";
+        const std::vector<std::string> views = multiView(imageSpec);
+        const std::string partView = imageSpec.get_string_attribute("view");
+        for (int c = 0; c < imageSpec.nchannels; ++c) {
+            if (blurredChannel[std::size_t(part)][std::size_t(c)]) continue;
+            const std::string channel(imageSpec.channel_name(c));
+            result.keptSharp.push_back(prefix + channel);
+            const ChannelName name = parse(channel, views, partView);
+            if (std::find(depthNames.begin(), depthNames.end(),
+                          std::make_pair(name.layer, name.base)) == depthNames.end())
+                result.keptSharpBesidesDepth = true;
+        }
+    }
+    return result;
+}
+
+}  // namespace dof

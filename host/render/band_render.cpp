@@ -1,0 +1,179 @@
+#include "render/band_render.h"
+
+#include <algorithm>
+
+#include "host/Selectors.h"
+
+namespace dof {
+
+namespace {
+
+double pixels(const QVRect& r) { return double(r.width) * double(r.height); }
+
+// The rows of `rect` in strips of kStripRows, top to bottom.
+std::vector<QVRect> strips(const QVRect& rect) {
+    std::vector<QVRect> out;
+    for (int top = rect.top; top < rect.top + rect.height; top += kStripRows)
+        out.push_back(
+            QVRect{rect.left, top, rect.width, std::min(kStripRows, rect.top + rect.height - top)});
+    return out;
+}
+
+// The rectangles pass 3 visits: strips of rows that hold fragments, each
+// cut to the columns where its rows hold any. The effect then splats what it
+// would over the whole region in the same order, without stopping at the
+// pixels around that hold nothing.
+std::vector<QVRect> fragmentStrips(runtime::GBufferSet* gbuffers, const QVRect& region) {
+    if (gbuffers == nullptr || gbuffers->channel(kGBufferCoverage) == nullptr)
+        return strips(region);
+    std::vector<QVRect> out;
+    const int right = region.left + region.width, bottom = region.top + region.height;
+    int first = right, end = region.left, top = region.top, rows = 0;
+    const auto close = [&] {
+        if (rows > 0) out.push_back(QVRect{first, top, end - first, rows});
+        first = right, end = region.left, rows = 0;
+    };
+    for (int y = region.top; y < bottom; ++y) {
+        int rowFirst = right, rowEnd = region.left;
+        for (int x = region.left; x < right; ++x)
+            if (gbuffers->coverage(x, y) != 0) {
+                rowFirst = std::min(rowFirst, x);
+                rowEnd = x + 1;
+            }
+        if (rowEnd <= rowFirst) {
+            close();
+            continue;
+        }
+        if (rows == 0) top = y;
+        first = std::min(first, rowFirst);
+        end = std::max(end, rowEnd);
+        if (++rows == kStripRows) close();
+    }
+    close();
+    return out;
+}
+
+QVRect rowsOf(const QVRect& region, int first, int end) {
+    return QVRect{region.left, first, region.width, end - first};
+}
+
+Band bandOf(const QVRect& region, int first, int end, int reach) {
+    const int top = std::max(region.top, first - reach);
+    const int bottom = std::min(region.top + region.height, end + reach);
+    return Band{rowsOf(region, top, bottom), rowsOf(region, first, end)};
+}
+
+// Bands whose regions each cost at most `limit`, greedily as tall as they
+// can be; empty when more than `count` would be needed.
+std::vector<Band> bandsWithin(const QVRect& region, int count, int reach, const RenderWork& work,
+                              double limit) {
+    std::vector<Band> bands;
+    const int end = region.top + region.height;
+    for (int first = region.top; first < end;) {
+        if (int(bands.size()) == count) return {};
+        int last = first + 1;
+        while (last < end && work.band(bandOf(region, first, last + 1, reach)) <= limit) ++last;
+        bands.push_back(bandOf(region, first, last, reach));
+        first = last;
+    }
+    return bands;
+}
+
+}  // namespace
+
+RenderWork::RenderWork(int top, const std::vector<double>& rowTaps)
+    : top_(top), before_(rowTaps.size() + 1, 0.0) {
+    for (std::size_t i = 0; i < rowTaps.size(); ++i) before_[i + 1] = before_[i] + rowTaps[i];
+}
+
+double RenderWork::rows(int first, int end) const {
+    const int last = int(before_.size()) - 1;
+    const auto at = [&](int y) {
+        return before_[std::size_t(std::max(0, std::min(last, y - top_)))];
+    };
+    return before_.empty() ? 0.0 : at(end) - at(first);
+}
+
+double RenderWork::band(const Band& b) const {
+    return kRegionPixelWork * (2.0 * pixels(b.region) + pixels(b.rows)) +
+           rows(b.region.top, b.region.top + b.region.height);
+}
+
+namespace {
+
+std::vector<Band> planRowBands(const QVRect& region, int count, int reach, const RenderWork& work) {
+    count = std::max(1, std::min(count, region.height / std::max(1, reach)));
+    const Band whole = bandOf(region, region.top, region.top + region.height, reach);
+    if (count == 1 || region.height < 2) return {whole};
+    // The smallest cost limit that `count` bands can keep, by bisection.
+    double low = 0.0, high = work.band(whole);
+    std::vector<Band> best = {whole};
+    for (int step = 0; step < 40; ++step) {
+        const double limit = 0.5 * (low + high);
+        std::vector<Band> bands = bandsWithin(region, count, reach, work, limit);
+        if (bands.empty()) {
+            low = limit;
+        } else {
+            high = limit;
+            best.swap(bands);
+        }
+    }
+    return best;
+}
+
+QVRect transposed(const QVRect& r) { return QVRect{r.top, r.left, r.height, r.width}; }
+
+}  // namespace
+
+std::vector<Band> planBands(const QVRect& region, int count, int reach, const RenderWork& work,
+                            BandAxis axis) {
+    if (axis == BandAxis::Rows) return planRowBands(region, count, reach, work);
+    // Columns are the rows of the transposed region.
+    std::vector<Band> bands = planRowBands(transposed(region), count, reach, work);
+    for (Band& b : bands) b = Band{transposed(b.region), transposed(b.rows)};
+    return bands;
+}
+
+runtime::RenderReport renderBand(const runtime::EffectLibrary& library, runtime::PixelImage& source,
+                                 runtime::PixelImage& destination, runtime::GBufferSet* gbuffers,
+                                 const runtime::RenderSettings& settings, const Band& band,
+                                 double work, const std::function<bool()>& stop,
+                                 const WorkDone& onWork, std::string* startError) {
+    runtime::RenderReport failed;
+    runtime::EffectInstance instance(library);
+    if (!instance.start(startError)) return failed;
+    runtime::RenderSettings bandSettings = settings;
+    bandSettings.region = band.region;
+    // Box averaging reads the radius map of every pixel pass 1 visits.
+    bandSettings.outputRects =
+        settings.method == 2.0 ? fragmentStrips(gbuffers, band.region) : strips(band.region);
+    bandSettings.resolveRects = strips(band.rows);
+    if (!runtime::setRenderParameters(instance, bandSettings)) {
+        *startError = "the effect did not declare its four parameters";
+        return failed;
+    }
+    instance.setAbortHandler(stop);
+    // Work is reported as each pass call begins, for the calls before it:
+    // the region's pixels in passes 1 and 2, the fragments in pass 3, the
+    // band's pixels in pass 4.
+    const double regionWork = kRegionPixelWork * pixels(band.region);
+    const double bandWork = kRegionPixelWork * pixels(band.rows);
+    const double splatWork = std::max(0.0, work - 2.0 * regionWork - bandWork);
+    double reported = 0.0;
+    const runtime::PassProgress progress = [&](int pass, int call, int calls) {
+        const double share = calls > 0 ? double(call) / double(calls) : 0.0;
+        double done = 0.0;
+        if (pass == kPassFillRadiusMap) done = regionWork * share;
+        if (pass == kPassBuildTables) done = regionWork;
+        if (pass == kPassSplat) done = 2.0 * regionWork + splatWork * share;
+        if (pass == kPassWriteOutput) done = 2.0 * regionWork + splatWork + bandWork * share;
+        if (onWork && done > reported) onWork(done - reported);
+        reported = std::max(reported, done);
+    };
+    runtime::RenderReport report =
+        runtime::render(instance, source, destination, gbuffers, bandSettings, progress);
+    if (onWork && report.ok && work > reported) onWork(work - reported);
+    return report;
+}
+
+}  // namespace dof

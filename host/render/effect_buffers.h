@@ -1,0 +1,56 @@
+// A loaded frame as the host hands it to the effect (source buffer,
+// destination buffer, g-buffer channels), and the effect's result back into
+// the frame's own values.
+//
+// Splatting sees premultiplied colour. Every pixel that holds anything is one
+// front fragment with coverage 255 and the pixel's alpha as its opacity (the
+// transparency bytes), so that the resolve averages colour and alpha the way
+// premultiplied images are averaged, and an unblurred pixel keeps its colour
+// exactly (its alpha to the transparency byte's 1/255). Pixels with nothing
+// in them (no alpha and, when premultiplied, no colour) have coverage 0: they
+// are not splatted, so empty space does not thin out the objects beside it.
+// A deep pixel's fragments become the front fragment and depth layers.
+//
+// Box averaging weights colour by alpha itself, so it sees straight colour.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "host/Parameters.h"
+#include "model/depth_conventions.h"
+#include "model/frame.h"
+#include "runtime/GBufferSet.h"
+#include "runtime/PixelImage.h"
+
+namespace dof {
+
+enum class Method { Box = kMethodBoxAverage, Splat = kMethodSplatting };
+
+struct DepthPlacement {
+    DepthScale scale;
+    double noHitAbove = 1e9;
+    NoHitPolicy noHit = NoHitPolicy::Far;
+};
+
+struct EffectBuffers {
+    std::unique_ptr<runtime::PixelImage> source;
+    std::unique_ptr<runtime::PixelImage> destination;  // starts as a copy of the source
+    std::unique_ptr<runtime::GBufferSet> gbuffers;
+};
+
+// The working format for a frame: 8 or 16 bits where the file stores
+// 8 or 16-bit integers, float otherwise.
+QVBitmapType workingFormatFor(const OIIO::ImageSpec& imageSpec);
+
+// False with `error` when the host allocator refuses a buffer or a row runs
+// out of layer slots.
+bool buildEffectBuffers(const Frame& frame, Method method, QVBitmapType format,
+                        const DepthPlacement& depth, EffectBuffers* buffers, std::string* error);
+
+// Writes the destination's R, G, B, A into the frame's colour and alpha
+// channels, in the frame's own alpha association. A pixel the effect left as
+// the source had it keeps the file's values exactly.
+void storeResult(const EffectBuffers& buffers, Method method, Frame* frame);
+
+}  // namespace dof

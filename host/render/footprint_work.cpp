@@ -1,0 +1,52 @@
+#include "render/footprint_work.h"
+
+#include <algorithm>
+
+namespace dof {
+
+BlurRadii blurRadii(const runtime::RenderSettings& s) {
+    // The effect's own order of operations: radius x scale / aspect.
+    return BlurRadii{s.radius * s.scaleX / s.pixelAspect, s.radius * s.scaleY};
+}
+
+double footprintPixels(double fraction, const BlurRadii& radii) {
+    return double(2 * hatReach(radii.across * fraction) + 1) *
+           double(2 * hatReach(radii.down * fraction) + 1);
+}
+
+FrameWork oneRenderWork(const Frame& frame, const DepthPlacement& depth,
+                        const runtime::RenderSettings& settings) {
+    const FocusDepths focus{settings.focalDepth, settings.focusRangeDepth};
+    const BlurRadii radii = blurRadii(settings);
+    // Below this radius the effect copies the source and splats nothing.
+    const bool splats = settings.method == 2.0 && settings.radius >= 0.00001;
+    // Every pixel is visited once, with all its fragments.
+    std::vector<double> rowTaps(std::size_t(frame.height()), kVisitWork * double(frame.width()));
+    std::vector<double> columnTaps(std::size_t(frame.width()), kVisitWork * double(frame.height()));
+    double largest = 0.0;
+    const auto add = [&](double distance, int x, int y) {
+        const double f =
+            blurFraction(effectDepth(distance, depth.noHitAbove, depth.noHit, depth.scale), focus);
+        largest = std::max(largest, f);
+        const double taps = footprintPixels(f, radii);
+        rowTaps[std::size_t(y)] += taps;
+        columnTaps[std::size_t(x)] += taps;
+    };
+    for (int y = 0; y < frame.height() && splats; ++y)
+        for (int x = 0; x < frame.width(); ++x) {
+            const std::size_t p = std::size_t(y) * std::size_t(frame.width()) + std::size_t(x);
+            if (!frame.deep) {
+                add(frame.distance[p], x, y);
+                continue;
+            }
+            for (const Fragment& f : frame.fragments[p].fragments) add(f.distance, x, y);
+        }
+    FrameWork work;
+    work.rows = RenderWork(0, rowTaps);
+    work.columns = RenderWork(0, columnTaps);
+    work.reachX = splats ? hatReach(radii.across * largest) : 0;
+    work.reachY = splats ? hatReach(radii.down * largest) : 0;
+    return work;
+}
+
+}  // namespace dof

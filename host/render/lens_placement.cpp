@@ -1,0 +1,89 @@
+#include "render/lens_placement.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+
+namespace dof {
+
+namespace {
+
+// Calls `visit` with every distance of the frame: each pixel's, or each deep
+// fragment's, and each of the other views'.
+void forEachDistance(Frame* frame, const std::vector<std::vector<double>*>& otherViews,
+                     const std::function<void(double&)>& visit) {
+    for (double& distance : frame->distance) visit(distance);
+    for (std::vector<double>* view : otherViews)
+        for (double& distance : *view) visit(distance);
+    for (PixelFragments& pixel : frame->fragments)
+        for (Fragment& fragment : pixel.fragments) visit(fragment.distance);
+}
+
+}  // namespace
+
+bool placeDepthsForLens(Frame* frame, const LensOptions& options, double focus, double sharpUntil,
+                        double pixelAspect, double noHitAbove, NoHitPolicy noHit,
+                        LensFrameReport* report, std::string* error,
+                        const std::vector<std::vector<double>*>& otherViews) {
+    *report = LensFrameReport();
+    const LensSpec fromFile = lensFromMetadata(frame->imageSpec);
+    const LensSpec& given = options.given;
+    const bool anyGiven =
+        given.fNumber > 0.0 || given.focalLengthMm > 0.0 || given.sensorWidthMm > 0.0;
+    if (!anyGiven && !(options.fromFileAllowed && fromFile.complete())) return true;
+    if (!completeLens(given, fromFile, &report->lens, error)) {
+        *error = frame->path + ": " + *error;
+        return false;
+    }
+    report->active = true;
+    report->deep = frame->deep;
+    report->fromFile =
+        given.fNumber <= 0.0 || given.focalLengthMm <= 0.0 || given.sensorWidthMm <= 0.0;
+
+    // The sensor spans the display window's width; a pixel's height is its
+    // width over the pixel aspect, and the effect's radius counts heights.
+    const double pixelsPerMm =
+        double(frame->imageSpec.full_width) * pixelAspect / report->lens.sensorWidthMm;
+    ThinLensBlur blur;
+    if (!blur.setUp(report->lens, focus, sharpUntil, options.metresPerUnit, pixelsPerMm, error)) {
+        *error = frame->path + ": " + *error;
+        return false;
+    }
+    const auto lensRadius = [&](double distance) {
+        if (isHit(distance, noHitAbove)) return blur.radius(distance);
+        return noHit == NoHitPolicy::Far ? blur.radius(INFINITY) : 0.0;
+    };
+    forEachDistance(frame, otherViews, [&](double& distance) {
+        const double radius = lensRadius(distance);
+        report->largestBlur = std::max(report->largestBlur, radius);
+        ++report->depths;
+        if (radius > kMaxEffectRadius) ++report->clamped;
+    });
+    report->radius = std::min(report->largestBlur, kMaxEffectRadius);
+    if (report->radius == 0.0) return true;  // nothing blurs; depths as they are
+
+    const LensDepthRemap remap(blur, report->radius);
+    report->sharpUntil = remap.sharpUntil();
+    forEachDistance(frame, otherViews, [&](double& distance) {
+        if (isHit(distance, noHitAbove))
+            distance = remap.distance(distance);
+        else
+            distance = noHit == NoHitPolicy::Far ? remap.distance(INFINITY) : NAN;
+    });
+    return true;
+}
+
+std::string clampWarning(const LensFrameReport& report, const std::string& path) {
+    if (report.clamped == 0) return std::string();
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  ": the lens blurs up to %.1f px, beyond the effect's %.0f px: %.1f%% of the "
+                  "%s are blurred by %.0f px only",
+                  report.largestBlur, kMaxEffectRadius,
+                  100.0 * double(report.clamped) / double(report.depths),
+                  report.deep ? "fragments" : "pixels", kMaxEffectRadius);
+    return path + text;
+}
+
+}  // namespace dof

@@ -1,0 +1,55 @@
+// A frame's depths placed for a lens: the radius the effect gets, how much of
+// the lens's blur lies beyond the effect's limit, and every distance of the
+// frame moved so that the effect blurs it as the lens would.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "model/depth_conventions.h"
+#include "model/frame.h"
+#include "model/lens.h"
+
+namespace dof {
+
+// The effect's largest blur radius, in pixels.
+constexpr double kMaxEffectRadius = 64.0;
+
+struct LensOptions {
+    LensSpec given;               // from the command line; 0 = from the file
+    bool fromFileAllowed = true;  // a complete lens in the file is used
+    double metresPerUnit = 1.0;   // the file's distance unit
+};
+
+struct LensFrameReport {
+    bool active = false;    // the frame is blurred by a lens
+    bool fromFile = false;  // some of the lens came from the file
+    LensSpec lens;
+    double radius = 0.0;       // handed to the effect
+    double sharpUntil = 0.0;   // moved far end of the sharp zone, 0 = none
+    double largestBlur = 0.0;  // the lens's largest radius in the frame
+    std::size_t depths = 0;    // distances placed (pixels, or deep fragments)
+    std::size_t clamped = 0;   // of them, blurred less than the lens would
+    bool deep = false;         // the depths are deep fragments
+};
+
+// When the options or the file give a lens, moves the frame's distances for
+// the focus distance `focus` and the far end of the sharp zone `sharpUntil`
+// (0 = none), and reports what the effect is to be given. Pixels that hit
+// nothing go infinitely far (blurred as the background tends to) or, under
+// NoHitPolicy::Focus, stay where the effect puts them on the focal plane.
+// The radius is the largest blur of the frame, at most kMaxEffectRadius.
+// Not active without a lens; false with `error` when the lens is incomplete
+// or cannot focus there. The distances of `otherViews` are placed with the
+// frame's, for one radius.
+bool placeDepthsForLens(Frame* frame, const LensOptions& options, double focus, double sharpUntil,
+                        double pixelAspect, double noHitAbove, NoHitPolicy noHit,
+                        LensFrameReport* report, std::string* error,
+                        const std::vector<std::vector<double>*>& otherViews = {});
+
+// The warning for a frame whose lens blurs beyond the effect's limit, or
+// empty.
+std::string clampWarning(const LensFrameReport& report, const std::string& path);
+
+}  // namespace dof

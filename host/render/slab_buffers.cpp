@@ -1,0 +1,267 @@
+#include "render/slab_buffers.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "model/deep_fragments.h"
+#include "runtime/HugePages.h"
+
+namespace dof {
+
+namespace {
+
+// Pixels short of its reach to which a slab's resolve covers a hole fully.
+constexpr int kCarriedShort = 6;
+
+// Sums of a quantity over rectangles of a window of an area, from a
+// summed-area table; rectangles are clipped to the window.
+template <typename T>
+class AreaSums {
+public:
+    AreaSums() = default;
+    // The table of value(x, y) over the window, in the area's coordinates:
+    // each row's running sums, then each column's, on up to `threads`
+    // threads of `pool`. Every element is the sum a row-by-row walk makes,
+    // added in the same order.
+    template <typename Value>
+    AreaSums(const QVRect& window, TaskPool* pool, int threads, const Value& value)
+        : window_(window) {
+        runtime::assignLarge(table_, std::size_t(window.width + 1) * std::size_t(window.height + 1),
+                             T());
+        if (window.width <= 0) return;
+        forEachTask(pool, threads, window.height, [&](int y) {
+            T row = value(window.left, window.top + y);
+            at(1, y + 1) = row;
+            for (int x = 1; x < window.width; ++x) {
+                row = row + value(window.left + x, window.top + y);
+                at(x + 1, y + 1) = row;
+            }
+        });
+        constexpr int kColumns = 512;
+        forEachTask(pool, threads, (window.width + kColumns - 1) / kColumns, [&](int run) {
+            const int first = 1 + run * kColumns;
+            const int end = std::min(window.width + 1, first + kColumns);
+            for (int y = 2; y <= window.height; ++y)
+                for (int x = first; x < end; ++x) at(x, y) = at(x, y - 1) + at(x, y);
+        });
+    }
+    // The sum over columns x - rx .. x + rx and rows y - ry .. y + ry.
+    T around(int x, int y, int rx, int ry) const {
+        x -= window_.left, y -= window_.top;
+        const int x0 = std::max(0, x - rx), x1 = std::min(window_.width, x + rx + 1);
+        const int y0 = std::max(0, y - ry), y1 = std::min(window_.height, y + ry + 1);
+        if (x1 <= x0 || y1 <= y0) return T();
+        return at(x1, y1) - at(x0, y1) - at(x1, y0) + at(x0, y0);
+    }
+
+private:
+    T& at(int x, int y) {
+        return table_[std::size_t(y) * std::size_t(window_.width + 1) + std::size_t(x)];
+    }
+    const T& at(int x, int y) const {
+        return table_[std::size_t(y) * std::size_t(window_.width + 1) + std::size_t(x)];
+    }
+    QVRect window_{0, 0, 0, 0};
+    std::vector<T> table_;
+};
+
+// What the pixels around a hole hold, to fill it with: open pixels count as
+// transparent fragments, holes not at all.
+struct Surround {
+    double weight = 0.0, alpha = 0.0, colour[3] = {0.0, 0.0, 0.0};
+
+    Surround operator+(const Surround& o) const {
+        return Surround{
+            weight + o.weight,
+            alpha + o.alpha,
+            {colour[0] + o.colour[0], colour[1] + o.colour[1], colour[2] + o.colour[2]}};
+    }
+    Surround operator-(const Surround& o) const {
+        return Surround{
+            weight - o.weight,
+            alpha - o.alpha,
+            {colour[0] - o.colour[0], colour[1] - o.colour[1], colour[2] - o.colour[2]}};
+    }
+};
+
+// What a pixel holds for one slab.
+struct SlabPixel {
+    const SlabPart* own = nullptr;  // the slab's part, if any
+    double hole = 0.0;              // alpha of what nearer slabs hold there
+    bool fillable = false;          // some of it is in a slab that blurs far
+};
+
+// `blursFar[t]`: nearer slab t blurs farther into holes than this slab's
+// own reach carries its average.
+SlabPixel slabPixel(const SlabParts& parts, int slab, const std::vector<bool>& blursFar, int x,
+                    int y) {
+    SlabPixel p;
+    double through = 1.0;
+    for (const SlabPart* part = parts.begin(x, y); part != parts.end(x, y); ++part) {
+        if (part->slab == slab) p.own = part;
+        if (part->slab >= slab) break;
+        through *= 1.0 - double(part->alpha);
+        p.fillable = p.fillable || (blursFar[std::size_t(part->slab)] && part->alpha > 0.0f);
+    }
+    p.hole = 1.0 - through;
+    return p;
+}
+
+QVRect grown(const QVRect& r, int dx, int dy, int width, int height) {
+    const int left = std::max(0, r.left - dx), top = std::max(0, r.top - dy);
+    const int right = std::min(width, r.left + r.width + dx);
+    const int bottom = std::min(height, r.top + r.height + dy);
+    return QVRect{left, top, right - left, bottom - top};
+}
+
+std::uint8_t byteOf(double fraction) {
+    const double v = std::nearbyint(255.0 * fraction);
+    if (!(v > 0.0)) return 0;
+    return v > 255.0 ? 255 : std::uint8_t(v);
+}
+
+}  // namespace
+
+bool buildSlabLayer(const SlabParts& parts, const SlabPlan& plan, int slab, const BlurRadii& radii,
+                    QVBitmapType format, TaskPool* pool, int threads, SlabLayer* layer,
+                    std::string* error) {
+    layer->slab = slab;
+    const QVRect content = parts.bounds(slab);
+    if (content.width == 0) return true;
+    const std::vector<Slab>& slabs = plan.slabs();
+    const double fraction = slabs[std::size_t(slab)].fraction;
+    const int reachX = hatReach(radii.across * fraction), reachY = hatReach(radii.down * fraction);
+    // The resolve carries the slab's average into a hole with the weight of
+    // the taps that reach it, which covers the hole fully only to some way
+    // short of the slab's reach (at a frame's edge, where half the taps are
+    // missing, about six pixels short). Holes of nearer slabs that blur
+    // farther than that are filled, as far as they blur.
+    int fillX = 0, fillY = 0;
+    std::vector<bool> blursFar(slabs.size(), false);
+    for (int t = 0; t < slab; ++t) {
+        const int x = hatReach(radii.across * slabs[std::size_t(t)].fraction);
+        const int y = hatReach(radii.down * slabs[std::size_t(t)].fraction);
+        if ((x == 0 || x <= reachX - kCarriedShort) && (y == 0 || y <= reachY - kCarriedShort))
+            continue;
+        blursFar[std::size_t(t)] = true;
+        fillX = std::max(fillX, x);
+        fillY = std::max(fillY, y);
+    }
+    const int openX = (kOpenHalfReaches * reachX + 1) / 2;
+    const int openY = (kOpenHalfReaches * reachY + 1) / 2;
+    const QVRect area = grown(content, std::max(openX, fillX), std::max(openY, fillY),
+                              parts.width(), parts.height());
+    layer->area = area;
+    layer->reachX = reachX;
+    layer->reachY = reachY;
+    layer->footprint = footprintPixels(fraction, radii);
+    const int w = area.width, h = area.height;
+
+    // Where the slab's own pixels are, and where holes may need filling
+    // (each row's first and last such pixel, set by the thread of the row).
+    const QVRect whole{0, 0, w, h};
+    std::vector<int> fillFirst(std::size_t(h), w), fillLast(std::size_t(h), -1);
+    const AreaSums<std::int32_t> own(whole, pool, threads, [&](int x, int y) {
+        const SlabPixel p = slabPixel(parts, slab, blursFar, area.left + x, area.top + y);
+        if (p.fillable) {
+            fillFirst[std::size_t(y)] = std::min(fillFirst[std::size_t(y)], x);
+            fillLast[std::size_t(y)] = x;
+        }
+        return std::int32_t(p.own ? 1 : 0);
+    });
+    int fillLeft = w, fillTop = h, fillRight = -1, fillBottom = -1;
+    for (int y = 0; y < h; ++y) {
+        if (fillLast[std::size_t(y)] < 0) continue;
+        fillLeft = std::min(fillLeft, fillFirst[std::size_t(y)]);
+        fillRight = std::max(fillRight, fillLast[std::size_t(y)]);
+        fillTop = std::min(fillTop, y), fillBottom = y;
+    }
+    // What surrounds the holes to fill, as far as their squares reach.
+    const int limit = std::max(fillX, fillY);
+    const bool fills = fillRight >= 0;
+    const QVRect window =
+        fills ? grown(QVRect{fillLeft, fillTop, fillRight - fillLeft + 1, fillBottom - fillTop + 1},
+                      limit, limit, w, h)
+              : QVRect{0, 0, 0, 0};
+    const AreaSums<Surround> surround(window, pool, threads, [&](int x, int y) {
+        const SlabPixel p = slabPixel(parts, slab, blursFar, area.left + x, area.top + y);
+        if (!p.own) return Surround{1.0 - p.hole, 0.0, {0.0, 0.0, 0.0}};
+        return Surround{
+            1.0, double(p.own->alpha), {p.own->colour[0], p.own->colour[1], p.own->colour[2]}};
+    });
+
+    layer->source = runtime::PixelImage::create(format, w, h);
+    layer->destination = runtime::PixelImage::create(format, w, h);
+    if (!layer->source || !layer->destination) {
+        *error = "the host allocator refused the " + std::to_string(w) + "x" + std::to_string(h) +
+                 " pixel buffers of a depth slab";
+        return false;
+    }
+    layer->gbuffers.reset(new runtime::GBufferSet(w, h));
+    runtime::GBufferSet& gb = *layer->gbuffers;
+    gb.addDepth();
+    gb.addCoverage();
+    gb.addTransparency();
+    const float depth = slabs[std::size_t(slab)].depth;
+    runtime::PixelImage& source = *layer->source;
+    const bool floats = format == kQVBitmapRGBAFloat;
+    constexpr int kRows = 16;
+    forEachTask(pool, threads, (h + kRows - 1) / kRows, [&](int run) {
+        for (int y = run * kRows; y < std::min(h, (run + 1) * kRows); ++y) {
+            float* depthRow = &gb.depth(0, y);
+            std::uint8_t* coverageRow = &gb.coverage(0, y);
+            std::uint8_t* transparencyRow = gb.transparency(0, y);
+            float* sourceRow = floats ? reinterpret_cast<float*>(source.pixel(0, y)) : nullptr;
+            for (int x = 0; x < w; ++x) {
+                const SlabPixel p = slabPixel(parts, slab, blursFar, area.left + x, area.top + y);
+                depthRow[x] = depth;
+                double rgb[3] = {0.0, 0.0, 0.0}, a = 0.0;
+                std::uint8_t coverage = 0;
+                if (p.own) {
+                    for (int c = 0; c < 3; ++c) rgb[c] = p.own->colour[c];
+                    a = p.own->alpha;
+                    coverage = 255;
+                } else if (own.around(x, y, openX, openY) > 0 ||
+                           (p.fillable && own.around(x, y, fillX, fillY) > 0)) {
+                    coverage = byteOf(1.0 - p.hole);
+                    // A hole within a nearer slab's blur: the slab's average
+                    // around it, over the smallest square that holds a
+                    // pixel's worth of it, doubled. The squares stay within
+                    // the fill distance, as do those of the slabs behind, so
+                    // that where this one counts a pixel as open the slab
+                    // holding it fills the hole too.
+                    if (p.fillable) {
+                        int half = 1;
+                        while (half < limit && surround.around(x, y, half, half).weight < 1.0)
+                            half *= 2;
+                        half = std::min(limit, 2 * half);
+                        const Surround sum = surround.around(x, y, half, half);
+                        if (sum.weight >= 1.0) {
+                            for (int c = 0; c < 3; ++c)
+                                rgb[c] = p.hole * sum.colour[c] / sum.weight;
+                            a = p.hole * sum.alpha / sum.weight;
+                            coverage = 255;
+                        }
+                    }
+                }
+                coverageRow[x] = coverage;
+                const std::uint8_t t = transparencyByte(a);
+                for (int c = 0; c < 3; ++c) transparencyRow[3 * x + c] = t;
+                // The source holds the fragment too: a render with nothing to
+                // blur copies it. Elsewhere it is transparent.
+                const double sourceAlpha = coverage == 255 ? a : 0.0;
+                if (floats) {
+                    for (int c = 0; c < 3; ++c) sourceRow[4 * x + c] = float(rgb[c]);
+                    sourceRow[4 * x + 3] = float(sourceAlpha);
+                } else {
+                    for (int c = 0; c < 3; ++c) source.setFraction(x, y, c, rgb[c]);
+                    source.setFraction(x, y, 3, sourceAlpha);
+                }
+            }
+        }
+    });
+    return true;
+}
+
+}  // namespace dof

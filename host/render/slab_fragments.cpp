@@ -1,0 +1,178 @@
+#include "render/slab_fragments.h"
+
+#include <cmath>
+
+#include "model/deep_fragments.h"
+
+namespace dof {
+
+namespace {
+
+// One piece of a pixel at one depth, premultiplied, not dimmed by anything
+// in front of it.
+struct Piece {
+    double distance;
+    double colour[3];
+    double alpha;
+};
+
+// Adds `piece` behind what `part` holds.
+void under(SlabPart& part, const double colour[3], double alpha) {
+    const double through = 1.0 - double(part.alpha);
+    for (int c = 0; c < 3; ++c) part.colour[c] = float(part.colour[c] + through * colour[c]);
+    part.alpha = float(part.alpha + through * alpha);
+}
+
+class PartBuilder {
+public:
+    explicit PartBuilder(std::vector<SlabPart>& parts, std::size_t first)
+        : parts_(parts), first_(first) {}
+
+    void add(int slab, const double colour[3], double alpha) {
+        for (std::size_t i = first_; i < parts_.size(); ++i)
+            if (parts_[i].slab == slab) {
+                under(parts_[i], colour, alpha);
+                return;
+            }
+        SlabPart part{slab, {0.0f, 0.0f, 0.0f}, 0.0f};
+        under(part, colour, alpha);
+        // Kept in slab order: front to back.
+        std::size_t at = parts_.size();
+        while (at > first_ && parts_[at - 1].slab > slab) --at;
+        parts_.insert(parts_.begin() + std::ptrdiff_t(at), part);
+    }
+
+private:
+    std::vector<SlabPart>& parts_;
+    std::size_t first_;
+};
+
+// The opacity of a share as the transparency byte carries it, so that the
+// share's colour and alpha stay in proportion after the byte's rounding.
+double byteShare(double share, double alpha) {
+    if (!(alpha > 0.0)) return share;
+    const double quantised = std::nearbyint(255.0 * share * alpha) / 255.0;
+    return std::min(1.0, quantised / alpha);
+}
+
+// Adds a piece to the slabs it belongs to; the slab it went to whole, or -1
+// when it is shared.
+int addPiece(PartBuilder& builder, const Piece& piece, const SlabPlan& plan,
+             const DepthPlacement& depth) {
+    const float effect = effectDepth(piece.distance, depth.noHitAbove, depth.noHit, depth.scale);
+    const SlabShare share = plan.shareOf(effect);
+    if (share.nearShare <= 0.0) {
+        builder.add(share.farSlab, piece.colour, piece.alpha);
+        return share.farSlab;
+    }
+    // The nearer slab's share over the rest composites back to the piece.
+    const double s = byteShare(share.nearShare, piece.alpha);
+    if (s <= 0.0 || s >= 1.0) {
+        const int whole = s <= 0.0 ? share.farSlab : share.nearSlab;
+        builder.add(whole, piece.colour, piece.alpha);
+        return whole;
+    }
+    const double rest = (1.0 - s) / (1.0 - s * piece.alpha);
+    double nearColour[3], farColour[3];
+    for (int c = 0; c < 3; ++c) {
+        nearColour[c] = s * piece.colour[c];
+        farColour[c] = rest * piece.colour[c];
+    }
+    builder.add(share.nearSlab, nearColour, s * piece.alpha);
+    builder.add(share.farSlab, farColour, rest * piece.alpha);
+    return -1;
+}
+
+void pixelParts(const Frame& frame, std::size_t p, const SlabPlan& plan,
+                const DepthPlacement& depth, PartBuilder& builder, bool* wholeSharp) {
+    if (!frame.deep) {
+        Piece piece;
+        piece.distance = frame.distance[p];
+        piece.alpha = frame.alphaChannel >= 0 ? double(frame.value(p, frame.alphaChannel)) : 1.0;
+        bool lit = false;
+        for (int c = 0; c < 3; ++c) {
+            piece.colour[c] = frame.value(p, frame.colourChannel[c]);
+            lit = lit || piece.colour[c] != 0.0;
+            if (!frame.associated) piece.colour[c] *= piece.alpha;
+        }
+        // Nothing (no alpha, and no light under zero alpha) is no piece.
+        const bool holds = frame.holdsAnything.empty()
+                               ? piece.alpha > 0.0 || (frame.associated && lit)
+                               : frame.holdsAnything[p] != 0;
+        if (!holds) return;
+        piece.alpha = std::min(1.0, std::max(0.0, piece.alpha));
+        *wholeSharp = addPiece(builder, piece, plan, depth) == plan.sharpSlab();
+        return;
+    }
+    // Each sample undimmed by those in front of it: its share of the pixel
+    // over what the samples in front let through.
+    double through = 1.0;
+    for (const Fragment& f : frame.fragments[p].fragments) {
+        if (through < 1e-6) break;  // nothing behind is seen
+        Piece piece;
+        piece.distance = f.distance;
+        piece.alpha = std::min(1.0, std::max(0.0, f.weight / through));
+        for (int c = 0; c < 3; ++c) piece.colour[c] = f.colour[c] / through;
+        addPiece(builder, piece, plan, depth);
+        through -= f.weight;
+    }
+}
+
+}  // namespace
+
+SlabParts::SlabParts(const Frame& frame, const SlabPlan& plan, const DepthPlacement& depth,
+                     TaskPool* pool, int threads)
+    : width_(frame.width()), height_(frame.height()) {
+    const std::size_t slabs = plan.slabs().size();
+    wholeSharp_.assign(frame.pixelCount(), 0);
+    rows_.resize(std::size_t((height_ + kRows - 1) / kRows));
+    // Each run's bounds of every slab (first column and row, last column
+    // and row) and counts, gathered after.
+    const QVRect none{width_, height_, -1, -1};
+    std::vector<std::vector<QVRect>> bounds(rows_.size(), std::vector<QVRect>(slabs, none));
+    std::vector<std::vector<std::size_t>> counts(rows_.size(), std::vector<std::size_t>(slabs, 0));
+    forEachTask(pool, threads, int(rows_.size()), [&](int r) {
+        Rows& run = rows_[std::size_t(r)];
+        const int top = r * kRows, bottom = std::min(height_, top + kRows);
+        const std::size_t pixels = std::size_t(bottom - top) * std::size_t(width_);
+        run.first.reserve(pixels + 1);
+        run.parts.reserve(pixels + pixels / 4);
+        for (int y = top; y < bottom; ++y)
+            for (int x = 0; x < width_; ++x) {
+                const std::size_t p = std::size_t(y) * std::size_t(width_) + std::size_t(x);
+                const std::size_t firstPart = run.parts.size();
+                run.first.push_back(std::uint32_t(firstPart));
+                PartBuilder builder(run.parts, firstPart);
+                bool sharp = false;
+                pixelParts(frame, p, plan, depth, builder, &sharp);
+                wholeSharp_[p] = sharp;
+                for (std::size_t i = firstPart; i < run.parts.size(); ++i) {
+                    const std::size_t s = std::size_t(run.parts[i].slab);
+                    ++counts[std::size_t(r)][s];
+                    QVRect& b = bounds[std::size_t(r)][s];
+                    b.left = std::min(b.left, x);
+                    b.top = std::min(b.top, y);
+                    b.width = std::max(b.width, x);
+                    b.height = std::max(b.height, y);
+                }
+            }
+        run.first.push_back(std::uint32_t(run.parts.size()));
+    });
+    counts_.assign(slabs, 0);
+    for (std::size_t s = 0; s < slabs; ++s) {
+        QVRect all = none;
+        for (std::size_t r = 0; r < rows_.size(); ++r) {
+            counts_[s] += counts[r][s];
+            const QVRect& b = bounds[r][s];
+            all.left = std::min(all.left, b.left);
+            all.top = std::min(all.top, b.top);
+            all.width = std::max(all.width, b.width);
+            all.height = std::max(all.height, b.height);
+        }
+        bounds_.push_back(all.width < 0 ? QVRect{0, 0, 0, 0}
+                                        : QVRect{all.left, all.top, all.width - all.left + 1,
+                                                 all.height - all.top + 1});
+    }
+}
+
+}  // namespace dof

@@ -1,0 +1,67 @@
+// A frame's pixels cut into their parts in each depth slab. A flat pixel is
+// one fragment at its depth; a deep pixel's samples are each their own
+// fragment at their own depth. A slab's part of a pixel is what of the pixel
+// lies in that slab, composited front to back on its own, with the colour
+// premultiplied: a sample behind another one in a nearer slab is not dimmed
+// by it here, since the slabs are composited over one another afterwards.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "model/frame.h"
+#include "render/effect_buffers.h"
+#include "render/slab_plan.h"
+#include "util/task_pool.h"
+
+namespace dof {
+
+struct SlabPart {
+    int slab;
+    float colour[3];  // premultiplied
+    float alpha;
+};
+
+class SlabParts {
+public:
+    // Works on up to `threads` threads of `pool` (null: the caller's only).
+    SlabParts(const Frame& frame, const SlabPlan& plan, const DepthPlacement& depth, TaskPool* pool,
+              int threads);
+
+    int width() const { return width_; }
+    int height() const { return height_; }
+    // The parts of pixel (x, y), front to back, at most one per slab.
+    const SlabPart* begin(int x, int y) const {
+        const Rows& rows = rows_[std::size_t(y / kRows)];
+        return rows.parts.data() + rows.first[index(x, y % kRows)];
+    }
+    const SlabPart* end(int x, int y) const {
+        const Rows& rows = rows_[std::size_t(y / kRows)];
+        return rows.parts.data() + rows.first[index(x, y % kRows) + 1];
+    }
+    // The pixel lies whole in the sharp slab, exactly as stored.
+    bool wholeSharp(int x, int y) const { return wholeSharp_[index(x, y)] != 0; }
+    // The pixels that hold a part of `slab` (empty when none do), and how many.
+    QVRect bounds(int slab) const { return bounds_[std::size_t(slab)]; }
+    std::size_t count(int slab) const { return counts_[std::size_t(slab)]; }
+
+private:
+    std::size_t index(int x, int y) const {
+        return std::size_t(y) * std::size_t(width_) + std::size_t(x);
+    }
+
+    // The parts of a run of rows, worked out on one thread.
+    static constexpr int kRows = 32;
+    struct Rows {
+        std::vector<std::uint32_t> first;  // per pixel, and one past the last
+        std::vector<SlabPart> parts;
+    };
+
+    int width_, height_;
+    std::vector<Rows> rows_;
+    std::vector<std::uint8_t> wholeSharp_;
+    std::vector<QVRect> bounds_;
+    std::vector<std::size_t> counts_;
+};
+
+}  // namespace dof

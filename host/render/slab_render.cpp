@@ -1,0 +1,162 @@
+// Splatting in depth slabs: plan the slabs, cut the frame's pixels into
+// them, render every slab through the effect on bands, composite.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+#include "host/QVBitmapFormats.h"
+#include "render/band_tasks.h"
+#include "render/footprint_work.h"
+#include "render/frame_render.h"
+#include "render/slab_buffers.h"
+#include "render/slab_composite.h"
+#include "render/slab_tiles.h"
+#include "util/interrupt.h"
+
+namespace dof {
+
+namespace {
+
+// The largest blur fractions in front of the focus and behind it.
+void blurExtent(const Frame& frame, const DepthPlacement& depth, const FocusDepths& focus,
+                double* nearest, double* farthest) {
+    *nearest = *farthest = 0.0;
+    const auto add = [&](double distance) {
+        const float d = effectDepth(distance, depth.noHitAbove, depth.noHit, depth.scale);
+        const double f = blurFraction(d, focus);
+        double& side = double(d) > focus.focalDepth ? *nearest : *farthest;
+        side = std::max(side, f);
+    };
+    for (std::size_t p = 0; p < frame.pixelCount(); ++p) {
+        if (!frame.deep) {
+            add(frame.distance[p]);
+            continue;
+        }
+        for (const Fragment& f : frame.fragments[p].fragments) add(f.distance);
+    }
+}
+
+// What a slab will cost, for the progress bar before it is built: its own
+// pixels, with half as many again for the open pixels around them.
+double estimatedWork(const SlabParts& parts, const SlabPlan& slabs, int slab,
+                     const BlurRadii& radii) {
+    const double own = double(parts.count(slab));
+    const double footprint = footprintPixels(slabs.slabs()[std::size_t(slab)].fraction, radii);
+    return 1.5 * own * (kVisitWork + footprint + 3.0 * kRegionPixelWork);
+}
+
+// The memory the layers of one group of slabs may take. On one thread every
+// slab is a group of its own, and the memory of one slab's layer serves the
+// next; on more, a group holds about one frame's worth of layers: the small
+// slabs go together, so that one slab's last band does not keep the other
+// threads waiting, while fresh pages (a fault and a clearing each) stay few.
+double slabMemoryBudget(const FrameRenderContext& context, double frameLayerBytes) {
+    if (context.slabMemory > 0.0) return context.slabMemory;
+    if (context.threads <= 1) return 0.0;
+    const long pages = sysconf(_SC_PHYS_PAGES), pageBytes = sysconf(_SC_PAGESIZE);
+    const double machine = pages > 0 && pageBytes > 0 ? double(pages) * double(pageBytes) : 0.0;
+    return std::min(frameLayerBytes, std::max(double(1u << 30), machine / 4.0));
+}
+
+// What a built layer holds: its source and destination, and its depth,
+// coverage and transparency bytes.
+double layerBytes(QVBitmapType format, const QVRect& area) {
+    const QVBitmapFormat* facts = qvBitmapFormat(format);
+    const double pixels = double(area.width) * double(area.height);
+    return (2.0 * double(facts ? facts->bytesPerPixel : 16) + 8.0) * pixels;
+}
+
+}  // namespace
+
+RenderOutcome renderInSlabs(Frame* frame, const EffectPlan& plan, int layers,
+                            const FrameRenderContext& context, double passSeconds[5],
+                            std::string* error) {
+    runtime::RenderSettings settings = plan.settings;
+    settings.method = 2.0;
+    const FocusDepths focus{settings.focalDepth, settings.focusRangeDepth};
+    const BlurRadii radii = blurRadii(settings);
+    double nearest = 0.0, farthest = 0.0;
+    if (settings.radius >= 0.00001) blurExtent(*frame, plan.depth, focus, &nearest, &farthest);
+    const SlabPlan slabs(layers, nearest, farthest, focus, radii);
+    const SlabParts parts(*frame, slabs, plan.depth, context.pool, context.threads);
+    // The frame's work as estimated, each slab's replaced by its own once it
+    // is planned.
+    std::vector<double> slabWork(slabs.slabs().size());
+    for (int s = 0; s < int(slabWork.size()); ++s)
+        slabWork[std::size_t(s)] = estimatedWork(parts, slabs, s, radii);
+    const auto announce = [&] {
+        double total = 0.0;
+        for (double w : slabWork) total += w;
+        if (context.progress) context.progress->frameWork(context.frameNumber, total);
+    };
+    announce();
+    for (int pass = 0; pass < 5; ++pass) passSeconds[pass] = 0.0;
+
+    // Slabs in groups of consecutive slabs whose layers fit the budget above.
+    // Every layer of a group is built, each on all threads, and the renders it
+    // needs are planned, the slabs side by side; then the renders of the
+    // whole group go to the frame's threads at once, the largest first, so
+    // that no slab waits for another's last band. A render larger than a
+    // thread's share of the group is cut into bands. The group's layers are
+    // composited front to back and released before the next group is built.
+    const std::size_t slabCount = slabs.slabs().size();
+    std::vector<SlabLayer> slabLayers(slabCount);
+    std::vector<std::unique_ptr<SlabTiling>> tilings(slabCount);
+    SlabComposite composite(*frame, slabs.sharpSlab());
+    const double budget = slabMemoryBudget(
+        context, layerBytes(plan.slabFormat, QVRect{0, 0, frame->width(), frame->height()}));
+    int first = 0;
+    double groupBytes = 0.0;
+    const auto renderGroup = [&](int end) {
+        forEachTask(context.pool, context.threads, end - first, [&](int i) {
+            tilings[std::size_t(first + i)].reset(
+                new SlabTiling(slabLayers[std::size_t(first + i)]));
+        });
+        double total = 0.0;
+        for (int s = first; s < end; ++s) total += tilings[std::size_t(s)]->work();
+        const double share = context.threads > 1 ? total / double(context.threads) : 0.0;
+        std::vector<BandTask> tasks;
+        std::vector<bool> rendered(slabCount, false);
+        for (int s = first; s < end; ++s) {
+            slabWork[std::size_t(s)] = 0.0;
+            for (const BandTask& t : tilings[std::size_t(s)]->tasks(share)) {
+                slabWork[std::size_t(s)] += t.work;
+                rendered[std::size_t(s)] = true;
+                tasks.push_back(t);
+            }
+        }
+        announce();
+        const RenderOutcome outcome =
+            renderBands(tasks, settings, context, frame->path, passSeconds, error);
+        if (outcome != RenderOutcome::Done) return outcome;
+        for (int s = first; s < end; ++s) {
+            if (rendered[std::size_t(s)])
+                composite.addBehind(slabLayers[std::size_t(s)], context.pool, context.threads);
+            tilings[std::size_t(s)].reset();
+            slabLayers[std::size_t(s)] = SlabLayer();
+        }
+        first = end;
+        groupBytes = 0.0;
+        return RenderOutcome::Done;
+    };
+    for (int s = 0; s < int(slabCount); ++s) {
+        if (interruptRequested()) return RenderOutcome::Interrupted;
+        SlabLayer& layer = slabLayers[std::size_t(s)];
+        if (!buildSlabLayer(parts, slabs, s, radii, plan.slabFormat, context.pool, context.threads,
+                            &layer, error)) {
+            *error = frame->path + ": " + *error;
+            return RenderOutcome::Failed;
+        }
+        groupBytes += layerBytes(plan.slabFormat, layer.area);
+        if (groupBytes >= budget || s + 1 == int(slabCount)) {
+            const RenderOutcome outcome = renderGroup(s + 1);
+            if (outcome != RenderOutcome::Done) return outcome;
+        }
+    }
+    composite.store(parts, frame);
+    return RenderOutcome::Done;
+}
+
+}  // namespace dof

@@ -1,0 +1,224 @@
+#include "render/slab_tiles.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace dof {
+
+// Counts of fragments (pixels with coverage) over rectangles of an area.
+class FragmentCounts {
+public:
+    explicit FragmentCounts(const SlabLayer& layer)
+        : width_(layer.area.width), height_(layer.area.height) {
+        sums_.assign(std::size_t(width_ + 1) * std::size_t(height_ + 1), 0);
+        for (int y = 0; y < height_; ++y) {
+            std::int64_t row = 0;
+            for (int x = 0; x < width_; ++x) {
+                row += layer.gbuffers->coverage(x, y) != 0 ? 1 : 0;
+                at(x + 1, y + 1) = at(x + 1, y) + row;
+            }
+        }
+    }
+
+    std::int64_t count(const QVRect& r) const {
+        if (r.width <= 0 || r.height <= 0) return 0;
+        const int x1 = r.left + r.width, y1 = r.top + r.height;
+        return at(x1, y1) - at(r.left, y1) - at(x1, r.top) + at(r.left, r.top);
+    }
+
+    // The smallest rectangle inside `r` that holds all of its fragments.
+    QVRect bounds(const QVRect& r) const {
+        const int x1 = r.left + r.width, y1 = r.top + r.height;
+        const int top = first(r.top, y1, [&](int y) {
+            return count({r.left, r.top, r.width, y + 1 - r.top});
+        });
+        const int bottom = last(r.top, y1, [&](int y) {
+            return count({r.left, y, r.width, y1 - y});
+        });
+        const QVRect rows{r.left, top, r.width, bottom - top + 1};
+        const int left = first(r.left, x1, [&](int x) {
+            return count({r.left, top, x + 1 - r.left, rows.height});
+        });
+        const int right = last(r.left, x1, [&](int x) {
+            return count({x, top, x1 - x, rows.height});
+        });
+        return QVRect{left, top, right - left + 1, rows.height};
+    }
+
+private:
+    // The first index whose prefix holds a fragment, and the last whose
+    // suffix does, by bisection over the counts.
+    template <typename Count>
+    static int first(int lo, int hi, Count prefix) {
+        while (lo < hi - 1) {
+            const int mid = lo + (hi - lo - 1) / 2;
+            if (prefix(mid) > 0)
+                hi = mid + 1;
+            else
+                lo = mid + 1;
+        }
+        return lo;
+    }
+    template <typename Count>
+    static int last(int lo, int hi, Count suffix) {
+        while (lo < hi - 1) {
+            const int mid = lo + (hi - lo) / 2;
+            if (suffix(mid) > 0)
+                lo = mid;
+            else
+                hi = mid;
+        }
+        return lo;
+    }
+    std::int64_t& at(int x, int y) {
+        return sums_[std::size_t(y) * std::size_t(width_ + 1) + std::size_t(x)];
+    }
+    std::int64_t at(int x, int y) const {
+        return sums_[std::size_t(y) * std::size_t(width_ + 1) + std::size_t(x)];
+    }
+    int width_, height_;
+    std::vector<std::int64_t> sums_;
+};
+
+namespace {
+
+QVRect intersection(const QVRect& a, const QVRect& b) {
+    const int left = std::max(a.left, b.left), top = std::max(a.top, b.top);
+    const int right = std::min(a.left + a.width, b.left + b.width);
+    const int bottom = std::min(a.top + a.height, b.top + b.height);
+    if (right <= left || bottom <= top) return QVRect{0, 0, 0, 0};
+    return QVRect{left, top, right - left, bottom - top};
+}
+
+QVRect grown(const QVRect& r, int dx, int dy) {
+    return QVRect{r.left - dx, r.top - dy, r.width + 2 * dx, r.height + 2 * dy};
+}
+
+double pixels(const QVRect& r) { return double(r.width) * double(r.height); }
+
+// The render of the pixels `rows` (within `limit`): its region is what can
+// reach them, cut to the fragments there; false when none can.
+bool tileTask(const SlabLayer& layer, const FragmentCounts& counts, const QVRect& rows,
+              const QVRect& limit, BandTask* task) {
+    const QVRect reach = intersection(grown(rows, layer.reachX, layer.reachY), limit);
+    if (counts.count(reach) == 0) return false;
+    const QVRect region =
+        intersection(grown(counts.bounds(reach), layer.reachX, layer.reachY), reach);
+    task->band = Band{region, intersection(rows, region)};
+    task->work = kRegionPixelWork * (2.0 * pixels(region) + pixels(task->band.rows)) +
+                 double(counts.count(region)) * (kVisitWork + layer.footprint);
+    return true;
+}
+
+std::vector<BandTask> tiles(const SlabLayer& layer, const FragmentCounts& counts, int side) {
+    const QVRect area{0, 0, layer.area.width, layer.area.height};
+    std::vector<BandTask> out;
+    for (int top = 0; top < area.height; top += side)
+        for (int left = 0; left < area.width; left += side) {
+            BandTask task;
+            const QVRect tile = intersection(QVRect{left, top, side, side}, area);
+            if (tileTask(layer, counts, tile, area, &task)) out.push_back(task);
+        }
+    return out;
+}
+
+double workOf(const std::vector<BandTask>& tasks) {
+    double sum = 0.0;
+    for (const BandTask& t : tasks) sum += t.work;
+    return sum;
+}
+
+// Cuts `tile` across its longer side into at most `count` bands, none but
+// the last narrower than the reach, so that the dearest band costs as little as
+// it can: the smallest cost limit that `count` bands can keep, by bisection,
+// each band as long as the limit lets it be.
+std::vector<BandTask> cutTile(const SlabLayer& layer, const FragmentCounts& counts,
+                              const BandTask& tile, int count) {
+    const QVRect& r = tile.band.rows;
+    const bool columns = r.width > r.height;
+    const int length = columns ? r.width : r.height;
+    const int reach = std::max(1, columns ? layer.reachX : layer.reachY);
+    count = std::min(count, length / reach);
+    if (count <= 1) return {tile};
+    const auto bandTask = [&](int first, int end, BandTask* task) {
+        const QVRect band = columns ? QVRect{r.left + first, r.top, end - first, r.height}
+                                    : QVRect{r.left, r.top + first, r.width, end - first};
+        return tileTask(layer, counts, band, tile.band.region, task);
+    };
+    // A band's work grows with its end.
+    const auto bandWork = [&](int first, int end) {
+        BandTask task;
+        return bandTask(first, end, &task) ? task.work : 0.0;
+    };
+    const auto cutsWithin = [&](double limit, std::vector<int>* ends) {
+        ends->clear();
+        for (int first = 0; first < length;) {
+            if (int(ends->size()) == count) return false;
+            int fits = std::min(length, first + reach), above = length + 1;
+            if (bandWork(first, fits) > limit) return false;
+            while (above - fits > 1) {
+                const int mid = fits + (above - fits) / 2;
+                (bandWork(first, mid) <= limit ? fits : above) = mid;
+            }
+            ends->push_back(fits);
+            first = fits;
+        }
+        return true;
+    };
+    std::vector<int> best{length}, ends;
+    double low = 0.0, high = tile.work;
+    for (int step = 0; step < 30; ++step) {
+        const double limit = 0.5 * (low + high);
+        if (cutsWithin(limit, &ends)) {
+            high = limit;
+            best.swap(ends);
+        } else {
+            low = limit;
+        }
+    }
+    std::vector<BandTask> out;
+    int first = 0;
+    for (int end : best) {
+        BandTask task;
+        if (bandTask(first, end, &task)) out.push_back(task);
+        first = end;
+    }
+    return out;
+}
+
+}  // namespace
+
+SlabTiling::SlabTiling(const SlabLayer& layer) : layer_(layer) {
+    if (layer.area.width == 0) return;
+    counts_.reset(new FragmentCounts(layer));
+    // The cheapest tiling: square tiles of 64 pixels and up, or the whole area.
+    const int whole = std::max(layer.area.width, layer.area.height);
+    cheapest_ = tiles(layer, *counts_, whole);
+    work_ = workOf(cheapest_);
+    for (int side = 64; side < whole; side *= 2) {
+        std::vector<BandTask> candidate = tiles(layer, *counts_, side);
+        const double w = workOf(candidate);
+        if (w < work_) {
+            work_ = w;
+            cheapest_.swap(candidate);
+        }
+    }
+}
+
+SlabTiling::~SlabTiling() = default;
+
+std::vector<BandTask> SlabTiling::tasks(double share) const {
+    std::vector<BandTask> out;
+    for (const BandTask& tile : cheapest_) {
+        const int bands = share > 0.0 ? int(std::ceil(tile.work / share - 1e-9)) : 1;
+        for (const BandTask& band :
+             bands > 1 ? cutTile(layer_, *counts_, tile, bands) : std::vector<BandTask>{tile})
+            out.push_back(band);
+    }
+    const RenderBuffers buffers{layer_.source.get(), layer_.destination.get(),
+                                layer_.gbuffers.get()};
+    for (BandTask& task : out) task.buffers = buffers;
+    return out;
+}
+
+}  // namespace dof

@@ -1,0 +1,205 @@
+// dof3d demo: the built-in scene rendered with both methods and written as
+// PNG: the source, each result, and the three side by side.
+#include <OpenImageIO/imagebufalgo.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <limits>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "demo/demo_scene.h"
+#include "io/pixel_image_io.h"
+#include "io/staged_image.h"
+#include "runtime/EffectInstance.h"
+#include "runtime/EffectLibrary.h"
+#include "runtime/RenderSession.h"
+#include "tool/commands.h"
+#include "util/error_line.h"
+
+namespace dof {
+
+namespace {
+
+struct DemoOptions {
+    std::string outputDir = "out/demo";
+    std::string effectsDir;
+    int width = 640;
+    int height = 360;
+    std::string format = "8";
+    // Unset (NaN) means the scene's own suggestion.
+    double radius = std::numeric_limits<double>::quiet_NaN();
+    double focus = std::numeric_limits<double>::quiet_NaN();
+    double sharpUntil = std::numeric_limits<double>::quiet_NaN();
+};
+
+QVBitmapType formatCode(const std::string& name) {
+    if (name == "10") return kQVBitmapRGBA10;
+    if (name == "12") return kQVBitmapRGBA12;
+    if (name == "16") return kQVBitmapRGBA16;
+    if (name == "float") return kQVBitmapRGBAFloat;
+    return kQVBitmapRGBA8;
+}
+
+struct MethodRun {
+    const char* title;
+    const char* fileName;
+    double method;
+    std::unique_ptr<runtime::PixelImage> result;
+    runtime::RenderReport report;
+};
+
+// One render into a destination that starts as a copy of the source, as a
+// host hands it: pixels the effect leaves alone keep the source.
+bool renderMethod(runtime::EffectInstance& instance, DemoScene& scene, MethodRun& run,
+                  std::string* error) {
+    const runtime::PixelImage& source = *scene.source;
+    run.result = runtime::PixelImage::create(source.format(), source.width(), source.height());
+    if (!run.result || !run.result->copyPixelsFrom(source)) {
+        *error = std::string(run.title) + ": the host refused the destination buffer";
+        return false;
+    }
+    runtime::RenderSettings settings = scene.settings;
+    settings.method = run.method;
+    if (!runtime::setRenderParameters(instance, settings)) {
+        *error = std::string(run.title) + ": the effect did not declare its four parameters";
+        return false;
+    }
+    run.report =
+        runtime::render(instance, *scene.source, *run.result, scene.gbuffers.get(), settings);
+    if (run.report.ok) return true;
+    *error = std::string(run.title) + ": " + runtime::describeFailure(run.report);
+    return false;
+}
+
+// Source | box | splat, colour only: the results' alpha is left out so that
+// the picture reads the same in any viewer.
+OIIO::ImageBuf sideBySide(const std::vector<const OIIO::ImageBuf*>& pictures) {
+    const OIIO::ImageSpec& first = pictures.front()->spec();
+    OIIO::ImageBuf combined(OIIO::ImageSpec(first.width * int(pictures.size()), first.height, 3,
+                                            OIIO::TypeDesc::FLOAT));
+    for (size_t i = 0; i < pictures.size(); ++i) {
+        OIIO::ROI colour = pictures[i]->roi();
+        colour.chbegin = 0;
+        colour.chend = 3;
+        OIIO::ImageBufAlgo::paste(combined, int(i) * first.width, 0, 0, 0, *pictures[i], colour);
+    }
+    return combined;
+}
+
+void printTimings(const MethodRun& run) {
+    double total = 0.0;
+    std::printf("%-13s", run.title);
+    for (int pass = 0; pass < int(kRenderPassCount); ++pass) {
+        std::printf(" pass %d %8.2f ms", pass, run.report.passSeconds[pass] * 1e3);
+        total += run.report.passSeconds[pass];
+    }
+    std::printf("   total %8.2f ms\n", total * 1e3);
+}
+
+int runDemo(const DemoOptions& options) {
+    DemoSceneOptions sceneOptions;
+    sceneOptions.width = options.width;
+    sceneOptions.height = options.height;
+    sceneOptions.format = formatCode(options.format);
+    DemoScene scene = buildDemoScene(sceneOptions);
+    if (!scene.source) {
+        printError("demo: the host refused a " + std::to_string(options.width) + "x" +
+                   std::to_string(options.height) + " source buffer");
+        return 1;
+    }
+    // NaN (never equal to itself) marks an option not given.
+    if (options.radius == options.radius) scene.settings.radius = options.radius;
+    if (options.focus == options.focus) scene.settings.focalDepth = options.focus;
+    if (options.sharpUntil == options.sharpUntil)
+        scene.settings.focusRangeDepth = options.sharpUntil;
+
+    std::string error;
+    auto library = runtime::loadDepthOfField(&error, options.effectsDir);
+    if (!library) {
+        printError(error);
+        return 1;
+    }
+    runtime::EffectInstance instance(*library);
+    if (!instance.start(&error)) {
+        printError(error);
+        return 1;
+    }
+
+    MethodRun runs[] = {{"box average", "box.png", kMethodBoxAverage, nullptr, {}},
+                        {"splatting", "splat.png", kMethodSplatting, nullptr, {}}};
+    for (MethodRun& run : runs) {
+        if (!renderMethod(instance, scene, run, &error)) {
+            printError("demo: " + error);
+            return 1;
+        }
+    }
+
+    std::error_code ec;
+    std::filesystem::create_directories(options.outputDir, ec);
+    if (ec) {
+        printError("demo: " + options.outputDir + ": cannot create the folder: " + ec.message());
+        return 1;
+    }
+    const OIIO::ImageBuf source = toImageBuf(*scene.source);
+    const OIIO::ImageBuf box = toImageBuf(*runs[0].result);
+    const OIIO::ImageBuf splat = toImageBuf(*runs[1].result);
+    const OIIO::ImageBuf combined = sideBySide({&source, &box, &splat});
+    // Deeper formats keep 16 bits in the files.
+    const OIIO::TypeDesc fileType =
+        sceneOptions.format == kQVBitmapRGBA8 ? OIIO::TypeDesc::UINT8 : OIIO::TypeDesc::UINT16;
+    const struct {
+        const OIIO::ImageBuf* picture;
+        const char* name;
+    } files[] = {{&source, "source.png"},
+                 {&box, runs[0].fileName},
+                 {&splat, runs[1].fileName},
+                 {&combined, "side_by_side.png"}};
+    for (const auto& file : files) {
+        const std::string path = (std::filesystem::path(options.outputDir) / file.name).string();
+        if (!writeImageAtomically(*file.picture, path, &error, fileType)) {
+            printError(error);
+            return 1;
+        }
+        std::printf("wrote %s\n", path.c_str());
+    }
+    std::printf("scene %dx%d, format %s, radius %g, focal depth %g, sharp until %g\n",
+                options.width, options.height, options.format.c_str(), scene.settings.radius,
+                scene.settings.focalDepth, scene.settings.focusRangeDepth);
+    for (const MethodRun& run : runs) printTimings(run);
+    return 0;
+}
+
+}  // namespace
+
+void addDemoCommand(CLI::App& app) {
+    CLI::App* demo = app.add_subcommand(
+        "demo", "Render the built-in scene with both methods and write PNG pictures");
+    // The options live as long as the callback that reads them, owned by the app.
+    auto options = std::make_shared<DemoOptions>();
+    demo->add_option("-o,--output", options->outputDir, "Output folder")->capture_default_str();
+    demo->add_option("--width", options->width, "Scene width in pixels")
+        ->check(CLI::Range(1, 8192))
+        ->capture_default_str();
+    demo->add_option("--height", options->height, "Scene height in pixels")
+        ->check(CLI::Range(1, 8192))
+        ->capture_default_str();
+    demo->add_option("--radius", options->radius,
+                     "Largest blur radius in pixels (default: height / 45)")
+        ->check(CLI::Range(0.0, 64.0));
+    demo->add_option("--focus", options->focus, "Focal depth (default: -6, the striped card)")
+        ->check(CLI::Range(-65535.0, -1.0));
+    demo->add_option("--sharp-until", options->sharpUntil,
+                     "Far end of the zone kept sharp (default: -7)")
+        ->check(CLI::Range(-65535.0, 0.0));
+    demo->add_option("--format", options->format, "Pixel format: 8, 10, 12, 16 or float")
+        ->check(CLI::IsMember({"8", "10", "12", "16", "float"}))
+        ->capture_default_str();
+    demo->add_option("--effects", options->effectsDir,
+                     "Effects folder (default: beside this program)");
+    demo->callback([options] { exitStatus() = runDemo(*options); });
+}
+
+}  // namespace dof

@@ -1,0 +1,32 @@
+#include "tool/frame_skipping.h"
+
+#include <OpenImageIO/filesystem.h>
+
+#include <cstdio>
+
+#include "io/render_settings_metadata.h"
+
+namespace dof {
+
+void planFrames(const RenderOptions& options, const std::vector<FrameFiles>& files, bool sequence,
+                RunSummary* summary, std::vector<std::size_t>* work) {
+    const std::string settings = canonicalSettings(options);
+    for (const FrameFiles& f : files) {
+        FrameResult result;
+        result.files = f;
+        if (sequence && !options.overwrite && OIIO::Filesystem::exists(f.output)) {
+            const RecordedSettings recorded = recordedSettings(f.output, settings);
+            if (recorded == RecordedSettings::Same) {
+                result.status = FrameStatus::Skipped;
+            } else {
+                result.rerender = rerenderReason(recorded);
+                std::fprintf(stderr, "dof3d: %s: %s; rendering it again\n", f.output.c_str(),
+                             result.rerender.c_str());
+            }
+        }
+        if (result.status != FrameStatus::Skipped) work->push_back(summary->frames.size());
+        summary->frames.push_back(result);
+    }
+}
+
+}  // namespace dof

@@ -1,0 +1,116 @@
+#include "tool/json_summary.h"
+
+#include <nlohmann/json.hpp>
+
+namespace dof {
+
+namespace {
+
+// Keys stay in the order they are written.
+using Json = nlohmann::ordered_json;
+
+// Options not given are null.
+Json optional(bool given, double value) { return given ? Json(value) : Json(nullptr); }
+
+Json settingsObject(const RenderOptions& o) {
+    Json s;
+    s["radius"] = o.radius;
+    s["method"] = methodName(o.method);
+    s["focus"] = optional(o.hasFocus, o.focus);
+    s["focusAt"] = o.hasFocusAt ? Json::array({o.focusAtX, o.focusAtY}) : Json(nullptr);
+    s["sharpUntil"] = optional(o.hasSharpUntil, o.sharpUntil);
+    s["depthConvention"] = depthConventionName(o.convention);
+    s["noHit"] = noHitPolicyName(o.noHit);
+    s["noHitAbove"] = o.noHitAbove;
+    s["pixelAspect"] = optional(o.hasPixelAspect, o.pixelAspect);
+    s["scale"] = Json::array({o.scaleX, o.scaleY});
+    s["format"] = formatName(o.format);
+    const LensSpec& lens = o.lens.given;
+    s["fstop"] = optional(lens.fNumber > 0.0, lens.fNumber);
+    s["focalLength"] = optional(lens.focalLengthMm > 0.0, lens.focalLengthMm);
+    s["sensorWidth"] = optional(lens.sensorWidthMm > 0.0, lens.sensorWidthMm);
+    s["depthUnit"] = o.depthUnit;
+    s["colorspace"] = o.colourSpace;
+    s["jobs"] = o.jobs;
+    s["threads"] = o.threads;
+    s["layers"] = o.layers;
+    return s;
+}
+
+Json lensObject(const LensFrameReport& l) {
+    if (!l.active) return nullptr;
+    Json s;
+    s["fstop"] = l.lens.fNumber;
+    s["focalLength"] = l.lens.focalLengthMm;
+    s["sensorWidth"] = l.lens.sensorWidthMm;
+    s["fromFile"] = l.fromFile;
+    s["largestBlur"] = l.largestBlur;
+    s["clampedShare"] = l.depths > 0 ? double(l.clamped) / double(l.depths) : 0.0;
+    return s;
+}
+
+Json frameObject(const FrameResult& f) {
+    Json s;
+    s["frame"] = f.files.frame;
+    s["input"] = f.files.input;
+    s["output"] = f.files.output;
+    s["status"] = frameStatusName(f.status);
+    if (!f.error.empty()) s["error"] = f.error;
+    if (!f.rerender.empty()) s["renderedAgainBecause"] = f.rerender;
+    if (f.status != FrameStatus::Rendered) return s;
+    s["width"] = f.width;
+    s["height"] = f.height;
+    s["deep"] = f.deep;
+    s["workingFormat"] = f.workingFormat;
+    s["focusDistance"] = f.focusDistance;
+    s["depthFactor"] = f.depthFactor;
+    s["radius"] = f.radius;
+    s["lens"] = lensObject(f.lens);
+    s["nonFiniteValues"] = f.nonFiniteValues;
+    if (!f.blurred.empty()) s["blurred"] = f.blurred;
+    if (!f.blurred.empty()) s["keptSharp"] = f.keptSharp;
+    if (!f.notWritten.empty()) s["notWritten"] = f.notWritten;
+    Json& seconds = s["seconds"];
+    seconds["load"] = f.loadSeconds;
+    seconds["passes"] = Json::array();
+    for (double pass : f.passSeconds) seconds["passes"].push_back(pass);
+    seconds["write"] = f.writeSeconds;
+    seconds["total"] = f.totalSeconds;
+    return s;
+}
+
+// File names are bytes, not always UTF-8: invalid bytes become U+FFFD so
+// that the text stays valid JSON. Numbers print in their shortest form that
+// reads back as the same double; NaN and infinities as null.
+std::string oneLineOf(const Json& object) {
+    return object.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+}
+
+}  // namespace
+
+std::string jsonSummary(const RenderOptions& options, const RunSummary& summary) {
+    int counts[4] = {0, 0, 0, 0};
+    for (const FrameResult& f : summary.frames) ++counts[int(f.status)];
+    Json s;
+    s["command"] = "render";
+    s["settings"] = settingsObject(options);
+    s["frames"] = Json::array();
+    for (const FrameResult& f : summary.frames) s["frames"].push_back(frameObject(f));
+    Json& totals = s["totals"];
+    totals["rendered"] = counts[int(FrameStatus::Rendered)];
+    totals["skipped"] = counts[int(FrameStatus::Skipped)];
+    totals["failed"] = counts[int(FrameStatus::Failed)];
+    totals["interrupted"] = counts[int(FrameStatus::Interrupted)];
+    totals["seconds"] = summary.seconds;
+    s["interrupted"] = summary.interrupted;
+    return oneLineOf(s);
+}
+
+std::string jsonError(const std::string& message) {
+    Json s;
+    s["command"] = "render";
+    s["error"] = message;
+    return oneLineOf(s);
+}
+
+}  // namespace dof

@@ -1,0 +1,356 @@
+#include "tool/render_options.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+
+#include "io/output_encoding.h"
+#include "util/frame_sequence.h"
+#include "util/task_pool.h"
+
+namespace dof {
+
+const char* methodName(Method method) { return method == Method::Box ? "box" : "splat"; }
+
+const char* formatName(QVBitmapType format) {
+    switch (format) {
+        case kQVBitmapRGBA8:
+            return "8";
+        case kQVBitmapRGBA10:
+            return "10";
+        case kQVBitmapRGBA12:
+            return "12";
+        case kQVBitmapRGBA16:
+            return "16";
+        case kQVBitmapRGBAFloat:
+            return "float";
+        default:
+            return "auto";
+    }
+}
+
+namespace {
+
+// The shortest decimal text that reads back as the same double.
+std::string shortest(double value) {
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    return std::string(text, end);
+}
+
+// A whole-text decimal number (inf and nan are let through for the range
+// checks to name).
+bool parseNumber(const std::string& option, const std::string& text, double* value,
+                 std::string* error) {
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    errno = 0;
+    *value = std::strtod(begin, &end);
+    // strtod would skip leading blanks; a blank on either side is refused alike.
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])) || end == begin ||
+        *end != '\0') {
+        *error = option + " " + text + ": not a number";
+        return false;
+    }
+    return true;
+}
+
+bool parseInteger(const std::string& option, const std::string& text, int* value,
+                  std::string* error) {
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    errno = 0;
+    const long parsed = std::strtol(begin, &end, 10);
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])) || end == begin ||
+        *end != '\0' || errno != 0 || parsed < -1000000000L || parsed > 1000000000L) {
+        *error = option + " " + text + ": not a whole number";
+        return false;
+    }
+    *value = int(parsed);
+    return true;
+}
+
+// "A,B" as two parts; a single value gives both the same when `allowSingle`.
+bool splitPair(const std::string& text, std::string* first, std::string* second, bool allowSingle) {
+    const std::size_t comma = text.find(',');
+    if (comma == std::string::npos) {
+        if (!allowSingle) return false;
+        *first = *second = text;
+        return true;
+    }
+    *first = text.substr(0, comma);
+    *second = text.substr(comma + 1);
+    return second->find(',') == std::string::npos;
+}
+
+bool positiveFinite(const std::string& option, const std::string& text, double* value,
+                    std::string* error) {
+    if (!parseNumber(option, text, value, error)) return false;
+    if (!std::isfinite(*value) || !(*value > 0.0)) {
+        *error = option + " " + text + ": must be a finite number above 0";
+        return false;
+    }
+    return true;
+}
+
+bool parseFocusOptions(const RenderArguments& args, RenderOptions* o, std::string* error) {
+    if (!args.focus.empty() && !args.focusAt.empty()) {
+        *error = "give either --focus or --focus-at, not both";
+        return false;
+    }
+    if (args.focus.empty() && args.focusAt.empty()) {
+        *error = "no focus: give --focus DIST (in the file's depth units) or --focus-at X,Y";
+        return false;
+    }
+    if (!args.focus.empty()) {
+        if (!parseNumber("--focus", args.focus, &o->focus, error)) return false;
+        *error = focusProblem("--focus", o->focus, o->convention, o->noHitAbove);
+        if (!error->empty()) return false;
+        o->hasFocus = true;
+        o->focusDistance = cameraDistance(o->focus, o->convention);
+    } else {
+        std::string x, y;
+        if (!splitPair(args.focusAt, &x, &y, false) ||
+            !parseInteger("--focus-at", x, &o->focusAtX, error) ||
+            !parseInteger("--focus-at", y, &o->focusAtY, error)) {
+            *error = "--focus-at " + args.focusAt + ": expected pixel coordinates X,Y";
+            return false;
+        }
+        o->hasFocusAt = true;
+    }
+    if (!args.sharpUntil.empty()) {
+        if (!parseNumber("--sharp-until", args.sharpUntil, &o->sharpUntil, error)) return false;
+        *error = focusProblem("--sharp-until", o->sharpUntil, o->convention, o->noHitAbove);
+        if (!error->empty()) return false;
+        o->hasSharpUntil = true;
+        o->sharpUntilDistance = cameraDistance(o->sharpUntil, o->convention);
+        if (o->hasFocus && !(o->sharpUntilDistance > o->focusDistance)) {
+            *error = "--sharp-until " + args.sharpUntil + " is not farther than --focus " +
+                     args.focus + "; the sharp zone runs from the focus away from the camera";
+            return false;
+        }
+    }
+    return true;
+}
+
+// Metres per unit of the file's distances.
+bool parseDepthUnit(const std::string& unit, double* metres) {
+    static const struct {
+        const char* name;
+        double metres;
+    } units[] = {{"m", 1.0}, {"cm", 0.01}, {"mm", 0.001}, {"in", 0.0254}, {"ft", 0.3048}};
+    for (const auto& u : units)
+        if (unit == u.name) {
+            *metres = u.metres;
+            return true;
+        }
+    return false;
+}
+
+// The blur: a radius, or a lens (given in part or whole, completed from the
+// file), or by default a radius of 8 unless the file describes its lens.
+bool parseBlurOptions(const RenderArguments& args, RenderOptions* o, std::string* error) {
+    LensSpec& lens = o->lens.given;
+    if ((!args.fstop.empty() && !positiveFinite("--fstop", args.fstop, &lens.fNumber, error)) ||
+        (!args.focalLength.empty() &&
+         !positiveFinite("--focal-length", args.focalLength, &lens.focalLengthMm, error)) ||
+        (!args.sensorWidth.empty() &&
+         !positiveFinite("--sensor-width", args.sensorWidth, &lens.sensorWidthMm, error)))
+        return false;
+    if (!parseDepthUnit(args.depthUnit, &o->lens.metresPerUnit)) {
+        *error = "--depth-unit " + args.depthUnit + ": use m, cm, mm, in or ft";
+        return false;
+    }
+    o->depthUnit = args.depthUnit;
+    const bool lensGiven =
+        !args.fstop.empty() || !args.focalLength.empty() || !args.sensorWidth.empty();
+    if (!args.radius.empty()) {
+        if (lensGiven) {
+            *error =
+                "--radius: not with a lens (--fstop, --focal-length, --sensor-width), which sets "
+                "the blur";
+            return false;
+        }
+        if (!parseNumber("--radius", args.radius, &o->radius, error)) return false;
+        if (!(o->radius >= 0.0 && o->radius <= kLargestRadius)) {
+            *error = "--radius " + args.radius + ": out of range (0 to 64 pixels)";
+            return false;
+        }
+        o->hasRadius = true;
+    }
+    if (lensGiven && !args.scale.empty()) {
+        *error = "--scale: not with a lens, whose blur follows the image's own size";
+        return false;
+    }
+    // A lens in the file blurs only where no radius or render scale says otherwise.
+    o->lens.fromFileAllowed = args.radius.empty() && args.scale.empty();
+    return true;
+}
+
+bool parseFrameOptions(const RenderArguments& args, RenderOptions* o, std::string* error) {
+    const bool sequence = hasFramePattern(args.input);
+    if (!sequence) {
+        if (!args.frames.empty()) {
+            *error = "--frames " + args.frames + ": " + args.input +
+                     " holds no frame field (#### or %04d)";
+            return false;
+        }
+        return true;
+    }
+    if (args.frames.empty()) {
+        *error =
+            args.input + ": holds a frame field; give the frames with --frames (e.g. 1001-1100)";
+        return false;
+    }
+    if (!hasFramePattern(args.output)) {
+        *error = args.output + ": the output needs a frame field too (#### or %04d)";
+        return false;
+    }
+    if (!args.cocMap.empty() && !hasFramePattern(args.cocMap)) {
+        *error = args.cocMap + ": --coc-map needs a frame field for a sequence (#### or %04d)";
+        return false;
+    }
+    return parseFrameList(args.frames, &o->frames, error);
+}
+
+}  // namespace
+
+bool parseRenderOptions(const RenderArguments& args, RenderOptions* o, std::string* error) {
+    *o = RenderOptions();
+    if (args.input.empty()) {
+        *error = "no input image: dof3d render IN -o OUT";
+        return false;
+    }
+    if (args.output.empty()) {
+        *error = "no output: give -o OUT";
+        return false;
+    }
+    o->input = args.input;
+    o->output = args.output;
+    o->depthFile = args.depthFile;
+    o->depthChannel = args.depthChannel;
+    o->cocMap = args.cocMap;
+    o->effectsDir = args.effectsDir;
+    o->rgbaOnly = args.rgbaOnly;
+    o->overwrite = args.overwrite;
+    o->json = args.json;
+    o->quiet = args.quiet;
+
+    if (!parseBlurOptions(args, o, error)) return false;
+    if (args.method == "box" || args.method == "1") {
+        o->method = Method::Box;
+    } else if (args.method == "splat" || args.method == "2") {
+        o->method = Method::Splat;
+    } else {
+        *error = "--method " + args.method + ": use box or splat";
+        return false;
+    }
+    if (!parseDepthConvention(args.depthConvention, &o->convention)) {
+        *error =
+            "--depth-convention " + args.depthConvention + ": use distance, negative or inverse";
+        return false;
+    }
+    if (!parseNoHitPolicy(args.noHit, &o->noHit)) {
+        *error = "--no-hit " + args.noHit + ": use far or focus";
+        return false;
+    }
+    if (!parseNumber("--no-hit-above", args.noHitAbove, &o->noHitAbove, error)) return false;
+    if (!(o->noHitAbove > 0.0)) {
+        *error = "--no-hit-above " + args.noHitAbove + ": must be above 0";
+        return false;
+    }
+    if (!parseFocusOptions(args, o, error)) return false;
+
+    if (!args.pixelAspect.empty()) {
+        if (!positiveFinite("--pixel-aspect", args.pixelAspect, &o->pixelAspect, error))
+            return false;
+        o->hasPixelAspect = true;
+    }
+    if (!args.scale.empty()) {
+        std::string sx, sy;
+        if (!splitPair(args.scale, &sx, &sy, true)) {
+            *error = "--scale " + args.scale + ": expected S or SX,SY";
+            return false;
+        }
+        if (!positiveFinite("--scale", sx, &o->scaleX, error) ||
+            !positiveFinite("--scale", sy, &o->scaleY, error))
+            return false;
+    }
+    if (args.format == "8")
+        o->format = kQVBitmapRGBA8;
+    else if (args.format == "10")
+        o->format = kQVBitmapRGBA10;
+    else if (args.format == "12")
+        o->format = kQVBitmapRGBA12;
+    else if (args.format == "16")
+        o->format = kQVBitmapRGBA16;
+    else if (args.format == "float")
+        o->format = kQVBitmapRGBAFloat;
+    else if (args.format != "auto") {
+        *error = "--format " + args.format + ": use auto, 8, 10, 12, 16 or float";
+        return false;
+    }
+    if (!args.dataType.empty() && args.dataType != "uint8" && args.dataType != "uint16" &&
+        args.dataType != "half" && args.dataType != "float") {
+        *error = "--data-type " + args.dataType + ": use uint8, uint16, half or float";
+        return false;
+    }
+    o->dataType = args.dataType;
+    *error = dataTypeProblem(args.output, args.dataType);
+    if (!error->empty()) return false;
+    *error = colourSpaceProblem(args.colourSpace);
+    if (!error->empty()) return false;
+    o->colourSpace = args.colourSpace;
+    if (!parseInteger("--jobs", args.jobs, &o->jobs, error)) return false;
+    if (o->jobs < 1 || o->jobs > 64) {
+        *error = "-j " + args.jobs + ": use 1 to 64 frames at a time";
+        return false;
+    }
+    if (args.threads.empty()) {
+        o->threads = std::max(1, machineCores() / o->jobs);
+    } else {
+        if (!parseInteger("--threads", args.threads, &o->threads, error)) return false;
+        if (o->threads < 1 || o->threads > 256) {
+            *error = "--threads " + args.threads + ": use 1 to 256 threads per frame";
+            return false;
+        }
+    }
+    if (!parseInteger("--layers", args.layers, &o->layers, error)) return false;
+    if (o->layers < 1 || o->layers > kMaxLayers) {
+        *error = "--layers " + args.layers + ": use 1 to " + std::to_string(kMaxLayers) + " slabs";
+        return false;
+    }
+    return parseFrameOptions(args, o, error);
+}
+
+std::string canonicalSettings(const RenderOptions& o) {
+    std::string s = std::string("--method ") + methodName(o.method);
+    // The slabs change the picture; the threads never do.
+    if (o.method == Method::Splat) s += " --layers " + std::to_string(o.layers);
+    if (o.hasRadius) s += " --radius " + shortest(o.radius);
+    const LensSpec& lens = o.lens.given;
+    if (lens.fNumber > 0.0) s += " --fstop " + shortest(lens.fNumber);
+    if (lens.focalLengthMm > 0.0) s += " --focal-length " + shortest(lens.focalLengthMm);
+    if (lens.sensorWidthMm > 0.0) s += " --sensor-width " + shortest(lens.sensorWidthMm);
+    s += " --depth-unit " + o.depthUnit;
+    if (o.hasFocus) s += " --focus " + shortest(o.focus);
+    if (o.hasFocusAt)
+        s += " --focus-at " + std::to_string(o.focusAtX) + "," + std::to_string(o.focusAtY);
+    if (o.hasSharpUntil) s += " --sharp-until " + shortest(o.sharpUntil);
+    if (!o.depthChannel.empty()) s += " --depth-channel " + o.depthChannel;
+    s += std::string(" --depth-convention ") + depthConventionName(o.convention);
+    s += std::string(" --no-hit ") + noHitPolicyName(o.noHit);
+    s += " --no-hit-above " + shortest(o.noHitAbove);
+    if (o.hasPixelAspect) s += " --pixel-aspect " + shortest(o.pixelAspect);
+    if (o.scaleX != 1.0 || o.scaleY != 1.0)
+        s += " --scale " + shortest(o.scaleX) + "," + shortest(o.scaleY);
+    s += std::string(" --format ") + formatName(o.format);
+    if (!o.dataType.empty()) s += " --data-type " + o.dataType;
+    if (o.rgbaOnly) s += " --rgba-only";
+    return s + " --colorspace " + o.colourSpace;
+}
+
+}  // namespace dof

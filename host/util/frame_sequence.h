@@ -1,0 +1,37 @@
+// Frame numbers in file names: `####` (one digit per #) or printf's `%04d`,
+// frame lists such as 1001-1100 or 1,5,10-20x2, and the frames left to do.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace dof {
+
+// Whether a path holds a frame field (a run of '#', or %d / %0Nd).
+bool hasFramePattern(const std::string& path);
+
+// The path with every frame field replaced by `frame`, zero-padded to the
+// field's width (a run of n '#' or the N of %0Nd; %d pads nothing). Frames
+// wider than their field are written in full.
+std::string framePath(const std::string& pattern, int frame);
+
+// Parses a frame list: comma-separated items, each N, A-B or A-BxS (every
+// S-th frame from A to B), frames 0 or above, A not above B. Frames keep
+// their first order and appear once. False with a one-line `error`.
+bool parseFrameList(const std::string& text, std::vector<int>* frames, std::string* error);
+
+// One frame's files.
+struct FrameFiles {
+    int frame = 0;  // 0 for a single image
+    std::string input;
+    std::string depth;  // separate depth image, or empty
+    std::string output;
+    std::string cocMap;  // or empty
+};
+
+// The files of each frame, from patterns (or plain paths for one image).
+std::vector<FrameFiles> expandFrames(const std::vector<int>& frames, const std::string& input,
+                                     const std::string& depth, const std::string& output,
+                                     const std::string& cocMap);
+
+}  // namespace dof
