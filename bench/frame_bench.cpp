@@ -53,14 +53,14 @@ void BM_Frame(benchmark::State& state) {
     context.library = library;
     context.pool = &pool;
     context.threads = threads;
+    const dof::RenderInput input(scene());
     for (auto _ : state) {
-        state.PauseTiming();
-        dof::Frame frame = scene();
-        state.ResumeTiming();
+        dof::RenderedColour result;
         double seconds[5];
         const dof::RenderOutcome outcome =
-            layers == 1 ? dof::renderInOneLayer(&frame, plan, context, seconds, &error)
-                        : dof::renderInSlabs(&frame, plan, layers, context, seconds, &error);
+            layers == 1
+                ? dof::renderInOneLayer(input, plan, context, &result, seconds, &error)
+                : dof::renderInSlabs(input, plan, layers, context, &result, seconds, &error);
         if (outcome != dof::RenderOutcome::Done) {
             state.SkipWithError(error.c_str());
             break;

@@ -1,3 +1,5 @@
+#include "io/frame_reader.h"
+
 #include <OpenImageIO/deepdata.h>
 #include <OpenImageIO/filesystem.h>
 
@@ -7,7 +9,8 @@
 #include <memory>
 #include <utility>
 
-#include "model/frame.h"
+#include "io/file_record.h"
+#include "io/lens_metadata.h"
 #include "util/error_line.h"
 #include "util/file_identity.h"
 #include "util/library_messages.h"
@@ -30,17 +33,34 @@ std::unique_ptr<OIIO::ImageInput> openInput(const std::string& path, std::string
     return in;
 }
 
-int findChannel(const OIIO::ImageSpec& imageSpec, const std::string& name) {
+// A part as the frame holds it: names, windows and channels, no values yet.
+FramePart partOf(const OIIO::ImageSpec& imageSpec) {
+    FramePart part;
+    part.name = imageSpec.get_string_attribute("name");
+    part.view = imageSpec.get_string_attribute("view");
+    const OIIO::ParamValue* views = imageSpec.find_attribute("multiView");
+    if (views != nullptr && views->type().basetype == OIIO::TypeDesc::STRING)
+        for (int i = 0; i < views->nvalues() * int(views->type().basevalues()); ++i)
+            part.views.push_back(views->get_string_indexed(i));
+    part.dataWindow = Rect{imageSpec.x, imageSpec.y, imageSpec.width, imageSpec.height};
+    part.displayWindow =
+        Rect{imageSpec.full_x, imageSpec.full_y, imageSpec.full_width, imageSpec.full_height};
     for (int c = 0; c < imageSpec.nchannels; ++c)
-        if (imageSpec.channel_name(c) == name) return c;
+        part.channels.push_back(imageSpec.channel_name(c));
+    return part;
+}
+
+int findChannel(const std::vector<std::string>& channels, const std::string& name) {
+    for (std::size_t c = 0; c < channels.size(); ++c)
+        if (channels[c] == name) return int(c);
     return -1;
 }
 
-// The depth channel of an image description: the one asked for, else Z, else depth.Z.
-int findDepthChannel(const OIIO::ImageSpec& imageSpec, const std::string& asked) {
-    if (!asked.empty()) return findChannel(imageSpec, asked);
-    const int z = findChannel(imageSpec, "Z");
-    return z >= 0 ? z : findChannel(imageSpec, "depth.Z");
+// The depth channel among a part's channels: the one asked for, else Z, else depth.Z.
+int findDepthChannel(const std::vector<std::string>& channels, const std::string& asked) {
+    if (!asked.empty()) return findChannel(channels, asked);
+    const int z = findChannel(channels, "Z");
+    return z >= 0 ? z : findChannel(channels, "depth.Z");
 }
 
 std::string noDepthMessage(const std::string& path, const std::string& asked) {
@@ -53,8 +73,9 @@ std::string noDepthMessage(const std::string& path, const std::string& asked) {
 // R, G, B by name, else the first three channels; one or two channels are
 // grey (and alpha).
 void findColourChannels(const OIIO::ImageSpec& imageSpec, Frame* frame) {
-    const int r = findChannel(imageSpec, "R"), g = findChannel(imageSpec, "G"),
-              b = findChannel(imageSpec, "B");
+    const std::vector<std::string> channels = partOf(imageSpec).channels;
+    const int r = findChannel(channels, "R"), g = findChannel(channels, "G"),
+              b = findChannel(channels, "B");
     if (r >= 0 && g >= 0 && b >= 0) {
         frame->colourChannel[0] = r;
         frame->colourChannel[1] = g;
@@ -65,7 +86,7 @@ void findColourChannels(const OIIO::ImageSpec& imageSpec, Frame* frame) {
         for (int c = 0; c < 3; ++c) frame->colourChannel[c] = 0;
     }
     frame->alphaChannel = imageSpec.alpha_channel;
-    if (frame->alphaChannel < 0) frame->alphaChannel = findChannel(imageSpec, "A");
+    if (frame->alphaChannel < 0) frame->alphaChannel = findChannel(channels, "A");
     if (frame->alphaChannel < 0 && imageSpec.nchannels == 2) frame->alphaChannel = 1;
 }
 
@@ -110,21 +131,28 @@ bool readPixels(OIIO::ImageInput& in, const std::string& path, int subimage, int
     return !readFailed(in, answered, path, error);
 }
 
+// Reads a flat part whole into the frame, and its description into the record.
+bool readPart(OIIO::ImageInput& in, const std::string& path, int subimage, Frame* frame,
+              FileRecord::Contents* record, std::string* error) {
+    const OIIO::ImageSpec imageSpec = in.spec();
+    FramePart part = partOf(imageSpec);
+    if (!readPixels(in, path, subimage, 0, imageSpec.nchannels, &part.values, error)) return false;
+    frame->parts.push_back(std::move(part));
+    record->parts.push_back(imageSpec);
+    record->beyond.emplace_back(std::size_t(imageSpec.nchannels), 0.0f);
+    return true;
+}
+
 // The other parts of a multi-part file: flat ones read whole, deep ones
 // named only.
 bool readOtherParts(OIIO::ImageInput& in, const std::string& path, Frame* frame,
-                    std::string* error) {
+                    FileRecord::Contents* record, std::string* error) {
     for (int part = 1; in.seek_subimage(part, 0); ++part) {
-        const OIIO::ImageSpec imageSpec = in.spec();
-        if (imageSpec.deep) {
-            const std::string name = imageSpec.get_string_attribute("name");
-            frame->deepPartsLeftOut.push_back(name.empty() ? "part " + std::to_string(part) : name);
+        if (in.spec().deep) {
+            frame->deepPartsLeftOut.push_back(partName(partOf(in.spec()), part));
             continue;
         }
-        ImagePart read;
-        read.imageSpec = imageSpec;
-        if (!readPixels(in, path, part, 0, imageSpec.nchannels, &read.pixels, error)) return false;
-        frame->otherParts.push_back(std::move(read));
+        if (!readPart(in, path, part, frame, record, error)) return false;
     }
     return true;
 }
@@ -133,24 +161,23 @@ bool readOtherParts(OIIO::ImageInput& in, const std::string& path, Frame* frame,
 // view that holds the channel, placed by its own data window; pixels outside
 // it hit nothing.
 bool depthFromOtherPart(const std::string& asked, DepthConvention convention, Frame* frame) {
-    const std::string view = frame->imageSpec.get_string_attribute("view");
-    for (const ImagePart& part : frame->otherParts) {
-        const OIIO::ImageSpec& imageSpec = part.imageSpec;
-        const std::string partView = imageSpec.get_string_attribute("view");
-        if (!view.empty() && !partView.empty() && partView != view) continue;
-        const int channel = findDepthChannel(imageSpec, asked);
+    const std::string& view = frame->parts.front().view;
+    for (std::size_t other = 1; other < frame->parts.size(); ++other) {
+        const FramePart& part = frame->parts[other];
+        if (!view.empty() && !part.view.empty() && part.view != view) continue;
+        const int channel = findDepthChannel(part.channels, asked);
         if (channel < 0) continue;
-        std::vector<double> depth(std::size_t(imageSpec.width) * std::size_t(imageSpec.height));
-        for (std::size_t p = 0; p < depth.size(); ++p)
-            depth[p] = part.pixels[p * std::size_t(imageSpec.nchannels) + std::size_t(channel)];
-        frame->distance = onWindow(depth, 1, imageSpec, frame->imageSpec, double(NAN));
+        std::vector<double> depth(part.dataWindow.pixels());
+        for (std::size_t p = 0; p < depth.size(); ++p) depth[p] = part.value(p, channel);
+        frame->distance =
+            onWindow(depth, 1, part.dataWindow, frame->parts.front().dataWindow, double(NAN));
         for (double& d : frame->distance) d = cameraDistance(d, convention);
         return true;
     }
     return false;
 }
 
-bool loadSeparateDepth(const Frame& frame, const LoadOptions& options, std::vector<double>* out,
+bool loadSeparateDepth(const Frame& frame, const ReadOptions& options, std::vector<double>* out,
                        std::string* error) {
     auto in = openInput(options.depthFile, error);
     if (!in) return false;
@@ -165,7 +192,7 @@ bool loadSeparateDepth(const Frame& frame, const LoadOptions& options, std::vect
                  std::to_string(frame.width()) + "x" + std::to_string(frame.height());
         return false;
     }
-    int channel = findDepthChannel(imageSpec, options.depthChannel);
+    int channel = findDepthChannel(partOf(imageSpec).channels, options.depthChannel);
     if (channel < 0) {
         if (!options.depthChannel.empty()) {
             *error = noDepthMessage(options.depthFile, options.depthChannel);
@@ -189,35 +216,56 @@ float finiteOrZero(float value, std::size_t* replaced) {
     return 0.0f;
 }
 
-void zeroNonFiniteColour(Frame* frame) {
-    std::vector<int> channels;
-    for (int c : {frame->colourChannel[0], frame->colourChannel[1], frame->colourChannel[2],
-                  frame->alphaChannel})
-        if (c >= 0 && std::find(channels.begin(), channels.end(), c) == channels.end())
-            channels.push_back(c);
-    const std::size_t stride = std::size_t(frame->imageSpec.nchannels);
-    for (std::size_t p = 0; p < frame->pixelCount(); ++p)
-        for (int c : channels) {
-            float& value = frame->pixels[p * stride + std::size_t(c)];
-            value = finiteOrZero(value, &frame->nonFiniteValues);
-        }
+// Every channel the render blurs: each view's colour and alpha, and the
+// channels of its colour layers.
+std::vector<ChannelAt> blurredChannels(const ChannelLayers& layers) {
+    std::vector<ChannelAt> channels;
+    const auto add = [&](int part, int channel) {
+        const bool known = std::any_of(channels.begin(), channels.end(), [&](const ChannelAt& c) {
+            return c.part == part && c.channel == channel;
+        });
+        if (channel >= 0 && !known) channels.push_back(ChannelAt{part, channel});
+    };
+    for (const ViewLayers& view : layers.views) {
+        for (int c : {view.colour[0], view.colour[1], view.colour[2], view.alpha})
+            add(view.part, c);
+        for (const ChannelAt& at : view.layerChannels) add(at.part, at.channel);
+    }
+    return channels;
 }
 
-bool loadFlat(OIIO::ImageInput& in, const std::string& path, const LoadOptions& options,
-              Frame* frame, std::string* error) {
-    frame->imageSpec = in.spec();
+void zeroNonFiniteColour(Frame* frame) {
+    for (const ChannelAt& at : blurredChannels(frame->layers)) {
+        FramePart& part = frame->parts[std::size_t(at.part)];
+        const std::size_t stride = part.channels.size();
+        for (std::size_t p = 0; p < part.dataWindow.pixels(); ++p) {
+            float& value = part.values[p * stride + std::size_t(at.channel)];
+            value = finiteOrZero(value, &frame->nonFiniteValues);
+        }
+    }
+}
+
+// 8 or 16 where a part's pixels are stored in integers of that size.
+int integerBits(const OIIO::ImageSpec& imageSpec) {
+    if (imageSpec.format == OIIO::TypeDesc::UINT8) return 8;
+    if (imageSpec.format == OIIO::TypeDesc::UINT16) return 16;
+    return 0;
+}
+
+bool loadFlat(OIIO::ImageInput& in, const std::string& path, const ReadOptions& options,
+              Frame* frame, FileRecord::Contents* record, std::string* error) {
     // Reading the other parts moves the reader on: the first part's description is the frame's.
-    const OIIO::ImageSpec& imageSpec = frame->imageSpec;
-    if (!readPixels(in, path, 0, 0, imageSpec.nchannels, &frame->pixels, error)) return false;
-    if (!readOtherParts(in, path, frame, error)) return false;
+    const OIIO::ImageSpec imageSpec = in.spec();
+    if (!readPart(in, path, 0, frame, record, error)) return false;
+    if (!readOtherParts(in, path, frame, record, error)) return false;
     findColourChannels(imageSpec, frame);
-    zeroNonFiniteColour(frame);
+    frame->integerBits = integerBits(imageSpec);
     // Only an explicit mark says straight alpha; EXR and most others store
     // premultiplied colour.
     frame->associated = imageSpec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
     if (!options.depthFile.empty())
         return loadSeparateDepth(*frame, options, &frame->distance, error);
-    const int channel = findDepthChannel(imageSpec, options.depthChannel);
+    const int channel = findDepthChannel(frame->parts.front().channels, options.depthChannel);
     if (channel >= 0) {
         frame->distance.resize(frame->pixelCount());
         for (std::size_t p = 0; p < frame->pixelCount(); ++p)
@@ -242,15 +290,15 @@ float farValue(DepthConvention convention) {
     }
 }
 
-bool loadDeep(OIIO::ImageInput& in, const std::string& path, const LoadOptions& options,
-              Frame* frame, std::string* error) {
+bool loadDeep(OIIO::ImageInput& in, const std::string& path, const ReadOptions& options,
+              Frame* frame, FileRecord::Contents* record, std::string* error) {
     const OIIO::ImageSpec imageSpec = in.spec();
     if (!options.depthFile.empty()) {
         *error = path + ": a deep image carries its own depth; --depth cannot be used with it";
         return false;
     }
     if (!sizeIsRenderable(imageSpec, path, error)) return false;
-    int depthChannel = findDepthChannel(imageSpec, options.depthChannel);
+    int depthChannel = findDepthChannel(partOf(imageSpec).channels, options.depthChannel);
     if (depthChannel < 0 && options.depthChannel.empty()) depthChannel = imageSpec.z_channel;
     if (depthChannel < 0) {
         *error = noDepthMessage(path, options.depthChannel);
@@ -278,15 +326,19 @@ bool loadDeep(OIIO::ImageInput& in, const std::string& path, const LoadOptions& 
     flat.format = flat.channelformats[0];
     flat.erase_attribute("openexr:chunkCount");
     flat.erase_attribute("oiio:subimages");
-    frame->imageSpec = flat;
+    frame->parts.push_back(partOf(flat));
+    record->parts.push_back(flat);
+    record->beyond.push_back({0.0f, 0.0f, 0.0f, 0.0f, farValue(options.convention)});
     frame->deep = true;
     frame->associated = true;
+    frame->integerBits = integerBits(flat);
     for (int c = 0; c < 3; ++c) frame->colourChannel[c] = c;
     frame->alphaChannel = 3;
 
     const std::size_t count = frame->pixelCount();
     const std::size_t maxFragments = maxFragmentsForWidth(imageSpec.width);
-    frame->pixels.assign(count * 5, 0.0f);
+    std::vector<float>& values = frame->parts.front().values;
+    values.assign(count * 5, 0.0f);
     frame->fragments.assign(count, PixelFragments());
     std::vector<DeepSample> samples;
     for (std::size_t p = 0; p < count; ++p) {
@@ -314,7 +366,7 @@ bool loadDeep(OIIO::ImageInput& in, const std::string& path, const LoadOptions& 
         }
         PixelFragments& pixel = frame->fragments[p];
         pixel = flattenSamples(samples);
-        float* out = &frame->pixels[p * 5];
+        float* out = &values[p * 5];
         for (int c = 0; c < 3; ++c) out[c] = float(pixel.colour[c]);
         out[3] = float(pixel.alpha);
         out[4] = nearestStored;
@@ -323,104 +375,44 @@ bool loadDeep(OIIO::ImageInput& in, const std::string& path, const LoadOptions& 
     return true;
 }
 
-}  // namespace
-
-double Frame::pixelDistance(std::size_t pixel) const {
-    if (!deep) return distance[pixel];
-    const PixelFragments& f = fragments[pixel];
-    if (f.fragments.empty()) return NAN;
-    const Fragment* heaviest = &f.fragments.front();
-    for (const Fragment& fragment : f.fragments)
-        if (fragment.weight > heaviest->weight) heaviest = &fragment;
-    return heaviest->distance;
-}
-
-OIIO::ImageSpec grownWindow(const OIIO::ImageSpec& old, int padX, int padY) {
-    const auto grownBegin = [](int begin, int fullBegin, int pad) {
-        const int wanted = begin - pad > fullBegin ? begin - pad : fullBegin;
-        return wanted < begin ? wanted : begin;
-    };
-    const auto grownEnd = [](int end, int fullEnd, int pad) {
-        const int wanted = end + pad < fullEnd ? end + pad : fullEnd;
-        return wanted > end ? wanted : end;
-    };
-    const int x0 = grownBegin(old.x, old.full_x, padX);
-    const int y0 = grownBegin(old.y, old.full_y, padY);
-    const int x1 = grownEnd(old.x + old.width, old.full_x + old.full_width, padX);
-    const int y1 = grownEnd(old.y + old.height, old.full_y + old.full_height, padY);
-    OIIO::ImageSpec grown = old;
-    grown.x = x0;
-    grown.y = y0;
-    grown.width = x1 - x0;
-    grown.height = y1 - y0;
-    return grown;
-}
-
-void growDataWindow(Frame* frame, int padX, int padY, DepthConvention convention) {
-    const OIIO::ImageSpec old = frame->imageSpec;
-    const OIIO::ImageSpec grown = grownWindow(old, padX, padY);
-    const int x0 = grown.x, y0 = grown.y;
-    const int x1 = grown.x + grown.width, y1 = grown.y + grown.height;
-    if (x0 == old.x && y0 == old.y && x1 == old.x + old.width && y1 == old.y + old.height) return;
-    OIIO::ImageSpec& imageSpec = frame->imageSpec;
-    imageSpec.x = x0;
-    imageSpec.y = y0;
-    imageSpec.width = x1 - x0;
-    imageSpec.height = y1 - y0;
-    const std::size_t channels = std::size_t(imageSpec.nchannels);
-    std::vector<float> pixels(frame->pixelCount() * channels, 0.0f);
-    if (frame->deep)
-        for (std::size_t p = 0; p < frame->pixelCount(); ++p)
-            pixels[p * channels + 4] = farValue(convention);
-    std::vector<double> distance(frame->distance.empty() ? 0 : frame->pixelCount(), NAN);
-    std::vector<PixelFragments> fragments(frame->fragments.empty() ? 0 : frame->pixelCount());
-    for (int y = 0; y < old.height; ++y)
-        for (int x = 0; x < old.width; ++x) {
-            const std::size_t from = std::size_t(y) * std::size_t(old.width) + std::size_t(x);
-            const std::size_t to = std::size_t(y + old.y - y0) * std::size_t(imageSpec.width) +
-                                   std::size_t(x + old.x - x0);
-            for (std::size_t c = 0; c < channels; ++c)
-                pixels[to * channels + c] = frame->pixels[from * channels + c];
-            if (!distance.empty()) distance[to] = frame->distance[from];
-            if (!fragments.empty()) fragments[to] = std::move(frame->fragments[from]);
-        }
-    frame->pixels.swap(pixels);
-    frame->distance.swap(distance);
-    frame->fragments.swap(fragments);
-}
-
-std::size_t maxFragmentsForWidth(int width) {
-    return 1 + (width > 0 ? std::size_t(65535 / width) : std::size_t(65535));
-}
-
-namespace {
-
-// The frame as loadFrame reads it, libpng's printing aside.
-bool loadFrameFrom(const std::string& path, const LoadOptions& options, Frame* frame,
-                   std::string* error) {
+// The frame as readFrame reads it, libpng's printing aside.
+bool readFrameFrom(const std::string& path, const ReadOptions& options, Frame* frame,
+                   FileRecord::Contents* record, std::string* error) {
     *frame = Frame();
+    *record = FileRecord::Contents();
     frame->path = path;
     auto in = openInput(path, error);
     if (!in) return false;
-    const OIIO::ImageSpec& imageSpec = in->spec();
-    frame->fileFormat = in->format_name();
+    const OIIO::ImageSpec imageSpec = in->spec();
+    record->formatName = in->format_name();
+    frame->lens = lensFromMetadata(imageSpec);
     frame->pixelAspect = imageSpec.get_float_attribute("PixelAspectRatio", 1.0f);
     if (!(frame->pixelAspect > 0.0) || !std::isfinite(frame->pixelAspect)) frame->pixelAspect = 1.0;
-    const bool ok = imageSpec.deep ? loadDeep(*in, path, options, frame, error)
-                                   : loadFlat(*in, path, options, frame, error);
+    const bool ok = imageSpec.deep ? loadDeep(*in, path, options, frame, record, error)
+                                   : loadFlat(*in, path, options, frame, record, error);
     in->close();
-    return ok;
+    if (!ok) return false;
+    frame->layers = describeChannelLayers(*frame, options.depthChannel, options.convention);
+    // A deep frame's samples were made finite as they were read.
+    if (!frame->deep) zeroNonFiniteColour(frame);
+    return true;
 }
 
 }  // namespace
 
-bool loadFrame(const std::string& path, const LoadOptions& options, Frame* frame,
-               std::string* error) {
+FileRecord::FileRecord() : contents_(new Contents) {}
+FileRecord::~FileRecord() = default;
+FileRecord::FileRecord(FileRecord&&) noexcept = default;
+FileRecord& FileRecord::operator=(FileRecord&&) noexcept = default;
+
+bool readFrame(const std::string& path, const ReadOptions& options, Frame* frame,
+               FileRecord* record, std::string* error) {
+    FileRecord::Contents& contents = record->contents();
     if (!looksLikePng(path) && !looksLikePng(options.depthFile))
-        return loadFrameFrom(path, options, frame, error);
+        return readFrameFrom(path, options, frame, &contents, error);
     bool ok = false;
     const std::string said =
-        catchLibraryMessages([&] { ok = loadFrameFrom(path, options, frame, error); });
+        catchLibraryMessages([&] { ok = readFrameFrom(path, options, frame, &contents, error); });
     // libpng repeats what the reader already told us, mostly.
     const std::size_t colon = said.find(": ");
     if (!ok && !said.empty() &&

@@ -7,8 +7,9 @@
 #include <utility>
 #include <vector>
 
+#include "io/file_record.h"
+#include "io/output_images.h"
 #include "io/render_settings_metadata.h"
-#include "model/channel_layers.h"
 
 namespace dof {
 
@@ -137,6 +138,43 @@ bool convertColour(std::vector<float>& pixels, int width, int height, int channe
     return true;
 }
 
+// The values of `channels` of part `part` over its output window, pixel
+// after pixel: the render's where it wrote the channel, else the frame's,
+// else what the part holds beyond its data window.
+std::vector<float> partValues(const Frame& frame, const FileRecord::Contents& record,
+                              const RenderedFrame& rendered, int part,
+                              const std::vector<int>& channels) {
+    const FramePart& own = frame.parts[std::size_t(part)];
+    const Rect& window = rendered.windows[std::size_t(part)];
+    const std::vector<float>& beyond = record.beyond[std::size_t(part)];
+    const std::size_t n = channels.size(), stride = own.channels.size();
+    std::vector<const float*> planes;
+    for (int c : channels) {
+        const std::vector<float>* plane = rendered.find(part, c);
+        planes.push_back(plane ? plane->data() : nullptr);
+    }
+    std::vector<float> values(window.pixels() * n);
+    std::size_t p = 0;
+    for (int y = window.y; y < window.yend(); ++y)
+        for (int x = window.x; x < window.xend(); ++x, ++p) {
+            const bool inside = own.dataWindow.contains(x, y);
+            const std::size_t d = inside ? own.dataWindow.index(x, y) * stride : 0;
+            for (std::size_t i = 0; i < n; ++i) {
+                const std::size_t c = std::size_t(channels[i]);
+                values[p * n + i] = planes[i] ? planes[i][p]
+                                    : inside  ? own.values[d + c]
+                                              : beyond[c];
+            }
+        }
+    return values;
+}
+
+// The position of `channel` among `channels`, or -1.
+int positionOf(const std::vector<int>& channels, int channel) {
+    const auto at = std::find(channels.begin(), channels.end(), channel);
+    return at == channels.end() ? -1 : int(at - channels.begin());
+}
+
 }  // namespace
 
 std::string dataTypeProblem(const std::string& path, const std::string& dataType) {
@@ -168,15 +206,17 @@ std::string colourSpaceProblem(const std::string& name) {
     return "--colorspace " + name + ": not a colour space here (known: " + known + ")";
 }
 
-bool encodeOutput(const Frame& frame, const OutputEncoding& encoding, const std::string& path,
-                  OIIO::ImageBuf* image, std::string* error) {
+bool encodeOutput(const Frame& frame, const FileRecord& file, const RenderedFrame& rendered,
+                  const OutputEncoding& encoding, const std::string& path, OIIO::ImageBuf* image,
+                  std::string* error) {
     auto writer = OIIO::ImageOutput::create(path);
     if (!writer) {
         *error = path + ": no writer for this file type";
         return false;
     }
     const std::string format = writer->format_name();
-    const OIIO::ImageSpec& in = frame.imageSpec;
+    const FileRecord::Contents& record = file.contents();
+    const OIIO::ImageSpec& in = record.parts.front();
 
     // Channels: all of them, or R, G, B and alpha where the file type takes
     // no others or only those are asked for.
@@ -226,30 +266,36 @@ bool encodeOutput(const Frame& frame, const OutputEncoding& encoding, const std:
         from = frame.associated ? Association::Premultiplied : Association::Straight;
         if (alpha < 0)
             to = Association::OverBlack;
-        else if (format == "png" || (format == frame.fileFormat && !frame.associated))
+        else if (format == "png" || (format == record.formatName && !frame.associated))
             to = Association::Straight;  // PNG stores straight colour
         else
             to = Association::Premultiplied;
     }
-    std::vector<float> values = frame.pixels;
+    // The output's channels, and last the alpha a file type without alpha
+    // drops, which the colour conversion still reads.
+    std::vector<int> assembled = order;
+    if (frame.alphaChannel >= 0 && alpha < 0) assembled.push_back(frame.alphaChannel);
+    const int colourAt[3] = {positionOf(assembled, frame.colourChannel[0]),
+                             positionOf(assembled, frame.colourChannel[1]),
+                             positionOf(assembled, frame.colourChannel[2])};
+    const Rect& window = rendered.windows.front();
+    std::vector<float> values = partValues(frame, record, rendered, 0, assembled);
     const bool sameAssociation =
         from == to || (from == Association::Premultiplied && to == Association::OverBlack);
     if ((fromSpace != toSpace || !sameAssociation) &&
-        !convertColour(values, frame.width(), frame.height(), in.nchannels, frame.colourChannel,
-                       frame.alphaChannel, from, to, fromSpace, toSpace, error)) {
+        !convertColour(values, window.width, window.height, int(assembled.size()), colourAt,
+                       positionOf(assembled, frame.alphaChannel), from, to, fromSpace, toSpace,
+                       error)) {
         *error = path + ": " + *error;
         return false;
     }
-    const std::size_t count = frame.pixelCount();
-    const std::size_t channels = order.size();
-    std::vector<float> pixels(count * channels);
-    for (std::size_t p = 0; p < count; ++p)
-        for (std::size_t i = 0; i < channels; ++i)
-            pixels[p * channels + i] =
-                values[p * std::size_t(in.nchannels) + std::size_t(order[i])];
 
     OIIO::ImageSpec out = in;
-    out.nchannels = int(channels);
+    out.x = window.x;
+    out.y = window.y;
+    out.width = window.width;
+    out.height = window.height;
+    out.nchannels = int(order.size());
     out.channelnames.clear();
     for (int c : order) out.channelnames.push_back(in.channel_name(c));
     out.alpha_channel = alpha;
@@ -273,7 +319,8 @@ bool encodeOutput(const Frame& frame, const OutputEncoding& encoding, const std:
         out.attribute(recordAttribute, encoding.settingsRecord);
 
     OIIO::ImageBuf buf(out);
-    if (!buf.set_pixels(buf.roi(), TypeDesc::FLOAT, pixels.data())) {
+    if (!buf.set_pixels(buf.roi(), TypeDesc::FLOAT, values.data(),
+                        OIIO::stride_t(assembled.size() * sizeof(float)))) {
         *error = path + ": cannot convert the pixels: " + buf.geterror();
         return false;
     }
@@ -281,7 +328,8 @@ bool encodeOutput(const Frame& frame, const OutputEncoding& encoding, const std:
     return true;
 }
 
-bool encodeOtherParts(const Frame& frame, const OutputEncoding& encoding, const std::string& path,
+bool encodeOtherParts(const Frame& frame, const FileRecord& file, const RenderedFrame& rendered,
+                      const OutputEncoding& encoding, const std::string& path,
                       std::vector<OIIO::ImageBuf>* parts, std::vector<std::string>* leftOut,
                       std::string* error) {
     auto writer = OIIO::ImageOutput::create(path);
@@ -292,7 +340,7 @@ bool encodeOtherParts(const Frame& frame, const OutputEncoding& encoding, const 
     const std::string format = writer->format_name();
     if (!encoding.rgbaOnly) {
         // What encodeOutput keeps of the first part.
-        const OIIO::ImageSpec& in = frame.imageSpec;
+        const OIIO::ImageSpec& in = file.contents().parts.front();
         const bool moreThanColour = in.nchannels > (frame.alphaChannel >= 0 ? 4 : 3);
         for (int c = 0; c < in.nchannels; ++c) {
             const bool colour = c == frame.colourChannel[0] || c == frame.colourChannel[1] ||
@@ -305,10 +353,9 @@ bool encodeOtherParts(const Frame& frame, const OutputEncoding& encoding, const 
     }
     const bool severalParts = writer->supports("multiimage") && !encoding.rgbaOnly;
     const TypeDesc asked = dataTypeNamed(encoding.dataType);
-    for (std::size_t i = 0; i < frame.otherParts.size(); ++i) {
-        const ImagePart& part = frame.otherParts[i];
-        OIIO::ImageSpec out = part.imageSpec;
-        const std::string name = partName(out, int(i + 1));
+    for (int part = 1; part < int(frame.parts.size()); ++part) {
+        OIIO::ImageSpec out = file.contents().parts[std::size_t(part)];
+        const std::string name = partName(frame.parts[std::size_t(part)], part);
         if (!severalParts) {
             leftOut->push_back(name);
             continue;
@@ -322,8 +369,17 @@ bool encodeOtherParts(const Frame& frame, const OutputEncoding& encoding, const 
         out.format = uniform ? types.front() : TypeDesc(TypeDesc::FLOAT);
         out.channelformats = uniform ? std::vector<TypeDesc>() : types;
         out.erase_attribute("dof3d:settings");
+        const Rect& window = rendered.windows[std::size_t(part)];
+        out.x = window.x;
+        out.y = window.y;
+        out.width = window.width;
+        out.height = window.height;
+        std::vector<int> channels(std::size_t(out.nchannels));
+        for (int c = 0; c < out.nchannels; ++c) channels[std::size_t(c)] = c;
+        const std::vector<float> values =
+            partValues(frame, file.contents(), rendered, part, channels);
         OIIO::ImageBuf buf(out);
-        if (!buf.set_pixels(buf.roi(), TypeDesc::FLOAT, part.pixels.data())) {
+        if (!buf.set_pixels(buf.roi(), TypeDesc::FLOAT, values.data())) {
             *error = path + ": cannot convert the pixels of part " + name + ": " + buf.geterror();
             return false;
         }

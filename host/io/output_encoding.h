@@ -9,12 +9,7 @@
 // linear OpenEXR renders become sRGB in a PNG and back.
 #pragma once
 
-#include <OpenImageIO/imagebuf.h>
-
 #include <string>
-#include <vector>
-
-#include "model/frame.h"
 
 namespace dof {
 
@@ -32,19 +27,5 @@ std::string dataTypeProblem(const std::string& path, const std::string& dataType
 // What is wrong with a colour space name, or empty when OpenImageIO's colour
 // configuration (OpenColorIO's, where one is set) knows it.
 std::string colourSpaceProblem(const std::string& name);
-
-// The image to write to `path`: its description gives the channels and data types of
-// the file, its pixels are already in them. False with a one-line `error`.
-bool encodeOutput(const Frame& frame, const OutputEncoding& encoding, const std::string& path,
-                  OIIO::ImageBuf* image, std::string* error);
-
-// The frame's other parts as further parts of `path`: every flat part, as
-// stored, where the file type holds several parts (OpenEXR) and not only R,
-// G, B and A are asked for; none otherwise. `leftOut` receives what of the
-// frame the output does not hold: channels of the first part the file type
-// drops, parts, deep parts.
-bool encodeOtherParts(const Frame& frame, const OutputEncoding& encoding, const std::string& path,
-                      std::vector<OIIO::ImageBuf>* parts, std::vector<std::string>* leftOut,
-                      std::string* error);
 
 }  // namespace dof

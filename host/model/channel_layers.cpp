@@ -5,6 +5,8 @@
 #include <cmath>
 #include <map>
 
+#include "model/frame.h"
+
 namespace dof {
 
 namespace {
@@ -28,15 +30,6 @@ std::string join(const std::vector<std::string>& parts, std::size_t count) {
     std::string joined;
     for (std::size_t i = 0; i < count; ++i) joined += (i ? "." : "") + parts[i];
     return joined;
-}
-
-std::vector<std::string> multiView(const OIIO::ImageSpec& imageSpec) {
-    std::vector<std::string> views;
-    const OIIO::ParamValue* list = imageSpec.find_attribute("multiView");
-    if (list == nullptr || list->type().basetype != OIIO::TypeDesc::STRING) return views;
-    for (int i = 0; i < list->nvalues() * int(list->type().basevalues()); ++i)
-        views.push_back(list->get_string_indexed(i));
-    return views;
 }
 
 // The view, layer and last name of a channel in a part listing `views`
@@ -102,8 +95,9 @@ const LayerChannels* depthOf(const std::vector<LayerChannels>& layers, const Vie
     return nullptr;
 }
 
-bool sameWindow(const OIIO::ImageSpec& a, const OIIO::ImageSpec& b) {
-    return a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height;
+// Parts whose windows match pixel for pixel, and so grow alike.
+bool sameWindows(const FramePart& a, const FramePart& b) {
+    return a.dataWindow == b.dataWindow && a.displayWindow == b.displayWindow;
 }
 
 }  // namespace
@@ -127,30 +121,19 @@ bool isDataLayer(const std::string& layer) {
     return name.rfind("crypto", 0) == 0 || endsWith("id") || endsWith("ids");
 }
 
-std::string partName(const OIIO::ImageSpec& imageSpec, int part) {
-    const std::string name = imageSpec.get_string_attribute("name");
-    return name.empty() ? "part " + std::to_string(part) : name;
+std::string partName(const FramePart& part, int index) {
+    return part.name.empty() ? "part " + std::to_string(index) : part.name;
 }
 
-const OIIO::ImageSpec& partSpec(const Frame& frame, int part) {
-    return part == 0 ? frame.imageSpec : frame.otherParts[std::size_t(part - 1)].imageSpec;
-}
-
-std::vector<float>& partPixels(Frame& frame, int part) {
-    return part == 0 ? frame.pixels : frame.otherParts[std::size_t(part - 1)].pixels;
-}
-
-FrameLayers describeLayers(const Frame& frame, const std::string& depthChannel,
-                           DepthConvention convention) {
-    FrameLayers result;
-    const int partCount = 1 + int(frame.otherParts.size());
+ChannelLayers describeChannelLayers(const Frame& frame, const std::string& depthChannel,
+                                    DepthConvention convention) {
+    ChannelLayers result;
+    const int partCount = int(frame.parts.size());
     std::vector<LayerChannels> layers;
     for (int part = 0; part < partCount; ++part) {
-        const OIIO::ImageSpec& imageSpec = partSpec(frame, part);
-        const std::vector<std::string> views = multiView(imageSpec);
-        const std::string partView = imageSpec.get_string_attribute("view");
-        for (int c = 0; c < imageSpec.nchannels; ++c) {
-            const ChannelName name = parse(std::string(imageSpec.channel_name(c)), views, partView);
+        const FramePart& own = frame.parts[std::size_t(part)];
+        for (int c = 0; c < own.channelCount(); ++c) {
+            const ChannelName name = parse(own.channels[std::size_t(c)], own.views, own.view);
             auto it = std::find_if(layers.begin(), layers.end(), [&](const LayerChannels& l) {
                 return l.part == part && l.view == name.view && l.layer == name.layer;
             });
@@ -165,11 +148,11 @@ FrameLayers describeLayers(const Frame& frame, const std::string& depthChannel,
     std::vector<bool> used(layers.size(), false);
     std::vector<std::vector<bool>> blurredChannel;
     for (int part = 0; part < partCount; ++part)
-        blurredChannel.emplace_back(std::size_t(partSpec(frame, part).nchannels), false);
+        blurredChannel.emplace_back(std::size_t(frame.parts[std::size_t(part)].channelCount()),
+                                    false);
     ViewLayers first;
-    const std::vector<std::string> firstViews = multiView(frame.imageSpec);
-    first.name = firstViews.empty() ? std::string(frame.imageSpec.get_string_attribute("view"))
-                                    : firstViews.front();
+    const FramePart& image = frame.parts.front();
+    first.name = image.views.empty() ? image.view : image.views.front();
     for (int c = 0; c < 3; ++c) first.colour[c] = frame.colourChannel[c];
     first.alpha = frame.alphaChannel;
     result.views.push_back(first);
@@ -193,12 +176,11 @@ FrameLayers describeLayers(const Frame& frame, const std::string& depthChannel,
         int channel = -1;
         const LayerChannels* depth = depthOf(layers, view, depthChannel, &channel);
         if (depth == nullptr) continue;  // no depth of its own: kept sharp
-        const OIIO::ImageSpec& from = partSpec(frame, depth->part);
-        const std::vector<float>& pixels = partPixels(const_cast<Frame&>(frame), depth->part);
-        std::vector<double> stored(std::size_t(from.width) * std::size_t(from.height));
-        for (std::size_t p = 0; p < stored.size(); ++p)
-            stored[p] = pixels[p * std::size_t(from.nchannels) + std::size_t(channel)];
-        view.distance = onWindow(stored, 1, from, partSpec(frame, view.part), double(NAN));
+        const FramePart& from = frame.parts[std::size_t(depth->part)];
+        std::vector<double> stored(from.dataWindow.pixels());
+        for (std::size_t p = 0; p < stored.size(); ++p) stored[p] = from.value(p, channel);
+        view.distance = onWindow(stored, 1, from.dataWindow,
+                                 frame.parts[std::size_t(view.part)].dataWindow, double(NAN));
         for (double& d : view.distance) d = cameraDistance(d, convention);
         used[i] = true;
         result.views.push_back(std::move(view));
@@ -215,12 +197,13 @@ FrameLayers describeLayers(const Frame& frame, const std::string& depthChannel,
     for (std::size_t i = 0; i < layers.size(); ++i) {
         const LayerChannels& l = layers[i];
         // A part of its own with R, G and B is a colour layer named by the part.
-        const std::string layer =
-            l.layer.empty() && l.part != 0 ? partName(partSpec(frame, l.part), l.part) : l.layer;
+        const std::string layer = l.layer.empty() && l.part != 0
+                                      ? partName(frame.parts[std::size_t(l.part)], l.part)
+                                      : l.layer;
         if (used[i] || layer.empty() || !l.hasColour() || isDataLayer(layer)) continue;
         for (ViewLayers& view : result.views) {
             if (view.name != l.view ||
-                !sameWindow(partSpec(frame, l.part), partSpec(frame, view.part)))
+                !sameWindows(frame.parts[std::size_t(l.part)], frame.parts[std::size_t(view.part)]))
                 continue;
             for (int c : {l.find("R", "r"), l.find("G", "g"), l.find("B", "b"), l.find("A", "a")})
                 if (c >= 0) {
@@ -236,15 +219,13 @@ FrameLayers describeLayers(const Frame& frame, const std::string& depthChannel,
     const std::vector<std::pair<std::string, std::string>> depthNames =
         depthLayerNames(depthChannel);
     for (int part = 0; part < partCount; ++part) {
-        const OIIO::ImageSpec& imageSpec = partSpec(frame, part);
-        const std::string prefix = partCount == 1 ? std::string() : partName(imageSpec, part) + "/";
-        const std::vector<std::string> views = multiView(imageSpec);
-        const std::string partView = imageSpec.get_string_attribute("view");
-        for (int c = 0; c < imageSpec.nchannels; ++c) {
+        const FramePart& own = frame.parts[std::size_t(part)];
+        const std::string prefix = partCount == 1 ? std::string() : partName(own, part) + "/";
+        for (int c = 0; c < own.channelCount(); ++c) {
             if (blurredChannel[std::size_t(part)][std::size_t(c)]) continue;
-            const std::string channel(imageSpec.channel_name(c));
+            const std::string& channel = own.channels[std::size_t(c)];
             result.keptSharp.push_back(prefix + channel);
-            const ChannelName name = parse(channel, views, partView);
+            const ChannelName name = parse(channel, own.views, own.view);
             if (std::find(depthNames.begin(), depthNames.end(),
                           std::make_pair(name.layer, name.base)) == depthNames.end())
                 result.keptSharpBesidesDepth = true;

@@ -13,12 +13,14 @@
 #include <string>
 #include <vector>
 
-#include "model/frame.h"
+#include "model/depth_conventions.h"
 
 namespace dof {
 
-// A channel of the frame: part 0 is the frame's own image, part k its
-// otherParts[k - 1].
+struct Frame;
+struct FramePart;
+
+// A channel of the frame, in one of its parts (0 is its own image).
 struct ChannelAt {
     int part = 0;
     int channel = 0;
@@ -33,11 +35,11 @@ struct ViewLayers {
     // first view's are the frame's own).
     std::vector<double> distance;
     // Channels of colour layers rendered with this view's fragments (R, G, B
-    // and their own alpha), in parts with the window of the view's part.
+    // and their own alpha), in parts with the windows of the view's part.
     std::vector<ChannelAt> layerChannels;
 };
 
-struct FrameLayers {
+struct ChannelLayers {
     std::vector<ViewLayers> views;       // the first is the frame's own colour
     std::vector<std::string> blurred;    // views and colour layers, by name
     std::vector<std::string> keptSharp;  // channels, `part/channel` in a multi-part file
@@ -48,18 +50,15 @@ struct FrameLayers {
 // positions, depth, motion, texture coordinates, IDs, cryptomattes).
 bool isDataLayer(const std::string& layer);
 
-// Sorts the channels of a flat frame; other views find their depth as the
-// first view does (`depthChannel`, else Z, else depth.Z, named for the view),
-// in the view's part or another part of the view. A view without a depth of
-// its own is kept sharp.
-FrameLayers describeLayers(const Frame& frame, const std::string& depthChannel,
-                           DepthConvention convention);
+// Sorts the channels of a frame's parts, its own colour and alpha the first
+// view's; other views find their depth as the first view does
+// (`depthChannel`, else Z, else depth.Z, named for the view), in the view's
+// part or another part of the view, read in `convention`. A view without a
+// depth of its own is kept sharp.
+ChannelLayers describeChannelLayers(const Frame& frame, const std::string& depthChannel,
+                                    DepthConvention convention);
 
-// A part's name (its `name` attribute, else "part N").
-std::string partName(const OIIO::ImageSpec& imageSpec, int part);
-
-// The description and pixels of a part of the frame.
-const OIIO::ImageSpec& partSpec(const Frame& frame, int part);
-std::vector<float>& partPixels(Frame& frame, int part);
+// A part's name (its own, else "part N" for part `index`).
+std::string partName(const FramePart& part, int index);
 
 }  // namespace dof

@@ -156,4 +156,8 @@ EncodedPixel encodePixel(const PixelFragments& pixel) {
     return encoded;
 }
 
+std::size_t maxFragmentsForWidth(int width) {
+    return 1 + (width > 0 ? std::size_t(65535 / width) : std::size_t(65535));
+}
+
 }  // namespace dof

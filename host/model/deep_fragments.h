@@ -52,6 +52,10 @@ std::uint8_t shareByte(double weight, double pixelAlpha);
 // keeps none.
 void mergeFragments(PixelFragments& pixel, std::size_t maxFragments);
 
+// The most fragments a deep pixel keeps: a row of depth layers holds at most
+// 65535 elements, shared by the pixels of the row.
+std::size_t maxFragmentsForWidth(int width);
+
 // A fragment as the g-buffer bytes carry it.
 struct EncodedFragment {
     double distance;

@@ -18,8 +18,6 @@
 // focus is kept by the effect itself on the moved depths.
 #pragma once
 
-#include <OpenImageIO/imageio.h>
-
 #include <string>
 
 namespace dof {
@@ -31,13 +29,6 @@ struct LensSpec {
     double sensorWidthMm = 0.0;
     bool complete() const { return fNumber > 0.0 && focalLengthMm > 0.0 && sensorWidthMm > 0.0; }
 };
-
-// The lens an image file's metadata describes: the f-number from an EXR
-// attribute named "aperture" (or the Exif "FNumber"), the focal length from
-// "pinholeFocalLength", else "nominalFocalLength" (or the Exif
-// "Exif:FocalLength"), the sensor width from the first value of
-// "sensorOverallDimensions". Unknown or unusable values stay 0.
-LensSpec lensFromMetadata(const OIIO::ImageSpec& imageSpec);
 
 // The lens given on the command line, completed from the file: each value
 // given wins over the file's. False with `error` naming what is still missing.

@@ -1,6 +1,6 @@
-// A loaded frame as the host hands it to the effect (source buffer,
-// destination buffer, g-buffer channels), and the effect's result back into
-// the frame's own values.
+// A render's input as the host hands it to the effect (source buffer,
+// destination buffer, g-buffer channels), and the effect's result back in
+// the input's own association.
 //
 // Splatting sees premultiplied colour. Every pixel that holds anything is one
 // front fragment with coverage 255 and the pixel's alpha as its opacity (the
@@ -15,11 +15,13 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "host/Parameters.h"
 #include "model/depth_conventions.h"
-#include "model/frame.h"
+#include "model/lens.h"
+#include "render/render_input.h"
 #include "runtime/GBufferSet.h"
 #include "runtime/PixelImage.h"
 
@@ -27,10 +29,16 @@ namespace dof {
 
 enum class Method { Box = kMethodBoxAverage, Splat = kMethodSplatting };
 
+// How a frame's camera distances become the depths the effect reads: moved
+// first where a lens blurs the frame (what hit nothing too), then scaled into
+// the effect's range.
 struct DepthPlacement {
     DepthScale scale;
     double noHitAbove = 1e9;
     NoHitPolicy noHit = NoHitPolicy::Far;
+    std::optional<LensDepthRemap> lens;
+
+    float effectDepth(double distance) const;
 };
 
 struct EffectBuffers {
@@ -39,18 +47,13 @@ struct EffectBuffers {
     std::unique_ptr<runtime::GBufferSet> gbuffers;
 };
 
-// The working format for a frame: 8 or 16 bits where the file stores
-// 8 or 16-bit integers, float otherwise.
-QVBitmapType workingFormatFor(const OIIO::ImageSpec& imageSpec);
-
 // False with `error` when the host allocator refuses a buffer or a row runs
 // out of layer slots.
-bool buildEffectBuffers(const Frame& frame, Method method, QVBitmapType format,
+bool buildEffectBuffers(const RenderInput& input, Method method, QVBitmapType format,
                         const DepthPlacement& depth, EffectBuffers* buffers, std::string* error);
 
-// Writes the destination's R, G, B, A into the frame's colour and alpha
-// channels, in the frame's own alpha association. A pixel the effect left as
-// the source had it keeps the file's values exactly.
-void storeResult(const EffectBuffers& buffers, Method method, Frame* frame);
+// The destination's R, G, B, A in the input's own alpha association. A pixel
+// the effect left as the source had it keeps the file's values exactly.
+RenderedColour storeResult(const EffectBuffers& buffers, Method method, const RenderInput& input);
 
 }  // namespace dof

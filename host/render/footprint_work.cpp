@@ -14,32 +14,30 @@ double footprintPixels(double fraction, const BlurRadii& radii) {
            double(2 * hatReach(radii.down * fraction) + 1);
 }
 
-FrameWork oneRenderWork(const Frame& frame, const DepthPlacement& depth,
+FrameWork oneRenderWork(const RenderInput& input, const DepthPlacement& depth,
                         const runtime::RenderSettings& settings) {
     const FocusDepths focus{settings.focalDepth, settings.focusRangeDepth};
     const BlurRadii radii = blurRadii(settings);
     // Below this radius the effect copies the source and splats nothing.
     const bool splats = settings.method == 2.0 && settings.radius >= 0.00001;
     // Every pixel is visited once, with all its fragments.
-    std::vector<double> rowTaps(std::size_t(frame.height()), kVisitWork * double(frame.width()));
-    std::vector<double> columnTaps(std::size_t(frame.width()), kVisitWork * double(frame.height()));
+    std::vector<double> rowTaps(std::size_t(input.height()), kVisitWork * double(input.width()));
+    std::vector<double> columnTaps(std::size_t(input.width()), kVisitWork * double(input.height()));
     double largest = 0.0;
     const auto add = [&](double distance, int x, int y) {
-        const double f =
-            blurFraction(effectDepth(distance, depth.noHitAbove, depth.noHit, depth.scale), focus);
+        const double f = blurFraction(depth.effectDepth(distance), focus);
         largest = std::max(largest, f);
         const double taps = footprintPixels(f, radii);
         rowTaps[std::size_t(y)] += taps;
         columnTaps[std::size_t(x)] += taps;
     };
-    for (int y = 0; y < frame.height() && splats; ++y)
-        for (int x = 0; x < frame.width(); ++x) {
-            const std::size_t p = std::size_t(y) * std::size_t(frame.width()) + std::size_t(x);
-            if (!frame.deep) {
-                add(frame.distance[p], x, y);
+    for (int y = 0; y < input.height() && splats; ++y)
+        for (int x = 0; x < input.width(); ++x) {
+            if (!input.deep()) {
+                add(input.distance(x, y), x, y);
                 continue;
             }
-            for (const Fragment& f : frame.fragments[p].fragments) add(f.distance, x, y);
+            for (const Fragment& f : input.fragments(x, y).fragments) add(f.distance, x, y);
         }
     FrameWork work;
     work.rows = RenderWork(0, rowTaps);

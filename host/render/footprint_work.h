@@ -4,7 +4,6 @@
 #pragma once
 
 #include "model/blur_fraction.h"
-#include "model/frame.h"
 #include "render/band_render.h"
 #include "render/effect_buffers.h"
 
@@ -26,7 +25,7 @@ struct FrameWork {
     RenderWork rows, columns;
     int reachX = 0, reachY = 0;
 };
-FrameWork oneRenderWork(const Frame& frame, const DepthPlacement& depth,
+FrameWork oneRenderWork(const RenderInput& input, const DepthPlacement& depth,
                         const runtime::RenderSettings& settings);
 
 }  // namespace dof

@@ -1,12 +1,12 @@
-// The render of a loaded frame through the effect, in one layer (the
-// effect's own render, byte for byte what a host gets, on as many bands as
-// there are threads) or in depth slabs composited front to back.
+// One render of the effect over a render input: the effect's own single
+// render (byte for byte what a host gets, on as many bands as there are
+// threads) or depth slabs composited front to back.
 #pragma once
 
 #include <string>
 
-#include "model/frame.h"
 #include "render/effect_buffers.h"
+#include "render/render_input.h"
 #include "runtime/EffectLibrary.h"
 #include "runtime/RenderSession.h"
 #include "util/task_pool.h"
@@ -28,7 +28,7 @@ protected:
     ~WorkReport() = default;
 };
 
-// What a frame's render works with besides the frame.
+// What a frame's renders work with besides the frame.
 struct FrameRenderContext {
     const runtime::EffectLibrary* library = nullptr;
     TaskPool* pool = nullptr;  // null: everything on the calling thread
@@ -51,20 +51,20 @@ struct EffectPlan {
     runtime::RenderSettings settings;
 };
 
-// The effect's single render of the frame, in bands across its longer side
+// The effect's single render of the input, in bands across its longer side
 // that give the same bytes as one instance: splatting always, box averaging
-// in the integer formats where its summed-area tables are exact. Stores the result in the
-// frame. `passSeconds` receives the time spent in each pass, summed over bands.
-RenderOutcome renderInOneLayer(Frame* frame, const EffectPlan& plan,
-                               const FrameRenderContext& context, double passSeconds[5],
-                               std::string* error);
+// in the integer formats where its summed-area tables are exact. `passSeconds`
+// receives the time spent in each pass, summed over bands.
+RenderOutcome renderInOneLayer(const RenderInput& input, const EffectPlan& plan,
+                               const FrameRenderContext& context, RenderedColour* result,
+                               double passSeconds[5], std::string* error);
 
-// Splatting in `layers` depth slabs composited front to back, each slab a
-// render of the effect on as many bands as suit the threads. Stores the
-// composite in the frame; `passSeconds` sums the passes of every render.
-RenderOutcome renderInSlabs(Frame* frame, const EffectPlan& plan, int layers,
-                            const FrameRenderContext& context, double passSeconds[5],
-                            std::string* error);
+// Splatting in `slabs` depth slabs composited front to back, each slab a
+// render of the effect on as many bands as suit the threads; `passSeconds`
+// sums the passes of every render.
+RenderOutcome renderInSlabs(const RenderInput& input, const EffectPlan& plan, int slabs,
+                            const FrameRenderContext& context, RenderedColour* result,
+                            double passSeconds[5], std::string* error);
 
 // Whether box averaging in `format` over `pixels` pixels gives the same bytes
 // in bands as in one instance: its tables hold whole numbers, exact in a

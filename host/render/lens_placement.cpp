@@ -11,50 +11,49 @@ namespace {
 
 // Calls `visit` with every distance of the frame: each pixel's, or each deep
 // fragment's, and each of the other views'.
-void forEachDistance(Frame* frame, const std::vector<std::vector<double>*>& otherViews,
-                     const std::function<void(double&)>& visit) {
-    for (double& distance : frame->distance) visit(distance);
-    for (std::vector<double>* view : otherViews)
-        for (double& distance : *view) visit(distance);
-    for (PixelFragments& pixel : frame->fragments)
-        for (Fragment& fragment : pixel.fragments) visit(fragment.distance);
+void forEachDistance(const Frame& frame, const std::function<void(double)>& visit) {
+    for (double distance : frame.distance) visit(distance);
+    for (std::size_t v = 1; v < frame.layers.views.size(); ++v)
+        for (double distance : frame.layers.views[v].distance) visit(distance);
+    for (const PixelFragments& pixel : frame.fragments)
+        for (const Fragment& fragment : pixel.fragments) visit(fragment.distance);
 }
 
 }  // namespace
 
-bool placeDepthsForLens(Frame* frame, const LensOptions& options, double focus, double sharpUntil,
-                        double pixelAspect, double noHitAbove, NoHitPolicy noHit,
-                        LensFrameReport* report, std::string* error,
-                        const std::vector<std::vector<double>*>& otherViews) {
+bool placeLens(const Frame& frame, const LensOptions& options, double focus, double sharpUntil,
+               double pixelAspect, double noHitAbove, NoHitPolicy noHit, LensFrameReport* report,
+               std::optional<LensDepthRemap>* remap, std::string* error) {
     *report = LensFrameReport();
-    const LensSpec fromFile = lensFromMetadata(frame->imageSpec);
+    remap->reset();
+    const LensSpec& fromFile = frame.lens;
     const LensSpec& given = options.given;
     const bool anyGiven =
         given.fNumber > 0.0 || given.focalLengthMm > 0.0 || given.sensorWidthMm > 0.0;
     if (!anyGiven && !(options.fromFileAllowed && fromFile.complete())) return true;
     if (!completeLens(given, fromFile, &report->lens, error)) {
-        *error = frame->path + ": " + *error;
+        *error = frame.path + ": " + *error;
         return false;
     }
     report->active = true;
-    report->deep = frame->deep;
+    report->deep = frame.deep;
     report->fromFile =
         given.fNumber <= 0.0 || given.focalLengthMm <= 0.0 || given.sensorWidthMm <= 0.0;
 
     // The sensor spans the display window's width; a pixel's height is its
     // width over the pixel aspect, and the effect's radius counts heights.
     const double pixelsPerMm =
-        double(frame->imageSpec.full_width) * pixelAspect / report->lens.sensorWidthMm;
+        double(frame.parts.front().displayWindow.width) * pixelAspect / report->lens.sensorWidthMm;
     ThinLensBlur blur;
     if (!blur.setUp(report->lens, focus, sharpUntil, options.metresPerUnit, pixelsPerMm, error)) {
-        *error = frame->path + ": " + *error;
+        *error = frame.path + ": " + *error;
         return false;
     }
     const auto lensRadius = [&](double distance) {
         if (isHit(distance, noHitAbove)) return blur.radius(distance);
         return noHit == NoHitPolicy::Far ? blur.radius(INFINITY) : 0.0;
     };
-    forEachDistance(frame, otherViews, [&](double& distance) {
+    forEachDistance(frame, [&](double distance) {
         const double radius = lensRadius(distance);
         report->largestBlur = std::max(report->largestBlur, radius);
         ++report->depths;
@@ -62,15 +61,8 @@ bool placeDepthsForLens(Frame* frame, const LensOptions& options, double focus, 
     });
     report->radius = std::min(report->largestBlur, kMaxEffectRadius);
     if (report->radius == 0.0) return true;  // nothing blurs; depths as they are
-
-    const LensDepthRemap remap(blur, report->radius);
-    report->sharpUntil = remap.sharpUntil();
-    forEachDistance(frame, otherViews, [&](double& distance) {
-        if (isHit(distance, noHitAbove))
-            distance = remap.distance(distance);
-        else
-            distance = noHit == NoHitPolicy::Far ? remap.distance(INFINITY) : NAN;
-    });
+    remap->emplace(blur, report->radius);
+    report->sharpUntil = (*remap)->sharpUntil();
     return true;
 }
 

@@ -1,11 +1,11 @@
 // A frame's depths placed for a lens: the radius the effect gets, how much of
-// the lens's blur lies beyond the effect's limit, and every distance of the
-// frame moved so that the effect blurs it as the lens would.
+// the lens's blur lies beyond the effect's limit, and how every distance of
+// the frame moves so that the effect blurs it as the lens would.
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
-#include <vector>
 
 #include "model/depth_conventions.h"
 #include "model/frame.h"
@@ -34,19 +34,18 @@ struct LensFrameReport {
     bool deep = false;         // the depths are deep fragments
 };
 
-// When the options or the file give a lens, moves the frame's distances for
-// the focus distance `focus` and the far end of the sharp zone `sharpUntil`
-// (0 = none), and reports what the effect is to be given. Pixels that hit
-// nothing go infinitely far (blurred as the background tends to) or, under
-// NoHitPolicy::Focus, stay where the effect puts them on the focal plane.
-// The radius is the largest blur of the frame, at most kMaxEffectRadius.
-// Not active without a lens; false with `error` when the lens is incomplete
-// or cannot focus there. The distances of `otherViews` are placed with the
-// frame's, for one radius.
-bool placeDepthsForLens(Frame* frame, const LensOptions& options, double focus, double sharpUntil,
-                        double pixelAspect, double noHitAbove, NoHitPolicy noHit,
-                        LensFrameReport* report, std::string* error,
-                        const std::vector<std::vector<double>*>& otherViews = {});
+// When the options or the file give a lens, reports what the effect is to
+// be given for the focus distance `focus` and the far end of the sharp zone
+// `sharpUntil` (0 = none), and how the frame's distances move (`remap`; none
+// where nothing blurs). Pixels that hit nothing go infinitely far (blurred as
+// the background tends to) or, under NoHitPolicy::Focus, stay where the
+// effect puts them on the focal plane. The radius is the largest blur of
+// every view's distances (or deep fragments), at most kMaxEffectRadius, so
+// that the views share it. Not active without a lens; false with `error`
+// when the lens is incomplete or cannot focus there.
+bool placeLens(const Frame& frame, const LensOptions& options, double focus, double sharpUntil,
+               double pixelAspect, double noHitAbove, NoHitPolicy noHit, LensFrameReport* report,
+               std::optional<LensDepthRemap>* remap, std::string* error);
 
 // The warning for a frame whose lens blurs beyond the effect's limit, or
 // empty.

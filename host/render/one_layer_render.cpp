@@ -18,17 +18,17 @@ bool boxTablesExact(QVBitmapType format, double pixels) {
     return 2.0 * pixels * fullScale * fullScale < 9007199254740992.0;
 }
 
-RenderOutcome renderInOneLayer(Frame* frame, const EffectPlan& plan,
-                               const FrameRenderContext& context, double passSeconds[5],
-                               std::string* error) {
+RenderOutcome renderInOneLayer(const RenderInput& input, const EffectPlan& plan,
+                               const FrameRenderContext& context, RenderedColour* result,
+                               double passSeconds[5], std::string* error) {
     EffectBuffers buffers;
-    if (!buildEffectBuffers(*frame, plan.method, plan.format, plan.depth, &buffers, error))
+    if (!buildEffectBuffers(input, plan.method, plan.format, plan.depth, &buffers, error))
         return RenderOutcome::Failed;
     runtime::RenderSettings settings = plan.settings;
-    const QVRect region{0, 0, frame->width(), frame->height()};
+    const QVRect region{0, 0, input.width(), input.height()};
     settings.region = region;
 
-    const FrameWork frameWork = oneRenderWork(*frame, plan.depth, settings);
+    const FrameWork frameWork = oneRenderWork(input, plan.depth, settings);
     int reachX = frameWork.reachX, reachY = frameWork.reachY;
     int bandCount = context.threads;
     if (plan.method == Method::Box) {
@@ -55,9 +55,9 @@ RenderOutcome renderInOneLayer(Frame* frame, const EffectPlan& plan,
     for (const Band& b : bands) tasks.push_back(BandTask{b, work.band(b), frameBuffers});
     for (int pass = 0; pass < 5; ++pass) passSeconds[pass] = 0.0;
     const RenderOutcome outcome =
-        renderBands(tasks, settings, context, frame->path, passSeconds, error);
+        renderBands(tasks, settings, context, input.path(), passSeconds, error);
     if (outcome != RenderOutcome::Done) return outcome;
-    storeResult(buffers, plan.method, frame);
+    *result = storeResult(buffers, plan.method, input);
     return RenderOutcome::Done;
 }
 

@@ -11,27 +11,30 @@ namespace {
 
 // The depth the effect reads for a pixel's front fragment: a deep pixel's
 // heaviest fragment, as the g-buffer is filled.
-float frontDepth(const Frame& frame, std::size_t p, const DepthPlacement& depth) {
+float frontDepth(const RenderInput& input, int x, int y, const DepthPlacement& depth) {
     double distance = NAN;
-    if (!frame.deep) {
-        distance = frame.distance[p];
+    if (!input.deep()) {
+        distance = input.distance(x, y);
     } else {
-        const EncodedPixel encoded = encodePixel(frame.fragments[p]);
+        const EncodedPixel encoded = encodePixel(input.fragments(x, y));
         if (!encoded.fragments.empty()) distance = encoded.fragments[encoded.front].distance;
     }
-    return effectDepth(distance, depth.noHitAbove, depth.noHit, depth.scale);
+    return depth.effectDepth(distance);
 }
 
 }  // namespace
 
-std::vector<std::uint8_t> radiusMap(const Frame& frame, const DepthPlacement& depth,
-                                    const runtime::RenderSettings& settings) {
-    std::vector<std::uint8_t> map(frame.pixelCount(), 0);
+std::vector<std::uint8_t> radiusMap(const Frame& frame, const FramePlan& plan) {
+    const RenderInput input(frame, 0, plan.windows.front());
+    const runtime::RenderSettings& settings = plan.effect.settings;
+    std::vector<std::uint8_t> map(input.pixelCount(), 0);
     // Below this radius the effect's map is all zero.
     if (settings.radius < 0.00001) return map;
     const FocusDepths focus{settings.focalDepth, settings.focusRangeDepth};
-    for (std::size_t p = 0; p < map.size(); ++p)
-        map[p] = radiusMapByte(blurFraction(frontDepth(frame, p, depth), focus));
+    std::size_t p = 0;
+    for (int y = 0; y < input.height(); ++y)
+        for (int x = 0; x < input.width(); ++x, ++p)
+            map[p] = radiusMapByte(blurFraction(frontDepth(input, x, y, plan.effect.depth), focus));
     return map;
 }
 

@@ -4,15 +4,16 @@
 
 namespace dof {
 
-SlabComposite::SlabComposite(const Frame& frame, int sharpSlab)
-    : width_(frame.width()),
+SlabComposite::SlabComposite(const RenderInput& input, int sharpSlab)
+    : width_(input.width()),
       sharpSlab_(sharpSlab),
-      othersShow_(frame.pixelCount(), 0),
-      opaque_(frame.pixelCount(), 1) {
-    runtime::assignLarge(sum_, frame.pixelCount() * 4, 0.0);
-    if (frame.alphaChannel < 0) return;
-    for (std::size_t p = 0; p < frame.pixelCount(); ++p)
-        opaque_[p] = frame.value(p, frame.alphaChannel) == 1.0f;
+      othersShow_(input.pixelCount(), 0),
+      opaque_(input.pixelCount(), 1) {
+    runtime::assignLarge(sum_, input.pixelCount() * 4, 0.0);
+    if (!input.hasAlpha()) return;
+    std::size_t p = 0;
+    for (int y = 0; y < input.height(); ++y)
+        for (int x = 0; x < input.width(); ++x, ++p) opaque_[p] = input.stored(x, y).alpha == 1.0;
 }
 
 void SlabComposite::addBehind(const SlabLayer& layer, TaskPool* pool, int threads) {
@@ -42,22 +43,21 @@ void SlabComposite::addBehind(const SlabLayer& layer, TaskPool* pool, int thread
     });
 }
 
-void SlabComposite::store(const SlabParts& parts, Frame* frame) const {
-    const std::size_t stride = std::size_t(frame->imageSpec.nchannels);
-    for (int y = 0; y < frame->height(); ++y)
-        for (int x = 0; x < frame->width(); ++x) {
+RenderedColour SlabComposite::store(const SlabParts& parts, const RenderInput& input) const {
+    RenderedColour out = storedColour(input);
+    for (int y = 0; y < input.height(); ++y)
+        for (int x = 0; x < input.width(); ++x) {
             const std::size_t p = std::size_t(y) * std::size_t(width_) + std::size_t(x);
             if (parts.wholeSharp(x, y) && !othersShow_[p]) continue;
             const double* sum = &sum_[p * 4];
-            float* out = &frame->pixels[p * stride];
             for (int c = 0; c < 3; ++c) {
                 double v = sum[c];
-                if (!frame->associated)
-                    v = sum[3] > 0.0 ? v / sum[3] : double(out[frame->colourChannel[c]]);
-                out[frame->colourChannel[c]] = float(v);
+                if (!input.associated()) v = sum[3] > 0.0 ? v / sum[3] : double(out.colour[c][p]);
+                out.colour[c][p] = float(v);
             }
-            if (frame->alphaChannel >= 0) out[frame->alphaChannel] = float(sum[3]);
+            if (input.hasAlpha()) out.alpha[p] = float(sum[3]);
         }
+    return out;
 }
 
 }  // namespace dof

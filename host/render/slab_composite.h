@@ -1,10 +1,9 @@
-// Rendered slab layers composited front to back ("over") into the frame.
+// Rendered slab layers composited front to back ("over").
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
-#include "model/frame.h"
 #include "render/slab_buffers.h"
 #include "render/slab_fragments.h"
 
@@ -12,18 +11,17 @@ namespace dof {
 
 class SlabComposite {
 public:
-    SlabComposite(const Frame& frame, int sharpSlab);
+    SlabComposite(const RenderInput& input, int sharpSlab);
 
     // Adds a rendered layer behind the layers added before it, on up to
     // `threads` threads of `pool`.
     void addBehind(const SlabLayer& layer, TaskPool* pool, int threads);
 
-    // Writes the composite into the frame's colour and alpha channels, in the
-    // frame's own association. A pixel that lies whole in the sharp slab and
-    // that no other slab shows through or covers keeps the file's values
-    // exactly, whatever the working format and the transparency bytes made
-    // of its alpha.
-    void store(const SlabParts& parts, Frame* frame) const;
+    // The composite's colour and alpha, in the input's own association. A
+    // pixel that lies whole in the sharp slab and that no other slab shows
+    // through or covers keeps the file's values exactly, whatever the working
+    // format and the transparency bytes made of its alpha.
+    RenderedColour store(const SlabParts& parts, const RenderInput& input) const;
 
 private:
     int width_;

@@ -59,7 +59,7 @@ double byteShare(double share, double alpha) {
 // when it is shared.
 int addPiece(PartBuilder& builder, const Piece& piece, const SlabPlan& plan,
              const DepthPlacement& depth) {
-    const float effect = effectDepth(piece.distance, depth.noHitAbove, depth.noHit, depth.scale);
+    const float effect = depth.effectDepth(piece.distance);
     const SlabShare share = plan.shareOf(effect);
     if (share.nearShare <= 0.0) {
         builder.add(share.farSlab, piece.colour, piece.alpha);
@@ -83,23 +83,17 @@ int addPiece(PartBuilder& builder, const Piece& piece, const SlabPlan& plan,
     return -1;
 }
 
-void pixelParts(const Frame& frame, std::size_t p, const SlabPlan& plan,
+void pixelParts(const RenderInput& input, int x, int y, const SlabPlan& plan,
                 const DepthPlacement& depth, PartBuilder& builder, bool* wholeSharp) {
-    if (!frame.deep) {
-        Piece piece;
-        piece.distance = frame.distance[p];
-        piece.alpha = frame.alphaChannel >= 0 ? double(frame.value(p, frame.alphaChannel)) : 1.0;
-        bool lit = false;
-        for (int c = 0; c < 3; ++c) {
-            piece.colour[c] = frame.value(p, frame.colourChannel[c]);
-            lit = lit || piece.colour[c] != 0.0;
-            if (!frame.associated) piece.colour[c] *= piece.alpha;
-        }
+    if (!input.deep()) {
         // Nothing (no alpha, and no light under zero alpha) is no piece.
-        const bool holds = frame.holdsAnything.empty()
-                               ? piece.alpha > 0.0 || (frame.associated && lit)
-                               : frame.holdsAnything[p] != 0;
-        if (!holds) return;
+        if (!input.holdsAnything(x, y)) return;
+        const PixelValues v = input.stored(x, y);
+        Piece piece;
+        piece.distance = input.distance(x, y);
+        piece.alpha = v.alpha;
+        for (int c = 0; c < 3; ++c)
+            piece.colour[c] = input.associated() ? v.colour[c] : v.colour[c] * v.alpha;
         piece.alpha = std::min(1.0, std::max(0.0, piece.alpha));
         *wholeSharp = addPiece(builder, piece, plan, depth) == plan.sharpSlab();
         return;
@@ -107,7 +101,7 @@ void pixelParts(const Frame& frame, std::size_t p, const SlabPlan& plan,
     // Each sample undimmed by those in front of it: its share of the pixel
     // over what the samples in front let through.
     double through = 1.0;
-    for (const Fragment& f : frame.fragments[p].fragments) {
+    for (const Fragment& f : input.fragments(x, y).fragments) {
         if (through < 1e-6) break;  // nothing behind is seen
         Piece piece;
         piece.distance = f.distance;
@@ -120,11 +114,11 @@ void pixelParts(const Frame& frame, std::size_t p, const SlabPlan& plan,
 
 }  // namespace
 
-SlabParts::SlabParts(const Frame& frame, const SlabPlan& plan, const DepthPlacement& depth,
+SlabParts::SlabParts(const RenderInput& input, const SlabPlan& plan, const DepthPlacement& depth,
                      TaskPool* pool, int threads)
-    : width_(frame.width()), height_(frame.height()) {
+    : width_(input.width()), height_(input.height()) {
     const std::size_t slabs = plan.slabs().size();
-    wholeSharp_.assign(frame.pixelCount(), 0);
+    wholeSharp_.assign(input.pixelCount(), 0);
     rows_.resize(std::size_t((height_ + kRows - 1) / kRows));
     // Each run's bounds of every slab (first column and row, last column
     // and row) and counts, gathered after.
@@ -144,7 +138,7 @@ SlabParts::SlabParts(const Frame& frame, const SlabPlan& plan, const DepthPlacem
                 run.first.push_back(std::uint32_t(firstPart));
                 PartBuilder builder(run.parts, firstPart);
                 bool sharp = false;
-                pixelParts(frame, p, plan, depth, builder, &sharp);
+                pixelParts(input, x, y, plan, depth, builder, &sharp);
                 wholeSharp_[p] = sharp;
                 for (std::size_t i = firstPart; i < run.parts.size(); ++i) {
                     const std::size_t s = std::size_t(run.parts[i].slab);

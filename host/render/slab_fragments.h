@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "model/frame.h"
 #include "render/effect_buffers.h"
 #include "render/slab_plan.h"
 #include "util/task_pool.h"
@@ -25,8 +24,8 @@ struct SlabPart {
 class SlabParts {
 public:
     // Works on up to `threads` threads of `pool` (null: the caller's only).
-    SlabParts(const Frame& frame, const SlabPlan& plan, const DepthPlacement& depth, TaskPool* pool,
-              int threads);
+    SlabParts(const RenderInput& input, const SlabPlan& plan, const DepthPlacement& depth,
+              TaskPool* pool, int threads);
 
     int width() const { return width_; }
     int height() const { return height_; }

@@ -1,4 +1,4 @@
-// Splatting in depth slabs: plan the slabs, cut the frame's pixels into
+// Splatting in depth slabs: plan the slabs, cut the input's pixels into
 // them, render every slab through the effect on bands, composite.
 #include <unistd.h>
 
@@ -20,22 +20,23 @@ namespace dof {
 namespace {
 
 // The largest blur fractions in front of the focus and behind it.
-void blurExtent(const Frame& frame, const DepthPlacement& depth, const FocusDepths& focus,
+void blurExtent(const RenderInput& input, const DepthPlacement& depth, const FocusDepths& focus,
                 double* nearest, double* farthest) {
     *nearest = *farthest = 0.0;
     const auto add = [&](double distance) {
-        const float d = effectDepth(distance, depth.noHitAbove, depth.noHit, depth.scale);
+        const float d = depth.effectDepth(distance);
         const double f = blurFraction(d, focus);
         double& side = double(d) > focus.focalDepth ? *nearest : *farthest;
         side = std::max(side, f);
     };
-    for (std::size_t p = 0; p < frame.pixelCount(); ++p) {
-        if (!frame.deep) {
-            add(frame.distance[p]);
-            continue;
+    for (int y = 0; y < input.height(); ++y)
+        for (int x = 0; x < input.width(); ++x) {
+            if (!input.deep()) {
+                add(input.distance(x, y));
+                continue;
+            }
+            for (const Fragment& f : input.fragments(x, y).fragments) add(f.distance);
         }
-        for (const Fragment& f : frame.fragments[p].fragments) add(f.distance);
-    }
 }
 
 // What a slab will cost, for the progress bar before it is built: its own
@@ -70,17 +71,17 @@ double layerBytes(QVBitmapType format, const QVRect& area) {
 
 }  // namespace
 
-RenderOutcome renderInSlabs(Frame* frame, const EffectPlan& plan, int layers,
-                            const FrameRenderContext& context, double passSeconds[5],
-                            std::string* error) {
+RenderOutcome renderInSlabs(const RenderInput& input, const EffectPlan& plan, int layers,
+                            const FrameRenderContext& context, RenderedColour* result,
+                            double passSeconds[5], std::string* error) {
     runtime::RenderSettings settings = plan.settings;
     settings.method = 2.0;
     const FocusDepths focus{settings.focalDepth, settings.focusRangeDepth};
     const BlurRadii radii = blurRadii(settings);
     double nearest = 0.0, farthest = 0.0;
-    if (settings.radius >= 0.00001) blurExtent(*frame, plan.depth, focus, &nearest, &farthest);
+    if (settings.radius >= 0.00001) blurExtent(input, plan.depth, focus, &nearest, &farthest);
     const SlabPlan slabs(layers, nearest, farthest, focus, radii);
-    const SlabParts parts(*frame, slabs, plan.depth, context.pool, context.threads);
+    const SlabParts parts(input, slabs, plan.depth, context.pool, context.threads);
     // The frame's work as estimated, each slab's replaced by its own once it
     // is planned.
     std::vector<double> slabWork(slabs.slabs().size());
@@ -104,9 +105,9 @@ RenderOutcome renderInSlabs(Frame* frame, const EffectPlan& plan, int layers,
     const std::size_t slabCount = slabs.slabs().size();
     std::vector<SlabLayer> slabLayers(slabCount);
     std::vector<std::unique_ptr<SlabTiling>> tilings(slabCount);
-    SlabComposite composite(*frame, slabs.sharpSlab());
+    SlabComposite composite(input, slabs.sharpSlab());
     const double budget = slabMemoryBudget(
-        context, layerBytes(plan.slabFormat, QVRect{0, 0, frame->width(), frame->height()}));
+        context, layerBytes(plan.slabFormat, QVRect{0, 0, input.width(), input.height()}));
     int first = 0;
     double groupBytes = 0.0;
     const auto renderGroup = [&](int end) {
@@ -129,7 +130,7 @@ RenderOutcome renderInSlabs(Frame* frame, const EffectPlan& plan, int layers,
         }
         announce();
         const RenderOutcome outcome =
-            renderBands(tasks, settings, context, frame->path, passSeconds, error);
+            renderBands(tasks, settings, context, input.path(), passSeconds, error);
         if (outcome != RenderOutcome::Done) return outcome;
         for (int s = first; s < end; ++s) {
             if (rendered[std::size_t(s)])
@@ -146,7 +147,7 @@ RenderOutcome renderInSlabs(Frame* frame, const EffectPlan& plan, int layers,
         SlabLayer& layer = slabLayers[std::size_t(s)];
         if (!buildSlabLayer(parts, slabs, s, radii, plan.slabFormat, context.pool, context.threads,
                             &layer, error)) {
-            *error = frame->path + ": " + *error;
+            *error = input.path() + ": " + *error;
             return RenderOutcome::Failed;
         }
         groupBytes += layerBytes(plan.slabFormat, layer.area);
@@ -155,7 +156,7 @@ RenderOutcome renderInSlabs(Frame* frame, const EffectPlan& plan, int layers,
             if (outcome != RenderOutcome::Done) return outcome;
         }
     }
-    composite.store(parts, frame);
+    *result = composite.store(parts, input);
     return RenderOutcome::Done;
 }
 

@@ -3,9 +3,6 @@
 // example of how a caller builds the planes, kernels and product tables the
 // routines take, and how it orders the two passes: every row into an
 // intermediate image, then every column of that image.
-#include <OpenImageIO/imagebuf.h>
-#include <OpenImageIO/imageio.h>
-
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -18,7 +15,7 @@
 #include <vector>
 
 #include "blur/line_blur.h"
-#include "io/staged_image.h"
+#include "io/byte_image.h"
 #include "kernels/Kernel.h"
 #include "tool/commands.h"
 #include "util/error_line.h"
@@ -44,50 +41,15 @@ struct BlurOptions {
     bool dilate = false;
 };
 
-// An 8-bit image as interleaved bytes, row after row.
-struct Image8 {
-    int width = 0;
-    int height = 0;
-    int channels = 0;
-    std::vector<unsigned char> bytes;
-    OIIO::ImageSpec imageSpec;  // the file's description, kept for writing back
-};
-
 bool fail(const std::string& message) {
     printError(message);
     return false;
 }
 
-bool readImage8(const std::string& path, Image8& image) {
-    // The colour is read as stored: blurring premultiplies it itself.
-    OIIO::ImageSpec config;
-    config.attribute("oiio:UnassociatedAlpha", 1);
-    auto in = OIIO::ImageInput::open(path, &config);
-    if (!in) return fail(path + ": cannot read image: " + oneLine(OIIO::geterror()));
-    const OIIO::ImageSpec& imageSpec = in->spec();
-    if (imageSpec.width <= 0 || imageSpec.height <= 0 || imageSpec.depth > 1 ||
-        imageSpec.nchannels <= 0)
-        return fail(path + ": not a two-dimensional image");
-    // Strides and line lengths reach the routines as 32-bit integers; the
-    // whole image is kept below 2 GiB a copy.
-    const std::int64_t rowBytes = std::int64_t(imageSpec.width) * std::max(imageSpec.nchannels, 4);
-    if (rowBytes > INT_MAX || rowBytes * imageSpec.height > std::int64_t(INT_MAX))
-        return fail(path + ": image too large (" + std::to_string(imageSpec.width) + "x" +
-                    std::to_string(imageSpec.height) + ")");
-    image.width = imageSpec.width;
-    image.height = imageSpec.height;
-    image.channels = imageSpec.nchannels;
-    image.imageSpec = imageSpec;
-    image.bytes.resize(std::size_t(imageSpec.width) * imageSpec.height * imageSpec.nchannels);
-    if (!in->read_image(0, 0, 0, imageSpec.nchannels, OIIO::TypeDesc::UINT8, image.bytes.data()))
-        return fail(path + ": cannot read image: " + oneLine(in->geterror()));
-    return true;
-}
-
 // The routines' pixel layout: alpha in byte 0, then the three colours. One
 // channel is grey, two are grey and alpha, three are RGB, four or more RGBA
 // (further channels are dropped); a missing alpha is opaque.
-std::vector<unsigned char> toAlphaFirst(const Image8& image) {
+std::vector<unsigned char> toAlphaFirst(const ByteImage& image) {
     const std::size_t pixels = std::size_t(image.width) * image.height;
     std::vector<unsigned char> out(pixels * 4);
     for (std::size_t p = 0; p < pixels; ++p) {
@@ -119,14 +81,11 @@ std::vector<unsigned char> toAlphaFirst(const Image8& image) {
     return out;
 }
 
-// Back to the file's channels (at most four).
-Image8 fromAlphaFirst(const Image8& like, const std::vector<unsigned char>& pixels) {
-    Image8 out;
-    out.width = like.width;
-    out.height = like.height;
-    out.channels = std::min(like.channels, 4);
-    out.imageSpec = like.imageSpec;
-    out.bytes.resize(std::size_t(out.width) * out.height * out.channels);
+// Back to the image's channels (at most four).
+void fromAlphaFirst(const std::vector<unsigned char>& pixels, ByteImage* image) {
+    ByteImage& out = *image;
+    out.channels = std::min(out.channels, 4);
+    out.bytes.assign(std::size_t(out.width) * out.height * out.channels, 0);
     const std::size_t count = std::size_t(out.width) * out.height;
     for (std::size_t p = 0; p < count; ++p) {
         unsigned char const* s = &pixels[p * 4];
@@ -152,24 +111,6 @@ Image8 fromAlphaFirst(const Image8& like, const std::vector<unsigned char>& pixe
                 break;
         }
     }
-    return out;
-}
-
-bool writeImage8(const std::string& path, const Image8& image) {
-    OIIO::ImageSpec imageSpec = image.imageSpec;
-    imageSpec.set_format(OIIO::TypeDesc::UINT8);
-    if (imageSpec.nchannels != image.channels) {
-        imageSpec.nchannels = image.channels;
-        imageSpec.channelnames.resize(std::size_t(image.channels));
-        if (imageSpec.alpha_channel >= image.channels) imageSpec.alpha_channel = -1;
-    }
-    // The colour is written as it is, never divided by alpha on the way out.
-    imageSpec.attribute("oiio:UnassociatedAlpha", 1);
-    OIIO::ImageBuf buf(imageSpec, const_cast<unsigned char*>(image.bytes.data()));
-    std::string error;
-    if (!writeImageAtomically(buf, path, &error, OIIO::TypeDesc::UINT8))
-        return fail(oneLine(error));
-    return true;
 }
 
 // One line of n pixels of 4 bytes, read from src and written to out, both
@@ -242,7 +183,7 @@ bool checkOptions(const BlurOptions& o) {
 
 // Grey-level dilation of every channel on its own. The column pass works in
 // place: grayscale_max_blur reads its whole line before writing any of it.
-bool dilate(const BlurOptions& o, Image8& image) {
+bool dilate(const BlurOptions& o, ByteImage& image) {
     const int nch = image.channels;
     const int rowStride = image.width * nch;
     auto run = [&](const Kernel& kernel) {
@@ -276,7 +217,7 @@ bool dilate(const BlurOptions& o, Image8& image) {
     return true;
 }
 
-bool blurColour(const BlurOptions& o, Image8& image) {
+bool blurColour(const BlurOptions& o, ByteImage& image) {
     const std::vector<unsigned char> source = toAlphaFirst(image);
     const std::size_t longest = std::size_t(std::max(image.width, image.height));
     std::vector<unsigned char> result;
@@ -325,17 +266,24 @@ bool blurColour(const BlurOptions& o, Image8& image) {
                           });
         }
     }
-    image = fromAlphaFirst(image, result);
+    fromAlphaFirst(result, &image);
     return true;
 }
 
 int runBlur(const BlurOptions& o) {
     if (!checkOptions(o)) return 2;
     try {
-        Image8 image;
-        if (!readImage8(o.input, image)) return 1;
+        ByteImage image;
+        std::string error;
+        if (!readByteImage(o.input, &image, &error)) {
+            fail(error);
+            return 1;
+        }
         if (!(o.dilate ? dilate(o, image) : blurColour(o, image))) return 1;
-        if (!writeImage8(o.output, image)) return 1;
+        if (!writeByteImage(image, o.output, &error)) {
+            fail(oneLine(error));
+            return 1;
+        }
     } catch (const std::bad_alloc&) {
         fail(o.input + ": out of memory");
         return 1;

@@ -1,7 +1,5 @@
 // dof3d demo: the built-in scene rendered with both methods and written as
 // PNG: the source, each result, and the three side by side.
-#include <OpenImageIO/imagebufalgo.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <limits>
@@ -11,8 +9,7 @@
 #include <vector>
 
 #include "demo/demo_scene.h"
-#include "io/pixel_image_io.h"
-#include "io/staged_image.h"
+#include "io/picture.h"
 #include "runtime/EffectInstance.h"
 #include "runtime/EffectLibrary.h"
 #include "runtime/RenderSession.h"
@@ -74,18 +71,35 @@ bool renderMethod(runtime::EffectInstance& instance, DemoScene& scene, MethodRun
     return false;
 }
 
+// The RGBA of `image` (fractions of full scale; float pixels as they are).
+// The effect's buffers hold colour not multiplied by alpha.
+Picture pictureOf(const runtime::PixelImage& image) {
+    Picture picture;
+    picture.width = image.width();
+    picture.height = image.height();
+    picture.values.reserve(std::size_t(image.width()) * std::size_t(image.height()) * 4);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            for (int c = 0; c < 4; ++c) picture.values.push_back(float(image.fraction(x, y, c)));
+    return picture;
+}
+
 // Source | box | splat, colour only: the results' alpha is left out so that
 // the picture reads the same in any viewer.
-OIIO::ImageBuf sideBySide(const std::vector<const OIIO::ImageBuf*>& pictures) {
-    const OIIO::ImageSpec& first = pictures.front()->spec();
-    OIIO::ImageBuf combined(OIIO::ImageSpec(first.width * int(pictures.size()), first.height, 3,
-                                            OIIO::TypeDesc::FLOAT));
-    for (size_t i = 0; i < pictures.size(); ++i) {
-        OIIO::ROI colour = pictures[i]->roi();
-        colour.chbegin = 0;
-        colour.chend = 3;
-        OIIO::ImageBufAlgo::paste(combined, int(i) * first.width, 0, 0, 0, *pictures[i], colour);
-    }
+Picture sideBySide(const std::vector<const Picture*>& pictures) {
+    const Picture& first = *pictures.front();
+    Picture combined;
+    combined.width = first.width * int(pictures.size());
+    combined.height = first.height;
+    combined.channels = 3;
+    for (int y = 0; y < first.height; ++y)
+        for (const Picture* picture : pictures)
+            for (int x = 0; x < first.width; ++x) {
+                const float* pixel =
+                    &picture
+                         ->values[(std::size_t(y) * std::size_t(first.width) + std::size_t(x)) * 4];
+                combined.values.insert(combined.values.end(), pixel, pixel + 3);
+            }
     return combined;
 }
 
@@ -143,15 +157,14 @@ int runDemo(const DemoOptions& options) {
         printError("demo: " + options.outputDir + ": cannot create the folder: " + ec.message());
         return 1;
     }
-    const OIIO::ImageBuf source = toImageBuf(*scene.source);
-    const OIIO::ImageBuf box = toImageBuf(*runs[0].result);
-    const OIIO::ImageBuf splat = toImageBuf(*runs[1].result);
-    const OIIO::ImageBuf combined = sideBySide({&source, &box, &splat});
+    const Picture source = pictureOf(*scene.source);
+    const Picture box = pictureOf(*runs[0].result);
+    const Picture splat = pictureOf(*runs[1].result);
+    const Picture combined = sideBySide({&source, &box, &splat});
     // Deeper formats keep 16 bits in the files.
-    const OIIO::TypeDesc fileType =
-        sceneOptions.format == kQVBitmapRGBA8 ? OIIO::TypeDesc::UINT8 : OIIO::TypeDesc::UINT16;
+    const int bits = sceneOptions.format == kQVBitmapRGBA8 ? 8 : 16;
     const struct {
-        const OIIO::ImageBuf* picture;
+        const Picture* picture;
         const char* name;
     } files[] = {{&source, "source.png"},
                  {&box, runs[0].fileName},
@@ -159,7 +172,7 @@ int runDemo(const DemoOptions& options) {
                  {&combined, "side_by_side.png"}};
     for (const auto& file : files) {
         const std::string path = (std::filesystem::path(options.outputDir) / file.name).string();
-        if (!writeImageAtomically(*file.picture, path, &error, fileType)) {
+        if (!writePicture(*file.picture, path, bits, &error)) {
             printError(error);
             return 1;
         }

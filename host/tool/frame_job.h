@@ -46,7 +46,7 @@ struct FrameResult {
 // on up to options.threads threads of `pool` (null: the calling thread only).
 // `progress` may be null. Nothing is written unless the whole render
 // succeeded and no stop was asked for.
-FrameResult renderFrame(runtime::EffectInstance& instance, const FrameFiles& files,
+FrameResult runFrameJob(runtime::EffectInstance& instance, const FrameFiles& files,
                         const RenderOptions& options, Progress* progress, TaskPool* pool = nullptr);
 
 }  // namespace dof

@@ -1,8 +1,8 @@
 #include "tool/frame_skipping.h"
 
-#include <OpenImageIO/filesystem.h>
-
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "io/render_settings_metadata.h"
 
@@ -14,7 +14,8 @@ void planFrames(const RenderOptions& options, const std::vector<FrameFiles>& fil
     for (const FrameFiles& f : files) {
         FrameResult result;
         result.files = f;
-        if (sequence && !options.overwrite && OIIO::Filesystem::exists(f.output)) {
+        std::error_code unknown;
+        if (sequence && !options.overwrite && std::filesystem::exists(f.output, unknown)) {
             const RecordedSettings recorded = recordedSettings(f.output, settings);
             if (recorded == RecordedSettings::Same) {
                 result.status = FrameStatus::Skipped;

@@ -37,7 +37,7 @@ FrameResult renderFrameCaught(runtime::EffectInstance& instance, const FrameFile
                               const RenderOptions& options, Progress* progress, TaskPool* pool) {
     std::string why;
     try {
-        return renderFrame(instance, files, options, progress, pool);
+        return runFrameJob(instance, files, options, progress, pool);
     } catch (const std::bad_alloc&) {
         why = "out of memory";
     } catch (const std::system_error& e) {

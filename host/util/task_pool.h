@@ -3,9 +3,8 @@
 // no thread spins.
 #pragma once
 
-#include <OpenImageIO/thread.h>
-
 #include <functional>
+#include <memory>
 
 namespace dof {
 
@@ -13,6 +12,7 @@ class TaskPool {
 public:
     // `workers` threads besides the callers; 0 runs everything on the caller.
     explicit TaskPool(int workers);
+    ~TaskPool();
     TaskPool(const TaskPool&) = delete;
     TaskPool& operator=(const TaskPool&) = delete;
 
@@ -22,7 +22,8 @@ public:
     void run(int count, int threads, const std::function<void(int)>& task);
 
 private:
-    OIIO::thread_pool pool_;
+    struct Workers;  // the image library's thread pool
+    std::unique_ptr<Workers> workers_;
 };
 
 // Runs task(0) to task(count - 1) on up to `threads` threads of `pool`, or

@@ -6,8 +6,6 @@
 
 #include <cmath>
 
-#include "render/lens_placement.h"
-
 namespace {
 
 using dof::LensSpec;
@@ -73,75 +71,6 @@ TEST(Lens, SharpZoneStartsTheBlurFromZeroAtItsEnd) {
                         std::min(c.radius, radius), 1e-3)
                 << c.distance << " at radius " << radius;
     }
-}
-
-TEST(Lens, LensFromMetadataAndWhatIsMissing) {
-    OIIO::ImageSpec exr;
-    exr.attribute("aperture", 2.8f);
-    exr.attribute("nominalFocalLength", 35.0f);
-    exr.attribute("pinholeFocalLength", 40.0f);  // the one a renderer means
-    const float sensor[2] = {36.0f, 24.0f};
-    exr.attribute("sensorOverallDimensions",
-                  OIIO::TypeDesc(OIIO::TypeDesc::FLOAT, OIIO::TypeDesc::VEC2), sensor);
-    OIIO::ImageSpec exif;
-    exif.attribute("FNumber", 4.0f);
-    exif.attribute("Exif:FocalLength", 85.0f);
-    const struct {
-        const char* why;
-        LensSpec given, file;
-        const char* error;  // empty: complete
-    } cases[] = {
-        {"all from the file", {}, dof::lensFromMetadata(exr), ""},
-        {"given wins", {1.4, 0, 0}, dof::lensFromMetadata(exr), ""},
-        {"Exif has no sensor",
-         {},
-         dof::lensFromMetadata(exif),
-         "the lens has no sensor width: give --sensor-width (the file has no "
-         "sensorOverallDimensions attribute)"},
-    };
-    for (const auto& c : cases) {
-        LensSpec lens;
-        std::string error;
-        EXPECT_EQ(dof::completeLens(c.given, c.file, &lens, &error), *c.error == '\0') << c.why;
-        EXPECT_EQ(error, c.error) << c.why;
-    }
-    const LensSpec fromExr = dof::lensFromMetadata(exr), fromExif = dof::lensFromMetadata(exif);
-    EXPECT_EQ(fromExr.fNumber, 2.8f);
-    EXPECT_EQ(fromExr.focalLengthMm, 40.0);
-    EXPECT_EQ(fromExr.sensorWidthMm, 36.0);
-    EXPECT_EQ(fromExif.fNumber, 4.0);
-    EXPECT_EQ(fromExif.focalLengthMm, 85.0);
-}
-
-TEST(Lens, FramePlacementClampsAndPlacesWhatHitNothing) {
-    // 36 mm across 3600 pixels; depths at the focus, 1.01 (40 px), 0.505 (90
-    // px, beyond the effect) and no hit (the background's 10 px).
-    dof::Frame frame;
-    frame.path = "f.exr";
-    frame.imageSpec = OIIO::ImageSpec(4, 1, 4, OIIO::TypeDesc::FLOAT);
-    frame.imageSpec.full_width = 3600;
-    frame.distance = {kFocus, 1.01, 0.505, NAN};
-    dof::LensOptions options;
-    options.given = kLens;
-    dof::LensFrameReport report;
-    std::string error;
-    ASSERT_TRUE(dof::placeDepthsForLens(&frame, options, kFocus, 0.0, 1.0, 1e9,
-                                        dof::NoHitPolicy::Far, &report, &error))
-        << error;
-    EXPECT_TRUE(report.active);
-    EXPECT_FALSE(report.fromFile);
-    EXPECT_EQ(report.radius, 64.0);
-    EXPECT_NEAR(report.largestBlur, 90.0, 1e-9);
-    EXPECT_EQ(report.clamped, 1u);
-    EXPECT_EQ(dof::clampWarning(report, frame.path),
-              "f.exr: the lens blurs up to 90.0 px, beyond the effect's 64 px: 25.0% of the "
-              "pixels are blurred by 64 px only");
-    const double expected[4] = {0, 40, 64, 10};
-    for (int p = 0; p < 4; ++p)
-        EXPECT_NEAR(effectBlur(frame.distance[std::size_t(p)], 64.0, kFocus, 0.0), expected[p],
-                    1e-3)
-            << p;
-    EXPECT_EQ(frame.distance[0], kFocus);
 }
 
 }  // namespace

@@ -1,12 +1,13 @@
-// A frame as the effect's buffers: source colour in the association each
-// method needs, coverage and transparency from alpha; and the result back in
-// the file's association.
+// A render input as the effect's buffers: source colour in the association
+// each method needs, coverage and transparency from alpha; and the result
+// back in the file's association.
 #include "render/effect_buffers.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
+#include "render/flat_frame.h"
 #include "support/effect_fixture.h"
 
 namespace {
@@ -17,15 +18,11 @@ using dof::Method;
 // Three pixels in a row, R G B A (+ Z unused): half-covered colour, empty,
 // and light under zero alpha.
 Frame flatFrame(bool associated) {
-    Frame f;
-    f.path = "flat.exr";
-    f.imageSpec = OIIO::ImageSpec(3, 1, 4, OIIO::TypeDesc::FLOAT);
-    f.colourChannel[0] = 0, f.colourChannel[1] = 1, f.colourChannel[2] = 2;
-    f.alphaChannel = 3;
+    Frame f = dof::test::flatFrame(3, 1);
     f.associated = associated;
-    f.pixels = {0.5f,  0.25f, 0.125f, 0.5f,  //
-                0.0f,  0.0f,  0.0f,   0.0f,  //
-                0.25f, 0.0f,  0.0f,   0.0f};
+    f.parts[0].values = {0.5f,  0.25f, 0.125f, 0.5f,  //
+                         0.0f,  0.0f,  0.0f,   0.0f,  //
+                         0.25f, 0.0f,  0.0f,   0.0f};
     f.distance = {10.0, NAN, 20.0};
     return f;
 }
@@ -75,8 +72,8 @@ TEST_F(EffectBuffers, SourceAndChannelsOfFlatFrames) {
         const Frame frame = flatFrame(c.associated);
         dof::EffectBuffers buffers;
         std::string error;
-        ASSERT_TRUE(
-            dof::buildEffectBuffers(frame, c.method, c.format, placement(), &buffers, &error))
+        ASSERT_TRUE(dof::buildEffectBuffers(dof::RenderInput(frame), c.method, c.format,
+                                            placement(), &buffers, &error))
             << error;
         for (int x = 0; x < 3; ++x) {
             for (int ch = 0; ch < 4; ++ch) {
@@ -104,7 +101,7 @@ struct StoreCase {
     bool associated;
     Method method;
     double result[4];   // what the effect left in the destination, float format
-    float expected[4];  // the frame's R, G, B, A afterwards
+    float expected[4];  // the result's R, G, B, A
     const char* why;
 };
 
@@ -124,17 +121,18 @@ TEST_F(EffectBuffers, ResultReturnsInTheFilesAssociation) {
     };
     // clang-format on
     for (const StoreCase& c : cases) {
-        Frame frame = flatFrame(c.associated);
+        const Frame frame = flatFrame(c.associated);
+        const dof::RenderInput input(frame);
         dof::EffectBuffers buffers;
         std::string error;
-        ASSERT_TRUE(dof::buildEffectBuffers(frame, c.method, kQVBitmapRGBAFloat, placement(),
+        ASSERT_TRUE(dof::buildEffectBuffers(input, c.method, kQVBitmapRGBAFloat, placement(),
                                             &buffers, &error));
         for (int ch = 0; ch < 4; ++ch) buffers.destination->setComponent(0, 0, ch, c.result[ch]);
-        dof::storeResult(buffers, c.method, &frame);
+        const dof::RenderedColour result = dof::storeResult(buffers, c.method, input);
         for (int ch = 0; ch < 4; ++ch)
-            EXPECT_EQ(frame.pixels[std::size_t(ch)], c.expected[ch]) << c.why << " channel " << ch;
+            EXPECT_EQ(dof::test::valueAt(result, 0, ch), c.expected[ch]) << c.why << " " << ch;
         // Pixels the effect left alone keep the file's values.
-        EXPECT_EQ(frame.pixels[8], 0.25f) << c.why;
+        EXPECT_EQ(result.colour[0][2], 0.25f) << c.why;
     }
 }
 

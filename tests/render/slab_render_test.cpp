@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "demo/demo_frame.h"
+#include "render/flat_frame.h"
 #include "render/frame_render.h"
 #include "support/effect_fixture.h"
 #include "support/kernel_reference.h"
@@ -14,36 +15,25 @@
 
 namespace {
 
-// A flat RGBA frame with depth (distances; focus and depths in the effect's
-// range, so that no depth scaling applies), premultiplied, all zero.
-dof::Frame flatFrame(int width, int height) {
-    dof::Frame f;
-    f.path = "frame.exr";
-    f.imageSpec = OIIO::ImageSpec(width, height, 4, OIIO::TypeDesc::FLOAT);
-    f.pixels.assign(f.pixelCount() * 4, 0.0f);
-    f.colourChannel[0] = 0, f.colourChannel[1] = 1, f.colourChannel[2] = 2;
-    f.alphaChannel = 3;
-    f.distance.assign(f.pixelCount(), 0.0);
-    return f;
-}
+using dof::test::flatFrame;  // distances and focus in the effect's range: no depth scaling
 
 void setPixel(dof::Frame& f, int x, int y, float r, float g, float b, float a, double distance) {
     const std::size_t p = std::size_t(y) * std::size_t(f.width()) + std::size_t(x);
-    float* px = &f.pixels[p * 4];
+    float* px = &f.parts[0].values[p * 4];
     px[0] = r, px[1] = g, px[2] = b, px[3] = a;
     f.distance[p] = distance;
 }
 
-float at(const dof::Frame& f, int x, int y, int c) {
-    return f
-        .pixels[(std::size_t(y) * std::size_t(f.width()) + std::size_t(x)) * 4 + std::size_t(c)];
+// Channel c of pixel (x, y) of a render of a frame `width` pixels wide.
+float at(const dof::RenderedColour& result, int width, int x, int y, int c) {
+    return dof::test::valueAt(result, std::size_t(y) * std::size_t(width) + std::size_t(x), c);
 }
 
-// Renders `frame` in place in `layers` slabs (1: the effect's own render)
-// with the focus at `focus`, sharp to `sharpUntil` (0: no sharp zone) and the
-// largest radius `radius`, on `threads`.
-void render(dof::Frame* frame, double focus, double radius, int layers = 8, int threads = 1,
-            double sharpUntil = 0.0, double slabMemory = 0.0) {
+// Renders `frame` in `layers` slabs (1: the effect's own render) with the
+// focus at `focus`, sharp to `sharpUntil` (0: no sharp zone) and the largest
+// radius `radius`, on `threads`.
+void render(const dof::Frame& frame, dof::RenderedColour* result, double focus, double radius,
+            int layers = 8, int threads = 1, double sharpUntil = 0.0, double slabMemory = 0.0) {
     dof::EffectPlan plan;
     plan.depth.scale.factor = 1.0;
     plan.depth.scale.focalDepth = -focus;
@@ -60,9 +50,10 @@ void render(dof::Frame* frame, double focus, double radius, int layers = 8, int 
     context.slabMemory = slabMemory;
     double seconds[5];
     std::string error;
+    const dof::RenderInput input(frame);
     const dof::RenderOutcome outcome =
-        layers == 1 ? dof::renderInOneLayer(frame, plan, context, seconds, &error)
-                    : dof::renderInSlabs(frame, plan, layers, context, seconds, &error);
+        layers == 1 ? dof::renderInOneLayer(input, plan, context, result, seconds, &error)
+                    : dof::renderInSlabs(input, plan, layers, context, result, seconds, &error);
     ASSERT_EQ(outcome, dof::RenderOutcome::Done) << error;
 }
 
@@ -111,7 +102,8 @@ TEST(SlabRender, EdgesAgainstTheirHats) {
                 else if (c.right != Right::Nothing)
                     setPixel(frame, x, y, 0, 0, 1, 1, c.right == Right::Sharp ? 10 : 40);
             }
-        render(&frame, 10.0, 7.4);
+        dof::RenderedColour out;
+        render(frame, &out, 10.0, 7.4);
         const int reach = int(2 * c.redRadius);
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
@@ -121,10 +113,11 @@ TEST(SlabRender, EdgesAgainstTheirHats) {
                 // Beyond half the reach past the edge the slab's open
                 // pixels end before the hats do: its faint end is close.
                 const double tolerance = x >= edge + reach / 2 ? 0.01 : 1e-6;
-                ASSERT_NEAR(at(frame, x, y, 0), red, tolerance) << c.why << " at " << x << "," << y;
-                ASSERT_EQ(at(frame, x, y, 1), 0.0f) << c.why;
-                ASSERT_NEAR(at(frame, x, y, 2), blue, tolerance) << c.why << " at " << x;
-                ASSERT_NEAR(at(frame, x, y, 3), alpha, tolerance) << c.why << " at " << x;
+                ASSERT_NEAR(at(out, w, x, y, 0), red, tolerance)
+                    << c.why << " at " << x << "," << y;
+                ASSERT_EQ(at(out, w, x, y, 1), 0.0f) << c.why;
+                ASSERT_NEAR(at(out, w, x, y, 2), blue, tolerance) << c.why << " at " << x;
+                ASSERT_NEAR(at(out, w, x, y, 3), alpha, tolerance) << c.why << " at " << x;
             }
     }
 }
@@ -145,22 +138,23 @@ TEST(SlabRender, TiltedPlaneShowsNoLineAtSlabBoundaries) {
                 const float v = x < 24 ? 0.9f : 0.1f;
                 setPixel(frame, x, y, v, v, v, 1, 10.0 * (2.0 - double(y) / (h - 1)));
             }
-        render(&frame, 10.0, 6.0, layers);
+        dof::RenderedColour out;
+        render(frame, &out, 10.0, 6.0, layers);
         for (int y = 0; y < h; ++y) {
             double sum = 0.0;
             for (int x = 0; x < w; ++x) {
-                sum += at(frame, x, y, 0);
-                ASSERT_GE(at(frame, x, y, 3), 1.0f - 1e-6f)
+                sum += at(out, w, x, y, 0);
+                ASSERT_GE(at(out, w, x, y, 3), 1.0f - 1e-6f)
                     << layers << " layers, " << x << "," << y;
             }
             EXPECT_NEAR(sum / w, 0.5, 1e-5) << layers << " layers, row " << y;
             if (y > 0) {
-                EXPECT_LE(at(frame, 24, y, 0), at(frame, 24, y - 1, 0) + 0.008) << y;
+                EXPECT_LE(at(out, w, 24, y, 0), at(out, w, 24, y - 1, 0) + 0.008) << y;
             }
         }
         // The edge is sharp at the focus and blurred at the top.
-        EXPECT_EQ(at(frame, 24, h - 1, 0), 0.1f);
-        EXPECT_GT(at(frame, 24, 0, 0), 0.4f);
+        EXPECT_EQ(at(out, w, 24, h - 1, 0), 0.1f);
+        EXPECT_GT(at(out, w, 24, 0, 0), 0.4f);
     }
 }
 
@@ -178,9 +172,10 @@ TEST(SlabRender, AFrameAtTheFocusComesBackUnchanged) {
                 setPixel(frame, x, y, float(2.5 * random.unit() - 0.25), float(random.unit()),
                          float(random.unit()), a, 10.0);
             }
-        const std::vector<float> before = frame.pixels;
-        render(&frame, 10.0, 12.0);
-        EXPECT_TRUE(dof::test::sameBytes(frame.pixels, before)) << associated;
+        dof::RenderedColour out;
+        render(frame, &out, 10.0, 12.0);
+        EXPECT_TRUE(dof::test::sameColour(out, dof::storedColour(dof::RenderInput(frame))))
+            << associated;
     }
 }
 
@@ -197,9 +192,10 @@ TEST(SlabRender, IsolatedPointKeepsItsLight) {
         for (int p = 0; p < n * n && c[1] > 0; ++p)
             setPixel(frame, p % n, p / n, 0.1f, 0.1f, 0.1f, 1, c[1]);
         setPixel(frame, n / 2, n / 2, 50, 50, 50, 1, c[0]);
-        render(&frame, 10.0, 16.0);
+        dof::RenderedColour out;
+        render(frame, &out, 10.0, 16.0);
         double sum = 0.0;
-        for (int p = 0; p < n * n; ++p) sum += at(frame, p % n, p / n, 0);
+        for (int p = 0; p < n * n; ++p) sum += out.colour[0][std::size_t(p)];
         const double wall = c[1] > 0 ? 0.1 * (n * n - 1) : 0.0;
         EXPECT_NEAR((sum - wall) / 50.0, 1.0, 0.1) << "point at " << c[0] << ", wall at " << c[1];
     }
@@ -213,10 +209,10 @@ TEST(SlabRender, IsolatedPointKeepsItsLight) {
 // the bytes of one thread with all slabs in one group.
 TEST(SlabRender, BuiltInSceneStaysOpaqueOnAnyNumberOfThreads) {
     const dof::Frame scene = dof::demoFrame(320, 180);
-    dof::Frame one = scene, three = scene;
-    render(&one, 6.0, 8.0, 8, 1, 7.0, 1e12);
-    render(&three, 6.0, 8.0, 8, 3, 7.0, 1.0);
-    EXPECT_TRUE(dof::test::sameBytes(three.pixels, one.pixels));
+    dof::RenderedColour one, three;
+    render(scene, &one, 6.0, 8.0, 8, 1, 7.0, 1e12);
+    render(scene, &three, 6.0, 8.0, 8, 3, 7.0, 1.0);
+    EXPECT_TRUE(dof::test::sameColour(three, one));
     const auto nearerAround = [&](int x, int y) {
         for (int j = std::max(0, y - 16); j < std::min(scene.height(), y + 17); ++j)
             for (int i = std::max(0, x - 16); i < std::min(scene.width(), x + 17); ++i)
@@ -224,14 +220,15 @@ TEST(SlabRender, BuiltInSceneStaysOpaqueOnAnyNumberOfThreads) {
         return false;
     };
     int card = 0;
-    for (int y = 0; y < one.height(); ++y)
-        for (int x = 0; x < one.width(); ++x) {
-            ASSERT_GE(at(one, x, y, 3), 254.0f / 255.0f) << x << "," << y;
+    for (int y = 0; y < scene.height(); ++y)
+        for (int x = 0; x < scene.width(); ++x) {
+            ASSERT_GE(at(one, scene.width(), x, y, 3), 254.0f / 255.0f) << x << "," << y;
             if (scene.distance[std::size_t(y * scene.width() + x)] != 6.0 || nearerAround(x, y))
                 continue;
             ++card;
             for (int c = 0; c < 4; ++c)
-                ASSERT_EQ(at(one, x, y, c), at(scene, x, y, c)) << x << "," << y;
+                ASSERT_EQ(at(one, scene.width(), x, y, c), scene.value(std::size_t(y * 320 + x), c))
+                    << x << "," << y;
         }
     EXPECT_GT(card, 1000);
 }

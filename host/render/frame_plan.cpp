@@ -1,0 +1,125 @@
+#include "render/frame_plan.h"
+
+#include <sstream>
+
+#include "model/blur_fraction.h"
+
+namespace dof {
+
+namespace {
+
+// The focus distance of this frame: given, or read under a pixel.
+bool focusForFrame(const Frame& frame, const PlanOptions& options, double* focus,
+                   std::string* error) {
+    if (!options.hasFocusAt) {
+        *focus = options.focusDistance;
+        return true;
+    }
+    const Rect& data = frame.parts.front().dataWindow;
+    const std::string where =
+        std::to_string(options.focusAtX) + "," + std::to_string(options.focusAtY);
+    if (!data.contains(options.focusAtX, options.focusAtY)) {
+        *error = frame.path + ": --focus-at " + where + " lies outside the image's pixels (" +
+                 std::to_string(data.x) + "," + std::to_string(data.y) + " to " +
+                 std::to_string(data.xend() - 1) + "," + std::to_string(data.yend() - 1) + ")";
+        return false;
+    }
+    *focus = frame.pixelDistance(data.index(options.focusAtX, options.focusAtY));
+    if (!isHit(*focus, options.noHitAbove)) {
+        *error = frame.path + ": --focus-at " + where + ": nothing was hit under that pixel";
+        return false;
+    }
+    if (options.hasSharpUntil && !(options.sharpUntilDistance > *focus)) {
+        *error =
+            frame.path + ": --sharp-until is not farther than the depth under --focus-at " + where;
+        return false;
+    }
+    return true;
+}
+
+// Whether the largest blur, in pixels across and down, stays within what the
+// frame can use: its size and the largest radius. A larger one changes
+// nothing a frame shows but costs time without end (a scale of 1e6 makes
+// every footprint millions of pixels wide).
+bool blurFitsFrame(const Frame& frame, const PlanOptions& options, double radius,
+                   double pixelAspect, std::string* error) {
+    const double across = radius * options.scaleX / pixelAspect;
+    const double down = radius * options.scaleY;
+    const double acrossLimit = frame.width() + kMaxEffectRadius;
+    const double downLimit = frame.height() + kMaxEffectRadius;
+    if (across <= acrossLimit && down <= downLimit) return true;
+    std::ostringstream text;
+    text << frame.path << ": a blur of " << across << " x " << down << " pixels (radius " << radius
+         << ", --scale " << options.scaleX << "," << options.scaleY << ", pixel aspect "
+         << pixelAspect << (options.hasPixelAspect ? "" : " from the file")
+         << ") is more than this " << frame.width() << "x" << frame.height() << " frame can use ("
+         << acrossLimit << " x " << downLimit << ")";
+    *error = text.str();
+    return false;
+}
+
+// Every part's output window: the parts the render writes (every view's
+// colour and its colour layers) grow by the blur's reach.
+std::vector<Rect> outputWindows(const Frame& frame, int padX, int padY) {
+    std::vector<bool> rendered(frame.parts.size(), false);
+    for (const ViewLayers& view : frame.layers.views) {
+        rendered[std::size_t(view.part)] = true;
+        for (const ChannelAt& at : view.layerChannels) rendered[std::size_t(at.part)] = true;
+    }
+    std::vector<Rect> windows;
+    for (std::size_t part = 0; part < frame.parts.size(); ++part) {
+        const FramePart& p = frame.parts[part];
+        windows.push_back(rendered[part] ? grownWithin(p.dataWindow, padX, padY, p.displayWindow)
+                                         : p.dataWindow);
+    }
+    return windows;
+}
+
+}  // namespace
+
+bool planFrame(const Frame& frame, const PlanOptions& options, FramePlan* plan,
+               std::string* error) {
+    *plan = FramePlan();
+    double focus = 0.0;
+    if (!focusForFrame(frame, options, &focus, error)) return false;
+    plan->focusDistance = focus;
+    EffectPlan& effect = plan->effect;
+    effect.depth.noHitAbove = options.noHitAbove;
+    effect.depth.noHit = options.noHit;
+    const double pixelAspect = options.hasPixelAspect ? options.pixelAspect : frame.pixelAspect;
+    double sharpUntil = options.hasSharpUntil ? options.sharpUntilDistance : 0.0;
+    // Every view is blurred by the one lens, for one radius.
+    if (!placeLens(frame, options.lens, focus, sharpUntil, pixelAspect, options.noHitAbove,
+                   options.noHit, &plan->lens, &effect.depth.lens, error))
+        return false;
+    const double radius = plan->lens.active ? plan->lens.radius : options.radius;
+    if (effect.depth.lens) sharpUntil = plan->lens.sharpUntil;
+    if (!chooseDepthScale(focus, sharpUntil, &effect.depth.scale, error)) {
+        *error = frame.path + ": " + *error;
+        return false;
+    }
+    if (!blurFitsFrame(frame, options, radius, pixelAspect, error)) return false;
+    // The hat of a fully blurred fragment reaches twice the radius.
+    plan->windows = outputWindows(frame, hatReach(radius * options.scaleX / pixelAspect),
+                                  hatReach(radius * options.scaleY));
+    effect.method = options.method;
+    const QVBitmapType stored = frame.integerBits == 8    ? kQVBitmapRGBA8
+                                : frame.integerBits == 16 ? kQVBitmapRGBA16
+                                                          : kQVBitmapRGBAFloat;
+    effect.format = options.format != kQVBitmapNone ? options.format : stored;
+    // Slab layers are composited: float unless a format was asked for.
+    effect.slabFormat = options.format != kQVBitmapNone ? options.format : kQVBitmapRGBAFloat;
+    plan->slabs = options.slabs;
+
+    runtime::RenderSettings& settings = effect.settings;
+    settings.radius = radius;
+    settings.method = double(int(options.method));
+    settings.focalDepth = effect.depth.scale.focalDepth;
+    settings.focusRangeDepth = effect.depth.scale.focusRangeDepth;
+    settings.pixelAspect = pixelAspect;
+    settings.scaleX = options.scaleX;
+    settings.scaleY = options.scaleY;
+    return true;
+}
+
+}  // namespace dof
