@@ -31,7 +31,7 @@ const dof::Frame& scene() {
     return frame;
 }
 
-// Arguments: radius, threads, layers (1: the effect's single render).
+// Arguments: radius, threads, slabs (1: the effect's single render).
 void BM_Frame(benchmark::State& state) {
     std::string error;
     const dof::runtime::EffectLibrary* library = effect(&error);
@@ -39,7 +39,7 @@ void BM_Frame(benchmark::State& state) {
         state.SkipWithError(error.c_str());
         return;
     }
-    const int threads = int(state.range(1)), layers = int(state.range(2));
+    const int threads = int(state.range(1)), slabs = int(state.range(2));
     dof::EffectPlan plan;
     plan.depth.scale.factor = 1.0;
     plan.depth.scale.focalDepth = -6.0;
@@ -58,9 +58,8 @@ void BM_Frame(benchmark::State& state) {
         dof::RenderedColour result;
         double seconds[5];
         const dof::RenderOutcome outcome =
-            layers == 1
-                ? dof::renderInOneLayer(input, plan, context, &result, seconds, &error)
-                : dof::renderInSlabs(input, plan, layers, context, &result, seconds, &error);
+            slabs == 1 ? dof::renderSingle(input, plan, context, &result, seconds, &error)
+                       : dof::renderInSlabs(input, plan, slabs, context, &result, seconds, &error);
         if (outcome != dof::RenderOutcome::Done) {
             state.SkipWithError(error.c_str());
             break;
@@ -69,7 +68,7 @@ void BM_Frame(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * 1920 * 1080);
 }
 BENCHMARK(BM_Frame)
-    ->ArgNames({"radius", "threads", "layers"})
+    ->ArgNames({"radius", "threads", "slabs"})
     ->ArgsProduct({{16, 64}, {1, 2}, {1, 8}})
     ->Unit(benchmark::kSecond)
     ->UseRealTime();

@@ -16,7 +16,7 @@ RenderOutcome renderColour(const RenderInput& input, const FramePlan& plan,
     const RenderOutcome outcome =
         plan.inSlabs()
             ? renderInSlabs(input, plan.effect, plan.slabs, context, result, seconds, error)
-            : renderInOneLayer(input, plan.effect, context, result, seconds, error);
+            : renderSingle(input, plan.effect, context, result, seconds, error);
     for (int pass = 0; pass < 5; ++pass) passSeconds[pass] += seconds[pass];
     return outcome;
 }

@@ -48,7 +48,7 @@ struct EffectBuffers {
 };
 
 // False with `error` when the host allocator refuses a buffer or a row runs
-// out of layer slots.
+// out of depth-layer slots.
 bool buildEffectBuffers(const RenderInput& input, Method method, QVBitmapType format,
                         const DepthPlacement& depth, EffectBuffers* buffers, std::string* error);
 

@@ -107,7 +107,7 @@ bool planFrame(const Frame& frame, const PlanOptions& options, FramePlan* plan,
                                 : frame.integerBits == 16 ? kQVBitmapRGBA16
                                                           : kQVBitmapRGBAFloat;
     effect.format = options.format != kQVBitmapNone ? options.format : stored;
-    // Slab layers are composited: float unless a format was asked for.
+    // Slabs are composited: float unless a format was asked for.
     effect.slabFormat = options.format != kQVBitmapNone ? options.format : kQVBitmapRGBAFloat;
     plan->slabs = options.slabs;
 

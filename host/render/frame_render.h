@@ -35,7 +35,7 @@ struct FrameRenderContext {
     int threads = 1;           // threads this frame may use
     WorkReport* progress = nullptr;
     int frameNumber = 0;
-    // Bytes the layers of a frame's depth slabs may take at once; 0: what
+    // Bytes the buffers of a frame's depth slabs may take at once; 0: what
     // suits the threads (see slab_render.cpp).
     double slabMemory = 0.0;
 };
@@ -45,7 +45,7 @@ struct FrameRenderContext {
 struct EffectPlan {
     Method method = Method::Splat;
     QVBitmapType format = kQVBitmapRGBAFloat;
-    // Slab layers are composited: float unless a format was asked for.
+    // Slabs are composited: float unless a format was asked for.
     QVBitmapType slabFormat = kQVBitmapRGBAFloat;
     DepthPlacement depth;
     runtime::RenderSettings settings;
@@ -55,14 +55,14 @@ struct EffectPlan {
 // that give the same bytes as one instance: splatting always, box averaging
 // in the integer formats where its summed-area tables are exact. `passSeconds`
 // receives the time spent in each pass, summed over bands.
-RenderOutcome renderInOneLayer(const RenderInput& input, const EffectPlan& plan,
-                               const FrameRenderContext& context, RenderedColour* result,
-                               double passSeconds[5], std::string* error);
+RenderOutcome renderSingle(const RenderInput& input, const EffectPlan& plan,
+                           const FrameRenderContext& context, RenderedColour* result,
+                           double passSeconds[5], std::string* error);
 
-// Splatting in `slabs` depth slabs composited front to back, each slab a
+// Splatting in `count` depth slabs composited front to back, each slab a
 // render of the effect on as many bands as suit the threads; `passSeconds`
 // sums the passes of every render.
-RenderOutcome renderInSlabs(const RenderInput& input, const EffectPlan& plan, int slabs,
+RenderOutcome renderInSlabs(const RenderInput& input, const EffectPlan& plan, int count,
                             const FrameRenderContext& context, RenderedColour* result,
                             double passSeconds[5], std::string* error);
 

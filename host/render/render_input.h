@@ -24,7 +24,7 @@ class RenderInput {
 public:
     // The frame's own colour over its first part's data window.
     explicit RenderInput(const Frame& frame);
-    // The colour of view `view` of the frame (an index into its layers'
+    // The colour of view `view` of the frame (an index into its channel layers'
     // views) over `window`, or, where `colour` is given, those three channels
     // (in parts with the windows of the view's part) with the view's alpha,
     // depths and pixels that hold anything.
@@ -43,7 +43,7 @@ public:
     // Pixel (x, y) of the window, (0, 0) its corner.
     PixelValues stored(int x, int y) const { return valuesOf(colour_, x, y); }
     // Whether the pixel holds anything: alpha, or light under zero alpha in
-    // premultiplied colour (the view's own colour and alpha, for a layer).
+    // premultiplied colour (the view's own colour and alpha, for a colour layer).
     bool holdsAnything(int x, int y) const;
     // The camera distance of a flat pixel; NaN beyond the data window.
     double distance(int x, int y) const;

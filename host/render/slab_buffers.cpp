@@ -87,22 +87,22 @@ struct Surround {
 
 // What a pixel holds for one slab.
 struct SlabPixel {
-    const SlabPart* own = nullptr;  // the slab's part, if any
-    double hole = 0.0;              // alpha of what nearer slabs hold there
-    bool fillable = false;          // some of it is in a slab that blurs far
+    const SlabFragment* own = nullptr;  // the slab's fragment, if any
+    double hole = 0.0;                  // alpha of what nearer slabs hold there
+    bool fillable = false;              // some of it is in a slab that blurs far
 };
 
 // `blursFar[t]`: nearer slab t blurs farther into holes than this slab's
 // own reach carries its average.
-SlabPixel slabPixel(const SlabParts& parts, int slab, const std::vector<bool>& blursFar, int x,
-                    int y) {
+SlabPixel slabPixel(const SlabFragments& fragments, int slab, const std::vector<bool>& blursFar,
+                    int x, int y) {
     SlabPixel p;
     double through = 1.0;
-    for (const SlabPart* part = parts.begin(x, y); part != parts.end(x, y); ++part) {
-        if (part->slab == slab) p.own = part;
-        if (part->slab >= slab) break;
-        through *= 1.0 - double(part->alpha);
-        p.fillable = p.fillable || (blursFar[std::size_t(part->slab)] && part->alpha > 0.0f);
+    for (const SlabFragment* f = fragments.begin(x, y); f != fragments.end(x, y); ++f) {
+        if (f->slab == slab) p.own = f;
+        if (f->slab >= slab) break;
+        through *= 1.0 - double(f->alpha);
+        p.fillable = p.fillable || (blursFar[std::size_t(f->slab)] && f->alpha > 0.0f);
     }
     p.hole = 1.0 - through;
     return p;
@@ -123,11 +123,11 @@ std::uint8_t byteOf(double fraction) {
 
 }  // namespace
 
-bool buildSlabLayer(const SlabParts& parts, const SlabPlan& plan, int slab, const BlurRadii& radii,
-                    QVBitmapType format, TaskPool* pool, int threads, SlabLayer* layer,
-                    std::string* error) {
-    layer->slab = slab;
-    const QVRect content = parts.bounds(slab);
+bool buildSlabBuffers(const SlabFragments& fragments, const SlabPlan& plan, int slab,
+                      const BlurRadii& radii, QVBitmapType format, TaskPool* pool, int threads,
+                      SlabBuffers* buffers, std::string* error) {
+    buffers->slab = slab;
+    const QVRect content = fragments.bounds(slab);
     if (content.width == 0) return true;
     const std::vector<Slab>& slabs = plan.slabs();
     const double fraction = slabs[std::size_t(slab)].fraction;
@@ -151,11 +151,11 @@ bool buildSlabLayer(const SlabParts& parts, const SlabPlan& plan, int slab, cons
     const int openX = (kOpenHalfReaches * reachX + 1) / 2;
     const int openY = (kOpenHalfReaches * reachY + 1) / 2;
     const QVRect area = grown(content, std::max(openX, fillX), std::max(openY, fillY),
-                              parts.width(), parts.height());
-    layer->area = area;
-    layer->reachX = reachX;
-    layer->reachY = reachY;
-    layer->footprint = footprintPixels(fraction, radii);
+                              fragments.width(), fragments.height());
+    buffers->area = area;
+    buffers->reachX = reachX;
+    buffers->reachY = reachY;
+    buffers->footprint = footprintPixels(fraction, radii);
     const int w = area.width, h = area.height;
 
     // Where the slab's own pixels are, and where holes may need filling
@@ -163,7 +163,7 @@ bool buildSlabLayer(const SlabParts& parts, const SlabPlan& plan, int slab, cons
     const QVRect whole{0, 0, w, h};
     std::vector<int> fillFirst(std::size_t(h), w), fillLast(std::size_t(h), -1);
     const AreaSums<std::int32_t> own(whole, pool, threads, [&](int x, int y) {
-        const SlabPixel p = slabPixel(parts, slab, blursFar, area.left + x, area.top + y);
+        const SlabPixel p = slabPixel(fragments, slab, blursFar, area.left + x, area.top + y);
         if (p.fillable) {
             fillFirst[std::size_t(y)] = std::min(fillFirst[std::size_t(y)], x);
             fillLast[std::size_t(y)] = x;
@@ -185,26 +185,26 @@ bool buildSlabLayer(const SlabParts& parts, const SlabPlan& plan, int slab, cons
                       limit, limit, w, h)
               : QVRect{0, 0, 0, 0};
     const AreaSums<Surround> surround(window, pool, threads, [&](int x, int y) {
-        const SlabPixel p = slabPixel(parts, slab, blursFar, area.left + x, area.top + y);
+        const SlabPixel p = slabPixel(fragments, slab, blursFar, area.left + x, area.top + y);
         if (!p.own) return Surround{1.0 - p.hole, 0.0, {0.0, 0.0, 0.0}};
         return Surround{
             1.0, double(p.own->alpha), {p.own->colour[0], p.own->colour[1], p.own->colour[2]}};
     });
 
-    layer->source = runtime::PixelImage::create(format, w, h);
-    layer->destination = runtime::PixelImage::create(format, w, h);
-    if (!layer->source || !layer->destination) {
+    buffers->source = runtime::PixelImage::create(format, w, h);
+    buffers->destination = runtime::PixelImage::create(format, w, h);
+    if (!buffers->source || !buffers->destination) {
         *error = "the host allocator refused the " + std::to_string(w) + "x" + std::to_string(h) +
                  " pixel buffers of a depth slab";
         return false;
     }
-    layer->gbuffers.reset(new runtime::GBufferSet(w, h));
-    runtime::GBufferSet& gb = *layer->gbuffers;
+    buffers->gbuffers.reset(new runtime::GBufferSet(w, h));
+    runtime::GBufferSet& gb = *buffers->gbuffers;
     gb.addDepth();
     gb.addCoverage();
     gb.addTransparency();
     const float depth = slabs[std::size_t(slab)].depth;
-    runtime::PixelImage& source = *layer->source;
+    runtime::PixelImage& source = *buffers->source;
     const bool floats = format == kQVBitmapRGBAFloat;
     constexpr int kRows = 16;
     forEachTask(pool, threads, (h + kRows - 1) / kRows, [&](int run) {
@@ -214,7 +214,8 @@ bool buildSlabLayer(const SlabParts& parts, const SlabPlan& plan, int slab, cons
             std::uint8_t* transparencyRow = gb.transparency(0, y);
             float* sourceRow = floats ? reinterpret_cast<float*>(source.pixel(0, y)) : nullptr;
             for (int x = 0; x < w; ++x) {
-                const SlabPixel p = slabPixel(parts, slab, blursFar, area.left + x, area.top + y);
+                const SlabPixel p =
+                    slabPixel(fragments, slab, blursFar, area.left + x, area.top + y);
                 depthRow[x] = depth;
                 double rgb[3] = {0.0, 0.0, 0.0}, a = 0.0;
                 std::uint8_t coverage = 0;

@@ -1,14 +1,14 @@
 // One depth slab as the effect renders it: an ordinary render of the effect
 // over a region around the slab's pixels, every fragment at the slab's one
 // depth, with a source that holds nothing but the slab's fragments, so that
-// the result is a premultiplied layer with its own alpha.
+// the result is a premultiplied image with its own alpha.
 //
 // The effect's hats peak at 1 whatever their size and its resolve divides by
 // the sum of weights that reached a pixel. Within reach of the slab's pixels
 // every pixel is therefore a fragment: the slab's own with their colour and
 // alpha, open pixels (nothing there, or only what lies behind the slab) as
 // transparent ones. The weight sum is then the same everywhere and every
-// fragment centre is fully covered, so the layer is the normalised scatter of
+// fragment centre is fully covered, so the slab's image is the normalised scatter of
 // the slab: light is kept, and a blurred edge over nothing keeps its half
 // alpha where the edge was. Pixels covered by nearer slabs are holes, not
 // open: they carry no weight, and the resolve extends the slab's own average
@@ -29,7 +29,7 @@
 
 namespace dof {
 
-struct SlabLayer {
+struct SlabBuffers {
     int slab = 0;
     QVRect area{0, 0, 0, 0};  // in frame pixels; empty when the slab holds nothing
     // Buffers of the area's size: the area's corner is the effect's (0, 0).
@@ -49,8 +49,8 @@ constexpr int kOpenHalfReaches = 3;
 
 // Builds the render of slab `slab`, on up to `threads` threads of `pool`.
 // False with `error` when the host allocator refuses a buffer.
-bool buildSlabLayer(const SlabParts& parts, const SlabPlan& plan, int slab, const BlurRadii& radii,
-                    QVBitmapType format, TaskPool* pool, int threads, SlabLayer* layer,
-                    std::string* error);
+bool buildSlabBuffers(const SlabFragments& fragments, const SlabPlan& plan, int slab,
+                      const BlurRadii& radii, QVBitmapType format, TaskPool* pool, int threads,
+                      SlabBuffers* buffers, std::string* error);
 
 }  // namespace dof

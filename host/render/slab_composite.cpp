@@ -16,9 +16,9 @@ SlabComposite::SlabComposite(const RenderInput& input, int sharpSlab)
         for (int x = 0; x < input.width(); ++x, ++p) opaque_[p] = input.stored(x, y).alpha == 1.0;
 }
 
-void SlabComposite::addBehind(const SlabLayer& layer, TaskPool* pool, int threads) {
-    const QVRect& a = layer.area;
-    const runtime::PixelImage& image = *layer.destination;
+void SlabComposite::addBehind(const SlabBuffers& slab, TaskPool* pool, int threads) {
+    const QVRect& a = slab.area;
+    const runtime::PixelImage& image = *slab.destination;
     const bool floats = image.format() == kQVBitmapRGBAFloat;
     forEachTask(pool, threads, a.height, [&](int ly) {
         const float* row = floats ? reinterpret_cast<const float*>(image.pixel(0, ly)) : nullptr;
@@ -34,7 +34,7 @@ void SlabComposite::addBehind(const SlabLayer& layer, TaskPool* pool, int thread
                 std::size_t(a.top + ly) * std::size_t(width_) + std::size_t(a.left + lx);
             // A nearer slab covers the pixel's sharp part; a farther one
             // shows through it where the file's alpha lets it.
-            if (layer.slab < sharpSlab_ || (layer.slab > sharpSlab_ && !opaque_[p]))
+            if (slab.slab < sharpSlab_ || (slab.slab > sharpSlab_ && !opaque_[p]))
                 othersShow_[p] = 1;
             double* sum = &sum_[p * 4];
             const double through = 1.0 - sum[3];
@@ -43,12 +43,13 @@ void SlabComposite::addBehind(const SlabLayer& layer, TaskPool* pool, int thread
     });
 }
 
-RenderedColour SlabComposite::store(const SlabParts& parts, const RenderInput& input) const {
+RenderedColour SlabComposite::store(const SlabFragments& fragments,
+                                    const RenderInput& input) const {
     RenderedColour out = storedColour(input);
     for (int y = 0; y < input.height(); ++y)
         for (int x = 0; x < input.width(); ++x) {
             const std::size_t p = std::size_t(y) * std::size_t(width_) + std::size_t(x);
-            if (parts.wholeSharp(x, y) && !othersShow_[p]) continue;
+            if (fragments.wholeSharp(x, y) && !othersShow_[p]) continue;
             const double* sum = &sum_[p * 4];
             for (int c = 0; c < 3; ++c) {
                 double v = sum[c];

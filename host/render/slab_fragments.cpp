@@ -16,34 +16,35 @@ struct Piece {
     double alpha;
 };
 
-// Adds `piece` behind what `part` holds.
-void under(SlabPart& part, const double colour[3], double alpha) {
-    const double through = 1.0 - double(part.alpha);
-    for (int c = 0; c < 3; ++c) part.colour[c] = float(part.colour[c] + through * colour[c]);
-    part.alpha = float(part.alpha + through * alpha);
+// Adds a piece's colour and alpha behind what `fragment` holds.
+void under(SlabFragment& fragment, const double colour[3], double alpha) {
+    const double through = 1.0 - double(fragment.alpha);
+    for (int c = 0; c < 3; ++c)
+        fragment.colour[c] = float(fragment.colour[c] + through * colour[c]);
+    fragment.alpha = float(fragment.alpha + through * alpha);
 }
 
-class PartBuilder {
+class FragmentBuilder {
 public:
-    explicit PartBuilder(std::vector<SlabPart>& parts, std::size_t first)
-        : parts_(parts), first_(first) {}
+    explicit FragmentBuilder(std::vector<SlabFragment>& fragments, std::size_t first)
+        : fragments_(fragments), first_(first) {}
 
     void add(int slab, const double colour[3], double alpha) {
-        for (std::size_t i = first_; i < parts_.size(); ++i)
-            if (parts_[i].slab == slab) {
-                under(parts_[i], colour, alpha);
+        for (std::size_t i = first_; i < fragments_.size(); ++i)
+            if (fragments_[i].slab == slab) {
+                under(fragments_[i], colour, alpha);
                 return;
             }
-        SlabPart part{slab, {0.0f, 0.0f, 0.0f}, 0.0f};
-        under(part, colour, alpha);
+        SlabFragment fragment{slab, {0.0f, 0.0f, 0.0f}, 0.0f};
+        under(fragment, colour, alpha);
         // Kept in slab order: front to back.
-        std::size_t at = parts_.size();
-        while (at > first_ && parts_[at - 1].slab > slab) --at;
-        parts_.insert(parts_.begin() + std::ptrdiff_t(at), part);
+        std::size_t at = fragments_.size();
+        while (at > first_ && fragments_[at - 1].slab > slab) --at;
+        fragments_.insert(fragments_.begin() + std::ptrdiff_t(at), fragment);
     }
 
 private:
-    std::vector<SlabPart>& parts_;
+    std::vector<SlabFragment>& fragments_;
     std::size_t first_;
 };
 
@@ -57,7 +58,7 @@ double byteShare(double share, double alpha) {
 
 // Adds a piece to the slabs it belongs to; the slab it went to whole, or -1
 // when it is shared.
-int addPiece(PartBuilder& builder, const Piece& piece, const SlabPlan& plan,
+int addPiece(FragmentBuilder& builder, const Piece& piece, const SlabPlan& plan,
              const DepthPlacement& depth) {
     const float effect = depth.effectDepth(piece.distance);
     const SlabShare share = plan.shareOf(effect);
@@ -83,8 +84,8 @@ int addPiece(PartBuilder& builder, const Piece& piece, const SlabPlan& plan,
     return -1;
 }
 
-void pixelParts(const RenderInput& input, int x, int y, const SlabPlan& plan,
-                const DepthPlacement& depth, PartBuilder& builder, bool* wholeSharp) {
+void pixelFragments(const RenderInput& input, int x, int y, const SlabPlan& plan,
+                    const DepthPlacement& depth, FragmentBuilder& builder, bool* wholeSharp) {
     if (!input.deep()) {
         // Nothing (no alpha, and no light under zero alpha) is no piece.
         if (!input.holdsAnything(x, y)) return;
@@ -114,8 +115,8 @@ void pixelParts(const RenderInput& input, int x, int y, const SlabPlan& plan,
 
 }  // namespace
 
-SlabParts::SlabParts(const RenderInput& input, const SlabPlan& plan, const DepthPlacement& depth,
-                     TaskPool* pool, int threads)
+SlabFragments::SlabFragments(const RenderInput& input, const SlabPlan& plan,
+                             const DepthPlacement& depth, TaskPool* pool, int threads)
     : width_(input.width()), height_(input.height()) {
     const std::size_t slabs = plan.slabs().size();
     wholeSharp_.assign(input.pixelCount(), 0);
@@ -130,18 +131,18 @@ SlabParts::SlabParts(const RenderInput& input, const SlabPlan& plan, const Depth
         const int top = r * kRows, bottom = std::min(height_, top + kRows);
         const std::size_t pixels = std::size_t(bottom - top) * std::size_t(width_);
         run.first.reserve(pixels + 1);
-        run.parts.reserve(pixels + pixels / 4);
+        run.fragments.reserve(pixels + pixels / 4);
         for (int y = top; y < bottom; ++y)
             for (int x = 0; x < width_; ++x) {
                 const std::size_t p = std::size_t(y) * std::size_t(width_) + std::size_t(x);
-                const std::size_t firstPart = run.parts.size();
-                run.first.push_back(std::uint32_t(firstPart));
-                PartBuilder builder(run.parts, firstPart);
+                const std::size_t firstFragment = run.fragments.size();
+                run.first.push_back(std::uint32_t(firstFragment));
+                FragmentBuilder builder(run.fragments, firstFragment);
                 bool sharp = false;
-                pixelParts(input, x, y, plan, depth, builder, &sharp);
+                pixelFragments(input, x, y, plan, depth, builder, &sharp);
                 wholeSharp_[p] = sharp;
-                for (std::size_t i = firstPart; i < run.parts.size(); ++i) {
-                    const std::size_t s = std::size_t(run.parts[i].slab);
+                for (std::size_t i = firstFragment; i < run.fragments.size(); ++i) {
+                    const std::size_t s = std::size_t(run.fragments[i].slab);
                     ++counts[std::size_t(r)][s];
                     QVRect& b = bounds[std::size_t(r)][s];
                     b.left = std::min(b.left, x);
@@ -150,7 +151,7 @@ SlabParts::SlabParts(const RenderInput& input, const SlabPlan& plan, const Depth
                     b.height = std::max(b.height, y);
                 }
             }
-        run.first.push_back(std::uint32_t(run.parts.size()));
+        run.first.push_back(std::uint32_t(run.fragments.size()));
     });
     counts_.assign(slabs, 0);
     for (std::size_t s = 0; s < slabs; ++s) {

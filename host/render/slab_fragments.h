@@ -1,9 +1,10 @@
-// A frame's pixels cut into their parts in each depth slab. A flat pixel is
-// one fragment at its depth; a deep pixel's samples are each their own
-// fragment at their own depth. A slab's part of a pixel is what of the pixel
-// lies in that slab, composited front to back on its own, with the colour
-// premultiplied: a sample behind another one in a nearer slab is not dimmed
-// by it here, since the slabs are composited over one another afterwards.
+// A render input's pixels cut into their fragments in each depth slab. A
+// flat pixel is one piece at its depth; a deep pixel's samples are each a
+// piece at their own depth. A pixel's fragment in a slab is what of the
+// pixel lies in that slab, composited front to back on its own, with the
+// colour premultiplied: a sample behind another one in a nearer slab is not
+// dimmed by it here, since the slabs are composited over one another
+// afterwards.
 #pragma once
 
 #include <cstdint>
@@ -15,32 +16,33 @@
 
 namespace dof {
 
-struct SlabPart {
+struct SlabFragment {
     int slab;
     float colour[3];  // premultiplied
     float alpha;
 };
 
-class SlabParts {
+class SlabFragments {
 public:
     // Works on up to `threads` threads of `pool` (null: the caller's only).
-    SlabParts(const RenderInput& input, const SlabPlan& plan, const DepthPlacement& depth,
-              TaskPool* pool, int threads);
+    SlabFragments(const RenderInput& input, const SlabPlan& plan, const DepthPlacement& depth,
+                  TaskPool* pool, int threads);
 
     int width() const { return width_; }
     int height() const { return height_; }
-    // The parts of pixel (x, y), front to back, at most one per slab.
-    const SlabPart* begin(int x, int y) const {
+    // The fragments of pixel (x, y), front to back, at most one per slab.
+    const SlabFragment* begin(int x, int y) const {
         const Rows& rows = rows_[std::size_t(y / kRows)];
-        return rows.parts.data() + rows.first[index(x, y % kRows)];
+        return rows.fragments.data() + rows.first[index(x, y % kRows)];
     }
-    const SlabPart* end(int x, int y) const {
+    const SlabFragment* end(int x, int y) const {
         const Rows& rows = rows_[std::size_t(y / kRows)];
-        return rows.parts.data() + rows.first[index(x, y % kRows) + 1];
+        return rows.fragments.data() + rows.first[index(x, y % kRows) + 1];
     }
     // The pixel lies whole in the sharp slab, exactly as stored.
     bool wholeSharp(int x, int y) const { return wholeSharp_[index(x, y)] != 0; }
-    // The pixels that hold a part of `slab` (empty when none do), and how many.
+    // The pixels that hold a fragment of `slab` (empty when none do), and how
+    // many.
     QVRect bounds(int slab) const { return bounds_[std::size_t(slab)]; }
     std::size_t count(int slab) const { return counts_[std::size_t(slab)]; }
 
@@ -49,11 +51,11 @@ private:
         return std::size_t(y) * std::size_t(width_) + std::size_t(x);
     }
 
-    // The parts of a run of rows, worked out on one thread.
+    // The fragments of a run of rows, worked out on one thread.
     static constexpr int kRows = 32;
     struct Rows {
         std::vector<std::uint32_t> first;  // per pixel, and one past the last
-        std::vector<SlabPart> parts;
+        std::vector<SlabFragment> fragments;
     };
 
     int width_, height_;

@@ -5,14 +5,14 @@
 
 namespace dof {
 
-SlabPlan::SlabPlan(int layers, double nearest, double farthest, const FocusDepths& focus,
+SlabPlan::SlabPlan(int count, double nearest, double farthest, const FocusDepths& focus,
                    const BlurRadii& radii)
     : focus_(focus), radii_(radii) {
     const double largestRadius = std::max(radii.across, radii.down);
     spreadFraction_ = largestRadius > 0.0 ? 0.5 / largestRadius : 2.0;
     const bool front = spreads(nearest), back = spreads(farthest);
     int frontCount = 0, backCount = 0;
-    const int blurred = std::max(layers - 1, int(front) + int(back));
+    const int blurred = std::max(count - 1, int(front) + int(back));
     if (front && back) {
         // Both sides get slabs in proportion to the ratio of blur they span.
         const double f = std::log(nearest / spreadFraction_) + 1e-9;

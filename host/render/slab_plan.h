@@ -1,4 +1,4 @@
-// Depth slabs for splatting a frame in layers. Every fragment of a slab is
+// Depth slabs for splatting a frame slab by slab. Every fragment of a slab is
 // rendered at one blur radius, so that within a slab no fragment outweighs
 // another; the slabs are composited front to back. Slab radii are spaced
 // evenly in the logarithm of the blur radius on each side of the focus, from
@@ -34,9 +34,9 @@ struct SlabShare {
 class SlabPlan {
 public:
     // `nearest` and `farthest` are the largest blur fractions of fragments in
-    // front of and behind the focus; `layers` the slabs asked for (one more
+    // front of and behind the focus; `count` the slabs asked for (one more
     // on a side that needs one is added).
-    SlabPlan(int layers, double nearest, double farthest, const FocusDepths& focus,
+    SlabPlan(int count, double nearest, double farthest, const FocusDepths& focus,
              const BlurRadii& radii);
 
     const std::vector<Slab>& slabs() const { return slabs_; }  // front to back

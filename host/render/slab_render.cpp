@@ -41,29 +41,29 @@ void blurExtent(const RenderInput& input, const DepthPlacement& depth, const Foc
 
 // What a slab will cost, for the progress bar before it is built: its own
 // pixels, with half as many again for the open pixels around them.
-double estimatedWork(const SlabParts& parts, const SlabPlan& slabs, int slab,
+double estimatedWork(const SlabFragments& fragments, const SlabPlan& slabs, int slab,
                      const BlurRadii& radii) {
-    const double own = double(parts.count(slab));
+    const double own = double(fragments.count(slab));
     const double footprint = footprintPixels(slabs.slabs()[std::size_t(slab)].fraction, radii);
     return 1.5 * own * (kVisitWork + footprint + 3.0 * kRegionPixelWork);
 }
 
-// The memory the layers of one group of slabs may take. On one thread every
-// slab is a group of its own, and the memory of one slab's layer serves the
-// next; on more, a group holds about one frame's worth of layers: the small
+// The memory the buffers of one group of slabs may take. On one thread every
+// slab is a group of its own, and the memory of one slab's buffers serves
+// the next; on more, a group holds about one frame's worth of them: the small
 // slabs go together, so that one slab's last band does not keep the other
 // threads waiting, while fresh pages (a fault and a clearing each) stay few.
-double slabMemoryBudget(const FrameRenderContext& context, double frameLayerBytes) {
+double slabMemoryBudget(const FrameRenderContext& context, double frameBytes) {
     if (context.slabMemory > 0.0) return context.slabMemory;
     if (context.threads <= 1) return 0.0;
     const long pages = sysconf(_SC_PHYS_PAGES), pageBytes = sysconf(_SC_PAGESIZE);
     const double machine = pages > 0 && pageBytes > 0 ? double(pages) * double(pageBytes) : 0.0;
-    return std::min(frameLayerBytes, std::max(double(1u << 30), machine / 4.0));
+    return std::min(frameBytes, std::max(double(1u << 30), machine / 4.0));
 }
 
-// What a built layer holds: its source and destination, and its depth,
+// What a built slab holds: its source and destination, and its depth,
 // coverage and transparency bytes.
-double layerBytes(QVBitmapType format, const QVRect& area) {
+double slabBytes(QVBitmapType format, const QVRect& area) {
     const QVBitmapFormat* facts = qvBitmapFormat(format);
     const double pixels = double(area.width) * double(area.height);
     return (2.0 * double(facts ? facts->bytesPerPixel : 16) + 8.0) * pixels;
@@ -71,7 +71,7 @@ double layerBytes(QVBitmapType format, const QVRect& area) {
 
 }  // namespace
 
-RenderOutcome renderInSlabs(const RenderInput& input, const EffectPlan& plan, int layers,
+RenderOutcome renderInSlabs(const RenderInput& input, const EffectPlan& plan, int count,
                             const FrameRenderContext& context, RenderedColour* result,
                             double passSeconds[5], std::string* error) {
     runtime::RenderSettings settings = plan.settings;
@@ -80,13 +80,13 @@ RenderOutcome renderInSlabs(const RenderInput& input, const EffectPlan& plan, in
     const BlurRadii radii = blurRadii(settings);
     double nearest = 0.0, farthest = 0.0;
     if (settings.radius >= 0.00001) blurExtent(input, plan.depth, focus, &nearest, &farthest);
-    const SlabPlan slabs(layers, nearest, farthest, focus, radii);
-    const SlabParts parts(input, slabs, plan.depth, context.pool, context.threads);
+    const SlabPlan slabs(count, nearest, farthest, focus, radii);
+    const SlabFragments fragments(input, slabs, plan.depth, context.pool, context.threads);
     // The frame's work as estimated, each slab's replaced by its own once it
     // is planned.
     std::vector<double> slabWork(slabs.slabs().size());
     for (int s = 0; s < int(slabWork.size()); ++s)
-        slabWork[std::size_t(s)] = estimatedWork(parts, slabs, s, radii);
+        slabWork[std::size_t(s)] = estimatedWork(fragments, slabs, s, radii);
     const auto announce = [&] {
         double total = 0.0;
         for (double w : slabWork) total += w;
@@ -95,25 +95,25 @@ RenderOutcome renderInSlabs(const RenderInput& input, const EffectPlan& plan, in
     announce();
     for (int pass = 0; pass < 5; ++pass) passSeconds[pass] = 0.0;
 
-    // Slabs in groups of consecutive slabs whose layers fit the budget above.
-    // Every layer of a group is built, each on all threads, and the renders it
+    // Slabs in groups of consecutive slabs whose buffers fit the budget above.
+    // Every slab of a group is built, each on all threads, and the renders it
     // needs are planned, the slabs side by side; then the renders of the
     // whole group go to the frame's threads at once, the largest first, so
     // that no slab waits for another's last band. A render larger than a
-    // thread's share of the group is cut into bands. The group's layers are
+    // thread's share of the group is cut into bands. The group's slabs are
     // composited front to back and released before the next group is built.
     const std::size_t slabCount = slabs.slabs().size();
-    std::vector<SlabLayer> slabLayers(slabCount);
+    std::vector<SlabBuffers> slabBuffers(slabCount);
     std::vector<std::unique_ptr<SlabTiling>> tilings(slabCount);
     SlabComposite composite(input, slabs.sharpSlab());
     const double budget = slabMemoryBudget(
-        context, layerBytes(plan.slabFormat, QVRect{0, 0, input.width(), input.height()}));
+        context, slabBytes(plan.slabFormat, QVRect{0, 0, input.width(), input.height()}));
     int first = 0;
     double groupBytes = 0.0;
     const auto renderGroup = [&](int end) {
         forEachTask(context.pool, context.threads, end - first, [&](int i) {
             tilings[std::size_t(first + i)].reset(
-                new SlabTiling(slabLayers[std::size_t(first + i)]));
+                new SlabTiling(slabBuffers[std::size_t(first + i)]));
         });
         double total = 0.0;
         for (int s = first; s < end; ++s) total += tilings[std::size_t(s)]->work();
@@ -134,9 +134,9 @@ RenderOutcome renderInSlabs(const RenderInput& input, const EffectPlan& plan, in
         if (outcome != RenderOutcome::Done) return outcome;
         for (int s = first; s < end; ++s) {
             if (rendered[std::size_t(s)])
-                composite.addBehind(slabLayers[std::size_t(s)], context.pool, context.threads);
+                composite.addBehind(slabBuffers[std::size_t(s)], context.pool, context.threads);
             tilings[std::size_t(s)].reset();
-            slabLayers[std::size_t(s)] = SlabLayer();
+            slabBuffers[std::size_t(s)] = SlabBuffers();
         }
         first = end;
         groupBytes = 0.0;
@@ -144,19 +144,19 @@ RenderOutcome renderInSlabs(const RenderInput& input, const EffectPlan& plan, in
     };
     for (int s = 0; s < int(slabCount); ++s) {
         if (interruptRequested()) return RenderOutcome::Interrupted;
-        SlabLayer& layer = slabLayers[std::size_t(s)];
-        if (!buildSlabLayer(parts, slabs, s, radii, plan.slabFormat, context.pool, context.threads,
-                            &layer, error)) {
+        SlabBuffers& buffers = slabBuffers[std::size_t(s)];
+        if (!buildSlabBuffers(fragments, slabs, s, radii, plan.slabFormat, context.pool,
+                              context.threads, &buffers, error)) {
             *error = input.path() + ": " + *error;
             return RenderOutcome::Failed;
         }
-        groupBytes += layerBytes(plan.slabFormat, layer.area);
+        groupBytes += slabBytes(plan.slabFormat, buffers.area);
         if (groupBytes >= budget || s + 1 == int(slabCount)) {
             const RenderOutcome outcome = renderGroup(s + 1);
             if (outcome != RenderOutcome::Done) return outcome;
         }
     }
-    *result = composite.store(parts, input);
+    *result = composite.store(fragments, input);
     return RenderOutcome::Done;
 }
 

@@ -8,13 +8,13 @@ namespace dof {
 // Counts of fragments (pixels with coverage) over rectangles of an area.
 class FragmentCounts {
 public:
-    explicit FragmentCounts(const SlabLayer& layer)
-        : width_(layer.area.width), height_(layer.area.height) {
+    explicit FragmentCounts(const SlabBuffers& slab)
+        : width_(slab.area.width), height_(slab.area.height) {
         sums_.assign(std::size_t(width_ + 1) * std::size_t(height_ + 1), 0);
         for (int y = 0; y < height_; ++y) {
             std::int64_t row = 0;
             for (int x = 0; x < width_; ++x) {
-                row += layer.gbuffers->coverage(x, y) != 0 ? 1 : 0;
+                row += slab.gbuffers->coverage(x, y) != 0 ? 1 : 0;
                 at(x + 1, y + 1) = at(x + 1, y) + row;
             }
         }
@@ -98,26 +98,26 @@ double pixels(const QVRect& r) { return double(r.width) * double(r.height); }
 
 // The render of the pixels `rows` (within `limit`): its region is what can
 // reach them, cut to the fragments there; false when none can.
-bool tileTask(const SlabLayer& layer, const FragmentCounts& counts, const QVRect& rows,
+bool tileTask(const SlabBuffers& slab, const FragmentCounts& counts, const QVRect& rows,
               const QVRect& limit, BandTask* task) {
-    const QVRect reach = intersection(grown(rows, layer.reachX, layer.reachY), limit);
+    const QVRect reach = intersection(grown(rows, slab.reachX, slab.reachY), limit);
     if (counts.count(reach) == 0) return false;
     const QVRect region =
-        intersection(grown(counts.bounds(reach), layer.reachX, layer.reachY), reach);
+        intersection(grown(counts.bounds(reach), slab.reachX, slab.reachY), reach);
     task->band = Band{region, intersection(rows, region)};
     task->work = kRegionPixelWork * (2.0 * pixels(region) + pixels(task->band.rows)) +
-                 double(counts.count(region)) * (kVisitWork + layer.footprint);
+                 double(counts.count(region)) * (kVisitWork + slab.footprint);
     return true;
 }
 
-std::vector<BandTask> tiles(const SlabLayer& layer, const FragmentCounts& counts, int side) {
-    const QVRect area{0, 0, layer.area.width, layer.area.height};
+std::vector<BandTask> tiles(const SlabBuffers& slab, const FragmentCounts& counts, int side) {
+    const QVRect area{0, 0, slab.area.width, slab.area.height};
     std::vector<BandTask> out;
     for (int top = 0; top < area.height; top += side)
         for (int left = 0; left < area.width; left += side) {
             BandTask task;
             const QVRect tile = intersection(QVRect{left, top, side, side}, area);
-            if (tileTask(layer, counts, tile, area, &task)) out.push_back(task);
+            if (tileTask(slab, counts, tile, area, &task)) out.push_back(task);
         }
     return out;
 }
@@ -132,18 +132,18 @@ double workOf(const std::vector<BandTask>& tasks) {
 // the last narrower than the reach, so that the dearest band costs as little as
 // it can: the smallest cost limit that `count` bands can keep, by bisection,
 // each band as long as the limit lets it be.
-std::vector<BandTask> cutTile(const SlabLayer& layer, const FragmentCounts& counts,
+std::vector<BandTask> cutTile(const SlabBuffers& slab, const FragmentCounts& counts,
                               const BandTask& tile, int count) {
     const QVRect& r = tile.band.rows;
     const bool columns = r.width > r.height;
     const int length = columns ? r.width : r.height;
-    const int reach = std::max(1, columns ? layer.reachX : layer.reachY);
+    const int reach = std::max(1, columns ? slab.reachX : slab.reachY);
     count = std::min(count, length / reach);
     if (count <= 1) return {tile};
     const auto bandTask = [&](int first, int end, BandTask* task) {
         const QVRect band = columns ? QVRect{r.left + first, r.top, end - first, r.height}
                                     : QVRect{r.left, r.top + first, r.width, end - first};
-        return tileTask(layer, counts, band, tile.band.region, task);
+        return tileTask(slab, counts, band, tile.band.region, task);
     };
     // A band's work grows with its end.
     const auto bandWork = [&](int first, int end) {
@@ -188,15 +188,15 @@ std::vector<BandTask> cutTile(const SlabLayer& layer, const FragmentCounts& coun
 
 }  // namespace
 
-SlabTiling::SlabTiling(const SlabLayer& layer) : layer_(layer) {
-    if (layer.area.width == 0) return;
-    counts_.reset(new FragmentCounts(layer));
+SlabTiling::SlabTiling(const SlabBuffers& slab) : slab_(slab) {
+    if (slab.area.width == 0) return;
+    counts_.reset(new FragmentCounts(slab));
     // The cheapest tiling: square tiles of 64 pixels and up, or the whole area.
-    const int whole = std::max(layer.area.width, layer.area.height);
-    cheapest_ = tiles(layer, *counts_, whole);
+    const int whole = std::max(slab.area.width, slab.area.height);
+    cheapest_ = tiles(slab, *counts_, whole);
     work_ = workOf(cheapest_);
     for (int side = 64; side < whole; side *= 2) {
-        std::vector<BandTask> candidate = tiles(layer, *counts_, side);
+        std::vector<BandTask> candidate = tiles(slab, *counts_, side);
         const double w = workOf(candidate);
         if (w < work_) {
             work_ = w;
@@ -212,11 +212,10 @@ std::vector<BandTask> SlabTiling::tasks(double share) const {
     for (const BandTask& tile : cheapest_) {
         const int bands = share > 0.0 ? int(std::ceil(tile.work / share - 1e-9)) : 1;
         for (const BandTask& band :
-             bands > 1 ? cutTile(layer_, *counts_, tile, bands) : std::vector<BandTask>{tile})
+             bands > 1 ? cutTile(slab_, *counts_, tile, bands) : std::vector<BandTask>{tile})
             out.push_back(band);
     }
-    const RenderBuffers buffers{layer_.source.get(), layer_.destination.get(),
-                                layer_.gbuffers.get()};
+    const RenderBuffers buffers{slab_.source.get(), slab_.destination.get(), slab_.gbuffers.get()};
     for (BandTask& task : out) task.buffers = buffers;
     return out;
 }

@@ -94,7 +94,7 @@ PlanOptions planOptionsFor(const RenderOptions& options) {
     plan.scaleY = options.scaleY;
     plan.method = options.method;
     plan.format = options.format;
-    plan.slabs = options.layers;
+    plan.slabs = options.slabs;
     return plan;
 }
 

@@ -33,7 +33,7 @@ Json settingsObject(const RenderOptions& o) {
     s["colorspace"] = o.colourSpace;
     s["jobs"] = o.jobs;
     s["threads"] = o.threads;
-    s["layers"] = o.layers;
+    s["layers"] = o.slabs;  // the slabs, under the name the summary has always given them
     return s;
 }
 

@@ -261,9 +261,9 @@ void addRenderCommand(CLI::App& app) {
                     "Threads per frame, each rendering bands or tiles of it (default: the "
                     "machine's cores shared among the jobs)")
         ->type_name("N");
-    cmd->add_option("--layers", a->layers,
+    cmd->add_option("--slabs,--layers", a->slabs,
                     "Depth slabs of splatting, composited front to back; 1 is the effect's "
-                    "own single render")
+                    "own single render (--layers is the same option)")
         ->type_name("N")
         ->default_str("8");
     cmd->add_flag("--overwrite", a->overwrite,

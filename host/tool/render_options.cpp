@@ -318,9 +318,9 @@ bool parseRenderOptions(const RenderArguments& args, RenderOptions* o, std::stri
             return false;
         }
     }
-    if (!parseInteger("--layers", args.layers, &o->layers, error)) return false;
-    if (o->layers < 1 || o->layers > kMaxLayers) {
-        *error = "--layers " + args.layers + ": use 1 to " + std::to_string(kMaxLayers) + " slabs";
+    if (!parseInteger("--slabs", args.slabs, &o->slabs, error)) return false;
+    if (o->slabs < 1 || o->slabs > kMaxSlabs) {
+        *error = "--slabs " + args.slabs + ": use 1 to " + std::to_string(kMaxSlabs) + " slabs";
         return false;
     }
     return parseFrameOptions(args, o, error);
@@ -329,7 +329,9 @@ bool parseRenderOptions(const RenderArguments& args, RenderOptions* o, std::stri
 std::string canonicalSettings(const RenderOptions& o) {
     std::string s = std::string("--method ") + methodName(o.method);
     // The slabs change the picture; the threads never do.
-    if (o.method == Method::Splat) s += " --layers " + std::to_string(o.layers);
+    // Written as --layers, the slabs' first name, so that the records of
+    // outputs made before still match.
+    if (o.method == Method::Splat) s += " --layers " + std::to_string(o.slabs);
     if (o.hasRadius) s += " --radius " + shortest(o.radius);
     const LensSpec& lens = o.lens.given;
     if (lens.fNumber > 0.0) s += " --fstop " + shortest(lens.fNumber);

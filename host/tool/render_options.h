@@ -39,7 +39,7 @@ struct RenderArguments {
     std::string frames;
     std::string jobs = "1";
     std::string threads;  // empty: the machine's cores shared among the jobs
-    std::string layers = "8";
+    std::string slabs = "8";
     bool overwrite = false;
     std::string cocMap;
     bool json = false;
@@ -75,14 +75,14 @@ struct RenderOptions {
     std::vector<int> frames;           // empty: one image, no frame fields
     int jobs = 1;
     int threads = 1;  // per frame
-    int layers = 8;   // depth slabs of splatting; 1 = the effect's single render
+    int slabs = 8;    // depth slabs of splatting; 1 = the effect's single render
     bool overwrite = false;
     bool json = false;
     bool quiet = false;
 };
 
-// The most depth slabs --layers takes.
-constexpr int kMaxLayers = 32;
+// The most depth slabs --slabs takes.
+constexpr int kMaxSlabs = 32;
 
 // The effect's largest blur radius in pixels (the range it declares).
 constexpr double kLargestRadius = 64.0;

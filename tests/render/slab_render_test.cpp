@@ -29,11 +29,11 @@ float at(const dof::RenderedColour& result, int width, int x, int y, int c) {
     return dof::test::valueAt(result, std::size_t(y) * std::size_t(width) + std::size_t(x), c);
 }
 
-// Renders `frame` in `layers` slabs (1: the effect's own render) with the
+// Renders `frame` in `slabs` slabs (1: the effect's own render) with the
 // focus at `focus`, sharp to `sharpUntil` (0: no sharp zone) and the largest
 // radius `radius`, on `threads`.
 void render(const dof::Frame& frame, dof::RenderedColour* result, double focus, double radius,
-            int layers = 8, int threads = 1, double sharpUntil = 0.0, double slabMemory = 0.0) {
+            int slabs = 8, int threads = 1, double sharpUntil = 0.0, double slabMemory = 0.0) {
     dof::EffectPlan plan;
     plan.depth.scale.factor = 1.0;
     plan.depth.scale.focalDepth = -focus;
@@ -52,8 +52,8 @@ void render(const dof::Frame& frame, dof::RenderedColour* result, double focus, 
     std::string error;
     const dof::RenderInput input(frame);
     const dof::RenderOutcome outcome =
-        layers == 1 ? dof::renderInOneLayer(input, plan, context, result, seconds, &error)
-                    : dof::renderInSlabs(input, plan, layers, context, result, seconds, &error);
+        slabs == 1 ? dof::renderSingle(input, plan, context, result, seconds, &error)
+                   : dof::renderInSlabs(input, plan, slabs, context, result, seconds, &error);
     ASSERT_EQ(outcome, dof::RenderOutcome::Done) << error;
 }
 
@@ -131,7 +131,7 @@ TEST(SlabRender, EdgesAgainstTheirHats) {
 // upwards by more than 1 % of the edge's contrast.
 TEST(SlabRender, TiltedPlaneShowsNoLineAtSlabBoundaries) {
     const int w = 48, h = 200;
-    for (int layers : {8, 12}) {
+    for (int slabs : {8, 12}) {
         dof::Frame frame = flatFrame(w, h);
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
@@ -139,15 +139,15 @@ TEST(SlabRender, TiltedPlaneShowsNoLineAtSlabBoundaries) {
                 setPixel(frame, x, y, v, v, v, 1, 10.0 * (2.0 - double(y) / (h - 1)));
             }
         dof::RenderedColour out;
-        render(frame, &out, 10.0, 6.0, layers);
+        render(frame, &out, 10.0, 6.0, slabs);
         for (int y = 0; y < h; ++y) {
             double sum = 0.0;
             for (int x = 0; x < w; ++x) {
                 sum += at(out, w, x, y, 0);
                 ASSERT_GE(at(out, w, x, y, 3), 1.0f - 1e-6f)
-                    << layers << " layers, " << x << "," << y;
+                    << slabs << " slabs, " << x << "," << y;
             }
-            EXPECT_NEAR(sum / w, 0.5, 1e-5) << layers << " layers, row " << y;
+            EXPECT_NEAR(sum / w, 0.5, 1e-5) << slabs << " slabs, row " << y;
             if (y > 0) {
                 EXPECT_LE(at(out, w, 24, y, 0), at(out, w, 24, y - 1, 0) + 0.008) << y;
             }
@@ -205,7 +205,7 @@ TEST(SlabRender, IsolatedPointKeepsItsLight) {
 // in front and everything behind blur. The composite stays opaque; the card
 // keeps every pixel, its silhouette against the blurred wall included,
 // wherever no nearer blur reaches (16 pixels); and the slabs' bands on three
-// threads, each slab a group of its own (a byte of memory for layers), give
+// threads, each slab a group of its own (a byte of memory for slabs), give
 // the bytes of one thread with all slabs in one group.
 TEST(SlabRender, BuiltInSceneStaysOpaqueOnAnyNumberOfThreads) {
     const dof::Frame scene = dof::demoFrame(320, 180);

@@ -18,9 +18,9 @@ bool boxTablesExact(QVBitmapType format, double pixels) {
     return 2.0 * pixels * fullScale * fullScale < 9007199254740992.0;
 }
 
-RenderOutcome renderInOneLayer(const RenderInput& input, const EffectPlan& plan,
-                               const FrameRenderContext& context, RenderedColour* result,
-                               double passSeconds[5], std::string* error) {
+RenderOutcome renderSingle(const RenderInput& input, const EffectPlan& plan,
+                           const FrameRenderContext& context, RenderedColour* result,
+                           double passSeconds[5], std::string* error) {
     EffectBuffers buffers;
     if (!buildEffectBuffers(input, plan.method, plan.format, plan.depth, &buffers, error))
         return RenderOutcome::Failed;
