@@ -13,7 +13,7 @@
 
 namespace dof {
 
-// The effect's largest blur radius, in pixels.
+// The effect's largest blur radius, in pixels (the range it declares).
 constexpr double kMaxEffectRadius = 64.0;
 
 struct LensOptions {

@@ -84,9 +84,6 @@ struct RenderOptions {
 // The most depth slabs --slabs takes.
 constexpr int kMaxSlabs = 32;
 
-// The effect's largest blur radius in pixels (the range it declares).
-constexpr double kLargestRadius = 64.0;
-
 // Checks and parses everything that does not need the files. False with a
 // one-line `error` naming the option and what is wrong.
 bool parseRenderOptions(const RenderArguments& args, RenderOptions* options, std::string* error);
