@@ -37,7 +37,7 @@ import traceback
 
 SKIP = 77
 DAEMONS = ("munged", "slurmctld", "slurmd")
-COMMANDS = DAEMONS + ("sbatch", "squeue", "scancel", "sinfo", "oiiotool")
+COMMANDS = DAEMONS + ("sbatch", "squeue", "scancel", "sinfo", "scontrol", "oiiotool")
 # Every wait ends by then, well before CTest's own time limit would kill the
 # test without letting it stop its daemons.
 DEADLINE = time.monotonic() + 240
@@ -62,10 +62,12 @@ def check(condition, message):
         raise Failure(message)
 
 
-def wait_for(what, limit, probe, step=0.2):
+def wait_for(what, limit, probe, step=0.2, bounded=True):
     """Polls `probe` until it answers something true; Failure after `limit` s
-    (or at the test's deadline)."""
-    deadline = min(time.monotonic() + limit, DEADLINE)
+    (or, when `bounded`, at the test's deadline)."""
+    deadline = time.monotonic() + limit
+    if bounded:
+        deadline = min(deadline, DEADLINE)
     while True:
         answer = probe()
         if answer:
@@ -84,14 +86,14 @@ def free_port():
 def session_members(session):
     """Processes of a session, as "pid name"."""
     members = []
-    for entry in os.listdir("/proc"):
+    for entry in filter(str.isdigit, os.listdir("/proc")):
         try:
             with open(f"/proc/{entry}/stat") as f:
                 stat = f.read()
         except (OSError, ValueError):
             continue
         fields = stat[stat.rfind(")") + 2:].split()
-        if entry.isdigit() and int(fields[3]) == session:
+        if int(fields[3]) == session:
             members.append(f"{entry} {stat[stat.find('(') + 1:stat.rfind(')')]}")
     return members
 
@@ -111,7 +113,10 @@ class Cluster:
         self.folder = folder
         self.host = socket.gethostname().split(".")[0]
         self.daemons = []  # (name, Popen), in the order started
-        self.env = dict(os.environ, SLURM_CONF=os.path.join(folder, "slurm.conf"))
+        # Slurm's variables of a job this test might itself run in would
+        # steer the commands to that job's cluster.
+        self.env = {k: v for k, v in os.environ.items() if not k.startswith("SLURM_")}
+        self.env["SLURM_CONF"] = os.path.join(folder, "slurm.conf")
         self.pid_file = os.path.join(folder, "daemons.pids")
         self.munge = os.path.join(folder, "munge")
         self.socket = os.path.join(self.munge, "socket")
@@ -164,6 +169,8 @@ class Cluster:
                 f.write(os.urandom(1024))
         os.chmod(key, 0o600)
         p = self.path
+        # Two task slots at least, so that two tasks can overlap; the node's
+        # own count is taken as configured.
         config = f"""ClusterName=dof3dfarm
 SlurmctldHost={self.host}(127.0.0.1)
 SlurmUser=root
@@ -192,7 +199,8 @@ SelectTypeParameters=CR_Core
 ReturnToService=2
 KillWait=5
 MailProg=/bin/true
-NodeName={self.host} NodeAddr=127.0.0.1 CPUs={os.cpu_count()} State=UNKNOWN
+SlurmdParameters=config_overrides
+NodeName={self.host} NodeAddr=127.0.0.1 CPUs={max(2, os.cpu_count())} State=UNKNOWN
 PartitionName=farm Nodes={self.host} Default=YES MaxTime=INFINITE State=UP
 """
         with open(p("slurm.conf"), "w") as f:
@@ -257,7 +265,7 @@ PartitionName=farm Nodes={self.host} Default=YES MaxTime=INFINITE State=UP
             # ends with it.
             try:
                 wait_for(f"{name}'s session to empty", 10,
-                         lambda: not session_members(child.pid))
+                         lambda: not session_members(child.pid), bounded=False)
                 stayed = []
             except Failure:
                 stayed = session_members(child.pid)
@@ -377,6 +385,14 @@ class Farm:
         return json.loads(run(command + ["--json"], ok=(0, 1)).stdout)
 
 
+def statuses_of(logs, job, task):
+    """Frame -> status in a task's JSON summary, which must be there."""
+    path = os.path.join(logs, f"dof3d-{job}_{task}.json")
+    check(os.path.exists(path), f"job {job}_{task} left no summary")
+    with open(path) as f:
+        return {frame["frame"]: frame["status"] for frame in json.load(f)["frames"]}
+
+
 def whole_sequence(farm):
     """Six frames in three tasks, and a sequence with a damaged frame beside it."""
     good = farm.make_frames("sequence", range(1001, 1007), "96x64")
@@ -428,9 +444,7 @@ def cancel_and_resubmit(farm):
     records = farm.show_accounting(job, [0, 1, 2])
     check(records[1]["JobState"] == "CANCELLED", f"job {job}_1: {records[1]['JobState']}")
     farm.only_outputs(folder, [2001, 2002, 2003, 2005, 2006])
-    with open(os.path.join(logs, f"dof3d-{job}_1.json")) as f:
-        summary = json.load(f)
-    statuses = {f["frame"]: f["status"] for f in summary["frames"]}
+    statuses = statuses_of(logs, job, 1)
     check(statuses == {2003: "rendered", 2004: "interrupted"},
           f"the cancelled task's summary: {statuses}")
     print(f"left by the cancel: frames {sorted(os.listdir(os.path.join(folder, 'out')))}")
@@ -440,8 +454,7 @@ def cancel_and_resubmit(farm):
     farm.cluster.wait_jobs([again], 60)
     r = farm.show_accounting(again, [1])[1]
     check(r["JobState"] == "COMPLETED", f"job {again}_1: {r['JobState']} {r['ExitCode']}")
-    with open(os.path.join(logs, f"dof3d-{again}_1.json")) as f:
-        statuses = {f["frame"]: f["status"] for f in json.load(f)["frames"]}
+    statuses = statuses_of(logs, again, 1)
     check(statuses == {2003: "skipped", 2004: "rendered"}, f"the rerun's summary: {statuses}")
     farm.same_as_local(folder, range(2001, 2007))
     farm.only_outputs(folder, range(2001, 2007))
@@ -507,6 +520,9 @@ def main():
         traceback.print_exc(file=sys.stdout)
         print("FAILED: see the traceback above")
     finally:
+        # A second signal must not cut the clean-up short.
+        for signum in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            signal.signal(signum, signal.SIG_IGN)
         if cluster.daemons and status != 0:
             for name, _ in cluster.daemons:
                 print(f"{name}'s last lines: {cluster.tail(name)}")
