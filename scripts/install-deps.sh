@@ -10,6 +10,7 @@ packages=(
   make cmake ninja-build g++ g++-multilib qemu-user binutils python3
   googletest libgtest-dev libbenchmark-dev
   libopenimageio-dev openimageio-tools libopenexr-dev libcli11-dev nlohmann-json3-dev
+  slurm-wlm munge
 )
 
 missing=()

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <new>
 #include <system_error>
@@ -254,6 +255,13 @@ void addRenderCommand(CLI::App& app) {
         ->default_str("sRGB");
     cmd->add_option("--frames", a->frames, "Frames of a sequence, e.g. 1001-1100 or 1,5,10-20x2")
         ->type_name("LIST");
+    cmd->add_option("--chunk", a->chunk,
+                    "Frames per farm task: the list cut into chunks of N frames, only chunk "
+                    "--task is rendered")
+        ->type_name("N");
+    cmd->add_option("--task", a->task,
+                    "Which chunk of --chunk frames, from 0 (default: $SLURM_ARRAY_TASK_ID)")
+        ->type_name("N");
     cmd->add_option("-j,--jobs", a->jobs, "Frames rendered at a time")
         ->type_name("N")
         ->default_str("1");
@@ -275,7 +283,10 @@ void addRenderCommand(CLI::App& app) {
     cmd->add_flag("-q,--quiet", a->quiet, "No progress bar");
     cmd->add_option("--effects", a->effectsDir, "Effects folder (default: beside this program)")
         ->type_name("DIR");
-    cmd->callback([a] { exitStatus() = runRender(*a); });
+    cmd->callback([a] {
+        if (const char* id = std::getenv("SLURM_ARRAY_TASK_ID")) a->arrayTaskId = id;
+        exitStatus() = runRender(*a);
+    });
 }
 
 }  // namespace dof

@@ -190,12 +190,52 @@ bool parseBlurOptions(const RenderArguments& args, RenderOptions* o, std::string
     return true;
 }
 
+// A farm task's share of the list: --chunk frames, the --task-th chunk (by
+// default the Slurm array task's). Without --chunk the whole list.
+bool takeChunk(const RenderArguments& args, RenderOptions* o, std::string* error) {
+    if (args.chunk.empty()) {
+        if (args.task.empty()) return true;
+        *error = "--task " + args.task + ": give the frames per task with --chunk N";
+        return false;
+    }
+    int chunk = 0, task = 0;
+    if (!parseInteger("--chunk", args.chunk, &chunk, error)) return false;
+    if (chunk < 1) {
+        *error = "--chunk " + args.chunk + ": use 1 or more frames per task";
+        return false;
+    }
+    const std::string option = args.task.empty() ? "$SLURM_ARRAY_TASK_ID" : "--task";
+    const std::string text = args.task.empty() ? args.arrayTaskId : args.task;
+    if (text.empty()) {
+        *error = "--chunk " + args.chunk +
+                 ": which chunk? give --task N (0 for the first) or run as a Slurm array task";
+        return false;
+    }
+    if (!parseInteger(option, text, &task, error)) return false;
+    const std::size_t size = o->frames.size();
+    const std::size_t tasks = (size + std::size_t(chunk) - 1) / std::size_t(chunk);
+    std::vector<int> frames = frameChunk(o->frames, chunk, task);
+    if (frames.empty()) {
+        *error = option + " " + text + ": not a task of this list (" + std::to_string(size) +
+                 " frames in chunks of " + args.chunk + " are tasks 0 to " +
+                 std::to_string(tasks - 1) + ")";
+        return false;
+    }
+    o->frames = std::move(frames);
+    return true;
+}
+
 bool parseFrameOptions(const RenderArguments& args, RenderOptions* o, std::string* error) {
     const bool sequence = hasFramePattern(args.input);
     if (!sequence) {
         if (!args.frames.empty()) {
             *error = "--frames " + args.frames + ": " + args.input +
                      " holds no frame field (#### or %04d)";
+            return false;
+        }
+        if (!args.chunk.empty() || !args.task.empty()) {
+            *error = (args.chunk.empty() ? "--task " + args.task : "--chunk " + args.chunk) +
+                     ": only for a sequence (a frame field and --frames)";
             return false;
         }
         return true;
@@ -213,7 +253,7 @@ bool parseFrameOptions(const RenderArguments& args, RenderOptions* o, std::strin
         *error = args.cocMap + ": --coc-map needs a frame field for a sequence (#### or %04d)";
         return false;
     }
-    return parseFrameList(args.frames, &o->frames, error);
+    return parseFrameList(args.frames, &o->frames, error) && takeChunk(args, o, error);
 }
 
 }  // namespace

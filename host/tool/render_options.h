@@ -37,6 +37,9 @@ struct RenderArguments {
     bool rgbaOnly = false;
     std::string colourSpace = "sRGB";
     std::string frames;
+    std::string chunk;        // frames per farm task; empty: the whole list
+    std::string task;         // which chunk, from 0
+    std::string arrayTaskId;  // $SLURM_ARRAY_TASK_ID, the task when --task is not given
     std::string jobs = "1";
     std::string threads;  // empty: the machine's cores shared among the jobs
     std::string slabs = "8";
@@ -72,7 +75,7 @@ struct RenderOptions {
     std::string dataType;                 // empty: the input's
     bool rgbaOnly = false;
     std::string colourSpace = "sRGB";  // of integer (display-referred) pixels
-    std::vector<int> frames;           // empty: one image, no frame fields
+    std::vector<int> frames;           // to render (a farm task's chunk); empty: one image
     int jobs = 1;
     int threads = 1;  // per frame
     int slabs = 8;    // depth slabs of splatting; 1 = the effect's single render

@@ -1,5 +1,6 @@
 #include "util/frame_sequence.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <set>
@@ -112,6 +113,14 @@ bool parseFrameList(const std::string& text, std::vector<int>* frames, std::stri
         start = end + 1;
     }
     return true;
+}
+
+std::vector<int> frameChunk(const std::vector<int>& frames, int chunk, int task) {
+    // In 64 bits: a task number times a chunk may pass what an int holds.
+    const long long first = (long long)task * chunk;
+    if (task < 0 || chunk < 1 || first >= (long long)frames.size()) return {};
+    const long long end = std::min<long long>(first + chunk, (long long)frames.size());
+    return std::vector<int>(frames.begin() + first, frames.begin() + end);
 }
 
 std::vector<FrameFiles> expandFrames(const std::vector<int>& frames, const std::string& input,

@@ -20,6 +20,13 @@ std::string framePath(const std::string& pattern, int frame);
 // their first order and appear once. False with a one-line `error`.
 bool parseFrameList(const std::string& text, std::vector<int>* frames, std::string* error);
 
+// The frames task `task` of a farm renders: the list cut in order into chunks
+// of `chunk` frames (chunk >= 1), task 0 taking the first. The chunks cover
+// the list once, the last one shorter when the size is not a multiple;
+// empty for a task below 0 or beyond the last chunk (task ceil(size / chunk)
+// and up).
+std::vector<int> frameChunk(const std::vector<int>& frames, int chunk, int task);
+
 // One frame's files.
 struct FrameFiles {
     int frame = 0;  // 0 for a single image

@@ -64,4 +64,21 @@ TEST(FrameSequence, FrameLists) {
     }
 }
 
+// A farm task's chunk of a list: in the list's order, the last one shorter,
+// one chunk when it is as long as the list, nothing for a task outside it.
+TEST(FrameSequence, TaskChunks) {
+    const std::vector<int> list = {5, 1, 2, 3, 9};
+    struct Case {
+        int chunk, task;
+        std::vector<int> expected;
+    } const cases[] = {
+        {2, 0, {5, 1}}, {2, 1, {2, 3}}, {2, 2, {9}}, {2, 3, {}},  {2, -1, {}},
+        {5, 0, list},   {7, 0, list},   {7, 1, {}},  {1, 4, {9}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(dof::frameChunk(list, c.chunk, c.task), c.expected) << c.chunk << " " << c.task;
+    // The first frame of task 3 in chunks of 10^9 lies beyond what an int holds.
+    EXPECT_EQ(dof::frameChunk(list, 1000000000, 3), std::vector<int>());
+}
+
 }  // namespace
