@@ -113,9 +113,12 @@ def try_fault(fault, args, backups, log):
         if run(["cmake", "--build", "--preset", args.preset, "-j", str(args.jobs), "--target",
                 *targets], log) != 0:
             return "no build", "the mutated source does not compile"
+        # A folder's program is one CTest test, or one per test it holds
+        # (FOLDER.Suite.Test); the first failure settles it.
         failed = [t for t in fault["tests"]
-                  if run(["ctest", "--preset", args.preset, "-R", f"^{t}$", "--timeout",
-                          str(args.timeout)], log) != 0]
+                  if run(["ctest", "--preset", args.preset, "-R", f"^{t}(\\.|$)", "-j",
+                          str(args.jobs), "--stop-on-failure", "--timeout", str(args.timeout)],
+                         log) != 0]
         if failed:
             return "caught", "by " + " ".join(failed)
         return "missed", "every test passed"

@@ -20,6 +20,7 @@
 #include <iterator>
 #include <map>
 #include <regex>
+#include <set>
 #include <sstream>
 
 #include "image_files.h"
@@ -426,9 +427,9 @@ struct Outcome {
     }
 };
 
-// One case of cases/*.txt (cases/README.md).
+// One case of cases/*.txt (cases/README.md); `name` names its test.
 struct Case {
-    std::string where, why;
+    std::string where, why, name, unknownKeys;
     std::vector<std::string> inputs, args, made, out, env;
     std::vector<std::vector<std::string>> before, checks;
     std::string err, status = "0";
@@ -485,18 +486,18 @@ std::vector<Case> readCases() {
             else if (key == "stdout")
                 c.out.push_back(unescape(value));
             else
-                ADD_FAILURE() << file << ":" << number << ": unknown key " << key;
+                c.unknownKeys += key + " ";
         }
     }
-    // Cases on the sample images run where the images sit beside the checkout.
-    if (!std::filesystem::exists(DOF_TEST_SOURCE_DIR "/../shared/data/openexr-images")) {
-        const auto onSamples = [](const Case& c) {
-            return std::any_of(c.args.begin(), c.args.end(), [](const std::string& a) {
-                return a.find("{s}") != std::string::npos;
-            });
-        };
-        cases.erase(std::remove_if(cases.begin(), cases.end(), onSamples), cases.end());
-        std::printf("sample images not beside the checkout: their cases are left out\n");
+    // The file's name and the case's title in the letters and digits a test
+    // name may hold, numbered when two come out alike.
+    std::set<std::string> taken;
+    for (Case& c : cases) {
+        const std::string file = c.where.substr(0, c.where.rfind(':'));
+        const std::string title = std::filesystem::path(file).stem().string() + " " + c.why + " ";
+        const std::string base = std::regex_replace(title, std::regex("[^A-Za-z0-9]+"), "_");
+        c.name = base.substr(0, base.size() - 1);
+        for (int n = 2; !taken.insert(c.name).second; ++n) c.name = base + std::to_string(n);
     }
     return cases;
 }
@@ -725,67 +726,65 @@ const std::map<std::string, Check>& checks() {
     return named;
 }
 
-// The cases run two at a time: each start of the program costs most of a
-// second, little of it on the processor the other one uses.
-void runCases(const std::vector<Case>& cases) {
-    dof::test::ScratchFolder root;
-    std::vector<Outcome> outcomes(cases.size());
-    for (std::size_t i = 0; i < cases.size(); ++i) {
-        outcomes[i].dir = root.file(std::to_string(i));
-        std::filesystem::create_directory(outcomes[i].dir);
-        for (const std::string& input : cases[i].inputs)
-            generators().at(std::regex_replace(input, std::regex("\\.[0-9]+\\."), "."))(
-                outcomes[i].dir + "/" + input);
-    }
-    const auto run = [&](const std::vector<std::string>& args, std::size_t i) {
-        std::vector<std::string> all = cases[i].env;  // NAME=VALUE words, handed over by env
+class Cases : public testing::TestWithParam<Case> {};
+
+// A case shows as its file and line in failures and in the list of tests.
+void PrintTo(const Case& c, std::ostream* out) { *out << c.where; }
+
+// A case in a folder of its own: its inputs made, its runs, then its checks.
+TEST_P(Cases, Run) {
+    const Case& c = GetParam();
+    SCOPED_TRACE(c.where + ": " + c.why);
+    EXPECT_EQ(c.unknownKeys, "") << "unknown keys";
+    // Cases on the sample images run where the images sit beside the checkout.
+    if (std::any_of(c.args.begin(), c.args.end(),
+                    [](const std::string& a) { return a.find("{s}") != std::string::npos; }) &&
+        !std::filesystem::exists(DOF_TEST_SOURCE_DIR "/../shared/data/openexr-images"))
+        GTEST_SKIP() << "sample images not beside the checkout";
+    unsetenv("OCIO");                 // OpenImageIO's own colour spaces, not a configuration's
+    unsetenv("SLURM_ARRAY_TASK_ID");  // a suite run as a farm task renders whole lists
+    const dof::test::ScratchFolder folder;
+    Outcome o;
+    o.dir = folder.path();
+    for (const std::string& input : c.inputs)
+        generators().at(std::regex_replace(input, std::regex("\\.[0-9]+\\."), "."))(o.file(input));
+    const auto run = [&](const std::vector<std::string>& args) {
+        std::vector<std::string> all = c.env;  // NAME=VALUE words, handed over by env
         if (!all.empty()) all.insert(all.begin(), "/usr/bin/env");
-        const std::vector<std::string> program = command(args, outcomes[i].dir);
+        const std::vector<std::string> program = command(args, o.dir);
         all.insert(all.end(), program.begin(), program.end());
         return dof::test::runCommand(all, {}, std::chrono::seconds(120));
     };
-    dof::TaskPool pool(1);
-    pool.run(int(cases.size()), 2, [&](int task) {
-        const std::size_t i = std::size_t(task);
-        for (const auto& step : cases[i].before) outcomes[i].before.push_back(run(step, i));
-        outcomes[i].run = run(cases[i].args, i);
-    });
-    for (std::size_t i = 0; i < cases.size(); ++i) {
-        const Case& c = cases[i];
-        const Outcome& o = outcomes[i];
-        SCOPED_TRACE(c.where + ": " + c.why);
-        for (const auto& step : o.before) EXPECT_EQ(step.exitCode, 0) << step.err;
-        EXPECT_EQ(o.run.exitCode, std::stoi(c.status)) << o.run.err;
-        // A final * matches any rest of the line, and takes the line's end.
-        std::string expected = c.err.empty() ? "" : "dof3d: " + inFolder(c.err, o.dir) + "\n";
-        if (expected.size() > 1 && expected[expected.size() - 2] == '*')
-            expected.resize(expected.size() - 2);
-        EXPECT_EQ(expected.empty() ? o.run.err : o.run.err.substr(0, expected.size()), expected);
-        // Every message of ours is one line; the usage errors of the option
-        // parser say a line of their own too.
-        EXPECT_LE(std::count(o.run.err.begin(), o.run.err.end(), '\n'),
-                  std::max<long>(1, std::count(expected.begin(), expected.end(), '\n')))
-            << o.run.err;
-        std::vector<std::string> names = c.inputs;
-        names.insert(names.end(), c.made.begin(), c.made.end());
-        std::sort(names.begin(), names.end());
-        EXPECT_EQ(dof::test::namesIn(o.dir), names);
-        for (const std::string& part : c.out)
-            EXPECT_NE(o.run.out.find(part), std::string::npos) << part << "\n" << o.run.out;
-        for (const auto& check : c.checks) {
-            SCOPED_TRACE("check: " + check[0]);
-            EXPECT_EQ(checks().count(check[0]), 1u) << "no check " << check[0];
-            if (checks().count(check[0])) checks().at(check[0])(o, check);
-        }
+    for (const auto& step : c.before) o.before.push_back(run(step));
+    o.run = run(c.args);
+    for (const auto& step : o.before) EXPECT_EQ(step.exitCode, 0) << step.err;
+    EXPECT_EQ(o.run.exitCode, std::stoi(c.status)) << o.run.err;
+    // A final * matches any rest of the line, and takes the line's end.
+    std::string expected = c.err.empty() ? "" : "dof3d: " + inFolder(c.err, o.dir) + "\n";
+    if (expected.size() > 1 && expected[expected.size() - 2] == '*')
+        expected.resize(expected.size() - 2);
+    EXPECT_EQ(expected.empty() ? o.run.err : o.run.err.substr(0, expected.size()), expected);
+    // Every message of ours is one line; the usage errors of the option
+    // parser say a line of their own too.
+    EXPECT_LE(std::count(o.run.err.begin(), o.run.err.end(), '\n'),
+              std::max<long>(1, std::count(expected.begin(), expected.end(), '\n')))
+        << o.run.err;
+    std::vector<std::string> names = c.inputs;
+    names.insert(names.end(), c.made.begin(), c.made.end());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(dof::test::namesIn(o.dir), names);
+    for (const std::string& part : c.out)
+        EXPECT_NE(o.run.out.find(part), std::string::npos) << part << "\n" << o.run.out;
+    for (const auto& check : c.checks) {
+        SCOPED_TRACE("check: " + check[0]);
+        EXPECT_EQ(checks().count(check[0]), 1u) << "no check " << check[0];
+        if (checks().count(check[0])) checks().at(check[0])(o, check);
     }
 }
 
-TEST(Cases, EveryCase) {
-    unsetenv("OCIO");                 // OpenImageIO's own colour spaces, not a configuration's
-    unsetenv("SLURM_ARRAY_TASK_ID");  // a suite run as a farm task renders whole lists
-    const std::vector<Case> cases = readCases();
-    EXPECT_GT(cases.size(), 80u);
-    runCases(cases);
-}
+// One test per case, named by its file and title: --gtest_filter=*title*
+// runs one case.
+INSTANTIATE_TEST_SUITE_P(, Cases, testing::ValuesIn(readCases()),
+                         [](const testing::TestParamInfo<Case>& info) { return info.param.name; });
 
 }  // namespace
