@@ -2,10 +2,12 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <set>
 #include <vector>
 
@@ -163,6 +165,54 @@ bool readKeyFile(const std::string& path, std::size_t components, Keyframes* key
     }
     *keys = Keyframes(std::move(list));
     return true;
+}
+
+}  // namespace dof
+
+namespace dof {
+
+namespace {
+
+// "64.000000" as "64".
+std::string shortNumber(const std::string& text) {
+    char shortest[32];
+    std::snprintf(shortest, sizeof shortest, "%g", std::strtod(text.c_str(), nullptr));
+    return shortest;
+}
+
+}  // namespace
+
+std::string parserErrorLine(const std::string& kind, const std::string& message) {
+    std::smatch m;
+    const auto has = [&](const char* pattern) {
+        return std::regex_match(message, m, std::regex(pattern));
+    };
+    if (kind == "ArgumentMismatch" && has("(\\S+): At Most \\d+ required but received (\\d+)"))
+        return m[1].str() + (m[2] == "2" ? " given twice" : " given " + m[2].str() + " times");
+    if (kind == "ArgumentMismatch" && has("(\\S+): \\d+ required (\\S*) ?missing"))
+        return m[1].str() + ": no value" + (m[2].length() ? " (" + m[2].str() + ")" : "");
+    if (kind == "ArgumentMismatch" && has("(\\S+) was given a disallowed flag override"))
+        return m[1].str() + ": takes no value";
+    // Extras are named by the command they were given to.
+    if (has("The following arguments? (was|were) not expected: (\\S+).*"))
+        return m[2].str() +
+               (m[2].str()[0] == '-' ? ": no such option" : ": one argument too many");
+    if (kind == "ConversionError" && has("Could not convert: (\\S+) = (.*)"))
+        return m[1].str() + " " + m[2].str() + ": not a value it takes";
+    if (kind == "ValidationError" && has("(\\S+): Value (\\S+) not in range (\\S+) to (\\S+)"))
+        return m[1].str() + " " + m[2].str() + ": use " + shortNumber(m[3].str()) + " to " +
+               shortNumber(m[4].str());
+    if (kind == "ValidationError" && has("(\\S+): (.*) not in \\{(.*)\\}")) {
+        std::string choices = m[3].str();
+        const std::size_t last = choices.rfind(',');
+        if (last != std::string::npos) choices.replace(last, 1, " or ");
+        for (std::size_t at = 0; (at = choices.find(',', at)) != std::string::npos; at += 2)
+            choices.replace(at, 1, ", ");
+        return m[1].str() + " " + m[2].str() + ": use " + choices;
+    }
+    if (kind == "RequiredError" && message == "A subcommand is required")
+        return "give a command: info, render, blur or demo";
+    return message;
 }
 
 }  // namespace dof

@@ -33,3 +33,13 @@ bool readKeyFile(const std::string& path, std::size_t components, Keyframes* key
                  std::string* error);
 
 }  // namespace dof
+
+namespace dof {
+
+// The option parser's error `message` of kind `kind` (its error class's
+// name) in this program's one-line style: what was given, then what is
+// wrong with it ("--fstop given twice", "--fstop: no value (N)", "--bogus:
+// no such option"). Messages of other kinds are kept as they are.
+std::string parserErrorLine(const std::string& kind, const std::string& message);
+
+}  // namespace dof
