@@ -362,6 +362,11 @@ const std::map<std::string, Writer>& generators() {
         {"scene.exr", flat(scene())},
         {"bands.exr", flat(edgeBands())},
         {"coc.exr", flat(depthRow({10, 15, 20, 12.5f, 0}))},
+        // coc.exr's depths under other colours and alpha
+        {"recoloured.exr", flat(filled(5, 1, kRGBAZ, f, [](int x, int, int c) {
+             const float z[] = {10, 15, 20, 12.5f, 0};
+             return c == 4 ? z[x] : 0.25f * float(c + x);
+         }))},
         {"lens.exr", flat(depthRow({5.05f, 10.1f, 2.525f, 1.01f}, 3600))},
         {"tagged.exr", flat(depthRow({5.05f, 10.1f, 2.525f, 1.01f}, 3600, true))},
         {"shot.exr", shotFrame()},
