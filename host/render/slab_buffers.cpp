@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "model/deep_fragments.h"
+#include "render/slab_rests.h"
 #include "runtime/HugePages.h"
 
 namespace dof {
@@ -191,6 +192,8 @@ bool buildSlabBuffers(const SlabFragments& fragments, const SlabPlan& plan, int 
             1.0, double(p.own->alpha), {p.own->colour[0], p.own->colour[1], p.own->colour[2]}};
     });
 
+    const SlabRests rests(fragments, plan, slab, radii, pool, threads);
+
     buffers->source = runtime::PixelImage::create(format, w, h);
     buffers->destination = runtime::PixelImage::create(format, w, h);
     if (!buffers->source || !buffers->destination) {
@@ -220,8 +223,7 @@ bool buildSlabBuffers(const SlabFragments& fragments, const SlabPlan& plan, int 
                 double rgb[3] = {0.0, 0.0, 0.0}, a = 0.0;
                 std::uint8_t coverage = 0;
                 if (p.own) {
-                    for (int c = 0; c < 3; ++c) rgb[c] = p.own->colour[c];
-                    a = p.own->alpha;
+                    rests.render(area.left + x, area.top + y, *p.own, rgb, &a);
                     coverage = 255;
                 } else if (own.around(x, y, openX, openY) > 0 ||
                            (p.fillable && own.around(x, y, fillX, fillY) > 0)) {
