@@ -138,22 +138,17 @@ SlabRests::SlabRests(const SlabFragments& fragments, const SlabPlan& plan, int s
             if (held.own) v[0] = held.own->alpha;
         },
         pool, threads)[0]);
-    // This slab: where its rests are, and what else a share hides: the
-    // slab's whole fragments over what lies behind them.
+    // This slab: where its rests are, and its other fragments.
     std::vector<std::vector<double>> own = spreadTwice(
         fragments, slab, window_, across, down, nearAcross, nearDown, true, 5,
-        [&](int x, int y, const Held& held, double* v) {
-            if (held.own && held.own->shared > 0.0f) {
+        [](int, int, const Held& held, double* v) {
+            if (!held.own) return;
+            if (held.own->shared > 0.0f) {
                 v[4] = 1.0;
                 return;
             }
-            double through = 1.0;
-            for (const SlabFragment* f = fragments.begin(x, y); f != fragments.end(x, y); ++f) {
-                if (f->slab < slab) continue;
-                for (int c = 0; c < 3; ++c) v[c] += through * double(f->colour[c]);
-                v[3] += through * double(f->alpha);
-                through *= 1.0 - double(f->alpha);
-            }
+            for (int c = 0; c < 3; ++c) v[c] = held.own->colour[c];
+            v[3] = held.own->alpha;
         },
         pool, threads);
     for (int c = 0; c < 4; ++c) others_[c] = std::move(own[std::size_t(c)]);
@@ -168,11 +163,11 @@ void SlabRests::render(int x, int y, const SlabFragment& fragment, double colour
     if (!(share > 0.0) || window_.width == 0) return;
     const std::size_t p = std::size_t(y - window_.top) * std::size_t(window_.width) +
                           std::size_t(x - window_.left);
-    // The share hides, around it, what else the slab holds there, and of
-    // its rest only what the rests around make up for: the rest gives back
-    // the first and gives up the second, by what the slab in front lets
-    // through of it (no less than what the share lets through, since what
-    // else covers the rest covers its share's spread as much).
+    // The share hides, around it, the slab's other fragments, and of its
+    // rest only what the rests around make up for: the rest gives back the
+    // first and gives up the second, by what the slab in front lets through
+    // of it (no less than what the share lets through: what else covers the
+    // rest covers its share's spread as much).
     const double through = std::max(kLeast, 1.0 - std::min(cover_[p], share));
     const double alone = std::min(1.0, share * std::max(0.0, 1.0 - rests_[p]) / through);
     const double given = share / through;

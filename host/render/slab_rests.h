@@ -8,18 +8,20 @@
 // neighbours, which the neighbours' shares make up for, and the two slabs
 // together keep the surface's light. An isolated bright fragment's rest, on
 // the other hand, spreads wider than its share, which hides little of it and
-// hides the slab's other fragments (or what lies behind them) instead: the
-// two hold up to the share's light more than the fragment had, and what lies
+// hides the slab's other fragments, or what lies behind, instead: the two
+// hold up to the share's light more than the fragment had, and what lies
 // around loses what the share hid of it.
 //
 // So each rest gives up the light of its share that no rests around it
-// make up for, and gives back what its share hid of everything else, both
-// divided by what the slab in front lets through of the rest. "Around" is
-// the slab's spread taken back under the front slab's hat: of the rests, of
-// the slab's other fragments composited over those of the slabs behind, and
-// of the front slab's alpha. Within a surface of rests, whatever the shares
-// and colours, nothing changes; the rests of an isolated fragment keep the
-// fragment's light with their shares, whatever lies behind.
+// make up for, and gives back what its share hid of the slab's other
+// fragments, both divided by what the slab in front lets through of the
+// rest; what it gives up of its alpha lets the slabs behind show, which carry
+// their own average into the rest's pixel as into any hole. "Around" is the
+// slab's spread taken back under the front slab's hat: of the rests, of the
+// slab's other fragments, and of the front slab's alpha. Within a surface of
+// rests, whatever the shares and colours, nothing changes; the rests of an
+// isolated fragment keep the fragment's light with their shares, whatever
+// lies behind.
 #pragma once
 
 #include <vector>
@@ -45,9 +47,8 @@ public:
 private:
     QVRect window_{0, 0, 0, 0};  // in frame pixels; empty when the slab has no rests
     // Per pixel of window_: the front slab's alpha, spread by its hat and
-    // then this slab's (`cover_`); this slab's other fragments over what
-    // lies behind them (colour, alpha) and its rests, spread by its hat and
-    // then the front slab's.
+    // then this slab's (`cover_`); this slab's other fragments (colour,
+    // alpha) and its rests, spread by its hat and then the front slab's.
     std::vector<double> cover_, others_[4], rests_;
 };
 
