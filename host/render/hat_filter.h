@@ -1,6 +1,7 @@
-// The effect's hat as a filter the host applies to maps of its own. A line
-// is filtered through two running sums (of the values, and of the values
-// times their position), so that a pass costs the same at any radius.
+// The effect's hat as a filter the host applies to maps of its own. Lines
+// are filtered through running sums (of the values, and of the values times
+// their distance from the hat's centre), so that a pass costs the same at
+// any radius.
 #pragma once
 
 #include <cstddef>
