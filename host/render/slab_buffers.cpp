@@ -25,16 +25,16 @@ public:
     // threads of `pool`. Every element is the sum a row-by-row walk makes,
     // added in the same order.
     template <typename Value>
-    AreaSums(const QVRect& window, TaskPool* pool, int threads, const Value& value)
+    AreaSums(const Rect& window, TaskPool* pool, int threads, const Value& value)
         : window_(window) {
         runtime::assignLarge(table_, std::size_t(window.width + 1) * std::size_t(window.height + 1),
                              T());
         if (window.width <= 0) return;
         forEachTask(pool, threads, window.height, [&](int y) {
-            T row = value(window.left, window.top + y);
+            T row = value(window.x, window.y + y);
             at(1, y + 1) = row;
             for (int x = 1; x < window.width; ++x) {
-                row = row + value(window.left + x, window.top + y);
+                row = row + value(window.x + x, window.y + y);
                 at(x + 1, y + 1) = row;
             }
         });
@@ -48,7 +48,7 @@ public:
     }
     // The sum over columns x - rx .. x + rx and rows y - ry .. y + ry.
     T around(int x, int y, int rx, int ry) const {
-        x -= window_.left, y -= window_.top;
+        x -= window_.x, y -= window_.y;
         const int x0 = std::max(0, x - rx), x1 = std::min(window_.width, x + rx + 1);
         const int y0 = std::max(0, y - ry), y1 = std::min(window_.height, y + ry + 1);
         if (x1 <= x0 || y1 <= y0) return T();
@@ -62,7 +62,7 @@ private:
     const T& at(int x, int y) const {
         return table_[std::size_t(y) * std::size_t(window_.width + 1) + std::size_t(x)];
     }
-    QVRect window_{0, 0, 0, 0};
+    Rect window_;
     std::vector<T> table_;
 };
 
@@ -108,13 +108,6 @@ SlabPixel slabPixel(const SlabFragments& fragments, int slab, const std::vector<
     return p;
 }
 
-QVRect grown(const QVRect& r, int dx, int dy, int width, int height) {
-    const int left = std::max(0, r.left - dx), top = std::max(0, r.top - dy);
-    const int right = std::min(width, r.left + r.width + dx);
-    const int bottom = std::min(height, r.top + r.height + dy);
-    return QVRect{left, top, right - left, bottom - top};
-}
-
 std::uint8_t byteOf(double fraction) {
     const double v = std::nearbyint(255.0 * fraction);
     if (!(v > 0.0)) return 0;
@@ -127,8 +120,8 @@ bool buildSlabBuffers(const SlabFragments& fragments, const SlabPlan& plan, int 
                       const BlurRadii& radii, QVBitmapType format, TaskPool* pool, int threads,
                       SlabBuffers* buffers, std::string* error) {
     buffers->slab = slab;
-    const QVRect content = fragments.bounds(slab);
-    if (content.width == 0) return true;
+    const Rect content = fragments.bounds(slab);
+    if (content.empty()) return true;
     const std::vector<Slab>& slabs = plan.slabs();
     const double fraction = slabs[std::size_t(slab)].fraction;
     const int reachX = hatReach(radii.across * fraction), reachY = hatReach(radii.down * fraction);
@@ -150,8 +143,8 @@ bool buildSlabBuffers(const SlabFragments& fragments, const SlabPlan& plan, int 
     }
     const int openX = (kOpenHalfReaches * reachX + 1) / 2;
     const int openY = (kOpenHalfReaches * reachY + 1) / 2;
-    const QVRect area = grown(content, std::max(openX, fillX), std::max(openY, fillY),
-                              fragments.width(), fragments.height());
+    const Rect area = intersection(grown(content, std::max(openX, fillX), std::max(openY, fillY)),
+                                   Rect{0, 0, fragments.width(), fragments.height()});
     buffers->area = area;
     buffers->reachX = reachX;
     buffers->reachY = reachY;
@@ -160,10 +153,10 @@ bool buildSlabBuffers(const SlabFragments& fragments, const SlabPlan& plan, int 
 
     // Where the slab's own pixels are, and where holes may need filling
     // (each row's first and last such pixel, set by the thread of the row).
-    const QVRect whole{0, 0, w, h};
+    const Rect whole{0, 0, w, h};
     std::vector<int> fillFirst(std::size_t(h), w), fillLast(std::size_t(h), -1);
     const AreaSums<std::int32_t> own(whole, pool, threads, [&](int x, int y) {
-        const SlabPixel p = slabPixel(fragments, slab, blursFar, area.left + x, area.top + y);
+        const SlabPixel p = slabPixel(fragments, slab, blursFar, area.x + x, area.y + y);
         if (p.fillable) {
             fillFirst[std::size_t(y)] = std::min(fillFirst[std::size_t(y)], x);
             fillLast[std::size_t(y)] = x;
@@ -180,12 +173,13 @@ bool buildSlabBuffers(const SlabFragments& fragments, const SlabPlan& plan, int 
     // What surrounds the holes to fill, as far as their squares reach.
     const int limit = std::max(fillX, fillY);
     const bool fills = fillRight >= 0;
-    const QVRect window =
-        fills ? grown(QVRect{fillLeft, fillTop, fillRight - fillLeft + 1, fillBottom - fillTop + 1},
-                      limit, limit, w, h)
-              : QVRect{0, 0, 0, 0};
+    const Rect window = fills ? intersection(grown(Rect{fillLeft, fillTop, fillRight - fillLeft + 1,
+                                                        fillBottom - fillTop + 1},
+                                                   limit, limit),
+                                             whole)
+                              : Rect();
     const AreaSums<Surround> surround(window, pool, threads, [&](int x, int y) {
-        const SlabPixel p = slabPixel(fragments, slab, blursFar, area.left + x, area.top + y);
+        const SlabPixel p = slabPixel(fragments, slab, blursFar, area.x + x, area.y + y);
         if (!p.own) return Surround{1.0 - p.hole, 0.0, {0.0, 0.0, 0.0}};
         return Surround{
             1.0, double(p.own->alpha), {p.own->colour[0], p.own->colour[1], p.own->colour[2]}};
@@ -214,8 +208,7 @@ bool buildSlabBuffers(const SlabFragments& fragments, const SlabPlan& plan, int 
             std::uint8_t* transparencyRow = gb.transparency(0, y);
             float* sourceRow = floats ? reinterpret_cast<float*>(source.pixel(0, y)) : nullptr;
             for (int x = 0; x < w; ++x) {
-                const SlabPixel p =
-                    slabPixel(fragments, slab, blursFar, area.left + x, area.top + y);
+                const SlabPixel p = slabPixel(fragments, slab, blursFar, area.x + x, area.y + y);
                 depthRow[x] = depth;
                 double rgb[3] = {0.0, 0.0, 0.0}, a = 0.0;
                 std::uint8_t coverage = 0;

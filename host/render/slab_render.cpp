@@ -63,23 +63,22 @@ double slabMemoryBudget(const FrameRenderContext& context, double frameBytes) {
 
 // What a built slab holds: its source and destination, and its depth,
 // coverage and transparency bytes.
-double slabBytes(QVBitmapType format, const QVRect& area) {
+double slabBytes(QVBitmapType format, const Rect& area) {
     const QVBitmapFormat* facts = qvBitmapFormat(format);
-    const double pixels = double(area.width) * double(area.height);
-    return (2.0 * double(facts ? facts->bytesPerPixel : 16) + 8.0) * pixels;
+    return (2.0 * double(facts ? facts->bytesPerPixel : 16) + 8.0) * double(area.pixels());
 }
 
 }  // namespace
 
 RenderOutcome renderInSlabs(const RenderInput& input, const EffectPlan& plan, int count,
                             const FrameRenderContext& context, RenderedColour* result,
-                            double passSeconds[5], std::string* error) {
+                            runtime::PassSeconds* passSeconds, std::string* error) {
     runtime::RenderSettings settings = plan.settings;
-    settings.method = 2.0;
+    settings.method = kMethodSplatting;
     const FocusDepths focus{settings.focalDepth, settings.focusRangeDepth};
     const BlurRadii radii = blurRadii(settings);
     double nearest = 0.0, farthest = 0.0;
-    if (settings.radius >= 0.00001) blurExtent(input, plan.depth, focus, &nearest, &farthest);
+    if (settings.radius >= kSharpRadius) blurExtent(input, plan.depth, focus, &nearest, &farthest);
     const SlabPlan slabs(count, nearest, farthest, focus, radii);
     const SlabFragments fragments(input, slabs, plan.depth, context.pool, context.threads);
     // The frame's work as estimated, each slab's replaced by its own once it
@@ -93,7 +92,7 @@ RenderOutcome renderInSlabs(const RenderInput& input, const EffectPlan& plan, in
         if (context.progress) context.progress->frameWork(context.frameNumber, total);
     };
     announce();
-    for (int pass = 0; pass < 5; ++pass) passSeconds[pass] = 0.0;
+    *passSeconds = runtime::PassSeconds{};
 
     // Slabs in groups of consecutive slabs whose buffers fit the budget above.
     // Every slab of a group is built, each on all threads, and the renders it
@@ -107,7 +106,7 @@ RenderOutcome renderInSlabs(const RenderInput& input, const EffectPlan& plan, in
     std::vector<std::unique_ptr<SlabTiling>> tilings(slabCount);
     SlabComposite composite(input, slabs.sharpSlab());
     const double budget = slabMemoryBudget(
-        context, slabBytes(plan.slabFormat, QVRect{0, 0, input.width(), input.height()}));
+        context, slabBytes(plan.slabFormat, Rect{0, 0, input.width(), input.height()}));
     int first = 0;
     double groupBytes = 0.0;
     const auto renderGroup = [&](int end) {

@@ -43,7 +43,7 @@ QVBitmapType formatCode(const std::string& name) {
 struct MethodRun {
     const char* title;
     const char* fileName;
-    double method;
+    FilterMethod method;
     std::unique_ptr<runtime::PixelImage> result;
     runtime::RenderReport report;
 };
@@ -201,7 +201,7 @@ void addDemoCommand(CLI::App& app) {
         ->capture_default_str();
     demo->add_option("--radius", options->radius,
                      "Largest blur radius in pixels (default: height / 45)")
-        ->check(CLI::Range(0.0, 64.0));
+        ->check(CLI::Range(0.0, kMaximumRadius));
     demo->add_option("--focus", options->focus, "Focal depth (default: -6, the striped card)")
         ->check(CLI::Range(-65535.0, -1.0));
     demo->add_option("--sharp-until", options->sharpUntil,

@@ -175,7 +175,7 @@ bool parseBlurOptions(const RenderArguments& args, RenderOptions* o, std::string
             return false;
         }
         if (!parseNumber("--radius", args.radius, &o->radius, error)) return false;
-        if (!(o->radius >= 0.0 && o->radius <= kMaxEffectRadius)) {
+        if (!(o->radius >= 0.0 && o->radius <= kMaximumRadius)) {
             *error = "--radius " + args.radius + ": out of range (0 to 64 pixels)";
             return false;
         }
