@@ -34,7 +34,7 @@ std::vector<std::uint8_t> radiusMap(const Frame& frame, const FramePlan& plan) {
     std::size_t p = 0;
     for (int y = 0; y < input.height(); ++y)
         for (int x = 0; x < input.width(); ++x, ++p)
-            map[p] = radiusMapByte(blurFraction(frontDepth(input, x, y, plan.effect.depth), focus));
+            map[p] = fractionByte(blurFraction(frontDepth(input, x, y, plan.effect.depth), focus));
     return map;
 }
 
