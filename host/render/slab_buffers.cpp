@@ -4,8 +4,9 @@
 #include <cmath>
 #include <vector>
 
+#include "model/blur_fraction.h"
 #include "model/deep_fragments.h"
-#include "runtime/HugePages.h"
+#include "render/area_sums.h"
 
 namespace dof {
 
@@ -13,58 +14,6 @@ namespace {
 
 // Pixels short of its reach to which a slab's resolve covers a hole fully.
 constexpr int kCarriedShort = 6;
-
-// Sums of a quantity over rectangles of a window of an area, from a
-// summed-area table; rectangles are clipped to the window.
-template <typename T>
-class AreaSums {
-public:
-    AreaSums() = default;
-    // The table of value(x, y) over the window, in the area's coordinates:
-    // each row's running sums, then each column's, on up to `threads`
-    // threads of `pool`. Every element is the sum a row-by-row walk makes,
-    // added in the same order.
-    template <typename Value>
-    AreaSums(const Rect& window, TaskPool* pool, int threads, const Value& value)
-        : window_(window) {
-        runtime::assignLarge(table_, std::size_t(window.width + 1) * std::size_t(window.height + 1),
-                             T());
-        if (window.width <= 0) return;
-        forEachTask(pool, threads, window.height, [&](int y) {
-            T row = value(window.x, window.y + y);
-            at(1, y + 1) = row;
-            for (int x = 1; x < window.width; ++x) {
-                row = row + value(window.x + x, window.y + y);
-                at(x + 1, y + 1) = row;
-            }
-        });
-        constexpr int kColumns = 512;
-        forEachTask(pool, threads, (window.width + kColumns - 1) / kColumns, [&](int run) {
-            const int first = 1 + run * kColumns;
-            const int end = std::min(window.width + 1, first + kColumns);
-            for (int y = 2; y <= window.height; ++y)
-                for (int x = first; x < end; ++x) at(x, y) = at(x, y - 1) + at(x, y);
-        });
-    }
-    // The sum over columns x - rx .. x + rx and rows y - ry .. y + ry.
-    T around(int x, int y, int rx, int ry) const {
-        x -= window_.x, y -= window_.y;
-        const int x0 = std::max(0, x - rx), x1 = std::min(window_.width, x + rx + 1);
-        const int y0 = std::max(0, y - ry), y1 = std::min(window_.height, y + ry + 1);
-        if (x1 <= x0 || y1 <= y0) return T();
-        return at(x1, y1) - at(x0, y1) - at(x1, y0) + at(x0, y0);
-    }
-
-private:
-    T& at(int x, int y) {
-        return table_[std::size_t(y) * std::size_t(window_.width + 1) + std::size_t(x)];
-    }
-    const T& at(int x, int y) const {
-        return table_[std::size_t(y) * std::size_t(window_.width + 1) + std::size_t(x)];
-    }
-    Rect window_;
-    std::vector<T> table_;
-};
 
 // What the pixels around a hole hold, to fill it with: open pixels count as
 // transparent fragments, holes not at all.
@@ -106,12 +55,6 @@ SlabPixel slabPixel(const SlabFragments& fragments, int slab, const std::vector<
     }
     p.hole = 1.0 - through;
     return p;
-}
-
-std::uint8_t byteOf(double fraction) {
-    const double v = std::nearbyint(255.0 * fraction);
-    if (!(v > 0.0)) return 0;
-    return v > 255.0 ? 255 : std::uint8_t(v);
 }
 
 }  // namespace
@@ -218,7 +161,7 @@ bool buildSlabBuffers(const SlabFragments& fragments, const SlabPlan& plan, int 
                     coverage = 255;
                 } else if (own.around(x, y, openX, openY) > 0 ||
                            (p.fillable && own.around(x, y, fillX, fillY) > 0)) {
-                    coverage = byteOf(1.0 - p.hole);
+                    coverage = fractionByte(1.0 - p.hole);
                     // A hole within a nearer slab's blur: the slab's average
                     // around it, over the smallest square that holds a
                     // pixel's worth of it, doubled. The squares stay within

@@ -3,28 +3,19 @@
 #include <algorithm>
 #include <cmath>
 
+#include "render/area_sums.h"
+
 namespace dof {
 
-// Counts of fragments (pixels with coverage) over rectangles of an area.
+// Counts of fragments (pixels with coverage) over rectangles of a slab's
+// area, in the area's own pixels.
 class FragmentCounts {
 public:
     explicit FragmentCounts(const SlabBuffers& slab)
-        : width_(slab.area.width), height_(slab.area.height) {
-        sums_.assign(std::size_t(width_ + 1) * std::size_t(height_ + 1), 0);
-        for (int y = 0; y < height_; ++y) {
-            std::int64_t row = 0;
-            for (int x = 0; x < width_; ++x) {
-                row += slab.gbuffers->coverage(x, y) != 0 ? 1 : 0;
-                at(x + 1, y + 1) = at(x + 1, y) + row;
-            }
-        }
-    }
+        : sums_(Rect{0, 0, slab.area.width, slab.area.height}, nullptr, 1,
+                [&](int x, int y) { return std::int64_t(slab.gbuffers->coverage(x, y) != 0); }) {}
 
-    std::int64_t count(const Rect& r) const {
-        if (r.empty()) return 0;
-        const int x1 = r.xend(), y1 = r.yend();
-        return at(x1, y1) - at(r.x, y1) - at(x1, r.y) + at(r.x, r.y);
-    }
+    std::int64_t count(const Rect& r) const { return sums_.sum(r); }
 
     // The smallest rectangle inside `r` that holds all of its fragments.
     Rect bounds(const Rect& r) const {
@@ -66,14 +57,7 @@ private:
         }
         return lo;
     }
-    std::int64_t& at(int x, int y) {
-        return sums_[std::size_t(y) * std::size_t(width_ + 1) + std::size_t(x)];
-    }
-    std::int64_t at(int x, int y) const {
-        return sums_[std::size_t(y) * std::size_t(width_ + 1) + std::size_t(x)];
-    }
-    int width_, height_;
-    std::vector<std::int64_t> sums_;
+    AreaSums<std::int64_t> sums_;
 };
 
 namespace {
