@@ -14,6 +14,7 @@
 #include "runtime/EffectLibrary.h"
 #include "runtime/RenderSession.h"
 #include "tool/commands.h"
+#include "tool/started_effect.h"
 #include "util/error_line.h"
 
 namespace dof {
@@ -130,17 +131,10 @@ int runDemo(const DemoOptions& options) {
     if (options.sharpUntil == options.sharpUntil)
         scene.settings.focusRangeDepth = options.sharpUntil;
 
+    StartedEffect effect;
+    if (!startEffect(options.effectsDir, &effect)) return 1;
+    runtime::EffectInstance& instance = *effect.instance;
     std::string error;
-    auto library = runtime::loadDepthOfField(&error, options.effectsDir);
-    if (!library) {
-        printError(error);
-        return 1;
-    }
-    runtime::EffectInstance instance(*library);
-    if (!instance.start(&error)) {
-        printError(error);
-        return 1;
-    }
 
     MethodRun runs[] = {{"box average", "box.png", kMethodBoxAverage, nullptr, {}},
                         {"splatting", "splat.png", kMethodSplatting, nullptr, {}}};
