@@ -172,15 +172,8 @@ int runRender(const RenderArguments& args) {
     return counts[int(FrameStatus::Failed)] > 0 ? kExitFramesFailed : 0;
 }
 
-}  // namespace
-
-void addRenderCommand(CLI::App& app) {
-    CLI::App* cmd = app.add_subcommand(
-        "render",
-        "Depth of field on a rendered frame or sequence with its depth (EXR Z, a depth "
-        "image, or deep EXR)");
-    // The options live as long as the callback that reads them, owned by the app.
-    auto a = std::make_shared<RenderArguments>();
+// The files, and how their depth is read.
+void addFileOptions(CLI::App* cmd, RenderArguments* a) {
     cmd->add_option("input", a->input, "Input image; #### or %04d for a sequence")->type_name("IN");
     cmd->add_option("-o,--output", a->output,
                     "Output image; #### or %04d for a sequence. Its file type follows the "
@@ -208,6 +201,10 @@ void addRenderCommand(CLI::App& app) {
                     "Distances at or above this mean nothing was hit")
         ->type_name("D")
         ->capture_default_str();
+}
+
+// The focus, the blur and the method.
+void addBlurOptions(CLI::App* cmd, RenderArguments* a) {
     cmd->add_option("--focus", a->focus, "Focus depth, in the file's depth units and convention")
         ->type_name("D");
     cmd->add_option("--focus-at", a->focusAt, "Focus on the depth under pixel X,Y")
@@ -240,6 +237,10 @@ void addRenderCommand(CLI::App& app) {
     cmd->add_option("--scale", a->scale, "Render scale applied to the radius")
         ->type_name("S|SX,SY")
         ->default_str("1");
+}
+
+// The working format and what the output holds.
+void addOutputOptions(CLI::App* cmd, RenderArguments* a) {
     cmd->add_option("--format", a->format, "Working pixel format: auto, 8, 10, 12, 16 or float")
         ->type_name("F")
         ->capture_default_str();
@@ -253,6 +254,10 @@ void addRenderCommand(CLI::App& app) {
                     "OpenColorIO's names where $OCIO names a configuration")
         ->type_name("NAME")
         ->capture_default_str();
+}
+
+// Sequences, farm tasks, threads, slabs and what is printed.
+void addRunOptions(CLI::App* cmd, RenderArguments* a) {
     cmd->add_option("--frames", a->frames, "Frames of a sequence, e.g. 1001-1100 or 1,5,10-20x2")
         ->type_name("LIST");
     cmd->add_option("--chunk", a->chunk,
@@ -283,6 +288,22 @@ void addRenderCommand(CLI::App& app) {
     cmd->add_flag("-q,--quiet", a->quiet, "No progress bar");
     cmd->add_option("--effects", a->effectsDir, "Effects folder (default: beside this program)")
         ->type_name("DIR");
+}
+
+}  // namespace
+
+void addRenderCommand(CLI::App& app) {
+    CLI::App* cmd = app.add_subcommand(
+        "render",
+        "Depth of field on a rendered frame or sequence with its depth (EXR Z, a depth "
+        "image, or deep EXR)");
+    // The options live as long as the callback that reads them, owned by the app.
+    auto a = std::make_shared<RenderArguments>();
+    // Added in the order the help lists them.
+    addFileOptions(cmd, a.get());
+    addBlurOptions(cmd, a.get());
+    addOutputOptions(cmd, a.get());
+    addRunOptions(cmd, a.get());
     cmd->callback([a] {
         if (const char* id = std::getenv("SLURM_ARRAY_TASK_ID")) a->arrayTaskId = id;
         exitStatus() = runRender(*a);
