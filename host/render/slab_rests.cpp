@@ -30,20 +30,13 @@ Held heldBy(const SlabFragments& fragments, int slab, int x, int y) {
     return h;
 }
 
-QVRect grown(const QVRect& r, int dx, int dy, int width, int height) {
-    const int left = std::max(0, r.left - dx), top = std::max(0, r.top - dy);
-    const int right = std::min(width, r.left + r.width + dx);
-    const int bottom = std::min(height, r.top + r.height + dy);
-    return QVRect{left, top, right - left, bottom - top};
-}
-
 // The pixels of slab `slab` that hold a rest; empty when none do.
-QVRect restBounds(const SlabFragments& fragments, int slab, TaskPool* pool, int threads) {
-    const QVRect b = fragments.bounds(slab);
+Rect restBounds(const SlabFragments& fragments, int slab, TaskPool* pool, int threads) {
+    const Rect b = fragments.bounds(slab);
     std::vector<int> first(std::size_t(std::max(b.height, 0)), b.width), last(first.size(), -1);
     forEachTask(pool, threads, b.height, [&](int y) {
         for (int x = 0; x < b.width; ++x) {
-            const Held h = heldBy(fragments, slab, b.left + x, b.top + y);
+            const Held h = heldBy(fragments, slab, b.x + x, b.y + y);
             if (!h.own || !(h.own->shared > 0.0f)) continue;
             first[std::size_t(y)] = std::min(first[std::size_t(y)], x);
             last[std::size_t(y)] = x;
@@ -57,8 +50,8 @@ QVRect restBounds(const SlabFragments& fragments, int slab, TaskPool* pool, int 
         if (top < 0) top = y;
         bottom = y;
     }
-    if (right < 0) return QVRect{0, 0, 0, 0};
-    return QVRect{b.left + left, b.top + top, right - left + 1, bottom - top + 1};
+    if (right < 0) return Rect();
+    return Rect{b.x + left, b.y + top, right - left + 1, bottom - top + 1};
 }
 
 // What a slab's render makes of per-pixel values (value(x, y, held, out)
@@ -73,7 +66,7 @@ QVRect restBounds(const SlabFragments& fragments, int slab, TaskPool* pool, int 
 // render holds nothing, does not count.
 template <typename Value>
 std::vector<std::vector<double>> spreadTwice(const SlabFragments& fragments, int slab,
-                                             const QVRect& window, const Hat& across,
+                                             const Rect& window, const Hat& across,
                                              const Hat& down, const Hat& thenAcross,
                                              const Hat& thenDown, bool rendered, int count,
                                              const Value& value, TaskPool* pool, int threads) {
@@ -85,10 +78,10 @@ std::vector<std::vector<double>> spreadTwice(const SlabFragments& fragments, int
         double values[5];
         for (int x = 0; x < w; ++x) {
             const std::size_t p = std::size_t(y) * std::size_t(w) + std::size_t(x);
-            const Held held = heldBy(fragments, slab, window.left + x, window.top + y);
+            const Held held = heldBy(fragments, slab, window.x + x, window.y + y);
             weight[p] = held.own ? 1.0 : 1.0 - held.hole;
             for (int i = 0; i < count; ++i) values[i] = 0.0;
-            value(window.left + x, window.top + y, held, values);
+            value(window.x + x, window.y + y, held, values);
             for (int i = 0; i < count; ++i) planes[std::size_t(i)][p] = values[i];
         }
     });
@@ -124,14 +117,14 @@ std::vector<std::vector<double>> spreadTwice(const SlabFragments& fragments, int
 SlabRests::SlabRests(const SlabFragments& fragments, const SlabPlan& plan, int slab,
                      const BlurRadii& radii, TaskPool* pool, int threads) {
     if (slab == 0) return;  // no slab in front to share with
-    const QVRect rests = restBounds(fragments, slab, pool, threads);
-    if (rests.width == 0) return;
+    const Rect rests = restBounds(fragments, slab, pool, threads);
+    if (rests.empty()) return;
     const double fraction = plan.slabs()[std::size_t(slab)].fraction;
     const double nearFraction = plan.slabs()[std::size_t(slab - 1)].fraction;
     const Hat across(radii.across * fraction), down(radii.down * fraction);
     const Hat nearAcross(radii.across * nearFraction), nearDown(radii.down * nearFraction);
-    window_ = grown(rests, across.reach + nearAcross.reach, down.reach + nearDown.reach,
-                    fragments.width(), fragments.height());
+    window_ = intersection(grown(rests, across.reach + nearAcross.reach, down.reach + nearDown.reach),
+                           Rect{0, 0, fragments.width(), fragments.height()});
     cover_ = std::move(spreadTwice(
         fragments, slab - 1, window_, nearAcross, nearDown, across, down, false, 1,
         [](int, int, const Held& held, double* v) {
@@ -161,8 +154,8 @@ void SlabRests::render(int x, int y, const SlabFragment& fragment, double colour
     *alpha = fragment.alpha;
     const double share = fragment.shared;
     if (!(share > 0.0) || window_.width == 0) return;
-    const std::size_t p = std::size_t(y - window_.top) * std::size_t(window_.width) +
-                          std::size_t(x - window_.left);
+    const std::size_t p = std::size_t(y - window_.y) * std::size_t(window_.width) +
+                          std::size_t(x - window_.x);
     // The share hides, around it, the slab's other fragments, and of its
     // rest only what the rests around make up for: the rest gives back the
     // first and gives up the second, by what the slab in front lets through

@@ -45,7 +45,7 @@ public:
                 double* alpha) const;
 
 private:
-    QVRect window_{0, 0, 0, 0};  // in frame pixels; empty when the slab has no rests
+    Rect window_;  // in frame pixels; empty when the slab has no rests
     // Per pixel of window_: the front slab's alpha, spread by its hat and
     // then this slab's (`cover_`); this slab's other fragments (colour,
     // alpha) and its rests, spread by its hat and then the front slab's.
