@@ -95,6 +95,7 @@ PlanOptions planOptionsFor(const RenderOptions& options) {
     plan.method = options.method;
     plan.format = options.format;
     plan.slabs = options.slabs;
+    plan.aperture = options.aperture;
     return plan;
 }
 

@@ -13,7 +13,16 @@
 
 namespace dof {
 
-const char* methodName(Method method) { return method == Method::Box ? "box" : "splat"; }
+const char* methodName(Method method) {
+    switch (method) {
+        case Method::Box:
+            return "box";
+        case Method::Splat:
+            return "splat";
+        default:
+            return "aperture";
+    }
+}
 
 const char* formatName(QVBitmapType format) {
     switch (format) {
@@ -175,8 +184,12 @@ bool parseBlurOptions(const RenderArguments& args, RenderOptions* o, std::string
             return false;
         }
         if (!parseNumber("--radius", args.radius, &o->radius, error)) return false;
-        if (!(o->radius >= 0.0 && o->radius <= kMaxEffectRadius)) {
-            *error = "--radius " + args.radius + ": out of range (0 to 64 pixels)";
+        // The effect's range binds the effect's methods only.
+        if (o->method == Method::Aperture ? !(o->radius >= 0.0 && std::isfinite(o->radius))
+                                          : !(o->radius >= 0.0 && o->radius <= kMaxEffectRadius)) {
+            *error = "--radius " + args.radius +
+                     (o->method == Method::Aperture ? ": must be a finite number, 0 or more"
+                                                    : ": out of range (0 to 64 pixels)");
             return false;
         }
         o->hasRadius = true;
@@ -223,6 +236,84 @@ bool takeChunk(const RenderArguments& args, RenderOptions* o, std::string* error
     }
     o->frames = std::move(frames);
     return true;
+}
+
+// A number in [low, high] for an option of the aperture's shape.
+bool parseShapeNumber(const std::string& option, const std::string& text, double low,
+                      double high, double* value, std::string* error) {
+    if (!parseNumber(option, text, value, error)) return false;
+    if (*value >= low && *value <= high) return true;
+    *error = option + " " + text + ": out of range (" + shortest(low) + " to " + shortest(high) + ")";
+    return false;
+}
+
+// The aperture's shape; its options only with the aperture, the blades'
+// only with blades.
+bool parseApertureOptions(const RenderArguments& args, RenderOptions* o, std::string* error) {
+    const struct {
+        const char* name;
+        const std::string& text;
+    } shapeOptions[] = {{"--aperture", args.aperture},
+                        {"--blade-rotation", args.bladeRotation},
+                        {"--blade-curvature", args.bladeCurvature},
+                        {"--anamorphic", args.anamorphic},
+                        {"--cats-eye", args.catsEye}};
+    for (const auto& option : shapeOptions)
+        if (o->method != Method::Aperture && !option.text.empty()) {
+            *error = std::string(option.name) + ": only with --method aperture";
+            return false;
+        }
+    ApertureSettings& a = o->aperture;
+    if (!args.aperture.empty() && args.aperture != "disc") {
+        const std::string prefix = "blades:";
+        std::string ignored;
+        if (args.aperture.compare(0, prefix.size(), prefix) != 0 ||
+            !parseInteger("--aperture", args.aperture.substr(prefix.size()), &a.blades,
+                          &ignored) ||
+            a.blades < 3 || a.blades > 16) {
+            *error = "--aperture " + args.aperture + ": use disc, or blades:N with 3 to 16 blades";
+            return false;
+        }
+    }
+    for (const auto* bladeOption : {&shapeOptions[1], &shapeOptions[2]})
+        if (a.blades == 0 && !bladeOption->text.empty()) {
+            *error = std::string(bladeOption->name) + ": only with --aperture blades:N";
+            return false;
+        }
+    const double kMaxRotation = 360.0;
+    return (args.bladeRotation.empty() ||
+            parseShapeNumber("--blade-rotation", args.bladeRotation, -kMaxRotation, kMaxRotation,
+                             &a.rotation, error)) &&
+           (args.bladeCurvature.empty() || parseShapeNumber("--blade-curvature",
+                                                            args.bladeCurvature, 0.0, 1.0,
+                                                            &a.curvature, error)) &&
+           (args.anamorphic.empty() ||
+            parseShapeNumber("--anamorphic", args.anamorphic, 0.25, 4.0, &a.squeeze, error)) &&
+           (args.catsEye.empty() ||
+            parseShapeNumber("--cats-eye", args.catsEye, 0.0, 2.0, &a.catsEye, error));
+}
+
+// The method and its slabs. Without --method, the aperture, unless --slabs 1
+// asks for the effect's single render.
+bool parseMethod(const RenderArguments& args, RenderOptions* o, std::string* error) {
+    if (!parseInteger("--slabs", args.slabs, &o->slabs, error)) return false;
+    if (o->slabs < 1 || o->slabs > kMaxSlabs) {
+        *error = "--slabs " + args.slabs + ": use 1 to " + std::to_string(kMaxSlabs) + " slabs";
+        return false;
+    }
+    if (args.method.empty()) {
+        o->method = o->slabs == 1 ? Method::Splat : Method::Aperture;
+    } else if (args.method == "box" || args.method == "1") {
+        o->method = Method::Box;
+    } else if (args.method == "splat" || args.method == "2") {
+        o->method = Method::Splat;
+    } else if (args.method == "aperture") {
+        o->method = Method::Aperture;
+    } else {
+        *error = "--method " + args.method + ": use aperture, splat or box";
+        return false;
+    }
+    return parseApertureOptions(args, o, error);
 }
 
 bool parseFrameOptions(const RenderArguments& args, RenderOptions* o, std::string* error) {
@@ -279,15 +370,7 @@ bool parseRenderOptions(const RenderArguments& args, RenderOptions* o, std::stri
     o->json = args.json;
     o->quiet = args.quiet;
 
-    if (!parseBlurOptions(args, o, error)) return false;
-    if (args.method == "box" || args.method == "1") {
-        o->method = Method::Box;
-    } else if (args.method == "splat" || args.method == "2") {
-        o->method = Method::Splat;
-    } else {
-        *error = "--method " + args.method + ": use box or splat";
-        return false;
-    }
+    if (!parseMethod(args, o, error) || !parseBlurOptions(args, o, error)) return false;
     if (!parseDepthConvention(args.depthConvention, &o->convention)) {
         *error =
             "--depth-convention " + args.depthConvention + ": use distance, negative or inverse";
@@ -333,6 +416,11 @@ bool parseRenderOptions(const RenderArguments& args, RenderOptions* o, std::stri
         *error = "--format " + args.format + ": use auto, 8, 10, 12, 16 or float";
         return false;
     }
+    if (o->method == Method::Aperture && o->format != kQVBitmapNone) {
+        *error = "--format " + args.format +
+                 ": the aperture works in float; a working format is for --method box or splat";
+        return false;
+    }
     if (!args.dataType.empty() && args.dataType != "uint8" && args.dataType != "uint16" &&
         args.dataType != "half" && args.dataType != "float") {
         *error = "--data-type " + args.dataType + ": use uint8, uint16, half or float";
@@ -358,20 +446,36 @@ bool parseRenderOptions(const RenderArguments& args, RenderOptions* o, std::stri
             return false;
         }
     }
-    if (!parseInteger("--slabs", args.slabs, &o->slabs, error)) return false;
-    if (o->slabs < 1 || o->slabs > kMaxSlabs) {
-        *error = "--slabs " + args.slabs + ": use 1 to " + std::to_string(kMaxSlabs) + " slabs";
-        return false;
-    }
     return parseFrameOptions(args, o, error);
 }
+
+namespace {
+
+// The aperture's shape as options, those at their defaults left out but the
+// shape's name.
+std::string apertureSettings(const ApertureSettings& a) {
+    std::string s = " --aperture ";
+    if (a.blades == 0) {
+        s += "disc";
+    } else {
+        s += "blades:" + std::to_string(a.blades);
+        if (a.rotation != 0.0) s += " --blade-rotation " + shortest(a.rotation);
+        if (a.curvature != 0.0) s += " --blade-curvature " + shortest(a.curvature);
+    }
+    if (a.squeeze != 1.0) s += " --anamorphic " + shortest(a.squeeze);
+    if (a.catsEye != 0.0) s += " --cats-eye " + shortest(a.catsEye);
+    return s;
+}
+
+}  // namespace
 
 std::string canonicalSettings(const RenderOptions& o) {
     std::string s = std::string("--method ") + methodName(o.method);
     // The slabs change the picture; the threads never do.
     // Written as --layers, the slabs' first name, so that the records of
     // outputs made before still match.
-    if (o.method == Method::Splat) s += " --layers " + std::to_string(o.slabs);
+    if (o.method != Method::Box) s += " --layers " + std::to_string(o.slabs);
+    if (o.method == Method::Aperture) s += apertureSettings(o.aperture);
     if (o.hasRadius) s += " --radius " + shortest(o.radius);
     const LensSpec& lens = o.lens.given;
     if (lens.fNumber > 0.0) s += " --fstop " + shortest(lens.fNumber);

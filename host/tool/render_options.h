@@ -6,6 +6,7 @@
 
 #include "host/QVLib.h"
 #include "model/depth_conventions.h"
+#include "render/aperture_shape.h"
 #include "render/effect_buffers.h"
 #include "render/lens_placement.h"
 
@@ -29,7 +30,12 @@ struct RenderArguments {
     std::string focalLength;
     std::string sensorWidth;
     std::string depthUnit = "m";
-    std::string method = "splat";
+    std::string method;  // empty: aperture, or with --slabs 1 the effect's single render
+    std::string aperture;  // disc or blades:N; empty: a disc
+    std::string bladeRotation;
+    std::string bladeCurvature;
+    std::string anamorphic;
+    std::string catsEye;
     std::string pixelAspect;
     std::string scale;
     std::string format = "auto";
@@ -67,7 +73,8 @@ struct RenderOptions {
     double radius = 8.0;
     LensOptions lens;  // lens.given all 0: none given
     std::string depthUnit = "m";
-    Method method = Method::Splat;
+    Method method = Method::Aperture;
+    ApertureSettings aperture;    // the shape, for Method::Aperture
     bool hasPixelAspect = false;  // otherwise from the file
     double pixelAspect = 1.0;
     double scaleX = 1.0, scaleY = 1.0;
@@ -78,7 +85,7 @@ struct RenderOptions {
     std::vector<int> frames;           // to render (a farm task's chunk); empty: one image
     int jobs = 1;
     int threads = 1;  // per frame
-    int slabs = 8;    // depth slabs of splatting; 1 = the effect's single render
+    int slabs = 8;    // depth slabs; 1 with splatting: the effect's single render
     bool overwrite = false;
     bool json = false;
     bool quiet = false;

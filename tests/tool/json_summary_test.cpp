@@ -41,7 +41,7 @@ TEST(JsonSummary, WholeRun) {
     summary.seconds = 3;
     EXPECT_EQ(
         dof::jsonSummary(options, summary),
-        "{\"command\":\"render\",\"settings\":{\"radius\":8.0,\"method\":\"splat\","
+        "{\"command\":\"render\",\"settings\":{\"radius\":8.0,\"method\":\"aperture\","
         "\"focus\":7.7,\"focusAt\":null,\"sharpUntil\":null,\"depthConvention\":"
         "\"distance\",\"noHit\":\"far\",\"noHitAbove\":1000000000.0,\"pixelAspect\":null,"
         "\"scale\":[1.0,1.0],\"format\":\"auto\",\"fstop\":null,\"focalLength\":null,"
