@@ -75,6 +75,7 @@ TEST(ApertureRender, EdgesAgainstTheDisc) {
         {5, Right::Sharp, 6.0, "a blurred near object spreads over a sharp one behind it"},
         {5, Right::Far, 6.0, "and over a blurred one: a far object never covers its blur"},
         {5, Right::Nothing, 6.0, "over nothing: light kept, the half alpha stays at the edge"},
+        {7, Right::Nothing, 3.6, "a fractional radius covers its rim by the share"},
         {40, Right::Nothing, 12.0, "a blurred far object over nothing, the same"},
         {40, Right::Sharp, 0.0, "a far blur never covers a sharp object: it fills behind it"},
         {kFocus, Right::Far, 0.0, "a sharp object before a blurred one keeps every pixel"},
