@@ -108,7 +108,11 @@ struct Mean {
     void add(const Sample& s, const Sample& next, int distance) {
         if (distance <= 0) return;
         const double w = double(s.weight) / distance;
-        for (int c = 0; c < 4; ++c) rgba[c] += w * s.rgba[c];
+        // An edge pixel often holds some of the nearer surface's colour (its
+        // antialiasing) at the slab's depth: the pixel beyond it, when it is
+        // the slab's too, is what lies behind.
+        const Sample& colour = s.own && next.own ? next : s;
+        for (int c = 0; c < 4; ++c) rgba[c] += w * colour.rgba[c];
         weight += w;
         if (!s.own) return;
         const double slope = next.own ? double(s.radius) - double(next.radius) : 0.0;
