@@ -293,9 +293,9 @@ void addRenderCommand(CLI::App& app) {
         ->type_name("N");
     cmd->add_option("--slabs,--layers", a->slabs,
                     "Depth slabs, composited front to back; with splatting, 1 is the effect's "
-                    "own single render (--layers is the same option)")
-        ->type_name("N")
-        ->default_str("8");
+                    "own single render (--layers is the same option; default 16 for the "
+                    "aperture, 8 for splatting)")
+        ->type_name("N");
     cmd->add_flag("--overwrite", a->overwrite,
                   "Render sequence frames whose output exists (otherwise those made with the same "
                   "settings are skipped)");

@@ -294,12 +294,18 @@ bool parseApertureOptions(const RenderArguments& args, RenderOptions* o, std::st
 }
 
 // The method and its slabs. Without --method, the aperture, unless --slabs 1
-// asks for the effect's single render.
+// asks for the effect's single render. Without --slabs, the method's own
+// number: the aperture's slabs only order fragments that keep their own
+// radius, so more of them cost little and keep a small bright fragment out
+// of the slab of the surface behind it.
 bool parseMethod(const RenderArguments& args, RenderOptions* o, std::string* error) {
-    if (!parseInteger("--slabs", args.slabs, &o->slabs, error)) return false;
-    if (o->slabs < 1 || o->slabs > kMaxSlabs) {
-        *error = "--slabs " + args.slabs + ": use 1 to " + std::to_string(kMaxSlabs) + " slabs";
-        return false;
+    if (!args.slabs.empty()) {
+        if (!parseInteger("--slabs", args.slabs, &o->slabs, error)) return false;
+        if (o->slabs < 1 || o->slabs > kMaxSlabs) {
+            *error =
+                "--slabs " + args.slabs + ": use 1 to " + std::to_string(kMaxSlabs) + " slabs";
+            return false;
+        }
     }
     if (args.method.empty()) {
         o->method = o->slabs == 1 ? Method::Splat : Method::Aperture;
@@ -313,6 +319,7 @@ bool parseMethod(const RenderArguments& args, RenderOptions* o, std::string* err
         *error = "--method " + args.method + ": use aperture, splat or box";
         return false;
     }
+    if (args.slabs.empty()) o->slabs = o->method == Method::Aperture ? kApertureSlabs : kSplatSlabs;
     return parseApertureOptions(args, o, error);
 }
 

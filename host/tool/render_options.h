@@ -48,13 +48,17 @@ struct RenderArguments {
     std::string arrayTaskId;  // $SLURM_ARRAY_TASK_ID, the task when --task is not given
     std::string jobs = "1";
     std::string threads;  // empty: the machine's cores shared among the jobs
-    std::string slabs = "8";
+    std::string slabs;  // empty: the method's own number
     bool overwrite = false;
     std::string cocMap;
     bool json = false;
     bool quiet = false;
     std::string effectsDir;
 };
+
+// Depth slabs without --slabs: splatting's, the aperture's.
+constexpr int kSplatSlabs = 8;
+constexpr int kApertureSlabs = 16;
 
 struct RenderOptions {
     std::string input, output, depthFile, depthChannel, cocMap, effectsDir;
@@ -85,7 +89,7 @@ struct RenderOptions {
     std::vector<int> frames;           // to render (a farm task's chunk); empty: one image
     int jobs = 1;
     int threads = 1;  // per frame
-    int slabs = 8;    // depth slabs; 1 with splatting: the effect's single render
+    int slabs = kApertureSlabs;  // depth slabs; 1 with splatting: the effect's single render
     bool overwrite = false;
     bool json = false;
     bool quiet = false;

@@ -46,7 +46,7 @@ TEST(JsonSummary, WholeRun) {
         "\"distance\",\"noHit\":\"far\",\"noHitAbove\":1000000000.0,\"pixelAspect\":null,"
         "\"scale\":[1.0,1.0],\"format\":\"auto\",\"fstop\":null,\"focalLength\":null,"
         "\"sensorWidth\":null,\"depthUnit\":\"m\",\"colorspace\":\"sRGB\",\"jobs\":2,\"threads\":1,"
-        "\"layers\":8},\"frames\":[{\"frame\":1001,"
+        "\"layers\":16},\"frames\":[{\"frame\":1001,"
         "\"input\":\"in.1001.exr\",\"output\":\"out\\n1001.exr\",\"status\":\"rendered\","
         "\"width\":4,\"height\":2,\"deep\":false,\"workingFormat\":\"float\","
         "\"focusDistance\":0.3333333333333333,\"depthFactor\":1.0,\"radius\":8.0,\"lens\":null,"
