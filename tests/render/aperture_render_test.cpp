@@ -111,25 +111,32 @@ TEST(ApertureRender, EdgesAgainstTheDisc) {
 
 // A 4 x 4 lamp of 60 in a 120 x 120 frame, radius 16, in front of nothing,
 // of a grey wall of 0.5, or of grey where nothing was hit: the frame's light
-// is the wall's (less the lamp's pixels) and the lamp's, to 1 %.
+// is the wall's (less the lamp's pixels) and the lamp's, to 1 %. With a ring,
+// the lamp's antialiased edge: the 20 pixels around it at the wall's depth
+// hold a quarter of the lamp's light over the wall's.
 TEST(ApertureRender, LampKeepsItsLightAtAnyDepth) {
     const struct {
         double lamp, wall;  // wall 0: nothing behind
-    } cases[] = {{5, 0},      {5, kFocus}, {5, 40},      {5, kNoHit}, {7.5, kNoHit},
-                 {15, 0},     {15, 40},    {15, kNoHit}, {20, 40},    {kFocus, 40},
-                 {kNoHit, 0}, {30, kNoHit}};
+        bool ring;
+    } cases[] = {{5, 0},         {5, kFocus},      {5, 40},      {5, kNoHit},
+                 {7.5, kNoHit},  {15, 0},          {15, 40},     {15, kNoHit},
+                 {20, 40},       {kFocus, 40},     {kNoHit, 0},  {30, kNoHit},
+                 {15, 40, true}, {5, kNoHit, true}};
     const int n = 120;
     for (const auto& c : cases) {
         dof::Frame frame = flatFrame(n, n);
         float grey[4] = {0.5f, 0.5f, 0.5f, 1}, lamp[4] = {60, 60, 60, 1};
+        float edge[4] = {15.5f, 15.5f, 15.5f, 1};
         for (int p = 0; p < n * n && c.wall > 0; ++p) setPixel(frame, p % n, p / n, grey, c.wall);
+        for (int p = 0; p < 36 && c.ring; ++p) setPixel(frame, 57 + p % 6, 57 + p / 6, edge, c.wall);
         for (int p = 0; p < 16; ++p) setPixel(frame, 58 + p % 4, 58 + p / 4, lamp, c.lamp);
         const dof::RenderedColour out = render(frame, 16.0);
         double sum = 0.0;
         for (float v : out.colour[0]) sum += v;
         const double wall = c.wall > 0 ? 0.5 * (n * n - 16) : 0.0;
-        EXPECT_NEAR((sum - wall) / (16 * 60), 1.0, 0.01)
-            << "lamp at " << c.lamp << ", wall at " << c.wall;
+        const double light = 16 * 60 + (c.ring ? 20 * 15 : 0);
+        EXPECT_NEAR((sum - wall) / light, 1.0, 0.01)
+            << "lamp at " << c.lamp << ", wall at " << c.wall << (c.ring ? ", ring" : "");
     }
 }
 
