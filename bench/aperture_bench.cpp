@@ -71,9 +71,9 @@ void BM_ApertureFrame(benchmark::State& state) {
     context.pool = &pool;
     context.threads = 1;
     for (auto _ : state) {
-        double seconds[5];
+        dof::runtime::PassSeconds seconds{};
         dof::RenderedColour out;
-        dof::renderAperture(dof::RenderInput(frame), plan, context, &out, seconds);
+        dof::renderAperture(dof::RenderInput(frame), plan, context, &out, &seconds);
         benchmark::DoNotOptimize(out.colour[0].data());
     }
     state.SetItemsProcessed(state.iterations() * w * h);

@@ -337,7 +337,7 @@ void addCover(const ApertureFragments& fragments, int slab, std::vector<float>& 
 class ApertureRender {
 public:
     ApertureRender(const RenderInput& input, const AperturePlan& plan,
-                   const FrameRenderContext& context, double passSeconds[5])
+                   const FrameRenderContext& context, runtime::PassSeconds* passSeconds)
         : input_(input),
           context_(context),
           seconds_(passSeconds),
@@ -376,7 +376,7 @@ private:
             double& seconds;
             Clock::time_point start;
             ~AddTime() { seconds += secondsSince(start); }
-        } add{seconds_[pass], start};
+        } add{(*seconds_)[std::size_t(pass)], start};
         return step();
     }
 
@@ -424,7 +424,7 @@ private:
 
     const RenderInput& input_;
     const FrameRenderContext& context_;
-    double* seconds_;
+    runtime::PassSeconds* seconds_;
     ApertureShape shape_;
     ApertureFragments fragments_;
     Footprints footprints_;
@@ -440,8 +440,8 @@ private:
 
 RenderOutcome renderAperture(const RenderInput& input, const AperturePlan& plan,
                              const FrameRenderContext& context, RenderedColour* result,
-                             double passSeconds[5]) {
-    for (int pass = 0; pass < 5; ++pass) passSeconds[pass] = 0.0;
+                             runtime::PassSeconds* passSeconds) {
+    *passSeconds = runtime::PassSeconds{};
     return ApertureRender(input, plan, context, passSeconds).run(result);
 }
 

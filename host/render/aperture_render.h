@@ -34,6 +34,6 @@ struct AperturePlan {
 // working out footprints, spreading and compositing, and storing the result.
 RenderOutcome renderAperture(const RenderInput& input, const AperturePlan& plan,
                              const FrameRenderContext& context, RenderedColour* result,
-                             double passSeconds[5]);
+                             runtime::PassSeconds* passSeconds);
 
 }  // namespace dof

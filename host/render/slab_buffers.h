@@ -31,7 +31,7 @@ namespace dof {
 
 struct SlabBuffers {
     int slab = 0;
-    QVRect area{0, 0, 0, 0};  // in frame pixels; empty when the slab holds nothing
+    Rect area;  // in frame pixels; empty when the slab holds nothing
     // Buffers of the area's size: the area's corner is the effect's (0, 0).
     std::unique_ptr<runtime::PixelImage> source;
     std::unique_ptr<runtime::PixelImage> destination;

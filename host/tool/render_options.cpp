@@ -186,7 +186,7 @@ bool parseBlurOptions(const RenderArguments& args, RenderOptions* o, std::string
         if (!parseNumber("--radius", args.radius, &o->radius, error)) return false;
         // The effect's range binds the effect's methods only.
         if (o->method == Method::Aperture ? !(o->radius >= 0.0 && std::isfinite(o->radius))
-                                          : !(o->radius >= 0.0 && o->radius <= kMaxEffectRadius)) {
+                                          : !(o->radius >= 0.0 && o->radius <= kMaximumRadius)) {
             *error = "--radius " + args.radius +
                      (o->method == Method::Aperture ? ": must be a finite number, 0 or more"
                                                     : ": out of range (0 to 64 pixels)");
@@ -354,30 +354,8 @@ bool parseFrameOptions(const RenderArguments& args, RenderOptions* o, std::strin
     return parseFrameList(args.frames, &o->frames, error) && takeChunk(args, o, error);
 }
 
-}  // namespace
-
-bool parseRenderOptions(const RenderArguments& args, RenderOptions* o, std::string* error) {
-    *o = RenderOptions();
-    if (args.input.empty()) {
-        *error = "no input image: dof3d render IN -o OUT";
-        return false;
-    }
-    if (args.output.empty()) {
-        *error = "no output: give -o OUT";
-        return false;
-    }
-    o->input = args.input;
-    o->output = args.output;
-    o->depthFile = args.depthFile;
-    o->depthChannel = args.depthChannel;
-    o->cocMap = args.cocMap;
-    o->effectsDir = args.effectsDir;
-    o->rgbaOnly = args.rgbaOnly;
-    o->overwrite = args.overwrite;
-    o->json = args.json;
-    o->quiet = args.quiet;
-
-    if (!parseMethod(args, o, error) || !parseBlurOptions(args, o, error)) return false;
+// How the file stores depth, and what counts as no hit.
+bool parseDepthOptions(const RenderArguments& args, RenderOptions* o, std::string* error) {
     if (!parseDepthConvention(args.depthConvention, &o->convention)) {
         *error =
             "--depth-convention " + args.depthConvention + ": use distance, negative or inverse";
@@ -392,8 +370,12 @@ bool parseRenderOptions(const RenderArguments& args, RenderOptions* o, std::stri
         *error = "--no-hit-above " + args.noHitAbove + ": must be above 0";
         return false;
     }
-    if (!parseFocusOptions(args, o, error)) return false;
+    return true;
+}
 
+// The pixels' shape and scale, the working format, and the output's data
+// type and colour space.
+bool parseImageOptions(const RenderArguments& args, RenderOptions* o, std::string* error) {
     if (!args.pixelAspect.empty()) {
         if (!positiveFinite("--pixel-aspect", args.pixelAspect, &o->pixelAspect, error))
             return false;
@@ -439,6 +421,11 @@ bool parseRenderOptions(const RenderArguments& args, RenderOptions* o, std::stri
     *error = colourSpaceProblem(args.colourSpace);
     if (!error->empty()) return false;
     o->colourSpace = args.colourSpace;
+    return true;
+}
+
+// Frames at a time, threads per frame and depth slabs.
+bool parseWorkOptions(const RenderArguments& args, RenderOptions* o, std::string* error) {
     if (!parseInteger("--jobs", args.jobs, &o->jobs, error)) return false;
     if (o->jobs < 1 || o->jobs > 64) {
         *error = "-j " + args.jobs + ": use 1 to 64 frames at a time";
@@ -453,7 +440,37 @@ bool parseRenderOptions(const RenderArguments& args, RenderOptions* o, std::stri
             return false;
         }
     }
-    return parseFrameOptions(args, o, error);
+    return true;
+}
+
+}  // namespace
+
+bool parseRenderOptions(const RenderArguments& args, RenderOptions* o, std::string* error) {
+    *o = RenderOptions();
+    if (args.input.empty()) {
+        *error = "no input image: dof3d render IN -o OUT";
+        return false;
+    }
+    if (args.output.empty()) {
+        *error = "no output: give -o OUT";
+        return false;
+    }
+    o->input = args.input;
+    o->output = args.output;
+    o->depthFile = args.depthFile;
+    o->depthChannel = args.depthChannel;
+    o->cocMap = args.cocMap;
+    o->effectsDir = args.effectsDir;
+    o->rgbaOnly = args.rgbaOnly;
+    o->overwrite = args.overwrite;
+    o->json = args.json;
+    o->quiet = args.quiet;
+
+    // In this order, so that the first bad option is the one named.
+    return parseMethod(args, o, error) && parseBlurOptions(args, o, error) &&
+           parseDepthOptions(args, o, error) && parseFocusOptions(args, o, error) &&
+           parseImageOptions(args, o, error) && parseWorkOptions(args, o, error) &&
+           parseFrameOptions(args, o, error);
 }
 
 namespace {

@@ -43,9 +43,9 @@ dof::RenderedColour render(const dof::Frame& frame, double radius,
     dof::FrameRenderContext context;
     context.pool = &pool;
     context.threads = threads;
-    double seconds[5];
+    dof::runtime::PassSeconds seconds{};
     dof::RenderedColour out;
-    EXPECT_EQ(dof::renderAperture(dof::RenderInput(frame), plan, context, &out, seconds),
+    EXPECT_EQ(dof::renderAperture(dof::RenderInput(frame), plan, context, &out, &seconds),
               dof::RenderOutcome::Done);
     return out;
 }
@@ -253,9 +253,9 @@ TEST(ApertureRender, BuiltInSceneStaysOpaqueOnAnyNumberOfThreads) {
         dof::FrameRenderContext context;
         context.pool = &pool;
         context.threads = threads;
-        double seconds[5];
+        dof::runtime::PassSeconds seconds{};
         dof::RenderedColour out;
-        dof::renderAperture(dof::RenderInput(scene), plan, context, &out, seconds);
+        dof::renderAperture(dof::RenderInput(scene), plan, context, &out, &seconds);
         return out;
     };
     const dof::RenderedColour one = renderScene(1), three = renderScene(3);

@@ -39,7 +39,7 @@ void render(const dof::Frame& frame, dof::RenderedColour* result, double focus, 
     plan.depth.scale.focalDepth = -focus;
     plan.depth.scale.focusRangeDepth = -sharpUntil;
     plan.settings.radius = radius;
-    plan.settings.method = 2.0;
+    plan.settings.method = kMethodSplatting;
     plan.settings.focalDepth = -focus;
     plan.settings.focusRangeDepth = -sharpUntil;
     dof::TaskPool pool(threads - 1);
@@ -48,12 +48,12 @@ void render(const dof::Frame& frame, dof::RenderedColour* result, double focus, 
     context.pool = &pool;
     context.threads = threads;
     context.slabMemory = slabMemory;
-    double seconds[5];
+    dof::runtime::PassSeconds seconds;
     std::string error;
     const dof::RenderInput input(frame);
     const dof::RenderOutcome outcome =
-        slabs == 1 ? dof::renderSingle(input, plan, context, result, seconds, &error)
-                   : dof::renderInSlabs(input, plan, slabs, context, result, seconds, &error);
+        slabs == 1 ? dof::renderSingle(input, plan, context, result, &seconds, &error)
+                   : dof::renderInSlabs(input, plan, slabs, context, result, &seconds, &error);
     ASSERT_EQ(outcome, dof::RenderOutcome::Done) << error;
 }
 
