@@ -7,6 +7,7 @@
 #include "model/blur_fraction.h"
 #include "model/deep_fragments.h"
 #include "render/area_sums.h"
+#include "render/slab_rests.h"
 
 namespace dof {
 
@@ -116,7 +117,8 @@ public:
     // the holes to fill, as far as their squares reach.
     void buildTables(TaskPool* pool, int threads);
 
-    SlabSample sample(int x, int y) const;
+    // A pixel of the slab; its own fragments as `rests` leaves them.
+    SlabSample sample(int x, int y, const SlabRests& rests) const;
 
 private:
     const SlabFragments& fragments_;
@@ -156,12 +158,11 @@ void SlabSampler::buildTables(TaskPool* pool, int threads) {
     });
 }
 
-SlabSample SlabSampler::sample(int x, int y) const {
+SlabSample SlabSampler::sample(int x, int y, const SlabRests& rests) const {
     const SlabPixel p = pixel(x, y);
     SlabSample s;
     if (p.own) {
-        for (int c = 0; c < 3; ++c) s.rgb[c] = p.own->colour[c];
-        s.alpha = p.own->alpha;
+        rests.render(area_.x + x, area_.y + y, *p.own, s.rgb, &s.alpha);
         s.coverage = 255;
         return s;
     }
@@ -227,6 +228,7 @@ bool buildSlabBuffers(const SlabFragments& fragments, const SlabPlan& plan, int 
     const int w = area.width, h = area.height;
     SlabSampler sampler(fragments, slab, area, reach);
     sampler.buildTables(pool, threads);
+    const SlabRests rests(fragments, plan, slab, radii, pool, threads);
     if (!allocateSlabBuffers(format, w, h, buffers, error)) return false;
 
     runtime::GBufferSet& gb = *buffers->gbuffers;
@@ -241,7 +243,7 @@ bool buildSlabBuffers(const SlabFragments& fragments, const SlabPlan& plan, int 
             std::uint8_t* transparencyRow = gb.transparency(0, y);
             float* sourceRow = floats ? reinterpret_cast<float*>(source.pixel(0, y)) : nullptr;
             for (int x = 0; x < w; ++x) {
-                const SlabSample s = sampler.sample(x, y);
+                const SlabSample s = sampler.sample(x, y, rests);
                 depthRow[x] = depth;
                 coverageRow[x] = s.coverage;
                 const std::uint8_t t = transparencyByte(s.alpha);

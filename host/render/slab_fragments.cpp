@@ -16,12 +16,14 @@ struct Piece {
     double alpha;
 };
 
-// Adds a piece's colour and alpha behind what `fragment` holds.
-void under(SlabFragment& fragment, const double colour[3], double alpha) {
+// Adds a piece's colour and alpha behind what `fragment` holds, with the
+// alpha of the piece's share in the slab in front.
+void under(SlabFragment& fragment, const double colour[3], double alpha, double shared) {
     const double through = 1.0 - double(fragment.alpha);
     for (int c = 0; c < 3; ++c)
         fragment.colour[c] = float(fragment.colour[c] + through * colour[c]);
     fragment.alpha = float(fragment.alpha + through * alpha);
+    fragment.shared = float(fragment.shared + through * shared);
 }
 
 class FragmentBuilder {
@@ -29,14 +31,14 @@ public:
     explicit FragmentBuilder(std::vector<SlabFragment>& fragments, std::size_t first)
         : fragments_(fragments), first_(first) {}
 
-    void add(int slab, const double colour[3], double alpha) {
+    void add(int slab, const double colour[3], double alpha, double shared = 0.0) {
         for (std::size_t i = first_; i < fragments_.size(); ++i)
             if (fragments_[i].slab == slab) {
-                under(fragments_[i], colour, alpha);
+                under(fragments_[i], colour, alpha, shared);
                 return;
             }
-        SlabFragment fragment{slab, {0.0f, 0.0f, 0.0f}, 0.0f};
-        under(fragment, colour, alpha);
+        SlabFragment fragment{slab, {0.0f, 0.0f, 0.0f}, 0.0f, 0.0f};
+        under(fragment, colour, alpha, shared);
         // Kept in slab order: front to back.
         std::size_t at = fragments_.size();
         while (at > first_ && fragments_[at - 1].slab > slab) --at;
@@ -80,7 +82,7 @@ int addPiece(FragmentBuilder& builder, const Piece& piece, const SlabPlan& plan,
         farColour[c] = rest * piece.colour[c];
     }
     builder.add(share.nearSlab, nearColour, s * piece.alpha);
-    builder.add(share.farSlab, farColour, rest * piece.alpha);
+    builder.add(share.farSlab, farColour, rest * piece.alpha, s * piece.alpha);
     return -1;
 }
 

@@ -21,6 +21,9 @@ struct SlabFragment {
     int slab;
     float colour[3];  // premultiplied
     float alpha;
+    // The alpha that the shares of its pieces hold in the slab in front of
+    // this one (0 for a fragment that lies whole in its slab).
+    float shared;
 };
 
 class SlabFragments {
