@@ -4,6 +4,7 @@
 # libraries. Does nothing when everything is there.
 set -euo pipefail
 
+# python3-openimageio and python3-numpy: scripts/compare-to-reference.py.
 # openimageio-tools: Debian's OpenImageIO CMake package names its command-line
 # tools among its imported targets, and configuring fails without them.
 packages=(
@@ -11,6 +12,7 @@ packages=(
   googletest libgtest-dev libbenchmark-dev
   libopenimageio-dev openimageio-tools libopenexr-dev libcli11-dev nlohmann-json3-dev
   slurm-wlm munge
+  python3-openimageio python3-numpy
 )
 
 missing=()

@@ -7,14 +7,16 @@ namespace dof {
 
 namespace {
 
-// One render of the effect over `input`, in slabs or the effect's single
-// render as the plan says; adds the time of each pass to `passSeconds`.
+// One render over `input`: through the aperture, or of the effect in slabs or
+// the effect's single render, as the plan says; adds the time of each pass to `passSeconds`.
 RenderOutcome renderColour(const RenderInput& input, const FramePlan& plan,
                            const FrameRenderContext& context, RenderedColour* result,
                            runtime::PassSeconds* passSeconds, std::string* error) {
     runtime::PassSeconds seconds{};
     const RenderOutcome outcome =
-        plan.inSlabs()
+        plan.throughAperture()
+            ? renderAperture(input, plan.aperture, context, result, &seconds)
+        : plan.inSlabs()
             ? renderInSlabs(input, plan.effect, plan.slabs, context, result, &seconds, error)
             : renderSingle(input, plan.effect, context, result, &seconds, error);
     *passSeconds += seconds;

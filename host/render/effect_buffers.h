@@ -27,7 +27,10 @@
 
 namespace dof {
 
-enum class Method { Box = kMethodBoxAverage, Splat = kMethodSplatting };
+// How a frame is blurred: by the effect's box averaging or splatting, or by
+// dof3d itself through the aperture (aperture_render.h), which never hands
+// its number to the effect.
+enum class Method { Box = kMethodBoxAverage, Splat = kMethodSplatting, Aperture };
 
 // How a frame's camera distances become the depths the effect reads: moved
 // first where a lens blurs the frame (what hit nothing too), then scaled into

@@ -1,5 +1,6 @@
 #include "render/frame_plan.h"
 
+#include <cmath>
 #include <sstream>
 
 #include "model/blur_fraction.h"
@@ -96,6 +97,29 @@ std::vector<Rect> outputWindows(const Frame& frame, int padX, int padY) {
     return windows;
 }
 
+// The aperture's plan: each fragment's own radius, from the lens or the
+// effect's formula, without the effect's limit; the windows grow by the
+// largest shape.
+void planAperture(const Frame& frame, const PlanOptions& options, double pixelAspect,
+                  double largest, FramePlan* plan) {
+    AperturePlan& aperture = plan->aperture;
+    aperture.shape = options.aperture;
+    aperture.slabs = options.slabs;
+    ApertureBlur& blur = aperture.blur;
+    blur.lens = plan->lens.active;
+    blur.lensBlur = plan->lens.blur;
+    blur.depth = plan->effect.depth;
+    blur.focus = FocusDepths{plan->effect.depth.scale.focalDepth,
+                             plan->effect.depth.scale.focusRangeDepth};
+    blur.radius = options.radius;
+    blur.across = options.scaleX / pixelAspect;
+    blur.down = options.scaleY;
+    plan->lens.clamped = 0;
+    plan->windows =
+        outputWindows(frame, int(std::ceil(largest * blur.across)),
+                      int(std::ceil(largest * blur.down * options.aperture.squeeze)));
+}
+
 }  // namespace
 
 bool planFrame(const Frame& frame, const PlanOptions& options, FramePlan* plan,
@@ -121,11 +145,16 @@ bool planFrame(const Frame& frame, const PlanOptions& options, FramePlan* plan,
         *error = frame.path + ": " + *error;
         return false;
     }
-    if (!blurFitsFrame(frame, options, radius, pixelAspect, error)) return false;
-    // The hat of a fully blurred fragment reaches twice the radius.
-    plan->windows = outputWindows(frame, hatReach(radius * options.scaleX / pixelAspect),
-                                  hatReach(radius * options.scaleY));
     effect.method = options.method;
+    // The effect's limit on the radius binds the effect's methods only.
+    const bool aperture = plan->throughAperture();
+    const double largest = aperture && plan->lens.active ? plan->lens.largestBlur : radius;
+    if (!blurFitsFrame(frame, options, largest, pixelAspect, error)) return false;
+    if (aperture)
+        planAperture(frame, options, pixelAspect, largest, plan);
+    else  // the hat of a fully blurred fragment reaches twice the radius
+        plan->windows = outputWindows(frame, hatReach(radius * options.scaleX / pixelAspect),
+                                      hatReach(radius * options.scaleY));
     const QVBitmapType stored = frame.integerBits == 8    ? kQVBitmapRGBA8
                                 : frame.integerBits == 16 ? kQVBitmapRGBA16
                                                           : kQVBitmapRGBAFloat;

@@ -9,6 +9,7 @@
 
 #include "model/frame.h"
 #include "model/rect.h"
+#include "render/aperture_render.h"
 #include "render/frame_render.h"
 #include "render/lens_placement.h"
 
@@ -32,6 +33,7 @@ struct PlanOptions {
     Method method = Method::Splat;
     QVBitmapType format = kQVBitmapNone;  // none: follows the file
     int slabs = 8;                        // of splatting; 1: the effect's single render
+    ApertureSettings aperture;            // the aperture's shape, for Method::Aperture
 };
 
 struct FramePlan {
@@ -39,12 +41,16 @@ struct FramePlan {
     LensFrameReport lens;        // the lens that blurs the frame, if any
     EffectPlan effect;
     int slabs = 1;  // depth slabs of splatting; 1: the effect's single render
+    AperturePlan aperture;  // for Method::Aperture
     // Each part's window as its output holds it: the data window, grown by
     // the blur's reach within the display window where the render writes.
     std::vector<Rect> windows;
 
     bool inSlabs() const { return effect.method == Method::Splat && slabs > 1; }
-    QVBitmapType workingFormat() const { return inSlabs() ? effect.slabFormat : effect.format; }
+    bool throughAperture() const { return effect.method == Method::Aperture; }
+    QVBitmapType workingFormat() const {
+        return throughAperture() ? kQVBitmapRGBAFloat : inSlabs() ? effect.slabFormat : effect.format;
+    }
 };
 
 // Plans the render of `frame`. False with a one-line `error` naming the file

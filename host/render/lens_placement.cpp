@@ -21,6 +21,12 @@ void forEachDistance(const Frame& frame, const std::function<void(double)>& visi
 
 }  // namespace
 
+double lensBlurAt(const ThinLensBlur& blur, double distance, double noHitAbove,
+                  NoHitPolicy noHit) {
+    if (isHit(distance, noHitAbove)) return blur.radius(distance);
+    return noHit == NoHitPolicy::Far ? blur.radius(INFINITY) : 0.0;
+}
+
 bool placeLens(const Frame& frame, const LensOptions& options, double focus, double sharpUntil,
                double pixelAspect, double noHitAbove, NoHitPolicy noHit, LensFrameReport* report,
                std::optional<LensDepthRemap>* remap, std::string* error) {
@@ -44,17 +50,13 @@ bool placeLens(const Frame& frame, const LensOptions& options, double focus, dou
     // width over the pixel aspect, and the effect's radius counts heights.
     const double pixelsPerMm =
         double(frame.parts.front().displayWindow.width) * pixelAspect / report->lens.sensorWidthMm;
-    ThinLensBlur blur;
+    ThinLensBlur& blur = report->blur;
     if (!blur.setUp(report->lens, focus, sharpUntil, options.metresPerUnit, pixelsPerMm, error)) {
         *error = frame.path + ": " + *error;
         return false;
     }
-    const auto lensRadius = [&](double distance) {
-        if (isHit(distance, noHitAbove)) return blur.radius(distance);
-        return noHit == NoHitPolicy::Far ? blur.radius(INFINITY) : 0.0;
-    };
     forEachDistance(frame, [&](double distance) {
-        const double radius = lensRadius(distance);
+        const double radius = lensBlurAt(blur, distance, noHitAbove, noHit);
         report->largestBlur = std::max(report->largestBlur, radius);
         ++report->depths;
         if (radius > kMaximumRadius) ++report->clamped;

@@ -24,6 +24,7 @@ struct LensFrameReport {
     bool active = false;    // the frame is blurred by a lens
     bool fromFile = false;  // some of the lens came from the file
     LensSpec lens;
+    ThinLensBlur blur;         // the lens's blur by distance
     double radius = 0.0;       // handed to the effect
     double sharpUntil = 0.0;   // moved far end of the sharp zone, 0 = none
     double largestBlur = 0.0;  // the lens's largest radius in the frame
@@ -31,6 +32,11 @@ struct LensFrameReport {
     std::size_t clamped = 0;   // of them, blurred less than the lens would
     bool deep = false;         // the depths are deep fragments
 };
+
+// The lens's blur radius for a camera distance; what hit nothing is blurred
+// as the background tends to (NoHitPolicy::Far) or not at all.
+double lensBlurAt(const ThinLensBlur& blur, double distance, double noHitAbove,
+                  NoHitPolicy noHit);
 
 // When the options or the file give a lens, reports what the effect is to
 // be given for the focus distance `focus` and the far end of the sharp zone

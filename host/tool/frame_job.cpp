@@ -97,6 +97,7 @@ PlanOptions planOptionsFor(const RenderOptions& options, const FrameSettings& fr
     plan.method = options.method;
     plan.format = options.format;
     plan.slabs = options.slabs;
+    plan.aperture = options.aperture;
     return plan;
 }
 

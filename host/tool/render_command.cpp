@@ -234,8 +234,8 @@ void addBlurOptions(CLI::App* cmd, RenderArguments* a) {
                     "Far end of the zone kept sharp behind the focus")
         ->type_name("D");
     cmd->add_option("--radius", a->radius,
-                    "Largest blur radius in pixels, 0 to 64; blur grows with |1 - depth/focus| "
-                    "(default 8 without a lens)")
+                    "Largest blur radius in pixels (0 to 64 for box and splat); blur grows with "
+                    "|1 - depth/focus| (default 8 without a lens)")
         ->type_name("PX");
     cmd->add_option("--fstop", a->fstop,
                     "Lens f-number, or keys FRAME:N,...: blur as a thin lens does (default: the "
@@ -250,9 +250,31 @@ void addBlurOptions(CLI::App* cmd, RenderArguments* a) {
                     "sensorOverallDimensions attribute)")
         ->type_name("MM");
     cmd->add_option("--method", a->method,
-                    "box (box averaging) or splat (splatting: every fragment and deep layer)")
-        ->type_name("box|splat")
-        ->capture_default_str();
+                    "aperture (every fragment spread evenly over the image of the lens's "
+                    "aperture), splat (the effect's splatting in depth slabs) or box (the "
+                    "effect's box averaging); default aperture, splat with --slabs 1")
+        ->type_name("aperture|splat|box");
+    cmd->add_option("--aperture", a->aperture,
+                    "Shape of the aperture: disc, or blades:N, a polygon of 3 to 16 blades")
+        ->type_name("disc|blades:N")
+        ->default_str("disc");
+    cmd->add_option("--blade-rotation", a->bladeRotation,
+                    "Rotation of the blades, degrees counter-clockwise from a corner at the right")
+        ->type_name("DEG")
+        ->default_str("0");
+    cmd->add_option("--blade-curvature", a->bladeCurvature,
+                    "Curvature of the blades: 0 straight to 1 round")
+        ->type_name("C")
+        ->default_str("0");
+    cmd->add_option("--anamorphic", a->anamorphic,
+                    "Anamorphic squeeze of the aperture: its height over its width, 0.25 to 4")
+        ->type_name("S")
+        ->default_str("1");
+    cmd->add_option("--cats-eye", a->catsEye,
+                    "Optical vignetting: toward the corners the aperture is cut by a disc moved "
+                    "this many radii toward the centre, 0 to 2")
+        ->type_name("A")
+        ->default_str("0");
     cmd->add_option("--pixel-aspect", a->pixelAspect, "Pixel aspect ratio (default: the file's)")
         ->type_name("A");
     cmd->add_option("--scale", a->scale, "Render scale applied to the radius")
@@ -298,10 +320,10 @@ void addRunOptions(CLI::App* cmd, RenderArguments* a) {
                     "machine's cores shared among the jobs)")
         ->type_name("N");
     cmd->add_option("--slabs,--layers", a->slabs,
-                    "Depth slabs of splatting, composited front to back; 1 is the effect's "
-                    "own single render (--layers is the same option)")
-        ->type_name("N")
-        ->capture_default_str();
+                    "Depth slabs, composited front to back; with splatting, 1 is the effect's "
+                    "own single render (--layers is the same option; default 16 for the "
+                    "aperture, 8 for splatting)")
+        ->type_name("N");
     cmd->add_flag("--overwrite", a->overwrite,
                   "Render sequence frames whose output exists (otherwise those made with the same "
                   "settings are skipped)");

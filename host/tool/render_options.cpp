@@ -14,7 +14,16 @@
 
 namespace dof {
 
-const char* methodName(Method method) { return method == Method::Box ? "box" : "splat"; }
+const char* methodName(Method method) {
+    switch (method) {
+        case Method::Box:
+            return "box";
+        case Method::Splat:
+            return "splat";
+        default:
+            return "aperture";
+    }
+}
 
 const char* formatName(QVBitmapType format) {
     switch (format) {
@@ -205,8 +214,12 @@ bool parseBlurOptions(const RenderArguments& args, RenderOptions* o, std::string
             return false;
         }
         if (!parseNumber("--radius", args.radius, &o->radius, error)) return false;
-        if (!(o->radius >= 0.0 && o->radius <= kMaximumRadius)) {
-            *error = "--radius " + args.radius + ": out of range (0 to 64 pixels)";
+        // The effect's range binds the effect's methods only.
+        if (o->method == Method::Aperture ? !(o->radius >= 0.0 && std::isfinite(o->radius))
+                                          : !(o->radius >= 0.0 && o->radius <= kMaximumRadius)) {
+            *error = "--radius " + args.radius +
+                     (o->method == Method::Aperture ? ": must be a finite number, 0 or more"
+                                                    : ": out of range (0 to 64 pixels)");
             return false;
         }
         o->hasRadius = true;
@@ -285,6 +298,91 @@ bool keysNeedNoFrame(const RenderOptions& o, std::string* error) {
     return true;
 }
 
+// A number in [low, high] for an option of the aperture's shape.
+bool parseShapeNumber(const std::string& option, const std::string& text, double low,
+                      double high, double* value, std::string* error) {
+    if (!parseNumber(option, text, value, error)) return false;
+    if (*value >= low && *value <= high) return true;
+    *error = option + " " + text + ": out of range (" + shortest(low) + " to " + shortest(high) + ")";
+    return false;
+}
+
+// The aperture's shape; its options only with the aperture, the blades'
+// only with blades.
+bool parseApertureOptions(const RenderArguments& args, RenderOptions* o, std::string* error) {
+    const struct {
+        const char* name;
+        const std::string& text;
+    } shapeOptions[] = {{"--aperture", args.aperture},
+                        {"--blade-rotation", args.bladeRotation},
+                        {"--blade-curvature", args.bladeCurvature},
+                        {"--anamorphic", args.anamorphic},
+                        {"--cats-eye", args.catsEye}};
+    for (const auto& option : shapeOptions)
+        if (o->method != Method::Aperture && !option.text.empty()) {
+            *error = std::string(option.name) + ": only with --method aperture";
+            return false;
+        }
+    ApertureSettings& a = o->aperture;
+    if (!args.aperture.empty() && args.aperture != "disc") {
+        const std::string prefix = "blades:";
+        std::string ignored;
+        if (args.aperture.compare(0, prefix.size(), prefix) != 0 ||
+            !parseInteger("--aperture", args.aperture.substr(prefix.size()), &a.blades,
+                          &ignored) ||
+            a.blades < 3 || a.blades > 16) {
+            *error = "--aperture " + args.aperture + ": use disc, or blades:N with 3 to 16 blades";
+            return false;
+        }
+    }
+    for (const auto* bladeOption : {&shapeOptions[1], &shapeOptions[2]})
+        if (a.blades == 0 && !bladeOption->text.empty()) {
+            *error = std::string(bladeOption->name) + ": only with --aperture blades:N";
+            return false;
+        }
+    const double kMaxRotation = 360.0;
+    return (args.bladeRotation.empty() ||
+            parseShapeNumber("--blade-rotation", args.bladeRotation, -kMaxRotation, kMaxRotation,
+                             &a.rotation, error)) &&
+           (args.bladeCurvature.empty() || parseShapeNumber("--blade-curvature",
+                                                            args.bladeCurvature, 0.0, 1.0,
+                                                            &a.curvature, error)) &&
+           (args.anamorphic.empty() ||
+            parseShapeNumber("--anamorphic", args.anamorphic, 0.25, 4.0, &a.squeeze, error)) &&
+           (args.catsEye.empty() ||
+            parseShapeNumber("--cats-eye", args.catsEye, 0.0, 2.0, &a.catsEye, error));
+}
+
+// The method and its slabs. Without --method, the aperture, unless --slabs 1
+// asks for the effect's single render. Without --slabs, the method's own
+// number: the aperture's slabs only order fragments that keep their own
+// radius, so more of them cost little and keep a small bright fragment out
+// of the slab of the surface behind it.
+bool parseMethod(const RenderArguments& args, RenderOptions* o, std::string* error) {
+    if (!args.slabs.empty()) {
+        if (!parseInteger("--slabs", args.slabs, &o->slabs, error)) return false;
+        if (o->slabs < 1 || o->slabs > kMaxSlabs) {
+            *error =
+                "--slabs " + args.slabs + ": use 1 to " + std::to_string(kMaxSlabs) + " slabs";
+            return false;
+        }
+    }
+    if (args.method.empty()) {
+        o->method = o->slabs == 1 ? Method::Splat : Method::Aperture;
+    } else if (args.method == "box" || args.method == "1") {
+        o->method = Method::Box;
+    } else if (args.method == "splat" || args.method == "2") {
+        o->method = Method::Splat;
+    } else if (args.method == "aperture") {
+        o->method = Method::Aperture;
+    } else {
+        *error = "--method " + args.method + ": use aperture, splat or box";
+        return false;
+    }
+    if (args.slabs.empty()) o->slabs = o->method == Method::Aperture ? kApertureSlabs : kSplatSlabs;
+    return parseApertureOptions(args, o, error);
+}
+
 bool parseFrameOptions(const RenderArguments& args, RenderOptions* o, std::string* error) {
     const bool sequence = hasFramePattern(args.input);
     if (!sequence) {
@@ -318,18 +416,6 @@ bool parseFrameOptions(const RenderArguments& args, RenderOptions* o, std::strin
         return takeChunk(args, o, error);
     }
     return parseFrameList(args.frames, &o->frames, error) && takeChunk(args, o, error);
-}
-
-bool parseMethod(const RenderArguments& args, RenderOptions* o, std::string* error) {
-    if (args.method == "box" || args.method == "1") {
-        o->method = Method::Box;
-    } else if (args.method == "splat" || args.method == "2") {
-        o->method = Method::Splat;
-    } else {
-        *error = "--method " + args.method + ": use box or splat";
-        return false;
-    }
-    return true;
 }
 
 // How the file stores depth, and what counts as no hit.
@@ -383,6 +469,11 @@ bool parseImageOptions(const RenderArguments& args, RenderOptions* o, std::strin
         *error = "--format " + args.format + ": use auto, 8, 10, 12, 16 or float";
         return false;
     }
+    if (o->method == Method::Aperture && o->format != kQVBitmapNone) {
+        *error = "--format " + args.format +
+                 ": the aperture works in float; a working format is for --method box or splat";
+        return false;
+    }
     if (!args.dataType.empty() && args.dataType != "uint8" && args.dataType != "uint16" &&
         args.dataType != "half" && args.dataType != "float") {
         *error = "--data-type " + args.dataType + ": use uint8, uint16, half or float";
@@ -414,11 +505,6 @@ bool parseWorkOptions(const RenderArguments& args, RenderOptions* o, std::string
             return false;
         }
     }
-    if (!parseInteger("--slabs", args.slabs, &o->slabs, error)) return false;
-    if (o->slabs < 1 || o->slabs > kMaxSlabs) {
-        *error = "--slabs " + args.slabs + ": use 1 to " + std::to_string(kMaxSlabs) + " slabs";
-        return false;
-    }
     return true;
 }
 
@@ -447,7 +533,7 @@ bool parseRenderOptions(const RenderArguments& args, RenderOptions* o, std::stri
     o->quiet = args.quiet;
 
     // In this order, so that the first bad option is the one named.
-    return parseBlurOptions(args, o, error) && parseMethod(args, o, error) &&
+    return parseMethod(args, o, error) && parseBlurOptions(args, o, error) &&
            parseDepthOptions(args, o, error) && parseFocusOptions(args, o, error) &&
            parseImageOptions(args, o, error) && parseWorkOptions(args, o, error) &&
            parseFrameOptions(args, o, error);
@@ -481,12 +567,33 @@ FrameSettings frameSettings(const RenderOptions& o, int frame) {
     return f;
 }
 
+namespace {
+
+// The aperture's shape as options, those at their defaults left out but the
+// shape's name.
+std::string apertureSettings(const ApertureSettings& a) {
+    std::string s = " --aperture ";
+    if (a.blades == 0) {
+        s += "disc";
+    } else {
+        s += "blades:" + std::to_string(a.blades);
+        if (a.rotation != 0.0) s += " --blade-rotation " + shortest(a.rotation);
+        if (a.curvature != 0.0) s += " --blade-curvature " + shortest(a.curvature);
+    }
+    if (a.squeeze != 1.0) s += " --anamorphic " + shortest(a.squeeze);
+    if (a.catsEye != 0.0) s += " --cats-eye " + shortest(a.catsEye);
+    return s;
+}
+
+}  // namespace
+
 std::string canonicalSettings(const RenderOptions& o, const FrameSettings& f) {
     std::string s = std::string("--method ") + methodName(o.method);
     // The slabs change the picture; the threads never do.
     // Written as --layers, the slabs' first name, so that the records of
     // outputs made before still match.
-    if (o.method == Method::Splat) s += " --layers " + std::to_string(o.slabs);
+    if (o.method != Method::Box) s += " --layers " + std::to_string(o.slabs);
+    if (o.method == Method::Aperture) s += apertureSettings(o.aperture);
     if (o.hasRadius) s += " --radius " + shortest(o.radius);
     const LensSpec& lens = f.lens.given;
     if (lens.fNumber > 0.0) s += " --fstop " + shortest(lens.fNumber);

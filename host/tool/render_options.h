@@ -7,6 +7,7 @@
 #include "host/QVLib.h"
 #include "model/depth_conventions.h"
 #include "model/keyframes.h"
+#include "render/aperture_shape.h"
 #include "render/effect_buffers.h"
 #include "render/lens_placement.h"
 
@@ -33,7 +34,12 @@ struct RenderArguments {
     std::string focalLength;  // MM, or keys FRAME:MM,...
     std::string sensorWidth;
     std::string depthUnit = "m";
-    std::string method = "splat";
+    std::string method;  // empty: aperture, or with --slabs 1 the effect's single render
+    std::string aperture;  // disc or blades:N; empty: a disc
+    std::string bladeRotation;
+    std::string bladeCurvature;
+    std::string anamorphic;
+    std::string catsEye;
     std::string pixelAspect;
     std::string scale;
     std::string format = "auto";
@@ -46,7 +52,7 @@ struct RenderArguments {
     std::string arrayTaskId;  // $SLURM_ARRAY_TASK_ID, the task when --task is not given
     std::string jobs = "1";
     std::string threads;  // empty: the machine's cores shared among the jobs
-    std::string slabs = "8";
+    std::string slabs;  // empty: the method's own number
     bool overwrite = false;
     std::string cocMap;
     std::string cocChannel;
@@ -65,6 +71,9 @@ enum class FocusSource {
 
 // "option", "pixel", "file".
 const char* focusSourceName(FocusSource source);
+// Depth slabs without --slabs: splatting's, the aperture's.
+constexpr int kSplatSlabs = 8;
+constexpr int kApertureSlabs = 16;
 
 struct RenderOptions {
     std::string input, output, depthFile, depthChannel, cocMap, cocChannel, effectsDir;
@@ -85,7 +94,8 @@ struct RenderOptions {
     LensOptions lens;  // the sensor width given (0: none); f-number and focal length below
     Keyframes fNumber, focalLength;  // empty: not given
     std::string depthUnit = "m";
-    Method method = Method::Splat;
+    Method method = Method::Aperture;
+    ApertureSettings aperture;    // the shape, for Method::Aperture
     bool hasPixelAspect = false;  // otherwise from the file
     double pixelAspect = 1.0;
     double scaleX = 1.0, scaleY = 1.0;
@@ -97,7 +107,7 @@ struct RenderOptions {
     std::string framesFound;           // the frames found on disk, as a list; empty: given
     int jobs = 1;
     int threads = 1;  // per frame
-    int slabs = 8;    // depth slabs of splatting; 1 = the effect's single render
+    int slabs = kApertureSlabs;  // depth slabs; 1 with splatting: the effect's single render
     bool overwrite = false;
     bool json = false;
     bool quiet = false;

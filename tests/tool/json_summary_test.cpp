@@ -43,13 +43,13 @@ TEST(JsonSummary, WholeRun) {
     summary.seconds = 3;
     EXPECT_EQ(
         dof::jsonSummary(options, summary),
-        "{\"command\":\"render\",\"settings\":{\"radius\":8.0,\"method\":\"splat\","
+        "{\"command\":\"render\",\"settings\":{\"radius\":8.0,\"method\":\"aperture\","
         "\"focusFrom\":\"option\",\"focus\":[[1001,7.7],[1040,9.0]],\"focusAt\":null,"
         "\"focusFile\":null,\"focusInterpolation\":\"linear\",\"sharpUntil\":null,\"depthConvention\":"
         "\"distance\",\"noHit\":\"far\",\"noHitAbove\":1000000000.0,\"pixelAspect\":null,"
         "\"scale\":[1.0,1.0],\"format\":\"auto\",\"fstop\":null,\"focalLength\":null,"
         "\"sensorWidth\":null,\"depthUnit\":\"m\",\"colorspace\":\"sRGB\",\"jobs\":2,\"threads\":1,"
-        "\"layers\":8},\"frames\":[{\"frame\":1001,"
+        "\"layers\":16},\"frames\":[{\"frame\":1001,"
         "\"input\":\"in.1001.exr\",\"output\":\"out\\n1001.exr\",\"status\":\"rendered\","
         "\"width\":4,\"height\":2,\"deep\":false,\"workingFormat\":\"float\","
         "\"focusFrom\":\"option\",\"focusDistance\":0.3333333333333333,\"depthFactor\":1.0,\"radius\":8.0,\"lens\":null,"
