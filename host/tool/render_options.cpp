@@ -339,6 +339,10 @@ bool parseRenderOptions(const RenderArguments& args, RenderOptions* o, std::stri
         return false;
     }
     o->dataType = args.dataType;
+    // A file type we do not write is refused before any frame is read.
+    *error = outputTypeProblem(args.output);
+    if (error->empty() && !args.cocMap.empty()) *error = outputTypeProblem(args.cocMap, true);
+    if (!error->empty()) return false;
     *error = dataTypeProblem(args.output, args.dataType);
     if (!error->empty()) return false;
     *error = colourSpaceProblem(args.colourSpace);

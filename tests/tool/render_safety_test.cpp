@@ -13,11 +13,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -162,6 +164,49 @@ TEST(RenderSafety, FullDiskFailsTheFrameAndLeavesNothing) {
     const dof::test::CommandResult rerun =
         render("{d}/in.#.exr -o {d}/disk/o.#.exr --frames 1-2 --focus 6", dir.path());
     EXPECT_EQ(rerun.err, "dof3d: 2 rendered, 0 skipped (made with these settings), 0 failed\n");
+}
+
+// Every extension the image library has a writer for: dof3d writes it, and
+// it reads back whole at the frame's size, or refuses it before rendering in
+// one line with status 2, leaving nothing.
+TEST(RenderSafety, EveryOutputTypeIsWrittenOrRefused) {
+    const std::set<std::string> written = {"exr", "sxr", "mxr", "tif", "tiff", "png", "jpg",
+                                           "jpe", "jpeg", "jif", "jfif", "jfi", "dpx", "bmp",
+                                           "tga", "tpic", "ppm", "pnm", "hdr", "rgbe"};
+    ScratchFolder dir;
+    FlatImage frame = dof::test::makeFlat(24, 16, {"R", "G", "B", "A", "Z"}, OIIO::TypeDesc::HALF);
+    for (std::size_t i = 0; i < frame.pixels.size(); ++i)
+        frame.pixels[i] = i % 5 == 4 ? float(i % 7 + 2) : 0.5f;
+    ASSERT_TRUE(dof::test::writeFlat(dir.file("in.exr"), frame));
+    const std::string writers =
+        "," + std::string(OIIO::get_string_attribute("output_format_list")) + ",";
+    std::istringstream types(std::string(OIIO::get_string_attribute("extension_list")));
+    std::size_t seen = 0;
+    for (std::string entry; std::getline(types, entry, ';');) {
+        if (writers.find("," + entry.substr(0, entry.find(':')) + ",") == std::string::npos)
+            continue;
+        std::istringstream extensions(entry.substr(entry.find(':') + 1));
+        for (std::string extension; std::getline(extensions, extension, ',');) {
+            SCOPED_TRACE(extension);
+            const std::string out = dir.file("o." + extension);
+            const auto run = render("{d}/in.exr -o " + out + " --focus 5 --radius 0", dir.path());
+            EXPECT_LE(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+            if (written.count(extension) == 0) {
+                EXPECT_EQ(run.exitCode, 2);
+                EXPECT_EQ(run.err.rfind("dof3d: " + out + ": cannot write: ", 0), 0u) << run.err;
+                EXPECT_EQ(dof::test::namesIn(dir.path()), std::vector<std::string>{"in.exr"});
+                continue;
+            }
+            ++seen;
+            EXPECT_EQ(run.exitCode, 0) << run.err;
+            const FlatImage back = dof::test::readFlat(out);
+            EXPECT_EQ(back.width, 24);
+            EXPECT_EQ(back.height, 16);
+            EXPECT_EQ(dof::test::namesIn(dir.path()), (std::vector<std::string>{"in.exr", "o." + extension}));
+            std::remove(out.c_str());
+        }
+    }
+    EXPECT_EQ(seen, written.size());
 }
 
 // Under a limit on its address space the program runs out of memory, or of
