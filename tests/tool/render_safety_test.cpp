@@ -209,6 +209,54 @@ TEST(RenderSafety, EveryOutputTypeIsWrittenOrRefused) {
     EXPECT_EQ(seen, written.size());
 }
 
+// A rerun of a sequence keeps an output only when it decodes whole, is no
+// older than its input, has a size its input gives and records the same
+// settings; every other one is rendered again, with why on standard error
+// and in the JSON summary.
+TEST(RenderSafety, RerunRendersAgainWhatIsBrokenOrStale) {
+    ScratchFolder dir;
+    FlatImage frame = dof::test::makeFlat(48, 32, {"R", "G", "B", "A", "Z"}, OIIO::TypeDesc::HALF);
+    for (std::size_t i = 0; i < frame.pixels.size(); ++i)
+        frame.pixels[i] = i % 5 == 4 ? float(i % 9 + 2) : float(i % 4) / 4.0f;
+    for (int f = 1; f <= 5; ++f)
+        ASSERT_TRUE(dof::test::writeFlat(dir.file("in." + std::to_string(f) + ".exr"), frame));
+    const std::string run = "{d}/in.#.exr -o {d}/o.#.exr --frames 1-5 --focus 6 --radius 4";
+    ASSERT_EQ(render(run, dir.path()).exitCode, 0);
+    const auto output = [&](int f) { return dir.file("o." + std::to_string(f) + ".exr"); };
+    OIIO::ImageSpec made;
+    const FlatImage before = dof::test::readFlat(output(3), &made);
+    const std::string record = made.get_string_attribute("dof3d:settings");
+    ASSERT_FALSE(record.empty());
+    // Frame 1 stays as it is; each of the others is harmed in one way.
+    std::filesystem::resize_file(output(2), std::filesystem::file_size(output(2)) / 2);
+    for (float& v : frame.pixels) v *= 0.5f;
+    ASSERT_TRUE(dof::test::writeFlat(dir.file("in.3.exr"), frame));
+    FlatImage tiny = dof::test::makeFlat(1, 1, {"R", "G", "B", "A", "Z"}, OIIO::TypeDesc::HALF);
+    tiny.stringAttributes = {{"dof3d:settings", record}};
+    ASSERT_TRUE(dof::test::writeFlat(output(4), tiny));
+    FlatImage foreign = dof::test::readFlat(output(5));
+    foreign.stringAttributes = {{"dof3d:settings", record + " --radius 9"}};
+    ASSERT_TRUE(dof::test::writeFlat(output(5), foreign));
+
+    const dof::test::CommandResult rerun = render(run + " --json", dir.path());
+    EXPECT_EQ(rerun.exitCode, 0) << rerun.err;
+    const struct {
+        int frame;
+        const char* reason;
+    } again[] = {{2, "unreadable: "}, {3, "stale: "}, {4, "wrong size: "}, {5, "made with other"}};
+    for (const auto& a : again) {
+        SCOPED_TRACE(a.frame);
+        EXPECT_NE(rerun.err.find("dof3d: " + output(a.frame) + ": " + a.reason), std::string::npos)
+            << rerun.err;
+        EXPECT_NE(rerun.out.find(std::string("\"renderedAgainBecause\":\"") + a.reason),
+                  std::string::npos);
+        EXPECT_EQ(dof::test::readFlat(output(a.frame)).width, 48);
+    }
+    EXPECT_NE(rerun.err.find("4 rendered, 1 skipped"), std::string::npos) << rerun.err;
+    // Frame 3 now shows its new input.
+    EXPECT_NE(dof::test::readFlat(output(3)).pixels, before.pixels);
+}
+
 // Under a limit on its address space the program runs out of memory, or of
 // threads (the image library's pool), at some step of a frame. Whichever it
 // is, the frame fails with one line that says so, never a crash. The scan
