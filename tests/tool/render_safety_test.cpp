@@ -257,6 +257,39 @@ TEST(RenderSafety, RerunRendersAgainWhatIsBrokenOrStale) {
     EXPECT_NE(dof::test::readFlat(output(3)).pixels, before.pixels);
 }
 
+// Many threads under a limit on the address space: the run ends before
+// any frame with one line and status 1, never a crash or a hang, and leaves
+// nothing in the folder.
+TEST(RenderSafety, ManyThreadsUnderAMemoryLimitFailInOneLine) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's shadow memory does not fit under an address-space limit";
+#endif
+    ScratchFolder dir;
+    FlatImage frame = dof::test::makeFlat(64, 64, {"R", "G", "B", "A", "Z"}, OIIO::TypeDesc::HALF);
+    for (std::size_t i = 0; i < frame.pixels.size(); ++i) frame.pixels[i] = float(i % 5 + 1);
+    for (int f = 1; f <= 8; ++f)
+        ASSERT_TRUE(dof::test::writeFlat(dir.file("in." + std::to_string(f) + ".exr"), frame));
+    const struct {
+        const char* kilobytes;
+        const char* threads;
+    } limits[] = {{"1000000", "-j 8 --threads 16"}, {"2000000", "-j 2 --threads 256"}};
+    for (const auto& limit : limits) {
+        SCOPED_TRACE(limit.threads);
+        const dof::test::CommandResult run = dof::test::runCommand(
+            {"/bin/sh", "-c",
+             std::string("ulimit -v ") + limit.kilobytes + " && exec \"$0\" render \"$1\" -o " +
+                 "\"$2\" --frames 1-8 --focus 3 -q --json " + limit.threads + " --effects \"$3\"",
+             dof::test::dof3dPath(), dir.file("in.#.exr"), dir.file("o.#.exr"),
+             DOF_TEST_EFFECTS_DIR},
+            {}, std::chrono::seconds(120));
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.err.rfind("dof3d: cannot start ", 0), 0u) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        EXPECT_NE(run.out.find("cannot start"), std::string::npos) << run.out;
+        EXPECT_EQ(dof::test::namesIn(dir.path()).size(), 8u);
+    }
+}
+
 // Under a limit on its address space the program runs out of memory, or of
 // threads (the image library's pool), at some step of a frame. Whichever it
 // is, the frame fails with one line that says so, never a crash. The scan
