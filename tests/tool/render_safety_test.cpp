@@ -152,14 +152,30 @@ TEST(RenderSafety, FullDiskFailsTheFrameAndLeavesNothing) {
          pages(renderFile.st_size) + pages(mapFile.st_size) - page, "c.tif"},
         {"{d}/in.#.exr -o {d}/disk/o.#.exr --frames 1-2", 0, "o.1.exr"},
     };
-    for (const auto& c : cases) {
-        fillLeaving(c.room);
-        const dof::test::CommandResult run = render(c.args + std::string(" --focus 6"), dir.path());
-        const std::string line = "dof3d: " + disk + "/" + c.failing + ": cannot write: ";
-        EXPECT_EQ(run.exitCode, 1) << c.args;
-        EXPECT_EQ(run.err.substr(0, line.size()), line) << c.args << ": " << run.err;
-        EXPECT_EQ(dof::test::namesIn(disk), std::vector<std::string>{"filler"}) << c.args;
-    }
+    const auto fails = [&](const std::string& args, std::uint64_t room, const std::string& failing) {
+        fillLeaving(room);
+        const dof::test::CommandResult run = render(args + " --focus 6 --json", dir.path());
+        const std::string line = "dof3d: " + disk + "/" + failing + ": cannot write: ";
+        EXPECT_EQ(run.exitCode, 1) << args;
+        EXPECT_EQ(run.err.substr(0, line.size()), line) << args << ": " << run.err;
+        EXPECT_NE(run.out.find("\"frames\""), std::string::npos) << args;
+        EXPECT_EQ(dof::test::namesIn(disk), std::vector<std::string>{"filler"}) << args;
+        EXPECT_EQ(dof::test::namesIn(dir.path()),
+                  (std::vector<std::string>{"c.tif", "disk", "in.1.exr", "in.2.exr", "o.exr"}));
+    };
+    for (const auto& c : cases) fails(c.args, c.room, c.failing);
+    // Each file type as the output and as the map, of one frame and of a
+    // sequence two frames at a time.
+    for (const std::string type : {"jpg", "png", "tif", "exr"})
+        for (const bool map : {false, true})
+            for (const bool sequence : {false, true}) {
+                const std::string name = sequence ? "f.1." + type : "f." + type;
+                const std::string full = "{d}/disk/" + (sequence ? "f.#." + type : name);
+                const std::string good = sequence ? "{d}/disk/../g.#.exr" : "{d}/disk/../g.exr";
+                fails(std::string(sequence ? "{d}/in.#.exr --frames 1-2 -j 2" : "{d}/in.1.exr") +
+                          (map ? " -o " + good + " --coc-map " + full : " -o " + full),
+                      0, name);
+            }
     std::remove((disk + "/filler").c_str());
     const dof::test::CommandResult rerun =
         render("{d}/in.#.exr -o {d}/disk/o.#.exr --frames 1-2 --focus 6", dir.path());
