@@ -45,7 +45,7 @@ void BM_Frame(benchmark::State& state) {
     plan.depth.scale.focalDepth = -6.0;
     plan.depth.scale.focusRangeDepth = -7.0;
     plan.settings.radius = double(state.range(0));
-    plan.settings.method = 2.0;
+    plan.settings.method = kMethodSplatting;
     plan.settings.focalDepth = -6.0;
     plan.settings.focusRangeDepth = -7.0;
     dof::TaskPool pool(threads - 1);
@@ -56,10 +56,10 @@ void BM_Frame(benchmark::State& state) {
     const dof::RenderInput input(scene());
     for (auto _ : state) {
         dof::RenderedColour result;
-        double seconds[5];
+        dof::runtime::PassSeconds seconds;
         const dof::RenderOutcome outcome =
-            slabs == 1 ? dof::renderSingle(input, plan, context, &result, seconds, &error)
-                       : dof::renderInSlabs(input, plan, slabs, context, &result, seconds, &error);
+            slabs == 1 ? dof::renderSingle(input, plan, context, &result, &seconds, &error)
+                       : dof::renderInSlabs(input, plan, slabs, context, &result, &seconds, &error);
         if (outcome != dof::RenderOutcome::Done) {
             state.SkipWithError(error.c_str());
             break;

@@ -28,7 +28,7 @@ dof::DemoScene& scene() {
     return demo;
 }
 
-void renderFrames(benchmark::State& state, double method) {
+void renderFrames(benchmark::State& state, FilterMethod method) {
     std::string error;
     const dof::runtime::EffectLibrary* library = effect(&error);
     dof::DemoScene& demo = scene();
@@ -61,12 +61,12 @@ void renderFrames(benchmark::State& state, double method) {
 }
 
 // Box averaging costs the same per pixel whatever the radius.
-void BM_RenderBox(benchmark::State& state) { renderFrames(state, 1.0); }
+void BM_RenderBox(benchmark::State& state) { renderFrames(state, kMethodBoxAverage); }
 BENCHMARK(BM_RenderBox)->RangeMultiplier(2)->Range(2, 64)->Unit(benchmark::kMillisecond);
 
 // Splatting grows with the square of the radius: past 16 a frame takes
 // many seconds.
-void BM_RenderSplat(benchmark::State& state) { renderFrames(state, 2.0); }
+void BM_RenderSplat(benchmark::State& state) { renderFrames(state, kMethodSplatting); }
 BENCHMARK(BM_RenderSplat)->RangeMultiplier(2)->Range(2, 16)->Unit(benchmark::kMillisecond);
 
 }  // namespace

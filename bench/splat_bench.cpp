@@ -126,7 +126,7 @@ BENCHMARK(BM_SplatLiteral)->Arg(4)->Arg(16)->Arg(64)->Unit(benchmark::kMilliseco
 dof::runtime::RenderSettings splatSettings(const dof::DemoScene& scene, double radius) {
     dof::runtime::RenderSettings settings = scene.settings;
     settings.radius = radius;
-    settings.method = 2.0;
+    settings.method = kMethodSplatting;
     return settings;
 }
 

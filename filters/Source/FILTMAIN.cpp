@@ -135,8 +135,9 @@ FilterStatus filter_setup(IFXFilterInstance* filterInstance) {
             -1, kTagUnits, 1, kTagNameId, kStringFocalDepth, kTagEnd);
     declare(filterInstance, kParamKindDepth, &params->focusRangeDepth, 0, kTagMin, kDepthMin,
             kTagMax, -1, kTagUnits, 1, kTagNameId, kStringSharpUntil, kTagPrecision, 4, kTagEnd);
-    declare(filterInstance, kParamKindNumber, &params->radius, 0, kTagMin, 0, kTagMax, 64,
-            kTagDigits, 0, kTagNameId, kStringMaximumRadius, kTagPrecision, 2, kTagEnd);
+    declare(filterInstance, kParamKindNumber, &params->radius, 0, kTagMin, 0, kTagMax,
+            int(kMaximumRadius), kTagDigits, 0, kTagNameId, kStringMaximumRadius, kTagPrecision, 2,
+            kTagEnd);
     const char* methodChoices = GetStringQV(kStringMethodChoices);
     declare(filterInstance, kParamKindChoice, &params->mode, 0, kTagChoices, methodChoices,
             kTagChoiceDefault, 0, kTagNameId, kStringMethod, kTagEnd);

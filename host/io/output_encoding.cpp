@@ -206,23 +206,16 @@ std::string colourSpaceProblem(const std::string& name) {
     return "--colorspace " + name + ": not a colour space here (known: " + known + ")";
 }
 
-bool encodeOutput(const Frame& frame, const FileRecord& file, const RenderedFrame& rendered,
-                  const OutputEncoding& encoding, const std::string& path, OIIO::ImageBuf* image,
-                  std::string* error) {
-    auto writer = OIIO::ImageOutput::create(path);
-    if (!writer) {
-        *error = path + ": no writer for this file type";
-        return false;
-    }
-    const std::string format = writer->format_name();
-    const FileRecord::Contents& record = file.contents();
-    const OIIO::ImageSpec& in = record.parts.front();
+namespace {
 
-    // Channels: all of them, or R, G, B and alpha where the file type takes
-    // no others or only those are asked for.
+// The input channels the output holds, in its order: all of them, or R, G,
+// B and alpha where the file type takes no others or only those are asked
+// for; no alpha where the file type has none.
+std::vector<int> outputChannels(const Frame& frame, const OIIO::ImageSpec& in, bool rgbaOnly,
+                                const OIIO::ImageOutput& writer) {
     std::vector<int> order;
     const bool moreThanColour = in.nchannels > (frame.alphaChannel >= 0 ? 4 : 3);
-    if (moreThanColour && (encoding.rgbaOnly || !takesAnyChannels(format))) {
+    if (moreThanColour && (rgbaOnly || !takesAnyChannels(writer.format_name()))) {
         for (int c = 0; c < 3; ++c)
             if (order.empty() || order.back() != frame.colourChannel[c])
                 order.push_back(frame.colourChannel[c]);
@@ -230,67 +223,37 @@ bool encodeOutput(const Frame& frame, const FileRecord& file, const RenderedFram
     } else {
         for (int c = 0; c < in.nchannels; ++c) order.push_back(c);
     }
-    if (frame.alphaChannel >= 0 && !writer->supports("alpha"))
+    if (frame.alphaChannel >= 0 && !writer.supports("alpha"))
         order.erase(std::remove(order.begin(), order.end(), frame.alphaChannel), order.end());
+    return order;
+}
 
-    // Data types: the one asked for, else the input's per channel where the
-    // file type keeps several, else the most precise of them; each one the
-    // file type stores.
-    const TypeDesc asked = dataTypeNamed(encoding.dataType);
+// The data type of each output channel: the one asked for, else the
+// input's per channel where the file type keeps several, else the most
+// precise of them; each one the file type stores.
+std::vector<TypeDesc> outputTypes(const std::vector<int>& order, const OIIO::ImageSpec& in,
+                                  const std::string& dataType, const OIIO::ImageOutput& writer) {
+    const std::string format = writer.format_name();
+    const TypeDesc asked = dataTypeNamed(dataType);
     std::vector<TypeDesc> types;
     for (int c : order) types.push_back(asked != OIIO::TypeUnknown ? asked : in.channelformat(c));
-    if (!writer->supports("channelformats")) {
+    if (!writer.supports("channelformats")) {
         TypeDesc widest = types.front();
         for (TypeDesc t : types)
             if (precisionRank(t) > precisionRank(widest)) widest = t;
         types.assign(types.size(), widest);
     }
     for (TypeDesc& t : types) t = storable(format, t);
+    return types;
+}
 
-    int alpha = -1;  // in the output
-    for (std::size_t i = 0; i < order.size(); ++i)
-        if (order[i] == frame.alphaChannel) alpha = int(i);
-
-    // Colour: linear in floating-point pixels, encoded for display in
-    // integer ones; converted when the classes differ or alpha changes its
-    // meaning.
-    const OIIO::ColorConfig& config = colourConfig();
-    const bool linearIn = isFloat(in.channelformat(frame.colourChannel[0]));
-    std::size_t colourOut = 0;
-    while (order[colourOut] != frame.colourChannel[0]) ++colourOut;
-    const bool linearOut = isFloat(types[colourOut]);
-    const std::string fromSpace = linearIn ? linearName(config) : encoding.displayColourSpace;
-    const std::string toSpace = linearOut ? linearName(config) : encoding.displayColourSpace;
-    Association from = Association::Opaque, to = Association::Opaque;
-    if (frame.alphaChannel >= 0) {
-        from = frame.associated ? Association::Premultiplied : Association::Straight;
-        if (alpha < 0)
-            to = Association::OverBlack;
-        else if (format == "png" || format == "targa" ||
-                 (format == record.formatName && !frame.associated))
-            to = Association::Straight;  // PNG and TGA store straight colour
-        else
-            to = Association::Premultiplied;
-    }
-    // The output's channels, and last the alpha a file type without alpha
-    // drops, which the colour conversion still reads.
-    std::vector<int> assembled = order;
-    if (frame.alphaChannel >= 0 && alpha < 0) assembled.push_back(frame.alphaChannel);
-    const int colourAt[3] = {positionOf(assembled, frame.colourChannel[0]),
-                             positionOf(assembled, frame.colourChannel[1]),
-                             positionOf(assembled, frame.colourChannel[2])};
-    const Rect& window = rendered.windows.front();
-    std::vector<float> values = partValues(frame, record, rendered, 0, assembled);
-    const bool sameAssociation =
-        from == to || (from == Association::Premultiplied && to == Association::OverBlack);
-    if ((fromSpace != toSpace || !sameAssociation) &&
-        !convertColour(values, window.width, window.height, int(assembled.size()), colourAt,
-                       positionOf(assembled, frame.alphaChannel), from, to, fromSpace, toSpace,
-                       error)) {
-        *error = path + ": " + *error;
-        return false;
-    }
-
+// What the output's description says: the input's, with the output's
+// window, channels, types, alpha and colour, and the settings record where
+// the file type keeps one.
+OIIO::ImageSpec outputSpec(const OIIO::ImageSpec& in, const Rect& window,
+                           const std::vector<int>& order, const std::vector<TypeDesc>& types,
+                           int alpha, Association to, const std::string& colourSpace,
+                           const std::string& format, const std::string& settingsRecord) {
     OIIO::ImageSpec out = in;
     out.x = window.x;
     out.y = window.y;
@@ -313,11 +276,82 @@ bool encodeOutput(const Frame& frame, const FileRecord& file, const RenderedFram
         out.attribute("oiio:UnassociatedAlpha", 1);
     else
         out.erase_attribute("oiio:UnassociatedAlpha");
-    out.attribute("oiio:ColorSpace", linearOut ? std::string("Linear") : toSpace);
+    out.attribute("oiio:ColorSpace", colourSpace);
     out.erase_attribute("dof3d:settings");
     const char* recordAttribute = settingsAttributeFor(format);
-    if (recordAttribute != nullptr && !encoding.settingsRecord.empty())
-        out.attribute(recordAttribute, encoding.settingsRecord);
+    if (recordAttribute != nullptr && !settingsRecord.empty())
+        out.attribute(recordAttribute, settingsRecord);
+    return out;
+}
+
+// How the output's colour relates to its alpha: over black where the file
+// type drops alpha, straight in PNG and TGA (which store it so) and in a file
+// of the input's type that held straight colour, premultiplied otherwise.
+Association outputAssociation(const Frame& frame, int alpha, const std::string& format,
+                              const std::string& inputFormat) {
+    if (frame.alphaChannel < 0) return Association::Opaque;
+    if (alpha < 0) return Association::OverBlack;
+    if (format == "png" || format == "targa" || (format == inputFormat && !frame.associated))
+        return Association::Straight;
+    return Association::Premultiplied;
+}
+
+}  // namespace
+
+bool encodeOutput(const Frame& frame, const FileRecord& file, const RenderedFrame& rendered,
+                  const OutputEncoding& encoding, const std::string& path, OIIO::ImageBuf* image,
+                  std::string* error) {
+    auto writer = OIIO::ImageOutput::create(path);
+    if (!writer) {
+        *error = path + ": no writer for this file type";
+        return false;
+    }
+    const std::string format = writer->format_name();
+    const FileRecord::Contents& record = file.contents();
+    const OIIO::ImageSpec& in = record.parts.front();
+
+    const std::vector<int> order = outputChannels(frame, in, encoding.rgbaOnly, *writer);
+    const std::vector<TypeDesc> types = outputTypes(order, in, encoding.dataType, *writer);
+    int alpha = -1;  // in the output
+    for (std::size_t i = 0; i < order.size(); ++i)
+        if (order[i] == frame.alphaChannel) alpha = int(i);
+
+    // Colour: linear in floating-point pixels, encoded for display in
+    // integer ones; converted when the classes differ or alpha changes its
+    // meaning.
+    const OIIO::ColorConfig& config = colourConfig();
+    const bool linearIn = isFloat(in.channelformat(frame.colourChannel[0]));
+    std::size_t colourOut = 0;
+    while (order[colourOut] != frame.colourChannel[0]) ++colourOut;
+    const bool linearOut = isFloat(types[colourOut]);
+    const std::string fromSpace = linearIn ? linearName(config) : encoding.displayColourSpace;
+    const std::string toSpace = linearOut ? linearName(config) : encoding.displayColourSpace;
+    const Association from = frame.alphaChannel < 0 ? Association::Opaque
+                             : frame.associated     ? Association::Premultiplied
+                                                    : Association::Straight;
+    const Association to = outputAssociation(frame, alpha, format, record.formatName);
+    // The output's channels, and last the alpha a file type without alpha
+    // drops, which the colour conversion still reads.
+    std::vector<int> assembled = order;
+    if (frame.alphaChannel >= 0 && alpha < 0) assembled.push_back(frame.alphaChannel);
+    const int colourAt[3] = {positionOf(assembled, frame.colourChannel[0]),
+                             positionOf(assembled, frame.colourChannel[1]),
+                             positionOf(assembled, frame.colourChannel[2])};
+    const Rect& window = rendered.windows.front();
+    std::vector<float> values = partValues(frame, record, rendered, 0, assembled);
+    const bool sameAssociation =
+        from == to || (from == Association::Premultiplied && to == Association::OverBlack);
+    if ((fromSpace != toSpace || !sameAssociation) &&
+        !convertColour(values, window.width, window.height, int(assembled.size()), colourAt,
+                       positionOf(assembled, frame.alphaChannel), from, to, fromSpace, toSpace,
+                       error)) {
+        *error = path + ": " + *error;
+        return false;
+    }
+
+    const OIIO::ImageSpec out =
+        outputSpec(in, window, order, types, alpha, to,
+                   linearOut ? std::string("Linear") : toSpace, format, encoding.settingsRecord);
 
     OIIO::ImageBuf buf(out);
     if (!buf.set_pixels(buf.roi(), TypeDesc::FLOAT, values.data(),

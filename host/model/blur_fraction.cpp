@@ -19,7 +19,7 @@ double blurFraction(float depth, const FocusDepths& focus) {
     return 1.0 < r ? 1.0 : r;
 }
 
-std::uint8_t radiusMapByte(double fraction) {
+std::uint8_t fractionByte(double fraction) {
     const double v = std::nearbyint(255.0 * fraction);
     if (!(v > 0.0)) return 0;
     return v > 255.0 ? 255 : std::uint8_t(v);

@@ -19,9 +19,10 @@ struct FocusDepths {
 // whose ratio is not a number (0) counts as sharp, as in the effect.
 double blurFraction(float depth, const FocusDepths& focus);
 
-// The radius map byte of a fraction: 255 x fraction rounded to nearest (ties
-// to even), limited to 0..255.
-std::uint8_t radiusMapByte(double fraction);
+// The byte of a fraction of 1, as the effect stores radius map, coverage
+// and colour bytes: 255 x fraction rounded to nearest (ties to even),
+// limited to 0..255 (0 for a fraction that is not a number).
+std::uint8_t fractionByte(double fraction);
 
 // Whole taps a hat of radius r reaches on each side of its centre: 2r with
 // its fraction cut off, 0 for r not above 0 (and at most 65536, far beyond

@@ -109,34 +109,8 @@ bool sameWindows(const FramePart& a, const FramePart& b) {
     return a.dataWindow == b.dataWindow && a.displayWindow == b.displayWindow;
 }
 
-}  // namespace
-
-bool isDataLayer(const std::string& layer) {
-    const std::vector<std::string> parts = split(lower(layer));
-    const std::string& name = parts.back();
-    static const char* const kData[] = {
-        "n",         "p",        "z",      "pref",         "pw",
-        "pworld",    "pz",       "depth",  "zdepth",       "normal",
-        "normals",   "nw",       "nn",     "position",     "uv",
-        "st",        "mv",       "motion", "motionvector", "motionvectors",
-        "vel",       "velocity", "vector", "forward",      "backward",
-        "disparity", "id"};
-    for (const char* data : kData)
-        if (name == data) return true;
-    const auto endsWith = [&](const std::string& tail) {
-        return name.size() >= tail.size() &&
-               name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
-    };
-    return name.rfind("crypto", 0) == 0 || endsWith("id") || endsWith("ids");
-}
-
-std::string partName(const FramePart& part, int index) {
-    return part.name.empty() ? "part " + std::to_string(index) : part.name;
-}
-
-ChannelLayers describeChannelLayers(const Frame& frame, const std::string& depthChannel,
-                                    DepthConvention convention) {
-    ChannelLayers result;
+// The frame's channels by part, view and channel layer.
+std::vector<LayerChannels> layersOf(const Frame& frame) {
     const int partCount = int(frame.parts.size());
     std::vector<LayerChannels> layers;
     for (int part = 0; part < partCount; ++part) {
@@ -151,14 +125,17 @@ ChannelLayers describeChannelLayers(const Frame& frame, const std::string& depth
             it->byName[name.base] = c;
         }
     }
+    return layers;
+}
 
-    // The frame's own colour is the first view; other views' colour is a
-    // layer of their own with R, G and B.
-    std::vector<bool> used(layers.size(), false);
-    std::vector<std::vector<bool>> blurredChannel;
-    for (int part = 0; part < partCount; ++part)
-        blurredChannel.emplace_back(std::size_t(frame.parts[std::size_t(part)].channelCount()),
-                                    false);
+// The views, each with its colour and depth: the frame's own colour is the
+// first view; other views' colour is a layer of their own with R, G and B.
+// Marks the layers that are a view's colour in `used`.
+void addViews(const Frame& frame, const std::vector<LayerChannels>& layers,
+              const std::string& depthChannel, DepthConvention convention,
+              std::vector<bool>* usedLayers, ChannelLayers* out) {
+    std::vector<bool>& used = *usedLayers;
+    ChannelLayers& result = *out;
     ViewLayers first;
     const FramePart& image = frame.parts.front();
     first.name = defaultView(image);
@@ -194,15 +171,16 @@ ChannelLayers describeChannelLayers(const Frame& frame, const std::string& depth
         used[i] = true;
         result.views.push_back(std::move(view));
     }
-    for (ViewLayers& view : result.views) {
-        std::vector<bool>& own = blurredChannel[std::size_t(view.part)];
-        for (int c : view.colour) own[std::size_t(c)] = true;
-        if (view.alpha >= 0) own[std::size_t(view.alpha)] = true;
-        result.blurred.push_back(view.name.empty() ? "colour" : view.name);
-    }
+}
 
-    // Colour layers go with the view they belong to, where their part has
-    // the window of the view's colour.
+// Colour layers go with the view they belong to, where their part has the
+// window of the view's colour.
+void addColourLayers(const Frame& frame, const std::vector<LayerChannels>& layers,
+                     const std::vector<bool>& used,
+                     std::vector<std::vector<bool>>* blurredChannels, ChannelLayers* out) {
+    std::vector<std::vector<bool>>& blurredChannel = *blurredChannels;
+    ChannelLayers& result = *out;
+    const std::string& firstName = result.views.front().name;
     for (std::size_t i = 0; i < layers.size(); ++i) {
         const LayerChannels& l = layers[i];
         // A part of its own with R, G and B is a colour layer named by the part.
@@ -220,11 +198,17 @@ ChannelLayers describeChannelLayers(const Frame& frame, const std::string& depth
                     blurredChannel[std::size_t(l.part)][std::size_t(c)] = true;
                 }
             result.blurred.push_back(
-                l.view.empty() || l.view == first.name ? layer : layer + " (" + l.view + ")");
+                l.view.empty() || l.view == firstName ? layer : layer + " (" + l.view + ")");
             break;
         }
     }
+}
 
+// Every channel not blurred, by part, and whether any is not a depth.
+void addKeptSharp(const Frame& frame, const std::string& depthChannel,
+                  const std::vector<std::vector<bool>>& blurredChannel, ChannelLayers* out) {
+    const int partCount = int(frame.parts.size());
+    ChannelLayers& result = *out;
     const std::vector<std::pair<std::string, std::string>> depthNames =
         depthLayerNames(depthChannel);
     for (int part = 0; part < partCount; ++part) {
@@ -240,6 +224,50 @@ ChannelLayers describeChannelLayers(const Frame& frame, const std::string& depth
                 result.keptSharpBesidesDepth = true;
         }
     }
+}
+
+}  // namespace
+
+bool isDataLayer(const std::string& layer) {
+    const std::vector<std::string> parts = split(lower(layer));
+    const std::string& name = parts.back();
+    static const char* const kData[] = {
+        "n",         "p",        "z",      "pref",         "pw",
+        "pworld",    "pz",       "depth",  "zdepth",       "normal",
+        "normals",   "nw",       "nn",     "position",     "uv",
+        "st",        "mv",       "motion", "motionvector", "motionvectors",
+        "vel",       "velocity", "vector", "forward",      "backward",
+        "disparity", "id"};
+    for (const char* data : kData)
+        if (name == data) return true;
+    const auto endsWith = [&](const std::string& tail) {
+        return name.size() >= tail.size() &&
+               name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
+    };
+    return name.rfind("crypto", 0) == 0 || endsWith("id") || endsWith("ids");
+}
+
+std::string partName(const FramePart& part, int index) {
+    return part.name.empty() ? "part " + std::to_string(index) : part.name;
+}
+
+ChannelLayers describeChannelLayers(const Frame& frame, const std::string& depthChannel,
+                                    DepthConvention convention) {
+    ChannelLayers result;
+    const std::vector<LayerChannels> layers = layersOf(frame);
+    std::vector<bool> used(layers.size(), false);
+    addViews(frame, layers, depthChannel, convention, &used, &result);
+    std::vector<std::vector<bool>> blurredChannel;
+    for (const FramePart& part : frame.parts)
+        blurredChannel.emplace_back(std::size_t(part.channelCount()), false);
+    for (ViewLayers& view : result.views) {
+        std::vector<bool>& own = blurredChannel[std::size_t(view.part)];
+        for (int c : view.colour) own[std::size_t(c)] = true;
+        if (view.alpha >= 0) own[std::size_t(view.alpha)] = true;
+        result.blurred.push_back(view.name.empty() ? "colour" : view.name);
+    }
+    addColourLayers(frame, layers, used, &blurredChannel, &result);
+    addKeptSharp(frame, depthChannel, blurredChannel, &result);
     return result;
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "model/blur_fraction.h"
+
 namespace dof {
 
 namespace {
@@ -18,12 +20,6 @@ double limitedAlpha(double alpha) {
 void absorb(Fragment& into, const Fragment& other) {
     into.weight += other.weight;
     for (int c = 0; c < 3; ++c) into.colour[c] += other.colour[c];
-}
-
-std::uint8_t byteOf(double fraction) {
-    const double code = std::nearbyint(fraction * 255.0);
-    if (!(code > 0.0)) return 0;
-    return code > 255.0 ? 255 : std::uint8_t(code);
 }
 
 }  // namespace
@@ -52,7 +48,7 @@ PixelFragments flattenSamples(std::vector<DeepSample> samples) {
 
 std::uint8_t shareByte(double weight, double pixelAlpha) {
     if (!(pixelAlpha > 0.0)) return 0;
-    return byteOf(weight / pixelAlpha);
+    return fractionByte(weight / pixelAlpha);
 }
 
 void mergeFragments(PixelFragments& pixel, std::size_t maxFragments) {
@@ -113,12 +109,12 @@ void encodeSharedExponent(const double rgb[3], std::uint8_t out[4]) {
     if (exponent + 128 < 1) return;  // too small for the exponent byte: black
     if (exponent + 128 > 255) exponent = 255 - 128;
     const double scale = std::ldexp(1.0, -exponent);
-    for (int c = 0; c < 3; ++c) out[c] = byteOf(rgb[c] * scale);
+    for (int c = 0; c < 3; ++c) out[c] = fractionByte(rgb[c] * scale);
     out[3] = std::uint8_t(exponent + 128);
 }
 
 std::uint8_t transparencyByte(double alpha) {
-    return std::uint8_t(255 - byteOf(limitedAlpha(alpha)));
+    return std::uint8_t(255 - fractionByte(limitedAlpha(alpha)));
 }
 
 EncodedPixel encodePixel(const PixelFragments& pixel) {

@@ -8,14 +8,14 @@ namespace dof {
 
 namespace {
 
-double pixels(const QVRect& r) { return double(r.width) * double(r.height); }
+// The host's own rectangle type, for the records of a render.
+QVRect hostRect(const Rect& r) { return QVRect{r.x, r.y, r.width, r.height}; }
 
 // The rows of `rect` in strips of kStripRows, top to bottom.
-std::vector<QVRect> strips(const QVRect& rect) {
+std::vector<QVRect> strips(const Rect& rect) {
     std::vector<QVRect> out;
-    for (int top = rect.top; top < rect.top + rect.height; top += kStripRows)
-        out.push_back(
-            QVRect{rect.left, top, rect.width, std::min(kStripRows, rect.top + rect.height - top)});
+    for (int top = rect.y; top < rect.yend(); top += kStripRows)
+        out.push_back(QVRect{rect.x, top, rect.width, std::min(kStripRows, rect.yend() - top)});
     return out;
 }
 
@@ -23,19 +23,19 @@ std::vector<QVRect> strips(const QVRect& rect) {
 // cut to the columns where its rows hold any. The effect then splats what it
 // would over the whole region in the same order, without stopping at the
 // pixels around that hold nothing.
-std::vector<QVRect> fragmentStrips(runtime::GBufferSet* gbuffers, const QVRect& region) {
+std::vector<QVRect> fragmentStrips(runtime::GBufferSet* gbuffers, const Rect& region) {
     if (gbuffers == nullptr || gbuffers->channel(kGBufferCoverage) == nullptr)
         return strips(region);
     std::vector<QVRect> out;
-    const int right = region.left + region.width, bottom = region.top + region.height;
-    int first = right, end = region.left, top = region.top, rows = 0;
+    const int right = region.xend(), bottom = region.yend();
+    int first = right, end = region.x, top = region.y, rows = 0;
     const auto close = [&] {
         if (rows > 0) out.push_back(QVRect{first, top, end - first, rows});
-        first = right, end = region.left, rows = 0;
+        first = right, end = region.x, rows = 0;
     };
-    for (int y = region.top; y < bottom; ++y) {
-        int rowFirst = right, rowEnd = region.left;
-        for (int x = region.left; x < right; ++x)
+    for (int y = region.y; y < bottom; ++y) {
+        int rowFirst = right, rowEnd = region.x;
+        for (int x = region.x; x < right; ++x)
             if (gbuffers->coverage(x, y) != 0) {
                 rowFirst = std::min(rowFirst, x);
                 rowEnd = x + 1;
@@ -53,23 +53,23 @@ std::vector<QVRect> fragmentStrips(runtime::GBufferSet* gbuffers, const QVRect& 
     return out;
 }
 
-QVRect rowsOf(const QVRect& region, int first, int end) {
-    return QVRect{region.left, first, region.width, end - first};
+Rect rowsOf(const Rect& region, int first, int end) {
+    return Rect{region.x, first, region.width, end - first};
 }
 
-Band bandOf(const QVRect& region, int first, int end, int reach) {
-    const int top = std::max(region.top, first - reach);
-    const int bottom = std::min(region.top + region.height, end + reach);
+Band bandOf(const Rect& region, int first, int end, int reach) {
+    const int top = std::max(region.y, first - reach);
+    const int bottom = std::min(region.yend(), end + reach);
     return Band{rowsOf(region, top, bottom), rowsOf(region, first, end)};
 }
 
 // Bands whose regions each cost at most `limit`, greedily as tall as they
 // can be; empty when more than `count` would be needed.
-std::vector<Band> bandsWithin(const QVRect& region, int count, int reach, const RenderWork& work,
+std::vector<Band> bandsWithin(const Rect& region, int count, int reach, const RenderWork& work,
                               double limit) {
     std::vector<Band> bands;
-    const int end = region.top + region.height;
-    for (int first = region.top; first < end;) {
+    const int end = region.yend();
+    for (int first = region.y; first < end;) {
         if (int(bands.size()) == count) return {};
         int last = first + 1;
         while (last < end && work.band(bandOf(region, first, last + 1, reach)) <= limit) ++last;
@@ -95,15 +95,15 @@ double RenderWork::rows(int first, int end) const {
 }
 
 double RenderWork::band(const Band& b) const {
-    return kRegionPixelWork * (2.0 * pixels(b.region) + pixels(b.rows)) +
-           rows(b.region.top, b.region.top + b.region.height);
+    return kRegionPixelWork * (2.0 * double(b.region.pixels()) + double(b.rows.pixels())) +
+           rows(b.region.y, b.region.yend());
 }
 
 namespace {
 
-std::vector<Band> planRowBands(const QVRect& region, int count, int reach, const RenderWork& work) {
+std::vector<Band> planRowBands(const Rect& region, int count, int reach, const RenderWork& work) {
     count = std::max(1, std::min(count, region.height / std::max(1, reach)));
-    const Band whole = bandOf(region, region.top, region.top + region.height, reach);
+    const Band whole = bandOf(region, region.y, region.yend(), reach);
     if (count == 1 || region.height < 2) return {whole};
     // The smallest cost limit that `count` bands can keep, by bisection.
     double low = 0.0, high = work.band(whole);
@@ -121,11 +121,11 @@ std::vector<Band> planRowBands(const QVRect& region, int count, int reach, const
     return best;
 }
 
-QVRect transposed(const QVRect& r) { return QVRect{r.top, r.left, r.height, r.width}; }
+Rect transposed(const Rect& r) { return Rect{r.y, r.x, r.height, r.width}; }
 
 }  // namespace
 
-std::vector<Band> planBands(const QVRect& region, int count, int reach, const RenderWork& work,
+std::vector<Band> planBands(const Rect& region, int count, int reach, const RenderWork& work,
                             BandAxis axis) {
     if (axis == BandAxis::Rows) return planRowBands(region, count, reach, work);
     // Columns are the rows of the transposed region.
@@ -143,10 +143,11 @@ runtime::RenderReport renderBand(const runtime::EffectLibrary& library, runtime:
     runtime::EffectInstance instance(library);
     if (!instance.start(startError)) return failed;
     runtime::RenderSettings bandSettings = settings;
-    bandSettings.region = band.region;
+    bandSettings.region = hostRect(band.region);
     // Box averaging reads the radius map of every pixel pass 1 visits.
-    bandSettings.outputRects =
-        settings.method == 2.0 ? fragmentStrips(gbuffers, band.region) : strips(band.region);
+    bandSettings.outputRects = settings.method == kMethodSplatting
+                                   ? fragmentStrips(gbuffers, band.region)
+                                   : strips(band.region);
     bandSettings.resolveRects = strips(band.rows);
     if (!runtime::setRenderParameters(instance, bandSettings)) {
         *startError = "the effect did not declare its four parameters";
@@ -156,8 +157,8 @@ runtime::RenderReport renderBand(const runtime::EffectLibrary& library, runtime:
     // Work is reported as each pass call begins, for the calls before it:
     // the region's pixels in passes 1 and 2, the fragments in pass 3, the
     // band's pixels in pass 4.
-    const double regionWork = kRegionPixelWork * pixels(band.region);
-    const double bandWork = kRegionPixelWork * pixels(band.rows);
+    const double regionWork = kRegionPixelWork * double(band.region.pixels());
+    const double bandWork = kRegionPixelWork * double(band.rows.pixels());
     const double splatWork = std::max(0.0, work - 2.0 * regionWork - bandWork);
     double reported = 0.0;
     const runtime::PassProgress progress = [&](int pass, int call, int calls) {

@@ -11,14 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "model/rect.h"
 #include "runtime/EffectLibrary.h"
 #include "runtime/RenderSession.h"
 
 namespace dof {
 
 struct Band {
-    QVRect region;  // the instance's render region
-    QVRect rows;    // the pixels it writes, inside the region
+    Rect region;  // the instance's render region
+    Rect rows;    // the pixels it writes, inside the region
 };
 
 // Work in splat taps (one pixel of one fragment's footprint). The effect
@@ -50,7 +51,7 @@ private:
 // Bands narrower than their reach would mostly splat other bands' pixels:
 // they are not made.
 enum class BandAxis { Rows, Columns };
-std::vector<Band> planBands(const QVRect& region, int count, int reach, const RenderWork& work,
+std::vector<Band> planBands(const Rect& region, int count, int reach, const RenderWork& work,
                             BandAxis axis = BandAxis::Rows);
 
 // Called as a band's render goes with the work done since the last call.

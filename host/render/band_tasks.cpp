@@ -20,7 +20,7 @@ std::string passFailure(const std::string& path, const runtime::RenderReport& re
 
 RenderOutcome renderBands(std::vector<BandTask> tasks, const runtime::RenderSettings& settings,
                           const FrameRenderContext& context, const std::string& path,
-                          double passSeconds[5], std::string* error) {
+                          runtime::PassSeconds* passSeconds, std::string* error) {
     // The largest first, so that no thread is left with one at the end.
     std::stable_sort(tasks.begin(), tasks.end(),
                      [](const BandTask& a, const BandTask& b) { return a.work > b.work; });
@@ -44,7 +44,7 @@ RenderOutcome renderBands(std::vector<BandTask> tasks, const runtime::RenderSett
 
     bool stopped = false;
     for (const runtime::RenderReport& r : reports) {
-        for (int pass = 0; pass < 5; ++pass) passSeconds[pass] += r.passSeconds[pass];
+        *passSeconds += r.passSeconds;
         stopped = stopped || r.stopped;
     }
     if (stopped || interruptRequested()) return RenderOutcome::Interrupted;

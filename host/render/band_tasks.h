@@ -29,6 +29,6 @@ struct BandTask {
 // failed.
 RenderOutcome renderBands(std::vector<BandTask> tasks, const runtime::RenderSettings& settings,
                           const FrameRenderContext& context, const std::string& path,
-                          double passSeconds[5], std::string* error);
+                          runtime::PassSeconds* passSeconds, std::string* error);
 
 }  // namespace dof

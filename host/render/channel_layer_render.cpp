@@ -11,13 +11,13 @@ namespace {
 // render as the plan says; adds the time of each pass to `passSeconds`.
 RenderOutcome renderColour(const RenderInput& input, const FramePlan& plan,
                            const FrameRenderContext& context, RenderedColour* result,
-                           double passSeconds[5], std::string* error) {
-    double seconds[5] = {};
+                           runtime::PassSeconds* passSeconds, std::string* error) {
+    runtime::PassSeconds seconds{};
     const RenderOutcome outcome =
         plan.inSlabs()
-            ? renderInSlabs(input, plan.effect, plan.slabs, context, result, seconds, error)
-            : renderSingle(input, plan.effect, context, result, seconds, error);
-    for (int pass = 0; pass < 5; ++pass) passSeconds[pass] += seconds[pass];
+            ? renderInSlabs(input, plan.effect, plan.slabs, context, result, &seconds, error)
+            : renderSingle(input, plan.effect, context, result, &seconds, error);
+    *passSeconds += seconds;
     return outcome;
 }
 
@@ -34,7 +34,7 @@ void keep(RenderedColour& result, const ChannelAt colour[3], int count, int part
 
 RenderOutcome renderFrame(const Frame& frame, const FramePlan& plan,
                           const FrameRenderContext& context, RenderedFrame* rendered,
-                          double passSeconds[5], std::string* error) {
+                          runtime::PassSeconds* passSeconds, std::string* error) {
     rendered->windows = plan.windows;
     rendered->channels.clear();
     // Only the frame's own colour moves the progress bar.

@@ -17,6 +17,6 @@ namespace dof {
 // layer's channels. `passSeconds` sums the passes of every render.
 RenderOutcome renderFrame(const Frame& frame, const FramePlan& plan,
                           const FrameRenderContext& context, RenderedFrame* rendered,
-                          double passSeconds[5], std::string* error);
+                          runtime::PassSeconds* passSeconds, std::string* error);
 
 }  // namespace dof

@@ -19,7 +19,7 @@ FrameWork oneRenderWork(const RenderInput& input, const DepthPlacement& depth,
     const FocusDepths focus{settings.focalDepth, settings.focusRangeDepth};
     const BlurRadii radii = blurRadii(settings);
     // Below this radius the effect copies the source and splats nothing.
-    const bool splats = settings.method == 2.0 && settings.radius >= 0.00001;
+    const bool splats = settings.method == kMethodSplatting && settings.radius >= kSharpRadius;
     // Every pixel is visited once, with all its fragments.
     std::vector<double> rowTaps(std::size_t(input.height()), kVisitWork * double(input.width()));
     std::vector<double> columnTaps(std::size_t(input.width()), kVisitWork * double(input.height()));

@@ -45,8 +45,8 @@ bool blurFitsFrame(const Frame& frame, const PlanOptions& options, double radius
                    double pixelAspect, std::string* error) {
     const double across = radius * options.scaleX / pixelAspect;
     const double down = radius * options.scaleY;
-    const double acrossLimit = frame.width() + kMaxEffectRadius;
-    const double downLimit = frame.height() + kMaxEffectRadius;
+    const double acrossLimit = frame.width() + kMaximumRadius;
+    const double downLimit = frame.height() + kMaximumRadius;
     if (across <= acrossLimit && down <= downLimit) return true;
     std::ostringstream text;
     text << frame.path << ": a blur of " << across << " x " << down << " pixels (radius " << radius
@@ -113,7 +113,7 @@ bool planFrame(const Frame& frame, const PlanOptions& options, FramePlan* plan,
 
     runtime::RenderSettings& settings = effect.settings;
     settings.radius = radius;
-    settings.method = double(int(options.method));
+    settings.method = FilterMethod(options.method);
     settings.focalDepth = effect.depth.scale.focalDepth;
     settings.focusRangeDepth = effect.depth.scale.focusRangeDepth;
     settings.pixelAspect = pixelAspect;

@@ -57,14 +57,14 @@ struct EffectPlan {
 // receives the time spent in each pass, summed over bands.
 RenderOutcome renderSingle(const RenderInput& input, const EffectPlan& plan,
                            const FrameRenderContext& context, RenderedColour* result,
-                           double passSeconds[5], std::string* error);
+                           runtime::PassSeconds* passSeconds, std::string* error);
 
 // Splatting in `count` depth slabs composited front to back, each slab a
 // render of the effect on as many bands as suit the threads; `passSeconds`
 // sums the passes of every render.
 RenderOutcome renderInSlabs(const RenderInput& input, const EffectPlan& plan, int count,
                             const FrameRenderContext& context, RenderedColour* result,
-                            double passSeconds[5], std::string* error);
+                            runtime::PassSeconds* passSeconds, std::string* error);
 
 // Whether box averaging in `format` over `pixels` pixels gives the same bytes
 // in bands as in one instance: its tables hold whole numbers, exact in a

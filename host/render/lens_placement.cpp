@@ -57,9 +57,9 @@ bool placeLens(const Frame& frame, const LensOptions& options, double focus, dou
         const double radius = lensRadius(distance);
         report->largestBlur = std::max(report->largestBlur, radius);
         ++report->depths;
-        if (radius > kMaxEffectRadius) ++report->clamped;
+        if (radius > kMaximumRadius) ++report->clamped;
     });
-    report->radius = std::min(report->largestBlur, kMaxEffectRadius);
+    report->radius = std::min(report->largestBlur, kMaximumRadius);
     if (report->radius == 0.0) return true;  // nothing blurs; depths as they are
     remap->emplace(blur, report->radius);
     report->sharpUntil = (*remap)->sharpUntil();
@@ -72,9 +72,9 @@ std::string clampWarning(const LensFrameReport& report, const std::string& path)
     std::snprintf(text, sizeof text,
                   ": the lens blurs up to %.1f px, beyond the effect's %.0f px: %.1f%% of the "
                   "%s are blurred by %.0f px only",
-                  report.largestBlur, kMaxEffectRadius,
+                  report.largestBlur, kMaximumRadius,
                   100.0 * double(report.clamped) / double(report.depths),
-                  report.deep ? "fragments" : "pixels", kMaxEffectRadius);
+                  report.deep ? "fragments" : "pixels", kMaximumRadius);
     return path + text;
 }
 

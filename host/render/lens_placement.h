@@ -7,14 +7,12 @@
 #include <optional>
 #include <string>
 
+#include "host/Parameters.h"
 #include "model/depth_conventions.h"
 #include "model/frame.h"
 #include "model/lens.h"
 
 namespace dof {
-
-// The effect's largest blur radius, in pixels (the range it declares).
-constexpr double kMaxEffectRadius = 64.0;
 
 struct LensOptions {
     LensSpec given;               // from the command line; 0 = from the file
@@ -40,7 +38,7 @@ struct LensFrameReport {
 // where nothing blurs). Pixels that hit nothing go infinitely far (blurred as
 // the background tends to) or, under NoHitPolicy::Focus, stay where the
 // effect puts them on the focal plane. The radius is the largest blur of
-// every view's distances (or deep fragments), at most kMaxEffectRadius, so
+// every view's distances (or deep fragments), at most kMaximumRadius, so
 // that the views share it. Not active without a lens; false with `error`
 // when the lens is incomplete or cannot focus there.
 bool placeLens(const Frame& frame, const LensOptions& options, double focus, double sharpUntil,

@@ -29,12 +29,12 @@ std::vector<std::uint8_t> radiusMap(const Frame& frame, const FramePlan& plan) {
     const runtime::RenderSettings& settings = plan.effect.settings;
     std::vector<std::uint8_t> map(input.pixelCount(), 0);
     // Below this radius the effect's map is all zero.
-    if (settings.radius < 0.00001) return map;
+    if (settings.radius < kSharpRadius) return map;
     const FocusDepths focus{settings.focalDepth, settings.focusRangeDepth};
     std::size_t p = 0;
     for (int y = 0; y < input.height(); ++y)
         for (int x = 0; x < input.width(); ++x, ++p)
-            map[p] = radiusMapByte(blurFraction(frontDepth(input, x, y, plan.effect.depth), focus));
+            map[p] = fractionByte(blurFraction(frontDepth(input, x, y, plan.effect.depth), focus));
     return map;
 }
 

@@ -20,13 +20,12 @@ bool boxTablesExact(QVBitmapType format, double pixels) {
 
 RenderOutcome renderSingle(const RenderInput& input, const EffectPlan& plan,
                            const FrameRenderContext& context, RenderedColour* result,
-                           double passSeconds[5], std::string* error) {
+                           runtime::PassSeconds* passSeconds, std::string* error) {
     EffectBuffers buffers;
     if (!buildEffectBuffers(input, plan.method, plan.format, plan.depth, &buffers, error))
         return RenderOutcome::Failed;
     runtime::RenderSettings settings = plan.settings;
-    const QVRect region{0, 0, input.width(), input.height()};
-    settings.region = region;
+    const Rect region{0, 0, input.width(), input.height()};
 
     const FrameWork frameWork = oneRenderWork(input, plan.depth, settings);
     int reachX = frameWork.reachX, reachY = frameWork.reachY;
@@ -35,8 +34,7 @@ RenderOutcome renderSingle(const RenderInput& input, const EffectPlan& plan,
         // A box window reaches the rounded radius; the tables must be exact.
         reachX = int(std::nearbyint(blurRadii(settings).across)) + 1;
         reachY = int(std::nearbyint(blurRadii(settings).down)) + 1;
-        if (!boxTablesExact(plan.format, double(region.width) * double(region.height)))
-            bandCount = 1;
+        if (!boxTablesExact(plan.format, double(region.pixels()))) bandCount = 1;
     }
     // Bands across the longer side splat the fewest fragments twice.
     const bool columns = region.width > region.height;
@@ -53,7 +51,7 @@ RenderOutcome renderSingle(const RenderInput& input, const EffectPlan& plan,
                                      buffers.gbuffers.get()};
     std::vector<BandTask> tasks;
     for (const Band& b : bands) tasks.push_back(BandTask{b, work.band(b), frameBuffers});
-    for (int pass = 0; pass < 5; ++pass) passSeconds[pass] = 0.0;
+    *passSeconds = runtime::PassSeconds{};
     const RenderOutcome outcome =
         renderBands(tasks, settings, context, input.path(), passSeconds, error);
     if (outcome != RenderOutcome::Done) return outcome;

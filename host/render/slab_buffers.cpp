@@ -4,8 +4,10 @@
 #include <cmath>
 #include <vector>
 
+#include "model/blur_fraction.h"
 #include "model/deep_fragments.h"
-#include "runtime/HugePages.h"
+#include "render/area_sums.h"
+#include "render/slab_rests.h"
 
 namespace dof {
 
@@ -13,58 +15,6 @@ namespace {
 
 // Pixels short of its reach to which a slab's resolve covers a hole fully.
 constexpr int kCarriedShort = 6;
-
-// Sums of a quantity over rectangles of a window of an area, from a
-// summed-area table; rectangles are clipped to the window.
-template <typename T>
-class AreaSums {
-public:
-    AreaSums() = default;
-    // The table of value(x, y) over the window, in the area's coordinates:
-    // each row's running sums, then each column's, on up to `threads`
-    // threads of `pool`. Every element is the sum a row-by-row walk makes,
-    // added in the same order.
-    template <typename Value>
-    AreaSums(const QVRect& window, TaskPool* pool, int threads, const Value& value)
-        : window_(window) {
-        runtime::assignLarge(table_, std::size_t(window.width + 1) * std::size_t(window.height + 1),
-                             T());
-        if (window.width <= 0) return;
-        forEachTask(pool, threads, window.height, [&](int y) {
-            T row = value(window.left, window.top + y);
-            at(1, y + 1) = row;
-            for (int x = 1; x < window.width; ++x) {
-                row = row + value(window.left + x, window.top + y);
-                at(x + 1, y + 1) = row;
-            }
-        });
-        constexpr int kColumns = 512;
-        forEachTask(pool, threads, (window.width + kColumns - 1) / kColumns, [&](int run) {
-            const int first = 1 + run * kColumns;
-            const int end = std::min(window.width + 1, first + kColumns);
-            for (int y = 2; y <= window.height; ++y)
-                for (int x = first; x < end; ++x) at(x, y) = at(x, y - 1) + at(x, y);
-        });
-    }
-    // The sum over columns x - rx .. x + rx and rows y - ry .. y + ry.
-    T around(int x, int y, int rx, int ry) const {
-        x -= window_.left, y -= window_.top;
-        const int x0 = std::max(0, x - rx), x1 = std::min(window_.width, x + rx + 1);
-        const int y0 = std::max(0, y - ry), y1 = std::min(window_.height, y + ry + 1);
-        if (x1 <= x0 || y1 <= y0) return T();
-        return at(x1, y1) - at(x0, y1) - at(x1, y0) + at(x0, y0);
-    }
-
-private:
-    T& at(int x, int y) {
-        return table_[std::size_t(y) * std::size_t(window_.width + 1) + std::size_t(x)];
-    }
-    const T& at(int x, int y) const {
-        return table_[std::size_t(y) * std::size_t(window_.width + 1) + std::size_t(x)];
-    }
-    QVRect window_{0, 0, 0, 0};
-    std::vector<T> table_;
-};
 
 // What the pixels around a hole hold, to fill it with: open pixels count as
 // transparent fragments, holes not at all.
@@ -108,89 +58,142 @@ SlabPixel slabPixel(const SlabFragments& fragments, int slab, const std::vector<
     return p;
 }
 
-QVRect grown(const QVRect& r, int dx, int dy, int width, int height) {
-    const int left = std::max(0, r.left - dx), top = std::max(0, r.top - dy);
-    const int right = std::min(width, r.left + r.width + dx);
-    const int bottom = std::min(height, r.top + r.height + dy);
-    return QVRect{left, top, right - left, bottom - top};
-}
+// How far a slab's render reaches, and the holes of nearer slabs it fills.
+struct SlabReach {
+    int reachX = 0, reachY = 0;  // the slab's own hat
+    int openX = 0, openY = 0;    // around its pixels, every pixel a fragment
+    int fillX = 0, fillY = 0;    // as far as the holes it fills reach
+    // Nearer slab t blurs farther into holes than this slab's own reach
+    // carries its average.
+    std::vector<bool> blursFar;
 
-std::uint8_t byteOf(double fraction) {
-    const double v = std::nearbyint(255.0 * fraction);
-    if (!(v > 0.0)) return 0;
-    return v > 255.0 ? 255 : std::uint8_t(v);
-}
+    int fillLimit() const { return std::max(fillX, fillY); }
+};
 
-}  // namespace
-
-bool buildSlabBuffers(const SlabFragments& fragments, const SlabPlan& plan, int slab,
-                      const BlurRadii& radii, QVBitmapType format, TaskPool* pool, int threads,
-                      SlabBuffers* buffers, std::string* error) {
-    buffers->slab = slab;
-    const QVRect content = fragments.bounds(slab);
-    if (content.width == 0) return true;
-    const std::vector<Slab>& slabs = plan.slabs();
+// The resolve carries the slab's average into a hole with the weight of the
+// taps that reach it, which covers the hole fully only to some way short of
+// the slab's reach (at a frame's edge, where half the taps are missing,
+// about six pixels short). Holes of nearer slabs that blur farther than
+// that are filled, as far as they blur.
+SlabReach slabReach(const std::vector<Slab>& slabs, int slab, const BlurRadii& radii) {
+    SlabReach r;
     const double fraction = slabs[std::size_t(slab)].fraction;
-    const int reachX = hatReach(radii.across * fraction), reachY = hatReach(radii.down * fraction);
-    // The resolve carries the slab's average into a hole with the weight of
-    // the taps that reach it, which covers the hole fully only to some way
-    // short of the slab's reach (at a frame's edge, where half the taps are
-    // missing, about six pixels short). Holes of nearer slabs that blur
-    // farther than that are filled, as far as they blur.
-    int fillX = 0, fillY = 0;
-    std::vector<bool> blursFar(slabs.size(), false);
+    r.reachX = hatReach(radii.across * fraction), r.reachY = hatReach(radii.down * fraction);
+    r.blursFar.assign(slabs.size(), false);
     for (int t = 0; t < slab; ++t) {
         const int x = hatReach(radii.across * slabs[std::size_t(t)].fraction);
         const int y = hatReach(radii.down * slabs[std::size_t(t)].fraction);
-        if ((x == 0 || x <= reachX - kCarriedShort) && (y == 0 || y <= reachY - kCarriedShort))
+        if ((x == 0 || x <= r.reachX - kCarriedShort) && (y == 0 || y <= r.reachY - kCarriedShort))
             continue;
-        blursFar[std::size_t(t)] = true;
-        fillX = std::max(fillX, x);
-        fillY = std::max(fillY, y);
+        r.blursFar[std::size_t(t)] = true;
+        r.fillX = std::max(r.fillX, x);
+        r.fillY = std::max(r.fillY, y);
     }
-    const int openX = (kOpenHalfReaches * reachX + 1) / 2;
-    const int openY = (kOpenHalfReaches * reachY + 1) / 2;
-    const QVRect area = grown(content, std::max(openX, fillX), std::max(openY, fillY),
-                              fragments.width(), fragments.height());
-    buffers->area = area;
-    buffers->reachX = reachX;
-    buffers->reachY = reachY;
-    buffers->footprint = footprintPixels(fraction, radii);
-    const int w = area.width, h = area.height;
+    r.openX = (kOpenHalfReaches * r.reachX + 1) / 2;
+    r.openY = (kOpenHalfReaches * r.reachY + 1) / 2;
+    return r;
+}
 
-    // Where the slab's own pixels are, and where holes may need filling
-    // (each row's first and last such pixel, set by the thread of the row).
-    const QVRect whole{0, 0, w, h};
+// What a slab's pixel becomes in its render: colour, alpha and coverage.
+struct SlabSample {
+    double rgb[3] = {0.0, 0.0, 0.0};
+    double alpha = 0.0;
+    std::uint8_t coverage = 0;
+};
+
+// The slab's pixels, in the area's own coordinates: the slab's fragments,
+// open pixels near them, and holes of nearer slabs filled with the average
+// around them.
+class SlabSampler {
+public:
+    SlabSampler(const SlabFragments& fragments, int slab, const Rect& area, const SlabReach& reach)
+        : fragments_(fragments), slab_(slab), area_(area), reach_(reach) {}
+
+    SlabPixel pixel(int x, int y) const {
+        return slabPixel(fragments_, slab_, reach_.blursFar, area_.x + x, area_.y + y);
+    }
+
+    // The tables around: where the slab's own pixels are, and what surrounds
+    // the holes to fill, as far as their squares reach.
+    void buildTables(TaskPool* pool, int threads);
+
+    // A pixel of the slab; its own fragments as `rests` leaves them.
+    SlabSample sample(int x, int y, const SlabRests& rests) const;
+
+private:
+    const SlabFragments& fragments_;
+    const int slab_;
+    const Rect area_;
+    const SlabReach& reach_;
+    AreaSums<std::int32_t> own_;
+    AreaSums<Surround> surround_;
+};
+
+void SlabSampler::buildTables(TaskPool* pool, int threads) {
+    const int w = area_.width, h = area_.height;
+    const Rect whole{0, 0, w, h};
+    // Each row's first and last pixel whose hole may need filling, set by
+    // the thread of the row.
     std::vector<int> fillFirst(std::size_t(h), w), fillLast(std::size_t(h), -1);
-    const AreaSums<std::int32_t> own(whole, pool, threads, [&](int x, int y) {
-        const SlabPixel p = slabPixel(fragments, slab, blursFar, area.left + x, area.top + y);
+    own_ = AreaSums<std::int32_t>(whole, pool, threads, [&](int x, int y) {
+        const SlabPixel p = pixel(x, y);
         if (p.fillable) {
             fillFirst[std::size_t(y)] = std::min(fillFirst[std::size_t(y)], x);
             fillLast[std::size_t(y)] = x;
         }
         return std::int32_t(p.own ? 1 : 0);
     });
-    int fillLeft = w, fillTop = h, fillRight = -1, fillBottom = -1;
-    for (int y = 0; y < h; ++y) {
-        if (fillLast[std::size_t(y)] < 0) continue;
-        fillLeft = std::min(fillLeft, fillFirst[std::size_t(y)]);
-        fillRight = std::max(fillRight, fillLast[std::size_t(y)]);
-        fillTop = std::min(fillTop, y), fillBottom = y;
-    }
-    // What surrounds the holes to fill, as far as their squares reach.
-    const int limit = std::max(fillX, fillY);
-    const bool fills = fillRight >= 0;
-    const QVRect window =
-        fills ? grown(QVRect{fillLeft, fillTop, fillRight - fillLeft + 1, fillBottom - fillTop + 1},
-                      limit, limit, w, h)
-              : QVRect{0, 0, 0, 0};
-    const AreaSums<Surround> surround(window, pool, threads, [&](int x, int y) {
-        const SlabPixel p = slabPixel(fragments, slab, blursFar, area.left + x, area.top + y);
+    Rect fills;
+    for (int y = 0; y < h; ++y)
+        if (fillLast[std::size_t(y)] >= 0)
+            fills = united(fills, Rect{fillFirst[std::size_t(y)], y,
+                                       fillLast[std::size_t(y)] - fillFirst[std::size_t(y)] + 1, 1});
+    const int limit = reach_.fillLimit();
+    const Rect window = fills.empty() ? Rect() : intersection(grown(fills, limit, limit), whole);
+    surround_ = AreaSums<Surround>(window, pool, threads, [&](int x, int y) {
+        const SlabPixel p = pixel(x, y);
         if (!p.own) return Surround{1.0 - p.hole, 0.0, {0.0, 0.0, 0.0}};
         return Surround{
             1.0, double(p.own->alpha), {p.own->colour[0], p.own->colour[1], p.own->colour[2]}};
     });
+}
 
+SlabSample SlabSampler::sample(int x, int y, const SlabRests& rests) const {
+    const SlabPixel p = pixel(x, y);
+    SlabSample s;
+    if (p.own) {
+        rests.render(area_.x + x, area_.y + y, *p.own, s.rgb, &s.alpha);
+        s.coverage = 255;
+        return s;
+    }
+    if (own_.around(x, y, reach_.openX, reach_.openY) == 0 &&
+        !(p.fillable && own_.around(x, y, reach_.fillX, reach_.fillY) > 0))
+        return s;
+    s.coverage = fractionByte(1.0 - p.hole);
+    if (!p.fillable) return s;
+    // A hole within a nearer slab's blur: the slab's average around it, over
+    // the smallest square that holds a pixel's worth of it, doubled. The
+    // squares stay within the fill distance, as do those of the slabs
+    // behind, so that where this one counts a pixel as open the slab
+    // holding it fills the hole too.
+    const int limit = reach_.fillLimit();
+    int half = 1;
+    while (half < limit && surround_.around(x, y, half, half).weight < 1.0) half *= 2;
+    half = std::min(limit, 2 * half);
+    const Surround sum = surround_.around(x, y, half, half);
+    if (sum.weight >= 1.0) {
+        for (int c = 0; c < 3; ++c) s.rgb[c] = p.hole * sum.colour[c] / sum.weight;
+        s.alpha = p.hole * sum.alpha / sum.weight;
+        s.coverage = 255;
+    }
+    return s;
+}
+
+// The slab's buffers of the area's size: source, destination and g-buffers
+// with depth, coverage and transparency. False with `error` when the host
+// allocator refuses them.
+bool allocateSlabBuffers(QVBitmapType format, int w, int h, SlabBuffers* buffers,
+                         std::string* error) {
     buffers->source = runtime::PixelImage::create(format, w, h);
     buffers->destination = runtime::PixelImage::create(format, w, h);
     if (!buffers->source || !buffers->destination) {
@@ -199,10 +202,36 @@ bool buildSlabBuffers(const SlabFragments& fragments, const SlabPlan& plan, int 
         return false;
     }
     buffers->gbuffers.reset(new runtime::GBufferSet(w, h));
+    buffers->gbuffers->addDepth();
+    buffers->gbuffers->addCoverage();
+    buffers->gbuffers->addTransparency();
+    return true;
+}
+
+}  // namespace
+
+bool buildSlabBuffers(const SlabFragments& fragments, const SlabPlan& plan, int slab,
+                      const BlurRadii& radii, QVBitmapType format, TaskPool* pool, int threads,
+                      SlabBuffers* buffers, std::string* error) {
+    buffers->slab = slab;
+    const Rect content = fragments.bounds(slab);
+    if (content.empty()) return true;
+    const std::vector<Slab>& slabs = plan.slabs();
+    const SlabReach reach = slabReach(slabs, slab, radii);
+    const Rect area = intersection(grown(content, std::max(reach.openX, reach.fillX),
+                                         std::max(reach.openY, reach.fillY)),
+                                   Rect{0, 0, fragments.width(), fragments.height()});
+    buffers->area = area;
+    buffers->reachX = reach.reachX;
+    buffers->reachY = reach.reachY;
+    buffers->footprint = footprintPixels(slabs[std::size_t(slab)].fraction, radii);
+    const int w = area.width, h = area.height;
+    SlabSampler sampler(fragments, slab, area, reach);
+    sampler.buildTables(pool, threads);
+    const SlabRests rests(fragments, plan, slab, radii, pool, threads);
+    if (!allocateSlabBuffers(format, w, h, buffers, error)) return false;
+
     runtime::GBufferSet& gb = *buffers->gbuffers;
-    gb.addDepth();
-    gb.addCoverage();
-    gb.addTransparency();
     const float depth = slabs[std::size_t(slab)].depth;
     runtime::PixelImage& source = *buffers->source;
     const bool floats = format == kQVBitmapRGBAFloat;
@@ -214,49 +243,19 @@ bool buildSlabBuffers(const SlabFragments& fragments, const SlabPlan& plan, int 
             std::uint8_t* transparencyRow = gb.transparency(0, y);
             float* sourceRow = floats ? reinterpret_cast<float*>(source.pixel(0, y)) : nullptr;
             for (int x = 0; x < w; ++x) {
-                const SlabPixel p =
-                    slabPixel(fragments, slab, blursFar, area.left + x, area.top + y);
+                const SlabSample s = sampler.sample(x, y, rests);
                 depthRow[x] = depth;
-                double rgb[3] = {0.0, 0.0, 0.0}, a = 0.0;
-                std::uint8_t coverage = 0;
-                if (p.own) {
-                    for (int c = 0; c < 3; ++c) rgb[c] = p.own->colour[c];
-                    a = p.own->alpha;
-                    coverage = 255;
-                } else if (own.around(x, y, openX, openY) > 0 ||
-                           (p.fillable && own.around(x, y, fillX, fillY) > 0)) {
-                    coverage = byteOf(1.0 - p.hole);
-                    // A hole within a nearer slab's blur: the slab's average
-                    // around it, over the smallest square that holds a
-                    // pixel's worth of it, doubled. The squares stay within
-                    // the fill distance, as do those of the slabs behind, so
-                    // that where this one counts a pixel as open the slab
-                    // holding it fills the hole too.
-                    if (p.fillable) {
-                        int half = 1;
-                        while (half < limit && surround.around(x, y, half, half).weight < 1.0)
-                            half *= 2;
-                        half = std::min(limit, 2 * half);
-                        const Surround sum = surround.around(x, y, half, half);
-                        if (sum.weight >= 1.0) {
-                            for (int c = 0; c < 3; ++c)
-                                rgb[c] = p.hole * sum.colour[c] / sum.weight;
-                            a = p.hole * sum.alpha / sum.weight;
-                            coverage = 255;
-                        }
-                    }
-                }
-                coverageRow[x] = coverage;
-                const std::uint8_t t = transparencyByte(a);
+                coverageRow[x] = s.coverage;
+                const std::uint8_t t = transparencyByte(s.alpha);
                 for (int c = 0; c < 3; ++c) transparencyRow[3 * x + c] = t;
                 // The source holds the fragment too: a render with nothing to
                 // blur copies it. Elsewhere it is transparent.
-                const double sourceAlpha = coverage == 255 ? a : 0.0;
+                const double sourceAlpha = s.coverage == 255 ? s.alpha : 0.0;
                 if (floats) {
-                    for (int c = 0; c < 3; ++c) sourceRow[4 * x + c] = float(rgb[c]);
+                    for (int c = 0; c < 3; ++c) sourceRow[4 * x + c] = float(s.rgb[c]);
                     sourceRow[4 * x + 3] = float(sourceAlpha);
                 } else {
-                    for (int c = 0; c < 3; ++c) source.setFraction(x, y, c, rgb[c]);
+                    for (int c = 0; c < 3; ++c) source.setFraction(x, y, c, s.rgb[c]);
                     source.setFraction(x, y, 3, sourceAlpha);
                 }
             }

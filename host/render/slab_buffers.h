@@ -31,7 +31,7 @@ namespace dof {
 
 struct SlabBuffers {
     int slab = 0;
-    QVRect area{0, 0, 0, 0};  // in frame pixels; empty when the slab holds nothing
+    Rect area;  // in frame pixels; empty when the slab holds nothing
     // Buffers of the area's size: the area's corner is the effect's (0, 0).
     std::unique_ptr<runtime::PixelImage> source;
     std::unique_ptr<runtime::PixelImage> destination;
@@ -42,10 +42,10 @@ struct SlabBuffers {
 
 // How far around the slab's own pixels every pixel is a fragment, in halves
 // of the slab's reach. The weight sum of a pixel that the slab's blur reaches
-// gathers taps from as far again (four halves); three halves leave out only
-// taps of the hats' faint ends, where the slab's blur has little left, and
-// keep an isolated point's light to about one per cent.
-constexpr int kOpenHalfReaches = 3;
+// gathers taps from as far again (four halves); with fewer the hats' faint
+// ends go missing from it, which leaves an isolated point brighter than it
+// was (by about one per cent with three halves).
+constexpr int kOpenHalfReaches = 4;
 
 // Builds the render of slab `slab`, on up to `threads` threads of `pool`.
 // False with `error` when the host allocator refuses a buffer.

@@ -17,7 +17,7 @@ SlabComposite::SlabComposite(const RenderInput& input, int sharpSlab)
 }
 
 void SlabComposite::addBehind(const SlabBuffers& slab, TaskPool* pool, int threads) {
-    const QVRect& a = slab.area;
+    const Rect& a = slab.area;
     const runtime::PixelImage& image = *slab.destination;
     const bool floats = image.format() == kQVBitmapRGBAFloat;
     forEachTask(pool, threads, a.height, [&](int ly) {
@@ -31,7 +31,7 @@ void SlabComposite::addBehind(const SlabBuffers& slab, TaskPool* pool, int threa
             }
             if (!any) continue;
             const std::size_t p =
-                std::size_t(a.top + ly) * std::size_t(width_) + std::size_t(a.left + lx);
+                std::size_t(a.y + ly) * std::size_t(width_) + std::size_t(a.x + lx);
             // A nearer slab covers the pixel's sharp part; a farther one
             // shows through it where the file's alpha lets it.
             if (slab.slab < sharpSlab_ || (slab.slab > sharpSlab_ && !opaque_[p]))

@@ -16,12 +16,14 @@ struct Piece {
     double alpha;
 };
 
-// Adds a piece's colour and alpha behind what `fragment` holds.
-void under(SlabFragment& fragment, const double colour[3], double alpha) {
+// Adds a piece's colour and alpha behind what `fragment` holds, with the
+// alpha of the piece's share in the slab in front.
+void under(SlabFragment& fragment, const double colour[3], double alpha, double shared) {
     const double through = 1.0 - double(fragment.alpha);
     for (int c = 0; c < 3; ++c)
         fragment.colour[c] = float(fragment.colour[c] + through * colour[c]);
     fragment.alpha = float(fragment.alpha + through * alpha);
+    fragment.shared = float(fragment.shared + through * shared);
 }
 
 class FragmentBuilder {
@@ -29,14 +31,14 @@ public:
     explicit FragmentBuilder(std::vector<SlabFragment>& fragments, std::size_t first)
         : fragments_(fragments), first_(first) {}
 
-    void add(int slab, const double colour[3], double alpha) {
+    void add(int slab, const double colour[3], double alpha, double shared = 0.0) {
         for (std::size_t i = first_; i < fragments_.size(); ++i)
             if (fragments_[i].slab == slab) {
-                under(fragments_[i], colour, alpha);
+                under(fragments_[i], colour, alpha, shared);
                 return;
             }
-        SlabFragment fragment{slab, {0.0f, 0.0f, 0.0f}, 0.0f};
-        under(fragment, colour, alpha);
+        SlabFragment fragment{slab, {0.0f, 0.0f, 0.0f}, 0.0f, 0.0f};
+        under(fragment, colour, alpha, shared);
         // Kept in slab order: front to back.
         std::size_t at = fragments_.size();
         while (at > first_ && fragments_[at - 1].slab > slab) --at;
@@ -80,7 +82,7 @@ int addPiece(FragmentBuilder& builder, const Piece& piece, const SlabPlan& plan,
         farColour[c] = rest * piece.colour[c];
     }
     builder.add(share.nearSlab, nearColour, s * piece.alpha);
-    builder.add(share.farSlab, farColour, rest * piece.alpha);
+    builder.add(share.farSlab, farColour, rest * piece.alpha, s * piece.alpha);
     return -1;
 }
 
@@ -121,10 +123,8 @@ SlabFragments::SlabFragments(const RenderInput& input, const SlabPlan& plan,
     const std::size_t slabs = plan.slabs().size();
     wholeSharp_.assign(input.pixelCount(), 0);
     rows_.resize(std::size_t((height_ + kRows - 1) / kRows));
-    // Each run's bounds of every slab (first column and row, last column
-    // and row) and counts, gathered after.
-    const QVRect none{width_, height_, -1, -1};
-    std::vector<std::vector<QVRect>> bounds(rows_.size(), std::vector<QVRect>(slabs, none));
+    // Each run's bounds and counts of every slab, gathered after.
+    std::vector<std::vector<Rect>> bounds(rows_.size(), std::vector<Rect>(slabs));
     std::vector<std::vector<std::size_t>> counts(rows_.size(), std::vector<std::size_t>(slabs, 0));
     forEachTask(pool, threads, int(rows_.size()), [&](int r) {
         Rows& run = rows_[std::size_t(r)];
@@ -144,30 +144,19 @@ SlabFragments::SlabFragments(const RenderInput& input, const SlabPlan& plan,
                 for (std::size_t i = firstFragment; i < run.fragments.size(); ++i) {
                     const std::size_t s = std::size_t(run.fragments[i].slab);
                     ++counts[std::size_t(r)][s];
-                    QVRect& b = bounds[std::size_t(r)][s];
-                    b.left = std::min(b.left, x);
-                    b.top = std::min(b.top, y);
-                    b.width = std::max(b.width, x);
-                    b.height = std::max(b.height, y);
+                    Rect& b = bounds[std::size_t(r)][s];
+                    b = united(b, Rect{x, y, 1, 1});
                 }
             }
         run.first.push_back(std::uint32_t(run.fragments.size()));
     });
     counts_.assign(slabs, 0);
-    for (std::size_t s = 0; s < slabs; ++s) {
-        QVRect all = none;
+    bounds_.assign(slabs, Rect());
+    for (std::size_t s = 0; s < slabs; ++s)
         for (std::size_t r = 0; r < rows_.size(); ++r) {
             counts_[s] += counts[r][s];
-            const QVRect& b = bounds[r][s];
-            all.left = std::min(all.left, b.left);
-            all.top = std::min(all.top, b.top);
-            all.width = std::max(all.width, b.width);
-            all.height = std::max(all.height, b.height);
+            bounds_[s] = united(bounds_[s], bounds[r][s]);
         }
-        bounds_.push_back(all.width < 0 ? QVRect{0, 0, 0, 0}
-                                        : QVRect{all.left, all.top, all.width - all.left + 1,
-                                                 all.height - all.top + 1});
-    }
 }
 
 }  // namespace dof

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "model/rect.h"
 #include "render/effect_buffers.h"
 #include "render/slab_plan.h"
 #include "util/task_pool.h"
@@ -20,6 +21,9 @@ struct SlabFragment {
     int slab;
     float colour[3];  // premultiplied
     float alpha;
+    // The alpha that the shares of its pieces hold in the slab in front of
+    // this one (0 for a fragment that lies whole in its slab).
+    float shared;
 };
 
 class SlabFragments {
@@ -43,7 +47,7 @@ public:
     bool wholeSharp(int x, int y) const { return wholeSharp_[index(x, y)] != 0; }
     // The pixels that hold a fragment of `slab` (empty when none do), and how
     // many.
-    QVRect bounds(int slab) const { return bounds_[std::size_t(slab)]; }
+    Rect bounds(int slab) const { return bounds_[std::size_t(slab)]; }
     std::size_t count(int slab) const { return counts_[std::size_t(slab)]; }
 
 private:
@@ -61,7 +65,7 @@ private:
     int width_, height_;
     std::vector<Rows> rows_;
     std::vector<std::uint8_t> wholeSharp_;
-    std::vector<QVRect> bounds_;
+    std::vector<Rect> bounds_;
     std::vector<std::size_t> counts_;
 };
 

@@ -63,101 +63,137 @@ double slabMemoryBudget(const FrameRenderContext& context, double frameBytes) {
 
 // What a built slab holds: its source and destination, and its depth,
 // coverage and transparency bytes.
-double slabBytes(QVBitmapType format, const QVRect& area) {
+double slabBytes(QVBitmapType format, const Rect& area) {
     const QVBitmapFormat* facts = qvBitmapFormat(format);
-    const double pixels = double(area.width) * double(area.height);
-    return (2.0 * double(facts ? facts->bytesPerPixel : 16) + 8.0) * pixels;
+    return (2.0 * double(facts ? facts->bytesPerPixel : 16) + 8.0) * double(area.pixels());
+}
+
+// A frame's slabs built, tiled, rendered and composited front to back, in
+// groups of consecutive slabs whose buffers fit the memory budget. Every
+// slab of a group is built, each on all threads, and the renders it needs
+// are planned, the slabs side by side; then the renders of the whole group
+// go to the frame's threads at once, the largest first, so that no slab
+// waits for another's last band. A render larger than a thread's share of
+// the group is cut into bands. The group's slabs are composited and
+// released before the next group is built.
+class SlabGroups {
+public:
+    SlabGroups(const RenderInput& input, const SlabPlan& slabs, const SlabFragments& fragments,
+               const FrameRenderContext& context, runtime::PassSeconds* passSeconds,
+               std::string* error)
+        : input_(input), slabs_(slabs), fragments_(fragments), context_(context),
+          passSeconds_(passSeconds), error_(error), count_(slabs.slabs().size()),
+          buffers_(count_), tilings_(count_), work_(count_),
+          composite_(input, slabs.sharpSlab()) {}
+
+    // Every slab, on the effect with `settings`.
+    RenderOutcome render(const EffectPlan& plan, const runtime::RenderSettings& settings,
+                         const BlurRadii& radii);
+
+    RenderedColour result() const { return composite_.store(fragments_, input_); }
+
+private:
+    // The frame's work to the progress bar: the slabs' estimates, each
+    // replaced by its renders' once they are planned.
+    void announce() const;
+    RenderOutcome renderGroup(int first, int end, const runtime::RenderSettings& settings);
+
+    const RenderInput& input_;
+    const SlabPlan& slabs_;
+    const SlabFragments& fragments_;
+    const FrameRenderContext& context_;
+    runtime::PassSeconds* passSeconds_;
+    std::string* error_;
+    std::size_t count_;
+    std::vector<SlabBuffers> buffers_;
+    std::vector<std::unique_ptr<SlabTiling>> tilings_;
+    std::vector<double> work_;
+    SlabComposite composite_;
+};
+
+void SlabGroups::announce() const {
+    double total = 0.0;
+    for (double w : work_) total += w;
+    if (context_.progress) context_.progress->frameWork(context_.frameNumber, total);
+}
+
+RenderOutcome SlabGroups::render(const EffectPlan& plan, const runtime::RenderSettings& settings,
+                                 const BlurRadii& radii) {
+    for (int s = 0; s < int(count_); ++s)
+        work_[std::size_t(s)] = estimatedWork(fragments_, slabs_, s, radii);
+    announce();
+    *passSeconds_ = runtime::PassSeconds{};
+    const double budget = slabMemoryBudget(
+        context_, slabBytes(plan.slabFormat, Rect{0, 0, input_.width(), input_.height()}));
+    int first = 0;
+    double groupBytes = 0.0;
+    for (int s = 0; s < int(count_); ++s) {
+        if (interruptRequested()) return RenderOutcome::Interrupted;
+        SlabBuffers& buffers = buffers_[std::size_t(s)];
+        if (!buildSlabBuffers(fragments_, slabs_, s, radii, plan.slabFormat, context_.pool,
+                              context_.threads, &buffers, error_)) {
+            *error_ = input_.path() + ": " + *error_;
+            return RenderOutcome::Failed;
+        }
+        groupBytes += slabBytes(plan.slabFormat, buffers.area);
+        if (groupBytes >= budget || s + 1 == int(count_)) {
+            const RenderOutcome outcome = renderGroup(first, s + 1, settings);
+            if (outcome != RenderOutcome::Done) return outcome;
+            first = s + 1;
+            groupBytes = 0.0;
+        }
+    }
+    return RenderOutcome::Done;
+}
+
+RenderOutcome SlabGroups::renderGroup(int first, int end,
+                                      const runtime::RenderSettings& settings) {
+    forEachTask(context_.pool, context_.threads, end - first, [&](int i) {
+        tilings_[std::size_t(first + i)].reset(new SlabTiling(buffers_[std::size_t(first + i)]));
+    });
+    double total = 0.0;
+    for (int s = first; s < end; ++s) total += tilings_[std::size_t(s)]->work();
+    const double share = context_.threads > 1 ? total / double(context_.threads) : 0.0;
+    std::vector<BandTask> tasks;
+    std::vector<bool> rendered(count_, false);
+    for (int s = first; s < end; ++s) {
+        work_[std::size_t(s)] = 0.0;
+        for (const BandTask& t : tilings_[std::size_t(s)]->tasks(share)) {
+            work_[std::size_t(s)] += t.work;
+            rendered[std::size_t(s)] = true;
+            tasks.push_back(t);
+        }
+    }
+    announce();
+    const RenderOutcome outcome =
+        renderBands(tasks, settings, context_, input_.path(), passSeconds_, error_);
+    if (outcome != RenderOutcome::Done) return outcome;
+    for (int s = first; s < end; ++s) {
+        if (rendered[std::size_t(s)])
+            composite_.addBehind(buffers_[std::size_t(s)], context_.pool, context_.threads);
+        tilings_[std::size_t(s)].reset();
+        buffers_[std::size_t(s)] = SlabBuffers();
+    }
+    return RenderOutcome::Done;
 }
 
 }  // namespace
 
 RenderOutcome renderInSlabs(const RenderInput& input, const EffectPlan& plan, int count,
                             const FrameRenderContext& context, RenderedColour* result,
-                            double passSeconds[5], std::string* error) {
+                            runtime::PassSeconds* passSeconds, std::string* error) {
     runtime::RenderSettings settings = plan.settings;
-    settings.method = 2.0;
+    settings.method = kMethodSplatting;
     const FocusDepths focus{settings.focalDepth, settings.focusRangeDepth};
     const BlurRadii radii = blurRadii(settings);
     double nearest = 0.0, farthest = 0.0;
-    if (settings.radius >= 0.00001) blurExtent(input, plan.depth, focus, &nearest, &farthest);
+    if (settings.radius >= kSharpRadius) blurExtent(input, plan.depth, focus, &nearest, &farthest);
     const SlabPlan slabs(count, nearest, farthest, focus, radii);
     const SlabFragments fragments(input, slabs, plan.depth, context.pool, context.threads);
-    // The frame's work as estimated, each slab's replaced by its own once it
-    // is planned.
-    std::vector<double> slabWork(slabs.slabs().size());
-    for (int s = 0; s < int(slabWork.size()); ++s)
-        slabWork[std::size_t(s)] = estimatedWork(fragments, slabs, s, radii);
-    const auto announce = [&] {
-        double total = 0.0;
-        for (double w : slabWork) total += w;
-        if (context.progress) context.progress->frameWork(context.frameNumber, total);
-    };
-    announce();
-    for (int pass = 0; pass < 5; ++pass) passSeconds[pass] = 0.0;
-
-    // Slabs in groups of consecutive slabs whose buffers fit the budget above.
-    // Every slab of a group is built, each on all threads, and the renders it
-    // needs are planned, the slabs side by side; then the renders of the
-    // whole group go to the frame's threads at once, the largest first, so
-    // that no slab waits for another's last band. A render larger than a
-    // thread's share of the group is cut into bands. The group's slabs are
-    // composited front to back and released before the next group is built.
-    const std::size_t slabCount = slabs.slabs().size();
-    std::vector<SlabBuffers> slabBuffers(slabCount);
-    std::vector<std::unique_ptr<SlabTiling>> tilings(slabCount);
-    SlabComposite composite(input, slabs.sharpSlab());
-    const double budget = slabMemoryBudget(
-        context, slabBytes(plan.slabFormat, QVRect{0, 0, input.width(), input.height()}));
-    int first = 0;
-    double groupBytes = 0.0;
-    const auto renderGroup = [&](int end) {
-        forEachTask(context.pool, context.threads, end - first, [&](int i) {
-            tilings[std::size_t(first + i)].reset(
-                new SlabTiling(slabBuffers[std::size_t(first + i)]));
-        });
-        double total = 0.0;
-        for (int s = first; s < end; ++s) total += tilings[std::size_t(s)]->work();
-        const double share = context.threads > 1 ? total / double(context.threads) : 0.0;
-        std::vector<BandTask> tasks;
-        std::vector<bool> rendered(slabCount, false);
-        for (int s = first; s < end; ++s) {
-            slabWork[std::size_t(s)] = 0.0;
-            for (const BandTask& t : tilings[std::size_t(s)]->tasks(share)) {
-                slabWork[std::size_t(s)] += t.work;
-                rendered[std::size_t(s)] = true;
-                tasks.push_back(t);
-            }
-        }
-        announce();
-        const RenderOutcome outcome =
-            renderBands(tasks, settings, context, input.path(), passSeconds, error);
-        if (outcome != RenderOutcome::Done) return outcome;
-        for (int s = first; s < end; ++s) {
-            if (rendered[std::size_t(s)])
-                composite.addBehind(slabBuffers[std::size_t(s)], context.pool, context.threads);
-            tilings[std::size_t(s)].reset();
-            slabBuffers[std::size_t(s)] = SlabBuffers();
-        }
-        first = end;
-        groupBytes = 0.0;
-        return RenderOutcome::Done;
-    };
-    for (int s = 0; s < int(slabCount); ++s) {
-        if (interruptRequested()) return RenderOutcome::Interrupted;
-        SlabBuffers& buffers = slabBuffers[std::size_t(s)];
-        if (!buildSlabBuffers(fragments, slabs, s, radii, plan.slabFormat, context.pool,
-                              context.threads, &buffers, error)) {
-            *error = input.path() + ": " + *error;
-            return RenderOutcome::Failed;
-        }
-        groupBytes += slabBytes(plan.slabFormat, buffers.area);
-        if (groupBytes >= budget || s + 1 == int(slabCount)) {
-            const RenderOutcome outcome = renderGroup(s + 1);
-            if (outcome != RenderOutcome::Done) return outcome;
-        }
-    }
-    *result = composite.store(fragments, input);
-    return RenderOutcome::Done;
+    SlabGroups groups(input, slabs, fragments, context, passSeconds, error);
+    const RenderOutcome outcome = groups.render(plan, settings, radii);
+    if (outcome == RenderOutcome::Done) *result = groups.result();
+    return outcome;
 }
 
 }  // namespace dof

@@ -3,46 +3,33 @@
 #include <algorithm>
 #include <cmath>
 
+#include "render/area_sums.h"
+
 namespace dof {
 
-// Counts of fragments (pixels with coverage) over rectangles of an area.
+// Counts of fragments (pixels with coverage) over rectangles of a slab's
+// area, in the area's own pixels.
 class FragmentCounts {
 public:
     explicit FragmentCounts(const SlabBuffers& slab)
-        : width_(slab.area.width), height_(slab.area.height) {
-        sums_.assign(std::size_t(width_ + 1) * std::size_t(height_ + 1), 0);
-        for (int y = 0; y < height_; ++y) {
-            std::int64_t row = 0;
-            for (int x = 0; x < width_; ++x) {
-                row += slab.gbuffers->coverage(x, y) != 0 ? 1 : 0;
-                at(x + 1, y + 1) = at(x + 1, y) + row;
-            }
-        }
-    }
+        : sums_(Rect{0, 0, slab.area.width, slab.area.height}, nullptr, 1,
+                [&](int x, int y) { return std::int64_t(slab.gbuffers->coverage(x, y) != 0); }) {}
 
-    std::int64_t count(const QVRect& r) const {
-        if (r.width <= 0 || r.height <= 0) return 0;
-        const int x1 = r.left + r.width, y1 = r.top + r.height;
-        return at(x1, y1) - at(r.left, y1) - at(x1, r.top) + at(r.left, r.top);
-    }
+    std::int64_t count(const Rect& r) const { return sums_.sum(r); }
 
     // The smallest rectangle inside `r` that holds all of its fragments.
-    QVRect bounds(const QVRect& r) const {
-        const int x1 = r.left + r.width, y1 = r.top + r.height;
-        const int top = first(r.top, y1, [&](int y) {
-            return count({r.left, r.top, r.width, y + 1 - r.top});
+    Rect bounds(const Rect& r) const {
+        const int x1 = r.xend(), y1 = r.yend();
+        const int top = first(r.y, y1, [&](int y) {
+            return count({r.x, r.y, r.width, y + 1 - r.y});
         });
-        const int bottom = last(r.top, y1, [&](int y) {
-            return count({r.left, y, r.width, y1 - y});
+        const int bottom = last(r.y, y1, [&](int y) { return count({r.x, y, r.width, y1 - y}); });
+        const int height = bottom - top + 1;
+        const int left = first(r.x, x1, [&](int x) {
+            return count({r.x, top, x + 1 - r.x, height});
         });
-        const QVRect rows{r.left, top, r.width, bottom - top + 1};
-        const int left = first(r.left, x1, [&](int x) {
-            return count({r.left, top, x + 1 - r.left, rows.height});
-        });
-        const int right = last(r.left, x1, [&](int x) {
-            return count({x, top, x1 - x, rows.height});
-        });
-        return QVRect{left, top, right - left + 1, rows.height};
+        const int right = last(r.x, x1, [&](int x) { return count({x, top, x1 - x, height}); });
+        return Rect{left, top, right - left + 1, height};
     }
 
 private:
@@ -70,53 +57,32 @@ private:
         }
         return lo;
     }
-    std::int64_t& at(int x, int y) {
-        return sums_[std::size_t(y) * std::size_t(width_ + 1) + std::size_t(x)];
-    }
-    std::int64_t at(int x, int y) const {
-        return sums_[std::size_t(y) * std::size_t(width_ + 1) + std::size_t(x)];
-    }
-    int width_, height_;
-    std::vector<std::int64_t> sums_;
+    AreaSums<std::int64_t> sums_;
 };
 
 namespace {
 
-QVRect intersection(const QVRect& a, const QVRect& b) {
-    const int left = std::max(a.left, b.left), top = std::max(a.top, b.top);
-    const int right = std::min(a.left + a.width, b.left + b.width);
-    const int bottom = std::min(a.top + a.height, b.top + b.height);
-    if (right <= left || bottom <= top) return QVRect{0, 0, 0, 0};
-    return QVRect{left, top, right - left, bottom - top};
-}
-
-QVRect grown(const QVRect& r, int dx, int dy) {
-    return QVRect{r.left - dx, r.top - dy, r.width + 2 * dx, r.height + 2 * dy};
-}
-
-double pixels(const QVRect& r) { return double(r.width) * double(r.height); }
-
 // The render of the pixels `rows` (within `limit`): its region is what can
 // reach them, cut to the fragments there; false when none can.
-bool tileTask(const SlabBuffers& slab, const FragmentCounts& counts, const QVRect& rows,
-              const QVRect& limit, BandTask* task) {
-    const QVRect reach = intersection(grown(rows, slab.reachX, slab.reachY), limit);
+bool tileTask(const SlabBuffers& slab, const FragmentCounts& counts, const Rect& rows,
+              const Rect& limit, BandTask* task) {
+    const Rect reach = intersection(grown(rows, slab.reachX, slab.reachY), limit);
     if (counts.count(reach) == 0) return false;
-    const QVRect region =
-        intersection(grown(counts.bounds(reach), slab.reachX, slab.reachY), reach);
+    const Rect region = intersection(grown(counts.bounds(reach), slab.reachX, slab.reachY), reach);
     task->band = Band{region, intersection(rows, region)};
-    task->work = kRegionPixelWork * (2.0 * pixels(region) + pixels(task->band.rows)) +
-                 double(counts.count(region)) * (kVisitWork + slab.footprint);
+    task->work =
+        kRegionPixelWork * (2.0 * double(region.pixels()) + double(task->band.rows.pixels())) +
+        double(counts.count(region)) * (kVisitWork + slab.footprint);
     return true;
 }
 
 std::vector<BandTask> tiles(const SlabBuffers& slab, const FragmentCounts& counts, int side) {
-    const QVRect area{0, 0, slab.area.width, slab.area.height};
+    const Rect area{0, 0, slab.area.width, slab.area.height};
     std::vector<BandTask> out;
     for (int top = 0; top < area.height; top += side)
         for (int left = 0; left < area.width; left += side) {
             BandTask task;
-            const QVRect tile = intersection(QVRect{left, top, side, side}, area);
+            const Rect tile = intersection(Rect{left, top, side, side}, area);
             if (tileTask(slab, counts, tile, area, &task)) out.push_back(task);
         }
     return out;
@@ -134,15 +100,15 @@ double workOf(const std::vector<BandTask>& tasks) {
 // each band as long as the limit lets it be.
 std::vector<BandTask> cutTile(const SlabBuffers& slab, const FragmentCounts& counts,
                               const BandTask& tile, int count) {
-    const QVRect& r = tile.band.rows;
+    const Rect& r = tile.band.rows;
     const bool columns = r.width > r.height;
     const int length = columns ? r.width : r.height;
     const int reach = std::max(1, columns ? slab.reachX : slab.reachY);
     count = std::min(count, length / reach);
     if (count <= 1) return {tile};
     const auto bandTask = [&](int first, int end, BandTask* task) {
-        const QVRect band = columns ? QVRect{r.left + first, r.top, end - first, r.height}
-                                    : QVRect{r.left, r.top + first, r.width, end - first};
+        const Rect band = columns ? Rect{r.x + first, r.y, end - first, r.height}
+                                  : Rect{r.x, r.y + first, r.width, end - first};
         return tileTask(slab, counts, band, tile.band.region, task);
     };
     // A band's work grows with its end.
@@ -189,7 +155,7 @@ std::vector<BandTask> cutTile(const SlabBuffers& slab, const FragmentCounts& cou
 }  // namespace
 
 SlabTiling::SlabTiling(const SlabBuffers& slab) : slab_(slab) {
-    if (slab.area.width == 0) return;
+    if (slab.area.empty()) return;
     counts_.reset(new FragmentCounts(slab));
     // The cheapest tiling: square tiles of 64 pixels and up, or the whole area.
     const int whole = std::max(slab.area.width, slab.area.height);

@@ -4,26 +4,28 @@
 
 namespace dof::runtime {
 
-bool setRenderParameters(EffectInstance& instance, const RenderSettings& settings) {
-    const struct {
-        std::int32_t nameId;
-        double value;
-    } values[] = {{kStringMaximumRadius, settings.radius},
-                  {kStringMethod, settings.method},
-                  {kStringFocalDepth, settings.focalDepth},
-                  {kStringSharpUntil, settings.focusRangeDepth}};
-    bool all = true;
-    for (const auto& v : values) {
-        bool found = false;
-        for (const ParamDeclaration& d : instance.declarations()) {
-            if (isUserParameter(d) && d.tagValue(kTagNameId, -1) == v.nameId) {
-                instance.setParameter(d, v.value);
-                found = true;
-            }
+PassSeconds& PassSeconds::operator+=(const PassSeconds& more) {
+    for (std::size_t pass = 0; pass < size(); ++pass) (*this)[pass] += more[pass];
+    return *this;
+}
+
+bool setParameter(EffectInstance& instance, std::int32_t nameId, double value) {
+    bool found = false;
+    for (const ParamDeclaration& d : instance.declarations())
+        if (isUserParameter(d) && d.tagValue(kTagNameId, -1) == nameId) {
+            instance.setParameter(d, value);
+            found = true;
         }
-        all = all && found;
-    }
-    return all;
+    return found;
+}
+
+bool setRenderParameters(EffectInstance& instance, const RenderSettings& settings) {
+    // Every one is written, even after one is missing.
+    const bool radius = setParameter(instance, kStringMaximumRadius, settings.radius);
+    const bool method = setParameter(instance, kStringMethod, double(settings.method));
+    const bool focus = setParameter(instance, kStringFocalDepth, settings.focalDepth);
+    const bool sharp = setParameter(instance, kStringSharpUntil, settings.focusRangeDepth);
+    return radius && method && focus && sharp;
 }
 
 std::string describeFailure(const RenderReport& report) {

@@ -2,12 +2,14 @@
 // every pass over its output rectangles, finished.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "host/IFXFilterInstance.h"
+#include "host/Parameters.h"
 #include "host/Selectors.h"
 #include "runtime/EffectInstance.h"
 #include "runtime/GBufferSet.h"
@@ -17,7 +19,7 @@ namespace dof::runtime {
 
 struct RenderSettings {
     double radius = 0.0;  // largest blur radius in pixels
-    double method = kMethodBoxAverage;
+    FilterMethod method = kMethodBoxAverage;
     double focalDepth = -1.0;
     double focusRangeDepth = 0.0;  // far end of the sharp zone
     double pixelAspect = 1.0;
@@ -30,12 +32,17 @@ struct RenderSettings {
     std::vector<QVRect> resolveRects;
 };
 
+// Seconds a render spent in each pass, or several renders' sums.
+struct PassSeconds : std::array<double, kRenderPassCount> {
+    PassSeconds& operator+=(const PassSeconds& more);
+};
+
 struct RenderReport {
     bool ok = false;             // every selector answered 1
     QVULong failedSelector = 0;  // kSelectorPrepare or kSelectorApply; 0 none
     int failedPass = -1;         // pass whose apply answered 0
     bool stopped = false;        // CheckAbort asked to stop during pass 3
-    double passSeconds[kRenderPassCount] = {};
+    PassSeconds passSeconds{};
 };
 
 // What went wrong in a render that was not ok, as words for a message:
@@ -49,6 +56,10 @@ typedef std::function<void(int pass, int call, int calls)> PassProgress;
 // Writes the four parameters through the addresses the effect declared.
 // False when the effect declared no such parameter.
 bool setRenderParameters(EffectInstance& instance, const RenderSettings& settings);
+
+// Writes `value` to every user parameter named by string `nameId` (such as
+// kStringMethod); false when the effect declared none.
+bool setParameter(EffectInstance& instance, std::int32_t nameId, double value);
 
 // The selectors one at a time, for hosts and tests that look between passes.
 class RenderSession {

@@ -14,6 +14,7 @@
 #include "runtime/EffectLibrary.h"
 #include "runtime/RenderSession.h"
 #include "tool/commands.h"
+#include "tool/started_effect.h"
 #include "util/error_line.h"
 
 namespace dof {
@@ -43,7 +44,7 @@ QVBitmapType formatCode(const std::string& name) {
 struct MethodRun {
     const char* title;
     const char* fileName;
-    double method;
+    FilterMethod method;
     std::unique_ptr<runtime::PixelImage> result;
     runtime::RenderReport report;
 };
@@ -130,17 +131,10 @@ int runDemo(const DemoOptions& options) {
     if (options.sharpUntil == options.sharpUntil)
         scene.settings.focusRangeDepth = options.sharpUntil;
 
+    StartedEffect effect;
+    if (!startEffect(options.effectsDir, &effect)) return 1;
+    runtime::EffectInstance& instance = *effect.instance;
     std::string error;
-    auto library = runtime::loadDepthOfField(&error, options.effectsDir);
-    if (!library) {
-        printError(error);
-        return 1;
-    }
-    runtime::EffectInstance instance(*library);
-    if (!instance.start(&error)) {
-        printError(error);
-        return 1;
-    }
 
     MethodRun runs[] = {{"box average", "box.png", kMethodBoxAverage, nullptr, {}},
                         {"splatting", "splat.png", kMethodSplatting, nullptr, {}}};
@@ -201,7 +195,7 @@ void addDemoCommand(CLI::App& app) {
         ->capture_default_str();
     demo->add_option("--radius", options->radius,
                      "Largest blur radius in pixels (default: height / 45)")
-        ->check(CLI::Range(0.0, 64.0));
+        ->check(CLI::Range(0.0, kMaximumRadius));
     demo->add_option("--focus", options->focus, "Focal depth (default: -6, the striped card)")
         ->check(CLI::Range(-65535.0, -1.0));
     demo->add_option("--sharp-until", options->sharpUntil,

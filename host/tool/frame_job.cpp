@@ -157,7 +157,7 @@ FrameResult runFrameJob(runtime::EffectInstance& instance, const FrameFiles& fil
     context.frameNumber = files.frame;
     RenderedFrame rendered;
     const RenderOutcome outcome =
-        renderFrame(frame, plan, context, &rendered, result.passSeconds, &error);
+        renderFrame(frame, plan, context, &rendered, &result.passSeconds, &error);
     if (outcome != RenderOutcome::Done)
         return outcome == RenderOutcome::Failed ? run.failed(error) : run.interrupted();
     if (interruptRequested()) return run.interrupted();

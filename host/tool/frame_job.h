@@ -37,7 +37,7 @@ struct FrameResult {
     bool keptSharpBesidesDepth = false;   // more than the depth channels read
     std::vector<std::string> notWritten;  // what the output's file type cannot hold
     double loadSeconds = 0.0;
-    double passSeconds[kRenderPassCount] = {};
+    runtime::PassSeconds passSeconds{};
     double writeSeconds = 0.0;
     double totalSeconds = 0.0;
 };

@@ -7,6 +7,7 @@
 #include "runtime/EffectInstance.h"
 #include "runtime/EffectLibrary.h"
 #include "tool/commands.h"
+#include "tool/started_effect.h"
 #include "util/error_line.h"
 
 namespace dof {
@@ -54,17 +55,10 @@ std::string channelList(std::uint32_t mask) {
 }
 
 int runInfo(const std::string& effectsDir) {
-    std::string error;
-    auto library = runtime::loadDepthOfField(&error, effectsDir);
-    if (!library) {
-        printError(error);
-        return 1;
-    }
-    runtime::EffectInstance instance(*library);
-    if (!instance.start(&error)) {
-        printError(error);
-        return 1;
-    }
+    StartedEffect effect;
+    if (!startEffect(effectsDir, &effect)) return 1;
+    const runtime::EffectLibrary* library = effect.library.get();
+    runtime::EffectInstance& instance = *effect.instance;
     const IFXFilterInstance& record = instance.record();
     std::printf("effect:    %s\n", library->path().c_str());
     std::printf("category:  %s\n", record.categoryName);

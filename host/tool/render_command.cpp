@@ -180,15 +180,8 @@ int runRender(const RenderArguments& args) {
     return counts[int(FrameStatus::Failed)] > 0 ? kExitFramesFailed : 0;
 }
 
-}  // namespace
-
-void addRenderCommand(CLI::App& app) {
-    CLI::App* cmd = app.add_subcommand(
-        "render",
-        "Depth of field on a rendered frame or sequence with its depth (EXR Z, a depth "
-        "image, or deep EXR)");
-    // The options live as long as the callback that reads them, owned by the app.
-    auto a = std::make_shared<RenderArguments>();
+// The files, and how their depth is read.
+void addFileOptions(CLI::App* cmd, RenderArguments* a) {
     cmd->add_option("input", a->input, "Input image; #### or %04d for a sequence")->type_name("IN");
     cmd->add_option("-o,--output", a->output,
                     "Output image; #### or %04d for a sequence. Its file type follows the "
@@ -203,19 +196,23 @@ void addRenderCommand(CLI::App& app) {
                     "How the file stores depth: distance (positive camera distance), negative "
                     "(camera-space z) or inverse (1/z)")
         ->type_name("C")
-        ->default_str("distance");
+        ->capture_default_str();
     cmd->add_option("--depth-unit", a->depthUnit,
                     "Unit of the file's distances, for a lens: m, cm, mm, in or ft")
         ->type_name("U")
-        ->default_str("m");
+        ->capture_default_str();
     cmd->add_option("--no-hit", a->noHit,
                     "Where pixels that hit nothing go: far (fully blurred) or focus (kept sharp)")
         ->type_name("far|focus")
-        ->default_str("far");
+        ->capture_default_str();
     cmd->add_option("--no-hit-above", a->noHitAbove,
                     "Distances at or above this mean nothing was hit")
         ->type_name("D")
-        ->default_str("1e9");
+        ->capture_default_str();
+}
+
+// The focus, the blur and the method.
+void addBlurOptions(CLI::App* cmd, RenderArguments* a) {
     cmd->add_option("--focus", a->focus, "Focus depth, in the file's depth units and convention")
         ->type_name("D");
     cmd->add_option("--focus-at", a->focusAt, "Focus on the depth under pixel X,Y")
@@ -242,15 +239,19 @@ void addRenderCommand(CLI::App& app) {
     cmd->add_option("--method", a->method,
                     "box (box averaging) or splat (splatting: every fragment and deep layer)")
         ->type_name("box|splat")
-        ->default_str("splat");
+        ->capture_default_str();
     cmd->add_option("--pixel-aspect", a->pixelAspect, "Pixel aspect ratio (default: the file's)")
         ->type_name("A");
     cmd->add_option("--scale", a->scale, "Render scale applied to the radius")
         ->type_name("S|SX,SY")
         ->default_str("1");
+}
+
+// The working format and what the output holds.
+void addOutputOptions(CLI::App* cmd, RenderArguments* a) {
     cmd->add_option("--format", a->format, "Working pixel format: auto, 8, 10, 12, 16 or float")
         ->type_name("F")
-        ->default_str("auto");
+        ->capture_default_str();
     cmd->add_option("-d,--data-type", a->dataType,
                     "Output data type: uint8, uint16, half or float (default: the input's, "
                     "per channel, as far as the file type stores it)")
@@ -260,7 +261,11 @@ void addRenderCommand(CLI::App& app) {
                     "Colour space of integer (display-referred) pixels, read and written; "
                     "OpenColorIO's names where $OCIO names a configuration")
         ->type_name("NAME")
-        ->default_str("sRGB");
+        ->capture_default_str();
+}
+
+// Sequences, farm tasks, threads, slabs and what is printed.
+void addRunOptions(CLI::App* cmd, RenderArguments* a) {
     cmd->add_option("--frames", a->frames, "Frames of a sequence, e.g. 1001-1100 or 1,5,10-20x2")
         ->type_name("LIST");
     cmd->add_option("--chunk", a->chunk,
@@ -272,7 +277,7 @@ void addRenderCommand(CLI::App& app) {
         ->type_name("N");
     cmd->add_option("-j,--jobs", a->jobs, "Frames rendered at a time")
         ->type_name("N")
-        ->default_str("1");
+        ->capture_default_str();
     cmd->add_option("--threads", a->threads,
                     "Threads per frame, each rendering bands or tiles of it (default: the "
                     "machine's cores shared among the jobs)")
@@ -281,7 +286,7 @@ void addRenderCommand(CLI::App& app) {
                     "Depth slabs of splatting, composited front to back; 1 is the effect's "
                     "own single render (--layers is the same option)")
         ->type_name("N")
-        ->default_str("8");
+        ->capture_default_str();
     cmd->add_flag("--overwrite", a->overwrite,
                   "Render sequence frames whose output exists (otherwise those made with the same "
                   "settings are skipped)");
@@ -291,6 +296,22 @@ void addRenderCommand(CLI::App& app) {
     cmd->add_flag("-q,--quiet", a->quiet, "No progress bar");
     cmd->add_option("--effects", a->effectsDir, "Effects folder (default: beside this program)")
         ->type_name("DIR");
+}
+
+}  // namespace
+
+void addRenderCommand(CLI::App& app) {
+    CLI::App* cmd = app.add_subcommand(
+        "render",
+        "Depth of field on a rendered frame or sequence with its depth (EXR Z, a depth "
+        "image, or deep EXR)");
+    // The options live as long as the callback that reads them, owned by the app.
+    auto a = std::make_shared<RenderArguments>();
+    // Added in the order the help lists them.
+    addFileOptions(cmd, a.get());
+    addBlurOptions(cmd, a.get());
+    addOutputOptions(cmd, a.get());
+    addRunOptions(cmd, a.get());
     cmd->callback([a] {
         if (const char* id = std::getenv("SLURM_ARRAY_TASK_ID")) a->arrayTaskId = id;
         exitStatus() = runRender(*a);

@@ -175,7 +175,7 @@ bool parseBlurOptions(const RenderArguments& args, RenderOptions* o, std::string
             return false;
         }
         if (!parseNumber("--radius", args.radius, &o->radius, error)) return false;
-        if (!(o->radius >= 0.0 && o->radius <= kMaxEffectRadius)) {
+        if (!(o->radius >= 0.0 && o->radius <= kMaximumRadius)) {
             *error = "--radius " + args.radius + ": out of range (0 to 64 pixels)";
             return false;
         }
@@ -256,30 +256,7 @@ bool parseFrameOptions(const RenderArguments& args, RenderOptions* o, std::strin
     return parseFrameList(args.frames, &o->frames, error) && takeChunk(args, o, error);
 }
 
-}  // namespace
-
-bool parseRenderOptions(const RenderArguments& args, RenderOptions* o, std::string* error) {
-    *o = RenderOptions();
-    if (args.input.empty()) {
-        *error = "no input image: dof3d render IN -o OUT";
-        return false;
-    }
-    if (args.output.empty()) {
-        *error = "no output: give -o OUT";
-        return false;
-    }
-    o->input = args.input;
-    o->output = args.output;
-    o->depthFile = args.depthFile;
-    o->depthChannel = args.depthChannel;
-    o->cocMap = args.cocMap;
-    o->effectsDir = args.effectsDir;
-    o->rgbaOnly = args.rgbaOnly;
-    o->overwrite = args.overwrite;
-    o->json = args.json;
-    o->quiet = args.quiet;
-
-    if (!parseBlurOptions(args, o, error)) return false;
+bool parseMethod(const RenderArguments& args, RenderOptions* o, std::string* error) {
     if (args.method == "box" || args.method == "1") {
         o->method = Method::Box;
     } else if (args.method == "splat" || args.method == "2") {
@@ -288,6 +265,11 @@ bool parseRenderOptions(const RenderArguments& args, RenderOptions* o, std::stri
         *error = "--method " + args.method + ": use box or splat";
         return false;
     }
+    return true;
+}
+
+// How the file stores depth, and what counts as no hit.
+bool parseDepthOptions(const RenderArguments& args, RenderOptions* o, std::string* error) {
     if (!parseDepthConvention(args.depthConvention, &o->convention)) {
         *error =
             "--depth-convention " + args.depthConvention + ": use distance, negative or inverse";
@@ -302,8 +284,12 @@ bool parseRenderOptions(const RenderArguments& args, RenderOptions* o, std::stri
         *error = "--no-hit-above " + args.noHitAbove + ": must be above 0";
         return false;
     }
-    if (!parseFocusOptions(args, o, error)) return false;
+    return true;
+}
 
+// The pixels' shape and scale, the working format, and the output's data
+// type and colour space.
+bool parseImageOptions(const RenderArguments& args, RenderOptions* o, std::string* error) {
     if (!args.pixelAspect.empty()) {
         if (!positiveFinite("--pixel-aspect", args.pixelAspect, &o->pixelAspect, error))
             return false;
@@ -348,6 +334,11 @@ bool parseRenderOptions(const RenderArguments& args, RenderOptions* o, std::stri
     *error = colourSpaceProblem(args.colourSpace);
     if (!error->empty()) return false;
     o->colourSpace = args.colourSpace;
+    return true;
+}
+
+// Frames at a time, threads per frame and depth slabs.
+bool parseWorkOptions(const RenderArguments& args, RenderOptions* o, std::string* error) {
     if (!parseInteger("--jobs", args.jobs, &o->jobs, error)) return false;
     if (o->jobs < 1 || o->jobs > 64) {
         *error = "-j " + args.jobs + ": use 1 to 64 frames at a time";
@@ -367,7 +358,37 @@ bool parseRenderOptions(const RenderArguments& args, RenderOptions* o, std::stri
         *error = "--slabs " + args.slabs + ": use 1 to " + std::to_string(kMaxSlabs) + " slabs";
         return false;
     }
-    return parseFrameOptions(args, o, error);
+    return true;
+}
+
+}  // namespace
+
+bool parseRenderOptions(const RenderArguments& args, RenderOptions* o, std::string* error) {
+    *o = RenderOptions();
+    if (args.input.empty()) {
+        *error = "no input image: dof3d render IN -o OUT";
+        return false;
+    }
+    if (args.output.empty()) {
+        *error = "no output: give -o OUT";
+        return false;
+    }
+    o->input = args.input;
+    o->output = args.output;
+    o->depthFile = args.depthFile;
+    o->depthChannel = args.depthChannel;
+    o->cocMap = args.cocMap;
+    o->effectsDir = args.effectsDir;
+    o->rgbaOnly = args.rgbaOnly;
+    o->overwrite = args.overwrite;
+    o->json = args.json;
+    o->quiet = args.quiet;
+
+    // In this order, so that the first bad option is the one named.
+    return parseBlurOptions(args, o, error) && parseMethod(args, o, error) &&
+           parseDepthOptions(args, o, error) && parseFocusOptions(args, o, error) &&
+           parseImageOptions(args, o, error) && parseWorkOptions(args, o, error) &&
+           parseFrameOptions(args, o, error);
 }
 
 std::string canonicalSettings(const RenderOptions& o) {

@@ -104,7 +104,9 @@ TEST_P(ReferenceScenes, MatchTheLiteralReference) {
             scene(format, 16, 13, ++seed, row.features);
             GBufferSet* channels = row.features & kNoTable ? nullptr : &gbuffers->set;
             settings.radius = row.radius;
-            settings.method = mode;
+            // The reference is handed the method the effect makes of the value.
+            settings.method = FilterMethod(roundToInt(mode));
+            modeParameter = mode;
             settings.focusRangeDepth = row.focusRangeDepth;
             settings.scaleX = row.scaleX;
             settings.scaleY = 0.75;

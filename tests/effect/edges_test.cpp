@@ -62,18 +62,18 @@ protected:
 TEST_F(EdgeTest, AnswersByFormatCodeAndMethod) {
     const struct {
         int code;
-        double method;
+        int method;
         QVULong answers[5];
-    } cases[] = {{1, 1.0, {1, 1, 1, 1, 1}},  {2, 2.0, {1, 1, 1, 1, 1}}, {3, 1.0, {1, 1, 1, 1, 1}},
-                 {4, 2.0, {1, 1, 1, 1, 1}},  {5, 2.0, {1, 1, 1, 1, 1}}, {1, 3.0, {1, 1, 0, 1, 0}},
-                 {0, 1.0, {0, 0, 0, 0, 0}},  {6, 2.0, {0, 0, 0, 0, 0}}, {128, 1.0, {0, 0, 0, 0, 0}},
-                 {255, 2.0, {0, 0, 0, 0, 0}}};
+    } cases[] = {{1, 1, {1, 1, 1, 1, 1}},  {2, 2, {1, 1, 1, 1, 1}}, {3, 1, {1, 1, 1, 1, 1}},
+                 {4, 2, {1, 1, 1, 1, 1}},  {5, 2, {1, 1, 1, 1, 1}}, {1, 3, {1, 1, 0, 1, 0}},
+                 {0, 1, {0, 0, 0, 0, 0}},  {6, 2, {0, 0, 0, 0, 0}}, {128, 1, {0, 0, 0, 0, 0}},
+                 {255, 2, {0, 0, 0, 0, 0}}};
     for (const auto& c : cases) {
         const bool known = c.code >= 1 && c.code <= 5;
         SCOPED_TRACE(::testing::Message() << "code " << c.code << ", method " << c.method);
         scene(QVBitmapType(known ? c.code : 2), 5, 4, 5, kEveryChannel);
         settings.radius = 1.5;
-        settings.method = c.method;
+        settings.method = FilterMethod(c.method);
         destination->record().formatCode = QVBitmapType(c.code);
         const std::vector<std::uint8_t> before = bufferBytes(*destination);
         auto s = session();
@@ -120,7 +120,7 @@ TEST_F(EdgeTest, NoEngineWithoutParameters) {
 // leak nothing and never read a buffer of the other method; a second
 // finished finds nothing left to release.
 TEST_F(EdgeTest, RepeatedCallsAndMethodChangesLeakNothing) {
-    settings.method = 1.0;
+    settings.method = kMethodBoxAverage;
     auto s = session();
     const QVRect all = s->region();
     ASSERT_EQ(s->prepare(), 1u);
@@ -132,12 +132,12 @@ TEST_F(EdgeTest, RepeatedCallsAndMethodChangesLeakNothing) {
         EXPECT_EQ(s->apply(pass, all), 1u);
     const Parameters* p = s->parameters();
     EXPECT_NE(p->alphaTable, nullptr);
-    settings.method = 2.0;
+    settings.method = kMethodSplatting;
     ASSERT_TRUE(runtime::setRenderParameters(*instance, settings));
     EXPECT_EQ(s->apply(kPassBuildTables, all), 1u);
     EXPECT_EQ(p->alphaTable, nullptr) << "the box tables went with the method";
     EXPECT_EQ(s->apply(kPassSplat, all), 1u);
-    settings.method = 1.0;
+    settings.method = kMethodBoxAverage;
     ASSERT_TRUE(runtime::setRenderParameters(*instance, settings));
     const std::vector<std::uint8_t> afterSplat = bufferBytes(*destination);
     EXPECT_EQ(s->apply(kPassWriteOutput, all), 0u) << "no summed-area tables for the box average";
@@ -158,11 +158,11 @@ TEST_F(EdgeTest, AllocationFailureAtEveryStep) {
         scene(format, 5, 4, std::uint32_t(format), kEveryChannel);
         settings.radius = 1.5;
         settings.outputRects = {{0, 0, 5, 2}, {0, 2, 5, 2}};
-        for (double method : {1.0, 2.0}) {
+        for (FilterMethod method : {kMethodBoxAverage, kMethodSplatting}) {
             settings.method = method;
             SCOPED_TRACE(formatName(format) + ", method " + std::to_string(method));
-            const std::uint64_t tables = method == 1.0 ? 6 : 14;
-            const std::uint64_t steps = method == 1.0 ? 6 : 16;
+            const std::uint64_t tables = method == kMethodBoxAverage ? 6 : 14;
+            const std::uint64_t steps = method == kMethodBoxAverage ? 6 : 16;
             const std::uint64_t live = liveBlocks();
             for (std::uint64_t n = 1; n <= steps + 1; ++n) {
                 SCOPED_TRACE(::testing::Message() << "failure at allocation " << n);
@@ -208,7 +208,7 @@ TEST_F(EdgeTest, OpaqueSharpFragmentTakesItsOwnColour) {
                     kCoverage | kColour | (c.exponent ? unsigned(kExponent) : 0u));
             gbuffers->set.coverage(1, 1) = 255;
             std::memcpy(gbuffers->set.colour(1, 1), c.bytes, c.exponent ? 4 : 3);
-            settings.method = 2.0;
+            settings.method = kMethodSplatting;
             settings.radius = 3.0;
             const std::vector<float> sourceCorner = pixelAt(*source, 0, 2);
             ASSERT_TRUE(render(*source, *destination, &gbuffers->set, settings).ok);
@@ -240,7 +240,7 @@ TEST_F(EdgeTest, BoxAverageAtTheRegionCorner) {
         const int at[3][2] = {{1, 1}, {1, 2}, {2, 2}};
         for (int p = 0; p < 3; ++p)
             for (int c = 0; c < 4; ++c) source->setComponent(at[p][0], at[p][1], c, corner[p][c]);
-        settings.method = 1.0;
+        settings.method = kMethodBoxAverage;
         settings.radius = 1.0;
         ASSERT_TRUE(render(*source, *destination, &gbuffers->set, settings).ok);
         const bool isFloat = format == kQVBitmapRGBAFloat;
@@ -260,21 +260,21 @@ TEST_F(EdgeTest, BoxAverageAtTheRegionCorner) {
 TEST_F(EdgeTest, BufferSizesBeyondThirtyTwoBitsFail) {
     const struct {
         std::uint32_t pass;
-        double method;
+        int method;
         QVRect region;
         const char* why;
     } cases[] = {
         // clang-format off
-        {kPassAllocateRadiusMap, 1.0, {0, 0, 65536, 65536}, "map of 2^32 bytes"},
-        {kPassAllocateRadiusMap, 2.0, {0, 0, 65537, 65536}, "map that wraps to 65536 bytes in 32 bits"},
-        {kPassAllocateRadiusMap, 1.0, {0, 0, 0x7FFFFFFF, 3}, "wide region"},
-        {kPassBuildTables, 1.0, {0, 0, 23170, 23170}, "(w + 1) x (h + 1) x 8 just above 2^32"},
-        {kPassBuildTables, 2.0, {0, 0, 65536, 8192}, "planes of exactly 2^32 bytes"},
-        {kPassBuildTables, 1.0, {0, 0, 0x7FFFFFFF, 0x3FFFFFFF}, "(w + 1) x (h + 1) x 8 = 2^64, which wraps to 0"},
+        {kPassAllocateRadiusMap, 1, {0, 0, 65536, 65536}, "map of 2^32 bytes"},
+        {kPassAllocateRadiusMap, 2, {0, 0, 65537, 65536}, "map that wraps to 65536 bytes in 32 bits"},
+        {kPassAllocateRadiusMap, 1, {0, 0, 0x7FFFFFFF, 3}, "wide region"},
+        {kPassBuildTables, 1, {0, 0, 23170, 23170}, "(w + 1) x (h + 1) x 8 just above 2^32"},
+        {kPassBuildTables, 2, {0, 0, 65536, 8192}, "planes of exactly 2^32 bytes"},
+        {kPassBuildTables, 1, {0, 0, 0x7FFFFFFF, 0x3FFFFFFF}, "(w + 1) x (h + 1) x 8 = 2^64, which wraps to 0"},
         // clang-format on
     };
     for (const auto& c : cases) {
-        settings.method = c.method;
+        settings.method = FilterMethod(c.method);
         settings.region = c.region;
         auto s = session();
         ASSERT_EQ(s->prepare(), 1u);
@@ -311,7 +311,7 @@ TEST_F(EdgeTest, RegionAtTheLargestCoordinateIsWalkedUpToIt) {
         ch->xStride = ch->yStride = 0;
     }
     for (const auto& c : cases) {
-        settings.method = 2.0;
+        settings.method = kMethodSplatting;
         settings.region = c.region;
         auto s = session();
         const std::size_t pixels = std::size_t(c.region.width) * std::size_t(c.region.height);
@@ -342,7 +342,7 @@ TEST_F(EdgeTest, PollsSeeWholePixelsAndAStopSplatsNothingMore) {
     scene(kQVBitmapRGBA16, 48, 40, 7, kCoverage | kColour | kLayers);
     for (int y = 0; y < 40; ++y)
         for (int x = 0; x < 48; ++x) gbuffers->set.depth(x, y) = -30.0f;  // fully blurred
-    settings.method = 2.0;
+    settings.method = kMethodSplatting;
     settings.radius = 30.0;  // hats 60 pixels out
     const std::size_t elements = 48 * 40;
     for (const SplatWalkTuning& tuning :

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -227,11 +228,21 @@ protected:
         gbuffers.reset(new SceneGBuffers(w, h, random, features));
         settings = RenderSettings();
         settings.focalDepth = -10.0;
+        modeParameter.reset();
+    }
+
+    // `s` written to the effect; `modeParameter`, when set, in place of the
+    // method's own value.
+    void setParameters(const RenderSettings& s) {
+        EXPECT_TRUE(runtime::setRenderParameters(*instance, s));
+        if (modeParameter) {
+            EXPECT_TRUE(runtime::setParameter(*instance, kStringMethod, *modeParameter));
+        }
     }
 
     // The scene's session, with the settings written to the effect.
     std::unique_ptr<runtime::RenderSession> session() {
-        EXPECT_TRUE(runtime::setRenderParameters(*instance, settings));
+        setParameters(settings);
         return std::unique_ptr<runtime::RenderSession>(
             new runtime::RenderSession(*instance, *source, *destination, &gbuffers->set, settings));
     }
@@ -247,7 +258,7 @@ protected:
         WatchedExecute::target = local ? ExecuteFunc : module;
         WatchedExecute::afterSplat = afterSplat;
         record.executeEntry = WatchedExecute::execute;
-        EXPECT_TRUE(runtime::setRenderParameters(*instance, settings));
+        setParameters(settings);
         const runtime::RenderReport report =
             runtime::render(*instance, source, destination, gbuffers, settings);
         record.executeEntry = module;
@@ -258,6 +269,7 @@ protected:
     std::unique_ptr<PixelImage> source, destination;
     std::unique_ptr<SceneGBuffers> gbuffers;
     RenderSettings settings;
+    std::optional<double> modeParameter;
 };
 
 // The twelve planes of a Parameters record as the reference keeps them.

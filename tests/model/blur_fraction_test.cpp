@@ -17,9 +17,12 @@ namespace {
 using dof::FocusDepths;
 
 TEST(BlurFraction, RadiusMapBytesAndHatReach) {
-    EXPECT_EQ(dof::radiusMapByte(0.5 / 255.0), 0);  // ties to even
-    EXPECT_EQ(dof::radiusMapByte(1.5 / 255.0), 2);
-    EXPECT_EQ(dof::radiusMapByte(1.0), 255);
+    EXPECT_EQ(dof::fractionByte(0.5 / 255.0), 0);  // ties to even
+    EXPECT_EQ(dof::fractionByte(1.5 / 255.0), 2);
+    EXPECT_EQ(dof::fractionByte(1.0), 255);
+    EXPECT_EQ(dof::fractionByte(1.5), 255);
+    EXPECT_EQ(dof::fractionByte(-0.5), 0);
+    EXPECT_EQ(dof::fractionByte(NAN), 0);
     EXPECT_EQ(dof::hatReach(0.49), 0);
     EXPECT_EQ(dof::hatReach(0.5), 1);
     EXPECT_EQ(dof::hatReach(16.0), 32);
@@ -57,7 +60,7 @@ TEST_F(BlurFractionEffect, RadiusMapMatchesTheEffects) {
         const unsigned char* map = session.parameters()->cocMap;
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x)
-                ASSERT_EQ(dof::radiusMapByte(dof::blurFraction(gb.depth(x, y), focus)),
+                ASSERT_EQ(dof::fractionByte(dof::blurFraction(gb.depth(x, y), focus)),
                           map[y * w + x])
                     << "depth " << gb.depth(x, y);
     }

@@ -18,9 +18,9 @@ using dof::RenderWork;
 std::vector<int> rowsOf(const std::vector<Band>& bands, bool regions) {
     std::vector<int> out;
     for (const Band& b : bands) {
-        const QVRect& r = regions ? b.region : b.rows;
-        out.push_back(r.top);
-        out.push_back(r.top + r.height);
+        const dof::Rect& r = regions ? b.region : b.rows;
+        out.push_back(r.y);
+        out.push_back(r.yend());
     }
     return out;
 }
@@ -46,7 +46,7 @@ TEST(BandRender, PlanBalancesTheRegionsWork) {
     };
     for (const auto& c : cases) {
         const std::vector<Band> bands =
-            dof::planBands(QVRect{0, 0, 10, c.height}, c.count, c.reach, RenderWork(0, c.taps));
+            dof::planBands(dof::Rect{0, 0, 10, c.height}, c.count, c.reach, RenderWork(0, c.taps));
         EXPECT_EQ(rowsOf(bands, false), c.rows) << c.why;
         EXPECT_EQ(rowsOf(bands, true), c.regions) << c.why;
     }
@@ -73,9 +73,9 @@ TEST(BandRender, BoxTablesAreExactWhileTheirSumsFitADouble) {
 // instance and on three bands; box averaging too where its tables are exact.
 TEST(BandRender, BandsGiveTheBytesOfOneInstance) {
     for (QVBitmapType format : dof::test::kAllFormats)
-        for (double method : {2.0, 1.0}) {
-            const std::string why =
-                std::string(dof::test::formatName(format)) + (method == 2.0 ? " splat" : " box");
+        for (FilterMethod method : {kMethodSplatting, kMethodBoxAverage}) {
+            const std::string why = std::string(dof::test::formatName(format)) +
+                                    (method == kMethodSplatting ? " splat" : " box");
             dof::test::Random random(format * 7 + int(method));
             const int w = 23, h = 61;
             auto source = dof::test::randomImage(format, w, h, random);
@@ -90,7 +90,8 @@ TEST(BandRender, BandsGiveTheBytesOfOneInstance) {
             settings.focalDepth = -10.0;
             settings.scaleY = 1.5;
             settings.region = QVRect{0, 0, w, h};
-            if (method == 1.0 && !dof::boxTablesExact(format, double(w) * h)) continue;
+            if (method == kMethodBoxAverage && !dof::boxTablesExact(format, double(w) * h))
+                continue;
 
             dof::runtime::EffectInstance instance(dof::test::effectLibrary());
             std::string error;
@@ -101,10 +102,10 @@ TEST(BandRender, BandsGiveTheBytesOfOneInstance) {
             // window 4 rows (3.75 rounded) and 3 columns.
             for (const dof::BandAxis axis : {dof::BandAxis::Rows, dof::BandAxis::Columns}) {
                 const bool rows = axis == dof::BandAxis::Rows;
-                const int reach = method == 2.0 ? (rows ? 7 : 5) : (rows ? 5 : 3);
+                const int reach = method == kMethodSplatting ? (rows ? 7 : 5) : (rows ? 5 : 3);
                 const RenderWork work(0, std::vector<double>(std::size_t(rows ? h : w), 1.0));
                 const std::vector<Band> bands =
-                    dof::planBands(settings.region, 3, reach, work, axis);
+                    dof::planBands(dof::Rect{0, 0, w, h}, 3, reach, work, axis);
                 ASSERT_EQ(bands.size(), 3u) << why;
                 std::copy(before.begin(), before.end(), banded->record().baseAddr);
                 for (const Band& band : bands)

@@ -274,7 +274,7 @@ TEST_F(HostBuffers, DemoSceneHandWorkedPixels) {
     EXPECT_EQ(scene.settings.radius, 8.0);  // 360 / 45, focused on the card
     EXPECT_EQ(scene.settings.focalDepth, -6.0);
     EXPECT_EQ(scene.settings.focusRangeDepth, -7.0);
-    EXPECT_EQ(scene.settings.method, 1.0);
+    EXPECT_EQ(scene.settings.method, kMethodBoxAverage);
     GBufferSet& g = *scene.gbuffers;
     for (const PixelCase& c : kPixels) {
         SCOPED_TRACE(c.why);

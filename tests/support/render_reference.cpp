@@ -8,17 +8,17 @@
 
 namespace dof::test {
 
-namespace {
-
-using runtime::PixelImage;
-using std::int64_t;
-
 std::int32_t roundToInt(double value) {
     const double sum = value + 4503603922337792.0;
     std::uint64_t bits;
     std::memcpy(&bits, &sum, 8);
     return std::int32_t(std::uint32_t(bits & 0xFFFFFFFFu));
 }
+
+namespace {
+
+using runtime::PixelImage;
+using std::int64_t;
 
 double blurFraction(float depth, double F, double N) {
     double d = depth;
@@ -285,7 +285,7 @@ ReferencePlanes referenceSplatPlanes(const runtime::RenderSettings& s, const Pix
 bool referenceRender(const runtime::RenderSettings& s, const PixelImage& source,
                      GBufferChannel* const* gbuffers, PixelImage& destination,
                      ReferencePlanes* planesAfterSplat) {
-    const int method = roundToInt(s.method);
+    const int method = s.method;
     if (method != 1 && method != 2) return false;
     if (s.region.width <= 0 || s.region.height <= 0) return true;
     const std::vector<QVRect> rects = rectsOf(s);

@@ -17,6 +17,10 @@
 
 namespace dof::test {
 
+// A parameter value rounded as the effect rounds it: to nearest, ties to
+// even, the low 32 bits.
+std::int32_t roundToInt(double value);
+
 // What a whole render with these settings (the region given, pass 4 over
 // the rectangles of passes 1 and 3) does to `destination`, which holds the
 // host's buffer before the render; `planes`, when given, receives the planes

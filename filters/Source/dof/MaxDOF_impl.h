@@ -29,9 +29,8 @@ inline bool planes_allocated(Parameters* params) {
     return true;
 }
 
-// Radii below these leave the image sharp: the radius map, the splatting and
-// the resolve use the first, the box average the second.
-constexpr double kSharpRadius = 0.00001;
+// The box average copies the source below this radius; the other passes
+// below kSharpRadius.
 constexpr double kCopyRadius = 0.000001;
 
 inline const GBufferChannel* channel(IFXFilterInstance const& instance, GBufferEntry entry) {
@@ -129,7 +128,7 @@ FilterStatus MaxDOF<Buffer, Pixel, T>::fillRadiusMap(IFXFilterInstance const& in
     if (params_->cocMap == nullptr) return kStatusOutOfMemory;
 
     const GBufferChannel* depth = dof::maxdof::channel(instance, kGBufferDepth);
-    if (depth == nullptr || params_->radius < dof::maxdof::kSharpRadius) {
+    if (depth == nullptr || params_->radius < kSharpRadius) {
         for (int j = 0; j < rect.height; ++j)
             std::memset(params_->cocMap + region_index(region, rect.left, rect.top + j), 0,
                         std::size_t(rect.width));
@@ -250,7 +249,7 @@ FilterStatus MaxDOF<Buffer, Pixel, T>::splat(IFXFilterInstance const& instance) 
     const QVRect rect = clip_to_region(instance.outputRect, region);
     if (rect_is_empty(rect)) return kStatusDone;
     const dof::maxdof::SplatChannels ch = dof::maxdof::splat_channels(instance);
-    if (ch.depth == nullptr || params_->radius < dof::maxdof::kSharpRadius) {
+    if (ch.depth == nullptr || params_->radius < kSharpRadius) {
         // Nothing to blur: the source is the result, and pass 4 adds nothing.
         copyRows(instance, rect);
         return kStatusDone;

@@ -81,8 +81,7 @@ FilterStatus MaxDOF<Buffer, Pixel, T>::resolve(IFXFilterInstance const& instance
     const QVRect rect = clip_to_region(instance.outputRect, region);
     if (rect_is_empty(rect)) return kStatusDone;
     // Nothing was splatted: pass 3 has already copied the source.
-    if (dof::maxdof::channel(instance, kGBufferDepth) == nullptr ||
-        params_->radius < dof::maxdof::kSharpRadius)
+    if (dof::maxdof::channel(instance, kGBufferDepth) == nullptr || params_->radius < kSharpRadius)
         return kStatusDone;
     if (!dof::maxdof::planes_allocated(params_)) return kStatusOutOfMemory;
 

@@ -316,6 +316,10 @@ double* SplatWalk::tilePlane(const Tile& tile, int plane, int row, int column) c
     return tile_ + plane * planeStride_ + (row - tile.firstRow) * rowStride_ + (column - tile.left);
 }
 
+// One function on purpose: the tile's reach and layout, then the grouping of
+// its fragments, share the tile and the group's bounds, which the grouping
+// updates for every fragment on the pass's hottest path; a split would pass
+// that state between calls and read no clearer.
 void SplatWalk::applyTile(int tileRow, int tileColumn, const std::uint32_t* list,
                           std::size_t count) {
     Tile tile;

@@ -12,6 +12,13 @@ enum FilterMethod : int {
     kMethodSplatting = 2,
 };
 
+// The largest blur radius the host may set, in pixels.
+constexpr double kMaximumRadius = 64.0;
+
+// Radii below this leave the image sharp: the radius map stays 0, and the
+// splatting and its resolve copy the source.
+constexpr double kSharpRadius = 0.00001;
+
 struct Parameters {
     double radius;           // largest blur radius in pixels
     double mode;             // 1 box averaging, 2 splatting (rounded)
