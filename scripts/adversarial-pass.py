@@ -271,17 +271,18 @@ def main():
                 else:
                     faults.append("%s, %s: %s" % (*futures[future], outcome))
         first = os.path.join(folder, seeds[0][0])
-        for what, outcome in output_cases(args.dof3d, folder, first, seeds[0][1]):
-            cases.append(what)
+        outputs = output_cases(args.dof3d, folder, first, seeds[0][1])
+        for what, outcome in outputs:
             if outcome in counts:
                 counts[outcome] += 1
             else:
                 faults.append("%s: %s" % (what, outcome))
         for line in sorted(faults):
             print("FAULT " + line)
-        print("adversarial-pass: %d damaged files from %d seeds: %d rendered, %d refused in one "
-              "line, %d faults" % (len(cases), len(seeds), counts["rendered"], counts["refused"],
-                                   len(faults)))
+        print("adversarial-pass: %d damaged files from %d seeds and %d output-type and full-disk "
+              "cases: %d rendered, %d refused in one line, %d faults"
+              % (len(cases), len(seeds), len(outputs), counts["rendered"], counts["refused"],
+                 len(faults)))
         return 1 if faults else 0
     finally:
         shutil.rmtree(folder, ignore_errors=True)
