@@ -386,6 +386,7 @@ bool readFrameFrom(const std::string& path, const ReadOptions& options, Frame* f
     const OIIO::ImageSpec imageSpec = in->spec();
     record->formatName = in->format_name();
     frame->lens = lensFromMetadata(imageSpec);
+    frame->focusMetres = focusFromMetadata(imageSpec);
     frame->pixelAspect = imageSpec.get_float_attribute("PixelAspectRatio", 1.0f);
     if (!(frame->pixelAspect > 0.0) || !std::isfinite(frame->pixelAspect)) frame->pixelAspect = 1.0;
     const bool ok = imageSpec.deep ? loadDeep(*in, path, options, frame, record, error)

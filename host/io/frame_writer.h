@@ -1,5 +1,5 @@
-// A rendered frame written as its output, with the radius map beside it when
-// one is asked for: both are written and checked under temporary names
+// A rendered frame written as its output, with its circle of confusion pass
+// beside it when one is asked for: both are written and checked under temporary names
 // first, then put in place together, so that no partial or damaged file ever
 // takes an output's name.
 #pragma once
@@ -22,14 +22,18 @@ bool canWrite(const std::string& path, std::string* error);
 
 enum class WriteOutcome { Written, Failed, Interrupted };
 
-// Writes the frame's output to files.output as `encoding` says and
-// `radiusMap` (bytes over the first part's output window) to files.cocMap
-// when that is named. Interrupted, with nothing in place, when a stop is
-// asked for before the files are put in place; failed with a one-line
-// `error`. `leftOut` receives what of the frame the output's file type does
-// not hold.
-WriteOutcome writeFrame(const Frame& frame, const FileRecord& file, const RenderedFrame& rendered,
-                        const std::vector<std::uint8_t>& radiusMap, const FrameFiles& files,
+// Writes the frame's output to files.output as `encoding` says, and the
+// circle of confusion pass `coc` (over the first part's output window) to
+// files.cocMap when that is named: a float channel "coc" in an OpenEXR, an
+// 8-bit grey picture in other file types (128 in focus, 0 at
+// encoding.cocScale pixels in front of the focus, 255 at as many behind).
+// Takes the frame, the render and the pass, and lets go of them once the
+// files' images are made, so that the files are written with those alone in
+// memory. Interrupted, with nothing in place, when a stop is asked for before
+// the files are put in place; failed with a one-line `error`. `leftOut`
+// receives what of the frame the output's file type does not hold.
+WriteOutcome writeFrame(Frame&& frame, const FileRecord& file, RenderedFrame&& rendered,
+                        std::vector<float>&& coc, const FrameFiles& files,
                         const OutputEncoding& encoding, std::vector<std::string>* leftOut,
                         std::string* error);
 

@@ -32,4 +32,8 @@ LensSpec lensFromMetadata(const OIIO::ImageSpec& imageSpec) {
     return lens;
 }
 
+double focusFromMetadata(const OIIO::ImageSpec& imageSpec) {
+    return firstFloat(imageSpec, {"focus"});
+}
+
 }  // namespace dof

@@ -14,4 +14,8 @@ namespace dof {
 // "sensorOverallDimensions". Unknown or unusable values stay 0.
 LensSpec lensFromMetadata(const OIIO::ImageSpec& imageSpec);
 
+// The camera's focus distance in metres from OpenEXR's standard "focus"
+// attribute; 0 when the file has none or it is not a distance.
+double focusFromMetadata(const OIIO::ImageSpec& imageSpec);
+
 }  // namespace dof

@@ -131,35 +131,74 @@ bool convertColour(std::vector<float>& pixels, int width, int height, int channe
     return true;
 }
 
-// The values of `channels` of part `part` over its output window, pixel
-// after pixel: the render's where it wrote the channel, else the frame's,
-// else what the part holds beyond its data window.
-std::vector<float> partValues(const Frame& frame, const FileRecord::Contents& record,
-                              const RenderedFrame& rendered, int part,
-                              const std::vector<int>& channels) {
-    const FramePart& own = frame.parts[std::size_t(part)];
-    const Rect& window = rendered.windows[std::size_t(part)];
-    const std::vector<float>& beyond = record.beyond[std::size_t(part)];
+// Stands, among a part's channels, for the circle of confusion pass.
+constexpr int kCocChannel = -2;
+
+// What a part's output values are made of: the frame, the render's planes,
+// the circle of confusion pass.
+struct PartSource {
+    const Frame& frame;
+    const FileRecord::Contents& record;
+    const RenderedFrame& rendered;
+    const std::vector<float>* coc;  // over the first part's window, or null
+};
+
+// The values of `channels` of part `part` over rows `top` to `bottom` - 1 of
+// its output window, pixel after pixel: the render's where it wrote the
+// channel, else the frame's, else what the part holds beyond its data
+// window.
+std::vector<float> partValues(const PartSource& source, int part, const std::vector<int>& channels,
+                              int top, int bottom) {
+    const FramePart& own = source.frame.parts[std::size_t(part)];
+    const Rect& window = source.rendered.windows[std::size_t(part)];
+    const std::vector<float>& beyond = source.record.beyond[std::size_t(part)];
     const std::size_t n = channels.size(), stride = own.channels.size();
     std::vector<const float*> planes;
     for (int c : channels) {
-        const std::vector<float>* plane = rendered.find(part, c);
+        const std::vector<float>* plane =
+            c == kCocChannel ? source.coc : source.rendered.find(part, c);
         planes.push_back(plane ? plane->data() : nullptr);
     }
-    std::vector<float> values(window.pixels() * n);
-    std::size_t p = 0;
-    for (int y = window.y; y < window.yend(); ++y)
-        for (int x = window.x; x < window.xend(); ++x, ++p) {
+    std::vector<float> values(std::size_t(window.width) * std::size_t(bottom - top) * n);
+    std::size_t p = 0, at = window.index(window.x, top);
+    for (int y = top; y < bottom; ++y)
+        for (int x = window.x; x < window.xend(); ++x, ++p, ++at) {
             const bool inside = own.dataWindow.contains(x, y);
             const std::size_t d = inside ? own.dataWindow.index(x, y) * stride : 0;
             for (std::size_t i = 0; i < n; ++i) {
                 const std::size_t c = std::size_t(channels[i]);
-                values[p * n + i] = planes[i] ? planes[i][p]
+                values[p * n + i] = planes[i] ? planes[i][at]
                                     : inside  ? own.values[d + c]
                                               : beyond[c];
             }
         }
     return values;
+}
+
+// Rows encoded at a time: the whole image is held once, in the file's types,
+// and only a band of it as float values besides.
+constexpr int kBandRows = 64;
+
+// Fills `image` (over part `part`'s window) band by band with the values
+// `channels` give, `change` working on each band first (null: none).
+template <typename Change>
+bool fillByBands(const PartSource& source, int part, const std::vector<int>& channels,
+                 Change change, OIIO::ImageBuf* image, std::string* error) {
+    const OIIO::ROI all = image->roi();
+    for (int top = all.ybegin; top < all.yend; top += kBandRows) {
+        const int bottom = std::min(top + kBandRows, all.yend);
+        std::vector<float> values = partValues(source, part, channels, top, bottom);
+        if (!change(values, bottom - top, error)) return false;
+        OIIO::ROI band = all;
+        band.ybegin = top;
+        band.yend = bottom;
+        if (!image->set_pixels(band, TypeDesc::FLOAT, values.data(),
+                               OIIO::stride_t(channels.size() * sizeof(float)))) {
+            *error = "cannot convert the pixels: " + image->geterror();
+            return false;
+        }
+    }
+    return true;
 }
 
 // The position of `channel` among `channels`, or -1.
@@ -208,14 +247,24 @@ std::string colourSpaceProblem(const std::string& name) {
 
 namespace {
 
-// The input channels the output holds, in its order: all of them, or R, G,
-// B and alpha where the file type takes no others or only those are asked
-// for; no alpha where the file type has none.
-std::vector<int> outputChannels(const Frame& frame, const OIIO::ImageSpec& in, bool rgbaOnly,
-                                const OIIO::ImageOutput& writer) {
+// How the first part goes into the file: its channels (the input's, and the
+// circle of confusion as kCocChannel), their types, and how colour changes.
+struct FirstPartLayout {
+    std::vector<int> order;
+    std::vector<TypeDesc> types;
+    int alpha = -1;  // in the output
+    Association from = Association::Opaque, to = Association::Opaque;
+    std::string fromSpace, toSpace;
+    bool linearOut = true;
+};
+
+// Channels: all of them, or R, G, B and alpha where the file type takes no
+// others or only those are asked for; then the circle of confusion.
+std::vector<int> outputChannels(const Frame& frame, const OIIO::ImageSpec& in,
+                                const OutputEncoding& encoding, const OIIO::ImageOutput& writer) {
     std::vector<int> order;
     const bool moreThanColour = in.nchannels > (frame.alphaChannel >= 0 ? 4 : 3);
-    if (moreThanColour && (rgbaOnly || !takesAnyChannels(writer.format_name()))) {
+    if (moreThanColour && (encoding.rgbaOnly || !takesAnyChannels(writer.format_name()))) {
         for (int c = 0; c < 3; ++c)
             if (order.empty() || order.back() != frame.colourChannel[c])
                 order.push_back(frame.colourChannel[c]);
@@ -225,138 +274,137 @@ std::vector<int> outputChannels(const Frame& frame, const OIIO::ImageSpec& in, b
     }
     if (frame.alphaChannel >= 0 && !writer.supports("alpha"))
         order.erase(std::remove(order.begin(), order.end(), frame.alphaChannel), order.end());
+    if (!encoding.cocChannel.empty()) order.push_back(kCocChannel);
     return order;
 }
 
-// The data type of each output channel: the one asked for, else the
-// input's per channel where the file type keeps several, else the most
-// precise of them; each one the file type stores.
+// Data types: the one asked for, else the input's per channel where the file
+// type keeps several, else the most precise of them; each one the file type
+// stores. The circle of confusion is float.
 std::vector<TypeDesc> outputTypes(const std::vector<int>& order, const OIIO::ImageSpec& in,
-                                  const std::string& dataType, const OIIO::ImageOutput& writer) {
-    const std::string format = writer.format_name();
-    const TypeDesc asked = dataTypeNamed(dataType);
+                                  const OutputEncoding& encoding, const OIIO::ImageOutput& writer) {
+    const TypeDesc asked = dataTypeNamed(encoding.dataType);
     std::vector<TypeDesc> types;
-    for (int c : order) types.push_back(asked != OIIO::TypeUnknown ? asked : in.channelformat(c));
+    for (int c : order)
+        types.push_back(c == kCocChannel                ? TypeDesc(TypeDesc::FLOAT)
+                        : asked != OIIO::TypeUnknown ? asked
+                                                     : in.channelformat(c));
     if (!writer.supports("channelformats")) {
         TypeDesc widest = types.front();
         for (TypeDesc t : types)
             if (precisionRank(t) > precisionRank(widest)) widest = t;
         types.assign(types.size(), widest);
     }
-    for (TypeDesc& t : types) t = storable(format, t);
+    for (TypeDesc& t : types) t = storable(writer.format_name(), t);
     return types;
 }
 
-// What the output's description says: the input's, with the output's
-// window, channels, types, alpha and colour, and the settings record where
-// the file type keeps one.
-OIIO::ImageSpec outputSpec(const OIIO::ImageSpec& in, const Rect& window,
-                           const std::vector<int>& order, const std::vector<TypeDesc>& types,
-                           int alpha, Association to, const std::string& colourSpace,
-                           const std::string& format, const std::string& settingsRecord) {
-    OIIO::ImageSpec out = in;
-    out.x = window.x;
-    out.y = window.y;
-    out.width = window.width;
-    out.height = window.height;
-    out.nchannels = int(order.size());
-    out.channelnames.clear();
-    for (int c : order) out.channelnames.push_back(in.channel_name(c));
-    out.alpha_channel = alpha;
-    out.z_channel = -1;
-    for (std::size_t i = 0; i < order.size(); ++i)
-        if (order[i] == in.z_channel) out.z_channel = int(i);
-    bool uniform = true;
-    for (TypeDesc t : types) uniform = uniform && t == types.front();
-    // Pixels are kept in the file's type, so that what is written is what
-    // the buffer holds; mixed types are kept as float and stored per channel.
-    out.format = uniform ? types.front() : TypeDesc(TypeDesc::FLOAT);
-    out.channelformats = uniform ? std::vector<TypeDesc>() : types;
-    if (to == Association::Straight)
-        out.attribute("oiio:UnassociatedAlpha", 1);
-    else
-        out.erase_attribute("oiio:UnassociatedAlpha");
-    out.attribute("oiio:ColorSpace", colourSpace);
-    out.erase_attribute("dof3d:settings");
-    const char* recordAttribute = settingsAttributeFor(format);
-    if (recordAttribute != nullptr && !settingsRecord.empty())
-        out.attribute(recordAttribute, settingsRecord);
-    return out;
-}
-
-// How the output's colour relates to its alpha: over black where the file
-// type drops alpha, straight in PNG and TGA (which store it so) and in a file
-// of the input's type that held straight colour, premultiplied otherwise.
-Association outputAssociation(const Frame& frame, int alpha, const std::string& format,
-                              const std::string& inputFormat) {
-    if (frame.alphaChannel < 0) return Association::Opaque;
-    if (alpha < 0) return Association::OverBlack;
-    if (format == "png" || format == "targa" || (format == inputFormat && !frame.associated))
-        return Association::Straight;
-    return Association::Premultiplied;
-}
-
-}  // namespace
-
-bool encodeOutput(const Frame& frame, const FileRecord& file, const RenderedFrame& rendered,
-                  const OutputEncoding& encoding, const std::string& path, OIIO::ImageBuf* image,
-                  std::string* error) {
-    auto writer = OIIO::ImageOutput::create(path);
-    if (!writer) {
-        *error = path + ": no writer for this file type";
-        return false;
-    }
-    const std::string format = writer->format_name();
-    const FileRecord::Contents& record = file.contents();
+FirstPartLayout firstPartLayout(const Frame& frame, const FileRecord::Contents& record,
+                                const OutputEncoding& encoding, const OIIO::ImageOutput& writer) {
     const OIIO::ImageSpec& in = record.parts.front();
-
-    const std::vector<int> order = outputChannels(frame, in, encoding.rgbaOnly, *writer);
-    const std::vector<TypeDesc> types = outputTypes(order, in, encoding.dataType, *writer);
-    int alpha = -1;  // in the output
-    for (std::size_t i = 0; i < order.size(); ++i)
-        if (order[i] == frame.alphaChannel) alpha = int(i);
-
+    FirstPartLayout layout;
+    layout.order = outputChannels(frame, in, encoding, writer);
+    layout.types = outputTypes(layout.order, in, encoding, writer);
+    layout.alpha = positionOf(layout.order, frame.alphaChannel);
     // Colour: linear in floating-point pixels, encoded for display in
     // integer ones; converted when the classes differ or alpha changes its
     // meaning.
     const OIIO::ColorConfig& config = colourConfig();
     const bool linearIn = isFloat(in.channelformat(frame.colourChannel[0]));
-    std::size_t colourOut = 0;
-    while (order[colourOut] != frame.colourChannel[0]) ++colourOut;
-    const bool linearOut = isFloat(types[colourOut]);
-    const std::string fromSpace = linearIn ? linearName(config) : encoding.displayColourSpace;
-    const std::string toSpace = linearOut ? linearName(config) : encoding.displayColourSpace;
-    const Association from = frame.alphaChannel < 0 ? Association::Opaque
-                             : frame.associated     ? Association::Premultiplied
-                                                    : Association::Straight;
-    const Association to = outputAssociation(frame, alpha, format, record.formatName);
+    layout.linearOut =
+        isFloat(layout.types[std::size_t(positionOf(layout.order, frame.colourChannel[0]))]);
+    layout.fromSpace = linearIn ? linearName(config) : encoding.displayColourSpace;
+    layout.toSpace = layout.linearOut ? linearName(config) : encoding.displayColourSpace;
+    if (frame.alphaChannel >= 0) {
+        const std::string format = writer.format_name();
+        layout.from = frame.associated ? Association::Premultiplied : Association::Straight;
+        if (layout.alpha < 0)
+            layout.to = Association::OverBlack;
+        else if (format == "png" || format == "targa" ||
+                 (format == record.formatName && !frame.associated))
+            layout.to = Association::Straight;  // PNG and TGA store straight colour
+        else
+            layout.to = Association::Premultiplied;
+    }
+    return layout;
+}
+
+// The file's description of the first part: the input's, with the output's
+// window, channels, types and colour.
+OIIO::ImageSpec firstPartSpec(const OIIO::ImageSpec& in, const FirstPartLayout& layout,
+                              const Rect& window, const OutputEncoding& encoding,
+                              const std::string& format) {
+    OIIO::ImageSpec out = in;
+    out.x = window.x;
+    out.y = window.y;
+    out.width = window.width;
+    out.height = window.height;
+    out.nchannels = int(layout.order.size());
+    out.channelnames.clear();
+    for (int c : layout.order)
+        out.channelnames.push_back(c == kCocChannel ? encoding.cocChannel
+                                                    : std::string(in.channel_name(c)));
+    out.alpha_channel = layout.alpha;
+    out.z_channel = in.z_channel >= 0 ? positionOf(layout.order, in.z_channel) : -1;
+    bool uniform = true;
+    for (TypeDesc t : layout.types) uniform = uniform && t == layout.types.front();
+    // Pixels are kept in the file's type, so that what is written is what
+    // the buffer holds; mixed types are kept as float and stored per channel.
+    out.format = uniform ? layout.types.front() : TypeDesc(TypeDesc::FLOAT);
+    out.channelformats = uniform ? std::vector<TypeDesc>() : layout.types;
+    if (layout.to == Association::Straight)
+        out.attribute("oiio:UnassociatedAlpha", 1);
+    else
+        out.erase_attribute("oiio:UnassociatedAlpha");
+    out.attribute("oiio:ColorSpace", layout.linearOut ? std::string("Linear") : layout.toSpace);
+    out.erase_attribute("dof3d:settings");
+    const char* recordAttribute = settingsAttributeFor(format);
+    if (recordAttribute != nullptr && !encoding.settingsRecord.empty())
+        out.attribute(recordAttribute, encoding.settingsRecord);
+    return out;
+}
+
+}  // namespace
+
+bool encodeOutput(const Frame& frame, const FileRecord& file, const RenderedFrame& rendered,
+                  const std::vector<float>& coc, const OutputEncoding& encoding,
+                  const std::string& path, OIIO::ImageBuf* image, std::string* error) {
+    auto writer = OIIO::ImageOutput::create(path);
+    if (!writer) {
+        *error = path + ": no writer for this file type";
+        return false;
+    }
+    const FileRecord::Contents& record = file.contents();
+    const OIIO::ImageSpec& in = record.parts.front();
+    if (!encoding.cocChannel.empty() && in.channelindex(encoding.cocChannel) >= 0) {
+        *error = path + ": --coc-channel " + encoding.cocChannel + ": " + frame.path +
+                 " has a channel of that name already";
+        return false;
+    }
+    const FirstPartLayout layout = firstPartLayout(frame, record, encoding, *writer);
     // The output's channels, and last the alpha a file type without alpha
     // drops, which the colour conversion still reads.
-    std::vector<int> assembled = order;
-    if (frame.alphaChannel >= 0 && alpha < 0) assembled.push_back(frame.alphaChannel);
+    std::vector<int> assembled = layout.order;
+    if (frame.alphaChannel >= 0 && layout.alpha < 0) assembled.push_back(frame.alphaChannel);
     const int colourAt[3] = {positionOf(assembled, frame.colourChannel[0]),
                              positionOf(assembled, frame.colourChannel[1]),
                              positionOf(assembled, frame.colourChannel[2])};
-    const Rect& window = rendered.windows.front();
-    std::vector<float> values = partValues(frame, record, rendered, 0, assembled);
     const bool sameAssociation =
-        from == to || (from == Association::Premultiplied && to == Association::OverBlack);
-    if ((fromSpace != toSpace || !sameAssociation) &&
-        !convertColour(values, window.width, window.height, int(assembled.size()), colourAt,
-                       positionOf(assembled, frame.alphaChannel), from, to, fromSpace, toSpace,
-                       error)) {
+        layout.from == layout.to ||
+        (layout.from == Association::Premultiplied && layout.to == Association::OverBlack);
+    const bool convert = layout.fromSpace != layout.toSpace || !sameAssociation;
+    const Rect& window = rendered.windows.front();
+    OIIO::ImageBuf buf(
+        firstPartSpec(in, layout, window, encoding, std::string(writer->format_name())));
+    const auto change = [&](std::vector<float>& values, int rows, std::string* why) {
+        return !convert ||
+               convertColour(values, window.width, rows, int(assembled.size()), colourAt,
+                             positionOf(assembled, frame.alphaChannel), layout.from, layout.to,
+                             layout.fromSpace, layout.toSpace, why);
+    };
+    if (!fillByBands(PartSource{frame, record, rendered, &coc}, 0, assembled, change, &buf,
+                     error)) {
         *error = path + ": " + *error;
-        return false;
-    }
-
-    const OIIO::ImageSpec out =
-        outputSpec(in, window, order, types, alpha, to,
-                   linearOut ? std::string("Linear") : toSpace, format, encoding.settingsRecord);
-
-    OIIO::ImageBuf buf(out);
-    if (!buf.set_pixels(buf.roi(), TypeDesc::FLOAT, values.data(),
-                        OIIO::stride_t(assembled.size() * sizeof(float)))) {
-        *error = path + ": cannot convert the pixels: " + buf.geterror();
         return false;
     }
     image->swap(buf);
@@ -413,11 +461,11 @@ bool encodeOtherParts(const Frame& frame, const FileRecord& file, const Rendered
         out.height = window.height;
         std::vector<int> channels(std::size_t(out.nchannels));
         for (int c = 0; c < out.nchannels; ++c) channels[std::size_t(c)] = c;
-        const std::vector<float> values =
-            partValues(frame, file.contents(), rendered, part, channels);
         OIIO::ImageBuf buf(out);
-        if (!buf.set_pixels(buf.roi(), TypeDesc::FLOAT, values.data())) {
-            *error = path + ": cannot convert the pixels of part " + name + ": " + buf.geterror();
+        const auto asStored = [](std::vector<float>&, int, std::string*) { return true; };
+        if (!fillByBands(PartSource{frame, file.contents(), rendered, nullptr}, part, channels,
+                         asStored, &buf, error)) {
+            *error = path + ": part " + name + ": " + *error;
             return false;
         }
         parts->push_back(std::move(buf));

@@ -18,6 +18,9 @@ struct OutputEncoding {
     bool rgbaOnly = false;
     std::string displayColourSpace = "sRGB";  // of integer pixels, read and written
     std::string settingsRecord;               // stored in the file when not empty
+    std::string cocChannel;  // the name of a circle of confusion channel to add; empty: none
+    // Pixels of blur at either end of an 8-bit circle of confusion picture.
+    double cocScale = 64.0;
 };
 
 // What is wrong with writing `path`'s file type (`greyMap`: as the

@@ -14,11 +14,13 @@
 
 namespace dof {
 
-// The image to write to `path`: its description gives the channels and data types of
-// the file, its pixels are already in them. False with a one-line `error`.
+// The image to write to `path`: its description gives the channels and data
+// types of the file, its pixels are already in them; with a circle of
+// confusion channel (encoding.cocChannel), `coc` holds its values over the
+// first part's window. False with a one-line `error`.
 bool encodeOutput(const Frame& frame, const FileRecord& file, const RenderedFrame& rendered,
-                  const OutputEncoding& encoding, const std::string& path, OIIO::ImageBuf* image,
-                  std::string* error);
+                  const std::vector<float>& coc, const OutputEncoding& encoding,
+                  const std::string& path, OIIO::ImageBuf* image, std::string* error);
 
 // The frame's other parts as further parts of `path`: every flat part, as
 // stored, where the file type holds several parts (OpenEXR) and not only R,

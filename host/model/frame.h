@@ -49,6 +49,9 @@ struct Frame {
     // size, 0 where it stores other types.
     int integerBits = 0;
     LensSpec lens;  // what the file's metadata tells of the camera
+    // The camera's focus distance in metres, as OpenEXR's standard "focus"
+    // attribute gives it; 0 when the file has none.
+    double focusMetres = 0.0;
     // Values of blurred channels that were NaN or infinite and are held as 0.
     std::size_t nonFiniteValues = 0;
     // Flat frames: the camera distance of each pixel of the first part's data

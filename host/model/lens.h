@@ -73,6 +73,8 @@ public:
     double distance(double distance) const;
     // Where the sharp zone ends among the moved distances (0 = none).
     double sharpUntil() const { return movedZoneEnd_; }
+    // The lens whose blur the distances are moved for.
+    const ThinLensBlur& blur() const { return blur_; }
 
 private:
     ThinLensBlur blur_;

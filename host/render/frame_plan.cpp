@@ -8,9 +8,23 @@ namespace dof {
 
 namespace {
 
-// The focus distance of this frame: given, or read under a pixel.
+// The focus distance of this frame: given, the file's own, or read under a
+// pixel.
 bool focusForFrame(const Frame& frame, const PlanOptions& options, double* focus,
                    std::string* error) {
+    if (options.focusFromFile) {
+        *focus = frame.focusMetres / options.lens.metresPerUnit;
+        if (isHit(*focus, options.noHitAbove)) return true;
+        std::ostringstream text;
+        text << frame.path << ": no focus: give --focus DIST (in the file's depth units) or "
+             << "--focus-at X,Y (the file's focus attribute ";
+        if (frame.focusMetres > 0.0)
+            text << frame.focusMetres << " m lies at or beyond --no-hit-above)";
+        else
+            text << "is not there)";
+        *error = text.str();
+        return false;
+    }
     if (!options.hasFocusAt) {
         *focus = options.focusDistance;
         return true;
@@ -29,12 +43,19 @@ bool focusForFrame(const Frame& frame, const PlanOptions& options, double* focus
         *error = frame.path + ": --focus-at " + where + ": nothing was hit under that pixel";
         return false;
     }
-    if (options.hasSharpUntil && !(options.sharpUntilDistance > *focus)) {
-        *error =
-            frame.path + ": --sharp-until is not farther than the depth under --focus-at " + where;
-        return false;
-    }
     return true;
+}
+
+// The sharp zone lies behind the frame's focus.
+bool sharpZoneBehind(const Frame& frame, const PlanOptions& options, double focus,
+                     std::string* error) {
+    if (!options.hasSharpUntil || options.sharpUntilDistance > focus) return true;
+    std::ostringstream text;
+    text << frame.path << ": --sharp-until is not farther than the focus distance " << focus;
+    if (options.hasFocusAt)
+        text << " under --focus-at " << options.focusAtX << "," << options.focusAtY;
+    *error = text.str();
+    return false;
 }
 
 // Whether the largest blur, in pixels across and down, stays within what the
@@ -81,7 +102,9 @@ bool planFrame(const Frame& frame, const PlanOptions& options, FramePlan* plan,
                std::string* error) {
     *plan = FramePlan();
     double focus = 0.0;
-    if (!focusForFrame(frame, options, &focus, error)) return false;
+    if (!focusForFrame(frame, options, &focus, error) ||
+        !sharpZoneBehind(frame, options, focus, error))
+        return false;
     plan->focusDistance = focus;
     EffectPlan& effect = plan->effect;
     effect.depth.noHitAbove = options.noHitAbove;

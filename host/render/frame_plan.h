@@ -18,6 +18,7 @@ namespace dof {
 struct PlanOptions {
     bool hasFocusAt = false;  // the focus lies under a pixel
     int focusAtX = 0, focusAtY = 0;
+    bool focusFromFile = false;  // the frame's own focus attribute
     double focusDistance = 0.0;  // otherwise, in the file's units
     bool hasSharpUntil = false;
     double sharpUntilDistance = 0.0;
@@ -47,7 +48,8 @@ struct FramePlan {
 };
 
 // Plans the render of `frame`. False with a one-line `error` naming the file
-// when the focus pixel lies outside the image or hits nothing, the lens is
+// when the focus pixel lies outside the image or hits nothing, the focus is
+// to come from the file and it has none, the lens is
 // incomplete or cannot focus, no depth scale fits the effect's range, or the
 // blur is larger than the frame can use.
 bool planFrame(const Frame& frame, const PlanOptions& options, FramePlan* plan, std::string* error);

@@ -1,6 +1,7 @@
 #include "tool/frame_job.h"
 
 #include <chrono>
+#include <utility>
 #include <vector>
 
 #include "io/frame_reader.h"
@@ -8,7 +9,7 @@
 #include "io/render_settings_metadata.h"
 #include "render/channel_layer_render.h"
 #include "render/frame_plan.h"
-#include "render/radius_map.h"
+#include "render/coc_pass.h"
 #include "tool/render_notes.h"
 #include "util/interrupt.h"
 
@@ -76,16 +77,17 @@ ReadOptions readOptionsFor(const FrameFiles& files, const RenderOptions& options
     return read;
 }
 
-PlanOptions planOptionsFor(const RenderOptions& options) {
+PlanOptions planOptionsFor(const RenderOptions& options, const FrameSettings& frame) {
     PlanOptions plan;
-    plan.hasFocusAt = options.hasFocusAt;
-    plan.focusAtX = options.focusAtX;
-    plan.focusAtY = options.focusAtY;
-    plan.focusDistance = options.focusDistance;
+    plan.hasFocusAt = frame.focusFrom == FocusSource::Pixel;
+    plan.focusAtX = frame.focusAtX;
+    plan.focusAtY = frame.focusAtY;
+    plan.focusFromFile = frame.focusFrom == FocusSource::File;
+    plan.focusDistance = cameraDistance(frame.focus, options.convention);
     plan.hasSharpUntil = options.hasSharpUntil;
     plan.sharpUntilDistance = options.sharpUntilDistance;
     plan.radius = options.radius;
-    plan.lens = options.lens;
+    plan.lens = frame.lens;
     plan.noHit = options.noHit;
     plan.noHitAbove = options.noHitAbove;
     plan.hasPixelAspect = options.hasPixelAspect;
@@ -98,17 +100,22 @@ PlanOptions planOptionsFor(const RenderOptions& options) {
     return plan;
 }
 
-OutputEncoding encodingFor(const RenderOptions& options) {
+OutputEncoding encodingFor(const RenderOptions& options, const FrameSettings& frame) {
     OutputEncoding encoding;
     encoding.dataType = options.dataType;
     encoding.rgbaOnly = options.rgbaOnly;
     encoding.displayColourSpace = options.colourSpace;
-    encoding.settingsRecord = settingsRecord(canonicalSettings(options));
+    encoding.settingsRecord = settingsRecord(canonicalSettings(options, frame));
+    encoding.cocChannel = options.cocChannel;
+    encoding.cocScale = options.cocScale;
     return encoding;
 }
 
 // What the plan decided, for the summary.
-void notePlan(const FramePlan& plan, FrameResult* result) {
+void notePlan(const FramePlan& plan, const FrameSettings& frame, FrameResult* result) {
+    result->focusFrom = frame.focusFrom;
+    result->focusAtX = frame.focusAtX;
+    result->focusAtY = frame.focusAtY;
     result->focusDistance = plan.focusDistance;
     result->lens = plan.lens;
     result->radius = plan.effect.settings.radius;
@@ -143,12 +150,14 @@ FrameResult runFrameJob(runtime::EffectInstance& instance, const FrameFiles& fil
     result.loadSeconds = run.seconds();
     if (interruptRequested()) return run.interrupted();
 
+    const FrameSettings settings = frameSettings(options, files.frame);
     FramePlan plan;
-    if (!planFrame(frame, planOptionsFor(options), &plan, &error)) return run.failed(error);
-    notePlan(plan, &result);
-    noteFramePlan(result, options, progress);
-    std::vector<std::uint8_t> cocMap;
-    if (!files.cocMap.empty()) cocMap = radiusMap(frame, plan);
+    if (!planFrame(frame, planOptionsFor(options, settings), &plan, &error))
+        return run.failed(error);
+    notePlan(plan, settings, &result);
+    noteFramePlan(result, progress);
+    std::vector<float> coc;
+    if (!files.cocMap.empty() || !options.cocChannel.empty()) coc = cocPass(frame, plan);
     FrameRenderContext context;
     context.library = &instance.library();
     context.pool = pool;
@@ -163,8 +172,9 @@ FrameResult runFrameJob(runtime::EffectInstance& instance, const FrameFiles& fil
     if (interruptRequested()) return run.interrupted();
 
     const auto writeStart = Clock::now();
-    const WriteOutcome written = writeFrame(frame, record, rendered, cocMap, files,
-                                            encodingFor(options), &result.notWritten, &error);
+    const WriteOutcome written =
+        writeFrame(std::move(frame), record, std::move(rendered), std::move(coc), files,
+                   encodingFor(options, settings), &result.notWritten, &error);
     if (written != WriteOutcome::Written)
         return written == WriteOutcome::Failed ? run.failed(error) : run.interrupted();
     result.writeSeconds = secondsSince(writeStart);

@@ -26,6 +26,8 @@ struct FrameResult {
     bool deep = false;
     int width = 0, height = 0;
     std::string workingFormat;            // "8", "10", "12", "16", "float"
+    FocusSource focusFrom = FocusSource::File;
+    int focusAtX = 0, focusAtY = 0;       // the pixel, under FocusSource::Pixel
     double focusDistance = 0.0;           // in the file's units
     double depthFactor = 0.0;             // file distance to the effect's depth
     double radius = 0.0;                  // the effect's largest blur radius

@@ -10,8 +10,9 @@ namespace dof {
 
 void planFrames(const RenderOptions& options, const std::vector<FrameFiles>& files, bool sequence,
                 RunSummary* summary, std::vector<std::size_t>* work) {
-    const std::string settings = canonicalSettings(options);
     for (const FrameFiles& f : files) {
+        // Each frame against its own values, keyed ones at its number.
+        const std::string settings = canonicalSettings(options, frameSettings(options, f.frame));
         FrameResult result;
         result.files = f;
         std::error_code unknown;

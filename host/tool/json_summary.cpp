@@ -12,12 +12,38 @@ using Json = nlohmann::ordered_json;
 // Options not given are null.
 Json optional(bool given, double value) { return given ? Json(value) : Json(nullptr); }
 
-Json settingsObject(const RenderOptions& o) {
+// A plain value as itself (X,Y as [X, Y]), keys as [[FRAME, V...], ...];
+// null when not given.
+Json keysObject(const Keyframes& keys) {
+    if (keys.empty()) return nullptr;
+    const auto values = [](const Key& key, Json first) {
+        Json list = first.is_null() ? Json::array() : Json::array({first});
+        for (double v : key.values) list.push_back(v);
+        return list.size() == 1 ? list[0] : list;
+    };
+    if (!keys.keyed()) return values(keys.keys().front(), nullptr);
+    Json list = Json::array();
+    for (const Key& key : keys.keys()) list.push_back(values(key, key.frame));
+    return list;
+}
+
+// The radius given, or the one every frame used when no lens decided it;
+// null where a lens set each frame's own (its `radius`).
+Json radiusObject(const RenderOptions& o, const RunSummary& summary) {
+    bool lens = lensGiven(o);
+    for (const FrameResult& f : summary.frames) lens = lens || f.lens.active;
+    return lens ? Json(nullptr) : Json(o.radius);
+}
+
+Json settingsObject(const RenderOptions& o, const RunSummary& summary) {
     Json s;
-    s["radius"] = o.radius;
+    s["radius"] = radiusObject(o, summary);
     s["method"] = methodName(o.method);
-    s["focus"] = optional(o.hasFocus, o.focus);
-    s["focusAt"] = o.hasFocusAt ? Json::array({o.focusAtX, o.focusAtY}) : Json(nullptr);
+    s["focusFrom"] = focusSourceName(o.focusFrom);
+    s["focus"] = keysObject(o.focus);
+    s["focusAt"] = keysObject(o.focusAt);
+    s["focusFile"] = o.focusFile.empty() ? Json(nullptr) : Json(o.focusFile);
+    s["focusInterpolation"] = interpolationName(o.interpolation);
     s["sharpUntil"] = optional(o.hasSharpUntil, o.sharpUntil);
     s["depthConvention"] = depthConventionName(o.convention);
     s["noHit"] = noHitPolicyName(o.noHit);
@@ -25,10 +51,10 @@ Json settingsObject(const RenderOptions& o) {
     s["pixelAspect"] = optional(o.hasPixelAspect, o.pixelAspect);
     s["scale"] = Json::array({o.scaleX, o.scaleY});
     s["format"] = formatName(o.format);
-    const LensSpec& lens = o.lens.given;
-    s["fstop"] = optional(lens.fNumber > 0.0, lens.fNumber);
-    s["focalLength"] = optional(lens.focalLengthMm > 0.0, lens.focalLengthMm);
-    s["sensorWidth"] = optional(lens.sensorWidthMm > 0.0, lens.sensorWidthMm);
+    s["fstop"] = keysObject(o.fNumber);
+    s["focalLength"] = keysObject(o.focalLength);
+    const double sensor = o.lens.given.sensorWidthMm;
+    s["sensorWidth"] = optional(sensor > 0.0, sensor);
     s["depthUnit"] = o.depthUnit;
     s["colorspace"] = o.colourSpace;
     s["jobs"] = o.jobs;
@@ -62,6 +88,8 @@ Json frameObject(const FrameResult& f) {
     s["height"] = f.height;
     s["deep"] = f.deep;
     s["workingFormat"] = f.workingFormat;
+    s["focusFrom"] = focusSourceName(f.focusFrom);
+    if (f.focusFrom == FocusSource::Pixel) s["focusAt"] = Json::array({f.focusAtX, f.focusAtY});
     s["focusDistance"] = f.focusDistance;
     s["depthFactor"] = f.depthFactor;
     s["radius"] = f.radius;
@@ -93,7 +121,8 @@ std::string jsonSummary(const RenderOptions& options, const RunSummary& summary)
     for (const FrameResult& f : summary.frames) ++counts[int(f.status)];
     Json s;
     s["command"] = "render";
-    s["settings"] = settingsObject(options);
+    s["settings"] = settingsObject(options, summary);
+    if (!options.framesFound.empty()) s["framesFound"] = options.framesFound;
     s["frames"] = Json::array();
     for (const FrameResult& f : summary.frames) s["frames"].push_back(frameObject(f));
     Json& totals = s["totals"];

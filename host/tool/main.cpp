@@ -11,6 +11,7 @@
 #include "io/render_settings_metadata.h"
 #include "tool/commands.h"
 #include "tool/json_summary.h"
+#include "tool/option_text.h"
 #include "util/error_line.h"
 
 int main(int argc, char** argv) {
@@ -28,7 +29,7 @@ int main(int argc, char** argv) {
     dof::addDemoCommand(app);
     // Bad options get the one-line form and status 2 of every other bad option.
     app.failure_message([](const CLI::App*, const CLI::Error& e) {
-        return "dof3d: " + std::string(e.what()) + " (see --help)\n";
+        return "dof3d: " + dof::parserErrorLine(e.get_name(), e.what()) + " (see --help)\n";
     });
     // "--frames=" with nothing after it would take the next argument as its
     // value.
@@ -47,7 +48,8 @@ int main(int argc, char** argv) {
         // Under --json a bad option is answered in JSON too.
         for (int i = 1; i < argc; ++i)
             if (std::string(argv[i]) == "--json") {
-                std::fputs(dof::jsonError(e.what()).c_str(), stdout);
+                std::fputs(dof::jsonError(dof::parserErrorLine(e.get_name(), e.what())).c_str(),
+                           stdout);
                 break;
             }
         return 2;

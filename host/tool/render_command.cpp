@@ -130,6 +130,13 @@ int runRender(const RenderArguments& args) {
         return kExitBadArguments;
     }
     const bool sequence = !options.frames.empty();
+    if (!options.framesFound.empty())
+        std::fprintf(stderr, "dof3d: %s: frames found: %s\n", options.input.c_str(),
+                     options.framesFound.c_str());
+    if (options.focusFrom == FocusSource::File)
+        std::fputs("dof3d: no --focus or --focus-at: each frame focuses at its file's focus "
+                   "attribute\n",
+                   stderr);
     const std::vector<FrameFiles> files = expandFrames(
         options.frames, options.input, options.depthFile, options.output, options.cocMap);
     // Refused before anything is rendered: an output that would replace an
@@ -213,10 +220,24 @@ void addFileOptions(CLI::App* cmd, RenderArguments* a) {
 
 // The focus, the blur and the method.
 void addBlurOptions(CLI::App* cmd, RenderArguments* a) {
-    cmd->add_option("--focus", a->focus, "Focus depth, in the file's depth units and convention")
+    cmd->add_option("--focus", a->focus,
+                    "Focus depth, in the file's depth units and convention, or keys "
+                    "FRAME:D,FRAME:D,... (default: the file's focus attribute)")
         ->type_name("D");
-    cmd->add_option("--focus-at", a->focusAt, "Focus on the depth under pixel X,Y")
+    cmd->add_option("--focus-at", a->focusAt,
+                    "Focus on the depth under pixel X,Y, or keys FRAME:X,Y,FRAME:X,Y,...")
         ->type_name("X,Y");
+    cmd->add_option("--focus-file", a->focusFile,
+                    "Keys of the focus depth from a file: FRAME D a line, # comments")
+        ->type_name("FILE");
+    cmd->add_option("--focus-at-file", a->focusAtFile,
+                    "Keys of the focus pixel from a file (a track): FRAME X Y a line")
+        ->type_name("FILE");
+    cmd->add_option("--focus-interp", a->focusInterpolation,
+                    "Between keys: linear, or smooth (eases out of and into each key, never "
+                    "overshoots)")
+        ->type_name("linear|smooth")
+        ->default_str("linear");
     cmd->add_option("--sharp-until", a->sharpUntil,
                     "Far end of the zone kept sharp behind the focus")
         ->type_name("D");
@@ -225,12 +246,12 @@ void addBlurOptions(CLI::App* cmd, RenderArguments* a) {
                     "(default 8 without a lens)")
         ->type_name("PX");
     cmd->add_option("--fstop", a->fstop,
-                    "Lens f-number: blur as a thin lens does (default: the file's aperture "
-                    "attribute)")
+                    "Lens f-number, or keys FRAME:N,...: blur as a thin lens does (default: the "
+                    "file's aperture attribute)")
         ->type_name("N");
     cmd->add_option("--focal-length", a->focalLength,
-                    "Lens focal length in mm (default: the file's pinholeFocalLength or "
-                    "nominalFocalLength attribute)")
+                    "Lens focal length in mm, or keys FRAME:MM,... (default: the file's "
+                    "pinholeFocalLength or nominalFocalLength attribute)")
         ->type_name("MM");
     cmd->add_option("--sensor-width", a->sensorWidth,
                     "Sensor width in mm, spanning the image's width (default: the file's "
@@ -266,7 +287,9 @@ void addOutputOptions(CLI::App* cmd, RenderArguments* a) {
 
 // Sequences, farm tasks, threads, slabs and what is printed.
 void addRunOptions(CLI::App* cmd, RenderArguments* a) {
-    cmd->add_option("--frames", a->frames, "Frames of a sequence, e.g. 1001-1100 or 1,5,10-20x2")
+    cmd->add_option("--frames", a->frames,
+                    "Frames of a sequence, e.g. 1001-1100 or 1,5,10-20x2 (default: those whose "
+                    "input is there)")
         ->type_name("LIST");
     cmd->add_option("--chunk", a->chunk,
                     "Frames per farm task: the list cut into chunks of N frames, only chunk "
@@ -290,8 +313,17 @@ void addRunOptions(CLI::App* cmd, RenderArguments* a) {
     cmd->add_flag("--overwrite", a->overwrite,
                   "Render sequence frames whose output exists (otherwise those made with the same "
                   "settings are skipped)");
-    cmd->add_option("--coc-map", a->cocMap, "Also write the blur radius map as a picture")
+    cmd->add_option("--coc-map", a->cocMap,
+                    "Also write the circle of confusion: a float channel coc (signed radius in "
+                    "pixels) in an OpenEXR, an 8-bit picture in other file types")
         ->type_name("FILE");
+    cmd->add_option("--coc-channel", a->cocChannel,
+                    "Add the circle of confusion to the output as a float channel of this name")
+        ->type_name("NAME");
+    cmd->add_option("--coc-scale", a->cocScale,
+                    "Blur in pixels at 0 and 255 of an 8-bit --coc-map (128 is in focus)")
+        ->type_name("PX")
+        ->default_str("64");
     cmd->add_flag("--json", a->json, "Print a JSON summary on standard output");
     cmd->add_flag("-q,--quiet", a->quiet, "No progress bar");
     cmd->add_option("--effects", a->effectsDir, "Effects folder (default: beside this program)")

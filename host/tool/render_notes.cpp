@@ -25,13 +25,13 @@ void print(const std::vector<std::string>& notes, Progress* progress) {
 
 }  // namespace
 
-void noteFramePlan(const FrameResult& result, const RenderOptions& options, Progress* progress) {
+void noteFramePlan(const FrameResult& result, Progress* progress) {
     std::vector<std::string> notes;
     const std::string& path = result.files.input;
     char text[256];
-    if (options.hasFocusAt) {
+    if (result.focusFrom == FocusSource::Pixel) {
         std::snprintf(text, sizeof text, ": --focus-at %d,%d: focus distance %.9g",
-                      options.focusAtX, options.focusAtY, result.focusDistance);
+                      result.focusAtX, result.focusAtY, result.focusDistance);
         notes.push_back(path + text);
     }
     const LensFrameReport& lens = result.lens;

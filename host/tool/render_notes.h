@@ -11,7 +11,7 @@ namespace dof {
 // lens read from the file, blur held to the effect's limit. Through
 // `progress` (above its bar) when not null.
 // Channels kept sharp are listed on one line when more than the depth is.
-void noteFramePlan(const FrameResult& result, const RenderOptions& options, Progress* progress);
+void noteFramePlan(const FrameResult& result, Progress* progress);
 
 // Names on one line what of the frame its output's file type left out.
 void noteNotWritten(const FrameResult& result, Progress* progress);

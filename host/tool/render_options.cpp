@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "io/output_encoding.h"
+#include "tool/option_text.h"
 #include "util/frame_sequence.h"
 #include "util/task_pool.h"
 
@@ -41,38 +42,6 @@ std::string shortest(double value) {
     return std::string(text, end);
 }
 
-// A whole-text decimal number (inf and nan are let through for the range
-// checks to name).
-bool parseNumber(const std::string& option, const std::string& text, double* value,
-                 std::string* error) {
-    const char* begin = text.c_str();
-    char* end = nullptr;
-    errno = 0;
-    *value = std::strtod(begin, &end);
-    // strtod would skip leading blanks; a blank on either side is refused alike.
-    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])) || end == begin ||
-        *end != '\0') {
-        *error = option + " " + text + ": not a number";
-        return false;
-    }
-    return true;
-}
-
-bool parseInteger(const std::string& option, const std::string& text, int* value,
-                  std::string* error) {
-    const char* begin = text.c_str();
-    char* end = nullptr;
-    errno = 0;
-    const long parsed = std::strtol(begin, &end, 10);
-    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0])) || end == begin ||
-        *end != '\0' || errno != 0 || parsed < -1000000000L || parsed > 1000000000L) {
-        *error = option + " " + text + ": not a whole number";
-        return false;
-    }
-    *value = int(parsed);
-    return true;
-}
-
 // "A,B" as two parts; a single value gives both the same when `allowSingle`.
 bool splitPair(const std::string& text, std::string* first, std::string* second, bool allowSingle) {
     const std::size_t comma = text.find(',');
@@ -96,42 +65,105 @@ bool positiveFinite(const std::string& option, const std::string& text, double* 
     return true;
 }
 
-bool parseFocusOptions(const RenderArguments& args, RenderOptions* o, std::string* error) {
-    if (!args.focus.empty() && !args.focusAt.empty()) {
-        *error = "give either --focus or --focus-at, not both";
+// A lens value, plain or keyed, every key finite and above 0; none when
+// `text` is empty.
+bool positiveKeys(const std::string& option, const std::string& text, Keyframes* keys,
+                  std::string* error) {
+    if (text.empty()) return true;
+    if (!parseKeys(option, text, 1, keys, error)) return false;
+    for (const Key& key : keys->keys()) {
+        const double v = key.values[0];
+        if (std::isfinite(v) && v > 0.0) continue;
+        *error = (keys->keyed() ? option + " frame " + std::to_string(key.frame) + ": " + shortest(v)
+                                : option + " " + text) +
+                 ": must be a finite number above 0";
         return false;
     }
-    if (args.focus.empty() && args.focusAt.empty()) {
-        *error = "no focus: give --focus DIST (in the file's depth units) or --focus-at X,Y";
+    return true;
+}
+
+// Keys from the option's text, whichever is given.
+bool keysFrom(const std::string& option, const std::string& text, const std::string& file,
+              std::size_t components, Keyframes* keys, std::string* error) {
+    return file.empty() ? parseKeys(option, text, components, keys, error)
+                        : readKeyFile(file, components, keys, error);
+}
+
+// What each key is named by in messages: the option, or its file.
+std::string keyName(const std::string& option, const std::string& file, const Keyframes& keys,
+                    const Key& key) {
+    const std::string what = file.empty() ? option : file + ":";
+    return keys.keyed() ? what + " frame " + std::to_string(key.frame) + ":" : what;
+}
+
+// The focus: one of --focus, --focus-at and their files, or none (the
+// frame's own focus attribute).
+bool parseFocusSource(const RenderArguments& args, RenderOptions* o, std::string* error) {
+    const std::pair<const char*, const std::string*> sources[] = {
+        {"--focus", &args.focus},
+        {"--focus-at", &args.focusAt},
+        {"--focus-file", &args.focusFile},
+        {"--focus-at-file", &args.focusAtFile}};
+    std::vector<std::string> given;
+    for (const auto& source : sources)
+        if (!source.second->empty()) given.push_back(source.first);
+    if (given.size() > 1) {
+        *error = "give one focus, not both " + given[0] + " and " + given[1];
         return false;
     }
-    if (!args.focus.empty()) {
-        if (!parseNumber("--focus", args.focus, &o->focus, error)) return false;
-        *error = focusProblem("--focus", o->focus, o->convention, o->noHitAbove);
-        if (!error->empty()) return false;
-        o->hasFocus = true;
-        o->focusDistance = cameraDistance(o->focus, o->convention);
-    } else {
-        std::string x, y;
-        if (!splitPair(args.focusAt, &x, &y, false) ||
-            !parseInteger("--focus-at", x, &o->focusAtX, error) ||
-            !parseInteger("--focus-at", y, &o->focusAtY, error)) {
-            *error = "--focus-at " + args.focusAt + ": expected pixel coordinates X,Y";
+    if (!args.focus.empty() || !args.focusFile.empty()) {
+        o->focusFrom = FocusSource::Option;
+        o->focusFile = args.focusFile;
+        if (!keysFrom("--focus", args.focus, args.focusFile, 1, &o->focus, error)) return false;
+        for (const Key& key : o->focus.keys()) {
+            *error = focusProblem(keyName("--focus", args.focusFile, o->focus, key),
+                                  key.values[0], o->convention, o->noHitAbove);
+            if (!error->empty()) return false;
+        }
+    } else if (!args.focusAt.empty() || !args.focusAtFile.empty()) {
+        o->focusFrom = FocusSource::Pixel;
+        o->focusFile = args.focusAtFile;
+        if (!keysFrom("--focus-at", args.focusAt, args.focusAtFile, 2, &o->focusAt, error)) {
+            if (args.focusAtFile.empty() && args.focusAt.find(':') == std::string::npos)
+                *error = "--focus-at " + args.focusAt +
+                         ": expected pixel coordinates X,Y (or keys FRAME:X,Y,...)";
             return false;
         }
-        o->hasFocusAt = true;
+        for (const Key& key : o->focusAt.keys())
+            for (double v : key.values)
+                if (!(std::fabs(v) <= 1e9)) {
+                    *error = keyName("--focus-at", args.focusAtFile, o->focusAt, key) + " " +
+                             shortest(v) + ": not a pixel coordinate";
+                    return false;
+                }
     }
+    return true;
+}
+
+bool parseFocusOptions(const RenderArguments& args, RenderOptions* o, std::string* error) {
+    if (args.focusInterpolation == "smooth")
+        o->interpolation = Interpolation::Smooth;
+    else if (args.focusInterpolation != "linear") {
+        *error = "--focus-interp " + args.focusInterpolation + ": use linear or smooth";
+        return false;
+    }
+    if (!parseFocusSource(args, o, error)) return false;
     if (!args.sharpUntil.empty()) {
         if (!parseNumber("--sharp-until", args.sharpUntil, &o->sharpUntil, error)) return false;
         *error = focusProblem("--sharp-until", o->sharpUntil, o->convention, o->noHitAbove);
         if (!error->empty()) return false;
         o->hasSharpUntil = true;
         o->sharpUntilDistance = cameraDistance(o->sharpUntil, o->convention);
-        if (o->hasFocus && !(o->sharpUntilDistance > o->focusDistance)) {
-            *error = "--sharp-until " + args.sharpUntil + " is not farther than --focus " +
-                     args.focus + "; the sharp zone runs from the focus away from the camera";
-            return false;
-        }
+        // Between keys the focus stays within them: each key must lie nearer.
+        for (const Key& key : o->focus.keys())
+            if (!(o->sharpUntilDistance > cameraDistance(key.values[0], o->convention))) {
+                *error = "--sharp-until " + args.sharpUntil + " is not farther than " +
+                         (args.focusFile.empty() ? "--focus " + args.focus
+                                                 : args.focusFile + " frame " +
+                                                       std::to_string(key.frame)) +
+                         "; the sharp zone runs from the focus away from the camera";
+                return false;
+            }
     }
     return true;
 }
@@ -153,22 +185,20 @@ bool parseDepthUnit(const std::string& unit, double* metres) {
 // The blur: a radius, or a lens (given in part or whole, completed from the
 // file), or by default a radius of 8 unless the file describes its lens.
 bool parseBlurOptions(const RenderArguments& args, RenderOptions* o, std::string* error) {
-    LensSpec& lens = o->lens.given;
-    if ((!args.fstop.empty() && !positiveFinite("--fstop", args.fstop, &lens.fNumber, error)) ||
-        (!args.focalLength.empty() &&
-         !positiveFinite("--focal-length", args.focalLength, &lens.focalLengthMm, error)) ||
-        (!args.sensorWidth.empty() &&
-         !positiveFinite("--sensor-width", args.sensorWidth, &lens.sensorWidthMm, error)))
+    if (!positiveKeys("--fstop", args.fstop, &o->fNumber, error) ||
+        !positiveKeys("--focal-length", args.focalLength, &o->focalLength, error) ||
+        (!args.sensorWidth.empty() && !positiveFinite("--sensor-width", args.sensorWidth,
+                                                      &o->lens.given.sensorWidthMm, error)))
         return false;
     if (!parseDepthUnit(args.depthUnit, &o->lens.metresPerUnit)) {
         *error = "--depth-unit " + args.depthUnit + ": use m, cm, mm, in or ft";
         return false;
     }
     o->depthUnit = args.depthUnit;
-    const bool lensGiven =
+    const bool anyLens =
         !args.fstop.empty() || !args.focalLength.empty() || !args.sensorWidth.empty();
     if (!args.radius.empty()) {
-        if (lensGiven) {
+        if (anyLens) {
             *error =
                 "--radius: not with a lens (--fstop, --focal-length, --sensor-width), which sets "
                 "the blur";
@@ -181,7 +211,7 @@ bool parseBlurOptions(const RenderArguments& args, RenderOptions* o, std::string
         }
         o->hasRadius = true;
     }
-    if (lensGiven && !args.scale.empty()) {
+    if (anyLens && !args.scale.empty()) {
         *error = "--scale: not with a lens, whose blur follows the image's own size";
         return false;
     }
@@ -225,6 +255,36 @@ bool takeChunk(const RenderArguments& args, RenderOptions* o, std::string* error
     return true;
 }
 
+// The circle of confusion: the 8-bit map's scale, and the output's channel,
+// which must be able to hold float values.
+bool parseCocOptions(const RenderArguments& args, RenderOptions* o, std::string* error) {
+    if (!positiveFinite("--coc-scale", args.cocScale, &o->cocScale, error)) return false;
+    if (args.cocChannel.empty()) return true;
+    const std::string why = dataTypeProblem(args.output, "float");
+    if (!why.empty()) {
+        *error = "--coc-channel " + args.cocChannel + ": " + args.output +
+                 " cannot hold its float values (" + why.substr(why.find(": ") + 2) + ")";
+        return false;
+    }
+    return true;
+}
+
+// A single image has no frame number: keys that differ between frames do
+// not say which value is its own.
+bool keysNeedNoFrame(const RenderOptions& o, std::string* error) {
+    const std::pair<const char*, const Keyframes*> keyed[] = {{"--focus", &o.focus},
+                                                              {"--focus-at", &o.focusAt},
+                                                              {"--fstop", &o.fNumber},
+                                                              {"--focal-length", &o.focalLength}};
+    for (const auto& k : keyed)
+        if (k.second->animated()) {
+            *error = std::string(k.first) + ": keys for several frames need a sequence (" +
+                     o.input + " holds no frame field)";
+            return false;
+        }
+    return true;
+}
+
 bool parseFrameOptions(const RenderArguments& args, RenderOptions* o, std::string* error) {
     const bool sequence = hasFramePattern(args.input);
     if (!sequence) {
@@ -238,12 +298,7 @@ bool parseFrameOptions(const RenderArguments& args, RenderOptions* o, std::strin
                      ": only for a sequence (a frame field and --frames)";
             return false;
         }
-        return true;
-    }
-    if (args.frames.empty()) {
-        *error =
-            args.input + ": holds a frame field; give the frames with --frames (e.g. 1001-1100)";
-        return false;
+        return keysNeedNoFrame(*o, error);
     }
     if (!hasFramePattern(args.output)) {
         *error = args.output + ": the output needs a frame field too (#### or %04d)";
@@ -252,6 +307,15 @@ bool parseFrameOptions(const RenderArguments& args, RenderOptions* o, std::strin
     if (!args.cocMap.empty() && !hasFramePattern(args.cocMap)) {
         *error = args.cocMap + ": --coc-map needs a frame field for a sequence (#### or %04d)";
         return false;
+    }
+    if (args.frames.empty()) {
+        o->frames = framesOnDisk(args.input);
+        if (o->frames.empty()) {
+            *error = args.input + ": no frames found (no file matches); give them with --frames";
+            return false;
+        }
+        o->framesFound = frameListText(o->frames);
+        return takeChunk(args, o, error);
     }
     return parseFrameList(args.frames, &o->frames, error) && takeChunk(args, o, error);
 }
@@ -334,6 +398,7 @@ bool parseImageOptions(const RenderArguments& args, RenderOptions* o, std::strin
     *error = colourSpaceProblem(args.colourSpace);
     if (!error->empty()) return false;
     o->colourSpace = args.colourSpace;
+    if (!parseCocOptions(args, o, error)) return false;
     return true;
 }
 
@@ -378,6 +443,7 @@ bool parseRenderOptions(const RenderArguments& args, RenderOptions* o, std::stri
     o->depthFile = args.depthFile;
     o->depthChannel = args.depthChannel;
     o->cocMap = args.cocMap;
+    o->cocChannel = args.cocChannel;
     o->effectsDir = args.effectsDir;
     o->rgbaOnly = args.rgbaOnly;
     o->overwrite = args.overwrite;
@@ -391,21 +457,50 @@ bool parseRenderOptions(const RenderArguments& args, RenderOptions* o, std::stri
            parseFrameOptions(args, o, error);
 }
 
-std::string canonicalSettings(const RenderOptions& o) {
+const char* focusSourceName(FocusSource source) {
+    switch (source) {
+        case FocusSource::Option:
+            return "option";
+        case FocusSource::Pixel:
+            return "pixel";
+        default:
+            return "file";
+    }
+}
+
+bool lensGiven(const RenderOptions& o) {
+    return !o.fNumber.empty() || !o.focalLength.empty() || o.lens.given.sensorWidthMm > 0.0;
+}
+
+FrameSettings frameSettings(const RenderOptions& o, int frame) {
+    FrameSettings f;
+    f.focusFrom = o.focusFrom;
+    f.focus = o.focus.at(frame, o.interpolation);
+    // The nearest pixel to where the keys put the focus.
+    f.focusAtX = int(std::floor(o.focusAt.at(frame, o.interpolation, 0) + 0.5));
+    f.focusAtY = int(std::floor(o.focusAt.at(frame, o.interpolation, 1) + 0.5));
+    f.lens = o.lens;
+    f.lens.given.fNumber = o.fNumber.at(frame, o.interpolation);
+    f.lens.given.focalLengthMm = o.focalLength.at(frame, o.interpolation);
+    return f;
+}
+
+std::string canonicalSettings(const RenderOptions& o, const FrameSettings& f) {
     std::string s = std::string("--method ") + methodName(o.method);
     // The slabs change the picture; the threads never do.
     // Written as --layers, the slabs' first name, so that the records of
     // outputs made before still match.
     if (o.method == Method::Splat) s += " --layers " + std::to_string(o.slabs);
     if (o.hasRadius) s += " --radius " + shortest(o.radius);
-    const LensSpec& lens = o.lens.given;
+    const LensSpec& lens = f.lens.given;
     if (lens.fNumber > 0.0) s += " --fstop " + shortest(lens.fNumber);
     if (lens.focalLengthMm > 0.0) s += " --focal-length " + shortest(lens.focalLengthMm);
     if (lens.sensorWidthMm > 0.0) s += " --sensor-width " + shortest(lens.sensorWidthMm);
     s += " --depth-unit " + o.depthUnit;
-    if (o.hasFocus) s += " --focus " + shortest(o.focus);
-    if (o.hasFocusAt)
-        s += " --focus-at " + std::to_string(o.focusAtX) + "," + std::to_string(o.focusAtY);
+    if (f.focusFrom == FocusSource::Option) s += " --focus " + shortest(f.focus);
+    if (f.focusFrom == FocusSource::Pixel)
+        s += " --focus-at " + std::to_string(f.focusAtX) + "," + std::to_string(f.focusAtY);
+    if (f.focusFrom == FocusSource::File) s += " --focus-from-file";
     if (o.hasSharpUntil) s += " --sharp-until " + shortest(o.sharpUntil);
     if (!o.depthChannel.empty()) s += " --depth-channel " + o.depthChannel;
     s += std::string(" --depth-convention ") + depthConventionName(o.convention);
@@ -417,6 +512,7 @@ std::string canonicalSettings(const RenderOptions& o) {
     s += std::string(" --format ") + formatName(o.format);
     if (!o.dataType.empty()) s += " --data-type " + o.dataType;
     if (o.rgbaOnly) s += " --rgba-only";
+    if (!o.cocChannel.empty()) s += " --coc-channel " + o.cocChannel;
     return s + " --colorspace " + o.colourSpace;
 }
 

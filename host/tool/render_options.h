@@ -6,6 +6,7 @@
 
 #include "host/QVLib.h"
 #include "model/depth_conventions.h"
+#include "model/keyframes.h"
 #include "render/effect_buffers.h"
 #include "render/lens_placement.h"
 
@@ -21,12 +22,15 @@ struct RenderArguments {
     std::string depthConvention = "distance";
     std::string noHit = "far";
     std::string noHitAbove = "1e9";
-    std::string focus;
-    std::string focusAt;
+    std::string focus;        // D, or keys FRAME:D,...
+    std::string focusAt;      // X,Y, or keys FRAME:X,Y,...
+    std::string focusFile;    // keys of distances, FRAME D a line
+    std::string focusAtFile;  // keys of pixels, FRAME X Y a line
+    std::string focusInterpolation = "linear";
     std::string sharpUntil;
     std::string radius;  // empty: 8, unless a lens is given
-    std::string fstop;
-    std::string focalLength;
+    std::string fstop;        // N, or keys FRAME:N,...
+    std::string focalLength;  // MM, or keys FRAME:MM,...
     std::string sensorWidth;
     std::string depthUnit = "m";
     std::string method = "splat";
@@ -45,27 +49,41 @@ struct RenderArguments {
     std::string slabs = "8";
     bool overwrite = false;
     std::string cocMap;
+    std::string cocChannel;
+    std::string cocScale = "64";
     bool json = false;
     bool quiet = false;
     std::string effectsDir;
 };
 
+// Where a frame's focus distance comes from.
+enum class FocusSource {
+    Option,  // --focus or --focus-file: a distance, as the file stores depth
+    Pixel,   // --focus-at or --focus-at-file: the depth under a pixel
+    File,    // the frame's own focus attribute
+};
+
+// "option", "pixel", "file".
+const char* focusSourceName(FocusSource source);
+
 struct RenderOptions {
-    std::string input, output, depthFile, depthChannel, cocMap, effectsDir;
+    std::string input, output, depthFile, depthChannel, cocMap, cocChannel, effectsDir;
+    double cocScale = 64.0;  // pixels of blur at either end of an 8-bit --coc-map
     DepthConvention convention = DepthConvention::Distance;
     NoHitPolicy noHit = NoHitPolicy::Far;
     double noHitAbove = 1e9;
-    bool hasFocus = false;  // --focus, as the file stores depth
-    double focus = 0.0;
-    double focusDistance = 0.0;
-    bool hasFocusAt = false;  // --focus-at, the file's pixel coordinates
-    int focusAtX = 0, focusAtY = 0;
+    FocusSource focusFrom = FocusSource::File;
+    Keyframes focus;        // under FocusSource::Option, as the file stores depth
+    Keyframes focusAt;      // under FocusSource::Pixel, the file's pixel coordinates
+    std::string focusFile;  // the file of keys, when they come from one
+    Interpolation interpolation = Interpolation::Linear;  // of every keyed value
     bool hasSharpUntil = false;
     double sharpUntil = 0.0;
     double sharpUntilDistance = 0.0;
     bool hasRadius = false;  // --radius given
     double radius = 8.0;
-    LensOptions lens;  // lens.given all 0: none given
+    LensOptions lens;  // the sensor width given (0: none); f-number and focal length below
+    Keyframes fNumber, focalLength;  // empty: not given
     std::string depthUnit = "m";
     Method method = Method::Splat;
     bool hasPixelAspect = false;  // otherwise from the file
@@ -76,6 +94,7 @@ struct RenderOptions {
     bool rgbaOnly = false;
     std::string colourSpace = "sRGB";  // of integer (display-referred) pixels
     std::vector<int> frames;           // to render (a farm task's chunk); empty: one image
+    std::string framesFound;           // the frames found on disk, as a list; empty: given
     int jobs = 1;
     int threads = 1;  // per frame
     int slabs = 8;    // depth slabs of splatting; 1 = the effect's single render
@@ -87,17 +106,31 @@ struct RenderOptions {
 // The most depth slabs --slabs takes.
 constexpr int kMaxSlabs = 32;
 
-// Checks and parses everything that does not need the files. False with a
-// one-line `error` naming the option and what is wrong.
+// Checks and parses the options: everything that needs no image (key files
+// are read, and a sequence without --frames takes the frames whose inputs
+// are on disk). False with a one-line `error` naming the option and what is
+// wrong.
 bool parseRenderOptions(const RenderArguments& args, RenderOptions* options, std::string* error);
+
+// The options' values for one frame: every keyed value at its number.
+struct FrameSettings {
+    FocusSource focusFrom = FocusSource::File;
+    double focus = 0.0;              // FocusSource::Option: as the file stores depth
+    int focusAtX = 0, focusAtY = 0;  // FocusSource::Pixel: the nearest pixel
+    LensOptions lens;                // the lens given (0: from the file)
+};
+FrameSettings frameSettings(const RenderOptions& options, int frame);
+
+// Whether a lens is given on the command line, in part or whole.
+bool lensGiven(const RenderOptions& options);
 
 const char* methodName(Method method);
 // "8", "10", "12", "16", "float" for the working format codes.
 const char* formatName(QVBitmapType format);
 
-// The options that decide an output's pixels, as command-line text in a fixed
-// order with numbers in their shortest exact form. Files, frames, jobs and
-// what is printed are not among them.
-std::string canonicalSettings(const RenderOptions& options);
+// The options that decide a frame's pixels, as command-line text in a fixed
+// order with numbers in their shortest exact form, keyed values as the
+// frame's own. Files, frames, jobs and what is printed are not among them.
+std::string canonicalSettings(const RenderOptions& options, const FrameSettings& frame);
 
 }  // namespace dof

@@ -1,5 +1,7 @@
 #include "util/frame_sequence.h"
 
+#include <dirent.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -113,6 +115,47 @@ bool parseFrameList(const std::string& text, std::vector<int>* frames, std::stri
         start = end + 1;
     }
     return true;
+}
+
+std::vector<int> framesOnDisk(const std::string& pattern) {
+    const std::size_t slash = pattern.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : pattern.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+    std::vector<int> frames;
+    if (hasFramePattern(folder)) return frames;
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) return frames;
+    // The first frame field's place in the name: what precedes it is the
+    // same in every frame's name, and its digits follow.
+    std::size_t field = 0, length = 0;
+    int width = 0;
+    while (!fieldAt(name, field, &length, &width)) ++field;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string candidate = entry->d_name;
+        if (candidate.compare(0, field, name, 0, field) != 0) continue;
+        std::size_t end = field;
+        while (end < candidate.size() && std::isdigit(static_cast<unsigned char>(candidate[end])))
+            ++end;
+        int frame = 0;
+        if (parseFrameNumber(candidate.substr(field, end - field), &frame) &&
+            framePath(name, frame) == candidate)
+            frames.push_back(frame);
+    }
+    closedir(dir);
+    std::sort(frames.begin(), frames.end());
+    return frames;
+}
+
+std::string frameListText(const std::vector<int>& frames) {
+    std::string text;
+    for (std::size_t i = 0; i < frames.size();) {
+        std::size_t last = i;
+        while (last + 1 < frames.size() && frames[last + 1] == frames[last] + 1) ++last;
+        text += (text.empty() ? "" : ",") + std::to_string(frames[i]);
+        if (last > i) text += "-" + std::to_string(frames[last]);
+        i = last + 1;
+    }
+    return text;
 }
 
 std::vector<int> frameChunk(const std::vector<int>& frames, int chunk, int task) {

@@ -20,6 +20,16 @@ std::string framePath(const std::string& pattern, int frame);
 // their first order and appear once. False with a one-line `error`.
 bool parseFrameList(const std::string& text, std::vector<int>* frames, std::string* error);
 
+// The frames whose files are on disk for a pattern whose frame fields lie in
+// its file name: every entry of the folder that the pattern names with some
+// frame (framePath of that frame gives its name), sorted. Empty when none is
+// there, the folder cannot be read, or a frame field lies in a folder's name.
+std::vector<int> framesOnDisk(const std::string& pattern);
+
+// Frames as a frame list: runs of consecutive frames as A-B, others alone,
+// in the list's order ("1001-1024", "1,3-5").
+std::string frameListText(const std::vector<int>& frames);
+
 // The frames task `task` of a farm renders: the list cut in order into chunks
 // of `chunk` frames (chunk >= 1), task 0 taking the first. The chunks cover
 // the list once, the last one shorter when the size is not a multiple;

@@ -134,8 +134,33 @@ FlatImage depthRow(std::vector<float> z, int sensorPixels = 0, bool tagged = fal
             OIIO::ParamValue("aperture", 2.5f), OIIO::ParamValue("pinholeFocalLength", 50.0f),
             OIIO::ParamValue("sensorOverallDimensions",
                              OIIO::TypeDesc(OIIO::TypeDesc::FLOAT, OIIO::TypeDesc::VEC2), 1,
-                             sensor)};
+                             sensor),
+            OIIO::ParamValue("focus", 5.05f)};
     return s;
+}
+
+// Frame N of a shot, 32 x 2: on row 0 a subject 3 pixels wide coming nearer
+// and moving right (columns N + 3 to N + 5, depth 40 - N) before a wall at
+// 100; on row 1 depths 4 + 36 x / 23 up to x = 23, then the wall, so that a
+// pull from 4 to 40 over frames 1 to 24 finds its focus at column N - 1.
+Writer shotFrame() {
+    return [](const std::string& path) {
+        std::smatch number;
+        std::regex_search(path, number, std::regex("\\.([0-9]+)\\.exr$"));
+        const int n = std::stoi(number[1]);
+        dof::test::writeFlat(path, filled(32, 2, kRGBAZ, OIIO::TypeDesc::FLOAT,
+                                          [&](int x, int y, int c) {
+            const bool subject = y == 0 && x >= n + 3 && x <= n + 5;
+            const float depth = y == 1 && x < 24 ? 4.0f + 36.0f * float(x) / 23.0f
+                                : subject        ? float(40 - n)
+                                                 : 100.0f;
+            return c == 4 ? depth : c == 3 || c == (subject ? 0 : 1) ? 1.0f : 0.0f;
+        }));
+    };
+}
+
+Writer text(const std::string& contents) {
+    return [=](const std::string& path) { writeBytes(path, contents); };
 }
 
 // 8-bit codes v(x, y, channel) in the channels named, straight alpha.
@@ -362,8 +387,17 @@ const std::map<std::string, Writer>& generators() {
         {"scene.exr", flat(scene())},
         {"bands.exr", flat(edgeBands())},
         {"coc.exr", flat(depthRow({10, 15, 20, 12.5f, 0}))},
+        // coc.exr's depths under other colours and alpha
+        {"recoloured.exr", flat(filled(5, 1, kRGBAZ, f, [](int x, int, int c) {
+             const float z[] = {10, 15, 20, 12.5f, 0};
+             return c == 4 ? z[x] : 0.25f * float(c + x);
+         }))},
         {"lens.exr", flat(depthRow({5.05f, 10.1f, 2.525f, 1.01f}, 3600))},
         {"tagged.exr", flat(depthRow({5.05f, 10.1f, 2.525f, 1.01f}, 3600, true))},
+        {"shot.exr", shotFrame()},
+        {"pull.txt", text("# frame distance, from a camera export\n1 4\n\n24\t40  # far\n")},
+        {"track.txt", text("1, 5, 0\n24, 28, 0\n")},
+        {"badkeys.txt", text("1 4\n# comment\n7 near\n")},
         {"window.exr",  // a 4 x 4 data window at (20, 3) of a 40 x 30 frame, opaque at 50
          flat([] {
              FlatImage s = filled(4, 4, kRGBAZ, OIIO::TypeDesc::HALF, [](int, int, int c) {
@@ -719,9 +753,10 @@ using Check = std::function<void(const Outcome&, const std::vector<std::string>&
 const std::map<std::string, Check>& checks() {
     // same A B: every value A names has the bits of B's; differ A B N: more
     // than N of them differ; less A B: each is below B's; sum A B C: A's are
-    // B's plus C's, to float rounding; bytes A V...: A's, as 8-bit codes, are V.
+    // B's plus C's, to float rounding; bytes A V...: A's, as 8-bit codes, are
+    // V; values A V...: A's are V to a millionth.
     const Check compare = [](const Outcome& o, const std::vector<std::string>& a) {
-        const bool bytes = a[0] == "bytes";
+        const bool bytes = a[0] == "bytes" || a[0] == "values";
         const std::vector<float> x = valuesOf(o, a[1]),
                                  y = bytes ? std::vector<float>(a.size() - 2) : valuesOf(o, a[2]),
                                  z = a[0] == "sum" ? valuesOf(o, a[3]) : y;
@@ -733,6 +768,8 @@ const std::map<std::string, Check>& checks() {
                              : a[0] == "less" ? !(x[i] < y[i])
                              : a[0] == "sum"
                                  ? !(std::fabs(double(x[i]) - double(y[i] + z[i])) <= 1e-5)
+                             : a[0] == "values"
+                                 ? !(std::fabs(double(x[i]) - std::stod(a[i + 2])) <= 1e-6)
                                  : bytes && std::lround(x[i] * 255) != std::stol(a[i + 2]);
             if (bad && ++wrong <= 3) ADD_FAILURE() << "value " << i << ": " << x[i] << ", " << y[i];
         }
@@ -745,6 +782,7 @@ const std::map<std::string, Check>& checks() {
         {"less", compare},
         {"sum", compare},
         {"bytes", compare},
+        {"values", compare},
         {"header", headerHolds},
         {"encoding", encodesTheBlocks},
         // files FOLDER NAME...: what the folder holds

@@ -12,8 +12,9 @@ namespace {
 TEST(JsonSummary, WholeRun) {
     dof::RenderOptions options;
     options.radius = 8;
-    options.hasFocus = true;
-    options.focus = 7.7;  // printed as "7.7", the shortest text that reads back
+    options.focusFrom = dof::FocusSource::Option;
+    // 7.7 printed as "7.7", the shortest text that reads back
+    options.focus = dof::Keyframes({{1001, {7.7}}, {1040, {9.0}}});
     options.jobs = 2;
     dof::RunSummary summary;
     dof::FrameResult done;
@@ -24,6 +25,7 @@ TEST(JsonSummary, WholeRun) {
     done.width = 4;
     done.height = 2;
     done.workingFormat = "float";
+    done.focusFrom = dof::FocusSource::Option;
     done.focusDistance = 1.0 / 3.0;
     done.depthFactor = 1;
     done.nonFiniteValues = 2;
@@ -42,14 +44,15 @@ TEST(JsonSummary, WholeRun) {
     EXPECT_EQ(
         dof::jsonSummary(options, summary),
         "{\"command\":\"render\",\"settings\":{\"radius\":8.0,\"method\":\"splat\","
-        "\"focus\":7.7,\"focusAt\":null,\"sharpUntil\":null,\"depthConvention\":"
+        "\"focusFrom\":\"option\",\"focus\":[[1001,7.7],[1040,9.0]],\"focusAt\":null,"
+        "\"focusFile\":null,\"focusInterpolation\":\"linear\",\"sharpUntil\":null,\"depthConvention\":"
         "\"distance\",\"noHit\":\"far\",\"noHitAbove\":1000000000.0,\"pixelAspect\":null,"
         "\"scale\":[1.0,1.0],\"format\":\"auto\",\"fstop\":null,\"focalLength\":null,"
         "\"sensorWidth\":null,\"depthUnit\":\"m\",\"colorspace\":\"sRGB\",\"jobs\":2,\"threads\":1,"
         "\"layers\":8},\"frames\":[{\"frame\":1001,"
         "\"input\":\"in.1001.exr\",\"output\":\"out\\n1001.exr\",\"status\":\"rendered\","
         "\"width\":4,\"height\":2,\"deep\":false,\"workingFormat\":\"float\","
-        "\"focusDistance\":0.3333333333333333,\"depthFactor\":1.0,\"radius\":8.0,\"lens\":null,"
+        "\"focusFrom\":\"option\",\"focusDistance\":0.3333333333333333,\"depthFactor\":1.0,\"radius\":8.0,\"lens\":null,"
         "\"nonFiniteValues\":2,"
         "\"seconds\":{\"load\":0.5,"
         "\"passes\":[0.0,0.0,0.0,null,0.0],\"write\":0.25,\"total\":2.25}},{\"frame\":1002,"
