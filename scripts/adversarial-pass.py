@@ -14,6 +14,12 @@ Anything else is counted as a fault: another status (a crash, a sanitizer
 report, a hang killed by the time limit), more than one line, an output
 left beside a failure, or a temporary file left in the folder.
 
+Then the first seed is written, whole, as every output type the image
+library names (each written, or refused before rendering with status 2 in
+one line), and, as root, to a full disk (a small tmpfs filled up) as the
+output and as the radius map, alone and as a two-job sequence: status 1,
+one line of ours before the summary, no file left on that disk.
+
 The seeds are small crops of the sample images beside this repository, in
 the file types dof3d reads (OpenEXR scanline and tiled, deep OpenEXR, PNG,
 TIFF), made with oiiotool; other seeds may be given on the command line.
@@ -143,6 +149,83 @@ def run_case(dof3d, folder, name, data, extra):
         shutil.rmtree(work, ignore_errors=True)
 
 
+# Output extensions the image library has writers for, and a few it reads only.
+OUTPUT_EXTENSIONS = ("exr", "sxr", "tif", "tiff", "tx", "png", "jpg", "jpeg", "dpx", "bmp", "dib",
+                     "tga", "ppm", "pgm", "pbm", "pfm", "hdr", "sgi", "rgb", "gif", "webp",
+                     "heic", "avif", "fits", "ico", "iff", "jp2", "rla", "pic", "zfile", "null",
+                     "term", "psd", "cin", "dds", "xyz")
+
+
+def judge(run, output, left, refusal, lines_of_ours=1):
+    """What is wrong with a run that must write `output` or be refused with
+    status `refusal` in one line (one per frame); "rendered" or "refused" when
+    nothing is."""
+    lines = run.stderr.decode("utf-8", "replace").splitlines()
+    errors = [line for line in lines if not is_note(line) and " rendered, " not in line]
+    if left:
+        return "left behind: " + ", ".join(sorted(left))
+    if run.returncode == 0 and os.path.exists(output) and not errors:
+        return "rendered"
+    if run.returncode == refusal and not os.path.exists(output) \
+            and len(errors) == lines_of_ours and all(e.startswith("dof3d: ") for e in errors):
+        return "refused"
+    return "status %d, %d error lines: %s" % (run.returncode, len(errors),
+                                              " | ".join(errors)[:200])
+
+
+def output_cases(dof3d, folder, seed, extra):
+    """The seed written as every output type, and (as root) to a full disk."""
+    outcomes = []
+    for extension in OUTPUT_EXTENSIONS:
+        work = tempfile.mkdtemp(dir=folder)
+        output = os.path.join(work, "out." + extension)
+        run = subprocess.run([dof3d, "render", seed, "-o", output, "-q", *extra], cwd=folder,
+                             capture_output=True, timeout=TIME_LIMIT)
+        left = set(os.listdir(work)) - {"out." + extension}
+        outcomes.append(("output type ." + extension, judge(run, output, left, 2)))
+        shutil.rmtree(work, ignore_errors=True)
+    if os.geteuid() != 0:
+        print("adversarial-pass: not root: the full-disk cases are skipped")
+        return outcomes
+    disk = tempfile.mkdtemp(dir=folder)
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=256k", "tmpfs", disk]).returncode:
+        print("adversarial-pass: cannot mount a tmpfs: the full-disk cases are skipped")
+        return outcomes
+    try:
+        with open(os.path.join(disk, "filler"), "wb") as f:
+            try:
+                f.write(b"x" * (1 << 20))
+            except OSError:
+                pass
+        base = os.path.splitext(os.path.basename(seed))[0]
+        for i in (1, 2):
+            shutil.copy(seed, os.path.join(folder, "%s.seq.%d.exr" % (base, i)))
+        for extension in ("jpg", "png", "tif", "exr", "dpx"):
+            good = tempfile.mkdtemp(dir=folder)
+            full = os.path.join(disk, "o." + extension)
+            runs = {
+                "output": ["-o", full],
+                "map": ["-o", os.path.join(good, "o.exr"), "--coc-map", full],
+                "sequence": ["-o", os.path.join(disk, "o.#." + extension), "--frames", "1-2",
+                             "-j", "2"],
+            }
+            for what, outputs in runs.items():
+                source = seed if what != "sequence" else os.path.join(folder, base + ".seq.#.exr")
+                run = subprocess.run([dof3d, "render", source, *outputs, "-q", "--json", *extra],
+                                     cwd=folder, capture_output=True, timeout=TIME_LIMIT)
+                left = (set(os.listdir(disk)) - {"filler"}) | set(os.listdir(good))
+                outcome = judge(run, full, left, 1, 2 if what == "sequence" else 1)
+                if outcome == "rendered":
+                    outcome = "written to a full disk"
+                elif outcome == "refused" and b'"frames"' not in run.stdout:
+                    outcome = "no JSON summary"
+                outcomes.append(("full disk %s .%s" % (what, extension), outcome))
+            shutil.rmtree(good, ignore_errors=True)
+    finally:
+        subprocess.run(["umount", disk])
+    return outcomes
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--dof3d", default=os.path.join(ROOT, "build", "asan", "bin", "dof3d"))
@@ -187,11 +270,19 @@ def main():
                     counts[outcome] += 1
                 else:
                     faults.append("%s, %s: %s" % (*futures[future], outcome))
+        first = os.path.join(folder, seeds[0][0])
+        outputs = output_cases(args.dof3d, folder, first, seeds[0][1])
+        for what, outcome in outputs:
+            if outcome in counts:
+                counts[outcome] += 1
+            else:
+                faults.append("%s: %s" % (what, outcome))
         for line in sorted(faults):
             print("FAULT " + line)
-        print("adversarial-pass: %d damaged files from %d seeds: %d rendered, %d refused in one "
-              "line, %d faults" % (len(cases), len(seeds), counts["rendered"], counts["refused"],
-                                   len(faults)))
+        print("adversarial-pass: %d damaged files from %d seeds and %d output-type and full-disk "
+              "cases: %d rendered, %d refused in one line, %d faults"
+              % (len(cases), len(seeds), len(outputs), counts["rendered"], counts["refused"],
+                 len(faults)))
         return 1 if faults else 0
     finally:
         shutil.rmtree(folder, ignore_errors=True)

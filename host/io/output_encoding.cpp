@@ -9,6 +9,7 @@
 
 #include "io/file_record.h"
 #include "io/output_images.h"
+#include "io/output_types.h"
 #include "io/render_settings_metadata.h"
 
 namespace dof {
@@ -25,25 +26,17 @@ int precisionRank(TypeDesc type) {
     return 3;
 }
 
-// The data types a writer stores, by its name, least precise first; writers
-// not named here take whatever OpenImageIO hands them.
+// The data types a writer stores, by its name, least precise first.
 const std::vector<TypeDesc>* writerTypes(const std::string& format) {
-    static const std::vector<std::pair<std::string, std::vector<TypeDesc>>> table = {
-        {"openexr", {TypeDesc::HALF, TypeDesc::FLOAT, TypeDesc::UINT32}},
-        {"tiff", {TypeDesc::UINT8, TypeDesc::UINT16, TypeDesc::FLOAT}},
-        {"png", {TypeDesc::UINT8, TypeDesc::UINT16}},
-        {"jpeg", {TypeDesc::UINT8}},
-        {"bmp", {TypeDesc::UINT8}},
-        {"targa", {TypeDesc::UINT8}},
-        {"webp", {TypeDesc::UINT8}},
-        {"pnm", {TypeDesc::UINT8, TypeDesc::UINT16}},
-        {"sgi", {TypeDesc::UINT8, TypeDesc::UINT16}},
-        {"dpx", {TypeDesc::UINT8, TypeDesc::UINT16}},
-        {"hdr", {TypeDesc::FLOAT}},
-    };
-    for (const auto& w : table)
-        if (format == w.first) return &w.second;
-    return nullptr;
+    const OutputType* type = outputTypeNamed(format);
+    return type ? &type->dataTypes : nullptr;
+}
+
+// Whether the file type takes the frame's channels by name, beyond R, G, B
+// and A.
+bool takesAnyChannels(const std::string& format) {
+    const OutputType* type = outputTypeNamed(format);
+    return type != nullptr && type->channels == ChannelRule::Any;
 }
 
 bool stores(const std::string& format, TypeDesc type) {
@@ -216,11 +209,18 @@ int positionOf(const std::vector<int>& channels, int channel) {
 
 }  // namespace
 
+std::string outputTypeProblem(const std::string& path, bool greyMap) {
+    std::string problem;
+    outputTypeFor(path, greyMap, &problem);
+    return problem;
+}
+
 std::string dataTypeProblem(const std::string& path, const std::string& dataType) {
     if (dataType.empty()) return std::string();
-    auto writer = OIIO::ImageOutput::create(path);
-    if (!writer) return std::string();  // the output's own check names it
-    const std::string format = writer->format_name();
+    std::string problem;
+    const OutputType* type = outputTypeFor(path, false, &problem);
+    if (type == nullptr) return std::string();  // the output's own check names it
+    const std::string format = type->format;
     if (stores(format, dataTypeNamed(dataType))) return std::string();
     // Named as -d names them; uint32 is not among those.
     std::vector<std::string> names;
@@ -264,7 +264,7 @@ std::vector<int> outputChannels(const Frame& frame, const OIIO::ImageSpec& in,
                                 const OutputEncoding& encoding, const OIIO::ImageOutput& writer) {
     std::vector<int> order;
     const bool moreThanColour = in.nchannels > (frame.alphaChannel >= 0 ? 4 : 3);
-    if (moreThanColour && (encoding.rgbaOnly || !writer.supports("nchannels"))) {
+    if (moreThanColour && (encoding.rgbaOnly || !takesAnyChannels(writer.format_name()))) {
         for (int c = 0; c < 3; ++c)
             if (order.empty() || order.back() != frame.colourChannel[c])
                 order.push_back(frame.colourChannel[c]);
@@ -320,8 +320,9 @@ FirstPartLayout firstPartLayout(const Frame& frame, const FileRecord::Contents& 
         layout.from = frame.associated ? Association::Premultiplied : Association::Straight;
         if (layout.alpha < 0)
             layout.to = Association::OverBlack;
-        else if (format == "png" || (format == record.formatName && !frame.associated))
-            layout.to = Association::Straight;  // PNG stores straight colour
+        else if (format == "png" || format == "targa" ||
+                 (format == record.formatName && !frame.associated))
+            layout.to = Association::Straight;  // PNG and TGA store straight colour
         else
             layout.to = Association::Premultiplied;
     }
@@ -427,13 +428,15 @@ bool encodeOtherParts(const Frame& frame, const FileRecord& file, const Rendered
         for (int c = 0; c < in.nchannels; ++c) {
             const bool colour = c == frame.colourChannel[0] || c == frame.colourChannel[1] ||
                                 c == frame.colourChannel[2];
-            const bool dropped = (moreThanColour && !writer->supports("nchannels") && !colour &&
+            const bool dropped = (moreThanColour && !takesAnyChannels(format) && !colour &&
                                   c != frame.alphaChannel) ||
                                  (c == frame.alphaChannel && !writer->supports("alpha"));
             if (dropped) leftOut->push_back(std::string(in.channel_name(c)));
         }
     }
-    const bool severalParts = writer->supports("multiimage") && !encoding.rgbaOnly;
+    // DPX also calls itself multi-image, but for frames of one kind only.
+    const bool severalParts =
+        takesAnyChannels(format) && writer->supports("multiimage") && !encoding.rgbaOnly;
     const TypeDesc asked = dataTypeNamed(encoding.dataType);
     for (int part = 1; part < int(frame.parts.size()); ++part) {
         OIIO::ImageSpec out = file.contents().parts[std::size_t(part)];

@@ -23,6 +23,11 @@ struct OutputEncoding {
     double cocScale = 64.0;
 };
 
+// What is wrong with writing `path`'s file type (`greyMap`: as the
+// one-channel radius map): one line naming the file, or empty when dof3d
+// writes it.
+std::string outputTypeProblem(const std::string& path, bool greyMap = false);
+
 // What is wrong with writing `dataType` (empty: any) to `path`'s file type,
 // or empty when the file type stores it.
 std::string dataTypeProblem(const std::string& path, const std::string& dataType);

@@ -30,4 +30,15 @@ RecordedSettings recordedSettings(const std::string& path, const std::string& se
 // Why an output is rendered again, for messages and the JSON summary.
 const char* rerenderReason(RecordedSettings recorded);
 
+// Why the existing output at `output` cannot stand for this run's render of
+// `input` (with `depth`, a separate depth image or empty); empty when it can.
+// It stands when it is no older than its input and depth image, records
+// `settings`, is as large as the render of its input can be (its input's
+// data window, grown by the blur at most to the display window, whose size
+// it keeps where its file type holds one) and every pixel of it decodes.
+// The reasons start with "stale", "wrong size" or "unreadable", or are
+// rerenderReason's.
+std::string reasonToRenderAgain(const std::string& output, const std::string& input,
+                                const std::string& depth, const std::string& settings);
+
 }  // namespace dof

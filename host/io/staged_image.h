@@ -17,6 +17,10 @@
 
 namespace dof {
 
+// Whether every pixel of the current part of `in` decodes; false with the
+// reader's one-line `problem`.
+bool decodesWhole(OIIO::ImageInput& in, std::string* problem);
+
 // The writer for `path`'s file type; null with a one-line `error` naming the
 // file when there is none.
 std::unique_ptr<OIIO::ImageOutput> createWriter(const std::string& path, std::string* error);

@@ -32,13 +32,22 @@ std::string join(const std::vector<std::string>& parts, std::size_t count) {
     return joined;
 }
 
+// The view a part's unprefixed channels belong to: the part's own `view`
+// (a part of a multi-part file, whatever `multiView` its header also
+// carries), else the first of its `multiView`.
+std::string defaultView(const FramePart& part) {
+    if (!part.view.empty() || part.views.empty()) return part.view;
+    return part.views.front();
+}
+
 // The view, layer and last name of a channel in a part listing `views`
-// (empty outside multi-view parts) that belongs to view `partView`.
+// (empty outside multi-view parts) whose unprefixed channels belong to
+// `partView`.
 ChannelName parse(const std::string& name, const std::vector<std::string>& views,
                   const std::string& partView) {
     const std::vector<std::string> parts = split(name);
     const std::size_t n = parts.size();
-    ChannelName parsed{views.empty() ? partView : views.front(), join(parts, n - 1), parts.back()};
+    ChannelName parsed{partView, join(parts, n - 1), parts.back()};
     if (n >= 2 && std::find(views.begin(), views.end(), parts[n - 2]) != views.end()) {
         parsed.view = parts[n - 2];
         parsed.layer = join(parts, n - 2);
@@ -107,7 +116,7 @@ std::vector<LayerChannels> layersOf(const Frame& frame) {
     for (int part = 0; part < partCount; ++part) {
         const FramePart& own = frame.parts[std::size_t(part)];
         for (int c = 0; c < own.channelCount(); ++c) {
-            const ChannelName name = parse(own.channels[std::size_t(c)], own.views, own.view);
+            const ChannelName name = parse(own.channels[std::size_t(c)], own.views, defaultView(own));
             auto it = std::find_if(layers.begin(), layers.end(), [&](const LayerChannels& l) {
                 return l.part == part && l.view == name.view && l.layer == name.layer;
             });
@@ -129,7 +138,7 @@ void addViews(const Frame& frame, const std::vector<LayerChannels>& layers,
     ChannelLayers& result = *out;
     ViewLayers first;
     const FramePart& image = frame.parts.front();
-    first.name = image.views.empty() ? image.view : image.views.front();
+    first.name = defaultView(image);
     for (int c = 0; c < 3; ++c) first.colour[c] = frame.colourChannel[c];
     first.alpha = frame.alphaChannel;
     result.views.push_back(first);
@@ -209,7 +218,7 @@ void addKeptSharp(const Frame& frame, const std::string& depthChannel,
             if (blurredChannel[std::size_t(part)][std::size_t(c)]) continue;
             const std::string& channel = own.channels[std::size_t(c)];
             result.keptSharp.push_back(prefix + channel);
-            const ChannelName name = parse(channel, own.views, own.view);
+            const ChannelName name = parse(channel, own.views, defaultView(own));
             if (std::find(depthNames.begin(), depthNames.end(),
                           std::make_pair(name.layer, name.base)) == depthNames.end())
                 result.keptSharpBesidesDepth = true;

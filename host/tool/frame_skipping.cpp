@@ -17,14 +17,12 @@ void planFrames(const RenderOptions& options, const std::vector<FrameFiles>& fil
         result.files = f;
         std::error_code unknown;
         if (sequence && !options.overwrite && std::filesystem::exists(f.output, unknown)) {
-            const RecordedSettings recorded = recordedSettings(f.output, settings);
-            if (recorded == RecordedSettings::Same) {
+            result.rerender = reasonToRenderAgain(f.output, f.input, f.depth, settings);
+            if (result.rerender.empty())
                 result.status = FrameStatus::Skipped;
-            } else {
-                result.rerender = rerenderReason(recorded);
+            else
                 std::fprintf(stderr, "dof3d: %s: %s; rendering it again\n", f.output.c_str(),
                              result.rerender.c_str());
-            }
         }
         if (result.status != FrameStatus::Skipped) work->push_back(summary->frames.size());
         summary->frames.push_back(result);

@@ -1,6 +1,7 @@
 // Which frames of a run to render. A farm reruns chunks of a sequence, so an
-// existing output is skipped when it records the same settings as this run,
-// and rendered again otherwise, which is said.
+// existing output is skipped when it is whole, no older than its input,
+// of a size its input gives and records the same settings as this run, and
+// rendered again otherwise, which is said.
 #pragma once
 
 #include <cstddef>

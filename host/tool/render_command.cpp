@@ -155,6 +155,14 @@ int runRender(const RenderArguments& args) {
     std::vector<std::size_t> work;
     RunSummary summary;
     planFrames(options, files, sequence, &summary, &work);
+    // Every thread of the run is started before the first frame.
+    const long jobs = long(std::min<std::size_t>(std::size_t(options.jobs), work.size()));
+    error = threadRoomProblem(jobs - 1 + jobs * (options.threads - 1));
+    if (!error.empty()) {
+        printError(error);
+        if (args.json) std::fputs(jsonError(error).c_str(), stdout);
+        return kExitFramesFailed;
+    }
 
     const bool bar = !options.quiet && Progress::stderrIsTerminal();
     Progress progress(bar, int(work.size()), methodName(options.method));

@@ -480,6 +480,10 @@ bool parseImageOptions(const RenderArguments& args, RenderOptions* o, std::strin
         return false;
     }
     o->dataType = args.dataType;
+    // A file type we do not write is refused before any frame is read.
+    *error = outputTypeProblem(args.output);
+    if (error->empty() && !args.cocMap.empty()) *error = outputTypeProblem(args.cocMap, true);
+    if (!error->empty()) return false;
     *error = dataTypeProblem(args.output, args.dataType);
     if (!error->empty()) return false;
     *error = colourSpaceProblem(args.colourSpace);

@@ -1,5 +1,7 @@
 #include "util/interrupt.h"
 
+#include <unistd.h>
+
 #include <atomic>
 #include <csignal>
 
@@ -10,19 +12,29 @@ namespace dof {
 namespace {
 
 std::atomic<int> gSignal{0};
-struct sigaction gPreviousInt, gPreviousTerm;
+struct sigaction gPreviousInt, gPreviousTerm, gPreviousAlarm;
 bool gInstalled = false;
+
+// How long a run may take to stop on its own once asked.
+constexpr unsigned kGraceSeconds = 20;
+
+// Ends the program at once by `signal`, leaving no temporary file of an
+// unfinished write behind.
+void endNow(int signal) {
+    removeRememberedTemporaries();
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
 
 extern "C" void onInterrupt(int signal) {
     int expected = 0;
-    if (!gSignal.compare_exchange_strong(expected, signal)) {
-        // Asked twice: stop waiting for the renders, leaving no temporary
-        // file of an unfinished write behind.
-        removeRememberedTemporaries();
-        std::signal(signal, SIG_DFL);
-        std::raise(signal);
-    }
+    if (gSignal.compare_exchange_strong(expected, signal))
+        alarm(kGraceSeconds);  // a run stuck in a wait still ends
+    else
+        endNow(signal);  // asked twice: stop waiting for the renders
 }
+
+extern "C" void onGraceOver(int) { endNow(gSignal.load()); }
 
 }  // namespace
 
@@ -33,6 +45,8 @@ void installInterruptHandlers() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, &gPreviousInt);
     sigaction(SIGTERM, &action, &gPreviousTerm);
+    action.sa_handler = onGraceOver;
+    sigaction(SIGALRM, &action, &gPreviousAlarm);
     gInstalled = true;
 }
 
@@ -40,6 +54,8 @@ void restoreInterruptHandlers() {
     if (!gInstalled) return;
     sigaction(SIGINT, &gPreviousInt, nullptr);
     sigaction(SIGTERM, &gPreviousTerm, nullptr);
+    alarm(0);
+    sigaction(SIGALRM, &gPreviousAlarm, nullptr);
     gInstalled = false;
 }
 

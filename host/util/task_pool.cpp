@@ -3,8 +3,12 @@
 #include <OpenImageIO/sysutil.h>
 #include <OpenImageIO/thread.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
+#include <fstream>
 
 namespace dof {
 
@@ -37,6 +41,27 @@ void forEachTask(TaskPool* pool, int threads, int count, const std::function<voi
         return;
     }
     for (int i = 0; i < count; ++i) task(i);
+}
+
+std::string threadRoomProblem(long threads) {
+    rlimit space{}, stack{};
+    if (threads <= 0 || getrlimit(RLIMIT_AS, &space) != 0 || space.rlim_cur == RLIM_INFINITY)
+        return std::string();
+    // A thread's stack is as large as the main thread's limit (8 MB when
+    // there is none), reserved when the thread starts.
+    const double stackBytes =
+        getrlimit(RLIMIT_STACK, &stack) == 0 && stack.rlim_cur != RLIM_INFINITY
+            ? double(stack.rlim_cur)
+            : 8.0 * 1024 * 1024;
+    double usedPages = 0;
+    std::ifstream("/proc/self/statm") >> usedPages;
+    const double room = double(space.rlim_cur) - usedPages * double(sysconf(_SC_PAGESIZE));
+    const double need = double(threads) * (stackBytes + double(sysconf(_SC_PAGESIZE)));
+    if (need <= room / 2) return std::string();
+    const auto megabytes = [](double bytes) { return std::to_string(long(bytes / 1048576.0)); };
+    return "cannot start " + std::to_string(threads) + " threads: their stacks take " +
+           megabytes(need) + " MB of the " + megabytes(room > 0 ? room : 0) +
+           " MB the address-space limit leaves; use fewer jobs or threads";
 }
 
 int machineCores() {

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace dof {
 
@@ -29,6 +30,12 @@ private:
 // Runs task(0) to task(count - 1) on up to `threads` threads of `pool`, or
 // one after another on the caller when there is no pool.
 void forEachTask(TaskPool* pool, int threads, int count, const std::function<void(int)>& task);
+
+// Empty when `threads` more threads fit in what the address-space limit
+// leaves, their stacks taking at most half of it; otherwise one line saying
+// so. The image library's pool cannot survive a thread it fails to start
+// (it hangs or crashes unwinding), so a run checks before it makes its pools.
+std::string threadRoomProblem(long threads);
 
 // The machine's cores.
 int machineCores();

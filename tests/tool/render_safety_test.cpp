@@ -13,11 +13,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -150,18 +152,158 @@ TEST(RenderSafety, FullDiskFailsTheFrameAndLeavesNothing) {
          pages(renderFile.st_size) + pages(mapFile.st_size) - page, "c.tif"},
         {"{d}/in.#.exr -o {d}/disk/o.#.exr --frames 1-2", 0, "o.1.exr"},
     };
-    for (const auto& c : cases) {
-        fillLeaving(c.room);
-        const dof::test::CommandResult run = render(c.args + std::string(" --focus 6"), dir.path());
-        const std::string line = "dof3d: " + disk + "/" + c.failing + ": cannot write: ";
-        EXPECT_EQ(run.exitCode, 1) << c.args;
-        EXPECT_EQ(run.err.substr(0, line.size()), line) << c.args << ": " << run.err;
-        EXPECT_EQ(dof::test::namesIn(disk), std::vector<std::string>{"filler"}) << c.args;
-    }
+    const auto fails = [&](const std::string& args, std::uint64_t room, const std::string& failing) {
+        fillLeaving(room);
+        const dof::test::CommandResult run = render(args + " --focus 6 --json", dir.path());
+        const std::string line = "dof3d: " + disk + "/" + failing + ": cannot write: ";
+        EXPECT_EQ(run.exitCode, 1) << args;
+        EXPECT_EQ(run.err.substr(0, line.size()), line) << args << ": " << run.err;
+        EXPECT_NE(run.out.find("\"frames\""), std::string::npos) << args;
+        EXPECT_EQ(dof::test::namesIn(disk), std::vector<std::string>{"filler"}) << args;
+        EXPECT_EQ(dof::test::namesIn(dir.path()),
+                  (std::vector<std::string>{"c.tif", "disk", "in.1.exr", "in.2.exr", "o.exr"}));
+    };
+    for (const auto& c : cases) fails(c.args, c.room, c.failing);
+    // Each file type as the output and as the map, of one frame and of a
+    // sequence two frames at a time.
+    for (const std::string type : {"jpg", "png", "tif", "exr"})
+        for (const bool map : {false, true})
+            for (const bool sequence : {false, true}) {
+                const std::string name = sequence ? "f.1." + type : "f." + type;
+                const std::string full = "{d}/disk/" + (sequence ? "f.#." + type : name);
+                const std::string good = sequence ? "{d}/disk/../g.#.exr" : "{d}/disk/../g.exr";
+                fails(std::string(sequence ? "{d}/in.#.exr --frames 1-2 -j 2" : "{d}/in.1.exr") +
+                          (map ? " -o " + good + " --coc-map " + full : " -o " + full),
+                      0, name);
+            }
     std::remove((disk + "/filler").c_str());
     const dof::test::CommandResult rerun =
         render("{d}/in.#.exr -o {d}/disk/o.#.exr --frames 1-2 --focus 6", dir.path());
     EXPECT_EQ(rerun.err, "dof3d: 2 rendered, 0 skipped (made with these settings), 0 failed\n");
+}
+
+// Every extension the image library has a writer for: dof3d writes it, and
+// it reads back whole at the frame's size, or refuses it before rendering in
+// one line with status 2, leaving nothing.
+TEST(RenderSafety, EveryOutputTypeIsWrittenOrRefused) {
+    const std::set<std::string> written = {"exr", "sxr", "mxr", "tif", "tiff", "png", "jpg",
+                                           "jpe", "jpeg", "jif", "jfif", "jfi", "dpx", "bmp",
+                                           "tga", "tpic", "ppm", "pnm", "hdr", "rgbe"};
+    ScratchFolder dir;
+    FlatImage frame = dof::test::makeFlat(24, 16, {"R", "G", "B", "A", "Z"}, OIIO::TypeDesc::HALF);
+    for (std::size_t i = 0; i < frame.pixels.size(); ++i)
+        frame.pixels[i] = i % 5 == 4 ? float(i % 7 + 2) : 0.5f;
+    ASSERT_TRUE(dof::test::writeFlat(dir.file("in.exr"), frame));
+    const std::string writers =
+        "," + std::string(OIIO::get_string_attribute("output_format_list")) + ",";
+    std::istringstream types(std::string(OIIO::get_string_attribute("extension_list")));
+    std::size_t seen = 0;
+    for (std::string entry; std::getline(types, entry, ';');) {
+        if (writers.find("," + entry.substr(0, entry.find(':')) + ",") == std::string::npos)
+            continue;
+        std::istringstream extensions(entry.substr(entry.find(':') + 1));
+        for (std::string extension; std::getline(extensions, extension, ',');) {
+            SCOPED_TRACE(extension);
+            const std::string out = dir.file("o." + extension);
+            const auto run = render("{d}/in.exr -o " + out + " --focus 5 --radius 0", dir.path());
+            EXPECT_LE(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+            if (written.count(extension) == 0) {
+                EXPECT_EQ(run.exitCode, 2);
+                EXPECT_EQ(run.err.rfind("dof3d: " + out + ": cannot write: ", 0), 0u) << run.err;
+                EXPECT_EQ(dof::test::namesIn(dir.path()), std::vector<std::string>{"in.exr"});
+                continue;
+            }
+            ++seen;
+            EXPECT_EQ(run.exitCode, 0) << run.err;
+            const FlatImage back = dof::test::readFlat(out);
+            EXPECT_EQ(back.width, 24);
+            EXPECT_EQ(back.height, 16);
+            EXPECT_EQ(dof::test::namesIn(dir.path()), (std::vector<std::string>{"in.exr", "o." + extension}));
+            std::remove(out.c_str());
+        }
+    }
+    EXPECT_EQ(seen, written.size());
+}
+
+// A rerun of a sequence keeps an output only when it decodes whole, is no
+// older than its input, has a size its input gives and records the same
+// settings; every other one is rendered again, with why on standard error
+// and in the JSON summary.
+TEST(RenderSafety, RerunRendersAgainWhatIsBrokenOrStale) {
+    ScratchFolder dir;
+    FlatImage frame = dof::test::makeFlat(48, 32, {"R", "G", "B", "A", "Z"}, OIIO::TypeDesc::HALF);
+    for (std::size_t i = 0; i < frame.pixels.size(); ++i)
+        frame.pixels[i] = i % 5 == 4 ? float(i % 9 + 2) : float(i % 4) / 4.0f;
+    for (int f = 1; f <= 5; ++f)
+        ASSERT_TRUE(dof::test::writeFlat(dir.file("in." + std::to_string(f) + ".exr"), frame));
+    const std::string run = "{d}/in.#.exr -o {d}/o.#.exr --frames 1-5 --focus 6 --radius 4";
+    ASSERT_EQ(render(run, dir.path()).exitCode, 0);
+    const auto output = [&](int f) { return dir.file("o." + std::to_string(f) + ".exr"); };
+    OIIO::ImageSpec made;
+    const FlatImage before = dof::test::readFlat(output(3), &made);
+    const std::string record = made.get_string_attribute("dof3d:settings");
+    ASSERT_FALSE(record.empty());
+    // Frame 1 stays as it is; each of the others is harmed in one way.
+    std::filesystem::resize_file(output(2), std::filesystem::file_size(output(2)) / 2);
+    for (float& v : frame.pixels) v *= 0.5f;
+    ASSERT_TRUE(dof::test::writeFlat(dir.file("in.3.exr"), frame));
+    FlatImage tiny = dof::test::makeFlat(1, 1, {"R", "G", "B", "A", "Z"}, OIIO::TypeDesc::HALF);
+    tiny.stringAttributes = {{"dof3d:settings", record}};
+    ASSERT_TRUE(dof::test::writeFlat(output(4), tiny));
+    FlatImage foreign = dof::test::readFlat(output(5));
+    foreign.stringAttributes = {{"dof3d:settings", record + " --radius 9"}};
+    ASSERT_TRUE(dof::test::writeFlat(output(5), foreign));
+
+    const dof::test::CommandResult rerun = render(run + " --json", dir.path());
+    EXPECT_EQ(rerun.exitCode, 0) << rerun.err;
+    const struct {
+        int frame;
+        const char* reason;
+    } again[] = {{2, "unreadable: "}, {3, "stale: "}, {4, "wrong size: "}, {5, "made with other"}};
+    for (const auto& a : again) {
+        SCOPED_TRACE(a.frame);
+        EXPECT_NE(rerun.err.find("dof3d: " + output(a.frame) + ": " + a.reason), std::string::npos)
+            << rerun.err;
+        EXPECT_NE(rerun.out.find(std::string("\"renderedAgainBecause\":\"") + a.reason),
+                  std::string::npos);
+        EXPECT_EQ(dof::test::readFlat(output(a.frame)).width, 48);
+    }
+    EXPECT_NE(rerun.err.find("4 rendered, 1 skipped"), std::string::npos) << rerun.err;
+    // Frame 3 now shows its new input.
+    EXPECT_NE(dof::test::readFlat(output(3)).pixels, before.pixels);
+}
+
+// Many threads under a limit on the address space: the run ends before
+// any frame with one line and status 1, never a crash or a hang, and leaves
+// nothing in the folder.
+TEST(RenderSafety, ManyThreadsUnderAMemoryLimitFailInOneLine) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's shadow memory does not fit under an address-space limit";
+#endif
+    ScratchFolder dir;
+    FlatImage frame = dof::test::makeFlat(64, 64, {"R", "G", "B", "A", "Z"}, OIIO::TypeDesc::HALF);
+    for (std::size_t i = 0; i < frame.pixels.size(); ++i) frame.pixels[i] = float(i % 5 + 1);
+    for (int f = 1; f <= 8; ++f)
+        ASSERT_TRUE(dof::test::writeFlat(dir.file("in." + std::to_string(f) + ".exr"), frame));
+    const struct {
+        const char* kilobytes;
+        const char* threads;
+    } limits[] = {{"1000000", "-j 8 --threads 16"}, {"2000000", "-j 2 --threads 256"}};
+    for (const auto& limit : limits) {
+        SCOPED_TRACE(limit.threads);
+        const dof::test::CommandResult run = dof::test::runCommand(
+            {"/bin/sh", "-c",
+             std::string("ulimit -v ") + limit.kilobytes + " && exec \"$0\" render \"$1\" -o " +
+                 "\"$2\" --frames 1-8 --focus 3 -q --json " + limit.threads + " --effects \"$3\"",
+             dof::test::dof3dPath(), dir.file("in.#.exr"), dir.file("o.#.exr"),
+             DOF_TEST_EFFECTS_DIR},
+            {}, std::chrono::seconds(120));
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.err.rfind("dof3d: cannot start ", 0), 0u) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        EXPECT_NE(run.out.find("cannot start"), std::string::npos) << run.out;
+        EXPECT_EQ(dof::test::namesIn(dir.path()).size(), 8u);
+    }
 }
 
 // Under a limit on its address space the program runs out of memory, or of
