@@ -39,17 +39,17 @@ def read(path, channels):
     image = oiio.ImageInput.open(path)
     if image is None:
         fail(f"{path}: cannot read: {oiio.geterror()}")
-    spec = image.spec()
-    names = list(spec.channelnames)
+    header = image.spec()
+    names = list(header.channelnames)
     missing = [c for c in channels if c not in names]
     if missing:
         image.close()
         fail(f"{path}: no channel {', '.join(missing)} (has {', '.join(names)})")
-    pixels = image.read_image(0, 0, 0, spec.nchannels, "float")
+    pixels = image.read_image(0, 0, 0, header.nchannels, "float")
     image.close()
     if pixels is None:
         fail(f"{path}: corrupt or truncated: {oiio.geterror()}")
-    pixels = np.asarray(pixels, dtype=np.float64).reshape(spec.height, spec.width, spec.nchannels)
+    pixels = np.asarray(pixels, dtype=np.float64).reshape(header.height, header.width, header.nchannels)
     return pixels[..., [names.index(c) for c in channels]]
 
 

@@ -315,14 +315,14 @@ void writeStereoParts(const std::string& path, bool rightFirst, bool multiView) 
                                         [](int x, int y, int c) { return c < 3 ? pattern(x, y, c) : 1.0f; });
         const float z = std::string(view) == "right" ? 10.0f : 40.0f;
         for (const bool depth : {false, true}) {
-            OIIO::ImageSpec spec(16, 12, depth ? 1 : 4, OIIO::TypeDesc::FLOAT);
-            spec.channelnames = depth ? std::vector<std::string>{"Z"} : colour.channels;
-            spec.attribute("name", std::string(depth ? "depth_" : "rgba_") + view);
-            spec.attribute("view", view);
+            OIIO::ImageSpec header(16, 12, depth ? 1 : 4, OIIO::TypeDesc::FLOAT);
+            header.channelnames = depth ? std::vector<std::string>{"Z"} : colour.channels;
+            header.attribute("name", std::string(depth ? "depth_" : "rgba_") + view);
+            header.attribute("view", view);
             const char* views[] = {"left", "right"};
             if (multiView)
-                spec.attribute("multiView", OIIO::TypeDesc(OIIO::TypeDesc::STRING, 2), views);
-            specs.push_back(spec);
+                header.attribute("multiView", OIIO::TypeDesc(OIIO::TypeDesc::STRING, 2), views);
+            specs.push_back(header);
             pixels.push_back(depth ? std::vector<float>(16 * 12, z) : colour.pixels);
         }
     }
