@@ -46,15 +46,14 @@ struct SlabPixel {
 // own reach carries its average.
 SlabPixel slabPixel(const SlabFragments& fragments, int slab, const std::vector<bool>& blursFar,
                     int x, int y) {
+    const SlabHeld held = heldBy(fragments, slab, x, y);
     SlabPixel p;
-    double through = 1.0;
+    p.own = held.own;
+    p.hole = held.hole;
     for (const SlabFragment* f = fragments.begin(x, y); f != fragments.end(x, y); ++f) {
-        if (f->slab == slab) p.own = f;
         if (f->slab >= slab) break;
-        through *= 1.0 - double(f->alpha);
         p.fillable = p.fillable || (blursFar[std::size_t(f->slab)] && f->alpha > 0.0f);
     }
-    p.hole = 1.0 - through;
     return p;
 }
 

@@ -159,4 +159,16 @@ SlabFragments::SlabFragments(const RenderInput& input, const SlabPlan& plan,
         }
 }
 
+SlabHeld heldBy(const SlabFragments& fragments, int slab, int x, int y) {
+    SlabHeld h;
+    double through = 1.0;
+    for (const SlabFragment* f = fragments.begin(x, y); f != fragments.end(x, y); ++f) {
+        if (f->slab == slab) h.own = f;
+        if (f->slab >= slab) break;
+        through *= 1.0 - double(f->alpha);
+    }
+    h.hole = 1.0 - through;
+    return h;
+}
+
 }  // namespace dof

@@ -69,4 +69,12 @@ private:
     std::vector<std::size_t> counts_;
 };
 
+// What slab `slab` holds at (x, y): its fragment there, if any, and the
+// alpha of the nearer slabs' fragments in front of it.
+struct SlabHeld {
+    const SlabFragment* own = nullptr;
+    double hole = 0.0;
+};
+SlabHeld heldBy(const SlabFragments& fragments, int slab, int x, int y);
+
 }  // namespace dof

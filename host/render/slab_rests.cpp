@@ -12,31 +12,13 @@ namespace {
 // The least of a rest's light that the slab in front is taken to let through.
 constexpr double kLeast = 1e-6;
 
-// A pixel's fragment in one slab, and the alpha of the slabs in front of it.
-struct Held {
-    const SlabFragment* own = nullptr;
-    double hole = 0.0;
-};
-
-Held heldBy(const SlabFragments& fragments, int slab, int x, int y) {
-    Held h;
-    double through = 1.0;
-    for (const SlabFragment* f = fragments.begin(x, y); f != fragments.end(x, y); ++f) {
-        if (f->slab == slab) h.own = f;
-        if (f->slab >= slab) break;
-        through *= 1.0 - double(f->alpha);
-    }
-    h.hole = 1.0 - through;
-    return h;
-}
-
 // The pixels of slab `slab` that hold a rest; empty when none do.
 Rect restBounds(const SlabFragments& fragments, int slab, TaskPool* pool, int threads) {
     const Rect b = fragments.bounds(slab);
     std::vector<int> first(std::size_t(std::max(b.height, 0)), b.width), last(first.size(), -1);
     forEachTask(pool, threads, b.height, [&](int y) {
         for (int x = 0; x < b.width; ++x) {
-            const Held h = heldBy(fragments, slab, b.x + x, b.y + y);
+            const SlabHeld h = heldBy(fragments, slab, b.x + x, b.y + y);
             if (!h.own || !(h.own->shared > 0.0f)) continue;
             first[std::size_t(y)] = std::min(first[std::size_t(y)], x);
             last[std::size_t(y)] = x;
@@ -78,7 +60,7 @@ std::vector<std::vector<double>> spreadTwice(const SlabFragments& fragments, int
         double values[5];
         for (int x = 0; x < w; ++x) {
             const std::size_t p = std::size_t(y) * std::size_t(w) + std::size_t(x);
-            const Held held = heldBy(fragments, slab, window.x + x, window.y + y);
+            const SlabHeld held = heldBy(fragments, slab, window.x + x, window.y + y);
             weight[p] = held.own ? 1.0 : 1.0 - held.hole;
             for (int i = 0; i < count; ++i) values[i] = 0.0;
             value(window.x + x, window.y + y, held, values);
@@ -127,14 +109,14 @@ SlabRests::SlabRests(const SlabFragments& fragments, const SlabPlan& plan, int s
                            Rect{0, 0, fragments.width(), fragments.height()});
     cover_ = std::move(spreadTwice(
         fragments, slab - 1, window_, nearAcross, nearDown, across, down, false, 1,
-        [](int, int, const Held& held, double* v) {
+        [](int, int, const SlabHeld& held, double* v) {
             if (held.own) v[0] = held.own->alpha;
         },
         pool, threads)[0]);
     // This slab: where its rests are, and its other fragments.
     std::vector<std::vector<double>> own = spreadTwice(
         fragments, slab, window_, across, down, nearAcross, nearDown, true, 5,
-        [](int, int, const Held& held, double* v) {
+        [](int, int, const SlabHeld& held, double* v) {
             if (!held.own) return;
             if (held.own->shared > 0.0f) {
                 v[4] = 1.0;
