@@ -87,13 +87,13 @@ make_inputs >"$WORK/inputs.log" 2>&1 || {
 # arguments after dof3d (shell words; $IN the inputs made above, $DATA the
 # data folder). Outputs are named relative to the case's own folder.
 CASES=$(cat <<'EOF'
-splat-slabs          0 render "$IN/crop.exr" -o out.exr --focus 3.86 --radius 12
-splat-slabs-1-thread 0 render "$IN/crop.exr" -o out.exr --focus 3.86 --radius 12 --threads 1
-splat-slabs-2-threads 0 render "$IN/crop.exr" -o out.exr --focus 3.86 --radius 12 --threads 2
-splat-3-slabs        0 render "$IN/crop.exr" -o out.exr --focus 3.86 --radius 20 --layers 3
+splat-slabs          0 render "$IN/crop.exr" -o out.exr --focus 3.86 --radius 12 --method splat
+splat-slabs-1-thread 0 render "$IN/crop.exr" -o out.exr --focus 3.86 --radius 12 --threads 1 --method splat
+splat-slabs-2-threads 0 render "$IN/crop.exr" -o out.exr --focus 3.86 --radius 12 --threads 2 --method splat
+splat-3-slabs        0 render "$IN/crop.exr" -o out.exr --focus 3.86 --radius 20 --layers 3 --method splat
 splat-one-1-thread   0 render "$IN/crop.exr" -o out.exr --focus 3.86 --radius 12 --layers 1 --threads 1
 splat-one-2-threads  0 render "$IN/crop.exr" -o out.exr --focus 3.86 --radius 12 --layers 1 --threads 2
-splat-slabs-8        0 render "$IN/crop.exr" -o out.exr --focus 3.86 --radius 12 --format 8
+splat-slabs-8        0 render "$IN/crop.exr" -o out.exr --focus 3.86 --radius 12 --format 8 --method splat
 splat-one-16         0 render "$IN/crop.exr" -o out.exr --focus 3.86 --radius 12 --format 16 --layers 1
 splat-one-10         0 render "$IN/crop.exr" -o out.exr --focus 3.86 --radius 12 --format 10 --layers 1
 box-float            0 render "$IN/crop.exr" -o out.exr --focus 3.86 --radius 12 --method box
