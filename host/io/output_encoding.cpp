@@ -4,6 +4,7 @@
 #include <OpenImageIO/imagebufalgo.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <utility>
 #include <vector>
 
@@ -237,6 +238,15 @@ std::string dataTypeProblem(const std::string& path, const std::string& dataType
 
 std::string colourSpaceProblem(const std::string& name) {
     OIIO::ColorConfig& config = colourConfig();
+    // A configuration named by $OCIO that cannot be read leaves the
+    // library's built-in one in its place, which must not pass unnoticed.
+    const char* named = std::getenv("OCIO");
+    if (named != nullptr && *named != '\0' && config.has_error()) {
+        std::string why = config.geterror();
+        std::replace(why.begin(), why.end(), '\n', ' ');
+        return std::string("$OCIO ") + named + ": cannot read this colour configuration (" + why +
+               ")";
+    }
     if (config.createColorProcessor(linearName(config), name)) return std::string();
     config.geterror();
     std::string known;
