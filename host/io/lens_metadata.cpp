@@ -1,6 +1,7 @@
 #include "io/lens_metadata.h"
 
 #include <cmath>
+#include <cstdio>
 
 namespace dof {
 
@@ -22,6 +23,14 @@ double firstFloat(const OIIO::ImageSpec& imageSpec, std::initializer_list<const 
 LensSpec lensFromMetadata(const OIIO::ImageSpec& imageSpec) {
     LensSpec lens;
     lens.fNumber = firstFloat(imageSpec, {"aperture", "FNumber"});
+    // OpenEXR's aperture reaches us as FNumber.
+    for (const char* name : {"aperture", "FNumber"})
+        if (!(lens.fNumber > 0.0) && lens.unusableFNumber.empty() &&
+            imageSpec.find_attribute(name) != nullptr) {
+            char text[48];
+            std::snprintf(text, sizeof text, "aperture %g", imageSpec.get_float_attribute(name));
+            lens.unusableFNumber = text;
+        }
     lens.focalLengthMm =
         firstFloat(imageSpec, {"pinholeFocalLength", "nominalFocalLength", "Exif:FocalLength"});
     const OIIO::ParamValue* sensor = imageSpec.find_attribute("sensorOverallDimensions");

@@ -29,7 +29,11 @@ bool completeLens(const LensSpec& given, const LensSpec& fromFile, LensSpec* len
     lens->focalLengthMm = given.focalLengthMm > 0.0 ? given.focalLengthMm : fromFile.focalLengthMm;
     lens->sensorWidthMm = given.sensorWidthMm > 0.0 ? given.sensorWidthMm : fromFile.sensorWidthMm;
     if (!(lens->fNumber > 0.0))
-        *error = "the lens has no f-number: give --fstop (the file has no aperture attribute)";
+        *error = "the lens has no f-number: give --fstop (" +
+                 (fromFile.unusableFNumber.empty()
+                      ? std::string("the file has no aperture attribute")
+                      : "the file's " + fromFile.unusableFNumber + " is not an f-number") +
+                 ")";
     else if (!(lens->focalLengthMm > 0.0))
         *error =
             "the lens has no focal length: give --focal-length (the file has no "

@@ -27,6 +27,9 @@ struct LensSpec {
     double fNumber = 0.0;
     double focalLengthMm = 0.0;
     double sensorWidthMm = 0.0;
+    // A file's f-number attribute that is there but not finite above 0, as
+    // "aperture 0"; empty otherwise.
+    std::string unusableFNumber;
     bool complete() const { return fNumber > 0.0 && focalLengthMm > 0.0 && sensorWidthMm > 0.0; }
 };
 

@@ -122,8 +122,9 @@ FlatImage edgeBands() {
 
 // One opaque row: depths as given, colour 1; with `sensorPixels`, a 36 mm
 // sensor across that many, untagged or (`tagged`) with f/2.5, 50 mm and the
-// sensor in its header.
-FlatImage depthRow(std::vector<float> z, int sensorPixels = 0, bool tagged = false) {
+// sensor in its header (the f-number `aperture`).
+FlatImage depthRow(std::vector<float> z, int sensorPixels = 0, bool tagged = false,
+                   float aperture = 2.5f) {
     FlatImage s = filled(int(z.size()), 1, kRGBAZ, OIIO::TypeDesc::FLOAT, [&](int x, int, int c) {
         return c == 4 ? z[std::size_t(x)] : c == 0 || c == 3 ? 1.0f : 0.0f;
     });
@@ -131,7 +132,7 @@ FlatImage depthRow(std::vector<float> z, int sensorPixels = 0, bool tagged = fal
     const float sensor[2] = {36, 20};
     if (tagged)
         s.attributes = {
-            OIIO::ParamValue("aperture", 2.5f), OIIO::ParamValue("pinholeFocalLength", 50.0f),
+            OIIO::ParamValue("aperture", aperture), OIIO::ParamValue("pinholeFocalLength", 50.0f),
             OIIO::ParamValue("sensorOverallDimensions",
                              OIIO::TypeDesc(OIIO::TypeDesc::FLOAT, OIIO::TypeDesc::VEC2), 1,
                              sensor),
@@ -394,6 +395,7 @@ const std::map<std::string, Writer>& generators() {
          }))},
         {"lens.exr", flat(depthRow({5.05f, 10.1f, 2.525f, 1.01f}, 3600))},
         {"tagged.exr", flat(depthRow({5.05f, 10.1f, 2.525f, 1.01f}, 3600, true))},
+        {"tagged_f0.exr", flat(depthRow({5.05f, 10.1f, 2.525f, 1.01f}, 3600, true, 0.0f))},
         {"shot.exr", shotFrame()},
         {"pull.txt", text("# frame distance, from a camera export\n1 4\n\n24\t40  # far\n")},
         {"track.txt", text("1, 5, 0\n24, 28, 0\n")},
