@@ -309,7 +309,8 @@ void addBlurCommand(CLI::App& app) {
     blur->add_option("-o,--output", o->output, "Image to write (its type from its extension)")
         ->required();
     blur->add_option("--kernel", o->kernel, "gaussian or box")
-        ->check(CLI::IsMember({"gaussian", "box"}))
+        ->check(CLI::IsMember({"gaussian", "box"}).description(""))
+        ->type_name("gaussian|box")
         ->capture_default_str();
     blur->add_option("--sigma", o->sigma, "Gaussian standard deviation in pixels")
         ->capture_default_str();

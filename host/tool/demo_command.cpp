@@ -202,7 +202,8 @@ void addDemoCommand(CLI::App& app) {
                      "Far end of the zone kept sharp (default: -7)")
         ->check(CLI::Range(-65535.0, 0.0));
     demo->add_option("--format", options->format, "Pixel format: 8, 10, 12, 16 or float")
-        ->check(CLI::IsMember({"8", "10", "12", "16", "float"}))
+        ->check(CLI::IsMember({"8", "10", "12", "16", "float"}).description(""))
+        ->type_name("8|10|12|16|float")
         ->capture_default_str();
     demo->add_option("--effects", options->effectsDir,
                      "Effects folder (default: beside this program)");
