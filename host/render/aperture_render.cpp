@@ -74,8 +74,8 @@ private:
 // the footprints it made itself: cut ones, and the radii of copies beyond the
 // frame's edges that no fragment has.
 struct Workspace {
-    SpreadBand band;
-    std::vector<float> row;
+    SpreadBand band, fillBand;
+    std::vector<float> row, fillRow;
     std::unordered_map<std::uint64_t, std::unique_ptr<ApertureFootprint>> made;
 
     const ApertureFootprint& footprint(const Footprints& footprints, int key, int x, int y) {
@@ -239,8 +239,7 @@ EdgeSlopes edgeSlopes(const SlabSpread& s) {
 // Spreads a fragment of radius `radius` at (x, y) into the band, and at an
 // edge column its copies beyond the edge, `slope` radius per column outward.
 void spreadFragment(const SlabSpread& s, const SpreadFragment& f, int x, int y, double radius,
-                    Workspace& w) {
-    SpreadBand& band = w.band;
+                    SpreadBand& band, Workspace& w) {
     const int key = radius == keyRadius(f.key) ? f.key : radiusKey(radius);
     const ApertureFootprint& footprint = w.footprint(s.footprints, key, x, y);
     const int top = footprint.sharp() ? 0 : footprint.top();
@@ -266,7 +265,7 @@ void spreadFragment(const SlabSpread& s, const SpreadFragment& f, int x, int y, 
 // Spreads the fragments [f, end) of a frame row standing at row y: beyond
 // the frame, as copies of the edge row's.
 void spreadRow(const SlabSpread& s, const SpreadFragment* f, const SpreadFragment* end, int y,
-               Workspace& w) {
+               SpreadBand& band, Workspace& w) {
     const int h = s.fragments.height();
     const int beyond = y < 0 ? -y : std::max(0, y - h + 1);
     const std::vector<float>& slopes = y < 0 ? s.slopes.top : s.slopes.bottom;
@@ -275,7 +274,32 @@ void spreadRow(const SlabSpread& s, const SpreadFragment* f, const SpreadFragmen
         spreadFragment(s, *f, f->x, y,
                        beyond > 0 ? extendedRadius(radius, slopes[std::size_t(f->x)], beyond)
                                   : radius,
-                       w);
+                       band, w);
+    }
+}
+
+// How much more a pixel's own spread counts than its fill's for its colour.
+// Below about 1/256 of alpha, a slab's own spread gives way to its fill.
+constexpr float kOwnWeight = 256.0f;
+
+// Where a slab's own spread and its fill's meet, the slab's alpha is their
+// sum, but its colour is its own wherever its own spread reaches: within a
+// surface that crosses into a nearer slab, its own discs there are what the
+// nearer slab's cut discs leave of the surface, and together they make up
+// the whole discs, where the fill's would be whole discs on top of the cut
+// ones. Deep in a hole, where its own spread fades out, the fill's colour
+// takes over.
+void preferOwnColour(float* own, const float* fill, int width) {
+    for (int x = 0; x < width; ++x) {
+        float* o = own + std::size_t(x) * 4;
+        const float* f = fill + std::size_t(x) * 4;
+        if (f[3] == 0.0f && f[0] == 0.0f && f[1] == 0.0f && f[2] == 0.0f) continue;
+        const float weight = kOwnWeight * o[3] + f[3];
+        const float alpha = o[3] + f[3];
+        const float scale = weight > 0.0f ? alpha / weight : 0.0f;
+        for (int c = 0; c < 3; ++c)
+            o[c] = weight > 0.0f ? (kOwnWeight * o[c] + f[c]) * scale : o[c] + f[c];
+        o[3] = alpha;
     }
 }
 
@@ -284,14 +308,20 @@ void spreadBand(const SlabSpread& s, int b, Workspace& w, Composite& composite) 
     const int width = s.fragments.width(), height = s.fragments.height();
     const int top = b * kBandRows, rows = std::min(kBandRows, height - top);
     w.band.reset(width, 2 * s.reach + 2, top, rows);
+    if (s.fill) w.fillBand.reset(width, 2 * s.reach + 2, top, rows);
     for (int y = top - s.reach; y < top + rows + s.reach; ++y) {
         const int row = std::min(height - 1, std::max(0, y));
-        spreadRow(s, s.fragments.begin(s.slab, row), s.fragments.end(s.slab, row), y, w);
-        if (s.fill) spreadRow(s, s.fill->begin(row), s.fill->end(row), y, w);
+        spreadRow(s, s.fragments.begin(s.slab, row), s.fragments.end(s.slab, row), y, w.band, w);
+        if (s.fill) spreadRow(s, s.fill->begin(row), s.fill->end(row), y, w.fillBand, w);
     }
     w.row.resize(std::size_t(width) * 4);
+    w.fillRow.resize(w.row.size());
     for (int y = top; y < top + rows; ++y) {
         w.band.finishRow(y, w.row.data());
+        if (s.fill) {
+            w.fillBand.finishRow(y, w.fillRow.data());
+            preferOwnColour(w.row.data(), w.fillRow.data(), width);
+        }
         composite.addBehind(s.slab, y, w.row.data());
     }
 }
