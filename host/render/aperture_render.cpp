@@ -113,6 +113,38 @@ private:
     std::vector<std::unique_ptr<Workspace>> free_;
 };
 
+// How many times brighter than the pixels around it a pixel starts to be
+// taken for a bright fragment's spread; at twice that it is one.
+constexpr float kOutlier = 2.0f;
+
+// The colour that makes up for a pixel's opacity beyond or short of what a
+// surface has, where spreads of different radii overlap or fall short of
+// each other: the pixel's own (colour / alpha), or where that is a bright
+// fragment's spread, the mean of the pixels twice `reach` to either side,
+// which lie beyond it wherever in it the pixel is. So a lamp over a surface
+// keeps its light, the surface giving or taking what the overlap adds, and
+// a surface stays as it is. `rgba` is a row of `width` pixels,
+// premultiplied.
+void makeUpColour(const float* rgba, int width, int x, int reach, float out[3]) {
+    const auto colourAt = [&](int at, float* c) {
+        const float* v = rgba + std::size_t(std::min(width - 1, std::max(0, at))) * 4;
+        if (!(v[3] > 0.0f)) return false;
+        for (int i = 0; i < 3; ++i) c[i] = v[i] / v[3];
+        return true;
+    };
+    float left[3], right[3];
+    colourAt(x, out);
+    const bool l = colourAt(x - 2 * reach, left), r = colourAt(x + 2 * reach, right);
+    if (!l && !r) return;
+    float sides[3];
+    for (int i = 0; i < 3; ++i)
+        sides[i] = l && r ? 0.5f * (left[i] + right[i]) : (l ? left[i] : right[i]);
+    const float own = out[0] + out[1] + out[2], around = sides[0] + sides[1] + sides[2];
+    if (!(around > 0.0f) || !(own > kOutlier * around)) return;
+    const float t = std::min(1.0f, (own / around - kOutlier) / kOutlier);
+    for (int i = 0; i < 3; ++i) out[i] += t * (sides[i] - out[i]);
+}
+
 // The slabs composited so far, front to back ("over"), premultiplied.
 class Composite {
 public:
@@ -128,9 +160,10 @@ public:
                 opaque_[p] = input.stored(x, y).alpha == 1.0;
     }
 
-    // Adds row y of a slab behind what is there. Where the slab's fragments
-    // overlap to more than full opacity, they are taken in proportion.
-    void addBehind(int slab, int y, const float* rgba) {
+    // Adds row y of a slab, whose shapes reach `reach` pixels at most, behind
+    // what is there. Where the slab's fragments overlap to more than full
+    // opacity, the excess is taken off in the colour makeUpColour gives.
+    void addBehind(int slab, int y, const float* rgba, int reach) {
         for (int x = 0; x < width_; ++x) {
             const float* v = rgba + std::size_t(x) * 4;
             if (v[0] == 0.0f && v[1] == 0.0f && v[2] == 0.0f && v[3] == 0.0f) continue;
@@ -138,17 +171,23 @@ public:
             // A nearer slab covers the pixel's sharp part; a farther one shows
             // through it where the file's alpha lets it.
             if (slab < sharp_ || (slab > sharp_ && !opaque_[p])) othersShow_[p] = 1;
-            const float scale = v[3] > 1.0f ? 1.0f / v[3] : 1.0f;
-            const float through = (1.0f - sum_.alpha[p]) * scale;
-            for (int c = 0; c < 3; ++c) sum_.colour[c][p] += through * v[c];
-            sum_.alpha[p] += through * v[3];
+            const float through = 1.0f - sum_.alpha[p];
+            float excess[3] = {0.0f, 0.0f, 0.0f};
+            if (v[3] > 1.0f) {
+                makeUpColour(rgba, width_, x, reach, excess);
+                for (float& c : excess) c *= v[3] - 1.0f;
+            }
+            for (int c = 0; c < 3; ++c) sum_.colour[c][p] += through * (v[c] - excess[c]);
+            sum_.alpha[p] += through * std::min(1.0f, v[3]);
         }
     }
 
-    // The composite in the input's association; see renderAperture.
-    RenderedColour store(const ApertureFragments& fragments, const RenderInput& input) {
+    // The composite in the input's association, its shortfalls of opacity
+    // made up as far as `reach` pixels; see renderAperture.
+    RenderedColour store(const ApertureFragments& fragments, const RenderInput& input, int reach) {
         const bool opaqueFrame =
             std::all_of(opaque_.begin(), opaque_.end(), [](std::uint8_t o) { return o != 0; });
+        if (opaqueFrame) makeUpOpacity(reach);
         std::size_t p = 0;
         for (int y = 0; y < input.height(); ++y)
             for (int x = 0; x < input.width(); ++x, ++p) {
@@ -159,15 +198,7 @@ public:
                     continue;
                 }
                 const float a = sum_.alpha[p];
-                // Spreads of radii that change fast across a surface do not
-                // add up to its opacity; an opaque frame is opaque behind
-                // every pixel, so what they add up to is its weight.
-                if (opaqueFrame && a > 0.0f) {
-                    for (int c = 0; c < 3; ++c) sum_.colour[c][p] /= a;
-                    sum_.alpha[p] = 1.0f;
-                    continue;
-                }
-                if (input.associated()) continue;
+                if (input.associated() || (opaqueFrame && a > 0.0f)) continue;
                 const PixelValues v = a > 0.0f ? PixelValues() : input.stored(x, y);
                 for (int c = 0; c < 3; ++c)
                     sum_.colour[c][p] = a > 0.0f ? sum_.colour[c][p] / a : float(v.colour[c]);
@@ -177,6 +208,34 @@ public:
     }
 
 private:
+    // Spreads of radii that change fast across a surface do not add up to
+    // its opacity; an opaque frame is opaque behind every pixel, so what
+    // they fall short of is made up, row by row.
+    void makeUpOpacity(int reach) {
+        std::vector<float> row(std::size_t(width_) * 4);
+        const std::size_t height = sum_.alpha.size() / std::size_t(width_);
+        for (std::size_t y = 0; y < height; ++y) {
+            const std::size_t first = y * std::size_t(width_);
+            for (std::size_t x = 0; x < std::size_t(width_); ++x) {
+                for (int c = 0; c < 3; ++c) row[x * 4 + std::size_t(c)] = sum_.colour[c][first + x];
+                row[x * 4 + 3] = sum_.alpha[first + x];
+            }
+            for (int x = 0; x < width_; ++x) {
+                const std::size_t p = first + std::size_t(x);
+                const float a = sum_.alpha[p];
+                if (!(a > 0.0f)) continue;
+                if (a >= 1.0f) {
+                    sum_.alpha[p] = 1.0f;
+                    continue;
+                }
+                float colour[3];
+                makeUpColour(row.data(), width_, x, reach, colour);
+                for (int c = 0; c < 3; ++c) sum_.colour[c][p] += (1.0f - a) * colour[c];
+                sum_.alpha[p] = 1.0f;
+            }
+        }
+    }
+
     int width_, sharp_;
     RenderedColour sum_;
     std::vector<std::uint8_t> othersShow_;  // a slab besides the pixel's sharp fragment shows
@@ -202,6 +261,7 @@ struct SlabSpread {
     int slab;
     const Footprints& footprints;
     int reach;  // the farthest a footprint of the slab, or of a copy beyond the edges, reaches
+    int around;  // the farthest a footprint of the slab's own fragments reaches
     EdgeSlopes slopes;
 };
 
@@ -322,7 +382,7 @@ void spreadBand(const SlabSpread& s, int b, Workspace& w, Composite& composite) 
             w.fillBand.finishRow(y, w.fillRow.data());
             preferOwnColour(w.row.data(), w.fillRow.data(), width);
         }
-        composite.addBehind(s.slab, y, w.row.data());
+        composite.addBehind(s.slab, y, w.row.data(), s.around);
     }
 }
 
@@ -393,7 +453,7 @@ public:
             if (fragments_.count(s) == 0) continue;
             if (interruptRequested() || !spreadSlab(s)) return RenderOutcome::Interrupted;
         }
-        *result = timed(4, [&] { return composite_.store(fragments_, input_); });
+        *result = timed(4, [&] { return composite_.store(fragments_, input_, std::max(1, nearerReach_)); });
         return RenderOutcome::Done;
     }
 
@@ -436,7 +496,8 @@ private:
             return reachOf(footprints_, radiusKey(kMostExtended * keyRadius(largest)));
         });
         return timed(3, [&] {
-            SlabSpread spread{fragments_, fill.get(), slab, footprints_, reach, {}};
+            SlabSpread spread{fragments_, fill.get(),          slab,
+                              footprints_, reach, std::max(1, reach_[std::size_t(slab)]), {}};
             spread.slopes = edgeSlopes(spread);
             forEachTask(context_.pool, context_.threads, bands_, [&](int b) {
                 if (interruptRequested()) return;
