@@ -367,18 +367,28 @@ void preferOwnColour(float* own, const float* fill, int width) {
 void spreadBand(const SlabSpread& s, int b, Workspace& w, Composite& composite) {
     const int width = s.fragments.width(), height = s.fragments.height();
     const int top = b * kBandRows, rows = std::min(kBandRows, height - top);
+    // Whether any row whose spread reaches the band holds a fragment: a band
+    // that none reaches adds nothing, and one that no fill reaches has its
+    // own colour throughout.
+    bool own = false, filled = false;
+    for (int y = top - s.reach; y < top + rows + s.reach; ++y) {
+        const int row = std::min(height - 1, std::max(0, y));
+        own = own || s.fragments.begin(s.slab, row) != s.fragments.end(s.slab, row);
+        filled = filled || (s.fill && s.fill->begin(row) != s.fill->end(row));
+    }
+    if (!own && !filled) return;
     w.band.reset(width, 2 * s.reach + 2, top, rows);
-    if (s.fill) w.fillBand.reset(width, 2 * s.reach + 2, top, rows);
+    if (filled) w.fillBand.reset(width, 2 * s.reach + 2, top, rows);
     for (int y = top - s.reach; y < top + rows + s.reach; ++y) {
         const int row = std::min(height - 1, std::max(0, y));
         spreadRow(s, s.fragments.begin(s.slab, row), s.fragments.end(s.slab, row), y, w.band, w);
-        if (s.fill) spreadRow(s, s.fill->begin(row), s.fill->end(row), y, w.fillBand, w);
+        if (filled) spreadRow(s, s.fill->begin(row), s.fill->end(row), y, w.fillBand, w);
     }
     w.row.resize(std::size_t(width) * 4);
     w.fillRow.resize(w.row.size());
     for (int y = top; y < top + rows; ++y) {
         w.band.finishRow(y, w.row.data());
-        if (s.fill) {
+        if (filled) {
             w.fillBand.finishRow(y, w.fillRow.data());
             preferOwnColour(w.row.data(), w.fillRow.data(), width);
         }
