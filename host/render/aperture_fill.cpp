@@ -35,17 +35,24 @@ public:
     Sample sample(int x, int y, const SpreadFragment*& f) const {
         Sample s;
         const SpreadFragment* end = fragments_.end(slab_, y);
-        if (f == end || f->x != x) {
-            const float c = cover_[std::size_t(y) * std::size_t(fragments_.width()) + std::size_t(x)];
-            s.weight = c < kWhollyCovered ? 1.0f - c : 0.0f;
-            return s;
-        }
+        if (f == end || f->x != x) return open(x, y);
         int count = 0;
         for (; f != end && f->x == x; ++f, ++count) {
             for (int c = 0; c < 4; ++c) s.rgba[c] += f->rgba[c];
             s.radius += float(keyRadius(f->key));
         }
         s.radius /= float(count);
+        s.weight = 1.0f;
+        s.own = true;
+        return s;
+    }
+    // Only whether pixel (x, y) is the slab's own, and its weight; `f` as
+    // for sample.
+    Sample presence(int x, int y, const SpreadFragment*& f) const {
+        Sample s;
+        const SpreadFragment* end = fragments_.end(slab_, y);
+        if (f == end || f->x != x) return open(x, y);
+        while (f != end && f->x == x) ++f;
         s.weight = 1.0f;
         s.own = true;
         return s;
@@ -63,6 +70,14 @@ public:
     int height() const { return fragments_.height(); }
 
 private:
+    // A pixel without fragments of the slab: it counts by the share not covered.
+    Sample open(int x, int y) const {
+        Sample s;
+        const float c = cover_[std::size_t(y) * std::size_t(fragments_.width()) + std::size_t(x)];
+        s.weight = c < kWhollyCovered ? 1.0f - c : 0.0f;
+        return s;
+    }
+
     const ApertureFragments& fragments_;
     int slab_;
     const std::vector<float>& cover_;
@@ -86,7 +101,7 @@ void verticalDistances(const SlabPixels& pixels, int reach, TaskPool* pool, int 
                 const int y = pass == 0 ? k : h - 1 - k;
                 const SpreadFragment* f = pixels.from(x0, y);
                 for (int x = x0; x < x1; ++x) {
-                    const Sample s = pixels.sample(x, y, f);
+                    const Sample s = pixels.presence(x, y, f);
                     int& seen = last[std::size_t(x - x0)];
                     const int distance = seen < 0 ? 0 : std::abs(y - seen);
                     if (pixels.hole(s, x, y) > 0.0f && distance <= reach)
