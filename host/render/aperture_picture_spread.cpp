@@ -19,6 +19,10 @@ namespace {
 // a fragment's blur is a mix of two pictures at most 6 % apart in size.
 constexpr double kRungRatio = 1.06;
 
+// Rungs whose kernels reach this many pixels or fewer are added fragment by
+// fragment: a transform of the frame costs more than a few dozen taps each.
+constexpr int kDirectReach = 3;
+
 // The smallest size from n up that the transforms handle fast: 2^a 3^b 5^c 7^d.
 int transformSize(int n) {
     for (;; ++n) {
@@ -93,32 +97,35 @@ void forEachFragment(const ApertureFragments& fragments, int slab, const SlabFil
 
 }  // namespace
 
-// A frame's planes of R, G, B, A with `margin` pixels all round, as wide and
-// high as the transforms are.
+// A region of a frame's planes of R, G, B, A: the pixels a slab's
+// transformed rungs reach, beyond the frame's edges too, inside planes as wide
+// and high as the transforms are.
 struct PictureSpread::Planes {
-    int width, height, margin;
+    int width, height;   // of the transforms
+    int left, top;       // the frame pixel at the planes' (0, 0)
+    int columns, rows;   // of the region
     FftwArray<float> channel[4];
 
-    Planes(int w, int h, int m) : width(w), height(h), margin(m) {
-        for (auto& c : channel) c = fftwArray<float>(std::size_t(w) * h);
+    Planes(int w, int h, int l, int t, int c, int r)
+        : width(w), height(h), left(l), top(t), columns(c), rows(r) {
+        for (auto& plane : channel) plane = fftwArray<float>(std::size_t(w) * h);
     }
-    float& at(int c, int x, int y) {
-        return channel[c][std::size_t(y + margin) * std::size_t(width) + std::size_t(x + margin)];
+    float& at(int c, int x, int y) const {
+        return channel[c][std::size_t(y - top) * std::size_t(width) + std::size_t(x - left)];
     }
-    // The frame (`frameWidth` x `frameHeight`) goes on as its edge pixels.
+    // Where the region lies beyond the frame (`frameWidth` x `frameHeight`),
+    // the frame goes on as its edge pixels.
     void extendEdges(int frameWidth, int frameHeight) {
-        for (auto& c : channel) {
-            float* p = c.get();
-            const auto row = [&](int y) { return p + std::size_t(y) * std::size_t(width); };
-            for (int y = margin; y < margin + frameHeight; ++y) {
-                std::fill(row(y), row(y) + margin, row(y)[margin]);
-                std::fill(row(y) + margin + frameWidth, row(y) + 2 * margin + frameWidth,
-                          row(y)[margin + frameWidth - 1]);
+        const int y0 = std::max(0, top), y1 = std::min(frameHeight, top + rows);
+        for (int c = 0; c < 4; ++c) {
+            for (int y = y0; y < y1; ++y) {
+                for (int x = left; x < 0; ++x) at(c, x, y) = at(c, 0, y);
+                for (int x = frameWidth; x < left + columns; ++x) at(c, x, y) = at(c, frameWidth - 1, y);
             }
-            for (int y = 0; y < margin; ++y) {
-                std::copy(row(margin), row(margin) + width, row(y));
-                std::copy(row(margin + frameHeight - 1), row(margin + frameHeight - 1) + width,
-                          row(margin + frameHeight + y));
+            for (int y = top; y < top + rows; ++y) {
+                if (y >= y0 && y < y1) continue;
+                const int from = y < 0 ? 0 : frameHeight - 1;
+                std::copy(&at(c, left, from), &at(c, left, from) + columns, &at(c, left, y));
             }
         }
     }
@@ -128,7 +135,14 @@ struct PictureSpread::Planes {
 };
 
 PictureSpread::PictureSpread(const AperturePicture& picture, double across, double down)
-    : picture_(picture), across_(across), down_(down), sharpRadius_(0.5 / std::max(across, down)) {}
+    : picture_(picture), across_(across), down_(down), sharpRadius_(0.5 / std::max(across, down)) {
+    direct_.emplace_back();  // rung 0 stays in its pixel
+    for (;;) {
+        PictureKernel k = kernelOf(int(direct_.size()));
+        if (k.reach > kDirectReach) break;
+        direct_.push_back(std::move(k));
+    }
+}
 
 void PictureSpread::rungsOf(int key, int* rung, float* upper) const {
     const double r = keyRadius(key);
@@ -145,6 +159,10 @@ double PictureSpread::rungRadius(int rung) const {
     return sharpRadius_ * std::pow(kRungRatio, rung);
 }
 
+PictureKernel PictureSpread::kernelOf(int rung) const {
+    return pictureKernel(picture_, rungRadius(rung) * across_, rungRadius(rung) * down_);
+}
+
 namespace {
 
 // Marks in `reached` (per frame pixel) the pixels within `reach` pixels,
@@ -152,7 +170,7 @@ namespace {
 // rung adds nothing, and the transforms' rounding is not let in there.
 void markReached(const PictureSpread::Planes& planes, int frameWidth, int frameHeight, int reach,
                  std::vector<std::uint8_t>* reached) {
-    const int w = planes.width, h = planes.height;
+    const int w = planes.columns, h = planes.rows;
     std::vector<std::uint32_t> sums(std::size_t(w + 1) * std::size_t(h + 1), 0);
     const auto at = [&](int x, int y) -> std::uint32_t& {
         return sums[std::size_t(y) * std::size_t(w + 1) + std::size_t(x)];
@@ -160,19 +178,18 @@ void markReached(const PictureSpread::Planes& planes, int frameWidth, int frameH
     for (int y = 0; y < h; ++y) {
         std::uint32_t row = 0;
         for (int x = 0; x < w; ++x) {
-            const std::size_t i = std::size_t(y) * std::size_t(w) + std::size_t(x);
             bool lit = false;
-            for (const auto& c : planes.channel) lit = lit || c[i] != 0.0f;
+            for (int c = 0; c < 4; ++c) lit = lit || planes.at(c, x + planes.left, y + planes.top) != 0.0f;
             row += lit ? 1 : 0;
             at(x + 1, y + 1) = at(x + 1, y) + row;
         }
     }
-    const int m = planes.margin;
-    for (int y = 0; y < frameHeight; ++y)
-        for (int x = 0; x < frameWidth; ++x) {
-            // The box around (x, y) in the planes, clipped to them.
-            const int x0 = std::max(0, x + m - reach), x1 = std::min(w, x + m + reach + 1);
-            const int y0 = std::max(0, y + m - reach), y1 = std::min(h, y + m + reach + 1);
+    for (int y = std::max(0, planes.top); y < std::min(frameHeight, planes.top + h); ++y)
+        for (int x = std::max(0, planes.left); x < std::min(frameWidth, planes.left + w); ++x) {
+            // The box around (x, y) in the region, clipped to it.
+            const int i = x - planes.left, j = y - planes.top;
+            const int x0 = std::max(0, i - reach), x1 = std::min(w, i + reach + 1);
+            const int y0 = std::max(0, j - reach), y1 = std::min(h, j + reach + 1);
             if (at(x1, y1) - at(x0, y1) - at(x1, y0) + at(x0, y0) != 0)
                 (*reached)[std::size_t(y) * std::size_t(frameWidth) + std::size_t(x)] = 1;
         }
@@ -193,67 +210,96 @@ void placeKernel(const PictureKernel& k, int width, int height, float* plane) {
         }
 }
 
+// Adds `share` of `rgba` at (x, y), spread by `k`, to `frame` (`w` x `h`
+// R, G, B, A), and on the frame's edges its copies beyond them.
+void addDirect(const PictureKernel& k, int x, int y, const float rgba[4], float share, int w,
+               int h, float* frame) {
+    const int r = k.reach, side = 2 * r + 1;
+    const int x0 = x == 0 ? -r : x, x1 = x == w - 1 ? w - 1 + r : x;
+    const int y0 = y == 0 ? -r : y, y1 = y == h - 1 ? h - 1 + r : y;
+    float v[4];
+    for (int c = 0; c < 4; ++c) v[c] = rgba[c] * share;
+    for (int sy = y0; sy <= y1; ++sy)
+        for (int sx = x0; sx <= x1; ++sx)
+            for (int dy = std::max(-r, -sy); dy <= std::min(r, h - 1 - sy); ++dy) {
+                const float* weights = &k.weights[std::size_t(dy + r) * std::size_t(side)];
+                float* to = frame + (std::size_t(sy + dy) * std::size_t(w)) * 4;
+                for (int dx = std::max(-r, -sx); dx <= std::min(r, w - 1 - sx); ++dx)
+                    for (int c = 0; c < 4; ++c)
+                        to[std::size_t(sx + dx) * 4 + std::size_t(c)] += v[c] * weights[dx + r];
+            }
+}
+
 }  // namespace
 
 bool PictureSpread::spread(const ApertureFragments& fragments, int slab, const SlabFill* fill,
                            TaskPool* pool, int threads,
                            const std::function<void(int y, const float* rgba)>& addRow) const {
     const int w = fragments.width(), h = fragments.height();
-    // Rung 0 stays in the frame's pixels; the rungs above are transformed.
-    std::vector<float> sharp(std::size_t(w) * std::size_t(h) * 4, 0.0f);
-    std::vector<char> used(1, 0);
+    // Rung 0 and the direct rungs add to the frame's pixels; the others are
+    // transformed over the box their fragments span.
+    std::vector<float> frame(std::size_t(w) * std::size_t(h) * 4, 0.0f);
+    const int firstTransformed = int(direct_.size());
+    Transformed t;
+    t.left = w, t.right = -1, t.top = h, t.bottom = -1;
     forEachFragment(fragments, slab, fill, [&](int y, const SpreadFragment& f) {
         int rung;
         float upper;
         rungsOf(f.key, &rung, &upper);
-        if (std::size_t(rung) + 2 > used.size()) used.resize(std::size_t(rung) + 2, 0);
-        used[std::size_t(rung)] = used[std::size_t(rung)] || upper < 1.0f;
-        used[std::size_t(rung) + 1] = used[std::size_t(rung) + 1] || upper > 0.0f;
-        if (rung != 0) return;
-        float* to = &sharp[(std::size_t(y) * std::size_t(w) + std::size_t(f.x)) * 4];
-        for (int c = 0; c < 4; ++c) to[c] += f.rgba[c] * (1.0f - upper);
+        for (int k = rung; k <= rung + 1; ++k) {
+            const float share = k == rung ? 1.0f - upper : upper;
+            if (share == 0.0f) continue;
+            if (k == 0) {
+                float* to = &frame[(std::size_t(y) * std::size_t(w) + std::size_t(f.x)) * 4];
+                for (int c = 0; c < 4; ++c) to[c] += f.rgba[c] * share;
+            } else if (k < firstTransformed) {
+                addDirect(direct_[std::size_t(k)], f.x, y, f.rgba, share, w, h, frame.data());
+            } else {
+                if (std::size_t(k) >= t.used.size()) t.used.resize(std::size_t(k) + 1, 0);
+                t.used[std::size_t(k)] = 1;
+                t.left = std::min(t.left, f.x), t.right = std::max(t.right, f.x);
+                t.top = std::min(t.top, y), t.bottom = std::max(t.bottom, y);
+            }
+        }
     });
-    while (used.size() > 1 && !used.back()) used.pop_back();
-    const int top = int(used.size()) - 1;
     std::unique_ptr<Planes> spread;
     std::vector<std::uint8_t> reached(std::size_t(w) * std::size_t(h), 0);
-    if (top > 0) {
-        spread = transformRungs(fragments, slab, fill, used, pool, threads, &reached);
+    if (!t.used.empty()) {
+        spread = transformRungs(fragments, slab, fill, t, pool, threads, &reached);
         if (!spread) return false;
     }
     forEachTask(pool, threads, h, [&](int y) {
-        std::vector<float> row(sharp.begin() + std::ptrdiff_t(y) * w * 4,
-                               sharp.begin() + std::ptrdiff_t(y + 1) * w * 4);
+        float* row = &frame[std::size_t(y) * std::size_t(w) * 4];
         for (int x = 0; spread && x < w; ++x) {
             if (!reached[std::size_t(y) * std::size_t(w) + std::size_t(x)]) continue;
             for (int c = 0; c < 4; ++c) row[std::size_t(x) * 4 + std::size_t(c)] += spread->at(c, x, y);
         }
-        addRow(y, row.data());
+        addRow(y, row);
     });
     return true;
 }
 
-std::unique_ptr<PictureSpread::Planes> PictureSpread::transformRungs(const ApertureFragments& fragments, int slab,
-                                                      const SlabFill* fill,
-                                                      const std::vector<char>& used, TaskPool* pool,
-                                                      int threads,
-                                                      std::vector<std::uint8_t>* reached) const {
-    const int w = fragments.width(), h = fragments.height(), top = int(used.size()) - 1;
-    const auto kernelOf = [&](int rung) {
-        return pictureKernel(picture_, rungRadius(rung) * across_, rungRadius(rung) * down_);
-    };
+std::unique_ptr<PictureSpread::Planes> PictureSpread::transformRungs(
+    const ApertureFragments& fragments, int slab, const SlabFill* fill, const Transformed& t,
+    TaskPool* pool, int threads, std::vector<std::uint8_t>* reached) const {
+    const int w = fragments.width(), h = fragments.height(), top = int(t.used.size()) - 1;
     const int margin = kernelOf(top).reach;
-    const int tw = transformSize(w + 2 * margin), th = transformSize(h + 2 * margin);
+    // Light that wraps round the transforms' planes lands beyond the region
+    // unless the region goes on beyond the frame on one side only.
+    const int left = t.left - margin, right = t.right + margin + 1;
+    const int high = t.top - margin, low = t.bottom + margin + 1;
+    const int tw = transformSize(right - left + ((left < 0) != (right > w) ? margin : 0));
+    const int th = transformSize(low - high + ((high < 0) != (low > h) ? margin : 0));
     const Transforms transforms(tw, th);
     const std::size_t spectrum = transforms.spectrum();
-    std::unique_ptr<Planes> planes(new Planes(tw, th, margin));
+    std::unique_ptr<Planes> planes(new Planes(tw, th, left, high, right - left, low - high));
     Planes& image = *planes;
     FftwArray<float> kernel = fftwArray<float>(std::size_t(tw) * th);
     FftwArray<fftwf_complex> sums[4], each[5];
     for (auto& s : sums) s = fftwArray<fftwf_complex>(spectrum);
     for (auto& e : each) e = fftwArray<fftwf_complex>(spectrum);
-    for (int rung = 1; rung <= top; ++rung) {
-        if (!used[std::size_t(rung)]) continue;
+    for (int rung = int(direct_.size()); rung <= top; ++rung) {
+        if (!t.used[std::size_t(rung)]) continue;
         if (interruptRequested()) return nullptr;
         image.clear();
         forEachFragment(fragments, slab, fill, [&](int y, const SpreadFragment& f) {

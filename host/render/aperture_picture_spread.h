@@ -46,21 +46,28 @@ public:
     // The radius of rung `rung` (>= 1).
     double rungRadius(int rung) const;
 
-    // The planes a slab's rungs are spread into.
+    // The planes a slab's transformed rungs are spread into.
     struct Planes;
 
 private:
-    // The rungs above 0 that `used` marks, each convolved with its kernel
-    // and summed; marks in `reached` the frame's pixels they reach. Null
-    // when a stop was asked for.
+    // The transformed rungs a slab uses, and the box of their fragments.
+    struct Transformed {
+        std::vector<char> used;  // by rung
+        int left, right, top, bottom;
+    };
+    // The rungs `t` marks, each convolved with its kernel and summed; marks
+    // in `reached` the frame's pixels they reach. Null when a stop was asked
+    // for.
     std::unique_ptr<Planes> transformRungs(const ApertureFragments& fragments, int slab,
-                                           const SlabFill* fill, const std::vector<char>& used,
+                                           const SlabFill* fill, const Transformed& t,
                                            TaskPool* pool, int threads,
                                            std::vector<std::uint8_t>* reached) const;
+    PictureKernel kernelOf(int rung) const;
 
     const AperturePicture& picture_;
     double across_, down_;
     double sharpRadius_;  // the largest radius whose shape stays within its pixel
+    std::vector<PictureKernel> direct_;  // by rung from 1: the kernels added directly
 };
 
 }  // namespace dof

@@ -119,24 +119,31 @@ TEST(AperturePicture, PointBecomesThePicture) {
         EXPECT_NEAR(u, c.du * r, 0.02 * r) << c.why;
         EXPECT_NEAR(v, c.dv * r, 0.02 * r) << c.why;
         const double moment = spread / light - (u * u + v * v) / (r * r);
-        if (c.spread > 0) EXPECT_NEAR(moment / c.spread, 1.0, c.spread > 0.1 ? 0.01 : 0.1) << c.why;
+        if (c.spread > 0) {
+            EXPECT_NEAR(moment / c.spread, 1.0, c.spread > 0.1 ? 0.01 : 0.1) << c.why;
+        }
         EXPECT_LT(hole / light, 1e-4) << c.why;
     }
 }
 
-// Grey at 0.5, opaque, at 20 (radius 5.3): every pixel up to the frame's
-// edges comes back as it was, whatever the picture.
+// Grey at 0.5, opaque, at 20 (radius 5.3, or 1.8 where the kernels are
+// added fragment by fragment): every pixel up to the frame's edges comes back
+// as it was, whatever the picture.
 TEST(AperturePicture, UniformFieldStaysUniform) {
-    for (const Inside* inside : {&kDisc, &kRing, &kUpLeft}) {
+    const struct {
+        const Inside* inside;
+        double radius;
+    } cases[] = {{&kDisc, 5.3}, {&kRing, 5.3}, {&kUpLeft, 5.3}, {&kDisc, 1.8}, {&kUpLeft, 1.8}};
+    for (const auto& c : cases) {
         dof::Frame frame = flatFrame(40, 30);
         const float grey[4] = {0.5f, 0.5f, 0.5f, 1};
         for (int p = 0; p < 40 * 30; ++p) setPixel(frame, p % 40, p / 40, grey, 20);
         dof::ApertureSettings shape;
-        shape.picture = picture(32, *inside);
-        const dof::RenderedColour out = render(frame, 5.3, shape);
+        shape.picture = picture(32, *c.inside);
+        const dof::RenderedColour out = render(frame, c.radius, shape);
         for (std::size_t p = 0; p < out.alpha.size(); ++p) {
-            ASSERT_NEAR(out.colour[1][p], 0.5, 1e-5) << p;
-            ASSERT_NEAR(out.alpha[p], 1.0, 1e-5) << p;
+            ASSERT_NEAR(out.colour[1][p], 0.5, 1e-5) << c.radius << " at " << p;
+            ASSERT_NEAR(out.alpha[p], 1.0, 1e-5) << c.radius << " at " << p;
         }
     }
 }
@@ -201,7 +208,9 @@ TEST(AperturePicture, MadeFromGreyValues) {
         dof::AperturePicture made;
         std::string error;
         EXPECT_EQ(dof::makeAperturePicture(c.width, c.height, c.grey, &made, &error), c.reach > 0);
-        if (c.reach > 0) EXPECT_DOUBLE_EQ(made.reach, c.reach);
+        if (c.reach > 0) {
+            EXPECT_DOUBLE_EQ(made.reach, c.reach);
+        }
     }
 }
 
