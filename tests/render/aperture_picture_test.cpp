@@ -189,6 +189,27 @@ TEST(AperturePicture, DiscPictureMatchesTheDiscOnAnyNumberOfThreads) {
     EXPECT_GT(card, 1000);
 }
 
+// A point of 100 on the frame's edges or in a corner, radius 20: the frame
+// goes on beyond them as its edge pixels, so the light the frame gets back
+// from the point and its copies is the disc's, to 0.5 %.
+TEST(AperturePicture, EdgesGoOnAsTheDiscsDo) {
+    const struct {
+        int x, y;
+    } cases[] = {{0, 30}, {30, 0}, {63, 30}, {30, 63}, {0, 0}, {63, 63}};
+    dof::ApertureSettings drawn;
+    drawn.picture = picture(128, kDisc);
+    for (const auto& c : cases) {
+        dof::Frame frame = flatFrame(64, 64);
+        const float point[4] = {100, 100, 100, 1};
+        setPixel(frame, c.x, c.y, point, 40);
+        double light[2] = {0, 0};
+        for (int i = 0; i < 2; ++i)
+            for (float v : render(frame, 20.0, i ? drawn : dof::ApertureSettings{}).colour[0])
+                light[i] += v;
+        EXPECT_NEAR(light[1] / light[0], 1.0, 5e-3) << c.x << "," << c.y;
+    }
+}
+
 // Pictures with no light in them are refused; the reach is the farthest
 // corner of a pixel with light, in half the larger side.
 TEST(AperturePicture, MadeFromGreyValues) {
