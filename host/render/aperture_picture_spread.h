@@ -7,11 +7,12 @@
 // picture at the rung's radius. A fragment is shared between the two rungs
 // around its radius in proportion to where its radius lies between them (on
 // the scale of their logarithms), so its blur grows with its radius without
-// a step at a rung. Each rung's fragments form an image of premultiplied
-// R, G, B, A that is convolved with the rung's kernel; the products are
-// summed in the frequency domain, so a slab takes one inverse transform per
-// channel. Beyond the frame's edges the slab goes on as its edge pixels at
-// their own radii. Transforms are planned without measuring and run on one
+// a step at a rung. Rungs whose kernels reach a few pixels are added
+// fragment by fragment. Above them, each rung's fragments form an image of
+// premultiplied R, G, B, A over the box they span that is convolved with the
+// rung's kernel; the products are summed in the frequency domain, so a slab
+// takes one inverse transform per channel. Beyond the frame's edges the slab
+// goes on as its edge pixels at their own radii. Transforms are planned without measuring and run on one
 // thread each, channels side by side, rungs in order: the bytes do not
 // depend on the number of threads.
 #pragma once
