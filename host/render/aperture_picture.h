@@ -18,8 +18,10 @@ namespace dof {
 
 struct AperturePicture {
     int width = 0, height = 0;
-    std::vector<float> weights;  // row by row from the top; >= 0, not all 0
-    double reach = 0.0;          // the farthest weight from the centre, in radii
+    // The sums of its weights (>= 0, not all 0) above and left of each
+    // pixel corner: (width + 1) x (height + 1), row by row from the top.
+    std::vector<double> sums;
+    double reach = 0.0;  // the farthest weight from the centre, in radii
 };
 
 // The picture of `grey` (`width` x `height` values, row by row): negative and
