@@ -35,21 +35,23 @@ bool readGreyPicture(const std::string& path, Picture* picture, std::string* err
         *error = path + ": cannot read: " + oneLine(OIIO::geterror());
         return false;
     }
-    const OIIO::ImageSpec& spec = in->spec();
-    if (spec.width <= 0 || spec.height <= 0 || spec.depth > 1 || spec.nchannels <= 0) {
+    const OIIO::ImageSpec& imageSpec = in->spec();
+    if (imageSpec.width <= 0 || imageSpec.height <= 0 || imageSpec.depth > 1 ||
+        imageSpec.nchannels <= 0) {
         *error = path + ": not a two-dimensional image";
         return false;
     }
-    const int channels = std::min(spec.nchannels, 3);
-    std::vector<float> values(std::size_t(spec.width) * std::size_t(spec.height) * channels);
+    const int channels = std::min(imageSpec.nchannels, 3);
+    const std::size_t pixels = std::size_t(imageSpec.width) * std::size_t(imageSpec.height);
+    std::vector<float> values(pixels * std::size_t(channels));
     if (!in->read_image(0, 0, 0, channels, OIIO::TypeDesc::FLOAT, values.data())) {
         *error = path + ": cannot read: " + oneLine(in->geterror());
         return false;
     }
-    picture->width = spec.width;
-    picture->height = spec.height;
+    picture->width = imageSpec.width;
+    picture->height = imageSpec.height;
     picture->channels = 1;
-    picture->values.resize(std::size_t(spec.width) * std::size_t(spec.height));
+    picture->values.resize(pixels);
     for (std::size_t i = 0; i < picture->values.size(); ++i) {
         const float* v = &values[i * std::size_t(channels)];
         picture->values[i] =
