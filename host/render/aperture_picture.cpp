@@ -47,11 +47,13 @@ bool makeAperturePicture(int width, int height, const std::vector<float>& grey,
             const std::size_t i = std::size_t(y) * std::size_t(width) + std::size_t(x);
             const float weight = grey[i] > 0.0f && std::isfinite(grey[i]) ? grey[i] : 0.0f;
             row += weight;
-            const std::size_t corner = std::size_t(y + 1) * std::size_t(width + 1) + std::size_t(x + 1);
+            const std::size_t corner =
+                std::size_t(y + 1) * std::size_t(width + 1) + std::size_t(x + 1);
             p.sums[corner] = p.sums[corner - std::size_t(width + 1)] + row;
             if (weight == 0.0f) continue;
             const double du = std::max(std::fabs(x - 0.5 * width), std::fabs(x + 1 - 0.5 * width));
-            const double dv = std::max(std::fabs(y - 0.5 * height), std::fabs(y + 1 - 0.5 * height));
+            const double dv =
+                std::max(std::fabs(y - 0.5 * height), std::fabs(y + 1 - 0.5 * height));
             farthest = std::max(farthest, std::hypot(du, dv) / half);
         }
     }
@@ -78,7 +80,8 @@ PictureKernel pictureKernel(const AperturePicture& picture, double across, doubl
     double total = 0.0;
     for (int dy = -k.reach; dy <= k.reach; ++dy)
         for (int dx = -k.reach; dx <= k.reach; ++dx) {
-            const double c = std::max(0.0, sumOver(picture, u(dx - 0.5), u(dx + 0.5), v(dy - 0.5), v(dy + 0.5)));
+            const double c =
+                std::max(0.0, sumOver(picture, u(dx - 0.5), u(dx + 0.5), v(dy - 0.5), v(dy + 0.5)));
             covered[std::size_t(dy + k.reach) * std::size_t(side) + std::size_t(dx + k.reach)] = c;
             total += c;
         }

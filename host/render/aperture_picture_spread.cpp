@@ -101,9 +101,9 @@ void forEachFragment(const ApertureFragments& fragments, int slab, const SlabFil
 // transformed rungs reach, beyond the frame's edges too, inside planes as wide
 // and high as the transforms are.
 struct PictureSpread::Planes {
-    int width, height;   // of the transforms
-    int left, top;       // the frame pixel at the planes' (0, 0)
-    int columns, rows;   // of the region
+    int width, height;  // of the transforms
+    int left, top;      // the frame pixel at the planes' (0, 0)
+    int columns, rows;  // of the region
     FftwArray<float> channel[4];
 
     Planes(int w, int h, int l, int t, int c, int r)
@@ -120,7 +120,8 @@ struct PictureSpread::Planes {
         for (int c = 0; c < 4; ++c) {
             for (int y = y0; y < y1; ++y) {
                 for (int x = left; x < 0; ++x) at(c, x, y) = at(c, 0, y);
-                for (int x = frameWidth; x < left + columns; ++x) at(c, x, y) = at(c, frameWidth - 1, y);
+                for (int x = frameWidth; x < left + columns; ++x)
+                    at(c, x, y) = at(c, frameWidth - 1, y);
             }
             for (int y = top; y < top + rows; ++y) {
                 if (y >= y0 && y < y1) continue;
@@ -179,7 +180,8 @@ void markReached(const PictureSpread::Planes& planes, int frameWidth, int frameH
         std::uint32_t row = 0;
         for (int x = 0; x < w; ++x) {
             bool lit = false;
-            for (int c = 0; c < 4; ++c) lit = lit || planes.at(c, x + planes.left, y + planes.top) != 0.0f;
+            for (int c = 0; c < 4; ++c)
+                lit = lit || planes.at(c, x + planes.left, y + planes.top) != 0.0f;
             row += lit ? 1 : 0;
             at(x + 1, y + 1) = at(x + 1, y) + row;
         }
@@ -205,15 +207,16 @@ void placeKernel(const PictureKernel& k, int width, int height, float* plane) {
         for (int dx = -k.reach; dx <= k.reach; ++dx) {
             const int x = (dx + width) % width, y = (dy + height) % height;
             plane[std::size_t(y) * std::size_t(width) + std::size_t(x)] =
-                k.weights[std::size_t(dy + k.reach) * std::size_t(side) + std::size_t(dx + k.reach)] *
+                k.weights[std::size_t(dy + k.reach) * std::size_t(side) +
+                          std::size_t(dx + k.reach)] *
                 gain;
         }
 }
 
 // Adds `share` of `rgba` at (x, y), spread by `k`, to `frame` (`w` x `h`
 // R, G, B, A), and on the frame's edges its copies beyond them.
-void addDirect(const PictureKernel& k, int x, int y, const float rgba[4], float share, int w,
-               int h, float* frame) {
+void addDirect(const PictureKernel& k, int x, int y, const float rgba[4], float share, int w, int h,
+               float* frame) {
     const int r = k.reach, side = 2 * r + 1;
     const int x0 = x == 0 ? -r : x, x1 = x == w - 1 ? w - 1 + r : x;
     const int y0 = y == 0 ? -r : y, y1 = y == h - 1 ? h - 1 + r : y;
@@ -272,7 +275,8 @@ bool PictureSpread::spread(const ApertureFragments& fragments, int slab, const S
         float* row = &frame[std::size_t(y) * std::size_t(w) * 4];
         for (int x = 0; spread && x < w; ++x) {
             if (!reached[std::size_t(y) * std::size_t(w) + std::size_t(x)]) continue;
-            for (int c = 0; c < 4; ++c) row[std::size_t(x) * 4 + std::size_t(c)] += spread->at(c, x, y);
+            for (int c = 0; c < 4; ++c)
+                row[std::size_t(x) * 4 + std::size_t(c)] += spread->at(c, x, y);
         }
         addRow(y, row);
     });

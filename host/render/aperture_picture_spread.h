@@ -12,9 +12,9 @@
 // premultiplied R, G, B, A over the box they span that is convolved with the
 // rung's kernel; the products are summed in the frequency domain, so a slab
 // takes one inverse transform per channel. Beyond the frame's edges the slab
-// goes on as its edge pixels at their own radii. Transforms are planned without measuring and run on one
-// thread each, channels side by side, rungs in order: the bytes do not
-// depend on the number of threads.
+// goes on as its edge pixels at their own radii. Transforms are planned
+// without measuring and run on one thread each, channels side by side, rungs
+// in order: the bytes do not depend on the number of threads.
 #pragma once
 
 #include <cstdint>
@@ -67,7 +67,7 @@ private:
 
     const AperturePicture& picture_;
     double across_, down_;
-    double sharpRadius_;  // the largest radius whose shape stays within its pixel
+    double sharpRadius_;                 // the largest radius whose shape stays within its pixel
     std::vector<PictureKernel> direct_;  // by rung from 1: the kernels added directly
 };
 

@@ -431,10 +431,11 @@ private:
 
     // Spreads slab `slab` over the picture of the aperture; as spreadSlab.
     bool spreadPicture(int slab, const SlabFill* fill) {
-        if (!picture_->spread(fragments_, slab, fill, context_.pool, context_.threads,
-                              [&](int y, const float* rgba) { composite_.addBehind(slab, y, rgba); }))
+        const auto addRow = [&](int y, const float* rgba) { composite_.addBehind(slab, y, rgba); };
+        if (!picture_->spread(fragments_, slab, fill, context_.pool, context_.threads, addRow))
             return false;
-        if (context_.progress) context_.progress->addWork(context_.frameNumber, work(slab) * bands_);
+        if (context_.progress)
+            context_.progress->addWork(context_.frameNumber, work(slab) * bands_);
         addCover(fragments_, slab, cover_, context_.pool, context_.threads);
         nearerReach_ = std::max(nearerReach_, reach_[std::size_t(slab)]);
         return true;

@@ -1,6 +1,8 @@
 // Rendering through a picture of the aperture: a point becomes the picture
 // at its size with all of its light, a disc drawn as a picture matches the
 // disc, and what must not change does not.
+#include "render/aperture_picture.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,7 +10,6 @@
 #include <memory>
 
 #include "demo/demo_frame.h"
-#include "render/aperture_picture.h"
 #include "render/aperture_render.h"
 #include "render/flat_frame.h"
 
@@ -79,9 +80,9 @@ TEST(AperturePicture, PointBecomesThePicture) {
     const struct {
         const Inside* inside;
         double radius, distance, squeeze;
-        double du, dv;    // centre of light, in radii
-        double spread;    // mean squared distance from it, in radii squared; 0: any
-        double emptyIn;   // radii about the centre holding no light
+        double du, dv;   // centre of light, in radii
+        double spread;   // mean squared distance from it, in radii squared; 0: any
+        double emptyIn;  // radii about the centre holding no light
         const char* why;
     } cases[] = {
         {&kDisc, 20, 40, 1.0, 0, 0, 0.5, 0, "a disc, behind the focus"},
@@ -89,7 +90,8 @@ TEST(AperturePicture, PointBecomesThePicture) {
         {&kRing, 20, 5, 1.0, 0, 0, (1 + 0.36) / 2, 0.6 - 0.12, "in front: at half the size"},
         {&kUpLeft, 20, 40, 1.0, -0.5, -0.5, 0.25 * 0.25 / 2, 0, "off the centre: up and left"},
         {&kUpLeft, 20, 5, 1.0, -0.5, -0.5, 0.25 * 0.25 / 2, 0, "in front: not flipped"},
-        {&kUpLeft, 20, 40, 1.5, -0.5, -0.75, 0.25 * 0.25 / 2 * (1 + 2.25) / 2, 0, "squeezed upright"},
+        {&kUpLeft, 20, 40, 1.5, -0.5, -0.75, 0.25 * 0.25 / 2 * (1 + 2.25) / 2, 0,
+         "squeezed upright"},
         {&kDisc, 0.52, 40, 1.0, 0, 0, 0, 0, "between the pixel and the first rung"},
     };
     const int n = 96, centre = 48;
@@ -193,9 +195,7 @@ TEST(AperturePicture, DiscPictureMatchesTheDiscOnAnyNumberOfThreads) {
 // goes on beyond them as its edge pixels, so the light the frame gets back
 // from the point and its copies is the disc's, to 0.5 %.
 TEST(AperturePicture, EdgesGoOnAsTheDiscsDo) {
-    const struct {
-        int x, y;
-    } cases[] = {{0, 30}, {30, 0}, {63, 30}, {30, 63}, {0, 0}, {63, 63}};
+    const struct { int x, y; } cases[] = {{0, 30}, {30, 0}, {63, 30}, {30, 63}, {0, 0}, {63, 63}};
     dof::ApertureSettings drawn;
     drawn.picture = picture(128, kDisc);
     for (const auto& c : cases) {
