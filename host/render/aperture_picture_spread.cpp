@@ -84,14 +84,16 @@ private:
     fftwf_plan forward_ = nullptr, inverse_ = nullptr;
 };
 
-// Calls visit(x, y, fragment) for every fragment of the slab and its fill.
+// Calls visit(y, fragment) for every fragment of the slab, or of its fill
+// alone when `fill` is given.
 template <typename Visit>
 void forEachFragment(const ApertureFragments& fragments, int slab, const SlabFill* fill,
                      const Visit& visit) {
     for (int y = 0; y < fragments.height(); ++y) {
-        for (auto f = fragments.begin(slab, y); f != fragments.end(slab, y); ++f) visit(y, *f);
-        if (!fill) continue;
-        for (auto f = fill->begin(y); f != fill->end(y); ++f) visit(y, *f);
+        if (fill)
+            for (auto f = fill->begin(y); f != fill->end(y); ++f) visit(y, *f);
+        else
+            for (auto f = fragments.begin(slab, y); f != fragments.end(slab, y); ++f) visit(y, *f);
     }
 }
 

@@ -34,7 +34,8 @@ public:
     // fragment's radius (`down` with the squeeze).
     PictureSpread(const AperturePicture& picture, double across, double down);
 
-    // Spreads `slab`'s fragments and `fill` (null: none) and hands each row
+    // Spreads `slab`'s own fragments, or those of `fill` alone when it is
+    // given (the caller joins the two), and hands each row
     // of the frame, as `width` x R, G, B, A, to addRow(y, rgba), rows on up
     // to `threads` threads of `pool`. False when a stop was asked for (no
     // row is handed then).

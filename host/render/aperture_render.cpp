@@ -532,8 +532,24 @@ private:
 
     // Spreads slab `slab` over the picture of the aperture; as spreadSlab.
     bool spreadPicture(int slab, const SlabFill* fill) {
-        const auto addRow = [&](int y, const float* rgba) { composite_.addBehind(slab, y, rgba); };
-        if (!picture_->spread(fragments_, slab, fill, context_.pool, context_.threads, addRow))
+        const int around = std::max(1, reach_[std::size_t(slab)]);
+        const std::size_t rowSize = std::size_t(fragments_.width()) * 4;
+        // With a fill, the slab's own spread waits for the fill's to be
+        // joined to it row by row, as the shapes' bands do.
+        std::vector<float> own(fill ? rowSize * std::size_t(fragments_.height()) : 0);
+        const auto addOwn = [&](int y, const float* rgba) {
+            if (!fill) return composite_.addBehind(slab, y, rgba, around);
+            std::copy(rgba, rgba + rowSize, &own[std::size_t(y) * rowSize]);
+        };
+        const auto addFill = [&](int y, const float* rgba) {
+            float* row = &own[std::size_t(y) * rowSize];
+            preferOwnColour(row, rgba, fragments_.width());
+            composite_.addBehind(slab, y, row, around);
+        };
+        if (!picture_->spread(fragments_, slab, nullptr, context_.pool, context_.threads, addOwn))
+            return false;
+        if (fill &&
+            !picture_->spread(fragments_, slab, fill, context_.pool, context_.threads, addFill))
             return false;
         if (context_.progress)
             context_.progress->addWork(context_.frameNumber, work(slab) * bands_);
