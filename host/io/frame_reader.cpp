@@ -381,6 +381,7 @@ bool readFrameFrom(const std::string& path, const ReadOptions& options, Frame* f
     *frame = Frame();
     *record = FileRecord::Contents();
     frame->path = path;
+    frame->noHitAbove = options.noHitAbove;
     auto in = openInput(path, error);
     if (!in) return false;
     const OIIO::ImageSpec imageSpec = in->spec();

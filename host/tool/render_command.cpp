@@ -108,7 +108,7 @@ std::string summaryLine(const int counts[4], const RenderOptions& options, doubl
         line += ", " + std::to_string(counts[int(FrameStatus::Interrupted)]) + " interrupted";
     if (timed) {
         char text[64];
-        std::snprintf(text, sizeof text, " (%s, %.1f s)", methodName(options.method), seconds);
+        std::snprintf(text, sizeof text, " (%s, %.1f s)", methodName(options.plan.method), seconds);
         line += text;
     }
     return line;
@@ -165,7 +165,7 @@ int runRender(const RenderArguments& args) {
     }
 
     const bool bar = !options.quiet && Progress::stderrIsTerminal();
-    Progress progress(bar, int(work.size()), methodName(options.method));
+    Progress progress(bar, int(work.size()), methodName(options.plan.method));
     renderFrames(*library, options, work, summary.frames, progress);
     summary.interrupted = interruptRequested();
     summary.seconds =
@@ -237,7 +237,7 @@ void addBlurOptions(CLI::App* cmd, RenderArguments* a) {
                     "Between keys: linear, or smooth (eases out of and into each key, never "
                     "overshoots)")
         ->type_name("linear|smooth")
-        ->default_str("linear");
+        ->capture_default_str();
     cmd->add_option("--sharp-until", a->sharpUntil,
                     "Far end of the zone kept sharp behind the focus")
         ->type_name("D");
@@ -345,7 +345,7 @@ void addRunOptions(CLI::App* cmd, RenderArguments* a) {
     cmd->add_option("--coc-scale", a->cocScale,
                     "Blur in pixels at 0 and 255 of an 8-bit --coc-map (128 is in focus)")
         ->type_name("PX")
-        ->default_str("64");
+        ->capture_default_str();
     cmd->add_flag("--json", a->json, "Print a JSON summary on standard output");
     cmd->add_flag("-q,--quiet", a->quiet, "No progress bar");
     cmd->add_option("--effects", a->effectsDir, "Effects folder (default: beside this program)")
