@@ -2,8 +2,8 @@
 // PNG: the source, each result, and the three side by side.
 #include <cstdio>
 #include <filesystem>
-#include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -27,10 +27,8 @@ struct DemoOptions {
     int width = 640;
     int height = 360;
     std::string format = "8";
-    // Unset (NaN) means the scene's own suggestion.
-    double radius = std::numeric_limits<double>::quiet_NaN();
-    double focus = std::numeric_limits<double>::quiet_NaN();
-    double sharpUntil = std::numeric_limits<double>::quiet_NaN();
+    // Not given: the scene's own suggestion.
+    std::optional<double> radius, focus, sharpUntil;
 };
 
 QVBitmapType formatCode(const std::string& name) {
@@ -125,11 +123,10 @@ int runDemo(const DemoOptions& options) {
                    std::to_string(options.height) + " source buffer");
         return 1;
     }
-    // NaN (never equal to itself) marks an option not given.
-    if (options.radius == options.radius) scene.settings.radius = options.radius;
-    if (options.focus == options.focus) scene.settings.focalDepth = options.focus;
-    if (options.sharpUntil == options.sharpUntil)
-        scene.settings.focusRangeDepth = options.sharpUntil;
+    runtime::RenderSettings& settings = scene.settings;
+    settings.radius = options.radius.value_or(settings.radius);
+    settings.focalDepth = options.focus.value_or(settings.focalDepth);
+    settings.focusRangeDepth = options.sharpUntil.value_or(settings.focusRangeDepth);
 
     StartedEffect effect;
     if (!startEffect(options.effectsDir, &effect)) return 1;
