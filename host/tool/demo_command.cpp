@@ -112,6 +112,39 @@ void printTimings(const MethodRun& run) {
     std::printf("   total %8.2f ms\n", total * 1e3);
 }
 
+// The source, each method's result and the three side by side, as PNG files
+// of `bits` per channel in `folder`, each named as it is written.
+bool writePictures(const std::string& folder, const runtime::PixelImage& sourceImage,
+                   const MethodRun (&runs)[2], int bits) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec) {
+        printError("demo: " + folder + ": cannot create the folder: " + ec.message());
+        return false;
+    }
+    const Picture source = pictureOf(sourceImage);
+    const Picture box = pictureOf(*runs[0].result);
+    const Picture splat = pictureOf(*runs[1].result);
+    const Picture combined = sideBySide({&source, &box, &splat});
+    const struct {
+        const Picture* picture;
+        const char* name;
+    } files[] = {{&source, "source.png"},
+                 {&box, runs[0].fileName},
+                 {&splat, runs[1].fileName},
+                 {&combined, "side_by_side.png"}};
+    std::string error;
+    for (const auto& file : files) {
+        const std::string path = (std::filesystem::path(folder) / file.name).string();
+        if (!writePicture(*file.picture, path, bits, &error)) {
+            printError(error);
+            return false;
+        }
+        std::printf("wrote %s\n", path.c_str());
+    }
+    return true;
+}
+
 int runDemo(const DemoOptions& options) {
     DemoSceneOptions sceneOptions;
     sceneOptions.width = options.width;
@@ -142,33 +175,10 @@ int runDemo(const DemoOptions& options) {
         }
     }
 
-    std::error_code ec;
-    std::filesystem::create_directories(options.outputDir, ec);
-    if (ec) {
-        printError("demo: " + options.outputDir + ": cannot create the folder: " + ec.message());
-        return 1;
-    }
-    const Picture source = pictureOf(*scene.source);
-    const Picture box = pictureOf(*runs[0].result);
-    const Picture splat = pictureOf(*runs[1].result);
-    const Picture combined = sideBySide({&source, &box, &splat});
     // Deeper formats keep 16 bits in the files.
-    const int bits = sceneOptions.format == kQVBitmapRGBA8 ? 8 : 16;
-    const struct {
-        const Picture* picture;
-        const char* name;
-    } files[] = {{&source, "source.png"},
-                 {&box, runs[0].fileName},
-                 {&splat, runs[1].fileName},
-                 {&combined, "side_by_side.png"}};
-    for (const auto& file : files) {
-        const std::string path = (std::filesystem::path(options.outputDir) / file.name).string();
-        if (!writePicture(*file.picture, path, bits, &error)) {
-            printError(error);
-            return 1;
-        }
-        std::printf("wrote %s\n", path.c_str());
-    }
+    if (!writePictures(options.outputDir, *scene.source, runs,
+                       sceneOptions.format == kQVBitmapRGBA8 ? 8 : 16))
+        return 1;
     std::printf("scene %dx%d, format %s, radius %g, focal depth %g, sharp until %g\n",
                 options.width, options.height, options.format.c_str(), scene.settings.radius,
                 scene.settings.focalDepth, scene.settings.focusRangeDepth);
