@@ -42,6 +42,7 @@ struct RenderArguments {
     std::string bladeCurvature;
     std::string anamorphic;
     std::string catsEye;
+    std::string apertureImage;  // a grey picture of the aperture in place of its shape
     std::string pixelAspect;
     std::string scale;
     std::string format = "auto";
@@ -92,6 +93,7 @@ struct RenderOptions {
     std::optional<double> sharpUntil;  // as the file stores depth
     Keyframes fNumber, focalLength;    // empty: not given
     std::string depthUnit = "m";
+    std::string apertureImage;  // the file of plan.aperture.picture; empty: none
     std::vector<int> frames;  // to render (a farm task's chunk); empty: one image
     std::string framesFound;  // the frames found on disk, as a list; empty: given
     int jobs = 1;
