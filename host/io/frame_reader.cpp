@@ -290,53 +290,31 @@ float farValue(DepthConvention convention) {
     }
 }
 
-bool loadDeep(OIIO::ImageInput& in, const std::string& path, const ReadOptions& options,
-              Frame* frame, FileRecord::Contents* record, std::string* error) {
-    const OIIO::ImageSpec imageSpec = in.spec();
-    if (!options.depthFile.empty()) {
-        *error = path + ": a deep image carries its own depth; --depth cannot be used with it";
-        return false;
-    }
-    if (!sizeIsRenderable(imageSpec, path, error)) return false;
-    int depthChannel = findDepthChannel(partOf(imageSpec).channels, options.depthChannel);
-    if (depthChannel < 0 && options.depthChannel.empty()) depthChannel = imageSpec.z_channel;
-    if (depthChannel < 0) {
-        *error = noDepthMessage(path, options.depthChannel);
-        return false;
-    }
-    OIIO::DeepData deep;
-    in.geterror();
-    if (readFailed(in, in.read_native_deep_image(0, 0, deep), path, error)) return false;
-    Frame probe;
-    findColourChannels(imageSpec, &probe);
-    int alpha = probe.alphaChannel;
-
-    // The output is flat: R, G, B, A and the depth of the nearest sample,
-    // with the input's data types and metadata.
-    OIIO::ImageSpec flat = imageSpec;
+// A deep image's flat part: R, G, B, A and the depth of the nearest sample,
+// with the input's data types and metadata.
+OIIO::ImageSpec flatPartOf(const OIIO::ImageSpec& deepSpec, const Frame& probe, int depthChannel) {
+    OIIO::ImageSpec flat = deepSpec;
     flat.deep = false;
-    flat.channelnames = {"R", "G", "B", "A", imageSpec.channel_name(depthChannel)};
+    flat.channelnames = {"R", "G", "B", "A", deepSpec.channel_name(depthChannel)};
     flat.channelformats.clear();
-    for (int c : {probe.colourChannel[0], probe.colourChannel[1], probe.colourChannel[2], alpha,
-                  depthChannel})
-        flat.channelformats.push_back(c >= 0 ? imageSpec.channelformat(c) : OIIO::TypeDesc::HALF);
+    for (int c : {probe.colourChannel[0], probe.colourChannel[1], probe.colourChannel[2],
+                  probe.alphaChannel, depthChannel})
+        flat.channelformats.push_back(c >= 0 ? deepSpec.channelformat(c) : OIIO::TypeDesc::HALF);
     flat.nchannels = 5;
     flat.alpha_channel = 3;
     flat.z_channel = 4;
     flat.format = flat.channelformats[0];
     flat.erase_attribute("openexr:chunkCount");
     flat.erase_attribute("oiio:subimages");
-    frame->parts.push_back(partOf(flat));
-    record->parts.push_back(flat);
-    record->beyond.push_back({0.0f, 0.0f, 0.0f, 0.0f, farValue(options.convention)});
-    frame->deep = true;
-    frame->associated = true;
-    frame->integerBits = integerBits(flat);
-    for (int c = 0; c < 3; ++c) frame->colourChannel[c] = c;
-    frame->alphaChannel = 3;
+    return flat;
+}
 
+// Each pixel's samples as its fragments, and flattened into the frame's
+// flat part; `probe` names the deep image's colour and alpha channels.
+void readDeepPixels(const OIIO::DeepData& deep, const Frame& probe, int depthChannel,
+                    const ReadOptions& options, std::size_t maxFragments, Frame* frame) {
     const std::size_t count = frame->pixelCount();
-    const std::size_t maxFragments = maxFragmentsForWidth(imageSpec.width);
+    const int alpha = probe.alphaChannel;
     std::vector<float>& values = frame->parts.front().values;
     values.assign(count * 5, 0.0f);
     frame->fragments.assign(count, PixelFragments());
@@ -372,6 +350,39 @@ bool loadDeep(OIIO::ImageInput& in, const std::string& path, const ReadOptions& 
         out[4] = nearestStored;
         mergeFragments(pixel, maxFragments);
     }
+}
+
+bool loadDeep(OIIO::ImageInput& in, const std::string& path, const ReadOptions& options,
+              Frame* frame, FileRecord::Contents* record, std::string* error) {
+    const OIIO::ImageSpec imageSpec = in.spec();
+    if (!options.depthFile.empty()) {
+        *error = path + ": a deep image carries its own depth; --depth cannot be used with it";
+        return false;
+    }
+    if (!sizeIsRenderable(imageSpec, path, error)) return false;
+    int depthChannel = findDepthChannel(partOf(imageSpec).channels, options.depthChannel);
+    if (depthChannel < 0 && options.depthChannel.empty()) depthChannel = imageSpec.z_channel;
+    if (depthChannel < 0) {
+        *error = noDepthMessage(path, options.depthChannel);
+        return false;
+    }
+    OIIO::DeepData deep;
+    in.geterror();
+    if (readFailed(in, in.read_native_deep_image(0, 0, deep), path, error)) return false;
+    Frame probe;
+    findColourChannels(imageSpec, &probe);
+
+    const OIIO::ImageSpec flat = flatPartOf(imageSpec, probe, depthChannel);
+    frame->parts.push_back(partOf(flat));
+    record->parts.push_back(flat);
+    record->beyond.push_back({0.0f, 0.0f, 0.0f, 0.0f, farValue(options.convention)});
+    frame->deep = true;
+    frame->associated = true;
+    frame->integerBits = integerBits(flat);
+    for (int c = 0; c < 3; ++c) frame->colourChannel[c] = c;
+    frame->alphaChannel = 3;
+    readDeepPixels(deep, probe, depthChannel, options, maxFragmentsForWidth(imageSpec.width),
+                   frame);
     return true;
 }
 
@@ -381,6 +392,7 @@ bool readFrameFrom(const std::string& path, const ReadOptions& options, Frame* f
     *frame = Frame();
     *record = FileRecord::Contents();
     frame->path = path;
+    frame->noHitAbove = options.noHitAbove;
     auto in = openInput(path, error);
     if (!in) return false;
     const OIIO::ImageSpec imageSpec = in->spec();

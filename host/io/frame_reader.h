@@ -16,7 +16,7 @@ struct ReadOptions {
     std::string depthFile;     // separate depth image; empty = a channel of the input
     std::string depthChannel;  // channel name to use; empty = Z, then depth.Z
     DepthConvention convention = DepthConvention::Distance;
-    double noHitAbove = 1e9;
+    double noHitAbove = kNoHitAbove;  // camera distances at or above it hit nothing
 };
 
 // What a file held besides its frame: each part's description as stored

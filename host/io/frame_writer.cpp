@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "io/output_images.h"
+#include "io/output_types.h"
 #include "io/staged_image.h"
 #include "util/interrupt.h"
 
@@ -28,8 +29,9 @@ std::uint8_t cocByte(float coc, double scale) {
 // picture on the fixed scale.
 OIIO::ImageBuf cocImage(const std::vector<float>& coc, const Rect& window, const Rect& display,
                         const std::string& path, double scale, OIIO::TypeDesc* stored) {
-    const auto writer = OIIO::ImageOutput::create(path);
-    const bool exr = writer && std::string(writer->format_name()) == "openexr";
+    std::string problem;
+    const OutputType* type = outputTypeFor(path, true, &problem);
+    const bool exr = type != nullptr && std::string(type->format) == "openexr";
     *stored = exr ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8;
     OIIO::ImageSpec imageSpec(window.width, window.height, 1, *stored);
     imageSpec.x = window.x;
@@ -75,7 +77,7 @@ bool canWrite(const std::string& path, std::string* error) {
         *error = path + ": cannot write: folder " + folder + " is not writable";
         return false;
     }
-    return createWriter(path, error) != nullptr;
+    return outputTypeFor(path, false, error) != nullptr;
 }
 
 // The render goes last, since its file marks the frame done for a rerun;
@@ -84,11 +86,15 @@ WriteOutcome writeFrame(Frame&& frame, const FileRecord& file, RenderedFrame&& r
                         std::vector<float>&& coc, const FrameFiles& files,
                         const OutputEncoding& encoding, std::vector<std::string>* leftOut,
                         std::string* error) {
+    // The output's file type is decided once: by this writer.
+    const auto writer = createWriter(files.output, error);
+    if (!writer) return WriteOutcome::Failed;
     OIIO::ImageBuf image, map;
     std::vector<OIIO::ImageBuf> otherParts;
-    if (!encodeOutput(frame, file, rendered, coc, encoding, files.output, &image, error) ||
-        !encodeOtherParts(frame, file, rendered, encoding, files.output, &otherParts, leftOut,
-                          error))
+    if (!encodeOutput(frame, file, rendered, coc, encoding, files.output, *writer, &image,
+                      error) ||
+        !encodeOtherParts(frame, file, rendered, encoding, files.output, *writer, &otherParts,
+                          leftOut, error))
         return WriteOutcome::Failed;
     const bool withMap = !files.cocMap.empty();
     OIIO::TypeDesc mapType;
@@ -102,7 +108,8 @@ WriteOutcome writeFrame(Frame&& frame, const FileRecord& file, RenderedFrame&& r
     std::vector<const OIIO::ImageBuf*> parts{&image};
     for (const OIIO::ImageBuf& part : otherParts) parts.push_back(&part);
     StagedImage render, staged;
-    if (!render.write(parts, files.output, OIIO::TypeUnknown, error)) return WriteOutcome::Failed;
+    if (!render.write(parts, files.output, OIIO::TypeUnknown, *writer, error))
+        return WriteOutcome::Failed;
     if (withMap && !staged.write(map, files.cocMap, mapType, error)) return WriteOutcome::Failed;
     if (interruptRequested()) return WriteOutcome::Interrupted;
     if (withMap && !staged.commit(error)) return WriteOutcome::Failed;

@@ -378,12 +378,8 @@ OIIO::ImageSpec firstPartSpec(const OIIO::ImageSpec& in, const FirstPartLayout& 
 
 bool encodeOutput(const Frame& frame, const FileRecord& file, const RenderedFrame& rendered,
                   const std::vector<float>& coc, const OutputEncoding& encoding,
-                  const std::string& path, OIIO::ImageBuf* image, std::string* error) {
-    auto writer = OIIO::ImageOutput::create(path);
-    if (!writer) {
-        *error = path + ": no writer for this file type";
-        return false;
-    }
+                  const std::string& path, const OIIO::ImageOutput& writer, OIIO::ImageBuf* image,
+                  std::string* error) {
     const FileRecord::Contents& record = file.contents();
     const OIIO::ImageSpec& in = record.parts.front();
     if (!encoding.cocChannel.empty() && in.channelindex(encoding.cocChannel) >= 0) {
@@ -391,7 +387,7 @@ bool encodeOutput(const Frame& frame, const FileRecord& file, const RenderedFram
                  " has a channel of that name already";
         return false;
     }
-    const FirstPartLayout layout = firstPartLayout(frame, record, encoding, *writer);
+    const FirstPartLayout layout = firstPartLayout(frame, record, encoding, writer);
     // The output's channels, and last the alpha a file type without alpha
     // drops, which the colour conversion still reads.
     std::vector<int> assembled = layout.order;
@@ -405,7 +401,7 @@ bool encodeOutput(const Frame& frame, const FileRecord& file, const RenderedFram
     const bool convert = layout.fromSpace != layout.toSpace || !sameAssociation;
     const Rect& window = rendered.windows.front();
     OIIO::ImageBuf buf(
-        firstPartSpec(in, layout, window, encoding, std::string(writer->format_name())));
+        firstPartSpec(in, layout, window, encoding, std::string(writer.format_name())));
     const auto change = [&](std::vector<float>& values, int rows, std::string* why) {
         return !convert ||
                convertColour(values, window.width, rows, int(assembled.size()), colourAt,
@@ -423,14 +419,9 @@ bool encodeOutput(const Frame& frame, const FileRecord& file, const RenderedFram
 
 bool encodeOtherParts(const Frame& frame, const FileRecord& file, const RenderedFrame& rendered,
                       const OutputEncoding& encoding, const std::string& path,
-                      std::vector<OIIO::ImageBuf>* parts, std::vector<std::string>* leftOut,
-                      std::string* error) {
-    auto writer = OIIO::ImageOutput::create(path);
-    if (!writer) {
-        *error = path + ": no writer for this file type";
-        return false;
-    }
-    const std::string format = writer->format_name();
+                      const OIIO::ImageOutput& writer, std::vector<OIIO::ImageBuf>* parts,
+                      std::vector<std::string>* leftOut, std::string* error) {
+    const std::string format = writer.format_name();
     if (!encoding.rgbaOnly) {
         // What encodeOutput keeps of the first part.
         const OIIO::ImageSpec& in = file.contents().parts.front();
@@ -440,13 +431,13 @@ bool encodeOtherParts(const Frame& frame, const FileRecord& file, const Rendered
                                 c == frame.colourChannel[2];
             const bool dropped = (moreThanColour && !takesAnyChannels(format) && !colour &&
                                   c != frame.alphaChannel) ||
-                                 (c == frame.alphaChannel && !writer->supports("alpha"));
+                                 (c == frame.alphaChannel && !writer.supports("alpha"));
             if (dropped) leftOut->push_back(std::string(in.channel_name(c)));
         }
     }
     // DPX also calls itself multi-image, but for frames of one kind only.
     const bool severalParts =
-        takesAnyChannels(format) && writer->supports("multiimage") && !encoding.rgbaOnly;
+        takesAnyChannels(format) && writer.supports("multiimage") && !encoding.rgbaOnly;
     const TypeDesc asked = dataTypeNamed(encoding.dataType);
     for (int part = 1; part < int(frame.parts.size()); ++part) {
         OIIO::ImageSpec out = file.contents().parts[std::size_t(part)];

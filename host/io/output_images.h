@@ -14,13 +14,14 @@
 
 namespace dof {
 
-// The image to write to `path`: its description gives the channels and data
-// types of the file, its pixels are already in them; with a circle of
-// confusion channel (encoding.cocChannel), `coc` holds its values over the
-// first part's window. False with a one-line `error`.
+// The image to write to `path` through `writer`: its description gives the
+// channels and data types of the file, its pixels are already in them; with
+// a circle of confusion channel (encoding.cocChannel), `coc` holds its values
+// over the first part's window. False with a one-line `error`.
 bool encodeOutput(const Frame& frame, const FileRecord& file, const RenderedFrame& rendered,
                   const std::vector<float>& coc, const OutputEncoding& encoding,
-                  const std::string& path, OIIO::ImageBuf* image, std::string* error);
+                  const std::string& path, const OIIO::ImageOutput& writer, OIIO::ImageBuf* image,
+                  std::string* error);
 
 // The frame's other parts as further parts of `path`: every flat part, as
 // stored, where the file type holds several parts (OpenEXR) and not only R,
@@ -29,7 +30,7 @@ bool encodeOutput(const Frame& frame, const FileRecord& file, const RenderedFram
 // drops, parts, deep parts.
 bool encodeOtherParts(const Frame& frame, const FileRecord& file, const RenderedFrame& rendered,
                       const OutputEncoding& encoding, const std::string& path,
-                      std::vector<OIIO::ImageBuf>* parts, std::vector<std::string>* leftOut,
-                      std::string* error);
+                      const OIIO::ImageOutput& writer, std::vector<OIIO::ImageBuf>* parts,
+                      std::vector<std::string>* leftOut, std::string* error);
 
 }  // namespace dof

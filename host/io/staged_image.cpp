@@ -234,9 +234,16 @@ bool StagedImage::write(const OIIO::ImageBuf& buf, const std::string& path,
 bool StagedImage::write(const std::vector<const OIIO::ImageBuf*>& parts, const std::string& path,
                         OIIO::TypeDesc dataFormat, std::string* error) {
     discard();
-    path_ = path;
     auto out = createWriter(path, error);
-    if (!out) return false;
+    return out && write(parts, path, dataFormat, *out, error);
+}
+
+bool StagedImage::write(const std::vector<const OIIO::ImageBuf*>& parts, const std::string& path,
+                        OIIO::TypeDesc dataFormat, OIIO::ImageOutput& writer,
+                        std::string* error) {
+    discard();
+    path_ = path;
+    OIIO::ImageOutput* out = &writer;
     removeStaleTemporaries(path);
     temporary_ = temporaryFor(path);
     slot_ = rememberTemporary(temporary_);

@@ -42,6 +42,9 @@ public:
     // The same for a file of several parts (a multi-part OpenEXR), in order.
     bool write(const std::vector<const OIIO::ImageBuf*>& parts, const std::string& path,
                OIIO::TypeDesc dataFormat, std::string* error);
+    // The same through `writer`, made by createWriter for `path`.
+    bool write(const std::vector<const OIIO::ImageBuf*>& parts, const std::string& path,
+               OIIO::TypeDesc dataFormat, OIIO::ImageOutput& writer, std::string* error);
     // Renames the written temporary over `path`.
     bool commit(std::string* error);
     // Removes the temporary, if one is there.

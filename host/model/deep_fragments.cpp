@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "model/blur_fraction.h"
 
@@ -68,12 +69,11 @@ void mergeFragments(PixelFragments& pixel, std::size_t maxFragments) {
         return;
     }
     std::vector<Fragment> kept;
-    Fragment pending{0.0, 0.0, {0.0, 0.0, 0.0}};
-    bool hasPending = false;
+    std::optional<Fragment> pending;  // too light to keep, and nothing kept before it
     for (Fragment f : fragments) {
-        if (hasPending) {
-            absorb(f, pending);
-            hasPending = false;
+        if (pending) {
+            absorb(f, *pending);
+            pending.reset();
         }
         if (shareByte(f.weight, pixel.alpha) != 0) {
             kept.push_back(f);
@@ -81,10 +81,9 @@ void mergeFragments(PixelFragments& pixel, std::size_t maxFragments) {
             absorb(kept.back(), f);
         } else {
             pending = f;
-            hasPending = true;
         }
     }
-    if (hasPending) kept.push_back(pending);  // only reachable through rounding
+    if (pending) kept.push_back(*pending);  // only reachable through rounding
     if (maxFragments < 1) maxFragments = 1;
     while (kept.size() > maxFragments) {
         std::size_t lightest = 0;

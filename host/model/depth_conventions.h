@@ -34,6 +34,8 @@ double cameraDistance(double stored, DepthConvention convention);
 // A real distance: finite, above zero and below the sentinel limit (renderers
 // write 1e10 and the like where a ray hit nothing).
 bool isHit(double distance, double noHitAbove);
+// The sentinel limit unless one is given.
+constexpr double kNoHitAbove = 1e9;
 
 // What is wrong with a focus value given in the file's convention, or empty
 // when it is a usable distance. `what` names the option in the message.

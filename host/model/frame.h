@@ -12,6 +12,7 @@
 
 #include "model/channel_layers.h"
 #include "model/deep_fragments.h"
+#include "model/depth_conventions.h"
 #include "model/lens.h"
 #include "model/rect.h"
 
@@ -57,6 +58,8 @@ struct Frame {
     // Flat frames: the camera distance of each pixel of the first part's data
     // window (NaN, infinite, zero or negative where nothing was hit).
     std::vector<double> distance;
+    // Camera distances at or above this hit nothing, as the frame was read.
+    double noHitAbove = kNoHitAbove;
     // Deep frames: each pixel's fragments, merged to what the effect carries.
     std::vector<PixelFragments> fragments;
     // Its views, colour layers and data channels.

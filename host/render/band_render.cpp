@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "host/Selectors.h"
+#include "util/minimax_cut.h"
 
 namespace dof {
 
@@ -63,22 +64,6 @@ Band bandOf(const Rect& region, int first, int end, int reach) {
     return Band{rowsOf(region, top, bottom), rowsOf(region, first, end)};
 }
 
-// Bands whose regions each cost at most `limit`, greedily as tall as they
-// can be; empty when more than `count` would be needed.
-std::vector<Band> bandsWithin(const Rect& region, int count, int reach, const RenderWork& work,
-                              double limit) {
-    std::vector<Band> bands;
-    const int end = region.yend();
-    for (int first = region.y; first < end;) {
-        if (int(bands.size()) == count) return {};
-        int last = first + 1;
-        while (last < end && work.band(bandOf(region, first, last + 1, reach)) <= limit) ++last;
-        bands.push_back(bandOf(region, first, last, reach));
-        first = last;
-    }
-    return bands;
-}
-
 }  // namespace
 
 RenderWork::RenderWork(int top, const std::vector<double>& rowTaps)
@@ -105,20 +90,16 @@ std::vector<Band> planRowBands(const Rect& region, int count, int reach, const R
     count = std::max(1, std::min(count, region.height / std::max(1, reach)));
     const Band whole = bandOf(region, region.y, region.yend(), reach);
     if (count == 1 || region.height < 2) return {whole};
-    // The smallest cost limit that `count` bands can keep, by bisection.
-    double low = 0.0, high = work.band(whole);
-    std::vector<Band> best = {whole};
-    for (int step = 0; step < 40; ++step) {
-        const double limit = 0.5 * (low + high);
-        std::vector<Band> bands = bandsWithin(region, count, reach, work, limit);
-        if (bands.empty()) {
-            low = limit;
-        } else {
-            high = limit;
-            best.swap(bands);
-        }
+    const auto cost = [&](int first, int end) {
+        return work.band(bandOf(region, region.y + first, region.y + end, reach));
+    };
+    std::vector<Band> bands;
+    int first = region.y;
+    for (const int end : minimaxCut(region.height, count, reach, cost)) {
+        bands.push_back(bandOf(region, first, region.y + end, reach));
+        first = region.y + end;
     }
-    return best;
+    return bands;
 }
 
 Rect transposed(const Rect& r) { return Rect{r.y, r.x, r.height, r.width}; }

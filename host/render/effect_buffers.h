@@ -37,7 +37,7 @@ enum class Method { Box = kMethodBoxAverage, Splat = kMethodSplatting, Aperture 
 // the effect's range.
 struct DepthPlacement {
     DepthScale scale;
-    double noHitAbove = 1e9;
+    double noHitAbove = kNoHitAbove;
     NoHitPolicy noHit = NoHitPolicy::Far;
     std::optional<LensDepthRemap> lens;
 

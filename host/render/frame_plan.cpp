@@ -13,9 +13,13 @@ namespace {
 // pixel.
 bool focusForFrame(const Frame& frame, const PlanOptions& options, double* focus,
                    std::string* error) {
-    if (options.focusFromFile) {
+    if (options.focusDistance) {
+        *focus = *options.focusDistance;
+        return true;
+    }
+    if (!options.focusAt) {
         *focus = frame.focusMetres / options.lens.metresPerUnit;
-        if (isHit(*focus, options.noHitAbove)) return true;
+        if (isHit(*focus, frame.noHitAbove)) return true;
         std::ostringstream text;
         text << frame.path << ": no focus: give --focus DIST (in the file's depth units) or "
              << "--focus-at X,Y (the file's focus attribute ";
@@ -26,21 +30,17 @@ bool focusForFrame(const Frame& frame, const PlanOptions& options, double* focus
         *error = text.str();
         return false;
     }
-    if (!options.hasFocusAt) {
-        *focus = options.focusDistance;
-        return true;
-    }
     const Rect& data = frame.parts.front().dataWindow;
-    const std::string where =
-        std::to_string(options.focusAtX) + "," + std::to_string(options.focusAtY);
-    if (!data.contains(options.focusAtX, options.focusAtY)) {
+    const PixelPosition at = *options.focusAt;
+    const std::string where = std::to_string(at.x) + "," + std::to_string(at.y);
+    if (!data.contains(at.x, at.y)) {
         *error = frame.path + ": --focus-at " + where + " lies outside the image's pixels (" +
                  std::to_string(data.x) + "," + std::to_string(data.y) + " to " +
                  std::to_string(data.xend() - 1) + "," + std::to_string(data.yend() - 1) + ")";
         return false;
     }
-    *focus = frame.pixelDistance(data.index(options.focusAtX, options.focusAtY));
-    if (!isHit(*focus, options.noHitAbove)) {
+    *focus = frame.pixelDistance(data.index(at.x, at.y));
+    if (!isHit(*focus, frame.noHitAbove)) {
         *error = frame.path + ": --focus-at " + where + ": nothing was hit under that pixel";
         return false;
     }
@@ -50,11 +50,11 @@ bool focusForFrame(const Frame& frame, const PlanOptions& options, double* focus
 // The sharp zone lies behind the frame's focus.
 bool sharpZoneBehind(const Frame& frame, const PlanOptions& options, double focus,
                      std::string* error) {
-    if (!options.hasSharpUntil || options.sharpUntilDistance > focus) return true;
+    if (!options.sharpUntilDistance || *options.sharpUntilDistance > focus) return true;
     std::ostringstream text;
     text << frame.path << ": --sharp-until is not farther than the focus distance " << focus;
-    if (options.hasFocusAt)
-        text << " under --focus-at " << options.focusAtX << "," << options.focusAtY;
+    if (options.focusAt)
+        text << " under --focus-at " << options.focusAt->x << "," << options.focusAt->y;
     *error = text.str();
     return false;
 }
@@ -73,7 +73,7 @@ bool blurFitsFrame(const Frame& frame, const PlanOptions& options, double radius
     std::ostringstream text;
     text << frame.path << ": a blur of " << across << " x " << down << " pixels (radius " << radius
          << ", --scale " << options.scaleX << "," << options.scaleY << ", pixel aspect "
-         << pixelAspect << (options.hasPixelAspect ? "" : " from the file")
+         << pixelAspect << (options.pixelAspect ? "" : " from the file")
          << ") is more than this " << frame.width() << "x" << frame.height() << " frame can use ("
          << acrossLimit << " x " << downLimit << ")";
     *error = text.str();
@@ -111,7 +111,7 @@ void planAperture(const Frame& frame, const PlanOptions& options, double pixelAs
     blur.depth = plan->effect.depth;
     blur.focus = FocusDepths{plan->effect.depth.scale.focalDepth,
                              plan->effect.depth.scale.focusRangeDepth};
-    blur.radius = options.radius;
+    blur.radius = options.radius.value_or(kDefaultRadius);
     blur.across = options.scaleX / pixelAspect;
     blur.down = options.scaleY;
     plan->lens.clamped = 0;
@@ -131,15 +131,16 @@ bool planFrame(const Frame& frame, const PlanOptions& options, FramePlan* plan,
         return false;
     plan->focusDistance = focus;
     EffectPlan& effect = plan->effect;
-    effect.depth.noHitAbove = options.noHitAbove;
+    effect.depth.noHitAbove = frame.noHitAbove;
     effect.depth.noHit = options.noHit;
-    const double pixelAspect = options.hasPixelAspect ? options.pixelAspect : frame.pixelAspect;
-    double sharpUntil = options.hasSharpUntil ? options.sharpUntilDistance : 0.0;
+    const double pixelAspect = options.pixelAspect.value_or(frame.pixelAspect);
+    double sharpUntil = options.sharpUntilDistance.value_or(0.0);
     // Every view is blurred by the one lens, for one radius.
-    if (!placeLens(frame, options.lens, focus, sharpUntil, pixelAspect, options.noHitAbove,
+    if (!placeLens(frame, options.lens, focus, sharpUntil, pixelAspect, frame.noHitAbove,
                    options.noHit, &plan->lens, &effect.depth.lens, error))
         return false;
-    const double radius = plan->lens.active ? plan->lens.radius : options.radius;
+    const double radius =
+        plan->lens.active ? plan->lens.radius : options.radius.value_or(kDefaultRadius);
     if (effect.depth.lens) sharpUntil = plan->lens.sharpUntil;
     if (!chooseDepthScale(focus, sharpUntil, &effect.depth.scale, error)) {
         *error = frame.path + ": " + *error;

@@ -4,6 +4,7 @@
 // and the effect's settings. The frame is read, never changed.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,24 +16,32 @@
 
 namespace dof {
 
-// The options that decide a frame's render.
+// Depth slabs unless told otherwise: splatting's, the aperture's.
+constexpr int kSplatSlabs = 8;
+constexpr int kApertureSlabs = 16;
+// The largest blur radius in pixels when neither a radius nor a lens is given.
+constexpr double kDefaultRadius = 8.0;
+
+// A pixel of the frame's data window, in the file's coordinates.
+struct PixelPosition {
+    int x = 0, y = 0;
+};
+
+// The options that decide a frame's render. The focus is a camera distance
+// given, or the distance under a pixel, or (neither) the frame's own focus
+// attribute.
 struct PlanOptions {
-    bool hasFocusAt = false;  // the focus lies under a pixel
-    int focusAtX = 0, focusAtY = 0;
-    bool focusFromFile = false;  // the frame's own focus attribute
-    double focusDistance = 0.0;  // otherwise, in the file's units
-    bool hasSharpUntil = false;
-    double sharpUntilDistance = 0.0;
-    double radius = 8.0;  // unless a lens sets it
+    std::optional<double> focusDistance;      // in the file's units
+    std::optional<PixelPosition> focusAt;     // the focus lies under this pixel
+    std::optional<double> sharpUntilDistance;  // far end of the sharp zone
+    std::optional<double> radius;             // none: kDefaultRadius, unless a lens sets it
     LensOptions lens;
     NoHitPolicy noHit = NoHitPolicy::Far;
-    double noHitAbove = 1e9;
-    bool hasPixelAspect = false;  // otherwise the file's
-    double pixelAspect = 1.0;
+    std::optional<double> pixelAspect;  // none: the file's
     double scaleX = 1.0, scaleY = 1.0;
-    Method method = Method::Splat;
+    Method method = Method::Aperture;
     QVBitmapType format = kQVBitmapNone;  // none: follows the file
-    int slabs = 8;                        // of splatting; 1: the effect's single render
+    int slabs = kApertureSlabs;           // with splatting, 1: the effect's single render
     ApertureSettings aperture;            // the aperture's shape, for Method::Aperture
 };
 

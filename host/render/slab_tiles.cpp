@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "render/area_sums.h"
+#include "util/minimax_cut.h"
 
 namespace dof {
 
@@ -95,9 +96,8 @@ double workOf(const std::vector<BandTask>& tasks) {
 }
 
 // Cuts `tile` across its longer side into at most `count` bands, none but
-// the last narrower than the reach, so that the dearest band costs as little as
-// it can: the smallest cost limit that `count` bands can keep, by bisection,
-// each band as long as the limit lets it be.
+// the last narrower than the reach, so that the dearest band costs as little
+// as it can.
 std::vector<BandTask> cutTile(const SlabBuffers& slab, const FragmentCounts& counts,
                               const BandTask& tile, int count) {
     const Rect& r = tile.band.rows;
@@ -116,35 +116,10 @@ std::vector<BandTask> cutTile(const SlabBuffers& slab, const FragmentCounts& cou
         BandTask task;
         return bandTask(first, end, &task) ? task.work : 0.0;
     };
-    const auto cutsWithin = [&](double limit, std::vector<int>* ends) {
-        ends->clear();
-        for (int first = 0; first < length;) {
-            if (int(ends->size()) == count) return false;
-            int fits = std::min(length, first + reach), above = length + 1;
-            if (bandWork(first, fits) > limit) return false;
-            while (above - fits > 1) {
-                const int mid = fits + (above - fits) / 2;
-                (bandWork(first, mid) <= limit ? fits : above) = mid;
-            }
-            ends->push_back(fits);
-            first = fits;
-        }
-        return true;
-    };
-    std::vector<int> best{length}, ends;
-    double low = 0.0, high = tile.work;
-    for (int step = 0; step < 30; ++step) {
-        const double limit = 0.5 * (low + high);
-        if (cutsWithin(limit, &ends)) {
-            high = limit;
-            best.swap(ends);
-        } else {
-            low = limit;
-        }
-    }
+    const std::vector<int> ends = minimaxCut(length, count, reach, bandWork);
     std::vector<BandTask> out;
     int first = 0;
-    for (int end : best) {
+    for (const int end : ends) {
         BandTask task;
         if (bandTask(first, end, &task)) out.push_back(task);
         first = end;

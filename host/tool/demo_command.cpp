@@ -2,8 +2,8 @@
 // PNG: the source, each result, and the three side by side.
 #include <cstdio>
 #include <filesystem>
-#include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -27,10 +27,8 @@ struct DemoOptions {
     int width = 640;
     int height = 360;
     std::string format = "8";
-    // Unset (NaN) means the scene's own suggestion.
-    double radius = std::numeric_limits<double>::quiet_NaN();
-    double focus = std::numeric_limits<double>::quiet_NaN();
-    double sharpUntil = std::numeric_limits<double>::quiet_NaN();
+    // Not given: the scene's own suggestion.
+    std::optional<double> radius, focus, sharpUntil;
 };
 
 QVBitmapType formatCode(const std::string& name) {
@@ -114,6 +112,39 @@ void printTimings(const MethodRun& run) {
     std::printf("   total %8.2f ms\n", total * 1e3);
 }
 
+// The source, each method's result and the three side by side, as PNG files
+// of `bits` per channel in `folder`, each named as it is written.
+bool writePictures(const std::string& folder, const runtime::PixelImage& sourceImage,
+                   const MethodRun (&runs)[2], int bits) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec) {
+        printError("demo: " + folder + ": cannot create the folder: " + ec.message());
+        return false;
+    }
+    const Picture source = pictureOf(sourceImage);
+    const Picture box = pictureOf(*runs[0].result);
+    const Picture splat = pictureOf(*runs[1].result);
+    const Picture combined = sideBySide({&source, &box, &splat});
+    const struct {
+        const Picture* picture;
+        const char* name;
+    } files[] = {{&source, "source.png"},
+                 {&box, runs[0].fileName},
+                 {&splat, runs[1].fileName},
+                 {&combined, "side_by_side.png"}};
+    std::string error;
+    for (const auto& file : files) {
+        const std::string path = (std::filesystem::path(folder) / file.name).string();
+        if (!writePicture(*file.picture, path, bits, &error)) {
+            printError(error);
+            return false;
+        }
+        std::printf("wrote %s\n", path.c_str());
+    }
+    return true;
+}
+
 int runDemo(const DemoOptions& options) {
     DemoSceneOptions sceneOptions;
     sceneOptions.width = options.width;
@@ -125,11 +156,10 @@ int runDemo(const DemoOptions& options) {
                    std::to_string(options.height) + " source buffer");
         return 1;
     }
-    // NaN (never equal to itself) marks an option not given.
-    if (options.radius == options.radius) scene.settings.radius = options.radius;
-    if (options.focus == options.focus) scene.settings.focalDepth = options.focus;
-    if (options.sharpUntil == options.sharpUntil)
-        scene.settings.focusRangeDepth = options.sharpUntil;
+    runtime::RenderSettings& settings = scene.settings;
+    settings.radius = options.radius.value_or(settings.radius);
+    settings.focalDepth = options.focus.value_or(settings.focalDepth);
+    settings.focusRangeDepth = options.sharpUntil.value_or(settings.focusRangeDepth);
 
     StartedEffect effect;
     if (!startEffect(options.effectsDir, &effect)) return 1;
@@ -145,33 +175,10 @@ int runDemo(const DemoOptions& options) {
         }
     }
 
-    std::error_code ec;
-    std::filesystem::create_directories(options.outputDir, ec);
-    if (ec) {
-        printError("demo: " + options.outputDir + ": cannot create the folder: " + ec.message());
-        return 1;
-    }
-    const Picture source = pictureOf(*scene.source);
-    const Picture box = pictureOf(*runs[0].result);
-    const Picture splat = pictureOf(*runs[1].result);
-    const Picture combined = sideBySide({&source, &box, &splat});
     // Deeper formats keep 16 bits in the files.
-    const int bits = sceneOptions.format == kQVBitmapRGBA8 ? 8 : 16;
-    const struct {
-        const Picture* picture;
-        const char* name;
-    } files[] = {{&source, "source.png"},
-                 {&box, runs[0].fileName},
-                 {&splat, runs[1].fileName},
-                 {&combined, "side_by_side.png"}};
-    for (const auto& file : files) {
-        const std::string path = (std::filesystem::path(options.outputDir) / file.name).string();
-        if (!writePicture(*file.picture, path, bits, &error)) {
-            printError(error);
-            return 1;
-        }
-        std::printf("wrote %s\n", path.c_str());
-    }
+    if (!writePictures(options.outputDir, *scene.source, runs,
+                       sceneOptions.format == kQVBitmapRGBA8 ? 8 : 16))
+        return 1;
     std::printf("scene %dx%d, format %s, radius %g, focal depth %g, sharp until %g\n",
                 options.width, options.height, options.format.c_str(), scene.settings.radius,
                 scene.settings.focalDepth, scene.settings.focusRangeDepth);

@@ -69,46 +69,14 @@ bool checkOutputs(const FrameFiles& files, std::string* error) {
 }
 
 ReadOptions readOptionsFor(const FrameFiles& files, const RenderOptions& options) {
-    ReadOptions read;
+    ReadOptions read = options.read;
     read.depthFile = files.depth;
-    read.depthChannel = options.depthChannel;
-    read.convention = options.convention;
-    read.noHitAbove = options.noHitAbove;
     return read;
 }
 
-PlanOptions planOptionsFor(const RenderOptions& options, const FrameSettings& frame) {
-    PlanOptions plan;
-    plan.hasFocusAt = frame.focusFrom == FocusSource::Pixel;
-    plan.focusAtX = frame.focusAtX;
-    plan.focusAtY = frame.focusAtY;
-    plan.focusFromFile = frame.focusFrom == FocusSource::File;
-    plan.focusDistance = cameraDistance(frame.focus, options.convention);
-    plan.hasSharpUntil = options.hasSharpUntil;
-    plan.sharpUntilDistance = options.sharpUntilDistance;
-    plan.radius = options.radius;
-    plan.lens = frame.lens;
-    plan.noHit = options.noHit;
-    plan.noHitAbove = options.noHitAbove;
-    plan.hasPixelAspect = options.hasPixelAspect;
-    plan.pixelAspect = options.pixelAspect;
-    plan.scaleX = options.scaleX;
-    plan.scaleY = options.scaleY;
-    plan.method = options.method;
-    plan.format = options.format;
-    plan.slabs = options.slabs;
-    plan.aperture = options.aperture;
-    return plan;
-}
-
 OutputEncoding encodingFor(const RenderOptions& options, const FrameSettings& frame) {
-    OutputEncoding encoding;
-    encoding.dataType = options.dataType;
-    encoding.rgbaOnly = options.rgbaOnly;
-    encoding.displayColourSpace = options.colourSpace;
+    OutputEncoding encoding = options.encoding;
     encoding.settingsRecord = settingsRecord(canonicalSettings(options, frame));
-    encoding.cocChannel = options.cocChannel;
-    encoding.cocScale = options.cocScale;
     return encoding;
 }
 
@@ -153,12 +121,12 @@ FrameResult runFrameJob(runtime::EffectInstance& instance, const FrameFiles& fil
 
     const FrameSettings settings = frameSettings(options, files.frame);
     FramePlan plan;
-    if (!planFrame(frame, planOptionsFor(options, settings), &plan, &error))
+    if (!planFrame(frame, framePlanOptions(options, settings), &plan, &error))
         return run.failed(error);
     notePlan(plan, settings, &result);
     noteFramePlan(result, progress);
     std::vector<float> coc;
-    if (!files.cocMap.empty() || !options.cocChannel.empty()) coc = cocPass(frame, plan);
+    if (!files.cocMap.empty() || !options.encoding.cocChannel.empty()) coc = cocPass(frame, plan);
     FrameRenderContext context;
     context.library = &instance.library();
     context.pool = pool;

@@ -1,5 +1,7 @@
 #include "tool/json_summary.h"
 
+#include <optional>
+
 #include <nlohmann/json.hpp>
 
 namespace dof {
@@ -10,7 +12,7 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 // Options not given are null.
-Json optional(bool given, double value) { return given ? Json(value) : Json(nullptr); }
+Json optional(const std::optional<double>& value) { return value ? Json(*value) : Json(nullptr); }
 
 // A plain value as itself (X,Y as [X, Y]), keys as [[FRAME, V...], ...];
 // null when not given.
@@ -32,34 +34,35 @@ Json keysObject(const Keyframes& keys) {
 Json radiusObject(const RenderOptions& o, const RunSummary& summary) {
     bool lens = lensGiven(o);
     for (const FrameResult& f : summary.frames) lens = lens || f.lens.active;
-    return lens ? Json(nullptr) : Json(o.radius);
+    return lens ? Json(nullptr) : Json(o.plan.radius.value_or(kDefaultRadius));
 }
 
 Json settingsObject(const RenderOptions& o, const RunSummary& summary) {
+    const PlanOptions& plan = o.plan;
     Json s;
     s["radius"] = radiusObject(o, summary);
-    s["method"] = methodName(o.method);
+    s["method"] = methodName(plan.method);
     s["focusFrom"] = focusSourceName(o.focusFrom);
     s["focus"] = keysObject(o.focus);
     s["focusAt"] = keysObject(o.focusAt);
     s["focusFile"] = o.focusFile.empty() ? Json(nullptr) : Json(o.focusFile);
     s["focusInterpolation"] = interpolationName(o.interpolation);
-    s["sharpUntil"] = optional(o.hasSharpUntil, o.sharpUntil);
-    s["depthConvention"] = depthConventionName(o.convention);
-    s["noHit"] = noHitPolicyName(o.noHit);
-    s["noHitAbove"] = o.noHitAbove;
-    s["pixelAspect"] = optional(o.hasPixelAspect, o.pixelAspect);
-    s["scale"] = Json::array({o.scaleX, o.scaleY});
-    s["format"] = formatName(o.format);
+    s["sharpUntil"] = optional(o.sharpUntil);
+    s["depthConvention"] = depthConventionName(o.read.convention);
+    s["noHit"] = noHitPolicyName(plan.noHit);
+    s["noHitAbove"] = o.read.noHitAbove;
+    s["pixelAspect"] = optional(plan.pixelAspect);
+    s["scale"] = Json::array({plan.scaleX, plan.scaleY});
+    s["format"] = formatName(plan.format);
     s["fstop"] = keysObject(o.fNumber);
     s["focalLength"] = keysObject(o.focalLength);
-    const double sensor = o.lens.given.sensorWidthMm;
-    s["sensorWidth"] = optional(sensor > 0.0, sensor);
+    const double sensor = plan.lens.given.sensorWidthMm;
+    s["sensorWidth"] = sensor > 0.0 ? Json(sensor) : Json(nullptr);
     s["depthUnit"] = o.depthUnit;
-    s["colorspace"] = o.colourSpace;
+    s["colorspace"] = o.encoding.displayColourSpace;
     s["jobs"] = o.jobs;
     s["threads"] = o.threads;
-    s["layers"] = o.slabs;  // the slabs, under the name the summary has always given them
+    s["layers"] = plan.slabs;  // the slabs, under the name the summary has always given them
     return s;
 }
 

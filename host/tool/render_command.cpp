@@ -108,10 +108,47 @@ std::string summaryLine(const int counts[4], const RenderOptions& options, doubl
         line += ", " + std::to_string(counts[int(FrameStatus::Interrupted)]) + " interrupted";
     if (timed) {
         char text[64];
-        std::snprintf(text, sizeof text, " (%s, %.1f s)", methodName(options.method), seconds);
+        std::snprintf(text, sizeof text, " (%s, %.1f s)", methodName(options.plan.method), seconds);
         line += text;
     }
     return line;
+}
+
+// Prints `error`, and its JSON object under --json; returns `status`.
+int refuseRun(const std::string& error, bool json, int status) {
+    printError(error);
+    if (json) std::fputs(jsonError(error).c_str(), stdout);
+    return status;
+}
+
+// What the options leave to the files, said before any frame.
+void noteOptions(const RenderOptions& options) {
+    if (!options.framesFound.empty())
+        std::fprintf(stderr, "dof3d: %s: frames found: %s\n", options.input.c_str(),
+                     options.framesFound.c_str());
+    if (options.focusFrom == FocusSource::File)
+        std::fputs("dof3d: no --focus or --focus-at: each frame focuses at its file's focus "
+                   "attribute\n",
+                   stderr);
+}
+
+// Reports the run's frames once the bar is gone; the run's exit status.
+int endRun(const RenderOptions& options, const RunSummary& summary, Progress& progress, bool bar) {
+    int counts[4] = {0, 0, 0, 0};
+    // Failures and warnings are listed once the bar is gone, each on its own line.
+    progress.finish();
+    reportFrames(summary, counts);
+    if (options.json) std::fputs(jsonSummary(options, summary).c_str(), stdout);
+    if (!options.frames.empty() || bar)
+        printError(summaryLine(counts, options, summary.seconds, bar));
+    if (summary.interrupted) {
+        // A signal that came after the last frame was written stopped nothing.
+        printError(counts[int(FrameStatus::Interrupted)] > 0
+                       ? "interrupted: frames in progress were not written"
+                       : "interrupted after every frame was written");
+        return interruptExitStatus();
+    }
+    return counts[int(FrameStatus::Failed)] > 0 ? kExitFramesFailed : 0;
 }
 
 int runRender(const RenderArguments& args) {
@@ -124,67 +161,33 @@ int runRender(const RenderArguments& args) {
     } restoreHandlers;
     RenderOptions options;
     std::string error;
-    if (!parseRenderOptions(args, &options, &error)) {
-        printError(error);
-        if (args.json) std::fputs(jsonError(error).c_str(), stdout);
-        return kExitBadArguments;
-    }
+    if (!parseRenderOptions(args, &options, &error))
+        return refuseRun(error, args.json, kExitBadArguments);
     const bool sequence = !options.frames.empty();
-    if (!options.framesFound.empty())
-        std::fprintf(stderr, "dof3d: %s: frames found: %s\n", options.input.c_str(),
-                     options.framesFound.c_str());
-    if (options.focusFrom == FocusSource::File)
-        std::fputs("dof3d: no --focus or --focus-at: each frame focuses at its file's focus "
-                   "attribute\n",
-                   stderr);
+    noteOptions(options);
     const std::vector<FrameFiles> files = expandFrames(
         options.frames, options.input, options.depthFile, options.output, options.cocMap);
     // Refused before anything is rendered: an output that would replace an
     // input or another output.
     error = outputClash(files, sequence);
-    if (!error.empty()) {
-        printError(error);
-        return kExitBadArguments;
-    }
+    if (!error.empty()) return refuseRun(error, false, kExitBadArguments);
     auto library = runtime::loadDepthOfField(&error, options.effectsDir);
-    if (!library) {
-        printError(error);
-        if (args.json) std::fputs(jsonError(error).c_str(), stdout);
-        return kExitFramesFailed;
-    }
+    if (!library) return refuseRun(error, args.json, kExitFramesFailed);
     std::vector<std::size_t> work;
     RunSummary summary;
     planFrames(options, files, sequence, &summary, &work);
     // Every thread of the run is started before the first frame.
     const long jobs = long(std::min<std::size_t>(std::size_t(options.jobs), work.size()));
     error = threadRoomProblem(jobs - 1 + jobs * (options.threads - 1));
-    if (!error.empty()) {
-        printError(error);
-        if (args.json) std::fputs(jsonError(error).c_str(), stdout);
-        return kExitFramesFailed;
-    }
+    if (!error.empty()) return refuseRun(error, args.json, kExitFramesFailed);
 
     const bool bar = !options.quiet && Progress::stderrIsTerminal();
-    Progress progress(bar, int(work.size()), methodName(options.method));
+    Progress progress(bar, int(work.size()), methodName(options.plan.method));
     renderFrames(*library, options, work, summary.frames, progress);
     summary.interrupted = interruptRequested();
     summary.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-
-    int counts[4] = {0, 0, 0, 0};
-    // Failures and warnings are listed once the bar is gone, each on its own line.
-    progress.finish();
-    reportFrames(summary, counts);
-    if (options.json) std::fputs(jsonSummary(options, summary).c_str(), stdout);
-    if (sequence || bar) printError(summaryLine(counts, options, summary.seconds, bar));
-    if (summary.interrupted) {
-        // A signal that came after the last frame was written stopped nothing.
-        printError(counts[int(FrameStatus::Interrupted)] > 0
-                       ? "interrupted: frames in progress were not written"
-                       : "interrupted after every frame was written");
-        return interruptExitStatus();
-    }
-    return counts[int(FrameStatus::Failed)] > 0 ? kExitFramesFailed : 0;
+    return endRun(options, summary, progress, bar);
 }
 
 // The files, and how their depth is read.
@@ -218,7 +221,9 @@ void addFileOptions(CLI::App* cmd, RenderArguments* a) {
         ->capture_default_str();
 }
 
-// The focus, the blur and the method.
+// The focus, the blur and the method: one declaration per option, in the
+// order the help lists them, longer than a function should be but read as a
+// list.
 void addBlurOptions(CLI::App* cmd, RenderArguments* a) {
     cmd->add_option("--focus", a->focus,
                     "Focus depth, in the file's depth units and convention, or keys "
@@ -237,7 +242,7 @@ void addBlurOptions(CLI::App* cmd, RenderArguments* a) {
                     "Between keys: linear, or smooth (eases out of and into each key, never "
                     "overshoots)")
         ->type_name("linear|smooth")
-        ->default_str("linear");
+        ->capture_default_str();
     cmd->add_option("--sharp-until", a->sharpUntil,
                     "Far end of the zone kept sharp behind the focus")
         ->type_name("D");
@@ -349,7 +354,7 @@ void addRunOptions(CLI::App* cmd, RenderArguments* a) {
     cmd->add_option("--coc-scale", a->cocScale,
                     "Blur in pixels at 0 and 255 of an 8-bit --coc-map (128 is in focus)")
         ->type_name("PX")
-        ->default_str("64");
+        ->capture_default_str();
     cmd->add_flag("--json", a->json, "Print a JSON summary on standard output");
     cmd->add_flag("-q,--quiet", a->quiet, "No progress bar");
     cmd->add_option("--effects", a->effectsDir, "Effects folder (default: beside this program)")

@@ -129,7 +129,7 @@ bool parseFocusSource(const RenderArguments& args, RenderOptions* o, std::string
         if (!keysFrom("--focus", args.focus, args.focusFile, 1, &o->focus, error)) return false;
         for (const Key& key : o->focus.keys()) {
             *error = focusProblem(keyName("--focus", args.focusFile, o->focus, key),
-                                  key.values[0], o->convention, o->noHitAbove);
+                                  key.values[0], o->read.convention, o->read.noHitAbove);
             if (!error->empty()) return false;
         }
     } else if (!args.focusAt.empty() || !args.focusAtFile.empty()) {
@@ -161,14 +161,17 @@ bool parseFocusOptions(const RenderArguments& args, RenderOptions* o, std::strin
     }
     if (!parseFocusSource(args, o, error)) return false;
     if (!args.sharpUntil.empty()) {
-        if (!parseNumber("--sharp-until", args.sharpUntil, &o->sharpUntil, error)) return false;
-        *error = focusProblem("--sharp-until", o->sharpUntil, o->convention, o->noHitAbove);
+        double sharpUntil = 0.0;
+        if (!parseNumber("--sharp-until", args.sharpUntil, &sharpUntil, error)) return false;
+        const DepthConvention convention = o->read.convention;
+        *error = focusProblem("--sharp-until", sharpUntil, convention, o->read.noHitAbove);
         if (!error->empty()) return false;
-        o->hasSharpUntil = true;
-        o->sharpUntilDistance = cameraDistance(o->sharpUntil, o->convention);
+        o->sharpUntil = sharpUntil;
+        const double distance = cameraDistance(sharpUntil, convention);
+        o->plan.sharpUntilDistance = distance;
         // Between keys the focus stays within them: each key must lie nearer.
         for (const Key& key : o->focus.keys())
-            if (!(o->sharpUntilDistance > cameraDistance(key.values[0], o->convention))) {
+            if (!(distance > cameraDistance(key.values[0], convention))) {
                 *error = "--sharp-until " + args.sharpUntil + " is not farther than " +
                          (args.focusFile.empty() ? "--focus " + args.focus
                                                  : args.focusFile + " frame " +
@@ -200,9 +203,9 @@ bool parseBlurOptions(const RenderArguments& args, RenderOptions* o, std::string
     if (!positiveKeys("--fstop", args.fstop, &o->fNumber, error) ||
         !positiveKeys("--focal-length", args.focalLength, &o->focalLength, error) ||
         (!args.sensorWidth.empty() && !positiveFinite("--sensor-width", args.sensorWidth,
-                                                      &o->lens.given.sensorWidthMm, error)))
+                                                      &o->plan.lens.given.sensorWidthMm, error)))
         return false;
-    if (!parseDepthUnit(args.depthUnit, &o->lens.metresPerUnit)) {
+    if (!parseDepthUnit(args.depthUnit, &o->plan.lens.metresPerUnit)) {
         *error = "--depth-unit " + args.depthUnit + ": use m, cm, mm, in or ft";
         return false;
     }
@@ -216,23 +219,25 @@ bool parseBlurOptions(const RenderArguments& args, RenderOptions* o, std::string
                 "the blur";
             return false;
         }
-        if (!parseNumber("--radius", args.radius, &o->radius, error)) return false;
+        double radius = 0.0;
+        if (!parseNumber("--radius", args.radius, &radius, error)) return false;
         // The effect's range binds the effect's methods only.
-        if (o->method == Method::Aperture ? !(o->radius >= 0.0 && std::isfinite(o->radius))
-                                          : !(o->radius >= 0.0 && o->radius <= kMaximumRadius)) {
+        const bool aperture = o->plan.method == Method::Aperture;
+        if (aperture ? !(radius >= 0.0 && std::isfinite(radius))
+                     : !(radius >= 0.0 && radius <= kMaximumRadius)) {
             *error = "--radius " + args.radius +
-                     (o->method == Method::Aperture ? ": must be a finite number, 0 or more"
-                                                    : ": out of range (0 to 64 pixels)");
+                     (aperture ? ": must be a finite number, 0 or more"
+                               : ": out of range (0 to 64 pixels)");
             return false;
         }
-        o->hasRadius = true;
+        o->plan.radius = radius;
     }
     if (anyLens && !args.scale.empty()) {
         *error = "--scale: not with a lens, whose blur follows the image's own size";
         return false;
     }
     // A lens in the file blurs only where no radius or render scale says otherwise.
-    o->lens.fromFileAllowed = args.radius.empty() && args.scale.empty();
+    o->plan.lens.fromFileAllowed = args.radius.empty() && args.scale.empty();
     return true;
 }
 
@@ -274,7 +279,7 @@ bool takeChunk(const RenderArguments& args, RenderOptions* o, std::string* error
 // The circle of confusion: the 8-bit map's scale, and the output's channel,
 // which must be able to hold float values.
 bool parseCocOptions(const RenderArguments& args, RenderOptions* o, std::string* error) {
-    if (!positiveFinite("--coc-scale", args.cocScale, &o->cocScale, error)) return false;
+    if (!positiveFinite("--coc-scale", args.cocScale, &o->encoding.cocScale, error)) return false;
     if (args.cocChannel.empty()) return true;
     const std::string why = dataTypeProblem(args.output, "float");
     if (!why.empty()) {
@@ -328,7 +333,7 @@ bool readAperturePicture(const RenderArguments& args, RenderOptions* o, std::str
         *error = args.apertureImage + ": " + *error;
         return false;
     }
-    o->aperture.picture = std::move(picture);
+    o->plan.aperture.picture = std::move(picture);
     o->apertureImage = args.apertureImage;
     return true;
 }
@@ -346,11 +351,11 @@ bool parseApertureOptions(const RenderArguments& args, RenderOptions* o, std::st
                         {"--cats-eye", args.catsEye},
                         {"--aperture-image", args.apertureImage}};
     for (const auto& option : shapeOptions)
-        if (o->method != Method::Aperture && !option.text.empty()) {
+        if (o->plan.method != Method::Aperture && !option.text.empty()) {
             *error = std::string(option.name) + ": only with --method aperture";
             return false;
         }
-    ApertureSettings& a = o->aperture;
+    ApertureSettings& a = o->plan.aperture;
     if (!args.aperture.empty() && args.aperture != "disc") {
         const std::string prefix = "blades:";
         std::string ignored;
@@ -386,7 +391,8 @@ bool parseApertureOptions(const RenderArguments& args, RenderOptions* o, std::st
 // number: the aperture's slabs only order fragments that keep their own
 // radius, so more of them cost little and keep a small bright fragment out
 // of the slab of the surface behind it.
-bool parseMethod(const RenderArguments& args, RenderOptions* o, std::string* error) {
+bool parseMethod(const RenderArguments& args, RenderOptions* options, std::string* error) {
+    PlanOptions* o = &options->plan;
     if (!args.slabs.empty()) {
         if (!parseInteger("--slabs", args.slabs, &o->slabs, error)) return false;
         if (o->slabs < 1 || o->slabs > kMaxSlabs) {
@@ -408,7 +414,7 @@ bool parseMethod(const RenderArguments& args, RenderOptions* o, std::string* err
         return false;
     }
     if (args.slabs.empty()) o->slabs = o->method == Method::Aperture ? kApertureSlabs : kSplatSlabs;
-    return parseApertureOptions(args, o, error);
+    return parseApertureOptions(args, options, error);
 }
 
 bool parseFrameOptions(const RenderArguments& args, RenderOptions* o, std::string* error) {
@@ -448,17 +454,17 @@ bool parseFrameOptions(const RenderArguments& args, RenderOptions* o, std::strin
 
 // How the file stores depth, and what counts as no hit.
 bool parseDepthOptions(const RenderArguments& args, RenderOptions* o, std::string* error) {
-    if (!parseDepthConvention(args.depthConvention, &o->convention)) {
+    if (!parseDepthConvention(args.depthConvention, &o->read.convention)) {
         *error =
             "--depth-convention " + args.depthConvention + ": use distance, negative or inverse";
         return false;
     }
-    if (!parseNoHitPolicy(args.noHit, &o->noHit)) {
+    if (!parseNoHitPolicy(args.noHit, &o->plan.noHit)) {
         *error = "--no-hit " + args.noHit + ": use far or focus";
         return false;
     }
-    if (!parseNumber("--no-hit-above", args.noHitAbove, &o->noHitAbove, error)) return false;
-    if (!(o->noHitAbove > 0.0)) {
+    if (!parseNumber("--no-hit-above", args.noHitAbove, &o->read.noHitAbove, error)) return false;
+    if (!(o->read.noHitAbove > 0.0)) {
         *error = "--no-hit-above " + args.noHitAbove + ": must be above 0";
         return false;
     }
@@ -467,11 +473,12 @@ bool parseDepthOptions(const RenderArguments& args, RenderOptions* o, std::strin
 
 // The pixels' shape and scale, the working format, and the output's data
 // type and colour space.
-bool parseImageOptions(const RenderArguments& args, RenderOptions* o, std::string* error) {
+bool parseImageOptions(const RenderArguments& args, RenderOptions* options, std::string* error) {
+    PlanOptions* o = &options->plan;
     if (!args.pixelAspect.empty()) {
-        if (!positiveFinite("--pixel-aspect", args.pixelAspect, &o->pixelAspect, error))
-            return false;
-        o->hasPixelAspect = true;
+        double pixelAspect = 0.0;
+        if (!positiveFinite("--pixel-aspect", args.pixelAspect, &pixelAspect, error)) return false;
+        o->pixelAspect = pixelAspect;
     }
     if (!args.scale.empty()) {
         std::string sx, sy;
@@ -507,7 +514,7 @@ bool parseImageOptions(const RenderArguments& args, RenderOptions* o, std::strin
         *error = "--data-type " + args.dataType + ": use uint8, uint16, half or float";
         return false;
     }
-    o->dataType = args.dataType;
+    options->encoding.dataType = args.dataType;
     // A file type we do not write is refused before any frame is read.
     *error = outputTypeProblem(args.output);
     if (error->empty() && !args.cocMap.empty()) *error = outputTypeProblem(args.cocMap, true);
@@ -516,9 +523,8 @@ bool parseImageOptions(const RenderArguments& args, RenderOptions* o, std::strin
     if (!error->empty()) return false;
     *error = colourSpaceProblem(args.colourSpace);
     if (!error->empty()) return false;
-    o->colourSpace = args.colourSpace;
-    if (!parseCocOptions(args, o, error)) return false;
-    return true;
+    options->encoding.displayColourSpace = args.colourSpace;
+    return parseCocOptions(args, options, error);
 }
 
 // Frames at a time, threads per frame and depth slabs.
@@ -555,11 +561,11 @@ bool parseRenderOptions(const RenderArguments& args, RenderOptions* o, std::stri
     o->input = args.input;
     o->output = args.output;
     o->depthFile = args.depthFile;
-    o->depthChannel = args.depthChannel;
+    o->read.depthChannel = args.depthChannel;
     o->cocMap = args.cocMap;
-    o->cocChannel = args.cocChannel;
+    o->encoding.cocChannel = args.cocChannel;
     o->effectsDir = args.effectsDir;
-    o->rgbaOnly = args.rgbaOnly;
+    o->encoding.rgbaOnly = args.rgbaOnly;
     o->overwrite = args.overwrite;
     o->json = args.json;
     o->quiet = args.quiet;
@@ -583,7 +589,7 @@ const char* focusSourceName(FocusSource source) {
 }
 
 bool lensGiven(const RenderOptions& o) {
-    return !o.fNumber.empty() || !o.focalLength.empty() || o.lens.given.sensorWidthMm > 0.0;
+    return !o.fNumber.empty() || !o.focalLength.empty() || o.plan.lens.given.sensorWidthMm > 0.0;
 }
 
 FrameSettings frameSettings(const RenderOptions& o, int frame) {
@@ -593,7 +599,7 @@ FrameSettings frameSettings(const RenderOptions& o, int frame) {
     // The nearest pixel to where the keys put the focus.
     f.focusAtX = int(std::floor(o.focusAt.at(frame, o.interpolation, 0) + 0.5));
     f.focusAtY = int(std::floor(o.focusAt.at(frame, o.interpolation, 1) + 0.5));
-    f.lens = o.lens;
+    f.lens = o.plan.lens;
     f.lens.given.fNumber = o.fNumber.at(frame, o.interpolation);
     f.lens.given.focalLengthMm = o.focalLength.at(frame, o.interpolation);
     return f;
@@ -621,36 +627,49 @@ std::string apertureSettings(const ApertureSettings& a, const std::string& image
 
 }  // namespace
 
-std::string canonicalSettings(const RenderOptions& o, const FrameSettings& f) {
+std::string canonicalSettings(const RenderOptions& options, const FrameSettings& f) {
+    const PlanOptions& o = options.plan;
     std::string s = std::string("--method ") + methodName(o.method);
     // The slabs change the picture; the threads never do.
     // Written as --layers, the slabs' first name, so that the records of
     // outputs made before still match.
     if (o.method != Method::Box) s += " --layers " + std::to_string(o.slabs);
-    if (o.method == Method::Aperture) s += apertureSettings(o.aperture, o.apertureImage);
-    if (o.hasRadius) s += " --radius " + shortest(o.radius);
+    if (o.method == Method::Aperture) s += apertureSettings(o.aperture, options.apertureImage);
+    if (o.radius) s += " --radius " + shortest(*o.radius);
     const LensSpec& lens = f.lens.given;
     if (lens.fNumber > 0.0) s += " --fstop " + shortest(lens.fNumber);
     if (lens.focalLengthMm > 0.0) s += " --focal-length " + shortest(lens.focalLengthMm);
     if (lens.sensorWidthMm > 0.0) s += " --sensor-width " + shortest(lens.sensorWidthMm);
-    s += " --depth-unit " + o.depthUnit;
+    s += " --depth-unit " + options.depthUnit;
     if (f.focusFrom == FocusSource::Option) s += " --focus " + shortest(f.focus);
     if (f.focusFrom == FocusSource::Pixel)
         s += " --focus-at " + std::to_string(f.focusAtX) + "," + std::to_string(f.focusAtY);
     if (f.focusFrom == FocusSource::File) s += " --focus-from-file";
-    if (o.hasSharpUntil) s += " --sharp-until " + shortest(o.sharpUntil);
-    if (!o.depthChannel.empty()) s += " --depth-channel " + o.depthChannel;
-    s += std::string(" --depth-convention ") + depthConventionName(o.convention);
+    if (options.sharpUntil) s += " --sharp-until " + shortest(*options.sharpUntil);
+    const ReadOptions& read = options.read;
+    if (!read.depthChannel.empty()) s += " --depth-channel " + read.depthChannel;
+    s += std::string(" --depth-convention ") + depthConventionName(read.convention);
     s += std::string(" --no-hit ") + noHitPolicyName(o.noHit);
-    s += " --no-hit-above " + shortest(o.noHitAbove);
-    if (o.hasPixelAspect) s += " --pixel-aspect " + shortest(o.pixelAspect);
+    s += " --no-hit-above " + shortest(read.noHitAbove);
+    if (o.pixelAspect) s += " --pixel-aspect " + shortest(*o.pixelAspect);
     if (o.scaleX != 1.0 || o.scaleY != 1.0)
         s += " --scale " + shortest(o.scaleX) + "," + shortest(o.scaleY);
     s += std::string(" --format ") + formatName(o.format);
-    if (!o.dataType.empty()) s += " --data-type " + o.dataType;
-    if (o.rgbaOnly) s += " --rgba-only";
-    if (!o.cocChannel.empty()) s += " --coc-channel " + o.cocChannel;
-    return s + " --colorspace " + o.colourSpace;
+    const OutputEncoding& encoding = options.encoding;
+    if (!encoding.dataType.empty()) s += " --data-type " + encoding.dataType;
+    if (encoding.rgbaOnly) s += " --rgba-only";
+    if (!encoding.cocChannel.empty()) s += " --coc-channel " + encoding.cocChannel;
+    return s + " --colorspace " + encoding.displayColourSpace;
+}
+
+PlanOptions framePlanOptions(const RenderOptions& options, const FrameSettings& frame) {
+    PlanOptions plan = options.plan;
+    if (frame.focusFrom == FocusSource::Option)
+        plan.focusDistance = cameraDistance(frame.focus, options.read.convention);
+    if (frame.focusFrom == FocusSource::Pixel)
+        plan.focusAt = PixelPosition{frame.focusAtX, frame.focusAtY};
+    plan.lens = frame.lens;
+    return plan;
 }
 
 }  // namespace dof

@@ -1,14 +1,16 @@
 // The options of dof3d render as typed, and their checked, parsed form.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "host/QVLib.h"
+#include "io/frame_reader.h"
+#include "io/output_encoding.h"
 #include "model/depth_conventions.h"
 #include "model/keyframes.h"
-#include "render/aperture_shape.h"
-#include "render/effect_buffers.h"
+#include "render/frame_plan.h"
 #include "render/lens_placement.h"
 
 namespace dof {
@@ -72,44 +74,30 @@ enum class FocusSource {
 
 // "option", "pixel", "file".
 const char* focusSourceName(FocusSource source);
-// Depth slabs without --slabs: splatting's, the aperture's.
-constexpr int kSplatSlabs = 8;
-constexpr int kApertureSlabs = 16;
 
+// The parsed options: how frames are read, how each is planned and how its
+// output is encoded, each in the form its stage takes, with the values that
+// change from frame to frame kept apart as keys.
 struct RenderOptions {
-    std::string input, output, depthFile, depthChannel, cocMap, cocChannel, effectsDir;
-    double cocScale = 64.0;  // pixels of blur at either end of an 8-bit --coc-map
-    DepthConvention convention = DepthConvention::Distance;
-    NoHitPolicy noHit = NoHitPolicy::Far;
-    double noHitAbove = 1e9;
+    std::string input, output, cocMap, effectsDir;
+    std::string depthFile;  // the separate depth image, or its pattern for a sequence
+    ReadOptions read;       // its depth file is each frame's own
+    // Its focus and lens are each frame's own (frameSettings).
+    PlanOptions plan;
+    OutputEncoding encoding;  // its settings record is each frame's own
     FocusSource focusFrom = FocusSource::File;
     Keyframes focus;        // under FocusSource::Option, as the file stores depth
     Keyframes focusAt;      // under FocusSource::Pixel, the file's pixel coordinates
     std::string focusFile;  // the file of keys, when they come from one
     Interpolation interpolation = Interpolation::Linear;  // of every keyed value
-    bool hasSharpUntil = false;
-    double sharpUntil = 0.0;
-    double sharpUntilDistance = 0.0;
-    bool hasRadius = false;  // --radius given
-    double radius = 8.0;
-    LensOptions lens;  // the sensor width given (0: none); f-number and focal length below
-    Keyframes fNumber, focalLength;  // empty: not given
+    std::optional<double> sharpUntil;  // as the file stores depth
+    Keyframes fNumber, focalLength;    // empty: not given
     std::string depthUnit = "m";
-    Method method = Method::Aperture;
-    ApertureSettings aperture;    // the shape, for Method::Aperture
-    std::string apertureImage;    // the file of aperture.picture; empty: none
-    bool hasPixelAspect = false;  // otherwise from the file
-    double pixelAspect = 1.0;
-    double scaleX = 1.0, scaleY = 1.0;
-    QVBitmapType format = kQVBitmapNone;  // none: follows the input
-    std::string dataType;                 // empty: the input's
-    bool rgbaOnly = false;
-    std::string colourSpace = "sRGB";  // of integer (display-referred) pixels
-    std::vector<int> frames;           // to render (a farm task's chunk); empty: one image
-    std::string framesFound;           // the frames found on disk, as a list; empty: given
+    std::string apertureImage;  // the file of plan.aperture.picture; empty: none
+    std::vector<int> frames;  // to render (a farm task's chunk); empty: one image
+    std::string framesFound;  // the frames found on disk, as a list; empty: given
     int jobs = 1;
     int threads = 1;  // per frame
-    int slabs = kApertureSlabs;  // depth slabs; 1 with splatting: the effect's single render
     bool overwrite = false;
     bool json = false;
     bool quiet = false;
@@ -132,6 +120,10 @@ struct FrameSettings {
     LensOptions lens;                // the lens given (0: from the file)
 };
 FrameSettings frameSettings(const RenderOptions& options, int frame);
+
+// The plan's options for one frame: its focus, as a camera distance or a
+// pixel, and its lens.
+PlanOptions framePlanOptions(const RenderOptions& options, const FrameSettings& frame);
 
 // Whether a lens is given on the command line, in part or whole.
 bool lensGiven(const RenderOptions& options);

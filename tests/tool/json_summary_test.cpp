@@ -11,7 +11,7 @@ namespace {
 
 TEST(JsonSummary, WholeRun) {
     dof::RenderOptions options;
-    options.radius = 8;
+    options.plan.radius = 8;
     options.focusFrom = dof::FocusSource::Option;
     // 7.7 printed as "7.7", the shortest text that reads back
     options.focus = dof::Keyframes({{1001, {7.7}}, {1040, {9.0}}});
