@@ -251,6 +251,18 @@ FlatImage stereo(bool alone) {
     return s;
 }
 
+// stereo(false) and an object id, kept sharp.
+FlatImage stereoWithId() {
+    const FlatImage views = stereo(false);
+    std::vector<std::string> names = views.channels;
+    names.push_back("id");
+    FlatImage s = filled(16, 12, names, OIIO::TypeDesc::FLOAT, [&](int x, int y, int c) {
+        return c < 10 ? views.at(x, y, c) : float(x % 3);
+    });
+    s.attributes = views.attributes;
+    return s;
+}
+
 // Colour as the sum of two colour layers, normals in colour's names; alpha
 // empty, half and whole by columns; light under zero alpha in one layer only.
 FlatImage aovs() {
@@ -460,6 +472,7 @@ const std::map<std::string, Writer>& generators() {
          flat(filled(96, 16, {"Z"}, f, [](int x, int, int) { return x < 48 ? 10.0f : 40.0f; }))},
         {"stereo.exr", flat(stereo(false))},
         {"left.exr", flat(stereo(true))},
+        {"stereo-id.exr", flat(stereoWithId())},
         {"aovs.exr", flat(aovs())},
         {"parts.exr", writeThreeParts},
         {"views.exr", writeViewParts},
@@ -724,7 +737,8 @@ void encodesTheBlocks(const Outcome& o, const std::vector<std::string>& a) {
 }
 
 // FILE, then KEY=VALUE: a header field (x, y, width, height, nchannels,
-// full_width, deep, channels, format) or a text attribute; KEY^FILE2:
+// full_width, deep, channels, format) or a text attribute (texts joined by
+// commas, empty when there is none); KEY^FILE2:
 // the same attribute as FILE2's, which must have it.
 void headerHolds(const Outcome& o, const std::vector<std::string>& a) {
     const auto field = [](const OIIO::ImageSpec& s, const std::string& key) {
@@ -732,9 +746,15 @@ void headerHolds(const Outcome& o, const std::vector<std::string>& a) {
         const long numbers[] = {s.x, s.y, s.width, s.height, s.deep, s.full_width, s.nchannels};
         const auto number = std::find(std::begin(keys), std::end(keys), key);
         if (number != std::end(keys)) return std::to_string(numbers[number - keys]);
-        return key == "channels" ? OIIO::Strutil::join(s.channelnames, ",")
-               : key == "format" ? std::string(s.format.c_str())
-                                 : std::string(s.get_string_attribute(key));
+        if (key == "channels") return OIIO::Strutil::join(s.channelnames, ",");
+        if (key == "format") return std::string(s.format.c_str());
+        // Text, or a list of texts (multiView) joined by commas.
+        const OIIO::ParamValue* text = s.find_attribute(key);
+        std::string joined;
+        if (text != nullptr && text->type().basetype == OIIO::TypeDesc::STRING)
+            for (int i = 0; i < text->nvalues() * int(text->type().basevalues()); ++i)
+                joined += (i ? "," : "") + std::string(text->get_string_indexed(i));
+        return joined;
     };
     OIIO::ImageSpec header, other;
     o.read(a[1], &header);
