@@ -140,6 +140,16 @@ FlatImage depthRow(std::vector<float> z, int sensorPixels = 0, bool tagged = fal
     return s;
 }
 
+// A lens in the header with its f-number and focal length but no sensor.
+FlatImage withoutSensor(FlatImage s) {
+    s.attributes.erase(std::remove_if(s.attributes.begin(), s.attributes.end(),
+                                      [](const OIIO::ParamValue& p) {
+                                          return p.name() == "sensorOverallDimensions";
+                                      }),
+                       s.attributes.end());
+    return s;
+}
+
 // Frame N of a shot, 32 x 2: on row 0 a subject 3 pixels wide coming nearer
 // and moving right (columns N + 3 to N + 5, depth 40 - N) before a wall at
 // 100; on row 1 depths 4 + 36 x / 23 up to x = 23, then the wall, so that a
@@ -408,6 +418,8 @@ const std::map<std::string, Writer>& generators() {
         {"lens.exr", flat(depthRow({5.05f, 10.1f, 2.525f, 1.01f}, 3600))},
         {"tagged.exr", flat(depthRow({5.05f, 10.1f, 2.525f, 1.01f}, 3600, true))},
         {"tagged_f0.exr", flat(depthRow({5.05f, 10.1f, 2.525f, 1.01f}, 3600, true, 0.0f))},
+        {"tagged_nosensor.exr", flat(withoutSensor(depthRow({5.05f, 10.1f, 2.525f, 1.01f}, 3600,
+                                                            true)))},
         {"shot.exr", shotFrame()},
         {"pull.txt", text("# frame distance, from a camera export\n1 4\n\n24\t40  # far\n")},
         {"track.txt", text("1, 5, 0\n24, 28, 0\n")},
