@@ -4,13 +4,14 @@
 # libraries. Does nothing when everything is there.
 set -euo pipefail
 
+# libfftw3-dev: the transforms that spread a picture of the aperture.
 # python3-openimageio and python3-numpy: scripts/compare-to-reference.py.
 # openimageio-tools: Debian's OpenImageIO CMake package names its command-line
 # tools among its imported targets, and configuring fails without them.
 packages=(
   make cmake ninja-build g++ g++-multilib qemu-user binutils python3
   googletest libgtest-dev libbenchmark-dev
-  libopenimageio-dev openimageio-tools libopenexr-dev libcli11-dev nlohmann-json3-dev
+  libopenimageio-dev openimageio-tools libopenexr-dev libcli11-dev nlohmann-json3-dev libfftw3-dev
   slurm-wlm munge
   python3-openimageio python3-numpy
 )

@@ -2,7 +2,10 @@
 
 #include <OpenImageIO/imagebuf.h>
 
+#include <filesystem>
+
 #include "io/staged_image.h"
+#include "util/error_line.h"
 
 namespace dof {
 
@@ -18,6 +21,43 @@ bool writePicture(const Picture& picture, const std::string& path, int bits, std
     const OIIO::ImageBuf buf(imageSpec, const_cast<float*>(picture.values.data()));
     return writeImageAtomically(buf, path, error,
                                 bits == 8 ? OIIO::TypeDesc::UINT8 : OIIO::TypeDesc::UINT16);
+}
+
+bool readGreyPicture(const std::string& path, Picture* picture, std::string* error) {
+    std::error_code ignored;
+    if (std::filesystem::is_regular_file(path, ignored) &&
+        std::filesystem::file_size(path, ignored) == 0) {
+        *error = path + ": empty file";
+        return false;
+    }
+    auto in = OIIO::ImageInput::open(path);
+    if (!in) {
+        *error = path + ": cannot read: " + oneLine(OIIO::geterror());
+        return false;
+    }
+    const OIIO::ImageSpec& imageSpec = in->spec();
+    if (imageSpec.width <= 0 || imageSpec.height <= 0 || imageSpec.depth > 1 ||
+        imageSpec.nchannels <= 0) {
+        *error = path + ": not a two-dimensional image";
+        return false;
+    }
+    const int channels = std::min(imageSpec.nchannels, 3);
+    const std::size_t pixels = std::size_t(imageSpec.width) * std::size_t(imageSpec.height);
+    std::vector<float> values(pixels * std::size_t(channels));
+    if (!in->read_image(0, 0, 0, channels, OIIO::TypeDesc::FLOAT, values.data())) {
+        *error = path + ": cannot read: " + oneLine(in->geterror());
+        return false;
+    }
+    picture->width = imageSpec.width;
+    picture->height = imageSpec.height;
+    picture->channels = 1;
+    picture->values.resize(pixels);
+    for (std::size_t i = 0; i < picture->values.size(); ++i) {
+        const float* v = &values[i * std::size_t(channels)];
+        picture->values[i] =
+            channels < 3 ? v[0] : 0.2126f * v[0] + 0.7152f * v[1] + 0.0722f * v[2];
+    }
+    return true;
 }
 
 }  // namespace dof

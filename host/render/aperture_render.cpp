@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "render/aperture_fill.h"
+#include "render/aperture_picture_spread.h"
 #include "render/aperture_spread.h"
 #include "util/interrupt.h"
 
@@ -350,9 +351,14 @@ public:
           composite_(input, fragments_.slabs().sharp()),
           cover_(input.pixelCount(), 0.0f),
           bands_((input.height() + kBandRows - 1) / kBandRows) {
+        const AperturePicture* picture = plan.shape.picture.get();
+        if (picture)
+            picture_.reset(new PictureSpread(*picture, plan.blur.across,
+                                             plan.blur.down * plan.shape.squeeze));
         double total = 0.0;
         for (int s = 0; s < fragments_.slabs().count(); ++s) {
-            reach_.push_back(reachOf(footprints_, fragments_.largestKey(s)));
+            const int reach = reachOf(footprints_, fragments_.largestKey(s));
+            reach_.push_back(picture ? int(std::ceil(reach * picture->reach)) : reach);
             total += work(s) * double(bands_);
         }
         if (context.progress) context.progress->frameWork(context.frameNumber, total);
@@ -397,6 +403,7 @@ private:
                                  nearerReach_ + reach_[std::size_t(slab)] + 2, context_.pool,
                                  context_.threads));
             });
+        if (picture_) return timed(3, [&] { return spreadPicture(slab, fill.get()); });
         const int reach = timed(2, [&] {
             if (!footprints_.cuts())
                 footprints_.prepare(keysOf(fragments_, slab, fill.get()), context_.pool,
@@ -422,6 +429,18 @@ private:
         });
     }
 
+    // Spreads slab `slab` over the picture of the aperture; as spreadSlab.
+    bool spreadPicture(int slab, const SlabFill* fill) {
+        const auto addRow = [&](int y, const float* rgba) { composite_.addBehind(slab, y, rgba); };
+        if (!picture_->spread(fragments_, slab, fill, context_.pool, context_.threads, addRow))
+            return false;
+        if (context_.progress)
+            context_.progress->addWork(context_.frameNumber, work(slab) * bands_);
+        addCover(fragments_, slab, cover_, context_.pool, context_.threads);
+        nearerReach_ = std::max(nearerReach_, reach_[std::size_t(slab)]);
+        return true;
+    }
+
     const RenderInput& input_;
     const FrameRenderContext& context_;
     runtime::PassSeconds* seconds_;
@@ -434,6 +453,7 @@ private:
     int bands_;
     int nearerReach_ = -1;  // the farthest a slab spread so far reaches; -1: none
     Workspaces workspaces_;
+    std::unique_ptr<PictureSpread> picture_;  // null: the shape's footprints
 };
 
 }  // namespace

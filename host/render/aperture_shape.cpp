@@ -30,6 +30,8 @@ bool validApertureSettings(const ApertureSettings& s, std::string* error) {
         *error = "cat's eye " + number(s.catsEye) + ": out of range (0 to 2 radii)";
     else if (!std::isfinite(s.rotation))
         *error = "rotation is not a number";
+    else if (s.picture && (s.blades != 0 || s.catsEye > 0.0))
+        *error = "a picture of the aperture takes no blades and no cat's eye";
     else
         return true;
     return false;

@@ -11,10 +11,13 @@
 // the centre elsewhere.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace dof {
+
+struct AperturePicture;
 
 struct ApertureSettings {
     int blades = 0;           // 0: a disc; 3 to 16: a polygon
@@ -22,6 +25,9 @@ struct ApertureSettings {
     double curvature = 0.0;   // of the blades: 0 straight, 1 the disc itself
     double squeeze = 1.0;     // height over width, 0.25 to 4
     double catsEye = 0.0;     // displacement of the cutting disc at the corners, in radii
+    // A picture in place of the shape (aperture_picture.h): squeezed, never
+    // bladed or cut.
+    std::shared_ptr<const AperturePicture> picture;
 };
 
 // Checks the settings; false with `error` saying what is out of range.

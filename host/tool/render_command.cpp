@@ -283,6 +283,10 @@ void addBlurOptions(CLI::App* cmd, RenderArguments* a) {
                     "this many radii toward the centre, 0 to 2")
         ->type_name("A")
         ->default_str("0");
+    cmd->add_option("--aperture-image", a->apertureImage,
+                    "A grey picture of the aperture in place of its shape: the circle of "
+                    "confusion touches the picture's edges (slower: spread by FFT)")
+        ->type_name("FILE");
     cmd->add_option("--pixel-aspect", a->pixelAspect, "Pixel aspect ratio (default: the file's)")
         ->type_name("A");
     cmd->add_option("--scale", a->scale, "Render scale applied to the radius")

@@ -6,8 +6,11 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <memory>
 
 #include "io/output_encoding.h"
+#include "io/picture.h"
+#include "render/aperture_picture.h"
 #include "tool/option_text.h"
 #include "util/frame_sequence.h"
 #include "util/task_pool.h"
@@ -307,6 +310,29 @@ bool parseShapeNumber(const std::string& option, const std::string& text, double
     return false;
 }
 
+// The picture of --aperture-image, which takes the place of blades and
+// cat's eye; read before any frame is.
+bool readAperturePicture(const RenderArguments& args, RenderOptions* o, std::string* error) {
+    if (args.apertureImage.empty()) return true;
+    for (const auto& option : {std::make_pair("--aperture", !args.aperture.empty() &&
+                                                                 args.aperture != "disc"),
+                               std::make_pair("--cats-eye", !args.catsEye.empty())})
+        if (option.second) {
+            *error = std::string(option.first) + ": not with --aperture-image";
+            return false;
+        }
+    Picture grey;
+    auto picture = std::make_shared<AperturePicture>();
+    if (!readGreyPicture(args.apertureImage, &grey, error)) return false;
+    if (!makeAperturePicture(grey.width, grey.height, grey.values, picture.get(), error)) {
+        *error = args.apertureImage + ": " + *error;
+        return false;
+    }
+    o->aperture.picture = std::move(picture);
+    o->apertureImage = args.apertureImage;
+    return true;
+}
+
 // The aperture's shape; its options only with the aperture, the blades'
 // only with blades.
 bool parseApertureOptions(const RenderArguments& args, RenderOptions* o, std::string* error) {
@@ -317,7 +343,8 @@ bool parseApertureOptions(const RenderArguments& args, RenderOptions* o, std::st
                         {"--blade-rotation", args.bladeRotation},
                         {"--blade-curvature", args.bladeCurvature},
                         {"--anamorphic", args.anamorphic},
-                        {"--cats-eye", args.catsEye}};
+                        {"--cats-eye", args.catsEye},
+                        {"--aperture-image", args.apertureImage}};
     for (const auto& option : shapeOptions)
         if (o->method != Method::Aperture && !option.text.empty()) {
             *error = std::string(option.name) + ": only with --method aperture";
@@ -350,7 +377,8 @@ bool parseApertureOptions(const RenderArguments& args, RenderOptions* o, std::st
            (args.anamorphic.empty() ||
             parseShapeNumber("--anamorphic", args.anamorphic, 0.25, 4.0, &a.squeeze, error)) &&
            (args.catsEye.empty() ||
-            parseShapeNumber("--cats-eye", args.catsEye, 0.0, 2.0, &a.catsEye, error));
+            parseShapeNumber("--cats-eye", args.catsEye, 0.0, 2.0, &a.catsEye, error)) &&
+           readAperturePicture(args, o, error);
 }
 
 // The method and its slabs. Without --method, the aperture, unless --slabs 1
@@ -575,9 +603,11 @@ namespace {
 
 // The aperture's shape as options, those at their defaults left out but the
 // shape's name.
-std::string apertureSettings(const ApertureSettings& a) {
+std::string apertureSettings(const ApertureSettings& a, const std::string& image) {
     std::string s = " --aperture ";
-    if (a.blades == 0) {
+    if (a.picture) {
+        s = " --aperture-image " + image;
+    } else if (a.blades == 0) {
         s += "disc";
     } else {
         s += "blades:" + std::to_string(a.blades);
@@ -597,7 +627,7 @@ std::string canonicalSettings(const RenderOptions& o, const FrameSettings& f) {
     // Written as --layers, the slabs' first name, so that the records of
     // outputs made before still match.
     if (o.method != Method::Box) s += " --layers " + std::to_string(o.slabs);
-    if (o.method == Method::Aperture) s += apertureSettings(o.aperture);
+    if (o.method == Method::Aperture) s += apertureSettings(o.aperture, o.apertureImage);
     if (o.hasRadius) s += " --radius " + shortest(o.radius);
     const LensSpec& lens = f.lens.given;
     if (lens.fNumber > 0.0) s += " --fstop " + shortest(lens.fNumber);

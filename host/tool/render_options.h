@@ -40,6 +40,7 @@ struct RenderArguments {
     std::string bladeCurvature;
     std::string anamorphic;
     std::string catsEye;
+    std::string apertureImage;  // a grey picture of the aperture in place of its shape
     std::string pixelAspect;
     std::string scale;
     std::string format = "auto";
@@ -96,6 +97,7 @@ struct RenderOptions {
     std::string depthUnit = "m";
     Method method = Method::Aperture;
     ApertureSettings aperture;    // the shape, for Method::Aperture
+    std::string apertureImage;    // the file of aperture.picture; empty: none
     bool hasPixelAspect = false;  // otherwise from the file
     double pixelAspect = 1.0;
     double scaleX = 1.0, scaleY = 1.0;

@@ -476,6 +476,8 @@ const std::map<std::string, Writer>& generators() {
         {"edge.png", flat(edge({"Y"}))},
         {"edge3.png", flat(edge({"R", "G", "B"}))},
         {"ramp.png", flat(edge({"Y"}, true))},
+        {"black.png", flat(filled(8, 8, {"Y"}, OIIO::TypeDesc::UINT8, [](int, int, int) { return 0; }))},
+        {"empty.png", [](const std::string& p) { writeBytes(p, ""); }},
         {"half.exr", flat(blockImage(blockInputs().at("half.exr")))},
         {"float.exr", flat(blockImage(blockInputs().at("float.exr")))},
         {"blocks.png", flat(blockImage(blockInputs().at("blocks.png")))},
