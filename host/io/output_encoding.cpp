@@ -12,6 +12,7 @@
 #include "io/output_images.h"
 #include "io/output_types.h"
 #include "io/render_settings_metadata.h"
+#include "model/channel_layers.h"
 
 namespace dof {
 
@@ -309,6 +310,13 @@ std::vector<TypeDesc> outputTypes(const std::vector<int>& order, const OIIO::Ima
     return types;
 }
 
+// Whether the file holds the frame's other parts.
+bool writesOtherParts(const OIIO::ImageOutput& writer, const OutputEncoding& encoding) {
+    // DPX also calls itself multi-image, but for frames of one kind only.
+    return takesAnyChannels(writer.format_name()) && writer.supports("multiimage") &&
+           !encoding.rgbaOnly;
+}
+
 FirstPartLayout firstPartLayout(const Frame& frame, const FileRecord::Contents& record,
                                 const OutputEncoding& encoding, const OIIO::ImageOutput& writer) {
     const OIIO::ImageSpec& in = record.parts.front();
@@ -337,6 +345,30 @@ FirstPartLayout firstPartLayout(const Frame& frame, const FileRecord::Contents& 
             layout.to = Association::Premultiplied;
     }
     return layout;
+}
+
+// A multi-view part's `multiView` lists only the views that keep a channel
+// in `out`, its file's only part. Where one is left, the part is an image of that view alone:
+// readers take any `multiView` as a stereo file, so it goes, and the part's
+// `view` names the one left, as it does for a part of a multi-part file.
+void keepWrittenViews(const FramePart& first, OIIO::ImageSpec* out) {
+    if (first.views.empty()) return;
+    std::vector<std::string> kept;
+    for (const std::string& view : first.views)
+        for (const std::string& channel : out->channelnames)
+            if (channelView(first, channel) == view) {
+                kept.push_back(view);
+                break;
+            }
+    if (kept.size() == first.views.size()) return;
+    out->erase_attribute("multiView");
+    if (kept.size() == 1) {
+        out->attribute("view", kept.front());
+    } else if (!kept.empty()) {
+        std::vector<const char*> names;
+        for (const std::string& view : kept) names.push_back(view.c_str());
+        out->attribute("multiView", TypeDesc(TypeDesc::STRING, int(names.size())), names.data());
+    }
 }
 
 // The file's description of the first part: the input's, with the output's
@@ -376,6 +408,23 @@ OIIO::ImageSpec firstPartSpec(const OIIO::ImageSpec& in, const FirstPartLayout& 
 
 }  // namespace
 
+std::vector<std::vector<bool>> writtenChannels(const Frame& frame, const FileRecord& file,
+                                               const OutputEncoding& encoding,
+                                               const std::string& path) {
+    std::vector<std::vector<bool>> written;
+    for (const FramePart& part : frame.parts)
+        written.emplace_back(std::size_t(part.channelCount()), false);
+    auto writer = OIIO::ImageOutput::create(path);
+    if (!writer) return written;
+    for (int c : outputChannels(frame, file.contents().parts.front(), encoding, *writer))
+        if (c >= 0 && std::size_t(c) < written.front().size())
+            written.front()[std::size_t(c)] = true;
+    if (writesOtherParts(*writer, encoding))
+        for (std::size_t part = 1; part < written.size(); ++part)
+            written[part].assign(written[part].size(), true);
+    return written;
+}
+
 bool encodeOutput(const Frame& frame, const FileRecord& file, const RenderedFrame& rendered,
                   const std::vector<float>& coc, const OutputEncoding& encoding,
                   const std::string& path, const OIIO::ImageOutput& writer, OIIO::ImageBuf* image,
@@ -400,8 +449,13 @@ bool encodeOutput(const Frame& frame, const FileRecord& file, const RenderedFram
         (layout.from == Association::Premultiplied && layout.to == Association::OverBlack);
     const bool convert = layout.fromSpace != layout.toSpace || !sameAssociation;
     const Rect& window = rendered.windows.front();
-    OIIO::ImageBuf buf(
-        firstPartSpec(in, layout, window, encoding, std::string(writer.format_name())));
+    OIIO::ImageSpec spec =
+        firstPartSpec(in, layout, window, encoding, std::string(writer.format_name()));
+    // A file of this part alone lists the views it holds; other parts written
+    // beside it keep the views of the whole.
+    if (frame.parts.size() == 1 || !writesOtherParts(writer, encoding))
+        keepWrittenViews(frame.parts.front(), &spec);
+    OIIO::ImageBuf buf(spec);
     const auto change = [&](std::vector<float>& values, int rows, std::string* why) {
         return !convert ||
                convertColour(values, window.width, rows, int(assembled.size()), colourAt,
@@ -435,9 +489,7 @@ bool encodeOtherParts(const Frame& frame, const FileRecord& file, const Rendered
             if (dropped) leftOut->push_back(std::string(in.channel_name(c)));
         }
     }
-    // DPX also calls itself multi-image, but for frames of one kind only.
-    const bool severalParts =
-        takesAnyChannels(format) && writer.supports("multiimage") && !encoding.rgbaOnly;
+    const bool severalParts = writesOtherParts(writer, encoding);
     const TypeDesc asked = dataTypeNamed(encoding.dataType);
     for (int part = 1; part < int(frame.parts.size()); ++part) {
         OIIO::ImageSpec out = file.contents().parts[std::size_t(part)];

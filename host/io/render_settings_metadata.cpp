@@ -7,6 +7,7 @@
 
 #include "io/staged_image.h"
 #include "util/error_line.h"
+#include "util/file_identity.h"
 
 namespace dof {
 
@@ -91,6 +92,10 @@ const char* rerenderReason(RecordedSettings recorded) {
 
 std::string reasonToRenderAgain(const std::string& output, const std::string& input,
                                 const std::string& depth, const std::string& settings) {
+    // Neither is opened unless it is a file: reading a FIFO may never end.
+    const std::string notAFile = regularFileProblem(output);
+    if (!notAFile.empty()) return notAFile;
+    if (!regularFileProblem(input).empty()) return "its input cannot be read";
     if (!noOlderThan(output, input)) return "stale: older than its input";
     if (!depth.empty() && !noOlderThan(output, depth)) return "stale: older than its depth image";
     const RecordedSettings recorded = recordedSettings(output, settings);

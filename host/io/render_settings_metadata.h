@@ -37,7 +37,7 @@ const char* rerenderReason(RecordedSettings recorded);
 // data window, grown by the blur at most to the display window, whose size
 // it keeps where its file type holds one) and every pixel of it decodes.
 // The reasons start with "stale", "wrong size" or "unreadable", or are
-// rerenderReason's.
+// rerenderReason's, or say the output is not a regular file.
 std::string reasonToRenderAgain(const std::string& output, const std::string& input,
                                 const std::string& depth, const std::string& settings);
 

@@ -204,20 +204,28 @@ void addColourLayers(const Frame& frame, const std::vector<LayerChannels>& layer
     }
 }
 
-// Every channel not blurred, by part, and whether any is not a depth.
+// A channel's name in the list of those kept sharp.
+std::string keptSharpName(const Frame& frame, int part, int channel) {
+    const FramePart& own = frame.parts[std::size_t(part)];
+    const std::string& name = own.channels[std::size_t(channel)];
+    return frame.parts.size() == 1 ? name : partName(own, part) + "/" + name;
+}
+
+// Every channel `kept` marks, by part, and whether any is not a depth.
 void addKeptSharp(const Frame& frame, const std::string& depthChannel,
-                  const std::vector<std::vector<bool>>& blurredChannel, ChannelLayers* out) {
+                  const std::vector<std::vector<bool>>& kept, ChannelLayers* out) {
     const int partCount = int(frame.parts.size());
     ChannelLayers& result = *out;
+    result.keptSharp.clear();
+    result.keptSharpBesidesDepth = false;
     const std::vector<std::pair<std::string, std::string>> depthNames =
         depthLayerNames(depthChannel);
     for (int part = 0; part < partCount; ++part) {
         const FramePart& own = frame.parts[std::size_t(part)];
-        const std::string prefix = partCount == 1 ? std::string() : partName(own, part) + "/";
         for (int c = 0; c < own.channelCount(); ++c) {
-            if (blurredChannel[std::size_t(part)][std::size_t(c)]) continue;
+            if (!kept[std::size_t(part)][std::size_t(c)]) continue;
             const std::string& channel = own.channels[std::size_t(c)];
-            result.keptSharp.push_back(prefix + channel);
+            result.keptSharp.push_back(keptSharpName(frame, part, c));
             const ChannelName name = parse(channel, own.views, defaultView(own));
             if (std::find(depthNames.begin(), depthNames.end(),
                           std::make_pair(name.layer, name.base)) == depthNames.end())
@@ -267,8 +275,29 @@ ChannelLayers describeChannelLayers(const Frame& frame, const std::string& depth
         result.blurred.push_back(view.name.empty() ? "colour" : view.name);
     }
     addColourLayers(frame, layers, used, &blurredChannel, &result);
+    for (std::vector<bool>& part : blurredChannel) part.flip();
     addKeptSharp(frame, depthChannel, blurredChannel, &result);
     return result;
+}
+
+std::string channelView(const FramePart& part, const std::string& name) {
+    return parse(name, part.views, defaultView(part)).view;
+}
+
+void keepWrittenOnly(const Frame& frame, const std::string& depthChannel,
+                     const std::vector<std::vector<bool>>& written, ChannelLayers* layers) {
+    std::vector<std::vector<bool>> kept;
+    for (std::size_t part = 0; part < frame.parts.size(); ++part) {
+        kept.emplace_back(std::size_t(frame.parts[part].channelCount()), false);
+        for (int c = 0; c < frame.parts[part].channelCount(); ++c) {
+            const std::string name = keptSharpName(frame, int(part), c);
+            kept[part][std::size_t(c)] =
+                written[part][std::size_t(c)] &&
+                std::find(layers->keptSharp.begin(), layers->keptSharp.end(), name) !=
+                    layers->keptSharp.end();
+        }
+    }
+    addKeptSharp(frame, depthChannel, kept, layers);
 }
 
 }  // namespace dof

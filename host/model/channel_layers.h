@@ -58,6 +58,15 @@ bool isDataLayer(const std::string& layer);
 ChannelLayers describeChannelLayers(const Frame& frame, const std::string& depthChannel,
                                     DepthConvention convention);
 
+// The view a channel `name` of `part` belongs to: the view its name holds
+// before its last name, else the part's own (empty outside multi-view files).
+std::string channelView(const FramePart& part, const std::string& name);
+
+// Leaves in `layers`' kept-sharp channels only those `written` marks (by
+// part and channel), the ones an output holds.
+void keepWrittenOnly(const Frame& frame, const std::string& depthChannel,
+                     const std::vector<std::vector<bool>>& written, ChannelLayers* layers);
+
 // A part's name (its own, else "part N" for part `index`).
 std::string partName(const FramePart& part, int index);
 

@@ -137,7 +137,9 @@ bool planFrame(const Frame& frame, const PlanOptions& options, FramePlan* plan,
     double sharpUntil = options.sharpUntilDistance.value_or(0.0);
     // Every view is blurred by the one lens, for one radius.
     if (!placeLens(frame, options.lens, focus, sharpUntil, pixelAspect, frame.noHitAbove,
-                   options.noHit, &plan->lens, &effect.depth.lens, error))
+                   options.noHit, &plan->lens, &effect.depth.lens, error) ||
+        !checkIncompleteFileLens(frame, options.lens, !options.lens.fromFileAllowed,
+                                 options.radius.value_or(kDefaultRadius), &plan->lens, error))
         return false;
     const double radius =
         plan->lens.active ? plan->lens.radius : options.radius.value_or(kDefaultRadius);

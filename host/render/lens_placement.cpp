@@ -68,11 +68,50 @@ bool placeLens(const Frame& frame, const LensOptions& options, double focus, dou
     return true;
 }
 
+bool checkIncompleteFileLens(const Frame& frame, const LensOptions& options, bool radiusGiven,
+                             double radius, LensFrameReport* report, std::string* error) {
+    const LensSpec& file = frame.lens;
+    const LensSpec& given = options.given;
+    const bool anyGiven =
+        given.fNumber > 0.0 || given.focalLengthMm > 0.0 || given.sensorWidthMm > 0.0;
+    const bool anyInFile = file.fNumber > 0.0 || file.focalLengthMm > 0.0 || file.sensorWidthMm > 0.0;
+    if (anyGiven || !anyInFile || file.complete()) return true;
+    std::string has, lacks, completing;
+    const auto add = [](std::string* list, const std::string& item) {
+        *list += (list->empty() ? "" : ", ") + item;
+    };
+    char text[64];
+    const struct {
+        double value;
+        const char *format, *name, *option;
+    } values[] = {{file.fNumber, "f/%g", "f-number", "--fstop"},
+                  {file.focalLengthMm, "%g mm", "focal length", "--focal-length"},
+                  {file.sensorWidthMm, "sensor %g mm wide", "sensor width", "--sensor-width"}};
+    for (const auto& v : values) {
+        if (v.value > 0.0) {
+            std::snprintf(text, sizeof text, v.format, v.value);
+            add(&has, text);
+        } else {
+            add(&lacks, v.name);
+            add(&completing, v.option);
+        }
+    }
+    const std::string what = frame.path + ": the file's lens (" + has + ") has no " + lacks;
+    if (!radiusGiven) {
+        *error = what + ": give " + completing + " to blur by it, or --radius to blur without it";
+        return false;
+    }
+    std::snprintf(text, sizeof text, "a radius of %g px", radius);
+    report->incompleteFileLens =
+        what + " (" + completing + " would complete it): blurred by " + text + " instead";
+    return true;
+}
+
 std::string clampWarning(const LensFrameReport& report, const std::string& path) {
     if (report.clamped == 0) return std::string();
     char text[256];
     std::snprintf(text, sizeof text,
-                  ": the lens blurs up to %.1f px, beyond the effect's %.0f px: %.1f%% of the "
+                  ": the lens blurs up to %.4g px, beyond the effect's %.0f px: %.1f%% of the "
                   "%s are blurred by %.0f px only",
                   report.largestBlur, kMaximumRadius,
                   100.0 * double(report.clamped) / double(report.depths),

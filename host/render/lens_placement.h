@@ -31,6 +31,9 @@ struct LensFrameReport {
     std::size_t depths = 0;    // distances placed (pixels, or deep fragments)
     std::size_t clamped = 0;   // of them, blurred less than the lens would
     bool deep = false;         // the depths are deep fragments
+    // A warning that the file's lens lacks a value and a radius blurs
+    // instead; empty otherwise.
+    std::string incompleteFileLens;
 };
 
 // The lens's blur radius for a camera distance; what hit nothing is blurred
@@ -50,6 +53,13 @@ double lensBlurAt(const ThinLensBlur& blur, double distance, double noHitAbove,
 bool placeLens(const Frame& frame, const LensOptions& options, double focus, double sharpUntil,
                double pixelAspect, double noHitAbove, NoHitPolicy noHit, LensFrameReport* report,
                std::optional<LensDepthRemap>* remap, std::string* error);
+
+// A file whose lens lacks a value, with no lens given: fills
+// `report->incompleteFileLens` where `radiusGiven` (a radius or render scale
+// was asked for) and `radius` blurs instead, else false with `error` naming
+// what the file has, what it lacks and the options that complete it.
+bool checkIncompleteFileLens(const Frame& frame, const LensOptions& options, bool radiusGiven,
+                             double radius, LensFrameReport* report, std::string* error);
 
 // The warning for a frame whose lens blurs beyond the effect's limit, or
 // empty.

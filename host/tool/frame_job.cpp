@@ -6,6 +6,7 @@
 
 #include "io/frame_reader.h"
 #include "io/frame_writer.h"
+#include "io/output_images.h"
 #include "io/render_settings_metadata.h"
 #include "render/channel_layer_render.h"
 #include "render/frame_plan.h"
@@ -109,6 +110,11 @@ FrameResult runFrameJob(runtime::EffectInstance& instance, const FrameFiles& fil
     // A signal ends a read that is stuck in the system with an error.
     if (!readFrame(files.input, readOptionsFor(files, options), &frame, &record, &error))
         return interruptRequested() ? run.interrupted() : run.failed(error);
+    // Notes and the summary speak of the channels the output holds.
+    const FrameSettings settings = frameSettings(options, files.frame);
+    const OutputEncoding encoding = encodingFor(options, settings);
+    keepWrittenOnly(frame, options.read.depthChannel,
+                    writtenChannels(frame, record, encoding, files.output), &frame.layers);
     result.deep = frame.deep;
     result.nonFiniteValues = frame.nonFiniteValues;
     result.width = frame.width();
@@ -119,7 +125,6 @@ FrameResult runFrameJob(runtime::EffectInstance& instance, const FrameFiles& fil
     result.loadSeconds = run.seconds();
     if (interruptRequested()) return run.interrupted();
 
-    const FrameSettings settings = frameSettings(options, files.frame);
     FramePlan plan;
     if (!planFrame(frame, framePlanOptions(options, settings), &plan, &error))
         return run.failed(error);
@@ -143,7 +148,7 @@ FrameResult runFrameJob(runtime::EffectInstance& instance, const FrameFiles& fil
     const auto writeStart = Clock::now();
     const WriteOutcome written =
         writeFrame(std::move(frame), record, std::move(rendered), std::move(coc), files,
-                   encodingFor(options, settings), &result.notWritten, &error);
+                   encoding, &result.notWritten, &error);
     if (written != WriteOutcome::Written)
         return written == WriteOutcome::Failed ? run.failed(error) : run.interrupted();
     result.writeSeconds = secondsSince(writeStart);

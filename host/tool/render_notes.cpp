@@ -43,6 +43,7 @@ void noteFramePlan(const FrameResult& result, Progress* progress) {
                       lens.radius);
         notes.push_back(path + text);
     }
+    if (!lens.incompleteFileLens.empty()) notes.push_back("warning: " + lens.incompleteFileLens);
     const std::string clamped = clampWarning(lens, path);
     if (!clamped.empty()) notes.push_back(clamped);
     // Depth alone is not news: every frame has it.

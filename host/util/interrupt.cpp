@@ -34,7 +34,18 @@ extern "C" void onInterrupt(int signal) {
         endNow(signal);  // asked twice: stop waiting for the renders
 }
 
-extern "C" void onGraceOver(int) { endNow(gSignal.load()); }
+extern "C" void onGraceOver(int) {
+    // The one line of a run that could not stop in time; write() is what a
+    // signal handler may print with.
+    static const char line[] =
+        "dof3d: interrupted: still busy 20 s after the request, stopped at once; frames in "
+        "progress were not written\n";
+    static_assert(kGraceSeconds == 20, "the line names the grace period");
+    if (write(STDERR_FILENO, line, sizeof line - 1) < 0) {
+        // Nothing to do: the program ends either way.
+    }
+    endNow(gSignal.load());
+}
 
 }  // namespace
 

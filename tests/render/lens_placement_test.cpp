@@ -35,7 +35,7 @@ TEST(LensPlacement, ClampsAndPlacesWhatHitNothing) {
     EXPECT_NEAR(report.largestBlur, 90.0, 1e-9);
     EXPECT_EQ(report.clamped, 1u);
     EXPECT_EQ(dof::clampWarning(report, frame.path),
-              "frame.exr: the lens blurs up to 90.0 px, beyond the effect's 64 px: 25.0% of the "
+              "frame.exr: the lens blurs up to 90 px, beyond the effect's 64 px: 25.0% of the "
               "pixels are blurred by 64 px only");
     ASSERT_TRUE(dof::chooseDepthScale(focus, 0.0, &depth.scale, &error)) << error;
     const dof::FocusDepths focusDepths{depth.scale.focalDepth, depth.scale.focusRangeDepth};

@@ -140,6 +140,16 @@ FlatImage depthRow(std::vector<float> z, int sensorPixels = 0, bool tagged = fal
     return s;
 }
 
+// A lens in the header with its f-number and focal length but no sensor.
+FlatImage withoutSensor(FlatImage s) {
+    s.attributes.erase(std::remove_if(s.attributes.begin(), s.attributes.end(),
+                                      [](const OIIO::ParamValue& p) {
+                                          return p.name() == "sensorOverallDimensions";
+                                      }),
+                       s.attributes.end());
+    return s;
+}
+
 // Frame N of a shot, 32 x 2: on row 0 a subject 3 pixels wide coming nearer
 // and moving right (columns N + 3 to N + 5, depth 40 - N) before a wall at
 // 100; on row 1 depths 4 + 36 x / 23 up to x = 23, then the wall, so that a
@@ -248,6 +258,18 @@ FlatImage stereo(bool alone) {
     const char* views[] = {"right", "left"};
     if (!alone)
         s.attributes.emplace_back("multiView", OIIO::TypeDesc(OIIO::TypeDesc::STRING, 2), 1, views);
+    return s;
+}
+
+// stereo(false) and an object id, kept sharp.
+FlatImage stereoWithId() {
+    const FlatImage views = stereo(false);
+    std::vector<std::string> names = views.channels;
+    names.push_back("id");
+    FlatImage s = filled(16, 12, names, OIIO::TypeDesc::FLOAT, [&](int x, int y, int c) {
+        return c < 10 ? views.at(x, y, c) : float(x % 3);
+    });
+    s.attributes = views.attributes;
     return s;
 }
 
@@ -396,6 +418,8 @@ const std::map<std::string, Writer>& generators() {
         {"lens.exr", flat(depthRow({5.05f, 10.1f, 2.525f, 1.01f}, 3600))},
         {"tagged.exr", flat(depthRow({5.05f, 10.1f, 2.525f, 1.01f}, 3600, true))},
         {"tagged_f0.exr", flat(depthRow({5.05f, 10.1f, 2.525f, 1.01f}, 3600, true, 0.0f))},
+        {"tagged_nosensor.exr", flat(withoutSensor(depthRow({5.05f, 10.1f, 2.525f, 1.01f}, 3600,
+                                                            true)))},
         {"shot.exr", shotFrame()},
         {"pull.txt", text("# frame distance, from a camera export\n1 4\n\n24\t40  # far\n")},
         {"track.txt", text("1, 5, 0\n24, 28, 0\n")},
@@ -462,6 +486,7 @@ const std::map<std::string, Writer>& generators() {
          flat(filled(96, 16, {"Z"}, f, [](int x, int, int) { return x < 48 ? 10.0f : 40.0f; }))},
         {"stereo.exr", flat(stereo(false))},
         {"left.exr", flat(stereo(true))},
+        {"stereo-id.exr", flat(stereoWithId())},
         {"aovs.exr", flat(aovs())},
         {"parts.exr", writeThreeParts},
         {"views.exr", writeViewParts},
@@ -726,7 +751,8 @@ void encodesTheBlocks(const Outcome& o, const std::vector<std::string>& a) {
 }
 
 // FILE, then KEY=VALUE: a header field (x, y, width, height, nchannels,
-// full_width, deep, channels, format) or a text attribute; KEY^FILE2:
+// full_width, deep, channels, format) or a text attribute (texts joined by
+// commas, empty when there is none); KEY^FILE2:
 // the same attribute as FILE2's, which must have it.
 void headerHolds(const Outcome& o, const std::vector<std::string>& a) {
     const auto field = [](const OIIO::ImageSpec& s, const std::string& key) {
@@ -734,9 +760,15 @@ void headerHolds(const Outcome& o, const std::vector<std::string>& a) {
         const long numbers[] = {s.x, s.y, s.width, s.height, s.deep, s.full_width, s.nchannels};
         const auto number = std::find(std::begin(keys), std::end(keys), key);
         if (number != std::end(keys)) return std::to_string(numbers[number - keys]);
-        return key == "channels" ? OIIO::Strutil::join(s.channelnames, ",")
-               : key == "format" ? std::string(s.format.c_str())
-                                 : std::string(s.get_string_attribute(key));
+        if (key == "channels") return OIIO::Strutil::join(s.channelnames, ",");
+        if (key == "format") return std::string(s.format.c_str());
+        // Text, or a list of texts (multiView) joined by commas.
+        const OIIO::ParamValue* text = s.find_attribute(key);
+        std::string joined;
+        if (text != nullptr && text->type().basetype == OIIO::TypeDesc::STRING)
+            for (int i = 0; i < text->nvalues() * int(text->type().basevalues()); ++i)
+                joined += (i ? "," : "") + std::string(text->get_string_indexed(i));
+        return joined;
     };
     OIIO::ImageSpec header, other;
     o.read(a[1], &header);

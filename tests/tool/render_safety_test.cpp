@@ -5,6 +5,7 @@
 // the one line on standard error, and what is left in the folder.
 #include <OpenImageIO/half.h>
 #include <OpenImageIO/imageio.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -105,6 +106,56 @@ TEST(RenderSafety, TwoQuickSignalsDuringTheWriteLeaveNothing) {
     ASSERT_TRUE(signalled);
     EXPECT_EQ(run.exitCode, 128 + SIGTERM) << run.err;
     EXPECT_EQ(dof::test::namesIn(dir.path()), std::vector<std::string>{"big.exr"});
+}
+
+// Slow (about 20 s): a run stuck where the first request cannot reach it.
+// A write lease this test holds on the input makes every open of it wait in
+// the system until the lease is given up (up to the kernel's break time),
+// and the reader opens it again after each interruption. The first SIGTERM
+// then ends the program 20 s later, with its one line, its status and no
+// file left behind.
+TEST(RenderSafety, SlowStuckOpenEndsTwentySecondsAfterTheFirstSignal) {
+    int breakSeconds = 0;
+    std::ifstream("/proc/sys/fs/lease-break-time") >> breakSeconds;
+    if (breakSeconds < 35) GTEST_SKIP() << "the kernel breaks leases within " << breakSeconds << " s";
+    ScratchFolder dir;
+    FlatImage frame = dof::test::makeFlat(8, 8, {"R", "G", "B", "A", "Z"}, OIIO::TypeDesc::HALF);
+    for (std::size_t i = 0; i < frame.pixels.size(); ++i) frame.pixels[i] = float(i % 5 + 1);
+    ASSERT_TRUE(dof::test::writeFlat(dir.file("in.exr"), frame));
+    // The lease's holder hears of each open by SIGIO, which would end it.
+    struct sigaction ignore = {}, previous;
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGIO, &ignore, &previous);
+    const int held = open(dir.file("in.exr").c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    if (fcntl(held, F_SETLEASE, F_WRLCK) != 0) {
+        close(held);
+        sigaction(SIGIO, &previous, nullptr);
+        GTEST_SKIP() << "no lease on this file system";
+    }
+    std::chrono::steady_clock::time_point signalled;
+    const dof::test::CommandResult run =
+        render("{d}/in.exr -o {d}/out.exr --focus 3 --radius 1", dir.path(), [&](int pid) {
+            ASSERT_TRUE(dof::test::waitUntilCatching(pid, SIGTERM, std::chrono::seconds(60)));
+            // A lease being broken reads as the type it is to become.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (fcntl(held, F_GETLEASE) == F_WRLCK && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            ASSERT_NE(fcntl(held, F_GETLEASE), F_WRLCK) << "the input was never opened";
+            signalled = std::chrono::steady_clock::now();
+            kill(pid, SIGTERM);
+        });
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - signalled).count();
+    close(held);
+    sigaction(SIGIO, &previous, nullptr);
+    EXPECT_GE(seconds, 19.0);
+    EXPECT_LE(seconds, 30.0);
+    EXPECT_EQ(run.exitCode, 128 + SIGTERM);
+    EXPECT_EQ(run.err,
+              "dof3d: interrupted: still busy 20 s after the request, stopped at once; frames in "
+              "progress were not written\n");
+    EXPECT_EQ(dof::test::namesIn(dir.path()), std::vector<std::string>{"in.exr"});
 }
 
 // A full disk: the writer, the close or the flush fails, or the file does
