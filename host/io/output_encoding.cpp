@@ -449,13 +449,13 @@ bool encodeOutput(const Frame& frame, const FileRecord& file, const RenderedFram
         (layout.from == Association::Premultiplied && layout.to == Association::OverBlack);
     const bool convert = layout.fromSpace != layout.toSpace || !sameAssociation;
     const Rect& window = rendered.windows.front();
-    OIIO::ImageSpec spec =
+    OIIO::ImageSpec header =
         firstPartSpec(in, layout, window, encoding, std::string(writer.format_name()));
     // A file of this part alone lists the views it holds; other parts written
     // beside it keep the views of the whole.
     if (frame.parts.size() == 1 || !writesOtherParts(writer, encoding))
-        keepWrittenViews(frame.parts.front(), &spec);
-    OIIO::ImageBuf buf(spec);
+        keepWrittenViews(frame.parts.front(), &header);
+    OIIO::ImageBuf buf(header);
     const auto change = [&](std::vector<float>& values, int rows, std::string* why) {
         return !convert ||
                convertColour(values, window.width, rows, int(assembled.size()), colourAt,
