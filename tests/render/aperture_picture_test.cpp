@@ -18,6 +18,7 @@ namespace {
 constexpr double kFocus = 10.0;
 
 using dof::test::flatFrame;
+using dof::test::setPixel;
 using Inside = std::function<bool(double u, double v)>;  // u right, v down, radii
 
 // An n x n picture of `inside`, each pixel the share of 8 x 8 samples in it.
@@ -46,27 +47,7 @@ const Inside kUpLeft = [](double u, double v) { return std::hypot(u + 0.5, v + 0
 dof::RenderedColour render(const dof::Frame& frame, double radius,
                            const dof::ApertureSettings& shape, int threads = 1,
                            double focus = kFocus, double sharpUntil = 0.0) {
-    dof::AperturePlan plan;
-    plan.shape = shape;
-    plan.blur.depth.scale.focalDepth = -focus;
-    plan.blur.depth.scale.focusRangeDepth = -sharpUntil;
-    plan.blur.focus = dof::FocusDepths{-focus, -sharpUntil};
-    plan.blur.radius = radius;
-    dof::TaskPool pool(threads - 1);
-    dof::FrameRenderContext context;
-    context.pool = &pool;
-    context.threads = threads;
-    dof::runtime::PassSeconds seconds{};
-    dof::RenderedColour out;
-    EXPECT_EQ(dof::renderAperture(dof::RenderInput(frame), plan, context, &out, &seconds),
-              dof::RenderOutcome::Done);
-    return out;
-}
-
-void setPixel(dof::Frame& f, int x, int y, const float v[4], double distance) {
-    const std::size_t p = std::size_t(y) * std::size_t(f.width()) + std::size_t(x);
-    std::copy(v, v + 4, &f.parts[0].values[p * 4]);
-    f.distance[p] = distance;
+    return dof::test::apertureRender(frame, radius, shape, threads, focus, sharpUntil);
 }
 
 // A point of 100 at (48, 48) of a 96 x 96 frame of nothing, radius 20 (at

@@ -17,12 +17,7 @@ constexpr double kFocus = 10.0;
 constexpr double kNoHit = 1e10;
 
 using dof::test::flatFrame;
-
-void setPixel(dof::Frame& f, int x, int y, float v[4], double distance) {
-    const std::size_t p = std::size_t(y) * std::size_t(f.width()) + std::size_t(x);
-    std::copy(v, v + 4, &f.parts[0].values[p * 4]);
-    f.distance[p] = distance;
-}
+using dof::test::setPixel;
 
 float at(const dof::RenderedColour& out, int width, int x, int y, int c) {
     return dof::test::valueAt(out, std::size_t(y) * std::size_t(width) + std::size_t(x), c);
@@ -33,21 +28,7 @@ float at(const dof::RenderedColour& out, int width, int x, int y, int c) {
 dof::RenderedColour render(const dof::Frame& frame, double radius,
                            const dof::ApertureSettings& shape = {}, int threads = 1,
                            double sharpUntil = 0.0) {
-    dof::AperturePlan plan;
-    plan.shape = shape;
-    plan.blur.depth.scale.focalDepth = -kFocus;
-    plan.blur.depth.scale.focusRangeDepth = -sharpUntil;
-    plan.blur.focus = dof::FocusDepths{-kFocus, -sharpUntil};
-    plan.blur.radius = radius;
-    dof::TaskPool pool(threads - 1);
-    dof::FrameRenderContext context;
-    context.pool = &pool;
-    context.threads = threads;
-    dof::runtime::PassSeconds seconds{};
-    dof::RenderedColour out;
-    EXPECT_EQ(dof::renderAperture(dof::RenderInput(frame), plan, context, &out, &seconds),
-              dof::RenderOutcome::Done);
-    return out;
+    return dof::test::apertureRender(frame, radius, shape, threads, kFocus, sharpUntil);
 }
 
 // The share of a disc of radius r that lies beyond a line `t` from its

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "model/frame.h"
+#include "render/aperture_render.h"
 #include "render/render_input.h"
 #include "support/same_bytes.h"
 
@@ -23,6 +26,35 @@ inline Frame flatFrame(int width, int height) {
     f.alphaChannel = 3;
     f.distance.assign(image.dataWindow.pixels(), 0.0);
     return f;
+}
+
+// Sets pixel (x, y) of the first part to `v` (R, G, B, A) at `distance`.
+inline void setPixel(Frame& f, int x, int y, const float v[4], double distance) {
+    const std::size_t p = std::size_t(y) * std::size_t(f.width()) + std::size_t(x);
+    std::copy(v, v + 4, &f.parts[0].values[p * 4]);
+    f.distance[p] = distance;
+}
+
+// `frame` rendered through `shape` at `radius`, focused at `focus` and sharp
+// to `sharpUntil` (distances), on `threads`.
+inline RenderedColour apertureRender(const Frame& frame, double radius,
+                                     const ApertureSettings& shape, int threads, double focus,
+                                     double sharpUntil) {
+    AperturePlan plan;
+    plan.shape = shape;
+    plan.blur.depth.scale.focalDepth = -focus;
+    plan.blur.depth.scale.focusRangeDepth = -sharpUntil;
+    plan.blur.focus = FocusDepths{-focus, -sharpUntil};
+    plan.blur.radius = radius;
+    TaskPool pool(threads - 1);
+    FrameRenderContext context;
+    context.pool = &pool;
+    context.threads = threads;
+    runtime::PassSeconds seconds{};
+    RenderedColour out;
+    EXPECT_EQ(renderAperture(RenderInput(frame), plan, context, &out, &seconds),
+              RenderOutcome::Done);
+    return out;
 }
 
 // Channel c (3: alpha) of pixel p of a render's result.
