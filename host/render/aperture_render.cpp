@@ -5,6 +5,7 @@
 #include <cmath>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <unordered_map>
 
 #include "render/aperture_fill.h"
@@ -267,23 +268,29 @@ struct SlabSpread {
 };
 
 // The radius of the slab's first fragment at pixel (x, y), its own or its
-// fill; NaN where there is none.
-double radiusAt(const SlabSpread& s, int x, int y) {
-    const auto first = [x](const SpreadFragment* begin, const SpreadFragment* end) {
+// fill; none where there is neither.
+std::optional<double> radiusAt(const SlabSpread& s, int x, int y) {
+    const auto first = [x](const SpreadFragment* begin,
+                           const SpreadFragment* end) -> std::optional<double> {
         const SpreadFragment* f = std::lower_bound(
             begin, end, x, [](const SpreadFragment& g, int column) { return g.x < column; });
-        return f != end && f->x == x ? keyRadius(f->key) : NAN;
+        if (f != end && f->x == x) return keyRadius(f->key);
+        return std::nullopt;
     };
-    const double own = first(s.fragments.begin(s.slab, y), s.fragments.end(s.slab, y));
-    if (own == own || !s.fill) return own;
+    const std::optional<double> own =
+        first(s.fragments.begin(s.slab, y), s.fragments.end(s.slab, y));
+    if (own || !s.fill) return own;
     return first(s.fill->begin(y), s.fill->end(y));
 }
 
 EdgeSlopes edgeSlopes(const SlabSpread& s) {
     const int w = s.fragments.width(), h = s.fragments.height();
+    // How the radius changes from a pixel inward to the one on the edge; 0
+    // where either holds nothing.
     const auto slope = [&](int x, int y, int inwardX, int inwardY) {
-        const double change = radiusAt(s, x, y) - radiusAt(s, inwardX, inwardY);
-        return float(change == change ? change : 0.0);
+        const std::optional<double> edge = radiusAt(s, x, y);
+        const std::optional<double> inward = radiusAt(s, inwardX, inwardY);
+        return edge && inward ? float(*edge - *inward) : 0.0f;
     };
     EdgeSlopes e;
     for (int x = 0; x < w; ++x) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 namespace dof {
@@ -10,11 +11,11 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
+// Short, and exact enough to name the value that was refused.
 std::string number(double v) {
-    std::string s = std::to_string(v);
-    s.erase(s.find_last_not_of('0') + 1);
-    if (!s.empty() && s.back() == '.') s.pop_back();
-    return s;
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", v);
+    return text;
 }
 
 }  // namespace
