@@ -210,6 +210,37 @@ TEST(ApertureRender, TiltedPlaneShowsNoSeam) {
 // Deep pixels, each a half-transparent grey at the focus over a far sample
 // (0.1, or a lamp of 60 in the middle): the far samples blur by their own
 // radius behind the sharp ones, which dim them by half.
+// A far surface whose last pixel holds some of the near surface's colour
+// (its antialiasing) at the far depth, and a near surface blurred twice as
+// wide that covers the rest. Past the far surface's own blur, what shows
+// through the near blur's soft edge is the far slab's fill; it carries the
+// surface behind the edge pixel, so a clean edge and an antialiased one give
+// the same colour there.
+TEST(ApertureRender, FillBehindANearBlurCarriesTheSurfaceNotItsEdge) {
+    const int w = 96, h = 8, edge = 40;
+    const auto scene = [&](float mix) {
+        dof::Frame frame = flatFrame(w, h);
+        const float far[4] = {0.2f, 0.2f, 0.8f, 1.0f}, near[4] = {0.9f, 0.1f, 0.1f, 1.0f};
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                float v[4];
+                const float m = x < edge ? 0.0f : x == edge ? mix : 1.0f;
+                for (int c = 0; c < 4; ++c) v[c] = far[c] * (1.0f - m) + near[c] * m;
+                // Nearer than the focus by a blur of the whole radius; behind
+                // it by half.
+                setPixel(frame, x, y, v, x <= edge ? 15.0 : kFocus / 3.0);
+            }
+        return render(frame, 16.0);
+    };
+    const dof::RenderedColour clean = scene(0.0f), antialiased = scene(0.5f);
+    // The far blur reaches 8 pixels past the edge; the near one 16 before and
+    // after its own edge at 41.
+    for (int x = edge + 10; x < edge + 16; ++x)
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(at(antialiased, w, x, h / 2, c), at(clean, w, x, h / 2, c), 1e-5)
+                << x << "," << c;
+}
+
 TEST(ApertureRender, DeepSamplesBlurAtTheirOwnDepths) {
     const int n = 64, c = 32;
     dof::Frame frame = flatFrame(n, n);
