@@ -20,6 +20,12 @@ namespace dof {
 // one-line `error` naming the file.
 bool canWrite(const std::string& path, std::string* error);
 
+// Which channels of each of the frame's parts (the first its own image) an
+// output at `path` holds; none where the file type has no writer.
+std::vector<std::vector<bool>> writtenChannels(const Frame& frame, const FileRecord& file,
+                                               const OutputEncoding& encoding,
+                                               const std::string& path);
+
 enum class WriteOutcome { Written, Failed, Interrupted };
 
 // Writes the frame's output to files.output as `encoding` says, and the

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "io/file_record.h"
+#include "io/frame_writer.h"
 #include "io/output_images.h"
 #include "io/output_types.h"
 #include "io/render_settings_metadata.h"

@@ -23,12 +23,6 @@ bool encodeOutput(const Frame& frame, const FileRecord& file, const RenderedFram
                   const std::string& path, const OIIO::ImageOutput& writer, OIIO::ImageBuf* image,
                   std::string* error);
 
-// Which channels of each of the frame's parts (the first its own image) an
-// output at `path` holds; none where the file type has no writer.
-std::vector<std::vector<bool>> writtenChannels(const Frame& frame, const FileRecord& file,
-                                               const OutputEncoding& encoding,
-                                               const std::string& path);
-
 // The frame's other parts as further parts of `path`: every flat part, as
 // stored, where the file type holds several parts (OpenEXR) and not only R,
 // G, B and A are asked for; none otherwise. `leftOut` receives what of the

@@ -6,7 +6,6 @@
 
 #include "io/frame_reader.h"
 #include "io/frame_writer.h"
-#include "io/output_images.h"
 #include "io/render_settings_metadata.h"
 #include "render/channel_layer_render.h"
 #include "render/frame_plan.h"
