@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "io/file_record.h"
+#include "io/flat_image.h"
 #include "io/staged_image.h"
 #include "util/error_line.h"
 
@@ -16,17 +17,9 @@ bool readByteImage(const std::string& path, ByteImage* image, std::string* error
     // The colour is read as stored: blurring premultiplies it itself.
     OIIO::ImageSpec config;
     config.attribute("oiio:UnassociatedAlpha", 1);
-    auto in = OIIO::ImageInput::open(path, &config);
-    if (!in) {
-        *error = path + ": cannot read image: " + oneLine(OIIO::geterror());
-        return false;
-    }
+    auto in = openFlatImage(path, &config, error);
+    if (!in) return false;
     const OIIO::ImageSpec& imageSpec = in->spec();
-    if (imageSpec.width <= 0 || imageSpec.height <= 0 || imageSpec.depth > 1 ||
-        imageSpec.nchannels <= 0) {
-        *error = path + ": not a two-dimensional image";
-        return false;
-    }
     const std::int64_t rowBytes = std::int64_t(imageSpec.width) * std::max(imageSpec.nchannels, 4);
     if (rowBytes > INT_MAX || rowBytes * imageSpec.height > std::int64_t(INT_MAX)) {
         *error = path + ": image too large (" + std::to_string(imageSpec.width) + "x" +
@@ -39,7 +32,7 @@ bool readByteImage(const std::string& path, ByteImage* image, std::string* error
     image->record.contents().parts = {imageSpec};
     image->bytes.resize(std::size_t(imageSpec.width) * imageSpec.height * imageSpec.nchannels);
     if (!in->read_image(0, 0, 0, imageSpec.nchannels, OIIO::TypeDesc::UINT8, image->bytes.data())) {
-        *error = path + ": cannot read image: " + oneLine(in->geterror());
+        *error = path + ": cannot read: " + oneLine(in->geterror());
         return false;
     }
     return true;

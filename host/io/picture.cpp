@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "io/flat_image.h"
 #include "io/staged_image.h"
 #include "util/error_line.h"
 
@@ -30,17 +31,9 @@ bool readGreyPicture(const std::string& path, Picture* picture, std::string* err
         *error = path + ": empty file";
         return false;
     }
-    auto in = OIIO::ImageInput::open(path);
-    if (!in) {
-        *error = path + ": cannot read: " + oneLine(OIIO::geterror());
-        return false;
-    }
+    auto in = openFlatImage(path, nullptr, error);
+    if (!in) return false;
     const OIIO::ImageSpec& imageSpec = in->spec();
-    if (imageSpec.width <= 0 || imageSpec.height <= 0 || imageSpec.depth > 1 ||
-        imageSpec.nchannels <= 0) {
-        *error = path + ": not a two-dimensional image";
-        return false;
-    }
     const int channels = std::min(imageSpec.nchannels, 3);
     const std::size_t pixels = std::size_t(imageSpec.width) * std::size_t(imageSpec.height);
     std::vector<float> values(pixels * std::size_t(channels));
