@@ -80,15 +80,32 @@ bool canWrite(const std::string& path, std::string* error) {
     return outputTypeFor(path, false, error) != nullptr;
 }
 
+struct OutputWriter::Library {
+    std::unique_ptr<OIIO::ImageOutput> writer;
+};
+
+std::unique_ptr<OutputWriter> OutputWriter::create(const std::string& path, std::string* error) {
+    std::unique_ptr<Library> library(new Library{createWriter(path, error)});
+    if (!library->writer) return nullptr;
+    return std::unique_ptr<OutputWriter>(new OutputWriter(std::move(library)));
+}
+
+OutputWriter::OutputWriter(std::unique_ptr<Library> library) : library_(std::move(library)) {}
+
+OutputWriter::~OutputWriter() = default;
+
+std::vector<std::vector<bool>> OutputWriter::writtenChannels(
+    const Frame& frame, const FileRecord& file, const OutputEncoding& encoding) const {
+    return dof::writtenChannels(frame, file, encoding, *library_->writer);
+}
+
 // The render goes last, since its file marks the frame done for a rerun;
 // should it fail to move, the map just put in place goes too.
-WriteOutcome writeFrame(Frame&& frame, const FileRecord& file, RenderedFrame&& rendered,
-                        std::vector<float>&& coc, const FrameFiles& files,
-                        const OutputEncoding& encoding, std::vector<std::string>* leftOut,
-                        std::string* error) {
-    // The output's file type is decided once: by this writer.
-    const auto writer = createWriter(files.output, error);
-    if (!writer) return WriteOutcome::Failed;
+WriteOutcome OutputWriter::write(Frame&& frame, const FileRecord& file, RenderedFrame&& rendered,
+                                 std::vector<float>&& coc, const FrameFiles& files,
+                                 const OutputEncoding& encoding,
+                                 std::vector<std::string>* leftOut, std::string* error) {
+    OIIO::ImageOutput* writer = library_->writer.get();
     OIIO::ImageBuf image, map;
     std::vector<OIIO::ImageBuf> otherParts;
     if (!encodeOutput(frame, file, rendered, coc, encoding, files.output, *writer, &image,

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,27 +21,43 @@ namespace dof {
 // one-line `error` naming the file.
 bool canWrite(const std::string& path, std::string* error);
 
-// Which channels of each of the frame's parts (the first its own image) an
-// output at `path` holds; none where the file type has no writer.
-std::vector<std::vector<bool>> writtenChannels(const Frame& frame, const FileRecord& file,
-                                               const OutputEncoding& encoding,
-                                               const std::string& path);
-
 enum class WriteOutcome { Written, Failed, Interrupted };
 
-// Writes the frame's output to files.output as `encoding` says, and the
-// circle of confusion pass `coc` (over the first part's output window) to
-// files.cocMap when that is named: a float channel "coc" in an OpenEXR, an
-// 8-bit grey picture in other file types (128 in focus, 0 at
-// encoding.cocScale pixels in front of the focus, 255 at as many behind).
-// Takes the frame, the render and the pass, and lets go of them once the
-// files' images are made, so that the files are written with those alone in
-// memory. Interrupted, with nothing in place, when a stop is asked for before
-// the files are put in place; failed with a one-line `error`. `leftOut`
-// receives what of the frame the output's file type does not hold.
-WriteOutcome writeFrame(Frame&& frame, const FileRecord& file, RenderedFrame&& rendered,
-                        std::vector<float>&& coc, const FrameFiles& files,
-                        const OutputEncoding& encoding, std::vector<std::string>* leftOut,
-                        std::string* error);
+// The writer of one frame's output, made once when the frame starts: it
+// decides the output's file type, and with it what of the frame the output
+// holds and how it is written.
+class OutputWriter {
+public:
+    // Null with a one-line `error` naming the file when no writer can be
+    // made for `path` (a type we do not write, or no memory).
+    static std::unique_ptr<OutputWriter> create(const std::string& path, std::string* error);
+    ~OutputWriter();
+
+    // Which channels of each of the frame's parts (the first its own image)
+    // the output holds.
+    std::vector<std::vector<bool>> writtenChannels(const Frame& frame, const FileRecord& file,
+                                                   const OutputEncoding& encoding) const;
+
+    // Writes the frame's output to files.output as `encoding` says, and the
+    // circle of confusion pass `coc` (over the first part's output window)
+    // to files.cocMap when that is named: a float channel "coc" in an
+    // OpenEXR, an 8-bit grey picture in other file types (128 in focus, 0 at
+    // encoding.cocScale pixels in front of the focus, 255 at as many
+    // behind). Takes the frame, the render and the pass, and lets go of them
+    // once the files' images are made, so that the files are written with
+    // those alone in memory. Interrupted, with nothing in place, when a stop
+    // is asked for before the files are put in place; failed with a
+    // one-line `error`. `leftOut` receives what of the frame the output's
+    // file type does not hold.
+    WriteOutcome write(Frame&& frame, const FileRecord& file, RenderedFrame&& rendered,
+                       std::vector<float>&& coc, const FrameFiles& files,
+                       const OutputEncoding& encoding, std::vector<std::string>* leftOut,
+                       std::string* error);
+
+private:
+    struct Library;  // the image library's writer
+    explicit OutputWriter(std::unique_ptr<Library> library);
+    std::unique_ptr<Library> library_;
+};
 
 }  // namespace dof

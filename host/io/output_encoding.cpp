@@ -5,15 +5,16 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 #include <vector>
 
 #include "io/file_record.h"
-#include "io/frame_writer.h"
 #include "io/output_images.h"
 #include "io/output_types.h"
 #include "io/render_settings_metadata.h"
 #include "model/channel_layers.h"
+#include "util/file_identity.h"
 
 namespace dof {
 
@@ -239,10 +240,16 @@ std::string dataTypeProblem(const std::string& path, const std::string& dataType
 }
 
 std::string colourSpaceProblem(const std::string& name) {
-    OIIO::ColorConfig& config = colourConfig();
     // A configuration named by $OCIO that cannot be read leaves the
-    // library's built-in one in its place, which must not pass unnoticed.
+    // library's built-in one in its place, which must not pass unnoticed;
+    // one that is not a file (a FIFO, a device) would hold the library's read
+    // for good. "ocio://" names a configuration built into the library.
     const char* named = std::getenv("OCIO");
+    if (named != nullptr && *named != '\0' && std::strncmp(named, "ocio://", 7) != 0) {
+        const std::string problem = regularFileProblem(named);
+        if (!problem.empty()) return std::string("$OCIO ") + named + ": " + problem;
+    }
+    OIIO::ColorConfig& config = colourConfig();
     if (named != nullptr && *named != '\0' && config.has_error()) {
         std::string why = config.geterror();
         std::replace(why.begin(), why.end(), '\n', ' ');
@@ -411,16 +418,14 @@ OIIO::ImageSpec firstPartSpec(const OIIO::ImageSpec& in, const FirstPartLayout& 
 
 std::vector<std::vector<bool>> writtenChannels(const Frame& frame, const FileRecord& file,
                                                const OutputEncoding& encoding,
-                                               const std::string& path) {
+                                               const OIIO::ImageOutput& writer) {
     std::vector<std::vector<bool>> written;
     for (const FramePart& part : frame.parts)
         written.emplace_back(std::size_t(part.channelCount()), false);
-    auto writer = OIIO::ImageOutput::create(path);
-    if (!writer) return written;
-    for (int c : outputChannels(frame, file.contents().parts.front(), encoding, *writer))
+    for (int c : outputChannels(frame, file.contents().parts.front(), encoding, writer))
         if (c >= 0 && std::size_t(c) < written.front().size())
             written.front()[std::size_t(c)] = true;
-    if (writesOtherParts(*writer, encoding))
+    if (writesOtherParts(writer, encoding))
         for (std::size_t part = 1; part < written.size(); ++part)
             written[part].assign(written[part].size(), true);
     return written;
@@ -496,7 +501,8 @@ bool encodeOtherParts(const Frame& frame, const FileRecord& file, const Rendered
         OIIO::ImageSpec out = file.contents().parts[std::size_t(part)];
         const std::string name = partName(frame.parts[std::size_t(part)], part);
         if (!severalParts) {
-            leftOut->push_back(name);
+            // Under --rgba-only the parts go as asked: not news.
+            if (!encoding.rgbaOnly) leftOut->push_back(name);
             continue;
         }
         std::vector<TypeDesc> types;
@@ -524,7 +530,8 @@ bool encodeOtherParts(const Frame& frame, const FileRecord& file, const Rendered
         }
         parts->push_back(std::move(buf));
     }
-    for (const std::string& deep : frame.deepPartsLeftOut) leftOut->push_back(deep);
+    if (!encoding.rgbaOnly)
+        for (const std::string& deep : frame.deepPartsLeftOut) leftOut->push_back(deep);
     return true;
 }
 

@@ -14,6 +14,12 @@
 
 namespace dof {
 
+// Which channels of each of the frame's parts (the first its own image) the
+// output `writer` writes holds.
+std::vector<std::vector<bool>> writtenChannels(const Frame& frame, const FileRecord& file,
+                                               const OutputEncoding& encoding,
+                                               const OIIO::ImageOutput& writer);
+
 // The image to write to `path` through `writer`: its description gives the
 // channels and data types of the file, its pixels are already in them; with
 // a circle of confusion channel (encoding.cocChannel), `coc` holds its values

@@ -1,6 +1,7 @@
 #include "tool/frame_job.h"
 
 #include <chrono>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -62,10 +63,11 @@ private:
     FrameResult result_;
 };
 
-// Every output of the frame can be created.
-bool checkOutputs(const FrameFiles& files, std::string* error) {
-    if (!canWrite(files.output, error)) return false;
-    return files.cocMap.empty() || canWrite(files.cocMap, error);
+// The output's writer, once every output of the frame can be created.
+std::unique_ptr<OutputWriter> outputWriter(const FrameFiles& files, std::string* error) {
+    if (!canWrite(files.output, error)) return nullptr;
+    if (!files.cocMap.empty() && !canWrite(files.cocMap, error)) return nullptr;
+    return OutputWriter::create(files.output, error);
 }
 
 ReadOptions readOptionsFor(const FrameFiles& files, const RenderOptions& options) {
@@ -102,7 +104,8 @@ FrameResult runFrameJob(runtime::EffectInstance& instance, const FrameFiles& fil
     FrameResult& result = run.result();
     if (interruptRequested()) return run.interrupted();
     std::string error;
-    if (!checkOutputs(files, &error)) return run.failed(error);
+    const std::unique_ptr<OutputWriter> writer = outputWriter(files, &error);
+    if (!writer) return run.failed(error);
 
     Frame frame;
     FileRecord record;
@@ -113,7 +116,7 @@ FrameResult runFrameJob(runtime::EffectInstance& instance, const FrameFiles& fil
     const FrameSettings settings = frameSettings(options, files.frame);
     const OutputEncoding encoding = encodingFor(options, settings);
     keepWrittenOnly(frame, options.read.depthChannel,
-                    writtenChannels(frame, record, encoding, files.output), &frame.layers);
+                    writer->writtenChannels(frame, record, encoding), &frame.layers);
     result.deep = frame.deep;
     result.nonFiniteValues = frame.nonFiniteValues;
     result.width = frame.width();
@@ -146,8 +149,8 @@ FrameResult runFrameJob(runtime::EffectInstance& instance, const FrameFiles& fil
 
     const auto writeStart = Clock::now();
     const WriteOutcome written =
-        writeFrame(std::move(frame), record, std::move(rendered), std::move(coc), files,
-                   encoding, &result.notWritten, &error);
+        writer->write(std::move(frame), record, std::move(rendered), std::move(coc), files,
+                      encoding, &result.notWritten, &error);
     if (written != WriteOutcome::Written)
         return written == WriteOutcome::Failed ? run.failed(error) : run.interrupted();
     result.writeSeconds = secondsSince(writeStart);

@@ -856,7 +856,8 @@ TEST_P(Cases, Run) {
     for (const std::string& input : c.inputs)
         generators().at(std::regex_replace(input, std::regex("\\.[0-9]+\\."), "."))(o.file(input));
     const auto run = [&](const std::vector<std::string>& args) {
-        std::vector<std::string> all = c.env;  // NAME=VALUE words, handed over by env
+        std::vector<std::string> all;  // NAME=VALUE words, handed over by env
+        for (const std::string& word : c.env) all.push_back(inFolder(word, o.dir));
         if (!all.empty()) all.insert(all.begin(), "/usr/bin/env");
         const std::vector<std::string> program = command(args, o.dir);
         all.insert(all.end(), program.begin(), program.end());
