@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
+#include <utility>
 
 #include "render/aperture_spread.h"
 
@@ -83,34 +85,64 @@ private:
     const std::vector<float>& cover_;
 };
 
-// Distances from each hole to the nearest pixel above and below it that is
-// not wholly covered, within `reach` (0: none), by runs of columns.
-void verticalDistances(const SlabPixels& pixels, int reach, TaskPool* pool, int threads,
-                       std::vector<std::uint16_t>* up, std::vector<std::uint16_t>* down) {
+// The blocks of rows that can hold a fill: a hole takes its fill only from
+// the slab's own pixels within `reach` of it, so rows with none of them
+// within `reach` rows are left out. Each block is [first, last].
+std::vector<std::pair<int, int>> fillableRows(const ApertureFragments& fragments, int slab,
+                                              int reach) {
+    const int h = fragments.height();
+    std::vector<std::pair<int, int>> blocks;
+    for (int y = 0; y < h; ++y) {
+        if (fragments.begin(slab, y) == fragments.end(slab, y)) continue;
+        const int first = std::max(0, y - reach), last = std::min(h - 1, y + reach);
+        if (!blocks.empty() && first <= blocks.back().second + 1)
+            blocks.back().second = last;
+        else
+            blocks.emplace_back(first, last);
+    }
+    return blocks;
+}
+
+// Distances from each hole of the rows `blocks` hold to the nearest pixel
+// above and below it that is not wholly covered, within `reach` (0: none),
+// by runs of columns.
+void verticalDistances(const SlabPixels& pixels, int reach,
+                       const std::vector<std::pair<int, int>>& blocks, TaskPool* pool,
+                       int threads, std::unique_ptr<std::uint16_t[]>* up,
+                       std::unique_ptr<std::uint16_t[]>* down) {
     const int w = pixels.width(), h = pixels.height();
     constexpr int kColumns = 64;
-    up->assign(std::size_t(w) * std::size_t(h), 0);
-    down->assign(up->size(), 0);
+    // Only the blocks' rows are read, and each of their pixels is written.
+    up->reset(new std::uint16_t[std::size_t(w) * std::size_t(h)]);
+    down->reset(new std::uint16_t[std::size_t(w) * std::size_t(h)]);
     forEachTask(pool, threads, (w + kColumns - 1) / kColumns, [&](int run) {
         const int x0 = run * kColumns, x1 = std::min(w, x0 + kColumns);
         std::vector<int> last(std::size_t(x1 - x0));
-        for (int pass = 0; pass < 2; ++pass) {
-            std::fill(last.begin(), last.end(), -1);
-            std::vector<std::uint16_t>& out = pass == 0 ? *up : *down;
-            for (int k = 0; k < h; ++k) {
-                const int y = pass == 0 ? k : h - 1 - k;
-                const SpreadFragment* f = pixels.from(x0, y);
-                for (int x = x0; x < x1; ++x) {
-                    const Sample s = pixels.presence(x, y, f);
-                    int& seen = last[std::size_t(x - x0)];
-                    const int distance = seen < 0 ? 0 : std::abs(y - seen);
-                    if (pixels.hole(s, x, y) > 0.0f && distance <= reach)
-                        out[std::size_t(y) * std::size_t(w) + std::size_t(x)] =
-                            std::uint16_t(distance);
-                    if (s.weight > 0.0f) seen = y;
+        for (const std::pair<int, int>& block : blocks)
+            for (int pass = 0; pass < 2; ++pass) {
+                // What lies farther than `reach` from the block is never seen.
+                std::fill(last.begin(), last.end(), -1);
+                std::uint16_t* out = pass == 0 ? up->get() : down->get();
+                const int from = pass == 0 ? std::max(0, block.first - reach)
+                                           : std::min(h - 1, block.second + reach);
+                const int to = pass == 0 ? block.second : block.first;
+                for (int y = from;; y += pass == 0 ? 1 : -1) {
+                    const SpreadFragment* f = pixels.from(x0, y);
+                    const bool inBlock = y >= block.first && y <= block.second;
+                    for (int x = x0; x < x1; ++x) {
+                        const Sample s = pixels.presence(x, y, f);
+                        int& seen = last[std::size_t(x - x0)];
+                        const int distance = seen < 0 ? 0 : std::abs(y - seen);
+                        if (inBlock)
+                            out[std::size_t(y) * std::size_t(w) + std::size_t(x)] =
+                                pixels.hole(s, x, y) > 0.0f && distance <= reach
+                                    ? std::uint16_t(distance)
+                                    : std::uint16_t(0);
+                        if (s.weight > 0.0f) seen = y;
+                    }
+                    if (y == to) break;
                 }
             }
-        }
     });
 }
 
@@ -143,8 +175,12 @@ SlabFill::SlabFill(const ApertureFragments& fragments, int slab, const std::vect
     const SlabPixels pixels(fragments, slab, cover);
     const int w = fragments.width(), h = fragments.height();
     reach = std::min(reach, 65535);
-    std::vector<std::uint16_t> up, down;
-    verticalDistances(pixels, reach, pool, threads, &up, &down);
+    const std::vector<std::pair<int, int>> blocks = fillableRows(fragments, slab, reach);
+    std::vector<char> fillable(std::size_t(h), 0);
+    for (const std::pair<int, int>& block : blocks)
+        std::fill(fillable.begin() + block.first, fillable.begin() + block.second + 1, 1);
+    std::unique_ptr<std::uint16_t[]> up, down;
+    verticalDistances(pixels, reach, blocks, pool, threads, &up, &down);
     rows_.resize(std::size_t((h + kRows - 1) / kRows));
     std::vector<int> largest(rows_.size(), -1);
     forEachTask(pool, threads, int(rows_.size()), [&](int r) {
@@ -153,6 +189,7 @@ SlabFill::SlabFill(const ApertureFragments& fragments, int slab, const std::vect
         std::vector<int> left = std::vector<int>(std::size_t(w)), right = left;
         for (int y = r * kRows; y < std::min(h, (r + 1) * kRows); ++y) {
             run.first.push_back(std::uint32_t(run.fragments.size()));
+            if (!fillable[std::size_t(y)]) continue;
             const SpreadFragment* f = pixels.from(0, y);
             for (int x = 0; x < w; ++x) row[std::size_t(x)] = pixels.sample(x, y, f);
             // The nearest pixel to the left and right that is not wholly covered.

@@ -128,10 +128,19 @@ double ApertureFootprint::addRow(const ApertureShape& shape, const ApertureShape
 }
 
 void SpreadBand::reset(int width, int pad, int top, int height) {
+    if (finishedRows_ != height_) {
+        std::fill(steps_.begin(), steps_.end(), 0.0);
+        std::fill(shares_.begin(), shares_.end(), 0.0f);
+    }
     width_ = width, pad_ = pad, top_ = top, height_ = height;
     stride_ = std::size_t(width + 2 * pad + 1) * 4;
-    steps_.assign(stride_ * std::size_t(height), 0.0);
-    shares_.assign(stride_ * std::size_t(height), 0.0f);
+    const std::size_t size = stride_ * std::size_t(height);
+    if (steps_.size() < size) {
+        steps_.resize(size, 0.0);
+        shares_.resize(size, 0.0f);
+    }
+    finished_.assign(std::size_t(height), 0);
+    finishedRows_ = 0;
 }
 
 void SpreadBand::add(int x, int y, const float rgba[4], const ApertureFootprint& footprint) {
@@ -186,10 +195,10 @@ void SpreadBand::add(int x, int y, const float rgba[4], const ApertureFootprint&
     }
 }
 
-void SpreadBand::finishRow(int y, float* rgba) const {
+void SpreadBand::finishRow(int y, float* rgba) {
     const std::size_t at = std::size_t(y - top_) * stride_;
-    const double* steps = &steps_[at];
-    const float* shares = &shares_[at];
+    double* steps = &steps_[at];
+    float* shares = &shares_[at];
     double running[4] = {0.0, 0.0, 0.0, 0.0};
     const int columns = width_ + 2 * pad_;
     for (int x = 0; x < columns; ++x) {
@@ -199,6 +208,12 @@ void SpreadBand::finishRow(int y, float* rgba) const {
         for (int c = 0; c < 4; ++c)
             out[c] = float(running[c]) + shares[std::size_t(x) * 4 + std::size_t(c)];
     }
+    // Cleared while it is at hand, the band needs no clearing for the next.
+    std::fill(steps, steps + stride_, 0.0);
+    std::fill(shares, shares + stride_, 0.0f);
+    char& finished = finished_[std::size_t(y - top_)];
+    finishedRows_ += finished ? 0 : 1;
+    finished = 1;
 }
 
 }  // namespace dof

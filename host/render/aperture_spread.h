@@ -91,15 +91,18 @@ private:
 // beyond it.
 class SpreadBand {
 public:
-    // Rows top to top + height - 1, all zero.
+    // Rows top to top + height - 1, all zero. A band whose rows were all
+    // finished is zero already, whatever its layout was, and is not cleared
+    // again.
     void reset(int width, int pad, int top, int height);
 
     // Adds a fragment at pixel (x, y): the rows of its footprint that fall in
     // the band. Its footprint must stay within the padding.
     void add(int x, int y, const float rgba[4], const ApertureFootprint& footprint);
 
-    // Pixel (x, y)'s R, G, B, A for columns 0 to width - 1 of frame row `y`.
-    void finishRow(int y, float* rgba) const;
+    // Pixel (x, y)'s R, G, B, A for columns 0 to width - 1 of frame row `y`;
+    // the row is left zero.
+    void finishRow(int y, float* rgba);
 
     int top() const { return top_; }
     int height() const { return height_; }
@@ -109,6 +112,8 @@ private:
     std::size_t stride_ = 0;      // elements per row
     std::vector<double> steps_;   // running-sum steps, 4 per column and one past
     std::vector<float> shares_;   // rim shares and unspread fragments, 4 per column
+    std::vector<char> finished_;  // per row of the band
+    int finishedRows_ = 0;
 };
 
 }  // namespace dof
