@@ -189,7 +189,11 @@ SlabFill::SlabFill(const ApertureFragments& fragments, int slab, const std::vect
         std::vector<int> left = std::vector<int>(std::size_t(w)), right = left;
         for (int y = r * kRows; y < std::min(h, (r + 1) * kRows); ++y) {
             run.first.push_back(std::uint32_t(run.fragments.size()));
-            if (!fillable[std::size_t(y)]) continue;
+            // A hole is a pixel some nearer slab covers.
+            const float* covered = &cover[std::size_t(y) * std::size_t(w)];
+            if (!fillable[std::size_t(y)] ||
+                std::all_of(covered, covered + w, [](float c) { return !(c > 0.0f); }))
+                continue;
             const SpreadFragment* f = pixels.from(0, y);
             for (int x = 0; x < w; ++x) row[std::size_t(x)] = pixels.sample(x, y, f);
             // The nearest pixel to the left and right that is not wholly covered.
