@@ -168,6 +168,23 @@ struct Mean {
     }
 };
 
+// Row y's pixels, and for each the nearest pixel to its left and right that
+// is not wholly covered (-1: none).
+void sampleRow(const SlabPixels& pixels, int y, std::vector<Sample>* row, std::vector<int>* left,
+               std::vector<int>* right) {
+    const int w = pixels.width();
+    const SpreadFragment* f = pixels.from(0, y);
+    for (int x = 0; x < w; ++x) (*row)[std::size_t(x)] = pixels.sample(x, y, f);
+    for (int x = 0, seen = -1; x < w; ++x) {
+        (*left)[std::size_t(x)] = seen;
+        if ((*row)[std::size_t(x)].weight > 0.0f) seen = x;
+    }
+    for (int x = w - 1, seen = -1; x >= 0; --x) {
+        (*right)[std::size_t(x)] = seen;
+        if ((*row)[std::size_t(x)].weight > 0.0f) seen = x;
+    }
+}
+
 }  // namespace
 
 SlabFill::SlabFill(const ApertureFragments& fragments, int slab, const std::vector<float>& cover,
@@ -194,17 +211,7 @@ SlabFill::SlabFill(const ApertureFragments& fragments, int slab, const std::vect
             if (!fillable[std::size_t(y)] ||
                 std::all_of(covered, covered + w, [](float c) { return !(c > 0.0f); }))
                 continue;
-            const SpreadFragment* f = pixels.from(0, y);
-            for (int x = 0; x < w; ++x) row[std::size_t(x)] = pixels.sample(x, y, f);
-            // The nearest pixel to the left and right that is not wholly covered.
-            for (int x = 0, seen = -1; x < w; ++x) {
-                left[std::size_t(x)] = seen;
-                if (row[std::size_t(x)].weight > 0.0f) seen = x;
-            }
-            for (int x = w - 1, seen = -1; x >= 0; --x) {
-                right[std::size_t(x)] = seen;
-                if (row[std::size_t(x)].weight > 0.0f) seen = x;
-            }
+            sampleRow(pixels, y, &row, &left, &right);
             for (int x = 0; x < w; ++x) {
                 const float hole = pixels.hole(row[std::size_t(x)], x, y);
                 if (!(hole > 0.0f)) continue;
