@@ -235,6 +235,7 @@ def main():
     parser.add_argument("--seed", type=int, default=12, help="random seed of the flip offsets")
     parser.add_argument("seeds", nargs="*", help="further seed files (EXR with Z)")
     args = parser.parse_args()
+    args.dof3d = os.path.abspath(args.dof3d)  # the cases run in folders of their own
     if not os.access(args.dof3d, os.X_OK):
         sys.exit("adversarial-pass: no dof3d at %s (build the asan preset)" % args.dof3d)
 
