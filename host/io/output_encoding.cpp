@@ -245,12 +245,13 @@ std::string colourSpaceProblem(const std::string& name) {
     // one that is not a file (a FIFO, a device) would hold the library's read
     // for good. "ocio://" names a configuration built into the library.
     const char* named = std::getenv("OCIO");
-    if (named != nullptr && *named != '\0' && std::strncmp(named, "ocio://", 7) != 0) {
+    const bool given = named != nullptr && *named != '\0';
+    if (given && std::strncmp(named, "ocio://", 7) != 0) {
         const std::string problem = regularFileProblem(named);
         if (!problem.empty()) return std::string("$OCIO ") + named + ": " + problem;
     }
     OIIO::ColorConfig& config = colourConfig();
-    if (named != nullptr && *named != '\0' && config.has_error()) {
+    if (given && config.has_error()) {
         std::string why = config.geterror();
         std::replace(why.begin(), why.end(), '\n', ' ');
         return std::string("$OCIO ") + named + ": cannot read this colour configuration (" + why +
