@@ -27,6 +27,7 @@ import argparse
 import filecmp
 import json
 import os
+import shlex
 import shutil
 import signal
 import socket
@@ -336,19 +337,36 @@ class Farm:
              "--chnames", "R,G,B,A,Z", "-d", "half", "-o", os.path.join(folder, "in.#.exr")])
         return folder
 
-    def submit(self, folder, frames, chunk, options, logs, *extra, held=False):
-        # A held job waits for "scontrol release" however soon the
-        # scheduler's next pass comes.
-        env = dict(self.cluster.env, SBATCH_HOLD="1") if held else self.cluster.env
+    def submit(self, folder, frames, chunk, options, logs, *extra, dof3d=None):
         done = run([os.path.join(self.args.scripts, "farm-submit-slurm"),
                     os.path.join(folder, "in.####.exr"), os.path.join(folder, "out", "f.####.exr"),
                     "--frames", frames, "--chunk", str(chunk), "--log-dir", logs,
-                    "--dof3d", self.args.dof3d, *extra, "--", *options,
-                    "--effects", self.args.effects], env)
+                    "--dof3d", dof3d or self.args.dof3d, *extra, "--", *options,
+                    "--effects", self.args.effects], self.cluster.env)
         job = done.stdout.strip()
         self.jobs.append(job)
         print(f"submitted job {job}: {frames} in chunks of {chunk} {' '.join(extra)}")
         return job
+
+    def barrier(self, folder, count, limit=60):
+        """A dof3d that starts rendering only once COUNT tasks have reached it
+        (each task leaves its job id in a folder), or fails after LIMIT s."""
+        arrived = os.path.join(folder, "arrived")
+        os.makedirs(arrived)
+        path = os.path.join(folder, "dof3d-at-barrier")
+        here, dof3d = shlex.quote(arrived), shlex.quote(self.args.dof3d)
+        with open(path, "w") as f:
+            f.write(f"""#!/bin/sh
+touch {here}/"$SLURM_JOB_ID"
+for i in $(seq {limit * 10}); do
+    [ "$(ls {here} | wc -l)" -ge {count} ] && exec {dof3d} "$@"
+    sleep 0.1
+done
+echo "barrier: $(ls {here} | wc -l) of {count} tasks started within {limit} s" >&2
+exit 1
+""")
+        os.chmod(path, 0o755)
+        return path
 
     def local(self, folder, frames, options):
         os.makedirs(os.path.join(folder, "local"), exist_ok=True)
@@ -471,10 +489,11 @@ def overlapping_tasks(farm):
     folder = farm.make_frames("overlapping", range(3001, 3004), "960x640")
     logs = os.path.join(farm.folder, "logs-overlapping")
     options = SLOW + ["--overwrite"]
-    # Released together, both tasks start in one pass of the scheduler; let
-    # go one at a time, the second may wait for the first to end.
-    jobs = [farm.submit(folder, "3001-3003", 3, options, logs, held=True) for _ in range(2)]
-    run(["scontrol", "release", ",".join(jobs)], farm.cluster.env)
+    # The scheduler need not start the second job while the first runs: its
+    # next pass may come only when the first ends. So each task waits until
+    # both have started, and only then renders.
+    barrier = farm.barrier(folder, 2)
+    jobs = [farm.submit(folder, "3001-3003", 3, options, logs, dof3d=barrier) for _ in range(2)]
     farm.local(folder, "3001-3003", options)
     farm.cluster.wait_jobs(jobs, 90)
     records = [farm.show_accounting(job, [0])[0] for job in jobs]
