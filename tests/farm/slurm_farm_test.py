@@ -454,7 +454,9 @@ def whole_sequence(farm):
 
 def cancel_and_resubmit(farm):
     """Cancels a task in the middle of its second frame, then resubmits it."""
-    folder = farm.make_frames("cancelled", range(2001, 2007), "960x640")
+    # About a second a frame: the cancel, sent once the first frame is
+    # written, lands well inside the second.
+    folder = farm.make_frames("cancelled", range(2001, 2007), "1280x864")
     logs = os.path.join(farm.folder, "logs-cancelled")
     job = farm.submit(folder, "2001-2006", 2, SLOW, logs)
     first = os.path.join(folder, "out", "f.2003.exr")
