@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "model/deep_fragments.h"
+#include "render/edge_split.h"
 #include "render/aperture_spread.h"
 #include "render/lens_placement.h"
 
@@ -94,6 +96,17 @@ void piecesOf(const RenderInput& input, int x, int y, std::vector<Piece>* pieces
     if (!input.deep()) {
         // Nothing (no alpha, and no light under zero alpha) is no piece.
         if (!input.holdsAnything(x, y)) return;
+        // On the far side of a depth step, the nearer surface's share in
+        // front and the far surface behind it.
+        if (const std::optional<EdgeSplit> split = edgeSplit(input, x, y)) {
+            Piece front{split->nearDistance, {}, split->cover};
+            std::copy(split->near, split->near + 3, front.colour);
+            pieces->push_back(front);
+            if (split->cover < 1.0)
+                pieces->push_back(Piece{input.distance(x, y),
+                                        {split->far[0], split->far[1], split->far[2]}, 1.0});
+            return;
+        }
         const PixelValues v = input.stored(x, y);
         Piece p{input.distance(x, y), {}, std::min(1.0, std::max(0.0, v.alpha))};
         for (int c = 0; c < 3; ++c)
@@ -137,6 +150,7 @@ ApertureFragments::ApertureFragments(const RenderInput& input, const ApertureBlu
             for (int x = 0; x < width_; ++x) {
                 piecesOf(input, x, y, &pieces);
                 std::fill(through.begin(), through.end(), 1.0);
+                bool sharpOnly = !input.deep() && !pieces.empty();
                 for (const Piece& p : pieces) {
                     const Blur b = blurOf(p.distance, blur, shape);
                     const int s = slabs_.slabOf(b.size, blur.nearer(p.distance));
@@ -149,9 +163,10 @@ ApertureFragments::ApertureFragments(const RenderInput& input, const ApertureBlu
                     row[std::size_t(s)].push_back(f);
                     largest[std::size_t(r)][std::size_t(s)] =
                         std::max(largest[std::size_t(r)][std::size_t(s)], b.key);
-                    if (!input.deep() && s == slabs_.sharp())
-                        wholeSharp_[std::size_t(y) * std::size_t(width_) + std::size_t(x)] = 1;
+                    sharpOnly = sharpOnly && s == slabs_.sharp();
                 }
+                if (sharpOnly)
+                    wholeSharp_[std::size_t(y) * std::size_t(width_) + std::size_t(x)] = 1;
             }
             for (std::size_t s = 0; s < count; ++s) {
                 run.first.push_back(std::uint32_t(run.fragments.size()));

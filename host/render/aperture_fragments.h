@@ -2,7 +2,8 @@
 // blurs, and the depth slabs that keep nearer fragments in front of farther
 // ones. Every fragment keeps its own radius: the slabs only order them.
 //
-// A flat pixel is one fragment at its depth; a deep pixel's samples are each
+// A flat pixel is one fragment at its depth, or two on the far side of a
+// depth step (render/edge_split.h); a deep pixel's samples are each
 // a fragment at their own depth, not dimmed by samples in nearer slabs (the
 // slabs in front do that when they are composited over it) but by those in
 // front of it in its own slab. Colour is premultiplied.
@@ -75,7 +76,7 @@ public:
     // The fragments of `slab` in row y, left to right.
     const SpreadFragment* begin(int slab, int y) const { return at(slab, y, 0); }
     const SpreadFragment* end(int slab, int y) const { return at(slab, y, 1); }
-    // The pixel is one fragment, in the sharp slab.
+    // The pixel's fragments all lie in the sharp slab (a flat pixel's).
     bool wholeSharp(int x, int y) const {
         return wholeSharp_[std::size_t(y) * std::size_t(width_) + std::size_t(x)] != 0;
     }

@@ -42,6 +42,10 @@ public:
 
     // Pixel (x, y) of the window, (0, 0) its corner.
     PixelValues stored(int x, int y) const { return valuesOf(colour_, x, y); }
+    // The same pixel of the view's own colour: for a colour layer, what
+    // decides how every layer of the view is cut, so that layers which sum
+    // to the view's colour still do once blurred.
+    PixelValues viewColour(int x, int y) const { return valuesOf(holdsColour_, x, y); }
     // Whether the pixel holds anything: alpha, or light under zero alpha in
     // premultiplied colour (the view's own colour and alpha, for a colour layer).
     bool holdsAnything(int x, int y) const;

@@ -96,7 +96,7 @@ TEST(ApertureRender, EdgesAgainstTheDisc) {
 // nothing was hit: the frame's light is the wall's (less the lamp's pixels)
 // and the lamp's, to 0.3 %. With a ring, the lamp's antialiased edge: the 20
 // pixels around it at the wall's depth hold a quarter of the lamp's light
-// over the wall's.
+// over the wall's, and none of it spreads beyond the lamp's own blur.
 TEST(ApertureRender, LampKeepsItsLightAtAnyDepth) {
     const struct {
         double lamp, wall;  // wall 0: nothing behind
@@ -122,6 +122,14 @@ TEST(ApertureRender, LampKeepsItsLightAtAnyDepth) {
         const double light = 16 * 60 + (c.ring ? 20 * 15 : 0);
         EXPECT_NEAR((sum - wall) / light, 1.0, 0.003)
             << "lamp at " << c.lamp << ", wall at " << c.wall << (c.ring ? ", ring" : "");
+        // The ring's share of the lamp blurs with the lamp (radius 8), not
+        // with the wall (16): beyond the lamp's disc the wall is as it was.
+        double halo = 0.0;
+        for (int y = 0; y < n && c.ring; ++y)
+            for (int x = 0; x < n; ++x)
+                if (std::hypot(x - 59.5, y - 59.5) > 12.0)
+                    halo = std::max(halo, std::fabs(at(out, n, x, y, 0) - 0.5));
+        EXPECT_LT(halo, 0.01) << "lamp at " << c.lamp << ", wall at " << c.wall;
     }
 }
 
@@ -207,40 +215,47 @@ TEST(ApertureRender, TiltedPlaneShowsNoSeam) {
     }
 }
 
-// Deep pixels, each a half-transparent grey at the focus over a far sample
-// (0.1, or a lamp of 60 in the middle): the far samples blur by their own
-// radius behind the sharp ones, which dim them by half.
-// A far surface whose last pixel holds some of the near surface's colour
-// (its antialiasing) at the far depth, and a near surface blurred twice as
-// wide that covers the rest. Past the far surface's own blur, what shows
-// through the near blur's soft edge is the far slab's fill; it carries the
-// surface behind the edge pixel, so a clean edge and an antialiased one give
-// the same colour there.
-TEST(ApertureRender, FillBehindANearBlurCarriesTheSurfaceNotItsEdge) {
+// A far surface (blurred by half the radius) whose last pixel holds, by its
+// antialiasing, some of a nearer surface's colour (blurred by all of it);
+// the flat frame renders as the deep frame whose edge pixel holds both
+// surfaces, each at its own depth: the nearer share blurs with its surface
+// and the far surface shows behind it.
+TEST(ApertureRender, AntialiasedEdgeRendersAsItsTwoSurfaces) {
     const int w = 96, h = 8, edge = 40;
-    const auto scene = [&](float mix) {
-        dof::Frame frame = flatFrame(w, h);
-        const float far[4] = {0.2f, 0.2f, 0.8f, 1.0f}, near[4] = {0.9f, 0.1f, 0.1f, 1.0f};
+    const double farAt = 15.0, nearAt = kFocus / 3.0;
+    const float far[4] = {0.2f, 0.2f, 0.8f, 1.0f}, near[4] = {0.9f, 0.1f, 0.1f, 1.0f};
+    for (const float mix : {0.25f, 0.5f, 0.75f}) {
+        dof::Frame flat = flatFrame(w, h), deep = flatFrame(w, h);
+        deep.deep = true;
+        deep.fragments.resize(std::size_t(w * h));
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x) {
                 float v[4];
                 const float m = x < edge ? 0.0f : x == edge ? mix : 1.0f;
                 for (int c = 0; c < 4; ++c) v[c] = far[c] * (1.0f - m) + near[c] * m;
-                // Nearer than the focus by a blur of the whole radius; behind
-                // it by half.
-                setPixel(frame, x, y, v, x <= edge ? 15.0 : kFocus / 3.0);
+                setPixel(flat, x, y, v, x <= edge ? farAt : nearAt);
+                setPixel(deep, x, y, v, x <= edge ? farAt : nearAt);
+                dof::PixelFragments& pixel = deep.fragments[std::size_t(y * w + x)];
+                pixel.alpha = 1.0;
+                const auto sample = [&](double at, double weight, const float* colour) {
+                    pixel.fragments.push_back(
+                        {at, weight, {weight * colour[0], weight * colour[1], weight * colour[2]}});
+                };
+                if (x == edge) sample(nearAt, mix, near);
+                if (x <= edge) sample(farAt, 1.0 - m, far);
+                if (x > edge) sample(nearAt, 1.0, near);
             }
-        return render(frame, 16.0);
-    };
-    const dof::RenderedColour clean = scene(0.0f), antialiased = scene(0.5f);
-    // The far blur reaches 8 pixels past the edge; the near one 16 before and
-    // after its own edge at 41.
-    for (int x = edge + 10; x < edge + 16; ++x)
-        for (int c = 0; c < 3; ++c)
-            EXPECT_NEAR(at(antialiased, w, x, h / 2, c), at(clean, w, x, h / 2, c), 1e-5)
-                << x << "," << c;
+        const dof::RenderedColour a = render(flat, 16.0), b = render(deep, 16.0);
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < 4; ++c)
+                ASSERT_NEAR(at(a, w, x, h / 2, c), at(b, w, x, h / 2, c), 2e-6)
+                    << "mix " << mix << " at " << x << ", channel " << c;
+    }
 }
 
+// Deep pixels, each a half-transparent grey at the focus over a far sample
+// (0.1, or a lamp of 60 in the middle): the far samples blur by their own
+// radius behind the sharp ones, which dim them by half.
 TEST(ApertureRender, DeepSamplesBlurAtTheirOwnDepths) {
     const int n = 64, c = 32;
     dof::Frame frame = flatFrame(n, n);

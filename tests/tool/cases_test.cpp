@@ -282,7 +282,10 @@ FlatImage aovs() {
     FlatImage in = filled(16, 12, names, OIIO::TypeDesc::FLOAT, [](int x, int y, int c) {
         const int k = c < 5 ? c % 3 : (c - 5) % 3;  // the channel's place in its layer
         const float alpha = x < 4 ? 0.0f : (x < 8 ? 0.5f : 1.0f), colour = pattern(x, y, k) * alpha;
-        const float diffuse = 0.25f * colour, specular = colour - 0.25f * colour;
+        // A share that changes from pixel to pixel: each layer alone would
+        // be cut differently at a depth step from the colour they sum to.
+        const float diffuse = colour * (0.1f + 0.2f * float((3 * x + y) % 4));
+        const float specular = colour - diffuse;
         const float values[] = {
             diffuse + specular, alpha, float(2 + (x + y) % 5), diffuse, specular, float(x - y + k)};
         return values[c < 3 ? 0 : c < 5 ? c - 2 : 3 + (c - 5) / 3];
