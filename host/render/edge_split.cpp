@@ -42,8 +42,18 @@ bool opaqueAt(const RenderInput& input, int x, int y, Neighbour* n) {
 
 std::optional<EdgeSplit> edgeSplit(const RenderInput& input, int x, int y) {
     if (input.deep()) return std::nullopt;
+    // Most pixels have no nearer neighbour: their depths alone tell.
+    const double distance = input.distance(x, y);
+    bool step = false;
+    for (int dy = -1; dy <= 1 && !step; ++dy)
+        for (int dx = -1; dx <= 1; ++dx) {
+            const int i = x + dx, j = y + dy;
+            if (i >= 0 && j >= 0 && i < input.width() && j < input.height() &&
+                input.distance(i, j) * kStep < distance)
+                step = true;
+        }
     Neighbour own;
-    if (!opaqueAt(input, x, y, &own)) return std::nullopt;
+    if (!step || !opaqueAt(input, x, y, &own)) return std::nullopt;
     Neighbour nearer[8], level[8];
     int nearCount = 0, levelCount = 0;
     double mean[3] = {0.0, 0.0, 0.0};
