@@ -38,22 +38,46 @@ bool opaqueAt(const RenderInput& input, int x, int y, Neighbour* n) {
     return std::all_of(v.colour, v.colour + 3, [](double c) { return c >= 0.0; });
 }
 
+// Whether a neighbour of (x, y) lies in front of a pixel at `distance`.
+// Most pixels have none: their depths alone tell.
+bool stepBeside(const RenderInput& input, int x, int y, double distance) {
+    for (int j = std::max(0, y - 1); j <= std::min(input.height() - 1, y + 1); ++j)
+        for (int i = std::max(0, x - 1); i <= std::min(input.width() - 1, x + 1); ++i)
+            if (input.distance(i, j) * kStep < distance) return true;
+    return false;
+}
+
+double apart(const double* a, const double* b) {
+    double d = 0.0;
+    for (int c = 0; c < 3; ++c) d += (a[c] - b[c]) * (a[c] - b[c]);
+    return d;
+}
+
+// The share of `front` in `own` taken as far + share * (front - far),
+// nearest over R, G, B: no more of the front's colour than `own` holds in
+// any of them, and, once 2 % or more, no less than leaves the far share
+// within its light. NaN where front and far are one colour.
+double nearerShare(const double own[3], const double front[3], const double far[3]) {
+    const double contrast = apart(front, far);
+    if (!(contrast > 1e-12)) return NAN;
+    double share = 0.0;
+    for (int c = 0; c < 3; ++c) share += (own[c] - far[c]) * (front[c] - far[c]);
+    share /= contrast;
+    for (int c = 0; c < 3; ++c)
+        if (front[c] > 0.0) share = std::min(share, own[c] / front[c]);
+    if (!(share >= kLeast)) return share;
+    for (int c = 0; c < 3; ++c)
+        if (far[c] > 0.0) share = std::max(share, 1.0 - own[c] / far[c]);
+    return share;
+}
+
 }  // namespace
 
 std::optional<EdgeSplit> edgeSplit(const RenderInput& input, int x, int y) {
-    if (input.deep()) return std::nullopt;
-    // Most pixels have no nearer neighbour: their depths alone tell.
-    const double distance = input.distance(x, y);
-    bool step = false;
-    for (int dy = -1; dy <= 1 && !step; ++dy)
-        for (int dx = -1; dx <= 1; ++dx) {
-            const int i = x + dx, j = y + dy;
-            if (i >= 0 && j >= 0 && i < input.width() && j < input.height() &&
-                input.distance(i, j) * kStep < distance)
-                step = true;
-        }
     Neighbour own;
-    if (!step || !opaqueAt(input, x, y, &own)) return std::nullopt;
+    if (input.deep() || !stepBeside(input, x, y, input.distance(x, y)) ||
+        !opaqueAt(input, x, y, &own))
+        return std::nullopt;
     Neighbour nearer[8], level[8];
     int nearCount = 0, levelCount = 0;
     double mean[3] = {0.0, 0.0, 0.0};
@@ -74,11 +98,6 @@ std::optional<EdgeSplit> edgeSplit(const RenderInput& input, int x, int y) {
     // is the purest sample of the nearer surface; the neighbour at the
     // pixel's depth that differs most from it, of the far one (others may
     // hold some of the nearer surface too, on its edge as well).
-    const auto apart = [](const double* a, const double* b) {
-        double d = 0.0;
-        for (int c = 0; c < 3; ++c) d += (a[c] - b[c]) * (a[c] - b[c]);
-        return d;
-    };
     const Neighbour* front = &nearer[0];
     for (int i = 1; i < nearCount; ++i)
         if (apart(nearer[i].colour, mean) > apart(front->colour, mean)) front = &nearer[i];
@@ -86,20 +105,8 @@ std::optional<EdgeSplit> edgeSplit(const RenderInput& input, int x, int y) {
     for (int i = 1; i < levelCount; ++i)
         if (apart(level[i].colour, front->colour) > apart(back->colour, front->colour))
             back = &level[i];
-    const double* far = back->colour;
-    const double contrast = apart(front->colour, far);
-    if (!(contrast > 1e-12)) return std::nullopt;
-    // The pixel as far + cover * (front - far), nearest over R, G, B; no
-    // more of the front's colour than the pixel holds in any of them.
-    double cover = 0.0;
-    for (int c = 0; c < 3; ++c) cover += (own.colour[c] - far[c]) * (front->colour[c] - far[c]);
-    cover /= contrast;
-    for (int c = 0; c < 3; ++c)
-        if (front->colour[c] > 0.0) cover = std::min(cover, own.colour[c] / front->colour[c]);
+    const double cover = nearerShare(own.colour, front->colour, back->colour);
     if (!(cover >= kLeast)) return std::nullopt;
-    // No less than leaves the far surface's share within the pixel's light.
-    for (int c = 0; c < 3; ++c)
-        if (far[c] > 0.0) cover = std::max(cover, 1.0 - own.colour[c] / far[c]);
     // The input's colour (a colour layer's) is cut as the view's: its shares
     // are linear in its values.
     EdgeSplit split{cover > kMost ? 1.0 : cover, front->distance, {}, {}};
