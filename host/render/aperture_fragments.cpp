@@ -5,8 +5,8 @@
 #include <optional>
 
 #include "model/deep_fragments.h"
-#include "render/edge_split.h"
 #include "render/aperture_spread.h"
+#include "render/edge_split.h"
 #include "render/lens_placement.h"
 
 namespace dof {
