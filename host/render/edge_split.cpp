@@ -1,7 +1,6 @@
 #include "render/edge_split.h"
 
 #include <algorithm>
-#include <cmath>
 
 namespace dof {
 
@@ -55,17 +54,18 @@ double apart(const double* a, const double* b) {
 
 // The share of `front` in `own` taken as far + share * (front - far),
 // nearest over R, G, B: no more of the front's colour than `own` holds in
-// any of them, and, once 2 % or more, no less than leaves the far share
-// within its light. NaN where front and far are one colour.
-double nearerShare(const double own[3], const double front[3], const double far[3]) {
+// any of them, and no less than leaves the far share within its light.
+// None where front and far are one colour or the share is under 2 %.
+std::optional<double> nearerShare(const double own[3], const double front[3],
+                                  const double far[3]) {
     const double contrast = apart(front, far);
-    if (!(contrast > 1e-12)) return NAN;
+    if (!(contrast > 1e-12)) return std::nullopt;
     double share = 0.0;
     for (int c = 0; c < 3; ++c) share += (own[c] - far[c]) * (front[c] - far[c]);
     share /= contrast;
     for (int c = 0; c < 3; ++c)
         if (front[c] > 0.0) share = std::min(share, own[c] / front[c]);
-    if (!(share >= kLeast)) return share;
+    if (!(share >= kLeast)) return std::nullopt;
     for (int c = 0; c < 3; ++c)
         if (far[c] > 0.0) share = std::max(share, 1.0 - own[c] / far[c]);
     return share;
@@ -105,11 +105,11 @@ std::optional<EdgeSplit> edgeSplit(const RenderInput& input, int x, int y) {
     for (int i = 1; i < levelCount; ++i)
         if (apart(level[i].colour, front->colour) > apart(back->colour, front->colour))
             back = &level[i];
-    const double cover = nearerShare(own.colour, front->colour, back->colour);
-    if (!(cover >= kLeast)) return std::nullopt;
+    const std::optional<double> cover = nearerShare(own.colour, front->colour, back->colour);
+    if (!cover) return std::nullopt;
     // The input's colour (a colour layer's) is cut as the view's: its shares
     // are linear in its values.
-    EdgeSplit split{cover > kMost ? 1.0 : cover, front->distance, {}, {}};
+    EdgeSplit split{*cover > kMost ? 1.0 : *cover, front->distance, {}, {}};
     const PixelValues pixel = input.stored(x, y), surface = input.stored(back->x, back->y);
     for (int c = 0; c < 3; ++c) {
         split.far[c] = split.cover < 1.0 ? surface.colour[c] : 0.0;

@@ -47,7 +47,7 @@ PixelValues RenderInput::valuesOf(const Channel colour[3], int x, int y) const {
 }
 
 bool RenderInput::holdsAnything(int x, int y) const {
-    const PixelValues v = valuesOf(holdsColour_, x, y);
+    const PixelValues v = viewColour(x, y);
     if (v.alpha > 0.0) return true;
     // Premultiplied colour without alpha is light that covers nothing; it
     // still spreads. Straight colour under zero alpha means nothing.
